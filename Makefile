@@ -1,0 +1,44 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
+# The two commands a user needs: `make run` and `make test`. Both install the
+# Debian packages the project needs and build what is out of date first.
+
+BUILD_DIR ?= build
+ASAN_DIR  ?= build-asan
+JOBS      ?= 2
+ARGS      ?= tree
+CMAKE_FLAGS ?=
+ifneq ($(CI),)
+CMAKE_FLAGS += -DVANDRELLE_WERROR=ON
+endif
+
+.PHONY: all deps build run test test-asan bench format clean
+
+all: build
+
+deps:
+	@bash scripts/install-deps.sh
+
+build: deps
+	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
+	cmake --build $(BUILD_DIR) -j$(JOBS)
+
+run: build
+	$(BUILD_DIR)/tools/vandrelle-cli $(ARGS)
+
+test: build
+	ctest --test-dir $(BUILD_DIR) --output-on-failure -j$(JOBS)
+	$(MAKE) --no-print-directory test-asan
+
+test-asan: deps
+	cmake -S . -B $(ASAN_DIR) -DCMAKE_BUILD_TYPE=Debug -DVANDRELLE_SANITIZE=ON -DVANDRELLE_BENCH=OFF $(CMAKE_FLAGS)
+	cmake --build $(ASAN_DIR) -j$(JOBS)
+	ctest --test-dir $(ASAN_DIR) --output-on-failure -j$(JOBS) -LE nosan
+
+bench: build
+	bash bench/run.sh $(BUILD_DIR)
+
+format:
+	git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+clean:
+	rm -rf $(BUILD_DIR) $(ASAN_DIR)

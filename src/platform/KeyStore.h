@@ -1,0 +1,78 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vandrelle {
+
+// The two hives the program looks at: its own settings live under the current
+// user; the machine hive is read only.
+enum class Hive { CurrentUser, LocalMachine };
+
+// Value types as the registry knows them. Types the program does not use are
+// kept as Other with their raw type number so that a rewrite preserves them.
+enum class ValueType : std::uint32_t {
+    String = 1,        // REG_SZ
+    ExpandString = 2,  // REG_EXPAND_SZ, returned as stored (no expansion)
+    Binary = 3,        // REG_BINARY
+    Dword = 4,         // REG_DWORD
+    Other = 0xFFFFFFFF,
+};
+
+struct RegValue {
+    ValueType type = ValueType::Binary;
+    std::uint32_t rawType = 3;       // the registry's type number (meaningful for Other)
+    std::string text;                // String / ExpandString, UTF-8
+    std::uint32_t number = 0;        // Dword
+    std::vector<std::uint8_t> bytes; // Binary / Other
+};
+
+// An open key. Closing is destruction. Writes reach the backing store before
+// the call returns; a write that cannot be stored returns false.
+class RegKey {
+public:
+    virtual ~RegKey() = default;
+
+    // Names by index, in stored order; nullopt past the end (the enumeration's end).
+    virtual std::optional<std::string> SubKeyName(std::size_t index) const = 0;
+    virtual std::optional<std::string> ValueName(std::size_t index) const = 0;
+
+    // nullopt when the value is missing. Value names compare case-insensitively.
+    virtual std::optional<RegValue> ReadValue(std::string_view name) const = 0;
+
+    virtual bool WriteValue(std::string_view name, const RegValue& value) = 0;
+
+    // Typed conveniences: nullopt when missing or of another type.
+    std::optional<std::string> ReadString(std::string_view name) const;  // String or ExpandString
+    std::optional<std::uint32_t> ReadDword(std::string_view name) const;
+    std::optional<std::vector<std::uint8_t>> ReadBinary(std::string_view name) const;
+
+    bool WriteString(std::string_view name, std::string_view text);
+    bool WriteDword(std::string_view name, std::uint32_t number);
+    bool WriteBinary(std::string_view name, const std::vector<std::uint8_t>& bytes);
+};
+
+// The registry of the platform. Key paths are relative to the hive and use
+// backslashes ("Software\\Vandrelle"); they compare case-insensitively.
+class KeyStore {
+public:
+    virtual ~KeyStore() = default;
+
+    // Opens an existing key for reading; nullptr when the key does not exist
+    // (this is how a first run is told apart).
+    virtual std::unique_ptr<RegKey> OpenKey(Hive hive, std::string_view path) = 0;
+
+    // Opens a key for reading and writing, creating it (and its parents) when
+    // missing; nullptr when that is not possible (for example a read-only hive).
+    virtual std::unique_ptr<RegKey> CreateKey(Hive hive, std::string_view path) = 0;
+};
+
+// The program's own key under the current user.
+inline constexpr std::string_view kProgramKey = "Software\\Vandrelle";
+
+}  // namespace vandrelle

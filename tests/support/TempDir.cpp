@@ -1,0 +1,37 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "TempDir.h"
+
+#include "FileUtil.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+namespace vandrelle::test {
+
+TempDir::TempDir() {
+    std::string tmpl = (std::filesystem::temp_directory_path() / "vandrelle-test-XXXXXX").string();
+    if (::mkdtemp(tmpl.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    m_path = tmpl;
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(m_path, ec);
+}
+
+std::string DataFile(const std::string& name) { return std::string(VANDRELLE_TEST_DATA) + "/" + name; }
+
+std::string ReadFile(const std::string& path) {
+    std::string data, error;
+    EXPECT_TRUE(ReadWholeFile(path, &data, &error)) << error;
+    return data;
+}
+
+void WriteFile(const std::string& path, const std::string& data) {
+    std::string error;
+    ASSERT_TRUE(WriteWholeFile(path, data, 0644, &error)) << error;
+}
+
+}  // namespace vandrelle::test
