@@ -23,7 +23,7 @@ build: deps
 	cmake --build $(BUILD_DIR) -j$(JOBS)
 
 run: build
-	$(BUILD_DIR)/tools/vandrelle-cli $(ARGS)
+	$(BUILD_DIR)/bin/vandrelle-cli $(ARGS)
 
 test: build
 	ctest --test-dir $(BUILD_DIR) --output-on-failure -j$(JOBS)

@@ -1,0 +1,55 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "ConfigLocation.h"
+
+#include "ConfigStore.h"
+
+#include <unistd.h>
+
+namespace vandrelle {
+
+std::vector<std::string> ConfigCandidates(const std::string& programFolder,
+                                          const std::string& userFolder) {
+    return {programFolder + "/" + kConfigFileName, programFolder + "/../bin/" + kConfigFileName,
+            userFolder + "/" + kConfigFileName};
+}
+
+std::string DefaultSavePath(const std::string& programFolder, const std::string& userFolder) {
+    if (::access(programFolder.c_str(), W_OK) == 0) return programFolder + "/" + kConfigFileName;
+    return userFolder + "/" + kConfigFileName;
+}
+
+ConfigSearchResult FindAndLoadConfig(CConfigStore& store, const std::string& programFolder,
+                                     const std::string& userFolder) {
+    ConfigSearchResult result;
+    std::vector<std::pair<std::string, std::string>> unreadable;
+    for (const std::string& path : ConfigCandidates(programFolder, userFolder)) {
+        if (store.Load(path)) {
+            store.SetConfigPath(path);
+            result.loaded = true;
+            return result;
+        }
+        if (!store.LastLoadFileMissing()) {
+            unreadable.emplace_back(path, store.LastLoadError());
+            result.problems.push_back(store.LastLoadError());
+        }
+    }
+    const std::string target = DefaultSavePath(programFolder, userFolder);
+    store.SetConfigPath(target);
+    for (const auto& [path, message] : unreadable) {
+        if (path == target) store.MarkTargetUnreadable(message);
+    }
+    return result;
+}
+
+ConfigSearchResult LoadGivenConfig(CConfigStore& store, const std::string& path) {
+    ConfigSearchResult result;
+    store.SetConfigPath(path);
+    result.loaded = store.Load(path);
+    if (!result.loaded && !store.LastLoadFileMissing()) {
+        result.problems.push_back(store.LastLoadError());
+        store.MarkTargetUnreadable(store.LastLoadError());
+    }
+    return result;
+}
+
+}  // namespace vandrelle

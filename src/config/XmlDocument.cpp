@@ -1,0 +1,198 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "XmlDocument.h"
+
+#include <cstdint>
+#include <cstring>
+
+namespace vandrelle {
+namespace {
+
+bool NameIs(pugi::xml_node node, std::string_view name) {
+    return node.type() == pugi::node_element && name == node.name();
+}
+
+bool IsText(pugi::xml_node node) {
+    return node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata;
+}
+
+bool IsBlank(const char* s) {
+    for (; *s; ++s) {
+        if (*s != ' ' && *s != '\t' && *s != '\n' && *s != '\r') return false;
+    }
+    return true;
+}
+
+void DropLoneWhiteSpace(pugi::xml_node parent) {
+    pugi::xml_node only = parent.first_child();
+    if (only && !only.next_sibling() && only.type() == pugi::node_pcdata && IsBlank(only.value())) {
+        parent.remove_child(only);
+    }
+}
+
+void AppendText(pugi::xml_node element, std::string* out) {
+    for (pugi::xml_node c = element.first_child(); c; c = c.next_sibling()) {
+        if (IsText(c)) {
+            out->append(c.value());
+        } else if (c.type() == pugi::node_element) {
+            AppendText(c, out);
+        }
+    }
+}
+
+class StringWriter : public pugi::xml_writer {
+public:
+    explicit StringWriter(std::string* out) : m_out(out) {}
+    void write(const void* data, std::size_t size) override {
+        const char* p = static_cast<const char*>(data);
+        const char* end = p + size;
+        while (p < end) {
+            const void* cr = std::memchr(p, '\r', static_cast<std::size_t>(end - p));
+            if (!cr) {
+                m_out->append(p, end);
+                break;
+            }
+            const char* at = static_cast<const char*>(cr);
+            m_out->append(p, at);
+            m_out->append("&#13;");
+            p = at + 1;
+        }
+    }
+
+private:
+    std::string* m_out;
+};
+
+// Line and column (1-based) of a byte offset.
+std::string Position(const std::string& bytes, std::ptrdiff_t offset) {
+    std::size_t line = 1, column = 1;
+    const std::size_t end = std::min<std::size_t>(static_cast<std::size_t>(offset), bytes.size());
+    for (std::size_t i = 0; i < end; ++i) {
+        if (bytes[i] == '\n') {
+            ++line;
+            column = 1;
+        } else {
+            ++column;
+        }
+    }
+    return "line " + std::to_string(line) + ", column " + std::to_string(column);
+}
+
+}  // namespace
+
+pugi::xml_node FirstChildElement(pugi::xml_node parent, std::string_view name) {
+    for (pugi::xml_node c = parent.first_child(); c; c = c.next_sibling()) {
+        if (NameIs(c, name)) return c;
+    }
+    return {};
+}
+
+pugi::xml_node SelectElement(pugi::xml_node from, std::string_view path) {
+    const std::size_t slash = path.find('/');
+    const std::string_view head = path.substr(0, slash);
+    for (pugi::xml_node c = from.first_child(); c; c = c.next_sibling()) {
+        if (!NameIs(c, head)) continue;
+        if (slash == std::string_view::npos) return c;
+        if (pugi::xml_node found = SelectElement(c, path.substr(slash + 1))) return found;
+    }
+    return {};
+}
+
+std::string ElementText(pugi::xml_node element) {
+    std::string out;
+    AppendText(element, &out);
+    return out;
+}
+
+bool ElementTextEquals(pugi::xml_node element, std::string_view text) {
+    pugi::xml_node first = element.first_child();
+    if (!first) return text.empty();
+    if (!first.next_sibling() && IsText(first)) return text == first.value();
+    return ElementText(element) == text;
+}
+
+void SetElementText(pugi::xml_node element, std::string_view text) {
+    while (pugi::xml_node c = element.first_child()) element.remove_child(c);
+    if (!text.empty()) {
+        element.append_child(pugi::node_pcdata).set_value(std::string(text).c_str());
+    }
+}
+
+pugi::xml_node AppendChildElement(pugi::xml_node parent, std::string_view name) {
+    DropLoneWhiteSpace(parent);
+    return parent.append_child(std::string(name).c_str());
+}
+
+void MoveToEnd(pugi::xml_node parent, pugi::xml_node node) {
+    DropLoneWhiteSpace(parent);
+    parent.append_move(node);
+}
+
+bool IsStorableText(std::string_view text) {
+    const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+    const std::size_t n = text.size();
+    for (std::size_t i = 0; i < n;) {
+        const unsigned char c = s[i];
+        if (c < 0x80) {
+            if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') return false;
+            ++i;
+            continue;
+        }
+        std::size_t len;
+        std::uint32_t cp;
+        if ((c & 0xE0) == 0xC0) {
+            len = 2;
+            cp = c & 0x1F;
+        } else if ((c & 0xF0) == 0xE0) {
+            len = 3;
+            cp = c & 0x0F;
+        } else if ((c & 0xF8) == 0xF0) {
+            len = 4;
+            cp = c & 0x07;
+        } else {
+            return false;
+        }
+        if (i + len > n) return false;
+        for (std::size_t k = 1; k < len; ++k) {
+            if ((s[i + k] & 0xC0) != 0x80) return false;
+            cp = (cp << 6) | (s[i + k] & 0x3F);
+        }
+        static constexpr std::uint32_t kMinimum[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (cp < kMinimum[len] || cp > 0x10FFFF) return false;  // overlong or too large
+        if (cp >= 0xD800 && cp <= 0xDFFF) return false;         // surrogate halves
+        if (cp == 0xFFFE || cp == 0xFFFF) return false;         // not characters in XML
+        i += len;
+    }
+    return true;
+}
+
+bool ParseDocument(pugi::xml_document& doc, const std::string& bytes, std::string* error) {
+    constexpr unsigned kFlags = pugi::parse_default | pugi::parse_comments | pugi::parse_pi |
+                                pugi::parse_declaration | pugi::parse_doctype |
+                                pugi::parse_ws_pcdata_single;
+    const pugi::xml_parse_result result =
+        doc.load_buffer(bytes.data(), bytes.size(), kFlags, pugi::encoding_auto);
+    if (!result) {
+        if (error) *error = Position(bytes, result.offset) + ": " + result.description();
+        return false;
+    }
+    if (!doc.document_element()) {
+        if (error) *error = "the document has no root element";
+        return false;
+    }
+    return true;
+}
+
+std::string SerializeDocument(const pugi::xml_document& doc) {
+    std::string out;
+    out.reserve(1 << 16);
+    out += "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"utf-8\" standalone=\"yes\"?>\n";
+    StringWriter writer(&out);
+    for (pugi::xml_node n = doc.first_child(); n; n = n.next_sibling()) {
+        if (n.type() == pugi::node_declaration) continue;
+        n.print(writer, "  ", pugi::format_indent | pugi::format_no_declaration,
+                pugi::encoding_utf8, 0);
+    }
+    return out;
+}
+
+}  // namespace vandrelle

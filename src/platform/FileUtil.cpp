@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "FileUtil.h"
 
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstring>
 
 namespace vandrelle {
 namespace {
@@ -33,6 +33,8 @@ private:
     int m_fd;
 };
 
+bool WriteAndClose(Fd& fd, const std::string& path, std::string_view data, std::string* error);
+
 }  // namespace
 
 bool WriteWholeFile(const std::string& path, std::string_view data, mode_t mode,
@@ -44,6 +46,23 @@ bool WriteWholeFile(const std::string& path, std::string_view data, mode_t mode,
         if (error) *error = Describe("cannot create", path);
         return false;
     }
+    return WriteAndClose(fd, path, data, error);
+}
+
+bool WriteNewFile(const std::string& path, std::string_view data, mode_t mode, bool* exists,
+                  std::string* error) {
+    Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
+    *exists = fd.get() < 0 && errno == EEXIST;
+    if (fd.get() < 0) {
+        if (error) *error = Describe("cannot create", path);
+        return false;
+    }
+    return WriteAndClose(fd, path, data, error);
+}
+
+namespace {
+
+bool WriteAndClose(Fd& fd, const std::string& path, std::string_view data, std::string* error) {
     const char* p = data.data();
     std::size_t left = data.size();
     while (left > 0) {
@@ -66,6 +85,8 @@ bool WriteWholeFile(const std::string& path, std::string_view data, mode_t mode,
     }
     return true;
 }
+
+}  // namespace
 
 bool ReplaceFile(const std::string& from, const std::string& to, std::string* error) {
     if (::rename(from.c_str(), to.c_str()) != 0) {

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <sys/types.h>
 #include <string>
 #include <string_view>
-#include <sys/types.h>
 
 namespace vandrelle {
 
@@ -12,6 +12,11 @@ namespace vandrelle {
 // existing file keeps its mode. On failure returns false with a message.
 bool WriteWholeFile(const std::string& path, std::string_view data, mode_t mode,
                     std::string* error);
+
+// Creates `path` only if it does not exist yet, with `data` flushed to the
+// disk. When it already exists, returns false and sets *exists.
+bool WriteNewFile(const std::string& path, std::string_view data, mode_t mode, bool* exists,
+                  std::string* error);
 
 // Renames `from` over `to` and flushes the folder, so that after a crash the
 // folder holds either the old `to` or the new one, never a torn file.

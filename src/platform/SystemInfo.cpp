@@ -3,12 +3,12 @@
 
 #include "FileUtil.h"
 
-#include <cerrno>
-#include <climits>
-#include <cstdlib>
 #include <pwd.h>
 #include <sys/random.h>
 #include <unistd.h>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
 
 namespace vandrelle {
 

@@ -21,7 +21,9 @@ TempDir::~TempDir() {
     std::filesystem::remove_all(m_path, ec);
 }
 
-std::string DataFile(const std::string& name) { return std::string(VANDRELLE_TEST_DATA) + "/" + name; }
+std::string DataFile(const std::string& name) {
+    return std::string(VANDRELLE_TEST_DATA) + "/" + name;
+}
 
 std::string ReadFile(const std::string& path) {
     std::string data, error;

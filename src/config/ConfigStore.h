@@ -1,0 +1,142 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "ConfigError.h"
+#include "NodePath.h"
+#include "PasswordCodec.h"
+#include "Properties.h"
+
+#include <pugixml.hpp>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace vandrelle {
+
+class KeyStore;
+
+// The configuration: the connection tree and the application switches held in
+// one XML document, plus the password key and the maximized flag from the key
+// store. The document is the model: every read queries it, every edit changes
+// it. Operations that can be refused throw ConfigError and change nothing.
+class CConfigStore {
+public:
+    explicit CConfigStore(KeyStore& keys);
+    CConfigStore(const CConfigStore&) = delete;
+    CConfigStore& operator=(const CConfigStore&) = delete;
+
+    // Reads (on a first run: creates) the password key and the maximized flag,
+    // and builds the empty configuration. Leaves the store clean.
+    bool Init();
+
+    // Replaces the document by the file at `path` when it can be read; on
+    // failure the current document stays and LastLoadError() says why.
+    bool Load(const std::string& path);
+
+    // Writes the document when it holds unsaved changes: to the temporary file
+    // (the path followed by "~"), flushed, then renamed over the file. Returns
+    // false when the file could not be written; the changes then stay pending
+    // (dirty) and LastSaveError() says why. An unreadable file that the save
+    // would replace is first kept beside it as "<file>.unreadable[.N]".
+    bool Save();
+
+    // Writes the whole document to `path` (flushed to the disk).
+    bool WriteDocument(const std::string& path);
+
+    // The tree.
+    pugi::xml_node FindNode(const NodePath& path) const;
+    void LoadProperties(const NodePath& path, Properties& record) const;
+    void ReadProperties(pugi::xml_node element, Properties& record) const;
+    void ReadGroupProperties(pugi::xml_node element, Properties& record) const;
+    void ResolveInherited(pugi::xml_node start, Properties& record) const;
+
+    // These return whether the file was saved afterwards (UpdateGroup and
+    // UpdateServer also return true when there was nothing to change).
+    bool AddGroup(const NodePath& parent, const Properties& record);
+    bool AddServer(const NodePath& parent, const Properties& record);
+    bool UpdateGroup(const NodePath& path, const Properties& record);
+    bool UpdateServer(const NodePath& path, const Properties& record);
+    bool WriteGroupProperties(pugi::xml_node element, const Properties& record);
+    bool WriteServerProperties(pugi::xml_node element, const Properties& record);
+    bool MoveNode(const NodePath& source, const NodePath& destination);
+    void DeleteNode(const NodePath& path);  // marks dirty; saved later
+
+    static void SetChildText(pugi::xml_node parent, std::string_view name, std::string_view text);
+    static void SetChildInt(pugi::xml_node parent, std::string_view name, int value);
+
+    // Application switches in the "Settings" element.
+    int GetCloseTabOnLogOff() const;
+    int GetStatusBarVisible() const;
+    int GetQuitWithoutConfirm() const;
+    int GetSingleInstance() const;
+    void SetCloseTabOnLogOff(int value);
+    void SetStatusBarVisible(int value);
+
+    int IsMaximized() const { return m_maximized; }
+    void SetMaximized(int value);
+
+    // Navigation for the tree panel.
+    pugi::xml_node ServersElement() const { return m_servers; }
+    pugi::xml_node SettingsElement() const { return m_settings; }
+    const pugi::xml_document& Document() const { return m_document; }
+
+    const PasswordKey& Key() const { return m_key; }
+    bool IsDirty() const { return m_dirty; }
+
+    // Where saves go; set by the start-up search.
+    const std::string& ConfigPath() const { return m_path; }
+    void SetConfigPath(std::string path) { m_path = std::move(path); }
+
+    // Why the last Load failed; whether it failed because the file is missing.
+    const std::string& LastLoadError() const { return m_loadError; }
+    bool LastLoadFileMissing() const { return m_loadMissing; }
+    const std::string& LastSaveError() const { return m_saveError; }
+
+    // Marks the save target as a file that exists but could not be read, so
+    // that the first save keeps a copy of it. `message` is the reader's reason.
+    void MarkTargetUnreadable(std::string message);
+    const std::optional<std::string>& UnreadableTargetMessage() const { return m_unreadable; }
+    // Where the unreadable file was kept by the last save, if it was.
+    const std::string& KeptUnreadableCopy() const { return m_keptCopy; }
+
+private:
+    void BuildEmptyDocument();
+    void AttachTopElements();
+    int ReadSwitch(std::string_view name, int fallback) const;
+    void WriteSwitch(std::string_view name, int value, int current);
+    void ReadLogon(pugi::xml_node settings, Properties& record) const;
+    void WriteLogon(pugi::xml_node settings, const Properties& record);
+    pugi::xml_node RequireNode(const NodePath& path, std::string_view what) const;
+    bool KeepUnreadableCopy();
+
+    KeyStore& m_keys;
+    pugi::xml_node m_servers;
+    pugi::xml_node m_settings;
+    pugi::xml_document m_document;
+    PasswordKey m_key{};
+    int m_maximized = 0;
+    bool m_dirty = false;
+
+    std::string m_path;
+    std::string m_loadError;
+    bool m_loadMissing = false;
+    std::string m_saveError;
+    std::optional<std::string> m_unreadable;
+    std::string m_keptCopy;
+};
+
+// The main window's last normal rectangle, in screen coordinates.
+struct WindowRect {
+    std::int32_t left = 0;
+    std::int32_t top = 0;
+    std::int32_t right = 0;
+    std::int32_t bottom = 0;
+    friend bool operator==(const WindowRect&, const WindowRect&) = default;
+};
+
+// "WindowPos" under the program's key: four signed 32-bit little-endian numbers.
+bool ReadWindowPos(KeyStore& keys, WindowRect& rect);
+void WriteWindowPos(KeyStore& keys, const WindowRect& rect);
+
+}  // namespace vandrelle

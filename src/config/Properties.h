@@ -1,0 +1,59 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <array>
+#include <string>
+#include <string_view>
+
+namespace vandrelle {
+
+// One group's or server's settings, carried by value between the
+// configuration document and its users. Field names are the element names of
+// the configuration file; texts are UTF-8.
+struct Properties {
+    std::string Name;
+    std::string Server;
+    std::string UserName;
+    std::string Password;  // plain; only the file holds the encoded form
+    std::string Domain;
+    std::string Description;  // line breaks are CR LF
+    int RDPPort = 3389;
+    int ConnectToServerConsole = 0;
+    int InheritGeneral = 1;
+    int DesktopHeight = 0;
+    int DesktopWidth = 0;
+    int ColorDepth = 16;
+    int FullScreen = 0;
+    int RedirectPrinters = 0;
+    int RedirectClipboard = 1;
+    int RedirectPorts = 0;
+    int RedirectSmartCards = 0;
+    int RedirectDrives = 0;
+    std::string DriveCollection;
+    int AudioRedirectionMode = 0;
+    int KeyboardHookMode = 1;
+    int PerformanceFlags = 384;
+    int BitmapPersistence = 1;
+    int GroupCollapsed = 0;
+};
+
+// Describes one field of the record, so that generic code (printing,
+// parsing "Field=Value") walks the fields in the record's order.
+struct PropertyField {
+    std::string_view name;
+    std::string Properties::*text = nullptr;  // set for text fields
+    int Properties::*number = nullptr;        // set for number fields
+};
+
+inline constexpr std::size_t kPropertyFieldCount = 24;
+
+// All fields, in the record's order.
+const std::array<PropertyField, kPropertyFieldCount>& PropertyFields();
+
+// The field of that exact name, or nullptr.
+const PropertyField* FindPropertyField(std::string_view name);
+
+// True when every field but GroupCollapsed is equal (texts compared exactly).
+bool PropertiesEqual(const Properties& a, const Properties& b);
+
+}  // namespace vandrelle

@@ -1,0 +1,264 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "Cli.h"
+
+#include "ConfigLocation.h"
+#include "ConfigStore.h"
+#include "NumberText.h"
+#include "XmlDocument.h"
+
+#include <cstdio>
+#include <ostream>
+#include <string_view>
+
+namespace vandrelle {
+namespace {
+
+constexpr std::string_view kUsage =
+    "usage: vandrelle-cli [--config FILE] COMMAND\n"
+    "  tree\n"
+    "  show [--json] [--show-password] [NAME ...]\n"
+    "  add-group [NAME ...] --set Field=Value ...\n"
+    "  add-server [NAME ...] --set Field=Value ...\n"
+    "  set [NAME ...] --set Field=Value ...\n"
+    "  move [NAME ...] --to [NAME ...]\n"
+    "  delete [NAME ...]\n"
+    "  encode-password TEXT\n"
+    "  decode-password TEXT\n";
+
+// A failure that ends the command with an exit code and one line of text.
+struct CliFailure {
+    int code;
+    std::string message;
+};
+
+struct Command {
+    std::string configFile;
+    std::string name;
+    std::vector<std::string> path;  // the node's names, or the parent's for add-*
+    std::vector<std::string> to;    // move's destination
+    std::vector<std::string> sets;  // Field=Value
+    bool json = false;
+    bool showPassword = false;
+};
+
+Command ParseArguments(const std::vector<std::string>& args) {
+    Command cmd;
+    std::size_t i = 0;
+    auto next = [&](std::string_view option) -> const std::string& {
+        if (i + 1 >= args.size())
+            throw CliFailure{kExitUsage, std::string(option) + " needs a value"};
+        return args[++i];
+    };
+    for (; i < args.size() && args[i].starts_with("--"); ++i) {
+        if (args[i] == "--config") {
+            cmd.configFile = next("--config");
+        } else {
+            throw CliFailure{kExitUsage, "unknown option " + args[i]};
+        }
+    }
+    if (i >= args.size()) throw CliFailure{kExitUsage, "no command given"};
+    cmd.name = args[i++];
+    bool namesOnly = false;
+    std::vector<std::string>* names = &cmd.path;
+    for (; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (namesOnly || !a.starts_with("--")) {
+            names->push_back(a);
+        } else if (a == "--") {
+            namesOnly = true;
+        } else if (a == "--set") {
+            cmd.sets.push_back(next("--set"));
+        } else if (a == "--to" && cmd.name == "move") {
+            names = &cmd.to;
+        } else if (a == "--json" && cmd.name == "show") {
+            cmd.json = true;
+        } else if (a == "--show-password" && cmd.name == "show") {
+            cmd.showPassword = true;
+        } else {
+            throw CliFailure{kExitUsage, "unknown option " + a + " for " + cmd.name};
+        }
+    }
+    return cmd;
+}
+
+void ApplySets(const std::vector<std::string>& sets, Properties& record) {
+    for (const std::string& s : sets) {
+        const auto eq = s.find('=');
+        if (eq == std::string::npos) throw CliFailure{kExitUsage, "--set needs Field=Value: " + s};
+        const std::string field = s.substr(0, eq);
+        const std::string value = s.substr(eq + 1);
+        const PropertyField* f = FindPropertyField(field);
+        if (!f) throw CliFailure{kExitUsage, "unknown field " + field};
+        if (f->text) {
+            record.*f->text = value;
+        } else if (!ParseStrictNumber(value, &(record.*f->number))) {
+            throw CliFailure{kExitUsage, field + " needs a number, not \"" + value + "\""};
+        }
+    }
+}
+
+std::string JsonString(std::string_view text) {
+    std::string out = "\"";
+    for (const char c : text) {
+        switch (c) {
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            default:
+                if (static_cast<unsigned char>(c) < 0x20) {
+                    char buf[8];
+                    std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned>(c));
+                    out += buf;
+                } else {
+                    out += c;
+                }
+        }
+    }
+    return out + "\"";
+}
+
+void PrintRecord(const Properties& record, const Command& cmd, std::ostream& out) {
+    bool first = true;
+    if (cmd.json) out << "{";
+    for (const PropertyField& f : PropertyFields()) {
+        std::string text = f.text ? record.*f.text : FormatNumber(record.*f.number);
+        if (f.text == &Properties::Password && !text.empty() && !cmd.showPassword) text = "***";
+        if (cmd.json) {
+            out << (first ? "" : ", ") << JsonString(f.name) << ": "
+                << (f.text ? JsonString(text) : text);
+        } else {
+            out << f.name << "=" << text << "\n";
+        }
+        first = false;
+    }
+    if (cmd.json) out << "}\n";
+}
+
+void PrintTree(pugi::xml_node container, int depth, std::ostream& out) {
+    for (pugi::xml_node c = container.first_child(); c; c = c.next_sibling()) {
+        if (c.type() != pugi::node_element) continue;
+        const std::string_view kind = c.name();
+        const std::string indent(static_cast<std::size_t>(depth) * 2, ' ');
+        if (kind == "Group") {
+            out << indent << ElementText(SelectElement(c, "Properties/Name")) << "/\n";
+            PrintTree(c, depth + 1, out);
+        } else if (kind == "Server") {
+            out << indent << ElementText(FirstChildElement(c, "Name")) << "\n";
+        }
+    }
+}
+
+pugi::xml_node ExistingNode(const CConfigStore& store, const NodePath& path) {
+    pugi::xml_node node = store.FindNode(path);
+    if (!node) throw CliFailure{kExitNoSuchNode, "no node " + path.ToString()};
+    return node;
+}
+
+void RequireSaved(bool saved, const CConfigStore& store) {
+    if (!saved) throw CliFailure{kExitFile, "cannot save: " + store.LastSaveError()};
+}
+
+void RunFileCommand(const Command& cmd, CConfigStore& store, std::ostream& out) {
+    const NodePath path(cmd.path);
+    if (cmd.name == "tree") {
+        PrintTree(store.ServersElement(), 0, out);
+    } else if (cmd.name == "show") {
+        Properties record;
+        store.ReadProperties(ExistingNode(store, path), record);
+        PrintRecord(record, cmd, out);
+    } else if (cmd.name == "add-group" || cmd.name == "add-server") {
+        Properties record;
+        ApplySets(cmd.sets, record);
+        ExistingNode(store, path);
+        RequireSaved(
+            cmd.name == "add-group" ? store.AddGroup(path, record) : store.AddServer(path, record),
+            store);
+    } else if (cmd.name == "set") {
+        const std::string_view kind = ExistingNode(store, path).name();
+        Properties record;
+        store.LoadProperties(path, record);
+        ApplySets(cmd.sets, record);
+        RequireSaved(
+            kind == "Server" ? store.UpdateServer(path, record) : store.UpdateGroup(path, record),
+            store);
+    } else if (cmd.name == "move") {
+        ExistingNode(store, path);
+        ExistingNode(store, NodePath(cmd.to));
+        RequireSaved(store.MoveNode(path, NodePath(cmd.to)), store);
+    } else if (cmd.name == "delete") {
+        store.DeleteNode(path);
+        RequireSaved(store.Save(), store);
+    } else {
+        throw CliFailure{kExitUsage, "unknown command " + cmd.name};
+    }
+}
+
+void CheckArguments(const Command& cmd) {
+    const bool takesSets = cmd.name == "add-group" || cmd.name == "add-server" || cmd.name == "set";
+    if (!takesSets && !cmd.sets.empty()) throw CliFailure{kExitUsage, cmd.name + " takes no --set"};
+    if (takesSets && cmd.sets.empty()) throw CliFailure{kExitUsage, cmd.name + " needs --set"};
+    if (cmd.name == "tree" && !cmd.path.empty())
+        throw CliFailure{kExitUsage, "tree takes no names"};
+}
+
+int Run(const std::vector<std::string>& args, const CliEnvironment& env, std::ostream& out,
+        std::ostream& err) {
+    const Command cmd = ParseArguments(args);
+    CConfigStore store(*env.keys);
+    store.Init();
+    if (cmd.name == "encode-password" || cmd.name == "decode-password") {
+        if (cmd.path.size() != 1) throw CliFailure{kExitUsage, cmd.name + " needs one TEXT"};
+        out << (cmd.name == "encode-password" ? EncodePassword(cmd.path[0], store.Key())
+                                              : DecodePassword(cmd.path[0], store.Key()))
+            << "\n";
+        return kExitOk;
+    }
+    CheckArguments(cmd);
+    const ConfigSearchResult found =
+        cmd.configFile.empty() ? FindAndLoadConfig(store, env.programFolder, env.userFolder)
+                               : LoadGivenConfig(store, cmd.configFile);
+    if (store.UnreadableTargetMessage()) {
+        throw CliFailure{kExitFile, "cannot read " + *store.UnreadableTargetMessage()};
+    }
+    for (const std::string& problem : found.problems) {
+        err << "vandrelle-cli: warning: skipped unreadable " << problem << "\n";
+    }
+    RunFileCommand(cmd, store, out);
+    return kExitOk;
+}
+
+}  // namespace
+
+int RunCli(const std::vector<std::string>& args, const CliEnvironment& env, std::ostream& out,
+           std::ostream& err) {
+    try {
+        return Run(args, env, out, err);
+    } catch (const CliFailure& f) {
+        err << "vandrelle-cli: " << f.message << "\n";
+        if (f.code == kExitUsage && f.message.find("usage") == std::string::npos &&
+            (f.message.starts_with("no command") || f.message.starts_with("unknown command"))) {
+            err << kUsage;
+        }
+        return f.code;
+    } catch (const ConfigError& e) {
+        err << "vandrelle-cli: " << e.what() << "\n";
+        return e.code() == kInvalidPointer ? kExitNoSuchNode : kExitUsage;
+    } catch (const std::exception& e) {
+        err << "vandrelle-cli: " << e.what() << "\n";
+        return kExitFile;
+    }
+}
+
+}  // namespace vandrelle

@@ -1,0 +1,31 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+namespace vandrelle {
+
+class KeyStore;
+
+// Where the companion looks for things; the real program passes the running
+// executable's folder, the user's configuration folder and the real key store.
+struct CliEnvironment {
+    std::string programFolder;
+    std::string userFolder;
+    KeyStore* keys = nullptr;
+};
+
+// Exit codes.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitNoSuchNode = 1;
+inline constexpr int kExitUsage = 2;
+inline constexpr int kExitFile = 3;
+
+// Runs one command line (without the program name). Output goes to `out`,
+// each error as one line to `err`.
+int RunCli(const std::vector<std::string>& args, const CliEnvironment& env, std::ostream& out,
+           std::ostream& err);
+
+}  // namespace vandrelle
