@@ -1,0 +1,66 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "ConfigStore.h"
+#include "RegFileKeyStore.h"
+#include "TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+namespace vandrelle::test {
+
+// A store over a key store and a configuration path inside a fresh folder.
+class ConfigFixture : public ::testing::Test {
+protected:
+    ConfigFixture()
+        : keys(dir.file("registry.reg"), dir.file("machine.reg")),
+          store(std::make_unique<CConfigStore>(keys)) {
+        store->Init();
+        store->SetConfigPath(dir.file("Vandrelle.xml"));
+    }
+
+    // Loads a data file through a copy in the folder, which becomes the save target.
+    void LoadData(const std::string& name) {
+        WriteFile(dir.file("Vandrelle.xml"), ReadFile(DataFile(name)));
+        ASSERT_TRUE(store->Load(dir.file("Vandrelle.xml"))) << store->LastLoadError();
+    }
+
+    // A second store reading what the first one saved, as a restart would.
+    std::unique_ptr<CConfigStore> Reopen() {
+        auto other = std::make_unique<CConfigStore>(keys);
+        other->Init();
+        other->SetConfigPath(dir.file("Vandrelle.xml"));
+        EXPECT_TRUE(other->Load(dir.file("Vandrelle.xml"))) << other->LastLoadError();
+        return other;
+    }
+
+    Properties Load(const NodePath& path) const {
+        Properties p;
+        store->LoadProperties(path, p);
+        return p;
+    }
+
+    std::string SavedFile() const { return ReadFile(dir.file("Vandrelle.xml")); }
+
+    TempDir dir;
+    RegFileKeyStore keys;
+    std::unique_ptr<CConfigStore> store;
+};
+
+inline NodePath P(std::initializer_list<const char*> names) {
+    return NodePath(std::vector<std::string>(names.begin(), names.end()));
+}
+
+// Names of the element's child elements, in document order.
+inline std::vector<std::string> ChildNames(pugi::xml_node element) {
+    std::vector<std::string> names;
+    for (pugi::xml_node c = element.first_child(); c; c = c.next_sibling()) {
+        if (c.type() == pugi::node_element) names.emplace_back(c.name());
+    }
+    return names;
+}
+
+}  // namespace vandrelle::test

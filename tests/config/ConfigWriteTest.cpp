@@ -1,0 +1,238 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "ConfigFixture.h"
+#include "FileUtil.h"
+#include "XmlDocument.h"
+
+#include <sys/stat.h>
+
+namespace vandrelle::test {
+namespace {
+
+using ConfigWriteTest = ConfigFixture;
+
+const std::vector<std::string> kServerOrder = {
+    "Name", "Description", "Server", "InheritGeneral", "UserName", "Domain", "Password", "RDPPort",
+    "ConnectToServerConsole", "DesktopHeight", "DesktopWidth", "ColorDepth", "FullScreen",
+    "RedirectPrinters", "RedirectClipboard", "RedirectPorts", "RedirectSmartCards",
+    "RedirectDrives", "DriveCollection", "AudioRedirectionMode", "KeyboardHookMode",
+    "PerformanceFlags", "BitmapPersistence"};
+
+Properties Server(const char* name, int inherit = 1) {
+    Properties p;
+    p.Name = name;
+    p.Server = "host.example";
+    p.InheritGeneral = inherit;
+    return p;
+}
+
+std::vector<std::string> Without(std::vector<std::string> names,
+                                 std::initializer_list<const char*> drop) {
+    for (const char* d : drop) std::erase(names, d);
+    return names;
+}
+
+TEST_F(ConfigWriteTest, NewNodesGetEveryElementInTheWritersOrder) {
+    ASSERT_TRUE(store->AddServer(NodePath(), Server("own", 0)));
+    ASSERT_TRUE(store->AddServer(NodePath(), Server("inherits")));
+    Properties g;
+    g.Name = "G";
+    g.InheritGeneral = 0;
+    ASSERT_TRUE(store->AddGroup(NodePath(), g));
+
+    EXPECT_EQ(ChildNames(store->FindNode(P({"own"}))), kServerOrder);
+    EXPECT_EQ(ChildNames(store->FindNode(P({"inherits"}))),
+              Without(kServerOrder, {"UserName", "Domain", "Password", "RDPPort"}));
+    EXPECT_EQ(ChildNames(SelectElement(store->FindNode(P({"G"})), "Properties")),
+              (std::vector<std::string>{"Name", "Description", "InheritGeneral", "UserName",
+                                        "Domain", "Password", "RDPPort", "GroupCollapsed"}));
+    // New nodes are appended in order, and the file was written at once.
+    EXPECT_EQ(ChildNames(store->ServersElement()),
+              (std::vector<std::string>{"Server", "Server", "Group"}));
+    EXPECT_FALSE(store->IsDirty());
+    EXPECT_EQ(Reopen()->FindNode(P({"G"})).name(), std::string("Group"));
+}
+
+TEST_F(ConfigWriteTest, HandEditedOrderAndForeignElementsSurviveRewrites) {
+    LoadData("hand-edited.xml");
+    Properties p = Load(P({"Web", "A", "db1"}));
+    p.Description = "changed";
+    ASSERT_TRUE(store->UpdateServer(P({"Web", "A", "db1"}), p));
+    const std::vector<std::string> names = ChildNames(store->FindNode(P({"Web", "A", "db1"})));
+    // Existing elements keep their places; the stale UserName stays; new ones are appended.
+    ASSERT_GE(names.size(), 5u);
+    EXPECT_EQ((std::vector<std::string>(names.begin(), names.begin() + 5)),
+              (std::vector<std::string>{"Server", "Name", "InheritGeneral", "UserName", "Extra"}));
+    EXPECT_EQ(names.back(), "BitmapPersistence");
+    const std::string file = SavedFile();
+    EXPECT_NE(file.find("<Extra>foreign</Extra>"), std::string::npos);
+    EXPECT_NE(file.find("<!-- the database servers follow -->"), std::string::npos);
+    EXPECT_NE(file.find("<Notes>not a node</Notes>"), std::string::npos);
+    EXPECT_NE(file.find("<UserName>stale</UserName>"), std::string::npos);
+}
+
+TEST_F(ConfigWriteTest, StoppingAndStartingToInheritKeepsOrAppendsLogonElements) {
+    ASSERT_TRUE(store->AddServer(NodePath(), Server("s")));
+    Properties p = Load(P({"s"}));
+    p.InheritGeneral = 0;
+    p.UserName = "me";
+    p.Password = "pw";
+    ASSERT_TRUE(store->UpdateServer(P({"s"}), p));
+    std::vector<std::string> names = ChildNames(store->FindNode(P({"s"})));
+    EXPECT_EQ((std::vector<std::string>(names.end() - 5, names.end())),
+              (std::vector<std::string>{"BitmapPersistence", "UserName", "Domain", "Password",
+                                        "RDPPort"}));
+    p.InheritGeneral = 1;
+    ASSERT_TRUE(store->UpdateServer(P({"s"}), p));
+    EXPECT_EQ(ChildNames(store->FindNode(P({"s"}))), names);
+    EXPECT_EQ(Load(P({"s"})).UserName, "");  // ignored while inheriting
+    p.InheritGeneral = 0;
+    p.UserName = "again";
+    ASSERT_TRUE(store->UpdateServer(P({"s"}), p));
+    EXPECT_EQ(ChildNames(store->FindNode(P({"s"}))), names);  // rewritten where they stand
+    EXPECT_EQ(Reopen()->FindNode(P({"s"})).child("UserName").text().as_string(),
+              std::string("again"));
+}
+
+TEST_F(ConfigWriteTest, AnUnchangedRecordWritesNothing) {
+    ASSERT_TRUE(store->AddServer(NodePath(), Server("s", 0)));
+    ::unlink(dir.file("Vandrelle.xml").c_str());
+    ASSERT_TRUE(store->UpdateServer(P({"s"}), Load(P({"s"}))));
+    EXPECT_FALSE(FileExists(dir.file("Vandrelle.xml")));
+    EXPECT_FALSE(store->IsDirty());
+
+    // GroupCollapsed alone is no change, and a rewritten group is stored expanded.
+    Properties g;
+    g.Name = "G";
+    g.GroupCollapsed = 1;
+    ASSERT_TRUE(store->AddGroup(NodePath(), g));
+    Properties edited = Load(P({"G"}));
+    EXPECT_EQ(edited.GroupCollapsed, 0);
+    edited.Description = "new";
+    ASSERT_TRUE(store->UpdateGroup(P({"G"}), edited));
+    Properties stored;
+    store->ReadGroupProperties(store->FindNode(P({"G"})), stored);
+    EXPECT_EQ(stored.GroupCollapsed, 0);
+}
+
+TEST_F(ConfigWriteTest, SavedFilesReadBackIdentically) {
+    Properties g;
+    g.Name = "G \xF0\x9F\x96\xA5 & <Co>";  // a character outside the BMP and XML specials
+    g.InheritGeneral = 0;
+    g.UserName = "\xC3\xA9ric";
+    g.Password = "p\xE2\x82\xAC ss";
+    g.Description = "line one\r\n  line two \r\n";
+    g.RDPPort = 65535;
+    ASSERT_TRUE(store->AddGroup(NodePath(), g));
+    Properties s = Server("\xF0\x9F\x98\x80", 0);
+    s.Description = "a\r\nb";
+    s.DesktopHeight = -2147483647 - 1;
+    s.DriveCollection = "C:D:$:";
+    s.Domain = "  spaced  ";
+    ASSERT_TRUE(store->AddServer(P({g.Name.c_str()}), s));
+
+    auto reread = Reopen();
+    const NodePath gp({g.Name}), sp({g.Name, s.Name});
+    Properties rg, rs;
+    reread->LoadProperties(gp, rg);
+    reread->LoadProperties(sp, rs);
+    EXPECT_TRUE(PropertiesEqual(rg, g));
+    EXPECT_TRUE(PropertiesEqual(rs, s));
+    // Rebuilding the same tree from what was read gives the same bytes again.
+    const std::string first = SavedFile();
+    reread->DeleteNode(gp);
+    ASSERT_TRUE(reread->AddGroup(NodePath(), g));
+    ASSERT_TRUE(reread->AddServer(gp, s));
+    EXPECT_EQ(SavedFile(), first);
+    EXPECT_EQ(first.rfind("\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"utf-8\" standalone=\"yes\"?>\n",
+                          0),
+              0u);
+}
+
+TEST_F(ConfigWriteTest, SwitchesChangeOnlyWhenTheValueDoes) {
+    store->SetStatusBarVisible(1);
+    EXPECT_FALSE(store->IsDirty());
+    EXPECT_EQ(ChildNames(store->SettingsElement()).size(), 0u);
+    store->SetCloseTabOnLogOff(1);
+    store->SetCloseTabOnLogOff(0);
+    EXPECT_TRUE(store->IsDirty());
+    EXPECT_EQ(store->GetCloseTabOnLogOff(), 0);
+    store->SetStatusBarVisible(0);
+    ASSERT_TRUE(store->Save());
+    auto reread = Reopen();
+    EXPECT_EQ(reread->GetCloseTabOnLogOff(), 0);
+    EXPECT_EQ(reread->GetStatusBarVisible(), 0);
+    EXPECT_EQ(ChildNames(reread->SettingsElement()),
+              (std::vector<std::string>{"CloseTabOnLogOff", "StatusBarVisible"}));
+}
+
+TEST_F(ConfigWriteTest, DeleteAndMoveChangeTheTree) {
+    LoadData("example.xml");
+    store->DeleteNode(P({"Lab"}));
+    EXPECT_TRUE(store->IsDirty());
+    EXPECT_EQ(SavedFile().find("<Name>Lab</Name>") != std::string::npos, true);  // not saved yet
+    ASSERT_TRUE(store->Save());
+    EXPECT_EQ(SavedFile().find("<Name>Lab</Name>"), std::string::npos);
+
+    Properties g;
+    g.Name = "Target";
+    ASSERT_TRUE(store->AddGroup(NodePath(), g));
+    ASSERT_TRUE(store->MoveNode(P({"Office"}), P({"Target"})));
+    EXPECT_FALSE(store->IsDirty());
+    auto reread = Reopen();
+    EXPECT_TRUE(reread->FindNode(P({"Target", "Office", "Build box"})));
+    EXPECT_FALSE(reread->FindNode(P({"Office"})));
+    // Moved in, the group's server now inherits through its new parent.
+    EXPECT_EQ(Load(P({"Target", "Office", "Build box"})).UserName, "jdoe");
+}
+
+TEST_F(ConfigWriteTest, OperationsThatWouldBreakTheTreeAreRefused) {
+    LoadData("example.xml");
+    Properties g;
+    g.Name = "Inner";
+    ASSERT_TRUE(store->AddGroup(P({"Office"}), g));
+    const std::string before = SavedFile();
+    auto expectRefused = [&](auto&& operation) {
+        EXPECT_THROW(operation(), ConfigError);
+        EXPECT_FALSE(store->IsDirty());
+        EXPECT_EQ(SerializeDocument(store->Document()), before);
+    };
+    expectRefused([&] { store->DeleteNode(NodePath()); });
+    expectRefused([&] { store->MoveNode(NodePath(), P({"Office"})); });
+    expectRefused([&] { store->MoveNode(P({"Office"}), P({"Office"})); });
+    expectRefused([&] { store->MoveNode(P({"Office"}), P({"Office", "Inner"})); });
+    expectRefused([&] { store->MoveNode(P({"Office"}), P({"Lab"})); });  // into a server
+    expectRefused([&] { store->MoveNode(P({"Nope"}), NodePath()); });
+    expectRefused([&] { store->DeleteNode(P({"Office", "Nope"})); });
+    expectRefused([&] { store->AddGroup(NodePath(), Properties()); });   // empty name
+    expectRefused([&] { store->AddServer(NodePath(), Properties()); });
+    expectRefused([&] { store->AddServer(P({"Lab"}), Server("x")); });  // under a server
+    expectRefused([&] { store->AddServer(P({"Nope"}), Server("x")); });
+    expectRefused([&] { store->AddServer(NodePath(), Server("bad\x01name")); });
+    expectRefused([&] { store->AddServer(NodePath(), Server("bad\xFF")); });
+    Properties renamed = Load(P({"Lab"}));
+    renamed.Name.clear();
+    expectRefused([&] { store->UpdateServer(P({"Lab"}), renamed); });
+    expectRefused([&] { store->UpdateGroup(P({"Lab"}), Load(P({"Office"}))); });
+    try {
+        store->AddServer(P({"Nope"}), Server("x"));
+    } catch (const ConfigError& e) {
+        EXPECT_EQ(e.code(), kInvalidPointer);
+    }
+}
+
+TEST_F(ConfigWriteTest, PasswordsAreStoredEncodedUnderTheInstallationKey) {
+    Properties s = Server("s", 0);
+    s.Password = "secret";
+    ASSERT_TRUE(store->AddServer(NodePath(), s));
+    const std::string stored =
+        ElementText(FirstChildElement(store->FindNode(P({"s"})), "Password"));
+    EXPECT_EQ(stored, EncodePassword("secret", store->Key()));
+    EXPECT_EQ(SavedFile().find("secret"), std::string::npos);
+    EXPECT_EQ(Load(P({"s"})).Password, "secret");
+    s.Password.clear();
+    ASSERT_TRUE(store->UpdateServer(P({"s"}), s));
+    EXPECT_EQ(ElementText(FirstChildElement(store->FindNode(P({"s"})), "Password")), "");
+}
+
+}  // namespace
+}  // namespace vandrelle::test
