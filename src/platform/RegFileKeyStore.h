@@ -1,0 +1,39 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "KeyStore.h"
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace vandrelle {
+
+// The registry of Linux: each hive is a text file in the format of Windows'
+// registry editor (.reg), so that an export from Windows can be dropped in
+// and the settings can be edited by hand.
+//
+// The user file holds the current-user hive (sections under HKEY_CURRENT_USER
+// or HKCU); the machine file holds the local-machine hive (HKEY_LOCAL_MACHINE
+// or HKLM) and is never written. Every other line of a file is kept verbatim
+// when the file is rewritten. Keys read from the file as it is when they are
+// opened; every write re-reads the file and replaces it atomically, so edits
+// made meanwhile by another process or by hand are kept (there is no locking:
+// two writers at the same instant can still lose one write).
+class RegFileKeyStore : public KeyStore {
+public:
+    RegFileKeyStore(std::string userFile, std::string machineFile);
+
+    std::unique_ptr<RegKey> OpenKey(Hive hive, std::string_view path) override;
+    std::unique_ptr<RegKey> CreateKey(Hive hive, std::string_view path) override;
+
+private:
+    std::string m_userFile;
+    std::string m_machineFile;
+};
+
+// The store the program uses: UserConfigFolder()/registry.reg for the current
+// user and /etc/vandrelle/registry.reg for the local machine.
+std::unique_ptr<KeyStore> MakeDefaultKeyStore();
+
+}  // namespace vandrelle

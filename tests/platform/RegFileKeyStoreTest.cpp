@@ -1,0 +1,352 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "RegFileKeyStore.h"
+
+#include "TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vandrelle {
+namespace {
+
+using test::DataFile;
+using test::ReadFile;
+using test::TempDir;
+using test::WriteFile;
+
+constexpr const char* kFileHeader = "Windows Registry Editor Version 5.00\n\n";
+
+class RegFileKeyStoreTest : public ::testing::Test {
+protected:
+    std::string UserFile() const { return m_dir.file("config/registry.reg"); }
+    std::string MachineFile() const { return m_dir.file("machine.reg"); }
+
+    void WriteUserFile(const std::string& text) {
+        std::filesystem::create_directories(m_dir.file("config"));
+        WriteFile(UserFile(), text);
+    }
+
+    std::vector<std::string> SubKeys(const RegKey& key) const {
+        std::vector<std::string> names;
+        while (auto name = key.SubKeyName(names.size())) names.push_back(*name);
+        return names;
+    }
+
+    std::vector<std::string> ValueNames(const RegKey& key) const {
+        std::vector<std::string> names;
+        while (auto name = key.ValueName(names.size())) names.push_back(*name);
+        return names;
+    }
+
+    TempDir m_dir;
+    RegFileKeyStore m_store{UserFile(), MachineFile()};
+};
+
+TEST_F(RegFileKeyStoreTest, MissingFileKeyAndValueAreReportedMissing) {
+    EXPECT_EQ(m_store.OpenKey(Hive::CurrentUser, kProgramKey), nullptr);
+    EXPECT_EQ(m_store.OpenKey(Hive::CurrentUser, ""), nullptr);
+    EXPECT_EQ(m_store.OpenKey(Hive::LocalMachine, kProgramKey), nullptr);
+
+    WriteUserFile(std::string(kFileHeader) +
+                  "[HKEY_CURRENT_USER\\Software\\Vandrelle]\n\"A\"=dword:00000001\n");
+    EXPECT_EQ(m_store.OpenKey(Hive::CurrentUser, "Software\\Other"), nullptr);
+    auto key = m_store.OpenKey(Hive::CurrentUser, kProgramKey);
+    ASSERT_NE(key, nullptr);
+    EXPECT_FALSE(key->ReadValue("B").has_value());
+    EXPECT_FALSE(key->ValueName(1).has_value());
+    EXPECT_FALSE(key->SubKeyName(0).has_value());
+}
+
+TEST_F(RegFileKeyStoreTest, EachTypeIsWrittenAndReadBack) {
+    const std::string text = "C:\\Temp \"quoted\" Ünïcödé 😀";
+    const std::vector<std::uint8_t> bytes = {0, 1, 2, 0x7f, 0x80, 0xfe, 0xff, 3,
+                                             4, 5, 6, 7,    8,    9,    10,   11};
+    RegValue expand;
+    expand.type = ValueType::ExpandString;
+    expand.rawType = 2;
+    expand.text = "%HOME%\\Vandrelle 😀";
+    {
+        auto key = m_store.CreateKey(Hive::CurrentUser, kProgramKey);
+        ASSERT_NE(key, nullptr);
+        EXPECT_TRUE(key->WriteString("Text", text));
+        EXPECT_TRUE(key->WriteDword("Number", 0xdeadbeef));
+        EXPECT_TRUE(key->WriteBinary("Bytes", bytes));
+        EXPECT_TRUE(key->WriteValue("Expand", expand));
+        EXPECT_EQ(key->ReadString("Text"), text);  // the open key sees its own writes
+    }
+    RegFileKeyStore reopened(UserFile(), MachineFile());
+    auto key = reopened.OpenKey(Hive::CurrentUser, kProgramKey);
+    ASSERT_NE(key, nullptr);
+    EXPECT_EQ(key->ReadString("Text"), text);
+    EXPECT_EQ(key->ReadDword("Number"), 0xdeadbeefu);
+    EXPECT_EQ(key->ReadBinary("Bytes"), bytes);
+    const auto value = key->ReadValue("Expand");
+    ASSERT_TRUE(value.has_value());
+    EXPECT_EQ(value->type, ValueType::ExpandString);
+    EXPECT_EQ(value->text, expand.text);
+    EXPECT_EQ(key->ReadString("Expand"), expand.text);
+}
+
+TEST_F(RegFileKeyStoreTest, TypedReadsRejectOtherTypes) {
+    auto key = m_store.CreateKey(Hive::CurrentUser, kProgramKey);
+    ASSERT_NE(key, nullptr);
+    ASSERT_TRUE(key->WriteString("S", "1"));
+    ASSERT_TRUE(key->WriteDword("D", 1));
+    ASSERT_TRUE(key->WriteBinary("B", {1, 0, 0, 0}));
+    EXPECT_FALSE(key->ReadDword("S").has_value());
+    EXPECT_FALSE(key->ReadBinary("D").has_value());
+    EXPECT_FALSE(key->ReadString("B").has_value());
+    EXPECT_FALSE(key->ReadDword("B").has_value());
+}
+
+TEST_F(RegFileKeyStoreTest, WrittenFileHasRegeditTextAndIsPrivate) {
+    auto key = m_store.CreateKey(Hive::CurrentUser, "Software\\Vandrelle\\Window");
+    ASSERT_NE(key, nullptr);
+    ASSERT_TRUE(key->WriteString("", "a\\b\"c"));
+    ASSERT_TRUE(key->WriteDword("Maximized", 1));
+    std::vector<std::uint8_t> bytes(30);
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i * 9);
+    ASSERT_TRUE(key->WriteBinary("Pos", bytes));
+    ASSERT_TRUE(key->WriteString("Lines", "one\ntwo"));
+    EXPECT_EQ(
+        ReadFile(UserFile()),
+        std::string(kFileHeader) +
+            "[HKEY_CURRENT_USER\\Software\\Vandrelle\\Window]\n"
+            "@=\"a\\\\b\\\"c\"\n"
+            "\"Maximized\"=dword:00000001\n"
+            "\"Pos\"=hex:00,09,12,1b,24,2d,36,3f,48,51,5a,63,6c,75,7e,87,90,99,a2,ab,b4,bd,c6,\\\n"
+            "  cf,d8,e1,ea,f3,fc,05\n"
+            "\"Lines\"=hex(1):6f,00,6e,00,65,00,0a,00,74,00,77,00,6f,00,00,00\n\n");
+    EXPECT_EQ(key->ReadString("Lines"), "one\ntwo");
+    struct stat st {};
+    ASSERT_EQ(::stat(UserFile().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+TEST_F(RegFileKeyStoreTest, ReadsRegeditUtf16Export) {
+    WriteUserFile(ReadFile(DataFile("regedit-export.reg")));
+    auto key = m_store.OpenKey(Hive::CurrentUser, kProgramKey);
+    ASSERT_NE(key, nullptr);
+    EXPECT_EQ(key->ReadString(""), "Standard – café 😀");
+    EXPECT_EQ(key->ReadDword("Maximized"), 1u);
+    std::vector<std::uint8_t> pos(40);
+    for (std::size_t i = 0; i < pos.size(); ++i) pos[i] = static_cast<std::uint8_t>(i);
+    EXPECT_EQ(key->ReadBinary("WindowPos"), pos);
+    const auto path = key->ReadValue("Path");
+    ASSERT_TRUE(path.has_value());
+    EXPECT_EQ(path->type, ValueType::ExpandString);
+    EXPECT_EQ(path->text, "%USERPROFILE%\\Documents\\Vandrelle\\Connections.vrc");
+    EXPECT_EQ(key->ReadString("Name"), "text with \\ backslash and \" quote");
+    const auto recent = key->ReadValue("Recent");
+    ASSERT_TRUE(recent.has_value());
+    EXPECT_EQ(recent->type, ValueType::Other);
+    EXPECT_EQ(recent->rawType, 7u);
+    EXPECT_EQ(recent->bytes.size(), 24u);
+    EXPECT_FALSE(key->ReadValue("Deleted").has_value());
+    EXPECT_EQ(ValueNames(*key),
+              (std::vector<std::string>{"", "Maximized", "WindowPos", "Path", "Name", "Recent"}));
+    EXPECT_EQ(SubKeys(*key), std::vector<std::string>{"Connections"});
+    EXPECT_EQ(m_store.OpenKey(Hive::CurrentUser, "Software\\Vandrelle\\Old"), nullptr);
+    EXPECT_EQ(m_store.OpenKey(Hive::LocalMachine, "SOFTWARE\\Policies\\Vandrelle"), nullptr);
+}
+
+TEST_F(RegFileKeyStoreTest, RegeditExportIsRewrittenAsUtf8KeepingEverything) {
+    WriteUserFile(ReadFile(DataFile("regedit-export.reg")));
+    auto key = m_store.CreateKey(Hive::CurrentUser, kProgramKey);
+    ASSERT_NE(key, nullptr);
+    ASSERT_TRUE(key->WriteDword("maximized", 0));
+    EXPECT_EQ(ReadFile(UserFile()), ReadFile(DataFile("regedit-export-rewritten.reg")));
+}
+
+TEST_F(RegFileKeyStoreTest, AcceptsRegedit4Utf8BomAbbreviationsAndCrlf) {
+    WriteUserFile(
+        "\xEF\xBB\xBF\r\nREGEDIT4\r\n\r\n[HKCU\\Software\\Vandrelle]\r\n"
+        "\"Text\"=hex(2):41,42,00\r\n\"N\"=dword:ff\r\n\"Q\"=hex(4):01,02,00,00\r\n");
+    auto key = m_store.OpenKey(Hive::CurrentUser, kProgramKey);
+    ASSERT_NE(key, nullptr);
+    EXPECT_EQ(key->ReadString("Text"), "AB");
+    EXPECT_EQ(key->ReadDword("N"), 0xffu);
+    EXPECT_EQ(key->ReadDword("Q"), 0x201u);
+}
+
+TEST_F(RegFileKeyStoreTest, InvalidUnicodeBecomesReplacementCharacters) {
+    // A lone high surrogate, "A", then half a code unit.
+    WriteUserFile(std::string(kFileHeader) +
+                  "[HKCU\\Software\\Vandrelle]\n\"S\"=hex(2):3d,d8,41,00,42\n");
+    auto key = m_store.CreateKey(Hive::CurrentUser, kProgramKey);
+    ASSERT_NE(key, nullptr);
+    EXPECT_EQ(key->ReadString("S"), "\uFFFDA\uFFFD");
+
+    RegValue invalidUtf8;
+    invalidUtf8.type = ValueType::ExpandString;
+    invalidUtf8.text = "\xC3(";  // a lead byte without its continuation
+    ASSERT_TRUE(key->WriteValue("S", invalidUtf8));
+    EXPECT_NE(ReadFile(UserFile()).find("\"S\"=hex(2):fd,ff,28,00,00,00\n"), std::string::npos);
+}
+
+TEST_F(RegFileKeyStoreTest, UnknownLinesAndForeignSectionsSurviveRewrite) {
+    const std::string before =
+        "; settings\n"
+        "[HKEY_CURRENT_USER\\Software\\Vandrelle]\n"
+        "; keep me\n"
+        "garbage line\n"
+        "\"Gone\"=-\n"
+        "\"Bad\"=hex:zz,\\\n"
+        "  01\n"
+        "\"Odd\"=hex(b):01,02,03,04,05,06,07,08\n"
+        "\n"
+        "[HKEY_LOCAL_MACHINE\\Software\\Vandrelle]\n"
+        "\"Machine\"=dword:00000005\n"
+        "\n"
+        "[-HKEY_CURRENT_USER\\Software\\Old]\n"
+        "\n";
+    WriteUserFile(std::string(kFileHeader) + before);
+    auto key = m_store.CreateKey(Hive::CurrentUser, kProgramKey);
+    ASSERT_NE(key, nullptr);
+    ASSERT_TRUE(key->WriteDword("New", 7));
+    const std::string after = before.substr(0, before.find("\n\n[HKEY_LOCAL")) +
+                              "\n\"New\"=dword:00000007" +
+                              before.substr(before.find("\n\n[HKEY_LOCAL"));
+    EXPECT_EQ(ReadFile(UserFile()), kFileHeader + after);
+    EXPECT_EQ(ValueNames(*key), (std::vector<std::string>{"Odd", "New"}));
+}
+
+TEST_F(RegFileKeyStoreTest, FileWithoutHeaderIsKeptWhenWritten) {
+    WriteUserFile("not a registry file\n[HKEY_CURRENT_USER\\A]\n");
+    EXPECT_EQ(m_store.OpenKey(Hive::CurrentUser, "A"), nullptr);
+    auto key = m_store.CreateKey(Hive::CurrentUser, "B");
+    ASSERT_NE(key, nullptr);
+    EXPECT_EQ(ReadFile(UserFile()), std::string(kFileHeader) +
+                                        "not a registry file\n[HKEY_CURRENT_USER\\A]\n"
+                                        "[HKEY_CURRENT_USER\\B]\n\n");
+}
+
+TEST_F(RegFileKeyStoreTest, ValuesAreReplacedInPlaceAndAppendedInOrder) {
+    WriteUserFile(std::string(kFileHeader) +
+                  "[HKEY_CURRENT_USER\\Software\\Vandrelle]\n\"A\"=dword:00000001\n\"B\"=\"b\"\n\n"
+                  "[HKEY_CURRENT_USER\\Software\\Other]\n\"A\"=\"other\"\n\n");
+    auto key = m_store.CreateKey(Hive::CurrentUser, kProgramKey);
+    ASSERT_NE(key, nullptr);
+    ASSERT_TRUE(key->WriteDword("a", 2));
+    ASSERT_TRUE(key->WriteString("C", "c"));
+    ASSERT_TRUE(key->WriteString("D", "d"));
+    ASSERT_TRUE(key->WriteString("B", "b2"));
+    EXPECT_EQ(ReadFile(UserFile()),
+              std::string(kFileHeader) +
+                  "[HKEY_CURRENT_USER\\Software\\Vandrelle]\n\"A\"=dword:00000002\n\"B\"=\"b2\"\n"
+                  "\"C\"=\"c\"\n\"D\"=\"d\"\n\n"
+                  "[HKEY_CURRENT_USER\\Software\\Other]\n\"A\"=\"other\"\n\n");
+}
+
+TEST_F(RegFileKeyStoreTest, NewKeysGetTheirSectionAtTheEnd) {
+    const std::string before = std::string(kFileHeader) +
+                               "[HKEY_CURRENT_USER\\Software\\Vandrelle\\A\\B]\n\n"
+                               "[HKEY_CURRENT_USER\\Software\\Other]\n\n";
+    WriteUserFile(before);
+    ASSERT_NE(m_store.CreateKey(Hive::CurrentUser, "Software\\Other"), nullptr);
+    EXPECT_EQ(ReadFile(UserFile()), before);  // an existing section is not repeated
+
+    auto implied = m_store.CreateKey(Hive::CurrentUser, "Software\\Vandrelle\\A");
+    ASSERT_NE(implied, nullptr);
+    ASSERT_TRUE(implied->WriteDword("X", 1));
+    EXPECT_EQ(ReadFile(UserFile()),
+              before + "[HKEY_CURRENT_USER\\Software\\Vandrelle\\A]\n\"X\"=dword:00000001\n\n");
+    EXPECT_EQ(SubKeys(*implied), std::vector<std::string>{"B"});
+}
+
+TEST_F(RegFileKeyStoreTest, WritesKeepChangesMadeSinceTheKeyWasOpened) {
+    auto key = m_store.CreateKey(Hive::CurrentUser, kProgramKey);
+    ASSERT_NE(key, nullptr);
+    WriteUserFile(std::string(kFileHeader) +
+                  "[HKEY_CURRENT_USER\\Software\\Vandrelle]\n\"ByHand\"=dword:00000009\n\n");
+    auto reopened = m_store.OpenKey(Hive::CurrentUser, kProgramKey);
+    ASSERT_NE(reopened, nullptr);
+    EXPECT_EQ(reopened->ReadDword("ByHand"), 9u);
+    ASSERT_TRUE(key->WriteDword("Mine", 1));
+    EXPECT_EQ(key->ReadDword("ByHand"), 9u);
+    EXPECT_EQ(key->ReadDword("Mine"), 1u);
+}
+
+TEST_F(RegFileKeyStoreTest, KeysAndValuesCompareCaseInsensitively) {
+    WriteUserFile(std::string(kFileHeader) +
+                  "[HKEY_CURRENT_USER\\Software\\Vandrelle]\n\"MaxiMized\"=dword:00000001\n\n");
+    auto key = m_store.OpenKey(Hive::CurrentUser, "SOFTWARE\\vandrelle");
+    ASSERT_NE(key, nullptr);
+    EXPECT_EQ(key->ReadDword("maximized"), 1u);
+    auto writable = m_store.CreateKey(Hive::CurrentUser, "software\\VANDRELLE");
+    ASSERT_NE(writable, nullptr);
+    ASSERT_TRUE(writable->WriteDword("MAXIMIZED", 0));
+    EXPECT_EQ(ReadFile(UserFile()),
+              std::string(kFileHeader) +
+                  "[HKEY_CURRENT_USER\\Software\\Vandrelle]\n\"MaxiMized\"=dword:00000000\n\n");
+}
+
+TEST_F(RegFileKeyStoreTest, SubKeysIncludeKeysImpliedByDeeperSections) {
+    WriteUserFile(std::string(kFileHeader) +
+                  "[HKEY_CURRENT_USER\\Software\\Vandrelle\\Connections\\Office\\Printers]\n\n"
+                  "[HKEY_CURRENT_USER\\Software\\Vandrelle\\Window]\n\n"
+                  "[HKEY_CURRENT_USER\\Software\\Vandrelle\\connections\\Home]\n\n");
+    auto key = m_store.OpenKey(Hive::CurrentUser, kProgramKey);
+    ASSERT_NE(key, nullptr);
+    EXPECT_EQ(SubKeys(*key), (std::vector<std::string>{"Connections", "Window"}));
+    auto connections = m_store.OpenKey(Hive::CurrentUser, "Software\\Vandrelle\\Connections");
+    ASSERT_NE(connections, nullptr);
+    EXPECT_EQ(SubKeys(*connections), (std::vector<std::string>{"Office", "Home"}));
+    auto software = m_store.OpenKey(Hive::CurrentUser, "Software");
+    ASSERT_NE(software, nullptr);
+    EXPECT_EQ(SubKeys(*software), std::vector<std::string>{"Vandrelle"});
+    EXPECT_EQ(m_store.OpenKey(Hive::CurrentUser, "Software\\Vandrelle\\Connections\\Garage"),
+              nullptr);
+}
+
+TEST_F(RegFileKeyStoreTest, MachineHiveIsReadOnlyAndReadFromItsOwnFile) {
+    const std::string machine =
+        std::string(kFileHeader) +
+        "[HKEY_LOCAL_MACHINE\\Software\\Vandrelle]\n\"Policy\"=dword:00000003\n\n"
+        "[HKEY_CURRENT_USER\\Software\\Vandrelle]\n\"User\"=dword:00000001\n\n";
+    WriteFile(MachineFile(), machine);
+    WriteUserFile(std::string(kFileHeader) +
+                  "[HKLM\\Software\\Vandrelle]\n\"Policy\"=dword:00000004\n\n");
+    auto key = m_store.OpenKey(Hive::LocalMachine, kProgramKey);
+    ASSERT_NE(key, nullptr);
+    EXPECT_EQ(key->ReadDword("Policy"), 3u);
+    EXPECT_FALSE(key->WriteDword("Policy", 5));
+    EXPECT_EQ(m_store.CreateKey(Hive::LocalMachine, kProgramKey), nullptr);
+    EXPECT_EQ(m_store.CreateKey(Hive::LocalMachine, "Software\\New"), nullptr);
+    EXPECT_EQ(ReadFile(MachineFile()), machine);
+    EXPECT_EQ(m_store.OpenKey(Hive::CurrentUser, kProgramKey), nullptr);
+}
+
+TEST_F(RegFileKeyStoreTest, UnreadableFileIsNeverOverwritten) {
+    std::filesystem::create_directories(UserFile());  // a folder where the file should be
+    EXPECT_EQ(m_store.OpenKey(Hive::CurrentUser, kProgramKey), nullptr);
+    EXPECT_EQ(m_store.CreateKey(Hive::CurrentUser, kProgramKey), nullptr);
+    EXPECT_TRUE(std::filesystem::is_directory(UserFile()));
+}
+
+TEST(MakeDefaultKeyStoreTest, UsesTheUserConfigFolder) {
+    TempDir dir;
+    const char* old = std::getenv("XDG_CONFIG_HOME");
+    const std::optional<std::string> saved = old ? std::optional<std::string>(old) : std::nullopt;
+    ::setenv("XDG_CONFIG_HOME", dir.path().c_str(), 1);
+    auto store = MakeDefaultKeyStore();
+    auto key = store->CreateKey(Hive::CurrentUser, kProgramKey);
+    const bool written = key && key->WriteDword("X", 1);
+    if (saved) {
+        ::setenv("XDG_CONFIG_HOME", saved->c_str(), 1);
+    } else {
+        ::unsetenv("XDG_CONFIG_HOME");
+    }
+    EXPECT_TRUE(written);
+    EXPECT_NE(ReadFile(dir.file("vandrelle/registry.reg")).find("\"X\"=dword:00000001"),
+              std::string::npos);
+}
+
+}  // namespace
+}  // namespace vandrelle

@@ -1,0 +1,149 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "Cli.h"
+
+#include "ConfigStore.h"
+#include "FileUtil.h"
+#include "RegFileKeyStore.h"
+#include "TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+namespace vandrelle::test {
+namespace {
+
+class CliTest : public ::testing::Test {
+protected:
+    CliTest() : keys(dir.file("registry.reg"), dir.file("machine.reg")) {
+        MakeFolders(dir.file("prog"));
+        env = {dir.file("prog"), dir.file("xdg"), &keys};
+    }
+
+    struct Result {
+        int code;
+        std::string out;
+        std::string err;
+    };
+
+    // Runs with --config on the folder's file unless the arguments name another.
+    Result Run(std::vector<std::string> args, bool withConfig = true) {
+        if (withConfig) args.insert(args.begin(), {"--config", file});
+        std::ostringstream out, err;
+        const int code = RunCli(args, env, out, err);
+        return {code, out.str(), err.str()};
+    }
+
+    void Build() {
+        ASSERT_EQ(Run({"add-group", "--set", "Name=Web", "--set", "InheritGeneral=0", "--set",
+                       "UserName=u", "--set", "Password=pw", "--set", "RDPPort=3390"})
+                      .code,
+                  0);
+        ASSERT_EQ(Run({"add-group", "Web", "--set", "Name=A"}).code, 0);
+        ASSERT_EQ(Run({"add-server", "Web", "A", "--set", "Name=db1", "--set", "Server=h1"}).code,
+                  0);
+        ASSERT_EQ(Run({"add-server", "--set", "Name=Lab", "--set", "DesktopWidth=-20"}).code, 0);
+    }
+
+    TempDir dir;
+    RegFileKeyStore keys;
+    CliEnvironment env;
+    std::string file = dir.file("conn.xml");
+};
+
+TEST_F(CliTest, TreeShowsGroupsWithSlashesIndentedByDepth) {
+    Build();
+    const Result r = Run({"tree"});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.out, "Web/\n  A/\n    db1\nLab\n");
+}
+
+TEST_F(CliTest, ShowPrintsTheEffectiveRecordInFieldOrder) {
+    Build();
+    Result r = Run({"show", "Web", "A", "db1"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out.substr(0, r.out.find("Description=")),
+              "Name=db1\nServer=h1\nUserName=u\nPassword=***\nDomain=\n");
+    EXPECT_NE(r.out.find("\nRDPPort=3390\n"), std::string::npos);
+    EXPECT_NE(r.out.find("\nInheritGeneral=1\n"), std::string::npos);
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 24);
+
+    r = Run({"show", "--json", "--show-password", "Lab"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out.rfind("{\"Name\": \"Lab\", \"Server\": \"\", \"UserName\": \"\", "
+                          "\"Password\": \"\", ",
+                          0),
+              0u);
+    EXPECT_NE(r.out.find("\"DesktopWidth\": -20, "), std::string::npos);
+    EXPECT_NE(r.out.find("\"GroupCollapsed\": 0}\n"), std::string::npos);
+    EXPECT_NE(Run({"show", "--show-password", "Web"}).out.find("Password=pw\n"),
+              std::string::npos);
+    EXPECT_NE(Run({"show"}).out.find("InheritGeneral=1\n"), std::string::npos);  // the top
+}
+
+TEST_F(CliTest, SetMoveAndDeleteReachTheFile) {
+    Build();
+    ASSERT_EQ(Run({"set", "Web", "A", "db1", "--set", "Description=moved"}).code, 0);
+    ASSERT_EQ(Run({"move", "Web", "A", "db1", "--to"}).code, 0);
+    EXPECT_EQ(Run({"tree"}).out, "Web/\n  A/\nLab\ndb1\n");
+    ASSERT_EQ(Run({"delete", "Web"}).code, 0);
+    EXPECT_EQ(Run({"tree"}).out, "Lab\ndb1\n");
+    // Moved to the top, it no longer inherits from Web.
+    EXPECT_NE(Run({"show", "db1"}).out.find("UserName=\n"), std::string::npos);
+    EXPECT_NE(Run({"show", "db1"}).out.find("Description=moved\n"), std::string::npos);
+}
+
+TEST_F(CliTest, ErrorsGiveTheirCodesAndLeaveTheFileUntouched) {
+    Build();
+    std::string before;
+    ASSERT_TRUE(ReadWholeFile(file, &before, nullptr));
+    auto expectCode = [&](int code, std::vector<std::string> args) {
+        const Result r = Run(args);
+        EXPECT_EQ(r.code, code) << args[0];
+        EXPECT_FALSE(r.err.empty());
+        std::string after;
+        ASSERT_TRUE(ReadWholeFile(file, &after, nullptr));
+        EXPECT_EQ(after, before) << args[0];
+    };
+    expectCode(1, {"show", "Nope"});
+    expectCode(1, {"show", "Nope", "db1"});
+    expectCode(1, {"set", "Web", "Nope", "--set", "Name=x"});
+    expectCode(1, {"move", "Lab", "--to", "Nope"});
+    expectCode(1, {"delete", "Web", "Nope"});
+    expectCode(2, {"set", "Lab", "--set", "Colour=1"});
+    expectCode(2, {"set", "Lab", "--set", "ColorDepth=deep"});
+    expectCode(2, {"set", "Lab", "--set", "NoEquals"});
+    expectCode(2, {"add-server", "--set", "Server=no-name"});
+    expectCode(2, {"move", "Web", "--to", "Web", "A"});
+    expectCode(2, {"delete"});
+    expectCode(2, {"frobnicate"});
+    expectCode(2, {"tree", "--json"});
+
+    WriteFile(file, "<broken>");
+    const Result r = Run({"tree"});
+    EXPECT_EQ(r.code, 3);
+    EXPECT_NE(r.err.find("line 1"), std::string::npos) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1);
+    EXPECT_EQ(Run({"add-group", "--set", "Name=G"}).code, 3);
+    EXPECT_EQ(ReadFile(file), "<broken>");
+}
+
+TEST_F(CliTest, WithoutConfigTheFileIsFoundAsTheProgramFindsIt) {
+    EXPECT_EQ(Run({"add-group", "--set", "Name=G"}, false).code, 0);
+    EXPECT_TRUE(FileExists(dir.file("prog/Vandrelle.xml")));
+    EXPECT_EQ(Run({"tree"}, false).out, "G/\n");
+}
+
+TEST_F(CliTest, PasswordsEncodeWithThisInstallationsKey) {
+    const Result enc = Run({"encode-password", "s3cret"}, false);
+    ASSERT_EQ(enc.code, 0);
+    CConfigStore store(keys);
+    store.Init();
+    EXPECT_EQ(enc.out, EncodePassword("s3cret", store.Key()) + "\n");
+    const Result dec = Run({"decode-password", enc.out.substr(0, enc.out.size() - 1)}, false);
+    EXPECT_EQ(dec.out, "s3cret\n");
+    EXPECT_EQ(Run({"encode-password"}, false).code, 2);
+}
+
+}  // namespace
+}  // namespace vandrelle::test
