@@ -346,7 +346,10 @@ std::optional<std::vector<std::uint8_t>> ParseHexBytes(std::string_view data) {
 
 RegValue ValueFromTypedBytes(std::uint32_t rawType, std::vector<std::uint8_t> bytes, bool wide) {
     if (rawType == 1 || rawType == 2) {
-        return MakeTextValue(static_cast<ValueType>(rawType), TextFromRegistryBytes(bytes, wide));
+        RegValue value =
+            MakeTextValue(static_cast<ValueType>(rawType), TextFromRegistryBytes(bytes, wide));
+        if (wide) value.bytes = std::move(bytes);  // kept so readers can check the data's shape
+        return value;
     }
     if (rawType == 4 && bytes.size() == 4) {
         return MakeDwordValue(static_cast<std::uint32_t>(bytes[0] | (bytes[1] << 8) |

@@ -1,0 +1,313 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "Session.h"
+
+#include "AddIns.h"
+#include "ConfigStore.h"
+#include "ErrorText.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace vandrelle {
+namespace {
+
+constexpr std::string_view kSpace = " \t\r\n\v\f";
+
+std::string Trim(std::string_view text) {
+    const auto first = text.find_first_not_of(kSpace);
+    if (first == std::string_view::npos) return {};
+    return std::string(text.substr(first, text.find_last_not_of(kSpace) - first + 1));
+}
+
+std::string UpperAscii(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
+}  // namespace
+
+Session::Session(RdpClient* client, SessionView& view, MessageTarget& frame,
+                 const CConfigStore& config, KeyStore& keys, Properties record, NodePath path)
+    : m_client(client),
+      m_view(view),
+      m_frame(frame),
+      m_config(config),
+      m_keys(keys),
+      m_record(std::move(record)),
+      m_path(std::move(path)) {
+    if (m_client) m_client->SetEventSink(this);
+}
+
+Session::~Session() {
+    Destroy();
+}
+
+void Session::Destroy() {
+    if (m_destroyed) return;
+    m_destroyed = true;
+    if (!m_client) return;
+    try {
+        if (m_state == kStateConnecting || m_state == kStateConnected) m_client->Disconnect();
+    } catch (const RdpError&) {
+        // The window goes away whatever the client says.
+    }
+    m_client->SetEventSink(nullptr);
+}
+
+std::intptr_t Session::HandleMessage(std::uint32_t message, std::uintptr_t /*wParam*/,
+                                     std::intptr_t /*lParam*/, bool& handled) {
+    handled = true;
+    switch (message) {
+        case WM_APP_CONNECT:
+            return ConnectSession();
+        case WM_APP_DISCONNECT:
+            if (m_state != kStateDisconnected && m_client) {
+                try {
+                    m_client->Disconnect();
+                } catch (const RdpError& e) {
+                    m_view.ShowError("Cannot disconnect: " + ErrorText(e));
+                }
+            }
+            return 1;
+        case WM_APP_RECONNECT:
+        case WM_APP_RECONNECT_FULL_SCREEN:
+            return Reconnect(message);
+        case WM_APP_ENTER_FULL_SCREEN:
+            m_view.EnterContainerFullScreen();
+            if (m_client) {
+                try {
+                    m_client->put_FullScreen(VariantBool::True);
+                } catch (const RdpError&) {
+                    // The window covers the screen already; the client's own
+                    // full-screen mode is only a refinement.
+                }
+            }
+            return 1;
+        default:
+            handled = false;
+            return 0;
+    }
+}
+
+std::intptr_t Session::Reconnect(std::uint32_t message) {
+    if (m_state != kStateDisconnected || m_connectRequested) {
+        // Wait for the disconnection without spinning; give up after a bound.
+        if (++m_reconnectPolls > kReconnectMaxPolls) {
+            m_reconnectPolls = 0;
+            m_view.ShowError(
+                "Reconnect abandoned: the session did not disconnect within 30 seconds.");
+            return 1;
+        }
+        m_view.PostToSelf(message, kReconnectPollMs);
+        return 1;
+    }
+    m_reconnectPolls = 0;
+    if (message == WM_APP_RECONNECT) {
+        ConnectSession();
+    } else {
+        const int remembered = m_record.FullScreen;
+        m_record.FullScreen = 1;
+        ConnectSession();
+        m_record.FullScreen = remembered;
+    }
+    return 1;
+}
+
+std::intptr_t Session::ConnectSession() {
+    if (m_state != kStateDisconnected || m_connectRequested) return 0;
+    if (!m_client) {
+        m_view.ShowError("Create remote desktop failed. See readme.txt to download RDP.");
+        return 1;
+    }
+    try {
+        m_client->put_Server(m_record.Server);
+    } catch (const RdpError& e) {
+        m_view.ShowError("Server name error: " + ErrorText(e));
+        return 1;
+    }
+    try {
+        ApplyRecord(*m_client);
+        m_connectRequested = true;
+        m_client->Connect();
+    } catch (const RdpError& e) {
+        m_connectRequested = false;
+        m_view.ShowError("Cannot connect: " + ErrorText(e));
+    }
+    return 1;
+}
+
+void Session::ApplyRecord(RdpClient& client) {
+    if (m_view.IsShiftDown()) {
+        client.put_UserName("");
+        client.put_ClearTextPassword("");
+        client.put_Domain("");
+    } else {
+        client.put_UserName(m_record.UserName);
+        if (!m_record.Password.empty()) client.put_ClearTextPassword(m_record.Password);
+        client.put_Domain(m_record.Domain);
+    }
+    if (m_record.RDPPort != 0) client.put_RDPPort(m_record.RDPPort);
+    const VariantBool console = ToVariantBool(m_record.ConnectToServerConsole);
+    client.put_ConnectToServerConsole(console);
+    if (RdpClient6* six = client.AsClient6()) six->put_ConnectToAdministerServer(console);
+    ApplyDesktopSize(client);
+    if (m_record.ColorDepth != 0) client.put_ColorDepth(m_record.ColorDepth);
+    if (m_record.FullScreen != 0) {
+        const Size screen = m_view.PrimaryScreenSize();
+        client.put_DesktopWidth(screen.width);
+        client.put_DesktopHeight(screen.height);
+        if (client.get_FullScreen() == VariantBool::True) {
+            m_view.EnterContainerFullScreen();
+        } else {
+            client.put_FullScreen(VariantBool::True);
+        }
+    } else {
+        client.put_FullScreen(VariantBool::False);
+    }
+    client.put_AudioRedirectionMode(m_record.AudioRedirectionMode);
+    client.put_KeyboardHookMode(m_record.KeyboardHookMode);
+    client.put_PerformanceFlags(m_record.PerformanceFlags);
+    if (m_record.PerformanceFlags & 0x4) {
+        client.put_PerformanceFlags(client.get_PerformanceFlags() | 0x10);
+    }
+    client.put_BitmapPersistence(m_record.BitmapPersistence);
+    client.put_RedirectPrinters(ToVariantBool(m_record.RedirectPrinters));
+    if (RdpClient5* five = client.AsClient5()) {
+        five->put_RedirectClipboard(ToVariantBool(m_record.RedirectClipboard));
+    }
+    client.put_RedirectPorts(ToVariantBool(m_record.RedirectPorts));
+    client.put_RedirectSmartCards(ToVariantBool(m_record.RedirectSmartCards));
+    RdpClientNonScriptable3* ns3 = client.AsNonScriptable3();
+    client.put_RedirectDrives(ToVariantBool(m_record.RedirectDrives));
+    if (m_record.RedirectDrives != 0) {
+        if (ns3) {
+            ApplyDrives(*ns3);
+        } else {
+            m_view.ShowError("Cannot redirect specified drives. See readme.txt to download RDP 6.");
+        }
+    }
+    if (ns3) ns3->put_EnableCredSspSupport(VariantBool::True);
+    const std::string addIns = GetAddInList(m_keys);
+    if (!addIns.empty()) client.put_PluginDlls(addIns);
+    client.put_ContainerHandledFullScreen(1);
+}
+
+void Session::ApplyDesktopSize(RdpClient& client) {
+    const Size area = m_view.ClientSize();
+    const std::int64_t w = m_record.DesktopWidth;
+    const std::int64_t h = m_record.DesktopHeight;
+    std::int64_t width = area.width, height = area.height;
+    if (w > 0 || h > 0) {
+        width = w;
+        height = h;
+    } else if (w != 0 || h != 0) {
+        // Fit with a margin of -w on the left and right and -h at top and bottom.
+        const std::int64_t mw = area.width + 2 * w, mh = area.height + 2 * h;
+        if (mw > 0 && mh > 0) {
+            width = mw;
+            height = mh;
+        }
+    }
+    client.put_DesktopWidth(static_cast<std::int32_t>(width));
+    client.put_DesktopHeight(static_cast<std::int32_t>(height));
+}
+
+void Session::ApplyDrives(RdpClientNonScriptable3& drives) {
+    const std::string list = UpperAscii(Trim(m_record.DriveCollection));
+    if (list.empty()) {
+        drives.put_RedirectDynamicDrives(VariantBool::True);
+        return;
+    }
+    for (std::uint32_t i = 0; i < drives.get_DriveCount(); ++i) {
+        RdpDrive& drive = drives.DriveByIndex(i);
+        const std::string name = drive.get_Name();
+        const auto colon = name.rfind(':');
+        if (colon == std::string::npos || colon == 0) continue;
+        const bool listed = list.find(name[colon - 1]) != std::string::npos;
+        drive.put_RedirectionState(listed ? VariantBool::True : VariantBool::False);
+    }
+    drives.put_RedirectDynamicDrives(list.find("$:") != std::string::npos ? VariantBool::True
+                                                                          : VariantBool::False);
+}
+
+void Session::SetState(std::int32_t state) {
+    m_state = state;
+    m_frame.Post(WM_APP_SESSION_STATE, static_cast<std::uintptr_t>(state), m_view.WindowId());
+}
+
+void Session::OnConnecting() {
+    m_connectRequested = false;
+    SetState(kStateConnecting);
+}
+
+void Session::OnConnected() {
+    m_connectRequested = false;
+    SetState(kStateConnected);
+    m_view.Relayout();
+}
+
+std::string Session::ReasonText(std::int32_t reason) {
+    switch (reason) {
+        case 1:
+            return "Local disconnection.";
+        case 2:
+            return "Remote disconnection by user.";
+        case 3:
+            return "Remote disconnection by server.";
+        default:
+            break;
+    }
+    try {
+        return m_client->AsClient5()->GetErrorDescription(
+            static_cast<std::uint32_t>(reason),
+            static_cast<std::uint32_t>(m_client->get_ExtendedDisconnectReason()));
+    } catch (const RdpError& e) {
+        return ErrorText(e);
+    }
+}
+
+void Session::OnDisconnected(std::int32_t reason) {
+    m_connectRequested = false;
+    m_state = kStateDisconnected;
+    if (m_view.IsContainerFullScreen()) m_view.LeaveContainerFullScreen();
+    if (m_client && m_client->AsClient5()) {
+        const std::string text = ReasonText(reason);
+        if (reason == 2 && m_config.GetCloseTabOnLogOff() != 0) m_state = kStateLoggedOff;
+        try {
+            const std::string full = "Disconnected, reason (" + std::to_string(reason) + ", " +
+                                     std::to_string(m_client->get_ExtendedDisconnectReason()) +
+                                     "): " + text;
+            m_client->put_DisconnectedText(CutToUtf16Units(full, 259));
+        } catch (const RdpError&) {
+            // The text is a courtesy; the state report below is what matters.
+        }
+    }
+    SetState(m_state);
+}
+
+void Session::OnRequestGoFullScreen() {
+    m_view.EnterContainerFullScreen();
+}
+
+void Session::OnRequestLeaveFullScreen() {
+    m_view.LeaveContainerFullScreen();
+}
+
+void Session::OnRequestContainerMinimize() {
+    m_frame.Post(WM_SYSCOMMAND, SC_MINIMIZE, 0);
+}
+
+void Session::OnDeviceChange(std::uintptr_t wParam, std::intptr_t lParam) {
+    if (!m_client) return;
+    RdpClientNonScriptable3* ns3 = m_client->AsNonScriptable3();
+    if (!ns3) return;
+    try {
+        if (ns3->get_RedirectDynamicDrives() == VariantBool::True) {
+            ns3->NotifyRedirectDeviceChange(wParam, lParam);
+        }
+    } catch (const RdpError&) {
+        // A missed device change only means a drive shows up at the next connect.
+    }
+}
+
+}  // namespace vandrelle

@@ -1,0 +1,191 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "RdpClient.h"
+#include "SessionMessages.h"
+#include "SessionView.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vandrelle::test {
+
+// An RDP client for tests: records every property put, property get and
+// method call in order with its value, can refuse the Server put, can lack
+// any optional capability, and lets a test fire each event.
+class FakeRdpClient : public RdpClient,
+                      public RdpClient5,
+                      public RdpClient6,
+                      public RdpClientNonScriptable3 {
+public:
+    struct Call {
+        std::string name;
+        std::string value;
+        friend bool operator==(const Call&, const Call&) = default;
+    };
+
+    class Drive : public RdpDrive {
+    public:
+        Drive(FakeRdpClient& owner, std::string name) : m_owner(owner), m_name(std::move(name)) {}
+        std::string get_Name() const override { return m_name; }
+        void put_RedirectionState(VariantBool value) override;
+        std::optional<VariantBool> state;
+
+    private:
+        FakeRdpClient& m_owner;
+        std::string m_name;
+    };
+
+    // Configuration.
+    std::optional<HResult> serverPutFailure;
+    std::string serverPutFailureText;  // the engine's own text, if any
+    std::optional<HResult> connectFailure;
+    bool has5 = true;
+    bool has6 = true;
+    bool hasNonScriptable3 = true;
+    VariantBool fullScreen = VariantBool::False;
+    std::int32_t performanceFlags = 0;
+    std::int32_t extendedReason = 0;
+    VariantBool dynamicDrives = VariantBool::False;
+    std::string errorDescription = "The engine's description.";
+    std::vector<std::unique_ptr<Drive>> drives;
+    void AddDrive(const std::string& name) {
+        drives.push_back(std::make_unique<Drive>(*this, name));
+    }
+
+    // What happened.
+    std::vector<Call> calls;
+    RdpClientEvents* sink = nullptr;
+
+    // Calls of that name, in order, as their values.
+    std::vector<std::string> Values(const std::string& name) const;
+    std::vector<std::string> Names() const;
+    bool Called(const std::string& name) const { return !Values(name).empty(); }
+
+    void FireConnecting() { sink->OnConnecting(); }
+    void FireConnected() { sink->OnConnected(); }
+    void FireDisconnected(std::int32_t reason) { sink->OnDisconnected(reason); }
+
+    // RdpClient
+    void SetEventSink(RdpClientEvents* s) override { sink = s; }
+    void put_Server(const std::string& value) override;
+    void put_UserName(const std::string& v) override { Record("put_UserName", v); }
+    void put_Domain(const std::string& v) override { Record("put_Domain", v); }
+    void put_DisconnectedText(const std::string& v) override { Record("put_DisconnectedText", v); }
+    void put_DesktopWidth(std::int32_t v) override { Record("put_DesktopWidth", v); }
+    void put_DesktopHeight(std::int32_t v) override { Record("put_DesktopHeight", v); }
+    void Connect() override;
+    void Disconnect() override { Record("Disconnect", ""); }
+    void put_PluginDlls(const std::string& v) override { Record("put_PluginDlls", v); }
+    void put_ContainerHandledFullScreen(std::int32_t v) override {
+        Record("put_ContainerHandledFullScreen", v);
+    }
+    void put_ColorDepth(std::int32_t v) override { Record("put_ColorDepth", v); }
+    VariantBool get_FullScreen() override;
+    void put_FullScreen(VariantBool v) override;
+    std::int32_t get_ExtendedDisconnectReason() override;
+    void put_ClearTextPassword(const std::string& v) override {
+        Record("put_ClearTextPassword", v);
+    }
+    void put_RDPPort(std::int32_t v) override { Record("put_RDPPort", v); }
+    void put_ConnectToServerConsole(VariantBool v) override {
+        Record("put_ConnectToServerConsole", v);
+    }
+    void put_BitmapPersistence(std::int32_t v) override { Record("put_BitmapPersistence", v); }
+    void put_RedirectPrinters(VariantBool v) override { Record("put_RedirectPrinters", v); }
+    void put_RedirectPorts(VariantBool v) override { Record("put_RedirectPorts", v); }
+    void put_RedirectSmartCards(VariantBool v) override { Record("put_RedirectSmartCards", v); }
+    void put_RedirectDrives(VariantBool v) override { Record("put_RedirectDrives", v); }
+    std::int32_t get_PerformanceFlags() override;
+    void put_PerformanceFlags(std::int32_t v) override;
+    void put_AudioRedirectionMode(std::int32_t v) override {
+        Record("put_AudioRedirectionMode", v);
+    }
+    void put_KeyboardHookMode(std::int32_t v) override { Record("put_KeyboardHookMode", v); }
+    RdpClient5* AsClient5() override { return has5 ? this : nullptr; }
+    RdpClient6* AsClient6() override { return has6 ? this : nullptr; }
+    RdpClientNonScriptable3* AsNonScriptable3() override {
+        return hasNonScriptable3 ? this : nullptr;
+    }
+
+    // RdpClient5
+    void put_RedirectClipboard(VariantBool v) override { Record("put_RedirectClipboard", v); }
+    std::string GetErrorDescription(std::uint32_t reason, std::uint32_t extended) override;
+
+    // RdpClient6
+    void put_ConnectToAdministerServer(VariantBool v) override {
+        Record("put_ConnectToAdministerServer", v);
+    }
+
+    // RdpClientNonScriptable3
+    void put_EnableCredSspSupport(VariantBool v) override { Record("put_EnableCredSspSupport", v); }
+    VariantBool get_RedirectDynamicDrives() override;
+    void put_RedirectDynamicDrives(VariantBool v) override;
+    std::uint32_t get_DriveCount() override;
+    RdpDrive& DriveByIndex(std::uint32_t index) override;
+    void NotifyRedirectDeviceChange(std::uintptr_t wParam, std::intptr_t lParam) override;
+
+    void Record(const std::string& name, const std::string& value) {
+        calls.push_back({name, value});
+    }
+    void Record(const std::string& name, std::int64_t value) {
+        Record(name, std::to_string(value));
+    }
+    void Record(const std::string& name, VariantBool value) {
+        Record(name, static_cast<std::int64_t>(value));
+    }
+};
+
+// The session window for tests: fixed sizes, recorded requests.
+class FakeSessionView : public SessionView {
+public:
+    Size clientSize{1000, 700};
+    Size screenSize{1920, 1080};
+    bool shiftDown = false;
+    bool containerFullScreen = false;
+
+    std::vector<std::string> errors;
+    std::vector<std::string> events;  // "enter", "leave", "relayout"
+    struct SelfPost {
+        std::uint32_t message;
+        int delayMs;
+    };
+    std::vector<SelfPost> selfPosts;
+
+    Size ClientSize() const override { return clientSize; }
+    Size PrimaryScreenSize() const override { return screenSize; }
+    void EnterContainerFullScreen() override;
+    void LeaveContainerFullScreen() override;
+    bool IsContainerFullScreen() const override { return containerFullScreen; }
+    void Relayout() override { events.push_back("relayout"); }
+    void ShowError(const std::string& text) override { errors.push_back(text); }
+    void PostToSelf(std::uint32_t message, int delayMs) override {
+        selfPosts.push_back({message, delayMs});
+    }
+    bool IsShiftDown() const override { return shiftDown; }
+    std::intptr_t WindowId() const override { return 4242; }
+};
+
+// The main frame for tests: records what it is posted and sent.
+class FakeFrame : public MessageTarget {
+public:
+    struct Message {
+        std::uint32_t message;
+        std::uintptr_t wParam;
+        std::intptr_t lParam;
+        friend bool operator==(const Message&, const Message&) = default;
+    };
+    std::vector<Message> posted;
+    std::vector<Message> sent;
+    void Post(std::uint32_t m, std::uintptr_t w, std::intptr_t l) override {
+        posted.push_back({m, w, l});
+    }
+    std::intptr_t Send(std::uint32_t m, std::uintptr_t w, std::intptr_t l) override {
+        sent.push_back({m, w, l});
+        return 0;
+    }
+};
+
+}  // namespace vandrelle::test
