@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "Cli.h"
 
+#include "AddIns.h"
 #include "ConfigLocation.h"
 #include "ConfigStore.h"
+#include "ExternalClient.h"
 #include "NumberText.h"
 #include "XmlDocument.h"
 
@@ -22,6 +24,8 @@ constexpr std::string_view kUsage =
     "  set [NAME ...] --set Field=Value ...\n"
     "  move [NAME ...] --to [NAME ...]\n"
     "  delete [NAME ...]\n"
+    "  external-command [NAME ...]\n"
+    "  addins\n"
     "  encode-password TEXT\n"
     "  decode-password TEXT\n";
 
@@ -197,6 +201,13 @@ void RunFileCommand(const Command& cmd, CConfigStore& store, std::ostream& out) 
         ExistingNode(store, path);
         ExistingNode(store, NodePath(cmd.to));
         RequireSaved(store.MoveNode(path, NodePath(cmd.to)), store);
+    } else if (cmd.name == "external-command") {
+        if (std::string_view(ExistingNode(store, path).name()) != "Server") {
+            throw CliFailure{kExitUsage, path.ToString() + " is not a server"};
+        }
+        const ExternalCommand command = ExternalCommandFor(store, path, false);
+        out << command.program << "\n";
+        for (const std::string& a : command.arguments) out << a << "\n";
     } else if (cmd.name == "delete") {
         store.DeleteNode(path);
         RequireSaved(store.Save(), store);
@@ -218,6 +229,11 @@ int Run(const std::vector<std::string>& args, const CliEnvironment& env, std::os
     const Command cmd = ParseArguments(args);
     CConfigStore store(*env.keys);
     store.Init();
+    if (cmd.name == "addins") {
+        if (!cmd.path.empty()) throw CliFailure{kExitUsage, "addins takes no arguments"};
+        out << GetAddInList(*env.keys) << "\n";
+        return kExitOk;
+    }
     if (cmd.name == "encode-password" || cmd.name == "decode-password") {
         if (cmd.path.size() != 1) throw CliFailure{kExitUsage, cmd.name + " needs one TEXT"};
         out << (cmd.name == "encode-password" ? EncodePassword(cmd.path[0], store.Key())

@@ -5,13 +5,24 @@
 #include "Process.h"
 #include "RegistryText.h"
 
+#include <algorithm>
+#include <cctype>
+
 namespace vandrelle {
 namespace {
 
-// An IPv6 address needs brackets so that its colons are not read as the port's.
+// An IPv6 address (hex digits, dots and at least two colons, maybe a
+// "%zone"), whose colons would otherwise be read as the port's.
+bool IsIpv6Literal(std::string_view host) {
+    const std::string_view address = host.substr(0, host.find('%'));
+    if (std::count(address.begin(), address.end(), ':') < 2) return false;
+    return std::all_of(address.begin(), address.end(), [](char c) {
+        return std::isxdigit(static_cast<unsigned char>(c)) || c == ':' || c == '.';
+    });
+}
+
 std::string HostForAddress(const std::string& host) {
-    if (host.find(':') != std::string::npos && !host.starts_with('[')) return "[" + host + "]";
-    return host;
+    return IsIpv6Literal(host) ? "[" + host + "]" : host;
 }
 
 std::size_t CommandLineLength(const ExternalCommand& command) {

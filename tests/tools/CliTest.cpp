@@ -3,6 +3,7 @@
 
 #include "ConfigStore.h"
 #include "FileUtil.h"
+#include "KeyStore.h"
 #include "RegFileKeyStore.h"
 #include "TempDir.h"
 
@@ -76,8 +77,7 @@ TEST_F(CliTest, ShowPrintsTheEffectiveRecordInFieldOrder) {
               0u);
     EXPECT_NE(r.out.find("\"DesktopWidth\": -20, "), std::string::npos);
     EXPECT_NE(r.out.find("\"GroupCollapsed\": 0}\n"), std::string::npos);
-    EXPECT_NE(Run({"show", "--show-password", "Web"}).out.find("Password=pw\n"),
-              std::string::npos);
+    EXPECT_NE(Run({"show", "--show-password", "Web"}).out.find("Password=pw\n"), std::string::npos);
     EXPECT_NE(Run({"show"}).out.find("InheritGeneral=1\n"), std::string::npos);  // the top
 }
 
@@ -143,6 +143,30 @@ TEST_F(CliTest, PasswordsEncodeWithThisInstallationsKey) {
     const Result dec = Run({"decode-password", enc.out.substr(0, enc.out.size() - 1)}, false);
     EXPECT_EQ(dec.out, "s3cret\n");
     EXPECT_EQ(Run({"encode-password"}, false).code, 2);
+}
+
+TEST_F(CliTest, ExternalCommandPrintsWhatConnectWithTheClientWouldStart) {
+    Build();
+    ASSERT_EQ(Run({"set", "Web", "A", "db1", "--set", "DesktopWidth=1024", "--set",
+                   "DesktopHeight=768", "--set", "ConnectToServerConsole=1"})
+                  .code,
+              0);
+    const Result r = Run({"external-command", "Web", "A", "db1"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    const std::string args = r.out.substr(r.out.find('\n') + 1);
+    EXPECT_EQ(args, "/v:h1:3390\n/w:1024\n/h:768\n/admin\n/console\n");
+    EXPECT_NE(r.out.substr(0, r.out.find('\n')).find("freerdp"), std::string::npos);
+    EXPECT_EQ(Run({"external-command", "Web"}).code, 2);
+    EXPECT_EQ(Run({"external-command", "Nope"}).code, 1);
+}
+
+TEST_F(CliTest, AddinsPrintsTheList) {
+    keys.CreateKey(Hive::CurrentUser,
+                   "Software\\Microsoft\\Terminal Server Client\\Default\\AddIns\\x")
+        ->WriteString("Name", "/usr/lib/x.so");
+    const Result r = Run({"addins"}, false);
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.out, "/usr/lib/x.so\n");
 }
 
 }  // namespace
