@@ -5,6 +5,7 @@
 #include "ConfigStore.h"
 #include "FileUtil.h"
 #include "GenerateConfig.h"
+#include "PasswordCodec.h"
 #include "RegFileKeyStore.h"
 #include "XmlDocument.h"
 
@@ -198,6 +199,7 @@ void BM_LoadPropertiesFloor(benchmark::State& state) {
     }
     const std::vector<NodePath> paths = AllServerPaths(*store);
     const pugi::xml_node servers = doc.child("Vandrelle").child("Servers");
+    const Rc4 cipher(store->Key().data(), store->Key().size());
     std::string text;
     std::size_t total = 0;
     for (auto _ : state) {
@@ -207,6 +209,20 @@ void BM_LoadPropertiesFloor(benchmark::State& state) {
                 text.assign(c.child_value());
                 total += text.size();
             }
+            // The same semantic work as the store: the log-on fields come from the
+            // server or from the nearest ancestor that defines them, and the
+            // password found there is decoded.
+            pugi::xml_node logon = server;
+            for (pugi::xml_node node = server;
+                 logon.child("InheritGeneral").text().as_int(1) != 0;) {
+                node = node.parent();
+                if (node.type() != pugi::node_element) break;
+                logon = node.child("Properties");
+                if (std::string_view(node.name()) == "Servers") break;
+            }
+            text.assign(logon.child_value("UserName"));
+            text.assign(DecodePassword(logon.child_value("Password"), cipher));
+            total += text.size();
         }
         benchmark::DoNotOptimize(total);
     }

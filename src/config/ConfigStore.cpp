@@ -10,16 +10,16 @@ namespace vandrelle {
 namespace {
 
 bool IsContainer(pugi::xml_node node) {
-    const std::string_view name = node.name();
-    return node.type() == pugi::node_element && (name == "Group" || name == "Servers");
+    return IsElementNamed(node, "Group") || IsElementNamed(node, "Servers");
 }
 
 bool IsServer(pugi::xml_node node) {
-    return node.type() == pugi::node_element && std::string_view(node.name()) == "Server";
+    return IsElementNamed(node, "Server");
 }
 
 // Every lone LF becomes CR LF; CR LF pairs stay as they are.
 std::string WithCrLf(std::string text) {
+    if (text.find('\n') == std::string::npos) return text;
     std::string out;
     out.reserve(text.size() + 8);
     for (std::size_t i = 0; i < text.size(); ++i) {
@@ -29,17 +29,42 @@ std::string WithCrLf(std::string text) {
     return out;
 }
 
-void ReadText(pugi::xml_node from, std::string_view name, std::string& field) {
-    if (pugi::xml_node e = FirstChildElement(from, name)) field = ElementText(e);
-}
+}  // namespace
 
-void ReadNumber(pugi::xml_node from, std::string_view name, int& field) {
-    if (pugi::xml_node e = FirstChildElement(from, name)) {
-        pugi::xml_node only = e.first_child();
-        field =
+// The first child element of each field's name, found in one pass over the
+// children: a node holds about two dozen of them, and looking each field up
+// separately would walk them all again for every field.
+class FieldElements {
+public:
+    explicit FieldElements(pugi::xml_node parent) {
+        for (pugi::xml_node c = parent.first_child(); c; c = c.next_sibling()) {
+            if (c.type() != pugi::node_element) continue;
+            const std::size_t i = PropertyFieldIndex(c.name());
+            if (i < kPropertyFieldCount && !m_at[i]) m_at[i] = c;
+        }
+    }
+
+    // Reads the field into the record when its element exists.
+    void Read(std::size_t i, Properties& record) const {
+        const pugi::xml_node e = m_at[i];
+        if (!e) return;
+        const PropertyField& f = PropertyFields()[i];
+        if (f.text) {
+            record.*f.text = ElementText(e);
+            return;
+        }
+        const pugi::xml_node only = e.first_child();
+        record.*f.number =
             only && !only.next_sibling() ? ParseNumber(only.value()) : ParseNumber(ElementText(e));
     }
-}
+
+    pugi::xml_node operator[](std::size_t i) const { return m_at[i]; }
+
+private:
+    std::array<pugi::xml_node, kPropertyFieldCount> m_at{};
+};
+
+namespace {
 
 // Refuses a record that the file could not hold, before anything is written.
 void ValidateRecord(const Properties& record) {
@@ -82,6 +107,7 @@ bool CConfigStore::Init() {
         m_key = MakeInstallationKey();
         created->WriteBinary("key", std::vector<std::uint8_t>(m_key.begin(), m_key.end()));
     }
+    m_cipher = Rc4(m_key.data(), m_key.size());
     BuildEmptyDocument();
     m_dirty = false;
     return true;
@@ -111,7 +137,7 @@ bool CConfigStore::Load(const std::string& path) {
         m_loadError = path + ": " + error;
         return false;
     }
-    m_document.reset(loaded);
+    m_document = std::move(loaded);
     AttachTopElements();
     m_loadError.clear();
     return true;
@@ -167,12 +193,11 @@ pugi::xml_node CConfigStore::FindNode(const NodePath& path) const {
         }
         pugi::xml_node match;
         for (pugi::xml_node c = current.first_child(); c && !match; c = c.next_sibling()) {
-            if (c.type() != pugi::node_element) continue;
-            const std::string_view kind = c.name();
             pugi::xml_node name;
-            if (kind == "Group") {
-                name = SelectElement(c, "Properties/Name");
-            } else if (kind == "Server") {
+            if (IsElementNamed(c, "Group")) {
+                name = FirstChildElement(FirstChildElement(c, "Properties"), "Name");
+                if (!name) name = SelectElement(c, "Properties/Name");  // a later "Properties"
+            } else if (IsElementNamed(c, "Server")) {
                 name = FirstChildElement(c, "Name");
             }
             if (name && ElementTextEquals(name, names[i])) match = c;
@@ -203,13 +228,13 @@ void CConfigStore::LoadProperties(const NodePath& path, Properties& record) cons
     if (pugi::xml_node node = FindNode(path)) ReadProperties(node, record);
 }
 
-void CConfigStore::ReadLogon(pugi::xml_node settings, Properties& record) const {
-    ReadText(settings, "UserName", record.UserName);
-    ReadText(settings, "Domain", record.Domain);
-    if (pugi::xml_node e = FirstChildElement(settings, "Password")) {
-        record.Password = DecodePassword(ElementText(e), m_key);
+void CConfigStore::ReadLogon(const FieldElements& fields, Properties& record) const {
+    fields.Read(FieldId("UserName"), record);
+    fields.Read(FieldId("Domain"), record);
+    if (pugi::xml_node e = fields[FieldId("Password")]) {
+        record.Password = DecodePassword(ElementText(e), m_cipher);
     }
-    ReadNumber(settings, "RDPPort", record.RDPPort);
+    fields.Read(FieldId("RDPPort"), record);
 }
 
 void CConfigStore::ReadProperties(pugi::xml_node element, Properties& record) const {
@@ -218,12 +243,12 @@ void CConfigStore::ReadProperties(pugi::xml_node element, Properties& record) co
         settings = FirstChildElement(element, "Properties");
         if (!settings) return;
     }
-    ReadText(settings, "Name", record.Name);
-    if (pugi::xml_node e = FirstChildElement(settings, "Description")) {
+    const FieldElements fields(settings);
+    fields.Read(FieldId("Name"), record);
+    if (pugi::xml_node e = fields[FieldId("Description")])
         record.Description = WithCrLf(ElementText(e));
-    }
-    ReadText(settings, "Server", record.Server);
-    ReadNumber(settings, "InheritGeneral", record.InheritGeneral);
+    fields.Read(FieldId("Server"), record);
+    fields.Read(FieldId("InheritGeneral"), record);
     if (record.InheritGeneral != 0) {
         Properties inherited;
         ResolveInherited(settings, inherited);
@@ -232,35 +257,47 @@ void CConfigStore::ReadProperties(pugi::xml_node element, Properties& record) co
         record.Domain = inherited.Domain;
         record.RDPPort = inherited.RDPPort;
     } else {
-        ReadLogon(settings, record);
+        ReadLogon(fields, record);
     }
-    ReadNumber(settings, "ConnectToServerConsole", record.ConnectToServerConsole);
-    ReadNumber(settings, "DesktopHeight", record.DesktopHeight);
-    ReadNumber(settings, "DesktopWidth", record.DesktopWidth);
-    ReadNumber(settings, "ColorDepth", record.ColorDepth);
-    ReadNumber(settings, "FullScreen", record.FullScreen);
-    ReadNumber(settings, "RedirectPrinters", record.RedirectPrinters);
-    ReadNumber(settings, "RedirectClipboard", record.RedirectClipboard);
-    ReadNumber(settings, "RedirectPorts", record.RedirectPorts);
-    ReadNumber(settings, "RedirectSmartCards", record.RedirectSmartCards);
-    ReadNumber(settings, "RedirectDrives", record.RedirectDrives);
-    ReadText(settings, "DriveCollection", record.DriveCollection);
-    ReadNumber(settings, "AudioRedirectionMode", record.AudioRedirectionMode);
-    ReadNumber(settings, "KeyboardHookMode", record.KeyboardHookMode);
-    ReadNumber(settings, "PerformanceFlags", record.PerformanceFlags);
-    ReadNumber(settings, "BitmapPersistence", record.BitmapPersistence);
+    static constexpr std::size_t kRest[] = {FieldId("ConnectToServerConsole"),
+                                            FieldId("DesktopHeight"),
+                                            FieldId("DesktopWidth"),
+                                            FieldId("ColorDepth"),
+                                            FieldId("FullScreen"),
+                                            FieldId("RedirectPrinters"),
+                                            FieldId("RedirectClipboard"),
+                                            FieldId("RedirectPorts"),
+                                            FieldId("RedirectSmartCards"),
+                                            FieldId("RedirectDrives"),
+                                            FieldId("DriveCollection"),
+                                            FieldId("AudioRedirectionMode"),
+                                            FieldId("KeyboardHookMode"),
+                                            FieldId("PerformanceFlags"),
+                                            FieldId("BitmapPersistence")};
+    for (std::size_t id : kRest) fields.Read(id, record);
 }
 
 void CConfigStore::ReadGroupProperties(pugi::xml_node element, Properties& record) const {
     pugi::xml_node settings = FirstChildElement(element, "Properties");
     if (!settings) return;
-    ReadNumber(settings, "GroupCollapsed", record.GroupCollapsed);
-    ReadText(settings, "Name", record.Name);
-    if (pugi::xml_node e = FirstChildElement(settings, "Description")) {
+    const FieldElements fields(settings);
+    fields.Read(FieldId("GroupCollapsed"), record);
+    fields.Read(FieldId("Name"), record);
+    if (pugi::xml_node e = fields[FieldId("Description")])
         record.Description = WithCrLf(ElementText(e));
+    fields.Read(FieldId("InheritGeneral"), record);
+    if (record.InheritGeneral == 0) ReadLogon(fields, record);
+}
+
+// What inheritance needs of a group: whether it defines the log-on fields,
+// and those fields when it does. The rest of the group's record is not looked at.
+void CConfigStore::ReadInheritance(pugi::xml_node element, Properties& record) const {
+    pugi::xml_node settings = FirstChildElement(element, "Properties");
+    if (!settings) return;
+    if (pugi::xml_node e = FirstChildElement(settings, "InheritGeneral")) {
+        record.InheritGeneral = ParseNumber(ElementText(e));
     }
-    ReadNumber(settings, "InheritGeneral", record.InheritGeneral);
-    if (record.InheritGeneral == 0) ReadLogon(settings, record);
+    if (record.InheritGeneral == 0) ReadLogon(FieldElements(settings), record);
 }
 
 void CConfigStore::ResolveInherited(pugi::xml_node start, Properties& record) const {
@@ -269,7 +306,7 @@ void CConfigStore::ResolveInherited(pugi::xml_node start, Properties& record) co
     for (;;) {
         node = node.parent();
         if (node.type() != pugi::node_element) return;  // left the tree: defaults stand
-        ReadGroupProperties(node, record);
+        ReadInheritance(node, record);
         if (record.InheritGeneral == 0) return;
         if (std::string_view(node.name()) == "Servers") return;
     }
@@ -289,7 +326,7 @@ void CConfigStore::SetChildInt(pugi::xml_node parent, std::string_view name, int
 void CConfigStore::WriteLogon(pugi::xml_node settings, const Properties& record) {
     SetChildText(settings, "UserName", record.UserName);
     SetChildText(settings, "Domain", record.Domain);
-    SetChildText(settings, "Password", EncodePassword(record.Password, m_key));
+    SetChildText(settings, "Password", EncodePassword(record.Password, m_cipher));
     SetChildInt(settings, "RDPPort", record.RDPPort);
 }
 

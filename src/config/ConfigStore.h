@@ -15,6 +15,7 @@
 namespace vandrelle {
 
 class KeyStore;
+class FieldElements;
 
 // The configuration: the connection tree and the application switches held in
 // one XML document, plus the password key and the maximized flag from the key
@@ -105,7 +106,8 @@ private:
     void AttachTopElements();
     int ReadSwitch(std::string_view name, int fallback) const;
     void WriteSwitch(std::string_view name, int value, int current);
-    void ReadLogon(pugi::xml_node settings, Properties& record) const;
+    void ReadLogon(const FieldElements& fields, Properties& record) const;
+    void ReadInheritance(pugi::xml_node element, Properties& record) const;
     void WriteLogon(pugi::xml_node settings, const Properties& record);
     pugi::xml_node RequireNode(const NodePath& path, std::string_view what) const;
     bool KeepUnreadableCopy();
@@ -115,6 +117,7 @@ private:
     pugi::xml_node m_settings;
     pugi::xml_document m_document;
     PasswordKey m_key{};
+    Rc4 m_cipher{m_key.data(), m_key.size()};  // keyed with m_key
     int m_maximized = 0;
     bool m_dirty = false;
 

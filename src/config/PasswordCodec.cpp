@@ -210,15 +210,25 @@ std::string Cp1252ToUtf8(std::string_view bytes) {
 }
 
 std::string EncodePassword(std::string_view plain, const PasswordKey& key) {
-    std::string bytes = Utf8ToCp1252(plain);
-    auto* data = reinterpret_cast<std::uint8_t*>(bytes.data());
-    Rc4(key.data(), key.size()).Apply(data, bytes.size());
-    return Base64Encode(data, bytes.size());
+    return EncodePassword(plain, Rc4(key.data(), key.size()));
 }
 
 std::string DecodePassword(std::string_view stored, const PasswordKey& key) {
+    return DecodePassword(stored, Rc4(key.data(), key.size()));
+}
+
+std::string EncodePassword(std::string_view plain, const Rc4& keyed) {
+    std::string bytes = Utf8ToCp1252(plain);
+    auto* data = reinterpret_cast<std::uint8_t*>(bytes.data());
+    Rc4 cipher = keyed;
+    cipher.Apply(data, bytes.size());
+    return Base64Encode(data, bytes.size());
+}
+
+std::string DecodePassword(std::string_view stored, const Rc4& keyed) {
     std::vector<std::uint8_t> bytes = Base64DecodeLenient(stored);
-    Rc4(key.data(), key.size()).Apply(bytes.data(), bytes.size());
+    Rc4 cipher = keyed;
+    cipher.Apply(bytes.data(), bytes.size());
     std::size_t length = 0;
     while (length < bytes.size() && bytes[length] != 0) ++length;
     return Cp1252ToUtf8(std::string_view(reinterpret_cast<const char*>(bytes.data()), length));

@@ -54,4 +54,9 @@ std::string EncodePassword(std::string_view plain, const PasswordKey& key);
 // enciphered under another key gives some other password, cut at its first NUL.
 std::string DecodePassword(std::string_view stored, const PasswordKey& key);
 
+// The same with the key schedule done once: `keyed` is a fresh cipher keyed
+// with the installation key, copied for every password.
+std::string EncodePassword(std::string_view plain, const Rc4& keyed);
+std::string DecodePassword(std::string_view stored, const Rc4& keyed);
+
 }  // namespace vandrelle

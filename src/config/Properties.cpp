@@ -1,37 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "Properties.h"
 
+#include <vector>
+
 namespace vandrelle {
 
 const std::array<PropertyField, kPropertyFieldCount>& PropertyFields() {
-    using P = Properties;
-    static const std::array<PropertyField, kPropertyFieldCount> fields{{
-        {"Name", &P::Name, nullptr},
-        {"Server", &P::Server, nullptr},
-        {"UserName", &P::UserName, nullptr},
-        {"Password", &P::Password, nullptr},
-        {"Domain", &P::Domain, nullptr},
-        {"Description", &P::Description, nullptr},
-        {"RDPPort", nullptr, &P::RDPPort},
-        {"ConnectToServerConsole", nullptr, &P::ConnectToServerConsole},
-        {"InheritGeneral", nullptr, &P::InheritGeneral},
-        {"DesktopHeight", nullptr, &P::DesktopHeight},
-        {"DesktopWidth", nullptr, &P::DesktopWidth},
-        {"ColorDepth", nullptr, &P::ColorDepth},
-        {"FullScreen", nullptr, &P::FullScreen},
-        {"RedirectPrinters", nullptr, &P::RedirectPrinters},
-        {"RedirectClipboard", nullptr, &P::RedirectClipboard},
-        {"RedirectPorts", nullptr, &P::RedirectPorts},
-        {"RedirectSmartCards", nullptr, &P::RedirectSmartCards},
-        {"RedirectDrives", nullptr, &P::RedirectDrives},
-        {"DriveCollection", &P::DriveCollection, nullptr},
-        {"AudioRedirectionMode", nullptr, &P::AudioRedirectionMode},
-        {"KeyboardHookMode", nullptr, &P::KeyboardHookMode},
-        {"PerformanceFlags", nullptr, &P::PerformanceFlags},
-        {"BitmapPersistence", nullptr, &P::BitmapPersistence},
-        {"GroupCollapsed", nullptr, &P::GroupCollapsed},
-    }};
-    return fields;
+    return kPropertyFields;
 }
 
 const PropertyField* FindPropertyField(std::string_view name) {
@@ -39,6 +14,25 @@ const PropertyField* FindPropertyField(std::string_view name) {
         if (f.name == name) return &f;
     }
     return nullptr;
+}
+
+std::size_t PropertyFieldIndex(std::string_view name) {
+    // Called for every element of every node read, so it is a lookup by
+    // length (at most three names share one) rather than a hash.
+    static constexpr std::size_t kMaxLength = 32;
+    static const auto byLength = [] {
+        std::array<std::vector<std::size_t>, kMaxLength> table;
+        for (std::size_t i = 0; i < kPropertyFieldCount; ++i) {
+            table[kPropertyFields[i].name.size()].push_back(i);
+        }
+        return table;
+    }();
+    if (name.size() >= kMaxLength) return kPropertyFieldCount;
+    for (const std::size_t i : byLength[name.size()]) {
+        const std::string_view candidate = kPropertyFields[i].name;
+        if (candidate[0] == name[0] && candidate == name) return i;
+    }
+    return kPropertyFieldCount;
 }
 
 bool PropertiesEqual(const Properties& a, const Properties& b) {

@@ -48,7 +48,46 @@ struct PropertyField {
 inline constexpr std::size_t kPropertyFieldCount = 24;
 
 // All fields, in the record's order.
+inline constexpr std::array<PropertyField, kPropertyFieldCount> kPropertyFields{{
+    {"Name", &Properties::Name, nullptr},
+    {"Server", &Properties::Server, nullptr},
+    {"UserName", &Properties::UserName, nullptr},
+    {"Password", &Properties::Password, nullptr},
+    {"Domain", &Properties::Domain, nullptr},
+    {"Description", &Properties::Description, nullptr},
+    {"RDPPort", nullptr, &Properties::RDPPort},
+    {"ConnectToServerConsole", nullptr, &Properties::ConnectToServerConsole},
+    {"InheritGeneral", nullptr, &Properties::InheritGeneral},
+    {"DesktopHeight", nullptr, &Properties::DesktopHeight},
+    {"DesktopWidth", nullptr, &Properties::DesktopWidth},
+    {"ColorDepth", nullptr, &Properties::ColorDepth},
+    {"FullScreen", nullptr, &Properties::FullScreen},
+    {"RedirectPrinters", nullptr, &Properties::RedirectPrinters},
+    {"RedirectClipboard", nullptr, &Properties::RedirectClipboard},
+    {"RedirectPorts", nullptr, &Properties::RedirectPorts},
+    {"RedirectSmartCards", nullptr, &Properties::RedirectSmartCards},
+    {"RedirectDrives", nullptr, &Properties::RedirectDrives},
+    {"DriveCollection", &Properties::DriveCollection, nullptr},
+    {"AudioRedirectionMode", nullptr, &Properties::AudioRedirectionMode},
+    {"KeyboardHookMode", nullptr, &Properties::KeyboardHookMode},
+    {"PerformanceFlags", nullptr, &Properties::PerformanceFlags},
+    {"BitmapPersistence", nullptr, &Properties::BitmapPersistence},
+    {"GroupCollapsed", nullptr, &Properties::GroupCollapsed},
+}};
+
+// The position of a field in kPropertyFields, found at compile time.
+consteval std::size_t FieldId(std::string_view name) {
+    for (std::size_t i = 0; i < kPropertyFieldCount; ++i) {
+        if (kPropertyFields[i].name == name) return i;
+    }
+    throw "no such field";
+}
+
 const std::array<PropertyField, kPropertyFieldCount>& PropertyFields();
+
+// A field's position in PropertyFields(), by name; kPropertyFieldCount when
+// no field has that name. Constant time.
+std::size_t PropertyFieldIndex(std::string_view name);
 
 // The field of that exact name, or nullptr.
 const PropertyField* FindPropertyField(std::string_view name);

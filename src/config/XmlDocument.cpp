@@ -8,7 +8,14 @@ namespace vandrelle {
 namespace {
 
 bool NameIs(pugi::xml_node node, std::string_view name) {
-    return node.type() == pugi::node_element && name == node.name();
+    // The name settles most comparisons; only a match needs the type (a
+    // processing instruction may carry an element's name).
+    const char* actual = node.name();
+    if (name.empty() || actual[0] != name[0]) return false;
+    if (std::strncmp(actual, name.data(), name.size()) != 0 || actual[name.size()] != '\0') {
+        return false;
+    }
+    return node.type() == pugi::node_element;
 }
 
 bool IsText(pugi::xml_node node) {
@@ -86,6 +93,18 @@ pugi::xml_node FirstChildElement(pugi::xml_node parent, std::string_view name) {
     return {};
 }
 
+pugi::xml_node FirstChildElement(pugi::xml_node parent, const char* name) {
+    // pugixml's own search is much faster than a loop over the public API; it
+    // matches any node of that name, so a rare non-element match falls back.
+    const pugi::xml_node found = parent.child(name);
+    if (!found || found.type() == pugi::node_element) return found;
+    return FirstChildElement(parent, std::string_view(name));
+}
+
+bool IsElementNamed(pugi::xml_node node, std::string_view name) {
+    return NameIs(node, name);
+}
+
 pugi::xml_node SelectElement(pugi::xml_node from, std::string_view path) {
     const std::size_t slash = path.find('/');
     const std::string_view head = path.substr(0, slash);
@@ -98,6 +117,8 @@ pugi::xml_node SelectElement(pugi::xml_node from, std::string_view path) {
 }
 
 std::string ElementText(pugi::xml_node element) {
+    const pugi::xml_node first = element.first_child();
+    if (first && !first.next_sibling() && IsText(first)) return first.value();
     std::string out;
     AppendText(element, &out);
     return out;

@@ -12,8 +12,12 @@ namespace vandrelle {
 // count as children here; comments, processing instructions and stray text
 // are kept in the document but never matched.
 
+// Whether the node is an element of that name (names are case-sensitive).
+bool IsElementNamed(pugi::xml_node node, std::string_view name);
+
 // The parent's first child element of that name, or a null node.
 pugi::xml_node FirstChildElement(pugi::xml_node parent, std::string_view name);
+pugi::xml_node FirstChildElement(pugi::xml_node parent, const char* name);
 
 // The first element in document order that a relative path such as
 // "Properties/Name" selects from `from`, or a null node.

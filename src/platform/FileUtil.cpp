@@ -115,18 +115,24 @@ bool ReadWholeFile(const std::string& path, std::string* data, std::string* erro
         if (error) *error = Describe("cannot open", path);
         return false;
     }
+    struct stat st {};
+    const std::size_t expected =
+        ::fstat(fd.get(), &st) == 0 && st.st_size > 0 ? static_cast<std::size_t>(st.st_size) : 0;
     data->clear();
-    char buf[65536];
+    data->resize(expected + 1);  // one spare byte tells the end of the file without a second read
+    std::size_t used = 0;
     for (;;) {
-        ssize_t n = ::read(fd.get(), buf, sizeof buf);
+        if (used == data->size()) data->resize(data->size() * 2 + 65536);
+        ssize_t n = ::read(fd.get(), data->data() + used, data->size() - used);
         if (n < 0) {
             if (errno == EINTR) continue;
             if (error) *error = Describe("cannot read", path);
             return false;
         }
         if (n == 0) break;
-        data->append(buf, static_cast<std::size_t>(n));
+        used += static_cast<std::size_t>(n);
     }
+    data->resize(used);
     return true;
 }
 
