@@ -7,9 +7,13 @@ set -euo pipefail
 
 PACKAGES=(
   build-essential cmake pkg-config git
-  libpugixml-dev
+  libpugixml-dev libssl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang-format
+  # The RDP engine (from bookworm-backports).
+  freerdp3-dev libwinpr3-dev
+  # Peers for the end-to-end tests: a headless display and FreeRDP's shadow server.
+  xvfb x11-xserver-utils freerdp3-shadow-x11 winpr3-utils
 )
 
 if [ "$(id -u)" -eq 0 ]; then SUDO=(); else SUDO=(sudo); fi
@@ -28,6 +32,7 @@ fi
 if [ "${#missing[@]}" -eq 0 ] && [ "$need_backports" -eq 0 ]; then
   exit 0
 fi
+# Package names are only checked after the suite list is known.
 
 if [ "$need_backports" -eq 1 ]; then
   # The graphical client's RDP engine (FreeRDP 3) is only packaged there.

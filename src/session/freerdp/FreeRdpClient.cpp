@@ -1,0 +1,443 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "FreeRdpClient.h"
+
+#include "DisconnectReason.h"
+
+#include <freerdp/channels/channels.h>
+#include <freerdp/client.h>
+#include <freerdp/client/cmdline.h>
+#include <freerdp/error.h>
+#include <freerdp/event.h>
+#include <freerdp/freerdp.h>
+#include <freerdp/gdi/gdi.h>
+#include <freerdp/settings.h>
+#include <openssl/provider.h>
+#include <winpr/string.h>
+#include <winpr/synch.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <future>
+#include <mutex>
+#include <thread>
+
+static_assert(vandrelle::kEngineDnsNameNotFound == FREERDP_ERROR_DNS_NAME_NOT_FOUND);
+static_assert(vandrelle::kEngineConnectFailed == FREERDP_ERROR_CONNECT_FAILED);
+static_assert(vandrelle::kEngineConnectTransportFailed == FREERDP_ERROR_CONNECT_TRANSPORT_FAILED);
+static_assert(vandrelle::kEngineConnectCancelled == FREERDP_ERROR_CONNECT_CANCELLED);
+
+namespace vandrelle {
+namespace {
+
+using ToClient = std::function<void(std::function<void(FreeRdpClient&)>)>;
+
+std::string EngineErrorText(std::uint32_t code) {
+    const char* text = freerdp_get_last_error_string(code);
+    return text ? text : "Connection failed.";
+}
+
+std::string ErrorInfoText(std::uint32_t code) {
+    const char* text = freerdp_get_error_info_string(code);
+    return text ? text : "";
+}
+
+// OpenSSL 3 keeps the ciphers of NTLM in its legacy provider.
+void LoadCryptoProvidersOnce() {
+    // Loaded for the life of the process; kept so that they stay reachable.
+    static OSSL_PROVIDER* legacy = nullptr;
+    static OSSL_PROVIDER* standard = nullptr;
+    static std::once_flag once;
+    std::call_once(once, [] {
+        legacy = OSSL_PROVIDER_load(nullptr, "legacy");
+        standard = OSSL_PROVIDER_load(nullptr, "default");
+    });
+}
+
+struct ClientContext {
+    rdpClientContext common;  // must come first: the engine allocates ContextSize bytes
+    FreeRdpClient::Connection* connection;
+};
+
+}  // namespace
+
+// One connection attempt: owns every engine object, on its own thread.
+class FreeRdpClient::Connection : public std::enable_shared_from_this<Connection> {
+public:
+    Connection(Values values, ToClient toClient)
+        : m_values(std::move(values)), m_toClient(std::move(toClient)) {}
+
+    void Start() {
+        std::thread([self = shared_from_this()] { self->Run(); }).detach();
+    }
+
+    void Abort() {
+        std::lock_guard lock(m_mutex);
+        m_abort = true;
+        if (m_context) freerdp_abort_connect_context(m_context);
+    }
+
+    bool WithFrame(const std::function<void(const FrameView&)>& use) {
+        std::lock_guard lock(m_frameMutex);
+        if (!m_frame.pixels) return false;
+        use(m_frame);
+        return true;
+    }
+
+private:
+    static Connection& Of(rdpContext* context) {
+        return *reinterpret_cast<ClientContext*>(context)->connection;
+    }
+
+    void Run();
+    void Configure(rdpSettings* settings);
+    void EventLoop(rdpContext* context);
+    bool Aborted() {
+        std::lock_guard lock(m_mutex);
+        return m_abort;
+    }
+
+    static BOOL ClientNew(freerdp* instance, rdpContext*) {
+        instance->PreConnect = PreConnect;
+        instance->PostConnect = PostConnect;
+        instance->PostDisconnect = PostDisconnect;
+        instance->AuthenticateEx = Authenticate;
+        instance->VerifyCertificateEx = VerifyCertificate;
+        instance->VerifyChangedCertificateEx = VerifyChangedCertificate;
+        return TRUE;
+    }
+
+    static BOOL PreConnect(freerdp* instance) {
+        rdpContext* context = instance->context;
+        PubSub_SubscribeChannelConnected(context->pubSub,
+                                         freerdp_client_OnChannelConnectedEventHandler);
+        PubSub_SubscribeChannelDisconnected(context->pubSub,
+                                            freerdp_client_OnChannelDisconnectedEventHandler);
+        return freerdp_client_load_addins(context->channels, context->settings);
+    }
+
+    static BOOL PostConnect(freerdp* instance) {
+        Connection& self = Of(instance->context);
+        {
+            std::lock_guard lock(self.m_frameMutex);
+            if (!gdi_init(instance, PIXEL_FORMAT_BGRX32)) return FALSE;
+            self.CaptureFrame(instance->context);
+        }
+        rdpUpdate* update = instance->context->update;
+        self.m_engineBeginPaint = update->BeginPaint;
+        self.m_engineEndPaint = update->EndPaint;
+        self.m_engineResize = update->DesktopResize;
+        update->BeginPaint = BeginPaint;
+        update->EndPaint = EndPaint;
+        update->DesktopResize = DesktopResize;
+        return TRUE;
+    }
+
+    static void PostDisconnect(freerdp* instance) {
+        Connection& self = Of(instance->context);
+        std::lock_guard lock(self.m_frameMutex);
+        self.m_frame = {};
+        gdi_free(instance);
+    }
+
+    // Painting happens on engine threads; the frame lock keeps the user
+    // interface from reading a half-painted picture.
+    static BOOL BeginPaint(rdpContext* context) {
+        Connection& self = Of(context);
+        self.m_frameMutex.lock();
+        const BOOL ok = self.m_engineBeginPaint ? self.m_engineBeginPaint(context) : TRUE;
+        if (!ok) self.m_frameMutex.unlock();
+        return ok;
+    }
+
+    static BOOL EndPaint(rdpContext* context) {
+        Connection& self = Of(context);
+        const BOOL ok = self.m_engineEndPaint ? self.m_engineEndPaint(context) : TRUE;
+        self.m_frameMutex.unlock();
+        self.NotifyFrameChanged();
+        return ok;
+    }
+
+    static BOOL DesktopResize(rdpContext* context) {
+        Connection& self = Of(context);
+        std::lock_guard lock(self.m_frameMutex);
+        const BOOL ok = self.m_engineResize ? self.m_engineResize(context) : TRUE;
+        self.CaptureFrame(context);
+        self.NotifyFrameChanged();
+        return ok;
+    }
+
+    void CaptureFrame(rdpContext* context) {
+        const rdpGdi* gdi = context->gdi;
+        m_frame = {static_cast<int>(gdi->width), static_cast<int>(gdi->height),
+                   static_cast<int>(gdi->stride), gdi->primary_buffer};
+    }
+
+    void NotifyFrameChanged() {
+        if (m_frameNoticePending.exchange(true)) return;  // one notice until it is taken
+        m_toClient([self = shared_from_this()](FreeRdpClient& client) {
+            self->m_frameNoticePending = false;
+            if (client.m_frameChanged) client.m_frameChanged();
+        });
+    }
+
+    template <typename Answer>
+    Answer AskOnUiThread(std::function<Answer(FreeRdpClient&)> ask, Answer whenGone);
+
+    static DWORD VerifyCertificate(freerdp* instance, const char* host, UINT16 port,
+                                   const char* commonName, const char* subject, const char* issuer,
+                                   const char* fingerprint, DWORD) {
+        CertificateQuestion q{host ? host : "",
+                              port,
+                              commonName ? commonName : "",
+                              subject ? subject : "",
+                              issuer ? issuer : "",
+                              fingerprint ? fingerprint : "",
+                              false};
+        return static_cast<DWORD>(Of(instance->context).AskCertificate(std::move(q)));
+    }
+
+    static DWORD VerifyChangedCertificate(freerdp* instance, const char* host, UINT16 port,
+                                          const char* commonName, const char* subject,
+                                          const char* issuer, const char* fingerprint, const char*,
+                                          const char*, const char*, DWORD) {
+        CertificateQuestion q{host ? host : "",
+                              port,
+                              commonName ? commonName : "",
+                              subject ? subject : "",
+                              issuer ? issuer : "",
+                              fingerprint ? fingerprint : "",
+                              true};
+        return static_cast<DWORD>(Of(instance->context).AskCertificate(std::move(q)));
+    }
+
+    CertificateAnswer AskCertificate(CertificateQuestion q) {
+        return AskOnUiThread<CertificateAnswer>(
+            [q](FreeRdpClient& client) { return client.m_prompts.AskCertificate(q); },
+            CertificateAnswer::Reject);
+    }
+
+    static BOOL Authenticate(freerdp* instance, char** user, char** password, char** domain,
+                             rdp_auth_reason reason) {
+        // Only credential security needs credentials before the session; with
+        // TLS or RDP security the server asks on its own log-on screen.
+        if (reason != AUTH_NLA) return TRUE;
+        const LogonCredentials known{*user ? *user : "", *domain ? *domain : "",
+                                     *password ? *password : ""};
+        if (!known.user.empty() && !known.password.empty()) return TRUE;
+        Connection& self = Of(instance->context);
+        const std::string server = self.m_values.server;
+        const auto answer = self.AskOnUiThread<std::optional<LogonCredentials>>(
+            [server, known](FreeRdpClient& client) {
+                return client.m_prompts.AskCredentials(server, known);
+            },
+            std::nullopt);
+        if (!answer) return FALSE;
+        free(*user);
+        free(*domain);
+        free(*password);
+        *user = _strdup(answer->user.c_str());
+        *domain = _strdup(answer->domain.c_str());
+        *password = _strdup(answer->password.c_str());
+        return TRUE;
+    }
+
+    Values m_values;
+    ToClient m_toClient;
+    std::mutex m_mutex;  // guards m_context and m_abort
+    rdpContext* m_context = nullptr;
+    bool m_abort = false;
+    std::mutex m_frameMutex;
+    FrameView m_frame;
+    std::atomic<bool> m_frameNoticePending{false};
+    pBeginPaint m_engineBeginPaint = nullptr;
+    pEndPaint m_engineEndPaint = nullptr;
+    pDesktopResize m_engineResize = nullptr;
+};
+
+template <typename Answer>
+Answer FreeRdpClient::Connection::AskOnUiThread(std::function<Answer(FreeRdpClient&)> ask,
+                                                Answer whenGone) {
+    auto promise = std::make_shared<std::promise<Answer>>();
+    std::future<Answer> future = promise->get_future();
+    m_toClient([promise, ask](FreeRdpClient& client) { promise->set_value(ask(client)); });
+    try {
+        // The user may take long to answer; a Disconnect() meanwhile ends the wait.
+        while (future.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready) {
+            if (Aborted()) return whenGone;
+        }
+        return future.get();
+    } catch (const std::future_error&) {
+        return whenGone;  // the client went away without asking
+    }
+}
+
+void FreeRdpClient::Connection::Configure(rdpSettings* s) {
+    const Values& v = m_values;
+    freerdp_settings_set_string(s, FreeRDP_ServerHostname, v.server.c_str());
+    freerdp_settings_set_uint32(s, FreeRDP_ServerPort, static_cast<UINT32>(v.port));
+    if (!v.userName.empty()) freerdp_settings_set_string(s, FreeRDP_Username, v.userName.c_str());
+    if (!v.domain.empty()) freerdp_settings_set_string(s, FreeRDP_Domain, v.domain.c_str());
+    if (!v.password.empty()) freerdp_settings_set_string(s, FreeRDP_Password, v.password.c_str());
+    freerdp_settings_set_bool(s, FreeRDP_ConsoleSession, v.console);
+    // The protocol wants an even width.
+    freerdp_settings_set_uint32(s, FreeRDP_DesktopWidth,
+                                static_cast<UINT32>(std::max(200, v.desktopWidth) & ~1));
+    freerdp_settings_set_uint32(s, FreeRDP_DesktopHeight,
+                                static_cast<UINT32>(std::max(200, v.desktopHeight)));
+    freerdp_settings_set_uint32(s, FreeRDP_ColorDepth, static_cast<UINT32>(v.colorDepth));
+    freerdp_settings_set_bool(s, FreeRDP_AudioPlayback, v.audioMode == 0);
+    freerdp_settings_set_bool(s, FreeRDP_RemoteConsoleAudio, v.audioMode == 1);
+    freerdp_settings_set_uint32(s, FreeRDP_KeyboardHook, static_cast<UINT32>(v.keyboardHookMode));
+    freerdp_settings_set_uint32(s, FreeRDP_PerformanceFlags,
+                                static_cast<UINT32>(v.performanceFlags));
+    freerdp_performance_flags_split(s);
+    freerdp_settings_set_bool(s, FreeRDP_BitmapCachePersistEnabled, v.bitmapPersistence != 0);
+    freerdp_settings_set_bool(s, FreeRDP_RedirectPrinters, v.printers);
+    freerdp_settings_set_bool(s, FreeRDP_RedirectSmartCards, v.smartCards);
+    // Clipboard, ports and drives need channel handlers of their own.
+    freerdp_settings_set_bool(s, FreeRDP_RedirectClipboard, false);
+    freerdp_settings_set_bool(s, FreeRDP_NlaSecurity, v.credSsp);
+    freerdp_settings_set_bool(s, FreeRDP_TlsSecurity, true);
+    freerdp_settings_set_bool(s, FreeRDP_RdpSecurity, true);
+    freerdp_settings_set_bool(s, FreeRDP_AutoReconnectionEnabled, false);
+}
+
+void FreeRdpClient::Connection::Run() {
+    LoadCryptoProvidersOnce();
+    RDP_CLIENT_ENTRY_POINTS entry{};
+    entry.Version = RDP_CLIENT_INTERFACE_VERSION;
+    entry.Size = sizeof(entry);
+    entry.ContextSize = sizeof(ClientContext);
+    entry.ClientNew = ClientNew;
+    rdpContext* context = freerdp_client_context_new(&entry);
+    EngineOutcome outcome;
+    if (context) {
+        reinterpret_cast<ClientContext*>(context)->connection = this;
+        Configure(context->settings);
+        {
+            std::lock_guard lock(m_mutex);
+            m_context = context;
+            if (m_abort) freerdp_abort_connect_context(context);
+        }
+        const bool connected = freerdp_connect(context->instance) == TRUE;
+        if (connected) {
+            m_toClient([](FreeRdpClient& client) {
+                if (client.m_sink) client.m_sink->OnConnected();
+            });
+            EventLoop(context);
+        }
+        outcome.wasActive = connected;
+        outcome.errorInfo = freerdp_error_info(context->instance);
+        outcome.lastError = freerdp_get_last_error(context);
+        outcome.localDisconnect = Aborted();
+        if (connected) freerdp_disconnect(context->instance);
+        {
+            std::lock_guard lock(m_mutex);
+            m_context = nullptr;
+        }
+        freerdp_client_context_free(context);
+    } else {
+        outcome.lastError = kEngineConnectFailed;
+    }
+    const DisconnectReason reason = MapDisconnect(outcome);
+    m_toClient([self = shared_from_this(), reason](FreeRdpClient& client) {
+        if (client.m_connection == self) client.m_connection.reset();
+        client.m_extendedReason = reason.extended;
+        if (client.m_sink) client.m_sink->OnDisconnected(reason.reason);
+    });
+}
+
+void FreeRdpClient::Connection::EventLoop(rdpContext* context) {
+    while (!freerdp_shall_disconnect_context(context)) {
+        HANDLE handles[MAXIMUM_WAIT_OBJECTS] = {};
+        const DWORD count = freerdp_get_event_handles(context, handles, ARRAYSIZE(handles));
+        if (count == 0) break;
+        if (WaitForMultipleObjects(count, handles, FALSE, 100) == WAIT_FAILED) break;
+        if (!freerdp_check_event_handles(context)) break;
+    }
+}
+
+FreeRdpClient::FreeRdpClient(UiPost post, SessionPrompts& prompts)
+    : m_post(std::move(post)), m_prompts(prompts) {}
+
+FreeRdpClient::~FreeRdpClient() {
+    *m_alive = false;
+    m_alive.reset();  // queued events for this client are dropped from now on
+    if (m_connection) m_connection->Abort();
+}
+
+void FreeRdpClient::Deliver(std::function<void(RdpClientEvents&)> event) {
+    m_post([alive = std::weak_ptr<bool>(m_alive), this, event] {
+        if (alive.lock() && m_sink) event(*m_sink);
+    });
+}
+
+void FreeRdpClient::put_Server(const std::string& value) {
+    if (value.empty() || value.find_first_of(" \t\r\n/\\") != std::string::npos) {
+        throw RdpError(static_cast<HResult>(0x80070057), "The server name is not valid.");
+    }
+    m_values.server = value;
+}
+
+void FreeRdpClient::put_ColorDepth(std::int32_t value) {
+    if (value != 8 && value != 15 && value != 16 && value != 24 && value != 32) {
+        throw RdpError(static_cast<HResult>(0x80070057), "The colour depth is not valid.");
+    }
+    m_values.colorDepth = value;
+}
+
+void FreeRdpClient::put_RDPPort(std::int32_t value) {
+    if (value < 1 || value > 65535) {
+        throw RdpError(static_cast<HResult>(0x80070057), "The port is not valid.");
+    }
+    m_values.port = value;
+}
+
+void FreeRdpClient::put_FullScreen(VariantBool value) {
+    m_values.fullScreen = value != VariantBool::False;
+    if (m_values.fullScreen && m_values.containerHandledFullScreen && m_connection) {
+        Deliver([](RdpClientEvents& sink) { sink.OnRequestGoFullScreen(); });
+    }
+}
+
+void FreeRdpClient::Connect() {
+    m_extendedReason = 0;
+    ToClient toClient = [post = m_post, alive = std::weak_ptr<bool>(m_alive),
+                         self = this](std::function<void(FreeRdpClient&)> task) {
+        post([alive, self, task] {
+            if (alive.lock()) task(*self);
+        });
+    };
+    m_connection = std::make_shared<Connection>(m_values, std::move(toClient));
+    Deliver([](RdpClientEvents& sink) { sink.OnConnecting(); });
+    m_connection->Start();
+}
+
+void FreeRdpClient::Disconnect() {
+    if (m_connection) m_connection->Abort();
+}
+
+std::string FreeRdpClient::GetErrorDescription(std::uint32_t reason, std::uint32_t extended) {
+    return DescribeDisconnect(static_cast<std::int32_t>(reason),
+                              static_cast<std::int32_t>(extended), EngineErrorText, ErrorInfoText);
+}
+
+bool FreeRdpClient::WithFrame(const std::function<void(const FrameView&)>& use) const {
+    return m_connection && m_connection->WithFrame(use);
+}
+
+std::uint32_t FreeRdpClient::get_DriveCount() {
+    return static_cast<std::uint32_t>(m_drives.size());
+}
+
+RdpDrive& FreeRdpClient::DriveByIndex(std::uint32_t index) {
+    if (index >= m_drives.size()) throw RdpError(static_cast<HResult>(0x80070057));
+    return *m_drives[index];
+}
+
+void FreeRdpClient::NotifyRedirectDeviceChange(std::uintptr_t, std::intptr_t) {
+    // The engine watches the mounts itself for drives plugged in later.
+}
+
+}  // namespace vandrelle

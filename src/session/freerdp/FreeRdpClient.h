@@ -1,0 +1,175 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "RdpClient.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vandrelle {
+
+// Runs a task on the user-interface thread, queued behind what is there.
+using UiPost = std::function<void(std::function<void()>)>;
+
+// A server certificate the engine cannot vouch for.
+struct CertificateQuestion {
+    std::string host;
+    std::uint16_t port = 0;
+    std::string commonName;
+    std::string subject;
+    std::string issuer;
+    std::string fingerprint;
+    bool changed = false;  // the server presents another certificate than before
+};
+
+enum class CertificateAnswer { Reject = 0, AcceptAlways = 1, AcceptOnce = 2 };
+
+struct LogonCredentials {
+    std::string user;
+    std::string domain;
+    std::string password;
+};
+
+// Questions for the user, asked on the user-interface thread while the
+// connection waits.
+class SessionPrompts {
+public:
+    virtual ~SessionPrompts() = default;
+    virtual CertificateAnswer AskCertificate(const CertificateQuestion& question) = 0;
+    // nullopt: the user cancelled the log-on.
+    virtual std::optional<LogonCredentials> AskCredentials(const std::string& server,
+                                                           const LogonCredentials& known) = 0;
+};
+
+// The RDP client on FreeRDP. Every member is called on the user-interface
+// thread; the connection runs on a worker thread of its own, a fresh engine
+// context for every Connect(); events come back through `post`.
+// Disconnect() and destruction never wait for the worker.
+class FreeRdpClient : public RdpClient,
+                      public RdpClient5,
+                      public RdpClient6,
+                      public RdpClientNonScriptable3 {
+public:
+    FreeRdpClient(UiPost post, SessionPrompts& prompts);
+    ~FreeRdpClient() override;
+    FreeRdpClient(const FreeRdpClient&) = delete;
+    FreeRdpClient& operator=(const FreeRdpClient&) = delete;
+
+    // The values given to the client, as the next Connect() uses them.
+    struct Values {
+        std::string server, userName, domain, password, disconnectedText, pluginDlls;
+        std::int32_t port = 3389;
+        std::int32_t desktopWidth = 1024, desktopHeight = 768, colorDepth = 32;
+        bool console = false, fullScreen = false;
+        std::int32_t containerHandledFullScreen = 0;
+        std::int32_t audioMode = 0, keyboardHookMode = 1, performanceFlags = 0;
+        std::int32_t bitmapPersistence = 1;
+        bool printers = false, clipboard = true, ports = false, smartCards = false;
+        bool drives = false, dynamicDrives = false, credSsp = true;
+        std::vector<std::pair<std::string, bool>> driveChoices;  // name, redirected
+    };
+    const Values& CurrentValues() const { return m_values; }
+
+    void SetEventSink(RdpClientEvents* sink) override { m_sink = sink; }
+    void put_Server(const std::string& value) override;
+    void put_UserName(const std::string& value) override { m_values.userName = value; }
+    void put_Domain(const std::string& value) override { m_values.domain = value; }
+    void put_DisconnectedText(const std::string& value) override {
+        m_values.disconnectedText = value;
+    }
+    void put_DesktopWidth(std::int32_t value) override { m_values.desktopWidth = value; }
+    void put_DesktopHeight(std::int32_t value) override { m_values.desktopHeight = value; }
+    void Connect() override;
+    void Disconnect() override;
+    void put_PluginDlls(const std::string& value) override { m_values.pluginDlls = value; }
+    void put_ContainerHandledFullScreen(std::int32_t value) override {
+        m_values.containerHandledFullScreen = value;
+    }
+    void put_ColorDepth(std::int32_t value) override;
+    VariantBool get_FullScreen() override { return ToVariantBool(m_values.fullScreen); }
+    void put_FullScreen(VariantBool value) override;
+    std::int32_t get_ExtendedDisconnectReason() override { return m_extendedReason; }
+    void put_ClearTextPassword(const std::string& value) override { m_values.password = value; }
+    void put_RDPPort(std::int32_t value) override;
+    void put_ConnectToServerConsole(VariantBool value) override {
+        m_values.console = value != VariantBool::False;
+    }
+    void put_BitmapPersistence(std::int32_t value) override { m_values.bitmapPersistence = value; }
+    void put_RedirectPrinters(VariantBool value) override {
+        m_values.printers = value != VariantBool::False;
+    }
+    void put_RedirectPorts(VariantBool value) override {
+        m_values.ports = value != VariantBool::False;
+    }
+    void put_RedirectSmartCards(VariantBool value) override {
+        m_values.smartCards = value != VariantBool::False;
+    }
+    void put_RedirectDrives(VariantBool value) override {
+        m_values.drives = value != VariantBool::False;
+    }
+    std::int32_t get_PerformanceFlags() override { return m_values.performanceFlags; }
+    void put_PerformanceFlags(std::int32_t value) override { m_values.performanceFlags = value; }
+    void put_AudioRedirectionMode(std::int32_t value) override { m_values.audioMode = value; }
+    void put_KeyboardHookMode(std::int32_t value) override { m_values.keyboardHookMode = value; }
+    RdpClient5* AsClient5() override { return this; }
+    RdpClient6* AsClient6() override { return this; }
+    RdpClientNonScriptable3* AsNonScriptable3() override { return this; }
+
+    void put_RedirectClipboard(VariantBool value) override {
+        m_values.clipboard = value != VariantBool::False;
+    }
+    std::string GetErrorDescription(std::uint32_t reason, std::uint32_t extended) override;
+    void put_ConnectToAdministerServer(VariantBool value) override {
+        m_values.console = value != VariantBool::False;
+    }
+    void put_EnableCredSspSupport(VariantBool value) override {
+        m_values.credSsp = value != VariantBool::False;
+    }
+    VariantBool get_RedirectDynamicDrives() override {
+        return ToVariantBool(m_values.dynamicDrives);
+    }
+    void put_RedirectDynamicDrives(VariantBool value) override {
+        m_values.dynamicDrives = value != VariantBool::False;
+    }
+    std::uint32_t get_DriveCount() override;
+    RdpDrive& DriveByIndex(std::uint32_t index) override;
+    void NotifyRedirectDeviceChange(std::uintptr_t wParam, std::intptr_t lParam) override;
+
+    // The remote desktop as last painted: 32-bit pixels in the byte order
+    // B, G, R, X (QImage::Format_RGB32 on little-endian machines).
+    struct FrameView {
+        int width = 0;
+        int height = 0;
+        int stride = 0;
+        const std::uint8_t* pixels = nullptr;
+    };
+    // Runs `use` with the frame while painting is held off; false when no
+    // session is showing one.
+    bool WithFrame(const std::function<void(const FrameView&)>& use) const;
+    // Called on the user-interface thread when the frame has changed since the
+    // last call (changes in between are coalesced).
+    void SetFrameChangedHandler(std::function<void()> handler) {
+        m_frameChanged = std::move(handler);
+    }
+
+    class Connection;  // the worker's side, shared with the worker thread
+
+private:
+    void Deliver(std::function<void(RdpClientEvents&)> event);
+
+    UiPost m_post;
+    SessionPrompts& m_prompts;
+    RdpClientEvents* m_sink = nullptr;
+    Values m_values;
+    std::int32_t m_extendedReason = 0;
+    std::shared_ptr<Connection> m_connection;
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
+    std::vector<std::unique_ptr<RdpDrive>> m_drives;
+    std::function<void()> m_frameChanged;
+};
+
+}  // namespace vandrelle

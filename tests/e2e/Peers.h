@@ -1,0 +1,56 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+namespace vandrelle::test {
+
+// A child process started for a test and stopped by its PID.
+class ChildProcess {
+public:
+    ChildProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env = {});
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+    void Kill();
+    bool Running();
+    pid_t pid() const { return m_pid; }
+
+private:
+    pid_t m_pid = -1;
+};
+
+// A headless X display with a known background colour, and the FreeRDP
+// shadow server serving it on a loopback port. Every wait is bounded.
+class ShadowServer {
+public:
+    // `extraArgs` are added to the server's command line (for example a user
+    // database and /sec:nla); without them the server needs no log-on.
+    explicit ShadowServer(std::vector<std::string> extraArgs = {"-auth"});
+    ~ShadowServer();
+    bool ok() const { return m_ok; }
+    int port() const { return m_port; }
+    const std::string& error() const { return m_error; }
+    void Kill();
+
+    static constexpr unsigned kRed = 0x30, kGreen = 0x60, kBlue = 0xa0;  // the display's colour
+
+private:
+    bool m_ok = false;
+    int m_port = 0;
+    std::string m_error;
+    std::string m_home;
+    ChildProcess* m_xvfb = nullptr;
+    ChildProcess* m_server = nullptr;
+};
+
+// Whether something listens on the loopback port.
+bool PortListening(int port);
+
+// A loopback port nothing listens on.
+int UnusedPort();
+
+}  // namespace vandrelle::test
