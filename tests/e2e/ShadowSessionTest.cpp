@@ -1,144 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "ConfigStore.h"
-#include "FakeRdpClient.h"
-#include "FileUtil.h"
-#include "FreeRdpClient.h"
-#include "Peers.h"
-#include "RegFileKeyStore.h"
-#include "Session.h"
-#include "TempDir.h"
-
-#include <gtest/gtest.h>
-
-#include <chrono>
-#include <condition_variable>
-#include <cstdlib>
-#include <deque>
-#include <mutex>
+#include "SessionHarness.h"
 
 namespace vandrelle::test {
 namespace {
 
 using namespace std::chrono_literals;
-
-// The user-interface thread of the test: tasks posted from the engine's
-// threads run here when the test pumps. Shared, because a worker may still
-// post after the test is done with it.
-class TaskQueue : public std::enable_shared_from_this<TaskQueue> {
-public:
-    UiPost Poster() {
-        return [self = shared_from_this()](std::function<void()> task) {
-            std::lock_guard lock(self->m_mutex);
-            self->m_tasks.push_back(std::move(task));
-            self->m_ready.notify_all();
-        };
-    }
-
-    bool RunUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        while (!done()) {
-            std::unique_lock lock(m_mutex);
-            if (!m_ready.wait_until(lock, deadline, [&] { return !m_tasks.empty(); })) {
-                return done();
-            }
-            auto task = std::move(m_tasks.front());
-            m_tasks.pop_front();
-            lock.unlock();
-            task();
-        }
-        return true;
-    }
-
-private:
-    std::mutex m_mutex;
-    std::condition_variable m_ready;
-    std::deque<std::function<void()>> m_tasks;
-};
-
-class AutoPrompts : public SessionPrompts {
-public:
-    CertificateAnswer certificateAnswer = CertificateAnswer::AcceptOnce;
-    std::vector<CertificateQuestion> certificates;
-    std::optional<LogonCredentials> credentials;
-    int credentialAsks = 0;
-
-    CertificateAnswer AskCertificate(const CertificateQuestion& q) override {
-        certificates.push_back(q);
-        return certificateAnswer;
-    }
-    std::optional<LogonCredentials> AskCredentials(const std::string&,
-                                                   const LogonCredentials&) override {
-        ++credentialAsks;
-        return credentials;
-    }
-};
-
-class ShadowSessionTest : public ::testing::Test {
-protected:
-    ShadowSessionTest() : keys(dir.file("registry.reg"), dir.file("machine.reg")), config(keys) {
-        // The engine keeps known certificates under the user's folders.
-        ::setenv("HOME", dir.path().c_str(), 1);
-        ::setenv("XDG_CONFIG_HOME", dir.file("xdg").c_str(), 1);
-        MakeFolders(dir.file("xdg"));
-        config.Init();
-        config.SetConfigPath(dir.file("Vandrelle.xml"));
-        record.Server = "127.0.0.1";
-        record.ColorDepth = 32;
-        record.DesktopWidth = 800;
-        record.DesktopHeight = 600;
-        record.InheritGeneral = 0;
-    }
-
-    // A new tab: the old session goes before its client, as its window would.
-    void Open() {
-        session.reset();
-        client = std::make_unique<FreeRdpClient>(queue->Poster(), prompts);
-        session = std::make_unique<Session>(client.get(), view, frame, config, keys, record,
-                                            NodePath({"s"}));
-    }
-
-    bool WaitForState(std::int32_t state, std::chrono::milliseconds timeout = 20s) {
-        return queue->RunUntil([&] { return session->State() == state && !Pending(); }, timeout);
-    }
-
-    // A disconnection is reported once the frame has been told.
-    bool Pending() const { return frame.posted.empty(); }
-
-    std::vector<std::uintptr_t> States() const {
-        std::vector<std::uintptr_t> states;
-        for (const auto& m : frame.posted) {
-            if (m.message == WM_APP_SESSION_STATE) states.push_back(m.wParam);
-        }
-        return states;
-    }
-
-    bool CentreShowsTheServedColour() {
-        bool near = false;
-        client->WithFrame([&](const FreeRdpClient::FrameView& f) {
-            const std::uint8_t* p = f.pixels + (f.height / 2) * f.stride + (f.width / 2) * 4;
-            auto close = [](int a, int b) { return std::abs(a - b) <= 16; };
-            near = close(p[2], ShadowServer::kRed) && close(p[1], ShadowServer::kGreen) &&
-                   close(p[0], ShadowServer::kBlue);
-        });
-        return near;
-    }
-
-    void Disconnect() {
-        bool handled = false;
-        session->HandleMessage(WM_APP_DISCONNECT, 0, 0, handled);
-    }
-
-    TempDir dir;
-    RegFileKeyStore keys;
-    CConfigStore config;
-    Properties record;
-    std::shared_ptr<TaskQueue> queue = std::make_shared<TaskQueue>();
-    AutoPrompts prompts;
-    FakeSessionView view;
-    FakeFrame frame;
-    std::unique_ptr<FreeRdpClient> client;
-    std::unique_ptr<Session> session;
-};
+using ShadowSessionTest = SessionHarness;
 
 TEST_F(ShadowSessionTest, ConnectsShowsTheDesktopAndDisconnectsLocally) {
     ShadowServer server;
@@ -224,6 +91,33 @@ TEST_F(ShadowSessionTest, ClosingTheTabWhileConnectingEndsCleanly) {
     queue->RunUntil([] { return false; }, 2s);
     EXPECT_EQ(frame.posted.size(), reported);
     // And a new tab connects as usual afterwards.
+    Open();
+    session->ConnectSession();
+    EXPECT_TRUE(WaitForState(kStateConnected));
+}
+
+TEST_F(ShadowSessionTest, TwentyCyclesAndTwentyEarlyClosesLeaveNothingBehind) {
+    ShadowServer server;
+    ASSERT_TRUE(server.ok()) << server.error();
+    record.RDPPort = server.port();
+    Open();
+    for (int i = 0; i < 20; ++i) {
+        frame.posted.clear();
+        session->ConnectSession();
+        ASSERT_TRUE(WaitForState(kStateConnected)) << "cycle " << i;
+        Disconnect();
+        ASSERT_TRUE(WaitForState(kStateDisconnected)) << "cycle " << i;
+        EXPECT_EQ(States(), (std::vector<std::uintptr_t>{1, 2, 0}));
+    }
+    for (int i = 0; i < 20; ++i) {
+        Open();
+        session->ConnectSession();
+        queue->RunUntil([] { return false; }, std::chrono::milliseconds(10 * (i % 5)));
+        session.reset();
+        client.reset();
+    }
+    // Leaks and use after free show under the sanitizer build.
+    queue->RunUntil([] { return false; }, 3s);
     Open();
     session->ConnectSession();
     EXPECT_TRUE(WaitForState(kStateConnected));
