@@ -10,11 +10,14 @@
 #include <freerdp/event.h>
 #include <freerdp/freerdp.h>
 #include <freerdp/gdi/gdi.h>
+#include <freerdp/input.h>
 #include <freerdp/settings.h>
 #include <openssl/provider.h>
+#include <winpr/input.h>
 #include <winpr/string.h>
 #include <winpr/synch.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -45,14 +48,23 @@ std::string ErrorInfoText(std::uint32_t code) {
 // OpenSSL 3 keeps the ciphers of NTLM in its legacy provider.
 void LoadCryptoProvidersOnce() {
     // Loaded for the life of the process; kept so that they stay reachable.
-    static OSSL_PROVIDER* legacy = nullptr;
-    static OSSL_PROVIDER* standard = nullptr;
+    [[maybe_unused]] static OSSL_PROVIDER* legacy = nullptr;
+    [[maybe_unused]] static OSSL_PROVIDER* standard = nullptr;
     static std::once_flag once;
     std::call_once(once, [] {
         legacy = OSSL_PROVIDER_load(nullptr, "legacy");
         standard = OSSL_PROVIDER_load(nullptr, "default");
     });
 }
+
+// One input event for the worker to send.
+struct InputEvent {
+    enum class Kind { Key, Mouse, Sync } kind;
+    std::uint32_t code = 0;  // scan code, or pointer flags, or lock flags
+    bool down = false;
+    bool repeat = false;
+    std::uint16_t x = 0, y = 0;
+};
 
 struct ClientContext {
     rdpClientContext common;  // must come first: the engine allocates ContextSize bytes
@@ -65,7 +77,19 @@ struct ClientContext {
 class FreeRdpClient::Connection : public std::enable_shared_from_this<Connection> {
 public:
     Connection(Values values, ToClient toClient)
-        : m_values(std::move(values)), m_toClient(std::move(toClient)) {}
+        : m_values(std::move(values)),
+          m_toClient(std::move(toClient)),
+          m_inputReady(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
+    ~Connection() {
+        if (m_inputReady) CloseHandle(m_inputReady);
+    }
+
+    void QueueInput(const InputEvent& event) {
+        std::lock_guard lock(m_inputMutex);
+        if (!m_active) return;
+        m_input.push_back(event);
+        SetEvent(m_inputReady);
+    }
 
     void Start() {
         std::thread([self = shared_from_this()] { self->Run(); }).detach();
@@ -153,6 +177,7 @@ private:
     static BOOL EndPaint(rdpContext* context) {
         Connection& self = Of(context);
         const BOOL ok = self.m_engineEndPaint ? self.m_engineEndPaint(context) : TRUE;
+        self.CollectDirty(context);
         self.m_frameMutex.unlock();
         self.NotifyFrameChanged();
         return ok;
@@ -163,8 +188,65 @@ private:
         std::lock_guard lock(self.m_frameMutex);
         const BOOL ok = self.m_engineResize ? self.m_engineResize(context) : TRUE;
         self.CaptureFrame(context);
+        self.AddDirty({0, 0, self.m_frame.width, self.m_frame.height});
         self.NotifyFrameChanged();
         return ok;
+    }
+
+    void SendInput(rdpContext* context) {
+        std::vector<InputEvent> events;
+        {
+            std::lock_guard lock(m_inputMutex);
+            events.swap(m_input);
+            ResetEvent(m_inputReady);
+        }
+        rdpInput* input = context->input;
+        for (const InputEvent& e : events) {
+            switch (e.kind) {
+                case InputEvent::Kind::Key:
+                    freerdp_input_send_keyboard_event_ex(input, e.down, e.repeat, e.code);
+                    break;
+                case InputEvent::Kind::Mouse:
+                    freerdp_input_send_mouse_event(input, static_cast<UINT16>(e.code), e.x, e.y);
+                    break;
+                case InputEvent::Kind::Sync:
+                    freerdp_input_send_synchronize_event(input, e.code);
+                    break;
+            }
+        }
+    }
+
+    void SetActive(bool active) {
+        std::lock_guard lock(m_inputMutex);
+        m_active = active;
+        if (!active) m_input.clear();
+    }
+
+    // The painted area: read and reset, as the engine leaves it to the client.
+    void CollectDirty(rdpContext* context) {
+        const rdpGdi* gdi = context->gdi;
+        if (!gdi || !gdi->primary || !gdi->primary->hdc || !gdi->primary->hdc->hwnd) return;
+        HGDI_WND hwnd = gdi->primary->hdc->hwnd;
+        if (hwnd->invalid && !hwnd->invalid->null) {
+            AddDirty({static_cast<int>(hwnd->invalid->x), static_cast<int>(hwnd->invalid->y),
+                      static_cast<int>(hwnd->invalid->w), static_cast<int>(hwnd->invalid->h)});
+            hwnd->invalid->null = TRUE;
+        }
+        hwnd->ninvalid = 0;
+    }
+
+    void AddDirty(Area a) {
+        if (a.width <= 0 || a.height <= 0) return;
+        if (m_dirty.width <= 0 || m_dirty.height <= 0) {
+            m_dirty = a;
+            return;
+        }
+        const int right = std::max(m_dirty.x + m_dirty.width, a.x + a.width);
+        const int bottom = std::max(m_dirty.y + m_dirty.height, a.y + a.height);
+        m_dirty.x = std::min(m_dirty.x, a.x);
+        m_dirty.y = std::min(m_dirty.y, a.y);
+        m_dirty.width = right - m_dirty.x;
+        m_dirty.height = bottom - m_dirty.y;
     }
 
     void CaptureFrame(rdpContext* context) {
@@ -176,8 +258,14 @@ private:
     void NotifyFrameChanged() {
         if (m_frameNoticePending.exchange(true)) return;  // one notice until it is taken
         m_toClient([self = shared_from_this()](FreeRdpClient& client) {
-            self->m_frameNoticePending = false;
-            if (client.m_frameChanged) client.m_frameChanged();
+            Area dirty;
+            {
+                std::lock_guard lock(self->m_frameMutex);
+                dirty = self->m_dirty;
+                self->m_dirty = {};
+                self->m_frameNoticePending = false;
+            }
+            if (client.m_frameChanged) client.m_frameChanged(dirty);
         });
     }
 
@@ -249,7 +337,12 @@ private:
     bool m_abort = false;
     std::mutex m_frameMutex;
     FrameView m_frame;
+    Area m_dirty;  // guarded by m_frameMutex
     std::atomic<bool> m_frameNoticePending{false};
+    std::mutex m_inputMutex;  // guards m_input and m_active
+    std::vector<InputEvent> m_input;
+    bool m_active = false;
+    HANDLE m_inputReady;
     pBeginPaint m_engineBeginPaint = nullptr;
     pEndPaint m_engineEndPaint = nullptr;
     pDesktopResize m_engineResize = nullptr;
@@ -325,7 +418,9 @@ void FreeRdpClient::Connection::Run() {
             m_toClient([](FreeRdpClient& client) {
                 if (client.m_sink) client.m_sink->OnConnected();
             });
+            SetActive(true);
             EventLoop(context);
+            SetActive(false);
         }
         outcome.wasActive = connected;
         outcome.errorInfo = freerdp_error_info(context->instance);
@@ -351,9 +446,11 @@ void FreeRdpClient::Connection::Run() {
 void FreeRdpClient::Connection::EventLoop(rdpContext* context) {
     while (!freerdp_shall_disconnect_context(context)) {
         HANDLE handles[MAXIMUM_WAIT_OBJECTS] = {};
-        const DWORD count = freerdp_get_event_handles(context, handles, ARRAYSIZE(handles));
+        handles[0] = m_inputReady;
+        const DWORD count = freerdp_get_event_handles(context, handles + 1, ARRAYSIZE(handles) - 1);
         if (count == 0) break;
-        if (WaitForMultipleObjects(count, handles, FALSE, 100) == WAIT_FAILED) break;
+        if (WaitForMultipleObjects(count + 1, handles, FALSE, 100) == WAIT_FAILED) break;
+        SendInput(context);
         if (!freerdp_check_event_handles(context)) break;
     }
 }
@@ -425,6 +522,71 @@ std::string FreeRdpClient::GetErrorDescription(std::uint32_t reason, std::uint32
 
 bool FreeRdpClient::WithFrame(const std::function<void(const FrameView&)>& use) const {
     return m_connection && m_connection->WithFrame(use);
+}
+
+void FreeRdpClient::SendKey(std::uint32_t xkbKeycode, bool down, bool repeat) {
+    if (!m_connection) return;
+    const DWORD vk = GetVirtualKeyCodeFromKeycode(xkbKeycode, WINPR_KEYCODE_TYPE_XKB);
+    const DWORD scancode = GetVirtualScanCodeFromVirtualKeyCode(vk, WINPR_KBD_TYPE_IBM_ENHANCED);
+    if (scancode == 0) return;
+    m_connection->QueueInput({InputEvent::Kind::Key, scancode, down, repeat, 0, 0});
+}
+
+namespace {
+
+std::uint16_t Clamp(int value, int size) {
+    return static_cast<std::uint16_t>(std::clamp(value, 0, std::max(0, size - 1)));
+}
+
+}  // namespace
+
+void FreeRdpClient::SendMouseMove(int x, int y) {
+    if (!m_connection) return;
+    m_connection->QueueInput(
+        {InputEvent::Kind::Mouse, PTR_FLAGS_MOVE, false, false, Clamp(x, 65536), Clamp(y, 65536)});
+}
+
+void FreeRdpClient::SendMouseButton(Button button, bool down, int x, int y) {
+    if (!m_connection) return;
+    std::uint32_t flags = button == Button::Left    ? PTR_FLAGS_BUTTON1
+                          : button == Button::Right ? PTR_FLAGS_BUTTON2
+                                                    : PTR_FLAGS_BUTTON3;
+    if (down) flags |= PTR_FLAGS_DOWN;
+    m_connection->QueueInput(
+        {InputEvent::Kind::Mouse, flags, down, false, Clamp(x, 65536), Clamp(y, 65536)});
+}
+
+void FreeRdpClient::SendWheel(int delta, bool horizontal, int x, int y) {
+    if (!m_connection || delta == 0) return;
+    // The protocol carries a 9-bit two's complement rotation; send large turns in pieces.
+    while (delta != 0) {
+        const int step = std::clamp(delta, -255, 255);
+        delta -= step;
+        std::uint32_t flags = horizontal ? PTR_FLAGS_HWHEEL : PTR_FLAGS_WHEEL;
+        if (step < 0)
+            flags |= PTR_FLAGS_WHEEL_NEGATIVE | (static_cast<std::uint32_t>(0x200 + step) & 0xFF);
+        else
+            flags |= static_cast<std::uint32_t>(step) & 0xFF;
+        m_connection->QueueInput(
+            {InputEvent::Kind::Mouse, flags, false, false, Clamp(x, 65536), Clamp(y, 65536)});
+    }
+}
+
+void FreeRdpClient::SendLockState(bool capsLock, bool numLock, bool scrollLock) {
+    if (!m_connection) return;
+    std::uint32_t flags = 0;
+    if (capsLock) flags |= KBD_SYNC_CAPS_LOCK;
+    if (numLock) flags |= KBD_SYNC_NUM_LOCK;
+    if (scrollLock) flags |= KBD_SYNC_SCROLL_LOCK;
+    m_connection->QueueInput({InputEvent::Kind::Sync, flags, false, false, 0, 0});
+}
+
+void FreeRdpClient::RequestLeaveFullScreen() {
+    Deliver([](RdpClientEvents& sink) { sink.OnRequestLeaveFullScreen(); });
+}
+
+void FreeRdpClient::RequestContainerMinimize() {
+    Deliver([](RdpClientEvents& sink) { sink.OnRequestContainerMinimize(); });
 }
 
 std::uint32_t FreeRdpClient::get_DriveCount() {

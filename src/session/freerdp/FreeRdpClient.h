@@ -150,11 +150,30 @@ public:
     // Runs `use` with the frame while painting is held off; false when no
     // session is showing one.
     bool WithFrame(const std::function<void(const FrameView&)>& use) const;
-    // Called on the user-interface thread when the frame has changed since the
-    // last call (changes in between are coalesced).
-    void SetFrameChangedHandler(std::function<void()> handler) {
+    // A rectangle of the remote desktop, in its pixels.
+    struct Area {
+        int x = 0, y = 0, width = 0, height = 0;
+    };
+    // Called on the user-interface thread with the part of the frame that has
+    // changed since the last call (changes in between are merged).
+    void SetFrameChangedHandler(std::function<void(Area)> handler) {
         m_frameChanged = std::move(handler);
     }
+
+    // Input for the remote session, sent from the connection's own thread in
+    // the order given; dropped while no session is established. Positions
+    // are in remote desktop pixels.
+    enum class Button { Left, Right, Middle };
+    void SendKey(std::uint32_t xkbKeycode, bool down, bool repeat = false);
+    void SendMouseMove(int x, int y);
+    void SendMouseButton(Button button, bool down, int x, int y);
+    // One notch is 120; negative turns towards the user (or to the left).
+    void SendWheel(int delta, bool horizontal, int x, int y);
+    void SendLockState(bool capsLock, bool numLock, bool scrollLock);
+
+    // The container's full-screen bar: the same requests the client's own bar makes.
+    void RequestLeaveFullScreen();
+    void RequestContainerMinimize();
 
     class Connection;  // the worker's side, shared with the worker thread
 
@@ -169,7 +188,7 @@ private:
     std::shared_ptr<Connection> m_connection;
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
     std::vector<std::unique_ptr<RdpDrive>> m_drives;
-    std::function<void()> m_frameChanged;
+    std::function<void(Area)> m_frameChanged;
 };
 
 }  // namespace vandrelle
