@@ -10,6 +10,7 @@ PACKAGES=(
   libpugixml-dev libssl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang-format
+  qt6-base-dev
   # The RDP engine (from bookworm-backports).
   freerdp3-dev libwinpr3-dev
   # Peers for the end-to-end tests: a headless display and FreeRDP's shadow server.

@@ -2,6 +2,7 @@
 #include "Peers.h"
 
 #include <arpa/inet.h>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
@@ -58,6 +59,33 @@ bool ChildProcess::Running() {
     return ::waitpid(m_pid, nullptr, WNOHANG) == 0;
 }
 
+bool PointerPosition(const std::string& display, int* x, int* y) {
+    // Xlib through dlopen: the tests need one call of it and no headers.
+    void* lib = ::dlopen("libX11.so.6", RTLD_NOW);
+    if (!lib) return false;
+    using Open = void* (*)(const char*);
+    using Close = int (*)(void*);
+    using Root = unsigned long (*)(void*);
+    using Query = int (*)(void*, unsigned long, unsigned long*, unsigned long*, int*, int*, int*,
+                          int*, unsigned*);
+    auto open = reinterpret_cast<Open>(::dlsym(lib, "XOpenDisplay"));
+    auto close = reinterpret_cast<Close>(::dlsym(lib, "XCloseDisplay"));
+    auto root = reinterpret_cast<Root>(::dlsym(lib, "XDefaultRootWindow"));
+    auto query = reinterpret_cast<Query>(::dlsym(lib, "XQueryPointer"));
+    bool ok = false;
+    if (open && close && root && query) {
+        if (void* d = open(display.c_str())) {
+            unsigned long rootReturn = 0, child = 0;
+            int wx = 0, wy = 0;
+            unsigned mask = 0;
+            ok = query(d, root(d), &rootReturn, &child, x, y, &wx, &wy, &mask) != 0;
+            close(d);
+        }
+    }
+    ::dlclose(lib);
+    return ok;
+}
+
 bool PortListening(int port) {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in addr{};
@@ -84,6 +112,7 @@ int UnusedPort() {
 ShadowServer::ShadowServer(std::vector<std::string> extraArgs) {
     const int slot = static_cast<int>(::getpid() % 400);
     const std::string display = ":" + std::to_string(200 + slot);
+    m_display = display;
     m_port = 43000 + slot;
     m_home = (std::filesystem::temp_directory_path() /
               ("vandrelle-shadow-" + std::to_string(::getpid())))

@@ -33,6 +33,7 @@ public:
     ~ShadowServer();
     bool ok() const { return m_ok; }
     int port() const { return m_port; }
+    const std::string& display() const { return m_display; }
     const std::string& error() const { return m_error; }
     void Kill();
 
@@ -41,11 +42,16 @@ public:
 private:
     bool m_ok = false;
     int m_port = 0;
+    std::string m_display;
     std::string m_error;
     std::string m_home;
     ChildProcess* m_xvfb = nullptr;
     ChildProcess* m_server = nullptr;
 };
+
+// Where the display's pointer is, as the X server reports it; false when the
+// display cannot be asked.
+bool PointerPosition(const std::string& display, int* x, int* y);
 
 // Whether something listens on the loopback port.
 bool PortListening(int port);

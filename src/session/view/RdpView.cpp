@@ -1,0 +1,180 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "RdpView.h"
+
+#include "FreeRdpClient.h"
+
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QToolButton>
+#include <QWindow>
+
+namespace vandrelle {
+
+RdpView::RdpView(FreeRdpClient& client, QWidget* parent) : QWidget(parent), m_client(client) {
+    setFocusPolicy(Qt::StrongFocus);
+    setMouseTracking(true);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setAttribute(Qt::WA_InputMethodEnabled, false);
+    m_client.SetFrameChangedHandler(
+        [this](FreeRdpClient::Area a) { update(ToWidget(QRect(a.x, a.y, a.width, a.height))); });
+
+    m_bar = new QWidget(this);
+    m_bar->setObjectName(QStringLiteral("fullScreenBar"));
+    m_bar->setAutoFillBackground(true);
+    auto* layout = new QHBoxLayout(m_bar);
+    layout->setContentsMargins(4, 2, 4, 2);
+    auto* minimize = new QToolButton(m_bar);
+    minimize->setObjectName(QStringLiteral("minimizeButton"));
+    minimize->setText(tr("Minimize"));
+    auto* leave = new QToolButton(m_bar);
+    leave->setObjectName(QStringLiteral("leaveFullScreenButton"));
+    leave->setText(tr("Leave full screen"));
+    layout->addWidget(minimize);
+    layout->addWidget(leave);
+    connect(minimize, &QToolButton::clicked, this, [this] { m_client.RequestContainerMinimize(); });
+    connect(leave, &QToolButton::clicked, this, [this] { m_client.RequestLeaveFullScreen(); });
+    m_bar->hide();
+}
+
+RdpView::~RdpView() {
+    m_client.SetFrameChangedHandler({});
+}
+
+void RdpView::SetFullScreenBarVisible(bool visible) {
+    m_bar->setVisible(visible);
+    if (visible) {
+        PlaceBar();
+        m_bar->raise();
+    }
+}
+
+bool RdpView::IsFullScreenBarVisible() const {
+    return m_bar->isVisible();
+}
+
+void RdpView::PlaceBar() {
+    m_bar->adjustSize();
+    m_bar->move((width() - m_bar->width()) / 2, 0);
+}
+
+QSize RdpView::RemoteSize() const {
+    QSize size;
+    m_client.WithFrame([&](const FreeRdpClient::FrameView& f) { size = QSize(f.width, f.height); });
+    return size;
+}
+
+QRect RdpView::ToWidget(QRect remote) const {
+    const QSize r = RemoteSize();
+    if (r.isEmpty()) return rect();
+    const double sx = double(width()) / r.width(), sy = double(height()) / r.height();
+    // One pixel of slack on each side covers the rounding of the scaled picture.
+    return QRect(int(remote.x() * sx) - 1, int(remote.y() * sy) - 1, int(remote.width() * sx) + 3,
+                 int(remote.height() * sy) + 3);
+}
+
+QPoint RdpView::ToRemote(QPointF position) const {
+    const QSize r = RemoteSize();
+    if (r.isEmpty() || width() <= 0 || height() <= 0) return {};
+    const int x = int(position.x() * r.width() / width());
+    const int y = int(position.y() * r.height() / height());
+    return {std::clamp(x, 0, r.width() - 1), std::clamp(y, 0, r.height() - 1)};
+}
+
+void RdpView::paintEvent(QPaintEvent* event) {
+    QPainter painter(this);
+    const bool drawn = m_client.WithFrame([&](const FreeRdpClient::FrameView& f) {
+        const QImage image(f.pixels, f.width, f.height, f.stride, QImage::Format_RGB32);
+        const QRect target = event->rect();
+        const double sx = double(f.width) / width(), sy = double(f.height) / height();
+        const QRectF source(target.x() * sx, target.y() * sy, target.width() * sx,
+                            target.height() * sy);
+        painter.drawImage(QRectF(target), image, source);
+    });
+    if (drawn) return;
+    painter.fillRect(rect(), palette().window());
+    const QString text = QString::fromStdString(m_client.CurrentValues().disconnectedText);
+    painter.drawText(rect().adjusted(16, 16, -16, -16), Qt::AlignCenter | Qt::TextWordWrap, text);
+}
+
+void RdpView::resizeEvent(QResizeEvent*) {
+    if (m_bar->isVisible()) PlaceBar();
+}
+
+void RdpView::keyPressEvent(QKeyEvent* event) {
+    const quint32 code = event->nativeScanCode();
+    if (code == 0) return;
+    m_keysDown.insert(code);
+    m_client.SendKey(code, true, event->isAutoRepeat());
+}
+
+void RdpView::keyReleaseEvent(QKeyEvent* event) {
+    const quint32 code = event->nativeScanCode();
+    if (code == 0 || event->isAutoRepeat()) return;
+    m_keysDown.remove(code);
+    m_client.SendKey(code, false);
+}
+
+void RdpView::ReleaseAllKeys() {
+    for (const quint32 code : std::as_const(m_keysDown)) m_client.SendKey(code, false);
+    m_keysDown.clear();
+}
+
+void RdpView::mouseMoveEvent(QMouseEvent* event) {
+    const QPoint p = ToRemote(event->position());
+    m_client.SendMouseMove(p.x(), p.y());
+}
+
+void RdpView::SendMouseButton(QMouseEvent* event, bool down) {
+    FreeRdpClient::Button button;
+    switch (event->button()) {
+        case Qt::LeftButton:
+            button = FreeRdpClient::Button::Left;
+            break;
+        case Qt::RightButton:
+            button = FreeRdpClient::Button::Right;
+            break;
+        case Qt::MiddleButton:
+            button = FreeRdpClient::Button::Middle;
+            break;
+        default:
+            return;
+    }
+    const QPoint p = ToRemote(event->position());
+    m_client.SendMouseButton(button, down, p.x(), p.y());
+}
+
+void RdpView::mousePressEvent(QMouseEvent* event) {
+    SendMouseButton(event, true);
+}
+void RdpView::mouseReleaseEvent(QMouseEvent* event) {
+    SendMouseButton(event, false);
+}
+
+void RdpView::wheelEvent(QWheelEvent* event) {
+    const QPoint p = ToRemote(event->position());
+    const QPoint delta = event->angleDelta();
+    if (delta.y() != 0) m_client.SendWheel(delta.y(), false, p.x(), p.y());
+    if (delta.x() != 0) m_client.SendWheel(delta.x(), true, p.x(), p.y());
+}
+
+void RdpView::focusInEvent(QFocusEvent*) {
+    // Windows key combinations go to the remote computer while the session
+    // has the focus, unless the user keeps them local (mode 0) or wants them
+    // remote only in full screen (mode 2).
+    const int mode = m_client.CurrentValues().keyboardHookMode;
+    if (QWindow* w = window()->windowHandle()) {
+        w->setKeyboardGrabEnabled(mode == 1 || (mode == 2 && m_bar->isVisible()));
+    }
+}
+
+void RdpView::focusOutEvent(QFocusEvent*) {
+    ReleaseAllKeys();
+    if (QWindow* w = window()->windowHandle()) w->setKeyboardGrabEnabled(false);
+}
+
+bool RdpView::focusNextPrevChild(bool) {
+    return false;
+}  // Tab belongs to the remote desktop
+
+}  // namespace vandrelle

@@ -1,0 +1,55 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QSet>
+#include <QWidget>
+
+class QToolButton;
+
+namespace vandrelle {
+
+class FreeRdpClient;
+
+// The visible part of the RDP client: draws the remote desktop (only the
+// changed areas are repainted), scaled to the widget, and sends the user's
+// keyboard, mouse and wheel input to it. Shows the client's disconnected text
+// while there is no picture. In full screen a small bar offers to leave full
+// screen and to minimize, as the client's own connection bar would.
+class RdpView : public QWidget {
+    Q_OBJECT
+public:
+    explicit RdpView(FreeRdpClient& client, QWidget* parent = nullptr);
+    ~RdpView() override;
+
+    void SetFullScreenBarVisible(bool visible);
+    bool IsFullScreenBarVisible() const;
+
+    // A widget position in remote desktop pixels (clamped to the desktop).
+    QPoint ToRemote(QPointF position) const;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void keyReleaseEvent(QKeyEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+    bool focusNextPrevChild(bool next) override;
+
+private:
+    QSize RemoteSize() const;
+    QRect ToWidget(QRect remote) const;
+    void SendMouseButton(QMouseEvent* event, bool down);
+    void ReleaseAllKeys();
+    void PlaceBar();
+
+    FreeRdpClient& m_client;
+    QSet<quint32> m_keysDown;  // native key codes pressed and not released yet
+    QWidget* m_bar = nullptr;
+};
+
+}  // namespace vandrelle

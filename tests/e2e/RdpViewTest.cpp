@@ -1,0 +1,118 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "FreeRdpClient.h"
+#include "Peers.h"
+#include "RdpView.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QImage>
+#include <QMouseEvent>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolButton>
+
+#include <cstdlib>
+
+using namespace vandrelle;
+using namespace vandrelle::test;
+
+namespace {
+
+class AcceptingPrompts : public SessionPrompts {
+public:
+    CertificateAnswer AskCertificate(const CertificateQuestion&) override {
+        return CertificateAnswer::AcceptOnce;
+    }
+    std::optional<LogonCredentials> AskCredentials(const std::string&,
+                                                   const LogonCredentials&) override {
+        return std::nullopt;
+    }
+};
+
+class RecordingSink : public RdpClientEvents {
+public:
+    QStringList events;
+    void OnConnecting() override { events << QStringLiteral("connecting"); }
+    void OnConnected() override { events << QStringLiteral("connected"); }
+    void OnDisconnected(std::int32_t reason) override {
+        events << QStringLiteral("disconnected %1").arg(reason);
+    }
+    void OnRequestGoFullScreen() override { events << QStringLiteral("go full screen"); }
+    void OnRequestLeaveFullScreen() override { events << QStringLiteral("leave full screen"); }
+    void OnRequestContainerMinimize() override { events << QStringLiteral("minimize"); }
+};
+
+UiPost QtPost() {
+    return [](std::function<void()> task) {
+        QMetaObject::invokeMethod(qApp, std::move(task), Qt::QueuedConnection);
+    };
+}
+
+bool Near(QRgb c) {
+    auto close = [](int a, int b) { return std::abs(a - b) <= 16; };
+    return close(qRed(c), ShadowServer::kRed) && close(qGreen(c), ShadowServer::kGreen) &&
+           close(qBlue(c), ShadowServer::kBlue);
+}
+
+}  // namespace
+
+class RdpViewTest : public QObject {
+    Q_OBJECT
+private:
+    QTemporaryDir m_home;
+
+private Q_SLOTS:
+    void initTestCase() {
+        // The engine keeps known certificates under the user's folders.
+        qputenv("HOME", m_home.path().toUtf8());
+        qputenv("XDG_CONFIG_HOME", (m_home.path() + QStringLiteral("/xdg")).toUtf8());
+        QDir().mkpath(m_home.path() + QStringLiteral("/xdg"));
+    }
+
+    void showsTheServedDesktopAndSendsThePointer() {
+        ShadowServer server;
+        QVERIFY2(server.ok(), server.error().c_str());
+        AcceptingPrompts prompts;
+        RecordingSink sink;
+        FreeRdpClient client(QtPost(), prompts);
+        client.SetEventSink(&sink);
+        client.put_Server("127.0.0.1");
+        client.put_RDPPort(server.port());
+        client.put_DesktopWidth(800);
+        client.put_DesktopHeight(600);
+        client.put_ColorDepth(32);
+        RdpView view(client);
+        view.resize(400, 300);
+        view.show();
+        client.Connect();
+        QTRY_VERIFY_WITH_TIMEOUT(sink.events.contains(QStringLiteral("connected")), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(Near(view.grab().toImage().pixel(200, 150)), 10000);
+
+        // The widget's middle is the remote desktop's middle, whatever the scale.
+        const QPoint remote = view.ToRemote(QPointF(200, 150));
+        QMouseEvent move(QEvent::MouseMove, QPointF(200, 150), view.mapToGlobal(QPointF(200, 150)),
+                         Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(&view, &move);
+        int x = -1, y = -1;
+        QTRY_VERIFY_WITH_TIMEOUT(PointerPosition(server.display(), &x, &y) &&
+                                     std::abs(x - remote.x()) <= 1 && std::abs(y - remote.y()) <= 1,
+                                 5000);
+
+        // The full-screen bar makes the client's requests.
+        view.SetFullScreenBarVisible(true);
+        QVERIFY(view.IsFullScreenBarVisible());
+        view.findChild<QToolButton*>(QStringLiteral("leaveFullScreenButton"))->click();
+        view.findChild<QToolButton*>(QStringLiteral("minimizeButton"))->click();
+        QTRY_VERIFY(sink.events.contains(QStringLiteral("minimize")));
+        QVERIFY(sink.events.contains(QStringLiteral("leave full screen")));
+
+        client.put_DisconnectedText("Disconnected, reason (1, 0): Local disconnection.");
+        client.Disconnect();
+        QTRY_VERIFY_WITH_TIMEOUT(sink.events.contains(QStringLiteral("disconnected 1")), 10000);
+        // Without a picture the widget shows the disconnected text on its background.
+        QTRY_VERIFY(!Near(view.grab().toImage().pixel(200, 150)));
+    }
+};
+
+QTEST_MAIN(RdpViewTest)
+#include "RdpViewTest.moc"
