@@ -28,7 +28,11 @@ using namespace std::chrono_literals;
 class TaskQueue : public std::enable_shared_from_this<TaskQueue> {
 public:
     UiPost Poster() {
-        return [self = shared_from_this()](std::function<void()> task) {
+        // Weak: a connection holds its poster, and the queue holds the
+        // connection's tasks; a strong hold would keep both alive forever.
+        return [weak = weak_from_this()](std::function<void()> task) {
+            const auto self = weak.lock();
+            if (!self) return;  // the test is over; nobody will run it
             std::lock_guard lock(self->m_mutex);
             self->m_tasks.push_back(std::move(task));
             self->m_ready.notify_all();

@@ -426,7 +426,8 @@ void FreeRdpClient::Connection::Run() {
         outcome.errorInfo = freerdp_error_info(context->instance);
         outcome.lastError = freerdp_get_last_error(context);
         outcome.localDisconnect = Aborted();
-        if (connected) freerdp_disconnect(context->instance);
+        // Also after a failed or cancelled connect: channels may already run.
+        freerdp_disconnect(context->instance);
         {
             std::lock_guard lock(m_mutex);
             m_context = nullptr;

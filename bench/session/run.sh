@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
+# Usage: bash bench/session/run.sh BUILD_DIR [SECONDS]
+# The same changing workload through a Vandrelle session and through the
+# reference client xfreerdp3, one after the other in one run: CPU seconds
+# (user + system) and peak resident memory of each client, and their ratios.
+# Everything runs on loopback and on displays of its own; every process it
+# starts is stopped by its PID.
+set -euo pipefail
+build=$(cd "${1:?usage: run.sh BUILD_DIR [SECONDS]}" && pwd)
+seconds=${2:-20}
+client="$build/bin/vandrelle-session-client"
+[[ -x "$client" ]] || { echo "run.sh: $client is missing; build it first" >&2; exit 1; }
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/vandrelle-session-bench-XXXXXX")
+pids=()
+cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; wait 2>/dev/null || true; rm -rf "$work"; }
+trap cleanup EXIT
+export HOME="$work" XDG_CONFIG_HOME="$work/xdg"
+mkdir -p "$XDG_CONFIG_HOME"
+
+slot=$(( $$ % 300 ))
+served=":$(( 500 + slot ))" viewer=":$(( 501 + slot ))" port=$(( 45000 + slot ))
+Xvfb "$served" -screen 0 1024x768x24 -nolisten tcp -noreset >/dev/null 2>&1 & pids+=($!)
+Xvfb "$viewer" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 & pids+=($!)
+for _ in $(seq 100); do [[ -e /tmp/.X11-unix/X${served#:} && -e /tmp/.X11-unix/X${viewer#:} ]] && break; sleep 0.05; done
+DISPLAY=$served freerdp-shadow-cli3 /bind-address:127.0.0.1 /port:$port -auth >/dev/null 2>&1 & pids+=($!)
+for _ in $(seq 100); do (exec 3<>/dev/tcp/127.0.0.1/$port) 2>/dev/null && break; sleep 0.1; done
+
+# The workload: the whole screen changes colour every 40 ms, and a clock ticks.
+DISPLAY=$served xclock -geometry 300x300+50+50 -update 1 >/dev/null 2>&1 & pids+=($!)
+( colours=('#3060a0' '#a06030' '#30a060' '#6030a0'); i=0
+  while :; do DISPLAY=$served xsetroot -solid "${colours[i++ % 4]}"; sleep 0.04; done ) & pids+=($!)
+
+# CPU seconds and peak memory (MiB) of one command, from the kernel's accounting.
+measure() {
+    python3 - "$@" <<'PY'
+import resource, subprocess, sys
+subprocess.run(sys.argv[1:], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+r = resource.getrusage(resource.RUSAGE_CHILDREN)
+print(f"{r.ru_utime + r.ru_stime:.2f} {r.ru_maxrss / 1024:.1f}")
+PY
+}
+
+read -r ref_cpu ref_mem < <(DISPLAY=$viewer measure timeout -s INT "$seconds" \
+    xfreerdp3 /v:127.0.0.1:$port /sec:tls /cert:ignore /size:1024x768 /bpp:32 -clipboard /audio-mode:2)
+read -r our_cpu our_mem < <(measure "$client" 127.0.0.1 "$port" "$seconds")
+
+printf '%-22s %10s %12s\n' "client ($seconds s)" "CPU s" "peak MiB"
+printf '%-22s %10s %12s\n' "xfreerdp3" "$ref_cpu" "$ref_mem"
+printf '%-22s %10s %12s\n' "vandrelle" "$our_cpu" "$our_mem"
+python3 -c "import sys; c,m=float(sys.argv[1])/float(sys.argv[2]),float(sys.argv[3])/float(sys.argv[4]); print(f'ratio vandrelle/xfreerdp3: CPU {c:.2f}, memory {m:.2f}')" \
+    "$our_cpu" "$ref_cpu" "$our_mem" "$ref_mem"
