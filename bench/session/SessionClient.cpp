@@ -60,6 +60,7 @@ int main(int argc, char** argv) {
     client.put_DesktopWidth(1024);
     client.put_DesktopHeight(768);
     client.put_ColorDepth(32);
+    client.put_AudioRedirectionMode(2);  // as the reference client's /audio-mode:2
     vandrelle::RdpView view(client);
     view.resize(1024, 768);
     view.show();

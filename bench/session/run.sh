@@ -43,7 +43,7 @@ PY
 }
 
 read -r ref_cpu ref_mem < <(DISPLAY=$viewer measure timeout -s INT "$seconds" \
-    xfreerdp3 /v:127.0.0.1:$port /sec:tls /cert:ignore /size:1024x768 /bpp:32 -clipboard /audio-mode:2)
+    xfreerdp3 /v:127.0.0.1:$port /sec:tls /cert:ignore /u:bench /p:bench /size:1024x768 /bpp:32 -clipboard /audio-mode:2)
 read -r our_cpu our_mem < <(measure "$client" 127.0.0.1 "$port" "$seconds")
 
 printf '%-22s %10s %12s\n' "client ($seconds s)" "CPU s" "peak MiB"
