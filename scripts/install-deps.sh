@@ -15,6 +15,8 @@ PACKAGES=(
   freerdp3-dev libwinpr3-dev
   # Peers for the end-to-end tests: a headless display and FreeRDP's shadow server.
   xvfb x11-xserver-utils freerdp3-shadow-x11 winpr3-utils
+  # ... and xrdp, with a session that runs a clock.
+  xrdp xorgxrdp x11-apps
 )
 
 if [ "$(id -u)" -eq 0 ]; then SUDO=(); else SUDO=(sudo); fi

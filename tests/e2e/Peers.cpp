@@ -13,6 +13,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <thread>
 
 namespace vandrelle::test {
@@ -84,6 +86,115 @@ bool PointerPosition(const std::string& display, int* x, int* y) {
     }
     ::dlclose(lib);
     return ok;
+}
+
+std::string XrdpServer::Unavailable() {
+    if (::geteuid() != 0) return "making the test user needs root";
+    for (const char* tool : {"/usr/sbin/xrdp", "/usr/sbin/xrdp-sesman", "/usr/bin/xclock"}) {
+        if (::access(tool, X_OK) != 0) return std::string(tool) + " is not installed";
+    }
+    return {};
+}
+
+namespace {
+
+std::string ReadText(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void WriteText(const std::string& path, const std::string& text) {
+    std::ofstream(path) << text;
+}
+
+// The copy of a configuration file with some of its lines replaced.
+void Rewrite(const std::string& from, const std::string& to,
+             const std::vector<std::pair<std::string, std::string>>& lines) {
+    std::istringstream in(ReadText(from));
+    std::string out, line;
+    while (std::getline(in, line)) {
+        for (const auto& [old, replacement] : lines) {
+            if (line == old) line = replacement;
+        }
+        out += line + "\n";
+    }
+    WriteText(to, out);
+}
+
+}  // namespace
+
+XrdpServer::XrdpServer() {
+    if (const std::string why = Unavailable(); !why.empty()) {
+        m_error = why;
+        return;
+    }
+    const std::string user = kUser, password = kPassword;
+    const std::string setup =
+        "id " + user + " >/dev/null 2>&1 || useradd -m " + user + " && echo '" + user + ":" +
+        password + "' | chpasswd && home=$(getent passwd " + user +
+        " | cut -d: -f6) && printf '#!/bin/sh\\nxsetroot -solid \"#208040\"\\nexec xclock -update "
+        "1\\n' "
+        "> \"$home/.xsession\" && chmod 755 \"$home/.xsession\" && "
+        "echo 'SSH_AUTH_SOCK=/dev/null; export SSH_AUTH_SOCK' > \"$home/.xsessionrc\" && "
+        "chown " +
+        user +
+        " \"$home/.xsession\" \"$home/.xsessionrc\" && "
+        "sh /usr/share/xrdp/socksetup";
+    if (std::system(setup.c_str()) != 0) {
+        m_error = "could not prepare the test user";
+        return;
+    }
+    m_work =
+        (std::filesystem::temp_directory_path() / ("vandrelle-xrdp-" + std::to_string(::getpid())))
+            .string();
+    std::filesystem::create_directories(m_work);
+    m_port = 44000 + static_cast<int>(::getpid() % 500);
+    Rewrite("/etc/xrdp/xrdp.ini", m_work + "/xrdp.ini",
+            {{"port=3389", "port=tcp://127.0.0.1:" + std::to_string(m_port)},
+             {"fork=true", "fork=false"},
+             {"#hidelogwindow=true", "hidelogwindow=true"},
+             {"#require_credentials=true", "require_credentials=true"},
+             {"LogFile=xrdp.log", "LogFile=" + m_work + "/xrdp.log"},
+             {"EnableSyslog=true", "EnableSyslog=false"}});
+    Rewrite("/etc/xrdp/sesman.ini", m_work + "/sesman.ini",
+            {{"LogFile=xrdp-sesman.log", "LogFile=" + m_work + "/sesman.log"},
+             {"EnableSyslog=true", "EnableSyslog=false"}});
+    m_sesman = new ChildProcess({"xrdp-sesman", "--nodaemon", "-c", m_work + "/sesman.ini"});
+    m_xrdp = new ChildProcess({"xrdp", "--nodaemon", "-c", m_work + "/xrdp.ini"});
+    for (int i = 0; i < 100 && !PortListening(m_port); ++i) Sleep(50);
+    m_ok = PortListening(m_port);
+    if (!m_ok) m_error = "xrdp did not listen on port " + std::to_string(m_port);
+}
+
+pid_t XrdpServer::WindowManagerPid() const {
+    const std::string log = ReadText(m_work + "/sesman.log");
+    const std::string marker = "window manager (pid ";
+    const auto at = log.rfind(marker);
+    if (at == std::string::npos) return 0;
+    const pid_t pid = std::atoi(log.c_str() + at + marker.size());
+    return pid > 0 && ::kill(pid, 0) == 0 ? pid : 0;
+}
+
+bool XrdpServer::LogOffSession() {
+    const pid_t pid = WindowManagerPid();
+    if (pid <= 0) return false;
+    ::kill(pid, SIGTERM);
+    for (int i = 0; i < 100 && ::kill(pid, 0) == 0; ++i) Sleep(50);
+    return true;
+}
+
+XrdpServer::~XrdpServer() {
+    // The session first, so that sesman ends its X server; then the daemons.
+    if (m_ok) LogOffSession();
+    for (int i = 0; i < 40 && m_ok && std::filesystem::exists("/tmp/.X11-unix/X10"); ++i) Sleep(50);
+    delete m_xrdp;
+    delete m_sesman;
+    if (!m_work.empty()) {
+        std::error_code ec;
+        std::filesystem::remove_all(m_work, ec);
+    }
 }
 
 bool PortListening(int port) {

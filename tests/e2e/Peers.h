@@ -49,6 +49,38 @@ private:
     ChildProcess* m_server = nullptr;
 };
 
+// xrdp with a local test user whose session paints the desktop green and
+// runs a clock: real log-on sessions and server-side logoffs. Needs root (to
+// make the user) and the xrdp packages; sesman's own port is fixed, so one
+// instance per machine at a time.
+class XrdpServer {
+public:
+    static constexpr const char* kUser = "rdptest";
+    static constexpr const char* kPassword = "Rdp-Test-123";
+    static constexpr unsigned kRed = 0x20, kGreen = 0x80, kBlue = 0x40;
+
+    XrdpServer();
+    ~XrdpServer();
+    bool ok() const { return m_ok; }
+    const std::string& error() const { return m_error; }
+    int port() const { return m_port; }
+    // The PID of the running session's window manager, 0 while there is none.
+    pid_t WindowManagerPid() const;
+    // Ends the user's session from the server's side, as a logoff does.
+    bool LogOffSession();
+
+    // Why this machine cannot run it, or empty when it can.
+    static std::string Unavailable();
+
+private:
+    bool m_ok = false;
+    int m_port = 0;
+    std::string m_error;
+    std::string m_work;
+    ChildProcess* m_sesman = nullptr;
+    ChildProcess* m_xrdp = nullptr;
+};
+
 // Where the display's pointer is, as the X server reports it; false when the
 // display cannot be asked.
 bool PointerPosition(const std::string& display, int* x, int* y);

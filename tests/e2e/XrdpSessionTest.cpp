@@ -1,0 +1,67 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "SessionHarness.h"
+
+namespace vandrelle::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Real log-on sessions on xrdp with a local test user.
+class XrdpSessionTest : public SessionHarness {
+protected:
+    void SetUp() override {
+        if (const std::string why = XrdpServer::Unavailable(); !why.empty()) {
+            GTEST_SKIP() << "xrdp cannot run here: " << why;
+        }
+        server = std::make_unique<XrdpServer>();
+        ASSERT_TRUE(server->ok()) << server->error();
+        record.RDPPort = server->port();
+        record.UserName = XrdpServer::kUser;
+        record.Password = XrdpServer::kPassword;
+        record.DesktopWidth = 1024;
+        record.DesktopHeight = 768;
+    }
+
+    bool ShowsTheSessionsDesktop() {
+        bool green = false;
+        client->WithFrame([&](const FreeRdpClient::FrameView& f) {
+            // Below the clock's corner: the desktop's own colour.
+            const std::uint8_t* p = f.pixels + (f.height - 20) * f.stride + (f.width - 20) * 4;
+            auto close = [](int a, int b) { return std::abs(a - b) <= 16; };
+            green = close(p[2], XrdpServer::kRed) && close(p[1], XrdpServer::kGreen) &&
+                    close(p[0], XrdpServer::kBlue);
+        });
+        return green;
+    }
+
+    std::unique_ptr<XrdpServer> server;
+};
+
+TEST_F(XrdpSessionTest, StoredCredentialsLogOnAndAServerLogoffIsTheUsers) {
+    Open();
+    session->ConnectSession();
+    ASSERT_TRUE(WaitForState(kStateConnected, 30s));
+    EXPECT_TRUE(prompts.certificates.size() == 1u);
+    EXPECT_TRUE(queue->RunUntil([&] { return ShowsTheSessionsDesktop(); }, 20s));
+    ASSERT_TRUE(queue->RunUntil([&] { return server->WindowManagerPid() != 0; }, 10s));
+
+    ASSERT_TRUE(server->LogOffSession());
+    ASSERT_TRUE(queue->RunUntil([&] { return States().size() == 3; }, 20s));
+    EXPECT_EQ(States(), (std::vector<std::uintptr_t>{1, 2, 0}));  // the tab stays
+    EXPECT_EQ(client->CurrentValues().disconnectedText,
+              "Disconnected, reason (2, 12): Remote disconnection by user.");
+}
+
+TEST_F(XrdpSessionTest, ALogoffClosesTheTabWhenTheSwitchIsOn) {
+    config.SetCloseTabOnLogOff(1);
+    Open();
+    session->ConnectSession();
+    ASSERT_TRUE(WaitForState(kStateConnected, 30s));
+    ASSERT_TRUE(queue->RunUntil([&] { return server->WindowManagerPid() != 0; }, 10s));
+    ASSERT_TRUE(server->LogOffSession());
+    ASSERT_TRUE(queue->RunUntil([&] { return States().size() == 3; }, 20s));
+    EXPECT_EQ(States().back(), static_cast<std::uintptr_t>(kStateLoggedOff));
+}
+
+}  // namespace
+}  // namespace vandrelle::test
