@@ -66,6 +66,7 @@ public:
     std::vector<CertificateQuestion> certificates;
     std::optional<LogonCredentials> credentials;
     int credentialAsks = 0;
+    std::vector<std::string> problems;
 
     CertificateAnswer AskCertificate(const CertificateQuestion& q) override {
         certificates.push_back(q);
@@ -76,6 +77,7 @@ public:
         ++credentialAsks;
         return credentials;
     }
+    void ReportProblem(const std::string& text) override { problems.push_back(text); }
 };
 
 class SessionHarness : public ::testing::Test {

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "SessionHarness.h"
 
+#include "KeyStore.h"
+
 namespace vandrelle::test {
 namespace {
 
@@ -94,6 +96,50 @@ TEST_F(ShadowSessionTest, ClosingTheTabWhileConnectingEndsCleanly) {
     Open();
     session->ConnectSession();
     EXPECT_TRUE(WaitForState(kStateConnected));
+}
+
+TEST_F(ShadowSessionTest, AddInsLoadByPathAndOneThatFailsIsReportedAndSkipped) {
+    ShadowServer server;
+    ASSERT_TRUE(server.ok()) << server.error();
+    record.RDPPort = server.port();
+    const std::string mark = dir.file("addin-loaded");
+    ::setenv("VANDRELLE_TEST_ADDIN_MARK", mark.c_str(), 1);
+    keys.CreateKey(Hive::CurrentUser,
+                   "Software\\Microsoft\\Terminal Server Client\\Default\\AddIns\\Missing")
+        ->WriteString("Name", dir.file("no-such-addin.so"));
+    keys.CreateKey(Hive::CurrentUser,
+                   "Software\\Microsoft\\Terminal Server Client\\Default\\AddIns\\Test")
+        ->WriteString("Name", VANDRELLE_TEST_ADDIN);
+    Open();
+    session->ConnectSession();
+    ASSERT_TRUE(WaitForState(kStateConnected));
+    EXPECT_TRUE(FileExists(mark));
+    ASSERT_EQ(prompts.problems.size(), 1u);
+    EXPECT_NE(prompts.problems[0].find("no-such-addin.so"), std::string::npos);
+    Disconnect();
+    EXPECT_TRUE(WaitForState(kStateDisconnected));
+}
+
+TEST_F(ShadowSessionTest, LocalResourcesDoNotStandInTheWayOfConnecting) {
+    ShadowServer server;
+    ASSERT_TRUE(server.ok()) << server.error();
+    record.RDPPort = server.port();
+    record.RedirectDrives = 1;
+    record.DriveCollection = "C: $:";
+    record.RedirectPorts = 1;
+    record.RedirectPrinters = 1;
+    record.RedirectSmartCards = 1;
+    Open();
+    session->ConnectSession();
+    ASSERT_TRUE(WaitForState(kStateConnected)) << client->CurrentValues().disconnectedText;
+    const auto& drives = client->CurrentValues().driveCollection;
+    ASSERT_FALSE(drives.empty());
+    EXPECT_EQ(drives[0].name, "System (C:)");
+    EXPECT_TRUE(drives[0].redirected);
+    for (std::size_t i = 1; i < drives.size(); ++i) EXPECT_FALSE(drives[i].redirected);
+    EXPECT_TRUE(client->CurrentValues().dynamicDrives);
+    Disconnect();
+    EXPECT_TRUE(WaitForState(kStateDisconnected));
 }
 
 TEST_F(ShadowSessionTest, TwentyCyclesAndTwentyEarlyClosesLeaveNothingBehind) {

@@ -2,6 +2,7 @@
 #include "FreeRdpClient.h"
 
 #include "DisconnectReason.h"
+#include "LocalDevices.h"
 
 #include <freerdp/channels/channels.h>
 #include <freerdp/client.h>
@@ -17,6 +18,7 @@
 #include <winpr/string.h>
 #include <winpr/synch.h>
 
+#include <dlfcn.h>
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -115,6 +117,8 @@ private:
 
     void Run();
     void Configure(rdpSettings* settings);
+    void AddDevices(rdpSettings* settings);
+    void LoadPlugins(rdpContext* context);
     void EventLoop(rdpContext* context);
     bool Aborted() {
         std::lock_guard lock(m_mutex);
@@ -137,7 +141,9 @@ private:
                                          freerdp_client_OnChannelConnectedEventHandler);
         PubSub_SubscribeChannelDisconnected(context->pubSub,
                                             freerdp_client_OnChannelDisconnectedEventHandler);
-        return freerdp_client_load_addins(context->channels, context->settings);
+        if (!freerdp_client_load_addins(context->channels, context->settings)) return FALSE;
+        Of(context).LoadPlugins(context);
+        return TRUE;
     }
 
     static BOOL PostConnect(freerdp* instance) {
@@ -343,6 +349,7 @@ private:
     std::vector<InputEvent> m_input;
     bool m_active = false;
     HANDLE m_inputReady;
+    std::vector<void*> m_plugins;  // add-in libraries, closed when the engine is gone
     pBeginPaint m_engineBeginPaint = nullptr;
     pEndPaint m_engineEndPaint = nullptr;
     pDesktopResize m_engineResize = nullptr;
@@ -390,10 +397,77 @@ void FreeRdpClient::Connection::Configure(rdpSettings* s) {
     freerdp_settings_set_bool(s, FreeRDP_RedirectSmartCards, v.smartCards);
     // Clipboard, ports and drives need channel handlers of their own.
     freerdp_settings_set_bool(s, FreeRDP_RedirectClipboard, false);
+    AddDevices(s);
     freerdp_settings_set_bool(s, FreeRDP_NlaSecurity, v.credSsp);
     freerdp_settings_set_bool(s, FreeRDP_TlsSecurity, true);
     freerdp_settings_set_bool(s, FreeRDP_RdpSecurity, true);
     freerdp_settings_set_bool(s, FreeRDP_AutoReconnectionEnabled, false);
+}
+
+namespace {
+
+void AddDevice(rdpSettings* s, std::vector<std::string> params) {
+    std::vector<const char*> args;
+    for (const std::string& p : params) args.push_back(p.c_str());
+    freerdp_client_add_device_channel(s, args.size(), args.data());
+    freerdp_settings_set_bool(s, FreeRDP_DeviceRedirection, TRUE);
+}
+
+}  // namespace
+
+void FreeRdpClient::Connection::AddDevices(rdpSettings* s) {
+    const Values& v = m_values;
+    if (v.drives) {
+        for (const Values::Drive& d : v.driveCollection) {
+            if (d.redirected) AddDevice(s, {"drive", ShareName({d.name, d.path}), d.path});
+        }
+        if (v.dynamicDrives) AddDevice(s, {"drive", "DynamicDrives", "DynamicDrives"});
+        freerdp_settings_set_bool(s, FreeRDP_RedirectDrives, TRUE);
+    }
+    if (v.ports) {
+        for (const LocalPort& port : LocalPorts()) AddDevice(s, {port.kind, port.name, port.path});
+        freerdp_settings_set_bool(s, FreeRDP_RedirectSerialPorts, TRUE);
+        freerdp_settings_set_bool(s, FreeRDP_RedirectParallelPorts, TRUE);
+    }
+    if (v.printers) AddDevice(s, {"printer"});
+    if (v.smartCards) AddDevice(s, {"smartcard"});
+}
+
+// Add-in libraries given by path. One that does not load, or whose entry
+// point fails, is reported and left out; the connection goes on without it.
+void FreeRdpClient::Connection::LoadPlugins(rdpContext* context) {
+    std::string list = m_values.pluginDlls;
+    std::size_t start = 0;
+    while (start <= list.size()) {
+        const std::size_t comma = std::min(list.find(',', start), list.size());
+        const std::string path = list.substr(start, comma - start);
+        start = comma + 1;
+        if (path.empty()) continue;
+        void* library = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+        std::string problem;
+        if (!library) {
+            const char* why = ::dlerror();
+            problem = "The add-in " + path + " could not be loaded: " + (why ? why : "");
+        } else {
+            m_plugins.push_back(library);
+            int status = -1;
+            if (void* ex = ::dlsym(library, "VirtualChannelEntryEx")) {
+                status = freerdp_channels_client_load_ex(
+                    context->channels, context->settings,
+                    reinterpret_cast<PVIRTUALCHANNELENTRYEX>(ex), nullptr);
+            } else if (void* entry = ::dlsym(library, "VirtualChannelEntry")) {
+                status = freerdp_channels_client_load(context->channels, context->settings,
+                                                      reinterpret_cast<PVIRTUALCHANNELENTRY>(entry),
+                                                      nullptr);
+            }
+            if (status != 0)
+                problem = "The add-in " + path + " is not a channel add-in or failed to start.";
+        }
+        if (!problem.empty()) {
+            m_toClient(
+                [problem](FreeRdpClient& client) { client.m_prompts.ReportProblem(problem); });
+        }
+    }
 }
 
 void FreeRdpClient::Connection::Run() {
@@ -433,6 +507,8 @@ void FreeRdpClient::Connection::Run() {
             m_context = nullptr;
         }
         freerdp_client_context_free(context);
+        for (void* library : m_plugins) ::dlclose(library);
+        m_plugins.clear();
     } else {
         outcome.lastError = kEngineConnectFailed;
     }
@@ -456,8 +532,31 @@ void FreeRdpClient::Connection::EventLoop(rdpContext* context) {
     }
 }
 
+namespace {
+
+// A drive of the collection; its choice is kept in the client's values.
+class CollectionDrive : public RdpDrive {
+public:
+    explicit CollectionDrive(FreeRdpClient::Values::Drive& drive) : m_drive(drive) {}
+    std::string get_Name() const override { return m_drive.name; }
+    void put_RedirectionState(VariantBool value) override {
+        m_drive.redirected = value != VariantBool::False;
+    }
+
+private:
+    FreeRdpClient::Values::Drive& m_drive;
+};
+
+}  // namespace
+
 FreeRdpClient::FreeRdpClient(UiPost post, SessionPrompts& prompts)
-    : m_post(std::move(post)), m_prompts(prompts) {}
+    : m_post(std::move(post)), m_prompts(prompts) {
+    for (const LocalDrive& d : MountedVolumes()) {
+        m_values.driveCollection.push_back({d.name, d.path, true});
+    }
+    for (auto& d : m_values.driveCollection)
+        m_drives.push_back(std::make_unique<CollectionDrive>(d));
+}
 
 FreeRdpClient::~FreeRdpClient() {
     *m_alive = false;

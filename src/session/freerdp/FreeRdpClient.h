@@ -43,6 +43,9 @@ public:
     // nullopt: the user cancelled the log-on.
     virtual std::optional<LogonCredentials> AskCredentials(const std::string& server,
                                                            const LogonCredentials& known) = 0;
+    // Something the connection could not do but went on without (an add-in
+    // that does not load, for example). Tells nobody unless overridden.
+    virtual void ReportProblem(const std::string& /*text*/) {}
 };
 
 // The RDP client on FreeRDP. Every member is called on the user-interface
@@ -70,7 +73,12 @@ public:
         std::int32_t bitmapPersistence = 1;
         bool printers = false, clipboard = true, ports = false, smartCards = false;
         bool drives = false, dynamicDrives = false, credSsp = true;
-        std::vector<std::pair<std::string, bool>> driveChoices;  // name, redirected
+        struct Drive {
+            std::string name;  // "System (C:)"
+            std::string path;  // where it is mounted
+            bool redirected = true;
+        };
+        std::vector<Drive> driveCollection;  // the mounted volumes when the client was made
     };
     const Values& CurrentValues() const { return m_values; }
 

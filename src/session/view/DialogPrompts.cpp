@@ -72,4 +72,13 @@ std::optional<LogonCredentials> DialogPrompts::AskCredentials(const std::string&
                             password->text().toStdString()};
 }
 
+void DialogPrompts::ReportProblem(const std::string& text) {
+    // Not modal: the session goes on while the user reads it.
+    auto* box = new QMessageBox(QMessageBox::Warning, QObject::tr("Remote desktop"), Q(text),
+                                QMessageBox::Ok, m_owner);
+    box->setObjectName(QStringLiteral("sessionProblem"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->show();
+}
+
 }  // namespace vandrelle

@@ -18,6 +18,7 @@ public:
     CertificateAnswer AskCertificate(const CertificateQuestion& question) override;
     std::optional<LogonCredentials> AskCredentials(const std::string& server,
                                                    const LogonCredentials& known) override;
+    void ReportProblem(const std::string& text) override;
 
     // The text the certificate question shows.
     static QString CertificateText(const CertificateQuestion& question);
