@@ -16,7 +16,7 @@ PACKAGES=(
   # Peers for the end-to-end tests: a headless display and FreeRDP's shadow server.
   xvfb x11-xserver-utils freerdp3-shadow-x11 winpr3-utils
   # ... and xrdp, with a session that runs a clock.
-  xrdp xorgxrdp x11-apps
+  xrdp xorgxrdp x11-apps xclip
 )
 
 if [ "$(id -u)" -eq 0 ]; then SUDO=(); else SUDO=(sudo); fi

@@ -4,6 +4,7 @@
 #include "RdpView.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QDir>
 #include <QImage>
 #include <QMouseEvent>
@@ -11,6 +12,8 @@
 #include <QTest>
 #include <QToolButton>
 
+#include <unistd.h>
+#include <cstdio>
 #include <cstdlib>
 
 using namespace vandrelle;
@@ -46,6 +49,21 @@ UiPost QtPost() {
     return [](std::function<void()> task) {
         QMetaObject::invokeMethod(qApp, std::move(task), Qt::QueuedConnection);
     };
+}
+
+// Runs a shell command on the xrdp session's display as its user would see it.
+QString OnSessionDisplay(const QString& command) {
+    const QString full = QStringLiteral(
+                             "DISPLAY=:10 XAUTHORITY=$(getent passwd %1 | cut -d: -f6)/.Xauthority "
+                             "timeout 5 sh -c '%2' 2>/dev/null")
+                             .arg(QString::fromLatin1(XrdpServer::kUser), command);
+    QString out;
+    if (FILE* pipe = ::popen(full.toUtf8().constData(), "r")) {
+        char buf[256];
+        while (std::fgets(buf, sizeof buf, pipe)) out += QString::fromUtf8(buf);
+        ::pclose(pipe);
+    }
+    return out;
 }
 
 bool Near(QRgb c) {
@@ -111,6 +129,42 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(sink.events.contains(QStringLiteral("disconnected 1")), 10000);
         // Without a picture the widget shows the disconnected text on its background.
         QTRY_VERIFY(!Near(view.grab().toImage().pixel(200, 150)));
+    }
+
+    void sharesClipboardTextWithTheSessionBothWays() {
+        if (const std::string why = XrdpServer::Unavailable(); !why.empty()) {
+            QSKIP(why.c_str());
+        }
+        if (::access("/usr/bin/xclip", X_OK) != 0) QSKIP("xclip is not installed");
+        XrdpServer server;
+        QVERIFY2(server.ok(), server.error().c_str());
+        AcceptingPrompts prompts;
+        RecordingSink sink;
+        FreeRdpClient client(QtPost(), prompts);
+        client.SetEventSink(&sink);
+        client.put_Server("127.0.0.1");
+        client.put_RDPPort(server.port());
+        client.put_UserName(XrdpServer::kUser);
+        client.put_ClearTextPassword(XrdpServer::kPassword);
+        QGuiApplication::clipboard()->setText(QStringLiteral("from Vandrelle\nline two"));
+        RdpView view(client);
+        view.show();
+        client.Connect();
+        QTRY_VERIFY_WITH_TIMEOUT(sink.events.contains(QStringLiteral("connected")), 30000);
+
+        // Local to remote: a program in the session pastes what we copied.
+        // (Text travels with CR LF line ends, which xrdp hands on unchanged.)
+        QTRY_COMPARE_WITH_TIMEOUT(OnSessionDisplay(QStringLiteral("xclip -o -selection clipboard"))
+                                      .remove(QLatin1Char('\r')),
+                                  QStringLiteral("from Vandrelle\nline two"), 15000);
+
+        // Remote to local: a program in the session copies, and our clipboard follows.
+        OnSessionDisplay(QStringLiteral(
+            "printf %s \"from the server\" | xclip -i -selection clipboard -l 1 >/dev/null &"));
+        QTRY_COMPARE_WITH_TIMEOUT(QGuiApplication::clipboard()->text(),
+                                  QStringLiteral("from the server"), 15000);
+        client.Disconnect();
+        QTRY_VERIFY_WITH_TIMEOUT(sink.events.contains(QStringLiteral("disconnected 1")), 10000);
     }
 };
 

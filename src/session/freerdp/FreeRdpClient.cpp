@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "FreeRdpClient.h"
 
+#include "ClipboardChannel.h"
 #include "DisconnectReason.h"
 #include "LocalDevices.h"
 
 #include <freerdp/channels/channels.h>
+#include <freerdp/channels/cliprdr.h>
 #include <freerdp/client.h>
 #include <freerdp/client/cmdline.h>
 #include <freerdp/error.h>
@@ -86,6 +88,8 @@ public:
         if (m_inputReady) CloseHandle(m_inputReady);
     }
 
+    void SetLocalClipboard(std::string text) { m_clipboard.SetLocalText(std::move(text)); }
+
     void QueueInput(const InputEvent& event) {
         std::lock_guard lock(m_inputMutex);
         if (!m_active) return;
@@ -137,13 +141,31 @@ private:
 
     static BOOL PreConnect(freerdp* instance) {
         rdpContext* context = instance->context;
-        PubSub_SubscribeChannelConnected(context->pubSub,
-                                         freerdp_client_OnChannelConnectedEventHandler);
-        PubSub_SubscribeChannelDisconnected(context->pubSub,
-                                            freerdp_client_OnChannelDisconnectedEventHandler);
+        PubSub_SubscribeChannelConnected(context->pubSub, ChannelConnected);
+        PubSub_SubscribeChannelDisconnected(context->pubSub, ChannelDisconnected);
         if (!freerdp_client_load_addins(context->channels, context->settings)) return FALSE;
         Of(context).LoadPlugins(context);
         return TRUE;
+    }
+
+    // The clipboard is ours; every other channel is wired as the engine's own
+    // clients wire it.
+    static void ChannelConnected(void* ctx, const ChannelConnectedEventArgs* e) {
+        if (std::strcmp(e->name, CLIPRDR_SVC_CHANNEL_NAME) == 0) {
+            Of(static_cast<rdpContext*>(ctx))
+                .m_clipboard.Attach(static_cast<CliprdrClientContext*>(e->pInterface));
+        } else {
+            freerdp_client_OnChannelConnectedEventHandler(ctx, e);
+        }
+    }
+
+    static void ChannelDisconnected(void* ctx, const ChannelDisconnectedEventArgs* e) {
+        if (std::strcmp(e->name, CLIPRDR_SVC_CHANNEL_NAME) == 0) {
+            Of(static_cast<rdpContext*>(ctx))
+                .m_clipboard.Detach(static_cast<CliprdrClientContext*>(e->pInterface));
+        } else {
+            freerdp_client_OnChannelDisconnectedEventHandler(ctx, e);
+        }
     }
 
     static BOOL PostConnect(freerdp* instance) {
@@ -350,6 +372,12 @@ private:
     bool m_active = false;
     HANDLE m_inputReady;
     std::vector<void*> m_plugins;  // add-in libraries, closed when the engine is gone
+    ClipboardChannel m_clipboard{[this](std::string text) {
+        m_toClient([text = std::move(text)](FreeRdpClient& client) {
+            client.m_localClipboard = text;  // it came from there: not to be offered back
+            if (client.m_remoteClipboard) client.m_remoteClipboard(text);
+        });
+    }};
     pBeginPaint m_engineBeginPaint = nullptr;
     pEndPaint m_engineEndPaint = nullptr;
     pDesktopResize m_engineResize = nullptr;
@@ -395,8 +423,7 @@ void FreeRdpClient::Connection::Configure(rdpSettings* s) {
     freerdp_settings_set_bool(s, FreeRDP_BitmapCachePersistEnabled, v.bitmapPersistence != 0);
     freerdp_settings_set_bool(s, FreeRDP_RedirectPrinters, v.printers);
     freerdp_settings_set_bool(s, FreeRDP_RedirectSmartCards, v.smartCards);
-    // Clipboard, ports and drives need channel handlers of their own.
-    freerdp_settings_set_bool(s, FreeRDP_RedirectClipboard, false);
+    freerdp_settings_set_bool(s, FreeRDP_RedirectClipboard, v.clipboard);
     AddDevices(s);
     freerdp_settings_set_bool(s, FreeRDP_NlaSecurity, v.credSsp);
     freerdp_settings_set_bool(s, FreeRDP_TlsSecurity, true);
@@ -607,6 +634,7 @@ void FreeRdpClient::Connect() {
         });
     };
     m_connection = std::make_shared<Connection>(m_values, std::move(toClient));
+    if (m_localClipboard) m_connection->SetLocalClipboard(*m_localClipboard);
     Deliver([](RdpClientEvents& sink) { sink.OnConnecting(); });
     m_connection->Start();
 }
@@ -679,6 +707,12 @@ void FreeRdpClient::SendLockState(bool capsLock, bool numLock, bool scrollLock) 
     if (numLock) flags |= KBD_SYNC_NUM_LOCK;
     if (scrollLock) flags |= KBD_SYNC_SCROLL_LOCK;
     m_connection->QueueInput({InputEvent::Kind::Sync, flags, false, false, 0, 0});
+}
+
+void FreeRdpClient::SetLocalClipboardText(const std::string& text) {
+    if (m_localClipboard == text) return;
+    m_localClipboard = text;
+    if (m_connection) m_connection->SetLocalClipboard(text);
 }
 
 void FreeRdpClient::RequestLeaveFullScreen() {

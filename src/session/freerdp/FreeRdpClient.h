@@ -179,6 +179,14 @@ public:
     void SendWheel(int delta, bool horizontal, int x, int y);
     void SendLockState(bool capsLock, bool numLock, bool scrollLock);
 
+    // Clipboard text, shared with the session while RedirectClipboard is on:
+    // the local clipboard's text as it changes, and a handler that receives
+    // the server's (on the user-interface thread).
+    void SetLocalClipboardText(const std::string& text);
+    void SetRemoteClipboardHandler(std::function<void(const std::string&)> handler) {
+        m_remoteClipboard = std::move(handler);
+    }
+
     // The container's full-screen bar: the same requests the client's own bar makes.
     void RequestLeaveFullScreen();
     void RequestContainerMinimize();
@@ -197,6 +205,8 @@ private:
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
     std::vector<std::unique_ptr<RdpDrive>> m_drives;
     std::function<void(Area)> m_frameChanged;
+    std::function<void(const std::string&)> m_remoteClipboard;
+    std::optional<std::string> m_localClipboard;
 };
 
 }  // namespace vandrelle

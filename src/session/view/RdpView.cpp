@@ -3,6 +3,8 @@
 
 #include "FreeRdpClient.h"
 
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QPainter>
@@ -18,6 +20,15 @@ RdpView::RdpView(FreeRdpClient& client, QWidget* parent) : QWidget(parent), m_cl
     setAttribute(Qt::WA_InputMethodEnabled, false);
     m_client.SetFrameChangedHandler(
         [this](FreeRdpClient::Area a) { update(ToWidget(QRect(a.x, a.y, a.width, a.height))); });
+
+    // Clipboard text both ways; the client drops the echo of what it just set.
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    connect(clipboard, &QClipboard::dataChanged, this,
+            [this, clipboard] { m_client.SetLocalClipboardText(clipboard->text().toStdString()); });
+    m_client.SetLocalClipboardText(clipboard->text().toStdString());
+    m_client.SetRemoteClipboardHandler([](const std::string& text) {
+        QGuiApplication::clipboard()->setText(QString::fromStdString(text));
+    });
 
     m_bar = new QWidget(this);
     m_bar->setObjectName(QStringLiteral("fullScreenBar"));
@@ -39,6 +50,7 @@ RdpView::RdpView(FreeRdpClient& client, QWidget* parent) : QWidget(parent), m_cl
 
 RdpView::~RdpView() {
     m_client.SetFrameChangedHandler({});
+    m_client.SetRemoteClipboardHandler({});
 }
 
 void RdpView::SetFullScreenBarVisible(bool visible) {
