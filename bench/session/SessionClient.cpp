@@ -1,14 +1,18 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// One Vandrelle session for a fixed time, for measuring: the RDP engine and
-// the session widget, connected to HOST:PORT, shown on the offscreen platform.
-// Usage: vandrelle-session-client HOST PORT SECONDS
+// Vandrelle sessions for a fixed time, for measuring: the RDP engine and the
+// session widget, connected to HOST:PORT, shown on the offscreen platform;
+// COUNT sessions side by side in one process, as tabs are.
+// Usage: vandrelle-session-client HOST PORT SECONDS [COUNT]
 #include "FreeRdpClient.h"
 #include "RdpView.h"
 
 #include <QApplication>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
+#include <memory>
+#include <vector>
 
 namespace {
 
@@ -24,48 +28,72 @@ public:
     }
 };
 
-class QuitOnDisconnect : public vandrelle::RdpClientEvents {
+// Counts the sessions still connected; the program ends with the last one.
+class SessionEnd : public vandrelle::RdpClientEvents {
 public:
+    explicit SessionEnd(int* open) : m_open(open) {}
     bool connected = false;
     void OnConnecting() override {}
     void OnConnected() override { connected = true; }
     void OnDisconnected(std::int32_t reason) override {
         if (reason != 1) std::fprintf(stderr, "disconnected, reason %d\n", reason);
-        QApplication::quit();
+        if (--*m_open == 0) QApplication::quit();
     }
     void OnRequestGoFullScreen() override {}
     void OnRequestLeaveFullScreen() override {}
     void OnRequestContainerMinimize() override {}
+
+private:
+    int* m_open;
+};
+
+struct BenchSession {
+    BenchSession(BenchPrompts& prompts, int* open, const char* host, int port)
+        : end(open),
+          client(
+              [](std::function<void()> task) {
+                  QMetaObject::invokeMethod(qApp, std::move(task), Qt::QueuedConnection);
+              },
+              prompts),
+          view(client) {
+        client.SetEventSink(&end);
+        client.put_Server(host);
+        client.put_RDPPort(port);
+        client.put_DesktopWidth(1024);
+        client.put_DesktopHeight(768);
+        client.put_ColorDepth(32);
+        client.put_AudioRedirectionMode(2);  // as the reference client's /audio-mode:2
+        view.resize(1024, 768);
+        view.show();
+        client.Connect();
+    }
+    SessionEnd end;
+    vandrelle::FreeRdpClient client;
+    vandrelle::RdpView view;
 };
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 4) {
-        std::fprintf(stderr, "usage: vandrelle-session-client HOST PORT SECONDS\n");
+    if (argc != 4 && argc != 5) {
+        std::fprintf(stderr, "usage: vandrelle-session-client HOST PORT SECONDS [COUNT]\n");
         return 2;
     }
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     BenchPrompts prompts;
-    QuitOnDisconnect sink;
-    vandrelle::FreeRdpClient client(
-        [](std::function<void()> task) {
-            QMetaObject::invokeMethod(qApp, std::move(task), Qt::QueuedConnection);
-        },
-        prompts);
-    client.SetEventSink(&sink);
-    client.put_Server(argv[1]);
-    client.put_RDPPort(std::atoi(argv[2]));
-    client.put_DesktopWidth(1024);
-    client.put_DesktopHeight(768);
-    client.put_ColorDepth(32);
-    client.put_AudioRedirectionMode(2);  // as the reference client's /audio-mode:2
-    vandrelle::RdpView view(client);
-    view.resize(1024, 768);
-    view.show();
-    client.Connect();
-    QTimer::singleShot(std::atoi(argv[3]) * 1000, [&] { client.Disconnect(); });
+    int open = argc == 5 ? std::max(1, std::atoi(argv[4])) : 1;
+    std::vector<std::unique_ptr<BenchSession>> sessions;
+    for (int i = open; i > 0; --i) {
+        sessions.push_back(
+            std::make_unique<BenchSession>(prompts, &open, argv[1], std::atoi(argv[2])));
+    }
+    QTimer::singleShot(std::atoi(argv[3]) * 1000, [&] {
+        for (auto& s : sessions) s->client.Disconnect();
+    });
     app.exec();
-    return sink.connected ? 0 : 1;
+    for (const auto& s : sessions) {
+        if (!s->end.connected) return 1;
+    }
+    return 0;
 }

@@ -14,6 +14,7 @@
 #include <freerdp/freerdp.h>
 #include <freerdp/gdi/gdi.h>
 #include <freerdp/input.h>
+#include <freerdp/primitives.h>
 #include <freerdp/settings.h>
 #include <openssl/provider.h>
 #include <winpr/input.h>
@@ -58,6 +59,10 @@ void LoadCryptoProvidersOnce() {
     std::call_once(once, [] {
         legacy = OSSL_PROVIDER_load(nullptr, "legacy");
         standard = OSSL_PROVIDER_load(nullptr, "default");
+        // The processor's own routines, without the start-up contest between
+        // them and the alternatives, which costs time and memory and has only
+        // the processor's routines to choose from here.
+        primitives_set_hints(PRIMITIVES_ONLY_CPU);
     });
 }
 
