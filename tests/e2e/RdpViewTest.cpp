@@ -66,6 +66,16 @@ QString OnSessionDisplay(const QString& command) {
     return out;
 }
 
+// A client for the loopback server's port, reporting to `sink`.
+void Aim(FreeRdpClient& client, RecordingSink& sink, int port) {
+    client.SetEventSink(&sink);
+    client.put_Server("127.0.0.1");
+    client.put_RDPPort(port);
+    client.put_DesktopWidth(800);
+    client.put_DesktopHeight(600);
+    client.put_ColorDepth(32);
+}
+
 bool Near(QRgb c) {
     auto close = [](int a, int b) { return std::abs(a - b) <= 16; };
     return close(qRed(c), ShadowServer::kRed) && close(qGreen(c), ShadowServer::kGreen) &&
@@ -93,12 +103,7 @@ private Q_SLOTS:
         AcceptingPrompts prompts;
         RecordingSink sink;
         FreeRdpClient client(QtPost(), prompts);
-        client.SetEventSink(&sink);
-        client.put_Server("127.0.0.1");
-        client.put_RDPPort(server.port());
-        client.put_DesktopWidth(800);
-        client.put_DesktopHeight(600);
-        client.put_ColorDepth(32);
+        Aim(client, sink, server.port());
         RdpView view(client);
         view.resize(400, 300);
         view.show();
@@ -141,9 +146,7 @@ private Q_SLOTS:
         AcceptingPrompts prompts;
         RecordingSink sink;
         FreeRdpClient client(QtPost(), prompts);
-        client.SetEventSink(&sink);
-        client.put_Server("127.0.0.1");
-        client.put_RDPPort(server.port());
+        Aim(client, sink, server.port());
         client.put_UserName(XrdpServer::kUser);
         client.put_ClearTextPassword(XrdpServer::kPassword);
         QGuiApplication::clipboard()->setText(QStringLiteral("from Vandrelle\nline two"));

@@ -57,10 +57,13 @@ TEST_F(XrdpSessionTest, ALogoffClosesTheTabWhenTheSwitchIsOn) {
     Open();
     session->ConnectSession();
     ASSERT_TRUE(WaitForState(kStateConnected, 30s));
+    // A session that is still starting ends without the logoff's reason.
+    ASSERT_TRUE(queue->RunUntil([&] { return ShowsTheSessionsDesktop(); }, 20s));
     ASSERT_TRUE(queue->RunUntil([&] { return server->WindowManagerPid() != 0; }, 10s));
     ASSERT_TRUE(server->LogOffSession());
     ASSERT_TRUE(queue->RunUntil([&] { return States().size() == 3; }, 20s));
-    EXPECT_EQ(States().back(), static_cast<std::uintptr_t>(kStateLoggedOff));
+    EXPECT_EQ(States().back(), static_cast<std::uintptr_t>(kStateLoggedOff))
+        << client->CurrentValues().disconnectedText;
 }
 
 }  // namespace
