@@ -197,6 +197,26 @@ XrdpServer::~XrdpServer() {
     }
 }
 
+bool KeyboardIndicators(const std::string& display, unsigned* state) {
+    void* lib = ::dlopen("libX11.so.6", RTLD_NOW);
+    if (!lib) return false;
+    using Open = void* (*)(const char*);
+    using Close = int (*)(void*);
+    using Query = int (*)(void*, unsigned, unsigned*);
+    auto open = reinterpret_cast<Open>(::dlsym(lib, "XOpenDisplay"));
+    auto close = reinterpret_cast<Close>(::dlsym(lib, "XCloseDisplay"));
+    auto query = reinterpret_cast<Query>(::dlsym(lib, "XkbGetIndicatorState"));
+    bool ok = false;
+    if (open && close && query) {
+        if (void* d = open(display.c_str())) {
+            ok = query(d, 0x100 /* the core keyboard */, state) == 0;
+            close(d);
+        }
+    }
+    ::dlclose(lib);
+    return ok;
+}
+
 bool PortListening(int port) {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in addr{};

@@ -85,6 +85,10 @@ private:
 // display cannot be asked.
 bool PointerPosition(const std::string& display, int* x, int* y);
 
+// The display's keyboard indicators (bit 0 Caps Lock, 1 Num Lock, 2 Scroll
+// Lock); false when the display cannot be asked.
+bool KeyboardIndicators(const std::string& display, unsigned* state);
+
 // Whether something listens on the loopback port.
 bool PortListening(int port);
 

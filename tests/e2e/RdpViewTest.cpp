@@ -7,6 +7,7 @@
 #include <QClipboard>
 #include <QDir>
 #include <QImage>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QTemporaryDir>
 #include <QTest>
@@ -120,6 +121,16 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(PointerPosition(server.display(), &x, &y) &&
                                      std::abs(x - remote.x()) <= 1 && std::abs(y - remote.y()) <= 1,
                                  5000);
+
+        // Keys reach the server: Caps Lock (key code 66) lights its indicator there.
+        unsigned before = 0, after = 0;
+        QVERIFY(KeyboardIndicators(server.display(), &before));
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_CapsLock, Qt::NoModifier, 66, 0, 0);
+        QKeyEvent release(QEvent::KeyRelease, Qt::Key_CapsLock, Qt::NoModifier, 66, 0, 0);
+        QApplication::sendEvent(&view, &press);
+        QApplication::sendEvent(&view, &release);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            KeyboardIndicators(server.display(), &after) && (after & 1) != (before & 1), 5000);
 
         // The full-screen bar makes the client's requests.
         view.SetFullScreenBarVisible(true);

@@ -3,6 +3,7 @@
 
 #include "FreeRdpClient.h"
 
+#include <QtGui/qguiapplication_platform.h>
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -11,7 +12,31 @@
 #include <QToolButton>
 #include <QWindow>
 
+#include <dlfcn.h>
+
+#include <optional>
+
 namespace vandrelle {
+namespace {
+
+// The lock keys' indicators on X11 (bit 0 Caps Lock, 1 Num Lock, 2 Scroll
+// Lock); nullopt where the platform does not tell. Xlib is already loaded by
+// the platform plug-in; it is looked up rather than linked.
+std::optional<unsigned> LockIndicators() {
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    if (!x11 || !x11->display()) return std::nullopt;
+    using Query = int (*)(Display*, unsigned, unsigned*);
+    static const Query query = [] {
+        void* xlib = ::dlopen("libX11.so.6", RTLD_NOW | RTLD_NOLOAD);
+        return xlib ? reinterpret_cast<Query>(::dlsym(xlib, "XkbGetIndicatorState")) : nullptr;
+    }();
+    unsigned state = 0;
+    constexpr unsigned kUseCoreKeyboard = 0x100;
+    if (!query || query(x11->display(), kUseCoreKeyboard, &state) != 0) return std::nullopt;
+    return state;
+}
+
+}  // namespace
 
 RdpView::RdpView(FreeRdpClient& client, QWidget* parent) : QWidget(parent), m_client(client) {
     setFocusPolicy(Qt::StrongFocus);
@@ -171,6 +196,10 @@ void RdpView::wheelEvent(QWheelEvent* event) {
 }
 
 void RdpView::focusInEvent(QFocusEvent*) {
+    // The remote lock keys follow the local ones whenever the session gets the keyboard.
+    if (const auto locks = LockIndicators()) {
+        m_client.SendLockState(*locks & 1, *locks & 2, *locks & 4);
+    }
     // Windows key combinations go to the remote computer while the session
     // has the focus, unless the user keeps them local (mode 0) or wants them
     // remote only in full screen (mode 2).
