@@ -38,9 +38,9 @@ class FieldElements {
 public:
     explicit FieldElements(pugi::xml_node parent) {
         for (pugi::xml_node c = parent.first_child(); c; c = c.next_sibling()) {
-            if (c.type() != pugi::node_element) continue;
+            // Text and comments have no name of a field; the type is checked on a match only.
             const std::size_t i = PropertyFieldIndex(c.name());
-            if (i < kPropertyFieldCount && !m_at[i]) m_at[i] = c;
+            if (i < kPropertyFieldCount && !m_at[i] && c.type() == pugi::node_element) m_at[i] = c;
         }
     }
 
@@ -48,14 +48,21 @@ public:
     void Read(std::size_t i, Properties& record) const {
         const pugi::xml_node e = m_at[i];
         if (!e) return;
-        const PropertyField& f = PropertyFields()[i];
-        if (f.text) {
-            record.*f.text = ElementText(e);
-            return;
-        }
+        const PropertyField& f = kPropertyFields[i];
+        // Nearly always the element holds one piece of text, or nothing.
         const pugi::xml_node only = e.first_child();
-        record.*f.number =
-            only && !only.next_sibling() ? ParseNumber(only.value()) : ParseNumber(ElementText(e));
+        const bool plain = !only || (!only.next_sibling() && (only.type() == pugi::node_pcdata ||
+                                                              only.type() == pugi::node_cdata));
+        if (f.text) {
+            if (plain) {
+                (record.*f.text).assign(only ? only.value() : "");
+            } else {
+                record.*f.text = ElementText(e);
+            }
+        } else {
+            record.*f.number =
+                plain ? ParseNumber(only ? only.value() : "") : ParseNumber(ElementText(e));
+        }
     }
 
     pugi::xml_node operator[](std::size_t i) const { return m_at[i]; }

@@ -163,7 +163,7 @@ TEST_F(ConfigReadTest, SwitchesReadTheirDefaultsAndNumbers) {
     EXPECT_EQ(store->GetQuitWithoutConfirm(), 0);
     EXPECT_EQ(store->GetSingleInstance(), 0);
     LoadData("hand-edited.xml");
-    EXPECT_EQ(store->GetStatusBarVisible(), 0);  // present but empty
+    EXPECT_EQ(store->GetStatusBarVisible(), 0);    // present but empty
     EXPECT_EQ(store->GetQuitWithoutConfirm(), 1);  // "1x"
     EXPECT_EQ(store->GetSingleInstance(), 0);
 }
@@ -174,6 +174,23 @@ TEST_F(ConfigReadTest, DescriptionLineBreaksReadAsCrLf) {
               "</Server></Servers></V>");
     ASSERT_TRUE(store->Load(dir.file("Vandrelle.xml")));
     EXPECT_EQ(Load(P({"s"})).Description, "a\r\nb\r\nc");
+}
+
+TEST_F(ConfigReadTest, CommentsInsideValuesAreNotTheirText) {
+    WriteFile(dir.file("Vandrelle.xml"),
+              "<V><Servers><Server><Name>s<!-- the lab --></Name>"
+              "<ColorDepth><!-- 24 --></ColorDepth><RDPPort><!--x-->3390</RDPPort>"
+              "<Server><![CDATA[h<1>]]></Server></Server></Servers></V>");
+    ASSERT_TRUE(store->Load(dir.file("Vandrelle.xml")));
+    const Properties p = Load(P({"s"}));
+    EXPECT_EQ(p.ColorDepth, 0);  // present but without text
+    EXPECT_EQ(p.Server, "h<1>");
+    Properties own;
+    own.InheritGeneral = 0;
+    store->ReadGroupProperties(store->ServersElement(), own);  // no top "Properties": untouched
+    EXPECT_EQ(own.RDPPort, 3389);
+    store->ReadProperties(store->FindNode(P({"s"})), own);
+    EXPECT_EQ(own.RDPPort, 3390);
 }
 
 TEST_F(ConfigReadTest, AnotherRootNameAndMissingTopElementsAreAccepted) {
@@ -201,8 +218,9 @@ TEST_F(ConfigReadTest, FailedLoadKeepsTheCurrentDocument) {
 
 TEST_F(ConfigReadTest, Utf16FilesLoad) {
     // A file saved by another editor in UTF-16 with a byte order mark.
-    const std::string text = "<V><Servers><Server><Name>\xC3\xA9t\xC3\xA9</Name></Server>"
-                             "</Servers></V>";
+    const std::string text =
+        "<V><Servers><Server><Name>\xC3\xA9t\xC3\xA9</Name></Server>"
+        "</Servers></V>";
     std::string utf16 = "\xFF\xFE";
     for (std::size_t i = 0; i < text.size(); ++i) {
         const auto c = static_cast<unsigned char>(text[i]);
