@@ -6,6 +6,8 @@
 #include "NumberText.h"
 #include "XmlDocument.h"
 
+#include <cstring>
+
 namespace vandrelle {
 namespace {
 
@@ -89,6 +91,20 @@ bool IsSameOrBelow(pugi::xml_node node, pugi::xml_node ancestor) {
         if (node == ancestor) return true;
     }
     return false;
+}
+
+// The element holding a tree node's name: a group's "Properties/Name", a
+// server's "Name"; null for any other child. Only the name is compared: a
+// processing instruction of those names has no children, so no name either.
+pugi::xml_node NameElement(pugi::xml_node node) {
+    const char* kind = node.name();
+    if (kind[0] == 'G' && std::strcmp(kind, "Group") == 0) {
+        const pugi::xml_node name =
+            FirstChildElement(FirstChildElement(node, "Properties"), "Name");
+        return name ? name : SelectElement(node, "Properties/Name");  // a later "Properties"
+    }
+    if (kind[0] == 'S' && std::strcmp(kind, "Server") == 0) return FirstChildElement(node, "Name");
+    return {};
 }
 
 // A node without a name would be unreachable by path (an empty name ends a path).
@@ -200,13 +216,7 @@ pugi::xml_node CConfigStore::FindNode(const NodePath& path) const {
         }
         pugi::xml_node match;
         for (pugi::xml_node c = current.first_child(); c && !match; c = c.next_sibling()) {
-            pugi::xml_node name;
-            if (IsElementNamed(c, "Group")) {
-                name = FirstChildElement(FirstChildElement(c, "Properties"), "Name");
-                if (!name) name = SelectElement(c, "Properties/Name");  // a later "Properties"
-            } else if (IsElementNamed(c, "Server")) {
-                name = FirstChildElement(c, "Name");
-            }
+            const pugi::xml_node name = NameElement(c);
             if (name && ElementTextEquals(name, names[i])) match = c;
         }
         if (!match) {
