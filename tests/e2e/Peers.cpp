@@ -217,6 +217,28 @@ bool KeyboardIndicators(const std::string& display, unsigned* state) {
     return ok;
 }
 
+bool KeyHeld(const std::string& display, unsigned keycode) {
+    void* lib = ::dlopen("libX11.so.6", RTLD_NOW);
+    if (!lib) return false;
+    using Open = void* (*)(const char*);
+    using Close = int (*)(void*);
+    using Keymap = int (*)(void*, char*);
+    auto open = reinterpret_cast<Open>(::dlsym(lib, "XOpenDisplay"));
+    auto close = reinterpret_cast<Close>(::dlsym(lib, "XCloseDisplay"));
+    auto keymap = reinterpret_cast<Keymap>(::dlsym(lib, "XQueryKeymap"));
+    bool held = false;
+    if (open && close && keymap) {
+        if (void* d = open(display.c_str())) {
+            char keys[32] = {};
+            keymap(d, keys);
+            held = (keys[keycode / 8] >> (keycode % 8)) & 1;
+            close(d);
+        }
+    }
+    ::dlclose(lib);
+    return held;
+}
+
 bool PortListening(int port) {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in addr{};

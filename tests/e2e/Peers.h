@@ -89,6 +89,9 @@ bool PointerPosition(const std::string& display, int* x, int* y);
 // Lock); false when the display cannot be asked.
 bool KeyboardIndicators(const std::string& display, unsigned* state);
 
+// Whether the key (an X key code) is held down on the display.
+bool KeyHeld(const std::string& display, unsigned keycode);
+
 // Whether something listens on the loopback port.
 bool PortListening(int port);
 

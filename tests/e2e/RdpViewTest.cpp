@@ -132,6 +132,14 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(
             KeyboardIndicators(server.display(), &after) && (after & 1) != (before & 1), 5000);
 
+        // A key still held when the session loses the focus is released there.
+        QKeyEvent shift(QEvent::KeyPress, Qt::Key_Shift, Qt::NoModifier, 50, 0, 0);
+        QApplication::sendEvent(&view, &shift);
+        QTRY_VERIFY_WITH_TIMEOUT(KeyHeld(server.display(), 50), 5000);
+        QFocusEvent focusOut(QEvent::FocusOut, Qt::ActiveWindowFocusReason);
+        QApplication::sendEvent(&view, &focusOut);
+        QTRY_VERIFY_WITH_TIMEOUT(!KeyHeld(server.display(), 50), 5000);
+
         // The full-screen bar makes the client's requests.
         view.SetFullScreenBarVisible(true);
         QVERIFY(view.IsFullScreenBarVisible());

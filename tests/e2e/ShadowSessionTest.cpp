@@ -77,6 +77,22 @@ TEST_F(ShadowSessionTest, ARejectedCertificateDoesNotConnect) {
     EXPECT_EQ(prompts.certificates.size(), 1u);
 }
 
+TEST_F(ShadowSessionTest, ACertificateTrustedAlwaysIsNotAskedAgain) {
+    ShadowServer server;
+    ASSERT_TRUE(server.ok()) << server.error();
+    record.RDPPort = server.port();
+    prompts.certificateAnswer = CertificateAnswer::AcceptAlways;
+    for (int i = 0; i < 2; ++i) {
+        frame.posted.clear();
+        Open();
+        session->ConnectSession();
+        ASSERT_TRUE(WaitForState(kStateConnected)) << "connect " << i;
+        Disconnect();
+        ASSERT_TRUE(WaitForState(kStateDisconnected));
+    }
+    EXPECT_EQ(prompts.certificates.size(), 1u);
+}
+
 TEST_F(ShadowSessionTest, ClosingTheTabWhileConnectingEndsCleanly) {
     ShadowServer server;
     ASSERT_TRUE(server.ok()) << server.error();
