@@ -54,7 +54,16 @@ RdpView::RdpView(FreeRdpClient& client, QWidget* parent) : QWidget(parent), m_cl
     m_client.SetRemoteClipboardHandler([](const std::string& text) {
         QGuiApplication::clipboard()->setText(QString::fromStdString(text));
     });
+}
 
+RdpView::~RdpView() {
+    m_client.SetFrameChangedHandler({});
+    m_client.SetRemoteClipboardHandler({});
+}
+
+// Made when first needed: a session that never covers the screen does not
+// pay for the bar's widgets and fonts.
+void RdpView::MakeBar() {
     m_bar = new QWidget(this);
     m_bar->setObjectName(QStringLiteral("fullScreenBar"));
     m_bar->setAutoFillBackground(true);
@@ -70,15 +79,11 @@ RdpView::RdpView(FreeRdpClient& client, QWidget* parent) : QWidget(parent), m_cl
     layout->addWidget(leave);
     connect(minimize, &QToolButton::clicked, this, [this] { m_client.RequestContainerMinimize(); });
     connect(leave, &QToolButton::clicked, this, [this] { m_client.RequestLeaveFullScreen(); });
-    m_bar->hide();
-}
-
-RdpView::~RdpView() {
-    m_client.SetFrameChangedHandler({});
-    m_client.SetRemoteClipboardHandler({});
 }
 
 void RdpView::SetFullScreenBarVisible(bool visible) {
+    if (!m_bar && !visible) return;
+    if (!m_bar) MakeBar();
     m_bar->setVisible(visible);
     if (visible) {
         PlaceBar();
@@ -87,7 +92,7 @@ void RdpView::SetFullScreenBarVisible(bool visible) {
 }
 
 bool RdpView::IsFullScreenBarVisible() const {
-    return m_bar->isVisible();
+    return m_bar && m_bar->isVisible();
 }
 
 void RdpView::PlaceBar() {
@@ -131,11 +136,12 @@ void RdpView::paintEvent(QPaintEvent* event) {
     if (drawn) return;
     painter.fillRect(rect(), palette().window());
     const QString text = QString::fromStdString(m_client.CurrentValues().disconnectedText);
+    if (text.isEmpty()) return;
     painter.drawText(rect().adjusted(16, 16, -16, -16), Qt::AlignCenter | Qt::TextWordWrap, text);
 }
 
 void RdpView::resizeEvent(QResizeEvent*) {
-    if (m_bar->isVisible()) PlaceBar();
+    if (IsFullScreenBarVisible()) PlaceBar();
 }
 
 void RdpView::keyPressEvent(QKeyEvent* event) {
@@ -205,7 +211,7 @@ void RdpView::focusInEvent(QFocusEvent*) {
     // remote only in full screen (mode 2).
     const int mode = m_client.CurrentValues().keyboardHookMode;
     if (QWindow* w = window()->windowHandle()) {
-        w->setKeyboardGrabEnabled(mode == 1 || (mode == 2 && m_bar->isVisible()));
+        w->setKeyboardGrabEnabled(mode == 1 || (mode == 2 && IsFullScreenBarVisible()));
     }
 }
 

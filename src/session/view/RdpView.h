@@ -45,6 +45,7 @@ private:
     QRect ToWidget(QRect remote) const;
     void SendMouseButton(QMouseEvent* event, bool down);
     void ReleaseAllKeys();
+    void MakeBar();
     void PlaceBar();
 
     FreeRdpClient& m_client;
