@@ -280,8 +280,18 @@ ShadowServer::ShadowServer(std::vector<std::string> extraArgs) {
         return;
     }
     const std::string displayEnv = "DISPLAY=" + display;
-    ChildProcess root({"xsetroot", "-solid", "#3060a0"}, {displayEnv});
-    for (int i = 0; i < 50 && root.Running(); ++i) Sleep(20);
+    // The socket can appear before the server takes clients: retry until the
+    // colour is set (bounded).
+    const std::string paint = displayEnv + " xsetroot -solid '#3060a0' 2>/dev/null";
+    bool painted = false;
+    for (int i = 0; i < 50 && !painted; ++i) {
+        painted = std::system(paint.c_str()) == 0;
+        if (!painted) Sleep(100);
+    }
+    if (!painted) {
+        m_error = "could not set the colour of display " + display;
+        return;
+    }
     std::vector<std::string> argv = {"freerdp-shadow-cli3", "/bind-address:127.0.0.1",
                                      "/port:" + std::to_string(m_port)};
     argv.insert(argv.end(), extraArgs.begin(), extraArgs.end());
