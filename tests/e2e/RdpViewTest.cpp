@@ -75,6 +75,7 @@ void Aim(FreeRdpClient& client, RecordingSink& sink, int port) {
     client.put_DesktopWidth(800);
     client.put_DesktopHeight(600);
     client.put_ColorDepth(32);
+    client.put_AudioRedirectionMode(2);  // see SessionHarness: no ALSA fallback in tests
 }
 
 bool Near(QRgb c) {
