@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -31,8 +32,12 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv,
     std::vector<char*> args;
     for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
+    const pid_t parent = ::getpid();
     m_pid = ::fork();
     if (m_pid == 0) {
+        // A test that crashes must not leave its servers behind.
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent) ::_exit(127);
         for (const std::string& e : env) ::putenv(const_cast<char*>(e.c_str()));
         // Quiet peers: their output is not part of the test's.
         const int null = ::open("/dev/null", O_WRONLY);
