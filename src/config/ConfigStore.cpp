@@ -388,36 +388,38 @@ bool CConfigStore::WriteServerProperties(pugi::xml_node element, const Propertie
     return Save();
 }
 
-bool CConfigStore::AddGroup(const NodePath& parent, const Properties& record) {
+// Checks a new node's record and parent, then appends the node's element.
+pugi::xml_node CConfigStore::AppendNode(const NodePath& parent, const Properties& record,
+                                        std::string_view kind) {
     RequireName(record);
     ValidateRecord(record);
     pugi::xml_node container = RequireNode(parent, "the group");
     if (!IsContainer(container)) throw ConfigError(kInvalidArgument, "a server holds no nodes");
-    return WriteGroupProperties(AppendChildElement(container, "Group"), record);
+    return AppendChildElement(container, kind);
+}
+
+bool CConfigStore::AddGroup(const NodePath& parent, const Properties& record) {
+    return WriteGroupProperties(AppendNode(parent, record, "Group"), record);
 }
 
 bool CConfigStore::AddServer(const NodePath& parent, const Properties& record) {
-    RequireName(record);
-    ValidateRecord(record);
-    pugi::xml_node container = RequireNode(parent, "the group");
-    if (!IsContainer(container)) throw ConfigError(kInvalidArgument, "a server holds no nodes");
-    return WriteServerProperties(AppendChildElement(container, "Server"), record);
+    return WriteServerProperties(AppendNode(parent, record, "Server"), record);
+}
+
+// Whether the edited record differs from what the path holds now.
+bool CConfigStore::Differs(const NodePath& path, const Properties& record) const {
+    if (!path.IsTop()) RequireName(record);
+    Properties stored;
+    LoadProperties(path, stored);
+    return !PropertiesEqual(stored, record);
 }
 
 bool CConfigStore::UpdateGroup(const NodePath& path, const Properties& record) {
-    if (!path.IsTop()) RequireName(record);
-    Properties stored;
-    LoadProperties(path, stored);
-    if (PropertiesEqual(stored, record)) return true;
-    return WriteGroupProperties(RequireNode(path, "the group"), record);
+    return !Differs(path, record) || WriteGroupProperties(RequireNode(path, "the group"), record);
 }
 
 bool CConfigStore::UpdateServer(const NodePath& path, const Properties& record) {
-    if (!path.IsTop()) RequireName(record);
-    Properties stored;
-    LoadProperties(path, stored);
-    if (PropertiesEqual(stored, record)) return true;
-    return WriteServerProperties(RequireNode(path, "the server"), record);
+    return !Differs(path, record) || WriteServerProperties(RequireNode(path, "the server"), record);
 }
 
 void CConfigStore::DeleteNode(const NodePath& path) {

@@ -110,6 +110,9 @@ private:
     void ReadInheritance(pugi::xml_node element, Properties& record) const;
     void WriteLogon(pugi::xml_node settings, const Properties& record);
     pugi::xml_node RequireNode(const NodePath& path, std::string_view what) const;
+    pugi::xml_node AppendNode(const NodePath& parent, const Properties& record,
+                              std::string_view kind);
+    bool Differs(const NodePath& path, const Properties& record) const;
     bool KeepUnreadableCopy();
 
     KeyStore& m_keys;
