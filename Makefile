@@ -11,7 +11,7 @@ ifneq ($(CI),)
 CMAKE_FLAGS += -DVANDRELLE_WERROR=ON
 endif
 
-.PHONY: all deps build run test test-asan bench format clean
+.PHONY: all deps build run test test-asan stress bench format clean
 
 all: build
 
@@ -26,13 +26,17 @@ run: build
 	$(BUILD_DIR)/bin/vandrelle-cli $(ARGS)
 
 test: build
-	ctest --test-dir $(BUILD_DIR) --output-on-failure -j$(JOBS)
+	ctest --test-dir $(BUILD_DIR) --output-on-failure -j$(JOBS) -LE stress
 	$(MAKE) --no-print-directory test-asan
 
 test-asan: deps
 	cmake -S . -B $(ASAN_DIR) -DCMAKE_BUILD_TYPE=Debug -DVANDRELLE_SANITIZE=ON -DVANDRELLE_BENCH=OFF $(CMAKE_FLAGS)
 	cmake --build $(ASAN_DIR) -j$(JOBS)
-	ctest --test-dir $(ASAN_DIR) --output-on-failure -j$(JOBS) -LE nosan
+	ctest --test-dir $(ASAN_DIR) --output-on-failure -j$(JOBS) -LE stress
+
+# Long runs of many sessions in one process (not part of `make test`).
+stress: build
+	ctest --test-dir $(BUILD_DIR) --output-on-failure -L stress
 
 bench: build
 	bash bench/run.sh $(BUILD_DIR)

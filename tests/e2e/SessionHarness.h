@@ -12,10 +12,12 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
 #include <deque>
+#include <filesystem>
 #include <mutex>
 
 namespace vandrelle::test {
@@ -80,13 +82,32 @@ public:
     void ReportProblem(const std::string& text) override { problems.push_back(text); }
 };
 
+// The engine keeps known certificates under the user's folders: the tests get
+// folders of their own. Set once, before any engine thread exists: changing
+// the environment while other threads read it is undefined (and crashed).
+inline const std::string& UseTestHome() {
+    // Never destroyed: the clean-up at exit still needs it.
+    static const std::string& home = *new std::string([] {
+        std::string path = (std::filesystem::temp_directory_path() /
+                            ("vandrelle-e2e-home-" + std::to_string(::getpid())))
+                               .string();
+        MakeFolders(path + "/xdg");
+        ::setenv("HOME", path.c_str(), 1);
+        ::setenv("XDG_CONFIG_HOME", (path + "/xdg").c_str(), 1);
+        ::setenv("VANDRELLE_TEST_ADDIN_MARK", (path + "/addin-loaded").c_str(), 1);
+        std::atexit([] {
+            std::error_code ec;
+            std::filesystem::remove_all(UseTestHome(), ec);
+        });
+        return path;
+    }());
+    return home;
+}
+
 class SessionHarness : public ::testing::Test {
 protected:
     SessionHarness() : keys(dir.file("registry.reg"), dir.file("machine.reg")), config(keys) {
-        // The engine keeps known certificates under the user's folders.
-        ::setenv("HOME", dir.path().c_str(), 1);
-        ::setenv("XDG_CONFIG_HOME", dir.file("xdg").c_str(), 1);
-        MakeFolders(dir.file("xdg"));
+        UseTestHome();
         config.Init();
         config.SetConfigPath(dir.file("Vandrelle.xml"));
         record.Server = "127.0.0.1";

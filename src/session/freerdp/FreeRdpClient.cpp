@@ -138,6 +138,8 @@ private:
         instance->PreConnect = PreConnect;
         instance->PostConnect = PostConnect;
         instance->PostDisconnect = PostDisconnect;
+        instance->PostFinalDisconnect = PostFinalDisconnect;
+        instance->LoadChannels = LoadChannels;
         instance->AuthenticateEx = Authenticate;
         instance->VerifyCertificateEx = VerifyCertificate;
         instance->VerifyChangedCertificateEx = VerifyChangedCertificate;
@@ -148,8 +150,13 @@ private:
         rdpContext* context = instance->context;
         PubSub_SubscribeChannelConnected(context->pubSub, ChannelConnected);
         PubSub_SubscribeChannelDisconnected(context->pubSub, ChannelDisconnected);
-        if (!freerdp_client_load_addins(context->channels, context->settings)) return FALSE;
-        Of(context).LoadPlugins(context);
+        return TRUE;
+    }
+
+    // Channels are loaded when the engine asks for them (again after a redirection).
+    static BOOL LoadChannels(freerdp* instance) {
+        if (!freerdp_client_load_channels(instance)) return FALSE;
+        Of(instance->context).LoadPlugins(instance->context);
         return TRUE;
     }
 
@@ -190,7 +197,15 @@ private:
         return TRUE;
     }
 
+    // The picture goes when the session ends; its memory only once the
+    // channels, whose threads may still paint, are stopped.
     static void PostDisconnect(freerdp* instance) {
+        Connection& self = Of(instance->context);
+        std::lock_guard lock(self.m_frameMutex);
+        self.m_frame = {};
+    }
+
+    static void PostFinalDisconnect(freerdp* instance) {
         Connection& self = Of(instance->context);
         std::lock_guard lock(self.m_frameMutex);
         self.m_frame = {};
@@ -517,9 +532,8 @@ void FreeRdpClient::Connection::Run() {
         {
             std::lock_guard lock(m_mutex);
             m_context = context;
-            if (m_abort) freerdp_abort_connect_context(context);
         }
-        const bool connected = freerdp_connect(context->instance) == TRUE;
+        const bool connected = !Aborted() && freerdp_connect(context->instance) == TRUE;
         if (connected) {
             m_toClient([](FreeRdpClient& client) {
                 if (client.m_sink) client.m_sink->OnConnected();

@@ -1,0 +1,42 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Many connections and early closes in one process (label stress: run with
+// `make stress`). It shows an intermittent crash in a channel thread of the
+// engine during early closes, not yet mended; the normal suite leaves it out
+// until it is.
+#include "SessionHarness.h"
+
+namespace vandrelle::test {
+namespace {
+
+using namespace std::chrono_literals;
+using ShadowSessionTest = SessionHarness;
+
+TEST_F(ShadowSessionTest, TwentyCyclesAndTwentyEarlyClosesLeaveNothingBehind) {
+    ShadowServer server;
+    ASSERT_TRUE(server.ok()) << server.error();
+    record.RDPPort = server.port();
+    Open();
+    for (int i = 0; i < 20; ++i) {
+        frame.posted.clear();
+        session->ConnectSession();
+        ASSERT_TRUE(WaitForState(kStateConnected)) << "cycle " << i;
+        Disconnect();
+        ASSERT_TRUE(WaitForState(kStateDisconnected)) << "cycle " << i;
+        EXPECT_EQ(States(), (std::vector<std::uintptr_t>{1, 2, 0}));
+    }
+    for (int i = 0; i < 20; ++i) {
+        Open();
+        session->ConnectSession();
+        queue->RunUntil([] { return false; }, std::chrono::milliseconds(10 * (i % 5)));
+        session.reset();
+        client.reset();
+    }
+    // Leaks and use after free show under the sanitizer build.
+    queue->RunUntil([] { return false; }, 3s);
+    Open();
+    session->ConnectSession();
+    EXPECT_TRUE(WaitForState(kStateConnected));
+}
+
+}  // namespace
+}  // namespace vandrelle::test
