@@ -54,8 +54,17 @@ ChildProcess::~ChildProcess() {
     Kill();
 }
 
+// Asks first, so that an X server removes its lock and socket; forces after a second.
 void ChildProcess::Kill() {
     if (m_pid <= 0) return;
+    ::kill(m_pid, SIGTERM);
+    for (int i = 0; i < 100; ++i) {
+        if (::waitpid(m_pid, nullptr, WNOHANG) == m_pid) {
+            m_pid = -1;
+            return;
+        }
+        Sleep(10);
+    }
     ::kill(m_pid, SIGKILL);
     ::waitpid(m_pid, nullptr, 0);
     m_pid = -1;
@@ -269,7 +278,14 @@ int UnusedPort() {
 
 ShadowServer::ShadowServer(std::vector<std::string> extraArgs) {
     const int slot = static_cast<int>(::getpid() % 400);
-    const std::string display = ":" + std::to_string(200 + slot);
+    // A display that no X server holds, nor one that died without cleaning up.
+    int number = 200 + slot;
+    while (number < 1000 &&
+           (std::filesystem::exists("/tmp/.X" + std::to_string(number) + "-lock") ||
+            std::filesystem::exists("/tmp/.X11-unix/X" + std::to_string(number)))) {
+        ++number;
+    }
+    const std::string display = ":" + std::to_string(number);
     m_display = display;
     m_port = 43000 + slot;
     m_home = (std::filesystem::temp_directory_path() /
