@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Many connections and early closes in one process (label stress: run with
-// `make stress`). It shows an intermittent crash in a channel thread of the
-// engine during early closes, not yet mended; the normal suite leaves it out
-// until it is.
+// Many connections and early closes in one process (label stress; `make
+// stress` repeats it to bring out rare races).
 #include "SessionHarness.h"
 
 namespace vandrelle::test {

@@ -129,6 +129,7 @@ private:
     void AddDevices(rdpSettings* settings);
     void LoadPlugins(rdpContext* context);
     void EventLoop(rdpContext* context);
+    static void StopChannelThreads(rdpContext* context);
     bool Aborted() {
         std::lock_guard lock(m_mutex);
         return m_abort;
@@ -546,6 +547,7 @@ void FreeRdpClient::Connection::Run() {
         outcome.errorInfo = freerdp_error_info(context->instance);
         outcome.lastError = freerdp_get_last_error(context);
         outcome.localDisconnect = Aborted();
+        StopChannelThreads(context);
         // Also after a failed or cancelled connect: channels may already run.
         freerdp_disconnect(context->instance);
         {
@@ -564,6 +566,17 @@ void FreeRdpClient::Connection::Run() {
         client.m_extendedReason = reason.extended;
         if (client.m_sink) client.m_sink->OnDisconnected(reason.reason);
     });
+}
+
+// The engine's channels free their state when the connection ends without
+// waiting for their own threads: the sound channel's thread, still handling a
+// message that arrived just before a close, then reads a device already gone.
+// Those threads stop taking work once the abort event is set, so it is set
+// first and they get a moment to finish the message in hand. Nothing new
+// reaches them meanwhile: channel data is read on this thread only.
+void FreeRdpClient::Connection::StopChannelThreads(rdpContext* context) {
+    freerdp_abort_connect_context(context);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
 }
 
 void FreeRdpClient::Connection::EventLoop(rdpContext* context) {
