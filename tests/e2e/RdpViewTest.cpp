@@ -141,7 +141,9 @@ private Q_SLOTS:
         QApplication::sendEvent(&view, &focusOut);
         QTRY_VERIFY_WITH_TIMEOUT(!KeyHeld(server.display(), 50), 5000);
 
-        // The full-screen bar makes the client's requests.
+        // The full-screen bar makes the client's requests of a container that
+        // handles full screen, as a session's window does.
+        client.put_ContainerHandledFullScreen(1);
         view.SetFullScreenBarVisible(true);
         QVERIFY(view.IsFullScreenBarVisible());
         view.findChild<QToolButton*>(QStringLiteral("leaveFullScreenButton"))->click();

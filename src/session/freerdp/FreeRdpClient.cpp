@@ -562,7 +562,12 @@ void FreeRdpClient::Connection::Run() {
     }
     const DisconnectReason reason = MapDisconnect(outcome);
     m_toClient([self = shared_from_this(), reason](FreeRdpClient& client) {
-        if (client.m_connection == self) client.m_connection.reset();
+        if (client.m_connection == self) {
+            client.m_connection.reset();
+            // A screen the client covers itself is given back when the session ends.
+            if (!client.m_values.containerHandledFullScreen)
+                client.put_FullScreen(VariantBool::False);
+        }
         client.m_extendedReason = reason.extended;
         if (client.m_sink) client.m_sink->OnDisconnected(reason.reason);
     });
@@ -651,9 +656,14 @@ void FreeRdpClient::put_RDPPort(std::int32_t value) {
 }
 
 void FreeRdpClient::put_FullScreen(VariantBool value) {
+    const bool wasFullScreen = m_values.fullScreen;
     m_values.fullScreen = value != VariantBool::False;
-    if (m_values.fullScreen && m_values.containerHandledFullScreen && m_connection) {
-        Deliver([](RdpClientEvents& sink) { sink.OnRequestGoFullScreen(); });
+    if (m_values.containerHandledFullScreen) {
+        if (m_values.fullScreen && m_connection) {
+            Deliver([](RdpClientEvents& sink) { sink.OnRequestGoFullScreen(); });
+        }
+    } else if (m_values.fullScreen != wasFullScreen && m_fullScreen) {
+        m_fullScreen(m_values.fullScreen);
     }
 }
 
@@ -748,7 +758,11 @@ void FreeRdpClient::SetLocalClipboardText(const std::string& text) {
 }
 
 void FreeRdpClient::RequestLeaveFullScreen() {
-    Deliver([](RdpClientEvents& sink) { sink.OnRequestLeaveFullScreen(); });
+    if (m_values.containerHandledFullScreen) {
+        Deliver([](RdpClientEvents& sink) { sink.OnRequestLeaveFullScreen(); });
+    } else {
+        put_FullScreen(VariantBool::False);
+    }
 }
 
 void FreeRdpClient::RequestContainerMinimize() {

@@ -187,7 +187,17 @@ public:
         m_remoteClipboard = std::move(handler);
     }
 
-    // The container's full-screen bar: the same requests the client's own bar makes.
+    // Covering the screen when the container leaves it to the client
+    // (ContainerHandledFullScreen 0): called on the user-interface thread with
+    // true when FullScreen is set, false when it is cleared or the session ends.
+    void SetFullScreenHandler(std::function<void(bool)> handler) {
+        m_fullScreen = std::move(handler);
+    }
+
+    // The full-screen bar's buttons, as the client's own connection bar: with
+    // a container that handles full screen they become its requests
+    // (OnRequestLeaveFullScreen, OnRequestContainerMinimize); otherwise the
+    // client leaves full screen by itself.
     void RequestLeaveFullScreen();
     void RequestContainerMinimize();
 
@@ -205,6 +215,7 @@ private:
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
     std::vector<std::unique_ptr<RdpDrive>> m_drives;
     std::function<void(Area)> m_frameChanged;
+    std::function<void(bool)> m_fullScreen;
     std::function<void(const std::string&)> m_remoteClipboard;
     std::optional<std::string> m_localClipboard;
 };

@@ -45,6 +45,7 @@ RdpView::RdpView(FreeRdpClient& client, QWidget* parent) : QWidget(parent), m_cl
     setAttribute(Qt::WA_InputMethodEnabled, false);
     m_client.SetFrameChangedHandler(
         [this](FreeRdpClient::Area a) { update(ToWidget(QRect(a.x, a.y, a.width, a.height))); });
+    m_client.SetFullScreenHandler([this](bool on) { CoverScreen(on); });
 
     // Clipboard text both ways; the client drops the echo of what it just set.
     QClipboard* clipboard = QGuiApplication::clipboard();
@@ -58,6 +59,7 @@ RdpView::RdpView(FreeRdpClient& client, QWidget* parent) : QWidget(parent), m_cl
 
 RdpView::~RdpView() {
     m_client.SetFrameChangedHandler({});
+    m_client.SetFullScreenHandler({});
     m_client.SetRemoteClipboardHandler({});
 }
 
@@ -77,7 +79,13 @@ void RdpView::MakeBar() {
     leave->setText(tr("Leave full screen"));
     layout->addWidget(minimize);
     layout->addWidget(leave);
-    connect(minimize, &QToolButton::clicked, this, [this] { m_client.RequestContainerMinimize(); });
+    connect(minimize, &QToolButton::clicked, this, [this] {
+        if (m_client.CurrentValues().containerHandledFullScreen) {
+            m_client.RequestContainerMinimize();
+        } else {
+            window()->showMinimized();
+        }
+    });
     connect(leave, &QToolButton::clicked, this, [this] { m_client.RequestLeaveFullScreen(); });
 }
 
@@ -93,6 +101,25 @@ void RdpView::SetFullScreenBarVisible(bool visible) {
 
 bool RdpView::IsFullScreenBarVisible() const {
     return m_bar && m_bar->isVisible();
+}
+
+// The widget leaves its place for a window of its own over the whole screen,
+// and comes back to the same place and size.
+void RdpView::CoverScreen(bool on) {
+    if (on == m_coversScreen) return;
+    m_coversScreen = on;
+    if (QWindow* w = window()->windowHandle()) w->setKeyboardGrabEnabled(false);
+    if (on) {
+        m_placeBeforeFullScreen = geometry();
+        setWindowFlag(Qt::Window, true);
+        showFullScreen();
+    } else {
+        setWindowFlag(Qt::Window, false);
+        setGeometry(m_placeBeforeFullScreen);
+        show();
+    }
+    SetFullScreenBarVisible(on);
+    if (hasFocus()) UpdateKeyboardGrab();
 }
 
 void RdpView::PlaceBar() {
@@ -206,6 +233,10 @@ void RdpView::focusInEvent(QFocusEvent*) {
     if (const auto locks = LockIndicators()) {
         m_client.SendLockState(*locks & 1, *locks & 2, *locks & 4);
     }
+    UpdateKeyboardGrab();
+}
+
+void RdpView::UpdateKeyboardGrab() {
     // Windows key combinations go to the remote computer while the session
     // has the focus, unless the user keeps them local (mode 0) or wants them
     // remote only in full screen (mode 2).

@@ -23,6 +23,9 @@ public:
 
     void SetFullScreenBarVisible(bool visible);
     bool IsFullScreenBarVisible() const;
+    // Whether the widget covers the screen by itself, for a container that
+    // leaves full screen to the client.
+    bool CoversScreen() const { return m_coversScreen; }
 
     // A widget position in remote desktop pixels (clamped to the desktop).
     QPoint ToRemote(QPointF position) const;
@@ -47,10 +50,14 @@ private:
     void ReleaseAllKeys();
     void MakeBar();
     void PlaceBar();
+    void CoverScreen(bool on);
+    void UpdateKeyboardGrab();
 
     FreeRdpClient& m_client;
     QSet<quint32> m_keysDown;  // native key codes pressed and not released yet
     QWidget* m_bar = nullptr;
+    bool m_coversScreen = false;
+    QRect m_placeBeforeFullScreen;
 };
 
 }  // namespace vandrelle

@@ -1,0 +1,130 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Full screen of the session widget, with and without a container that
+// handles it; no server is needed (a refused port ends a session at once).
+#include "FreeRdpClient.h"
+#include "RdpView.h"
+
+#include <QApplication>
+#include <QTest>
+#include <QToolButton>
+
+#include <vector>
+
+using namespace vandrelle;
+
+namespace {
+
+class NoPrompts : public SessionPrompts {
+public:
+    CertificateAnswer AskCertificate(const CertificateQuestion&) override {
+        return CertificateAnswer::Reject;
+    }
+    std::optional<LogonCredentials> AskCredentials(const std::string&,
+                                                   const LogonCredentials&) override {
+        return std::nullopt;
+    }
+};
+
+class Recorder : public RdpClientEvents {
+public:
+    std::vector<std::string> events;
+    void OnConnecting() override { events.push_back("connecting"); }
+    void OnConnected() override { events.push_back("connected"); }
+    void OnDisconnected(std::int32_t) override { events.push_back("disconnected"); }
+    void OnRequestGoFullScreen() override { events.push_back("go full screen"); }
+    void OnRequestLeaveFullScreen() override { events.push_back("leave full screen"); }
+    void OnRequestContainerMinimize() override { events.push_back("minimize"); }
+};
+
+// A client and its widget at a place of its own inside a window.
+struct Fixture {
+    Fixture()
+        : client(
+              [](std::function<void()> task) {
+                  QMetaObject::invokeMethod(qApp, std::move(task), Qt::QueuedConnection);
+              },
+              prompts),
+          view(client, &host) {
+        client.SetEventSink(&recorder);
+        host.resize(640, 480);
+        view.setGeometry(place);
+        host.show();
+    }
+    void Click(const char* button) {
+        auto* b = view.findChild<QToolButton*>(button);
+        QVERIFY(b != nullptr);
+        QTest::mouseClick(b, Qt::LeftButton);
+    }
+    void VerifyBackInPlace() {
+        QVERIFY(!view.CoversScreen());
+        QVERIFY(!view.isWindow());
+        QCOMPARE(view.parentWidget(), &host);
+        QCOMPARE(view.geometry(), place);
+        QVERIFY(!view.IsFullScreenBarVisible());
+        QCOMPARE(client.get_FullScreen(), VariantBool::False);
+    }
+
+    const QRect place{10, 20, 300, 200};
+    NoPrompts prompts;
+    Recorder recorder;
+    QWidget host;
+    FreeRdpClient client;
+    RdpView view;
+};
+
+}  // namespace
+
+class RdpViewFullScreenTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void withoutAContainerTheWidgetCoversTheScreenAndComesBack() {
+        Fixture f;
+        f.client.put_FullScreen(VariantBool::True);
+        QVERIFY(f.view.CoversScreen());
+        QVERIFY(f.view.isWindow());
+        QVERIFY(f.view.isFullScreen());
+        QVERIFY(f.view.IsFullScreenBarVisible());
+        f.Click("leaveFullScreenButton");
+        f.VerifyBackInPlace();
+        QVERIFY(f.recorder.events.empty());  // nothing asked of a container
+    }
+
+    void withoutAContainerMinimizeMinimizesTheFullScreenWindow() {
+        Fixture f;
+        f.client.put_FullScreen(VariantBool::True);
+        f.Click("minimizeButton");
+        QTRY_VERIFY(f.view.isMinimized());
+        QCoreApplication::processEvents();
+        QVERIFY(f.recorder.events.empty());
+    }
+
+    void theEndOfTheSessionGivesTheScreenBack() {
+        Fixture f;
+        f.client.put_Server("127.0.0.1");
+        f.client.put_RDPPort(1);  // refused
+        f.client.put_FullScreen(VariantBool::True);
+        QVERIFY(f.view.CoversScreen());
+        f.client.Connect();
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !f.recorder.events.empty() && f.recorder.events.back() == "disconnected", 20000);
+        f.VerifyBackInPlace();
+    }
+
+    void aContainerThatHandlesFullScreenGetsTheBarsRequests() {
+        Fixture f;
+        f.client.put_ContainerHandledFullScreen(1);
+        f.client.put_FullScreen(VariantBool::True);
+        QVERIFY(!f.view.CoversScreen());  // the container covers the screen
+        f.view.SetFullScreenBarVisible(true);
+        f.Click("leaveFullScreenButton");
+        f.Click("minimizeButton");
+        QTRY_COMPARE(f.recorder.events.size(), std::size_t(2));
+        QCOMPARE(f.recorder.events[0], std::string("leave full screen"));
+        QCOMPARE(f.recorder.events[1], std::string("minimize"));
+        QVERIFY(!f.view.isWindow());
+        QCOMPARE(f.client.get_FullScreen(), VariantBool::True);  // the container decides
+    }
+};
+
+QTEST_MAIN(RdpViewFullScreenTest)
+#include "RdpViewFullScreenTest.moc"
