@@ -14,7 +14,7 @@ PACKAGES=(
   # The RDP engine (from bookworm-backports).
   freerdp3-dev libwinpr3-dev
   # Peers for the end-to-end tests: a headless display and FreeRDP's shadow server.
-  xvfb x11-xserver-utils freerdp3-shadow-x11 winpr3-utils
+  xvfb x11-xserver-utils freerdp3-shadow-x11 winpr3-utils libx11-dev
   # ... and xrdp, with a session that runs a clock.
   xrdp xorgxrdp x11-apps xclip
 )

@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "Peers.h"
 
+#include <X11/XKBlib.h>
+#include <X11/Xlib.h>
 #include <arpa/inet.h>
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
@@ -76,29 +77,13 @@ bool ChildProcess::Running() {
 }
 
 bool PointerPosition(const std::string& display, int* x, int* y) {
-    // Xlib through dlopen: the tests need one call of it and no headers.
-    void* lib = ::dlopen("libX11.so.6", RTLD_NOW);
-    if (!lib) return false;
-    using Open = void* (*)(const char*);
-    using Close = int (*)(void*);
-    using Root = unsigned long (*)(void*);
-    using Query = int (*)(void*, unsigned long, unsigned long*, unsigned long*, int*, int*, int*,
-                          int*, unsigned*);
-    auto open = reinterpret_cast<Open>(::dlsym(lib, "XOpenDisplay"));
-    auto close = reinterpret_cast<Close>(::dlsym(lib, "XCloseDisplay"));
-    auto root = reinterpret_cast<Root>(::dlsym(lib, "XDefaultRootWindow"));
-    auto query = reinterpret_cast<Query>(::dlsym(lib, "XQueryPointer"));
-    bool ok = false;
-    if (open && close && root && query) {
-        if (void* d = open(display.c_str())) {
-            unsigned long rootReturn = 0, child = 0;
-            int wx = 0, wy = 0;
-            unsigned mask = 0;
-            ok = query(d, root(d), &rootReturn, &child, x, y, &wx, &wy, &mask) != 0;
-            close(d);
-        }
-    }
-    ::dlclose(lib);
+    Display* d = XOpenDisplay(display.c_str());
+    if (!d) return false;
+    Window root = 0, child = 0;
+    int wx = 0, wy = 0;
+    unsigned mask = 0;
+    const bool ok = XQueryPointer(d, DefaultRootWindow(d), &root, &child, x, y, &wx, &wy, &mask);
+    XCloseDisplay(d);
     return ok;
 }
 
@@ -212,45 +197,44 @@ XrdpServer::~XrdpServer() {
 }
 
 bool KeyboardIndicators(const std::string& display, unsigned* state) {
-    void* lib = ::dlopen("libX11.so.6", RTLD_NOW);
-    if (!lib) return false;
-    using Open = void* (*)(const char*);
-    using Close = int (*)(void*);
-    using Query = int (*)(void*, unsigned, unsigned*);
-    auto open = reinterpret_cast<Open>(::dlsym(lib, "XOpenDisplay"));
-    auto close = reinterpret_cast<Close>(::dlsym(lib, "XCloseDisplay"));
-    auto query = reinterpret_cast<Query>(::dlsym(lib, "XkbGetIndicatorState"));
-    bool ok = false;
-    if (open && close && query) {
-        if (void* d = open(display.c_str())) {
-            ok = query(d, 0x100 /* the core keyboard */, state) == 0;
-            close(d);
-        }
-    }
-    ::dlclose(lib);
+    Display* d = XOpenDisplay(display.c_str());
+    if (!d) return false;
+    const bool ok = XkbGetIndicatorState(d, XkbUseCoreKbd, state) == Success;
+    XCloseDisplay(d);
     return ok;
 }
 
 bool KeyHeld(const std::string& display, unsigned keycode) {
-    void* lib = ::dlopen("libX11.so.6", RTLD_NOW);
-    if (!lib) return false;
-    using Open = void* (*)(const char*);
-    using Close = int (*)(void*);
-    using Keymap = int (*)(void*, char*);
-    auto open = reinterpret_cast<Open>(::dlsym(lib, "XOpenDisplay"));
-    auto close = reinterpret_cast<Close>(::dlsym(lib, "XCloseDisplay"));
-    auto keymap = reinterpret_cast<Keymap>(::dlsym(lib, "XQueryKeymap"));
-    bool held = false;
-    if (open && close && keymap) {
-        if (void* d = open(display.c_str())) {
-            char keys[32] = {};
-            keymap(d, keys);
-            held = (keys[keycode / 8] >> (keycode % 8)) & 1;
-            close(d);
-        }
+    Display* d = XOpenDisplay(display.c_str());
+    if (!d) return false;
+    char keys[32] = {};
+    XQueryKeymap(d, keys);
+    XCloseDisplay(d);
+    return (keys[keycode / 8] >> (keycode % 8)) & 1;
+}
+
+ButtonWatch::ButtonWatch(const std::string& display) : m_display(XOpenDisplay(display.c_str())) {
+    if (!m_display) return;
+    // The only window of a bare X server is its root, where the pointer's
+    // buttons land when nothing else asks for them.
+    XSelectInput(m_display, DefaultRootWindow(m_display), ButtonPressMask);
+    XSync(m_display, False);
+}
+
+ButtonWatch::~ButtonWatch() {
+    if (m_display) XCloseDisplay(m_display);
+}
+
+int ButtonWatch::Presses(unsigned button) {
+    if (!m_display) return -1;
+    while (XPending(m_display) > 0) {
+        XEvent event;
+        XNextEvent(m_display, &event);
+        if (event.type == ButtonPress) m_presses.push_back(event.xbutton.button);
     }
-    ::dlclose(lib);
-    return held;
+    int count = 0;
+    for (unsigned b : m_presses) count += b == button;
+    return count;
 }
 
 bool PortListening(int port) {

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+struct _XDisplay;  // Xlib's Display
+
 namespace vandrelle::test {
 
 // A child process started for a test and stopped by its PID.
@@ -91,6 +93,24 @@ bool KeyboardIndicators(const std::string& display, unsigned* state);
 
 // Whether the key (an X key code) is held down on the display.
 bool KeyHeld(const std::string& display, unsigned keycode);
+
+// Counts the pointer button presses that reach a bare X server (one without
+// windows of its own) from the moment it is made. Buttons 4 and 5 are the
+// wheel turned away from and towards the user.
+class ButtonWatch {
+public:
+    explicit ButtonWatch(const std::string& display);
+    ~ButtonWatch();
+    ButtonWatch(const ButtonWatch&) = delete;
+    ButtonWatch& operator=(const ButtonWatch&) = delete;
+
+    // Presses of that button so far; -1 when the display cannot be watched.
+    int Presses(unsigned button);
+
+private:
+    _XDisplay* m_display;
+    std::vector<unsigned> m_presses;
+};
 
 // Whether something listens on the loopback port.
 bool PortListening(int port);

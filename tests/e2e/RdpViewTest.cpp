@@ -123,6 +123,19 @@ private Q_SLOTS:
                                      std::abs(x - remote.x()) <= 1 && std::abs(y - remote.y()) <= 1,
                                  5000);
 
+        // The wheel reaches the server: a notch away from the user is button 4
+        // there, one towards the user button 5.
+        ButtonWatch buttons(server.display());
+        QCOMPARE(buttons.Presses(4), 0);
+        const QPointF at(view.width() / 2.0, view.height() / 2.0);
+        QWheelEvent away(at, view.mapToGlobal(at), {}, QPoint(0, 120), Qt::NoButton, Qt::NoModifier,
+                         Qt::NoScrollPhase, false);
+        QWheelEvent towards(at, view.mapToGlobal(at), {}, QPoint(0, -120), Qt::NoButton,
+                            Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(&view, &away);
+        QApplication::sendEvent(&view, &towards);
+        QTRY_VERIFY_WITH_TIMEOUT(buttons.Presses(4) == 1 && buttons.Presses(5) == 1, 5000);
+
         // Keys reach the server: Caps Lock (key code 66) lights its indicator there.
         unsigned before = 0, after = 0;
         QVERIFY(KeyboardIndicators(server.display(), &before));
