@@ -21,6 +21,7 @@
 #include <map>
 #include <stdexcept>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace vandrelle {
@@ -200,18 +201,28 @@ void BM_LoadPropertiesFloor(benchmark::State& state) {
     const std::vector<NodePath> paths = AllServerPaths(*store);
     const pugi::xml_node servers = doc.child("Vandrelle").child("Servers");
     const Rc4 cipher(store->Key().data(), store->Key().size());
-    std::string text;
+    std::unordered_map<std::string_view, const PropertyField*> fields;
+    for (const PropertyField& f : PropertyFields()) fields.emplace(f.name, &f);
     std::size_t total = 0;
     for (auto _ : state) {
         for (const NodePath& path : paths) {
+            // The same result as the store's: a record with every field the
+            // server has, texts as they stand and numbers as numbers, read in
+            // one pass over the server's children.
+            Properties record;
             const pugi::xml_node server = FloorFind(servers, path);
-            for (pugi::xml_node c = server.first_child(); c; c = c.next_sibling()) {
-                text.assign(c.child_value());
-                total += text.size();
+            for (pugi::xml_node e = server.first_child(); e; e = e.next_sibling()) {
+                const auto at = fields.find(e.name());
+                if (at == fields.end()) continue;
+                const PropertyField& f = *at->second;
+                if (f.text) {
+                    record.*f.text = e.child_value();
+                } else {
+                    record.*f.number = e.text().as_int();
+                }
             }
-            // The same semantic work as the store: the log-on fields come from the
-            // server or from the nearest ancestor that defines them, and the
-            // password found there is decoded.
+            // The log-on fields come from the server or from the nearest
+            // ancestor that defines them, and the password found there is decoded.
             pugi::xml_node logon = server;
             for (pugi::xml_node node = server;
                  logon.child("InheritGeneral").text().as_int(1) != 0;) {
@@ -220,9 +231,13 @@ void BM_LoadPropertiesFloor(benchmark::State& state) {
                 logon = node.child("Properties");
                 if (std::string_view(node.name()) == "Servers") break;
             }
-            text.assign(logon.child_value("UserName"));
-            text.assign(DecodePassword(logon.child_value("Password"), cipher));
-            total += text.size();
+            record.UserName = logon.child_value("UserName");
+            record.Domain = logon.child_value("Domain");
+            record.Password = DecodePassword(logon.child_value("Password"), cipher);
+            if (const pugi::xml_node port = logon.child("RDPPort")) {
+                record.RDPPort = port.text().as_int();
+            }
+            total += record.Password.size();
         }
         benchmark::DoNotOptimize(total);
     }

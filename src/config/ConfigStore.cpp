@@ -107,6 +107,26 @@ pugi::xml_node NameElement(pugi::xml_node node) {
     return {};
 }
 
+// A first look at a tree node's name, as cheap as reading it: false only when
+// the node's name certainly is not `name`. It reads the first piece of text of
+// the element NameElement picks (or "" when that takes a longer look). A whole
+// text equal to `name` holds that piece inside it, and a piece as long as the
+// whole only when the piece is the whole.
+bool MayBeNamed(pugi::xml_node node, std::string_view name) {
+    const char* kind = node.name();
+    const char* first = nullptr;
+    if (kind[0] == 'S' && std::strcmp(kind, "Server") == 0) {
+        first = node.child_value("Name");
+    } else if (kind[0] == 'G' && std::strcmp(kind, "Group") == 0) {
+        first = node.child("Properties").child_value("Name");
+    } else {
+        return false;
+    }
+    const std::string_view piece(first);
+    if (piece == name) return true;
+    return piece.size() < name.size() && (piece.empty() || name.find(piece) != name.npos);
+}
+
 // A node without a name would be unreachable by path (an empty name ends a path).
 void RequireName(const Properties& record) {
     if (record.Name.empty()) throw ConfigError(kInvalidArgument, "the name must not be empty");
@@ -216,6 +236,7 @@ pugi::xml_node CConfigStore::FindNode(const NodePath& path) const {
         }
         pugi::xml_node match;
         for (pugi::xml_node c = current.first_child(); c && !match; c = c.next_sibling()) {
+            if (!MayBeNamed(c, names[i])) continue;
             const pugi::xml_node name = NameElement(c);
             if (name && ElementTextEquals(name, names[i])) match = c;
         }

@@ -63,6 +63,26 @@ TEST_F(ConfigReadTest, CommentsAndForeignElementsDoNotHideLaterNodes) {
     EXPECT_TRUE(store->FindNode(P({"Web"})));
 }
 
+TEST_F(ConfigReadTest, NamesMatchByTheirWholeTextOnly) {
+    WriteFile(dir.file("Vandrelle.xml"),
+              "<V><Servers>"
+              "<Server><Name>ab<!--x-->cd</Name><Server>split</Server></Server>"
+              "<Server><Name><b>nest</b>ed</Name><Server>nested</Server></Server>"
+              "<Server><Name>abcde</Name><Server>longer</Server></Server>"
+              "<Server><Name>ab</Name><Server>piece</Server></Server>"
+              "<Group><Properties/><Properties><Name>la<![CDATA[te]]></Name></Properties>"
+              "<Server><Name>x</Name><Server>in a later Properties</Server></Server></Group>"
+              "</Servers></V>");
+    ASSERT_TRUE(store->Load(dir.file("Vandrelle.xml")));
+    EXPECT_EQ(Load(P({"abcd"})).Server, "split");
+    EXPECT_EQ(Load(P({"nested"})).Server, "nested");
+    EXPECT_EQ(Load(P({"abcde"})).Server, "longer");
+    EXPECT_EQ(Load(P({"ab"})).Server, "piece");  // not the first server, whose name only starts so
+    EXPECT_EQ(Load(P({"late", "x"})).Server, "in a later Properties");
+    EXPECT_FALSE(store->FindNode(P({"abc"})));
+    EXPECT_FALSE(store->FindNode(P({"ed"})));
+}
+
 TEST_F(ConfigReadTest, MissingNodeLeavesTheRecordUntouched) {
     LoadData("example.xml");
     Properties p;
