@@ -43,8 +43,12 @@ RdpView::RdpView(FreeRdpClient& client, QWidget* parent) : QWidget(parent), m_cl
     setMouseTracking(true);
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAttribute(Qt::WA_InputMethodEnabled, false);
-    m_client.SetFrameChangedHandler(
-        [this](FreeRdpClient::Area a) { update(ToWidget(QRect(a.x, a.y, a.width, a.height))); });
+    m_repaintTimer.setSingleShot(true);
+    m_repaintTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_repaintTimer, &QTimer::timeout, this, &RdpView::RepaintChanges);
+    m_client.SetFrameChangedHandler([this](FreeRdpClient::Area a) {
+        FrameChanged(ToWidget(QRect(a.x, a.y, a.width, a.height)));
+    });
     m_client.SetFullScreenHandler([this](bool on) { CoverScreen(on); });
 
     // Clipboard text both ways; the client drops the echo of what it just set.
@@ -150,15 +154,35 @@ QPoint RdpView::ToRemote(QPointF position) const {
     return {std::clamp(x, 0, r.width() - 1), std::clamp(y, 0, r.height() - 1)};
 }
 
+// A server sends a changing picture in many small pieces, thousands a second;
+// painting each on its own costs more than the pixels. Changes are gathered
+// and painted at most once a display frame: at once after a quiet spell,
+// else when the frame's time is up.
+void RdpView::FrameChanged(QRect area) {
+    m_changed += area;
+    // Scattered pieces cost more to track than to paint over.
+    if (m_changed.rectCount() > 64) m_changed = m_changed.boundingRect();
+    if (m_repaintTimer.isActive()) return;
+    const qint64 since = m_sinceRepaint.isValid() ? m_sinceRepaint.elapsed() : kRepaintMs;
+    m_repaintTimer.start(int(std::max<qint64>(0, kRepaintMs - since)));
+}
+
+void RdpView::RepaintChanges() {
+    update(m_changed);
+    m_changed = {};
+    m_sinceRepaint.start();
+}
+
 void RdpView::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
     const bool drawn = m_client.WithFrame([&](const FreeRdpClient::FrameView& f) {
         const QImage image(f.pixels, f.width, f.height, f.stride, QImage::Format_RGB32);
-        const QRect target = event->rect();
         const double sx = double(f.width) / width(), sy = double(f.height) / height();
-        const QRectF source(target.x() * sx, target.y() * sy, target.width() * sx,
-                            target.height() * sy);
-        painter.drawImage(QRectF(target), image, source);
+        for (const QRect& target : event->region()) {
+            const QRectF source(target.x() * sx, target.y() * sy, target.width() * sx,
+                                target.height() * sy);
+            painter.drawImage(QRectF(target), image, source);
+        }
     });
     if (drawn) return;
     painter.fillRect(rect(), palette().window());

@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <QElapsedTimer>
+#include <QRegion>
 #include <QSet>
+#include <QTimer>
 #include <QWidget>
 
 class QToolButton;
@@ -51,11 +54,17 @@ private:
     void MakeBar();
     void PlaceBar();
     void CoverScreen(bool on);
+    void FrameChanged(QRect area);
+    void RepaintChanges();
     void UpdateKeyboardGrab();
 
     FreeRdpClient& m_client;
     QSet<quint32> m_keysDown;  // native key codes pressed and not released yet
     QWidget* m_bar = nullptr;
+    static constexpr qint64 kRepaintMs = 16;  // about one frame of a 60 Hz display
+    QRegion m_changed;                        // not yet painted
+    QTimer m_repaintTimer;
+    QElapsedTimer m_sinceRepaint;
     bool m_coversScreen = false;
     QRect m_placeBeforeFullScreen;
 };
