@@ -2,6 +2,7 @@
 #include "FreeRdpClient.h"
 #include "Peers.h"
 #include "RdpView.h"
+#include "SessionViewKit.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -21,36 +22,6 @@ using namespace vandrelle;
 using namespace vandrelle::test;
 
 namespace {
-
-class AcceptingPrompts : public SessionPrompts {
-public:
-    CertificateAnswer AskCertificate(const CertificateQuestion&) override {
-        return CertificateAnswer::AcceptOnce;
-    }
-    std::optional<LogonCredentials> AskCredentials(const std::string&,
-                                                   const LogonCredentials&) override {
-        return std::nullopt;
-    }
-};
-
-class RecordingSink : public RdpClientEvents {
-public:
-    QStringList events;
-    void OnConnecting() override { events << QStringLiteral("connecting"); }
-    void OnConnected() override { events << QStringLiteral("connected"); }
-    void OnDisconnected(std::int32_t reason) override {
-        events << QStringLiteral("disconnected %1").arg(reason);
-    }
-    void OnRequestGoFullScreen() override { events << QStringLiteral("go full screen"); }
-    void OnRequestLeaveFullScreen() override { events << QStringLiteral("leave full screen"); }
-    void OnRequestContainerMinimize() override { events << QStringLiteral("minimize"); }
-};
-
-UiPost QtPost() {
-    return [](std::function<void()> task) {
-        QMetaObject::invokeMethod(qApp, std::move(task), Qt::QueuedConnection);
-    };
-}
 
 // Runs a shell command on the xrdp session's display as its user would see it.
 QString OnSessionDisplay(const QString& command) {
@@ -102,7 +73,7 @@ private Q_SLOTS:
     void showsTheServedDesktopAndSendsThePointer() {
         ShadowServer server;
         QVERIFY2(server.ok(), server.error().c_str());
-        AcceptingPrompts prompts;
+        FixedPrompts prompts(CertificateAnswer::AcceptOnce);
         RecordingSink sink;
         FreeRdpClient client(QtPost(), prompts);
         Aim(client, sink, server.port());
@@ -178,7 +149,7 @@ private Q_SLOTS:
         if (::access("/usr/bin/xclip", X_OK) != 0) QSKIP("xclip is not installed");
         XrdpServer server;
         QVERIFY2(server.ok(), server.error().c_str());
-        AcceptingPrompts prompts;
+        FixedPrompts prompts(CertificateAnswer::AcceptOnce);
         RecordingSink sink;
         FreeRdpClient client(QtPost(), prompts);
         Aim(client, sink, server.port());

@@ -1,0 +1,45 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// What the session widget's tests share: prompts with a fixed answer, a sink
+// that records the client's events, and a poster onto Qt's event loop.
+#pragma once
+
+#include "FreeRdpClient.h"
+
+#include <QCoreApplication>
+#include <QStringList>
+
+namespace vandrelle::test {
+
+class FixedPrompts : public SessionPrompts {
+public:
+    explicit FixedPrompts(CertificateAnswer answer) : m_answer(answer) {}
+    CertificateAnswer AskCertificate(const CertificateQuestion&) override { return m_answer; }
+    std::optional<LogonCredentials> AskCredentials(const std::string&,
+                                                   const LogonCredentials&) override {
+        return std::nullopt;
+    }
+
+private:
+    CertificateAnswer m_answer;
+};
+
+class RecordingSink : public RdpClientEvents {
+public:
+    QStringList events;
+    void OnConnecting() override { events << QStringLiteral("connecting"); }
+    void OnConnected() override { events << QStringLiteral("connected"); }
+    void OnDisconnected(std::int32_t reason) override {
+        events << QStringLiteral("disconnected %1").arg(reason);
+    }
+    void OnRequestGoFullScreen() override { events << QStringLiteral("go full screen"); }
+    void OnRequestLeaveFullScreen() override { events << QStringLiteral("leave full screen"); }
+    void OnRequestContainerMinimize() override { events << QStringLiteral("minimize"); }
+};
+
+inline UiPost QtPost() {
+    return [](std::function<void()> task) {
+        QMetaObject::invokeMethod(qApp, std::move(task), Qt::QueuedConnection);
+    };
+}
+
+}  // namespace vandrelle::test
