@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
-# Usage: bash bench/session/run.sh BUILD_DIR [SECONDS]
+# Usage: [ROUNDS=n] bash bench/session/run.sh BUILD_DIR [SECONDS]
 # The same changing workload through a Vandrelle session and through the
 # reference client xfreerdp3, one after the other in one run: CPU seconds
 # (user + system) and peak resident memory of each client, and their ratios.
@@ -42,19 +42,33 @@ print(f"{r.ru_utime + r.ru_stime:.2f} {r.ru_maxrss / 1024:.1f}")
 PY
 }
 
-read -r ref_cpu ref_mem < <(DISPLAY=$viewer measure timeout -s INT "$seconds" \
-    xfreerdp3 /v:127.0.0.1:$port /sec:tls /cert:ignore /u:bench /p:bench /size:1024x768 /bpp:32 -clipboard /audio-mode:2)
-read -r our_cpu our_mem < <(measure "$client" 127.0.0.1 "$port" "$seconds" 1)
-# A tabbed program pays for its toolkit once: three sessions in one process.
+# The served side's pace varies from run to run, so the single sessions are
+# taken in turns, ROUNDS times (3 unless set), and their medians compared.
+median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+ref_cpus=() ref_mems=() our_cpus=() our_mems=()
+for _ in $(seq "${ROUNDS:-3}"); do
+    read -r cpu mem < <(DISPLAY=$viewer measure timeout -s INT "$seconds" xfreerdp3 \
+        /v:127.0.0.1:$port /sec:tls /cert:ignore /u:bench /p:bench /size:1024x768 /bpp:32 \
+        -clipboard /audio-mode:2)
+    ref_cpus+=("$cpu") ref_mems+=("$mem")
+    read -r cpu mem < <(measure "$client" 127.0.0.1 "$port" "$seconds" 1)
+    our_cpus+=("$cpu") our_mems+=("$mem")
+done
+ref_cpu=$(median "${ref_cpus[@]}") ref_mem=$(median "${ref_mems[@]}")
+our_cpu=$(median "${our_cpus[@]}") our_mem=$(median "${our_mems[@]}")
+# A tabbed program pays for its toolkit once: two and three sessions in one process.
+read -r two_cpu two_mem < <(measure "$client" 127.0.0.1 "$port" "$seconds" 2)
 read -r tabs_cpu tabs_mem < <(measure "$client" 127.0.0.1 "$port" "$seconds" 3)
 
-printf '%-32s %10s %12s\n' "client ($seconds s)" "CPU s" "peak MiB"
-printf '%-32s %10s %12s\n' "xfreerdp3, one session" "$ref_cpu" "$ref_mem"
-printf '%-32s %10s %12s\n' "vandrelle, one session" "$our_cpu" "$our_mem"
-printf '%-32s %10s %12s\n' "vandrelle, three sessions" "$tabs_cpu" "$tabs_mem"
-python3 - "$our_cpu" "$ref_cpu" "$our_mem" "$ref_mem" "$tabs_cpu" "$tabs_mem" <<'PY'
+printf '%-34s %10s %12s\n' "client ($seconds s)" "CPU s" "peak MiB"
+printf '%-34s %10s %12s   (runs: %s)\n' "xfreerdp3, one session (median)" "$ref_cpu" "$ref_mem" "${ref_cpus[*]}"
+printf '%-34s %10s %12s   (runs: %s)\n' "vandrelle, one session (median)" "$our_cpu" "$our_mem" "${our_cpus[*]}"
+printf '%-34s %10s %12s\n' "vandrelle, two sessions" "$two_cpu" "$two_mem"
+printf '%-34s %10s %12s\n' "vandrelle, three sessions" "$tabs_cpu" "$tabs_mem"
+python3 - "$ref_cpu" "$ref_mem" "$our_cpu" "$our_mem" "$two_cpu" "$two_mem" "$tabs_cpu" "$tabs_mem" <<'PY'
 import sys
-our_cpu, ref_cpu, our_mem, ref_mem, tabs_cpu, tabs_mem = map(float, sys.argv[1:])
-print(f"ratio vandrelle/xfreerdp3, one session:        CPU {our_cpu / ref_cpu:.2f}, memory {our_mem / ref_mem:.2f}")
-print(f"ratio per session with three sessions open:    CPU {tabs_cpu / 3 / ref_cpu:.2f}, memory {tabs_mem / 3 / ref_mem:.2f}")
+ref_cpu, ref_mem, *ours = map(float, sys.argv[1:])
+for count, (cpu, mem) in enumerate(zip(ours[::2], ours[1::2]), start=1):
+    print(f"ratio per session to xfreerdp3, {count} open:   CPU {cpu / count / ref_cpu:.2f}, "
+          f"memory {mem / count / ref_mem:.2f}")
 PY
