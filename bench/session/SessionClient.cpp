@@ -92,8 +92,9 @@ int main(int argc, char** argv) {
         for (auto& s : sessions) s->client.Disconnect();
     });
     app.exec();
-    for (const auto& s : sessions) {
-        if (!s->end.connected) return 1;
-    }
-    return 0;
+    const bool allConnected = std::all_of(sessions.begin(), sessions.end(),
+                                          [](const auto& s) { return s->end.connected; });
+    sessions.clear();
+    vandrelle::FreeRdpClient::WaitForConnectionsToEnd(std::chrono::seconds(5));
+    return allConnected ? 0 : 1;
 }

@@ -70,6 +70,9 @@ private Q_SLOTS:
         QDir().mkpath(m_home.path() + QStringLiteral("/xdg"));
     }
 
+    // Every connection ends once its client is gone, as a program that exits waits for them.
+    void cleanup() { QVERIFY(FreeRdpClient::WaitForConnectionsToEnd(std::chrono::seconds(10))); }
+
     void showsTheServedDesktopAndSendsThePointer() {
         ShadowServer server;
         QVERIFY2(server.ok(), server.error().c_str());

@@ -122,6 +122,15 @@ protected:
         record.AudioRedirectionMode = 2;
     }
 
+    // Every connection a test made ends once its client is gone, as a program
+    // that exits waits for them.
+    ~SessionHarness() override {
+        session.reset();
+        client.reset();
+        EXPECT_TRUE(FreeRdpClient::WaitForConnectionsToEnd(std::chrono::seconds(10)))
+            << "a connection's worker thread did not end";
+    }
+
     // A new tab: the old session goes before its client, as its window would.
     void Open() {
         session.reset();

@@ -50,6 +50,8 @@ struct Fixture {
 class RdpViewFullScreenTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
+    void cleanup() { QVERIFY(FreeRdpClient::WaitForConnectionsToEnd(std::chrono::seconds(10))); }
+
     void withoutAContainerTheWidgetCoversTheScreenAndComesBack() {
         Fixture f;
         f.client.put_FullScreen(VariantBool::True);

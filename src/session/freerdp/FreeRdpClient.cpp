@@ -25,6 +25,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <future>
 #include <mutex>
@@ -80,6 +81,34 @@ struct ClientContext {
     FreeRdpClient::Connection* connection;
 };
 
+// The connections' worker threads still running, so that a program can let
+// them end before it exits. Never destroyed: a worker may end after the
+// program's static objects are gone.
+class LiveWorkers {
+public:
+    static LiveWorkers& Get() {
+        static auto* live = new LiveWorkers;
+        return *live;
+    }
+    void Started() {
+        std::lock_guard lock(m_mutex);
+        ++m_count;
+    }
+    void Ended() {
+        std::lock_guard lock(m_mutex);
+        if (--m_count == 0) m_none.notify_all();
+    }
+    bool WaitForNone(std::chrono::milliseconds timeout) {
+        std::unique_lock lock(m_mutex);
+        return m_none.wait_for(lock, timeout, [this] { return m_count == 0; });
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_none;
+    int m_count = 0;
+};
+
 }  // namespace
 
 // One connection attempt: owns every engine object, on its own thread.
@@ -103,7 +132,12 @@ public:
     }
 
     void Start() {
-        std::thread([self = shared_from_this()] { self->Run(); }).detach();
+        LiveWorkers::Get().Started();
+        std::thread([self = shared_from_this()]() mutable {
+            self->Run();
+            self.reset();
+            LiveWorkers::Get().Ended();
+        }).detach();
     }
 
     void Abort() {
@@ -665,6 +699,10 @@ void FreeRdpClient::put_FullScreen(VariantBool value) {
     } else if (m_values.fullScreen != wasFullScreen && m_fullScreen) {
         m_fullScreen(m_values.fullScreen);
     }
+}
+
+bool FreeRdpClient::WaitForConnectionsToEnd(std::chrono::milliseconds timeout) {
+    return LiveWorkers::Get().WaitForNone(timeout);
 }
 
 void FreeRdpClient::Connect() {

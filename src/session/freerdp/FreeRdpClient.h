@@ -3,6 +3,7 @@
 
 #include "RdpClient.h"
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -202,6 +203,11 @@ public:
     void RequestContainerMinimize();
 
     class Connection;  // the worker's side, shared with the worker thread
+
+    // Waits until every connection of the process has ended its worker thread
+    // (a closed client's connection ends on its own, soon). A program calls it
+    // before it exits, after its clients are gone; false when time ran out.
+    static bool WaitForConnectionsToEnd(std::chrono::milliseconds timeout);
 
 private:
     void Deliver(std::function<void(RdpClientEvents&)> event);
