@@ -115,11 +115,6 @@ protected:
         record.DesktopWidth = 800;
         record.DesktopHeight = 600;
         record.InheritGeneral = 0;
-        // No audio: without a sound server the engine falls back to ALSA, whose
-        // playback backend frees its device name while its own thread still
-        // opens the mixer when a connection is cancelled at that moment (a fault
-        // of the engine's plug-in, seen under the address sanitizer).
-        record.AudioRedirectionMode = 2;
     }
 
     // Every connection a test made ends once its client is gone, as a program
