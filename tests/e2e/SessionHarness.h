@@ -177,4 +177,15 @@ protected:
     std::unique_ptr<Session> session;
 };
 
+// Sessions against a FreeRDP shadow server of the test's own.
+class ShadowSessionTest : public SessionHarness {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(server.ok()) << server.error();
+        record.RDPPort = server.port();
+    }
+
+    ShadowServer server;
+};
+
 }  // namespace vandrelle::test

@@ -14,24 +14,24 @@ protected:
     static constexpr const char* kUser = "nlauser";
     static constexpr const char* kPassword = "Nla-Pass-1";
 
-    std::unique_ptr<ShadowServer> StartServer() {
+    void SetUp() override {
         const std::string sam = dir.file("SAM");
         const std::string command =
             std::string("winpr-hash3 -u ") + kUser + " -p '" + kPassword + "' -f sam > " + sam;
-        if (std::system(command.c_str()) != 0) return nullptr;
-        auto server = std::make_unique<ShadowServer>(
+        ASSERT_EQ(std::system(command.c_str()), 0) << "winpr-hash3 failed";
+        server = std::make_unique<ShadowServer>(
             std::vector<std::string>{"/sam-file:" + sam, "/sec:nla"});
+        ASSERT_TRUE(server->ok()) << server->error();
         record.RDPPort = server->port();
         record.UserName = kUser;
-        return server;
     }
 
     std::string Text() const { return client->CurrentValues().disconnectedText; }
+
+    std::unique_ptr<ShadowServer> server;
 };
 
 TEST_F(ShadowNlaTest, TheStoredPasswordLogsOn) {
-    auto server = StartServer();
-    ASSERT_TRUE(server && server->ok()) << (server ? server->error() : "winpr-hash3 failed");
     record.Password = kPassword;
     Open();
     session->ConnectSession();
@@ -42,8 +42,6 @@ TEST_F(ShadowNlaTest, TheStoredPasswordLogsOn) {
 }
 
 TEST_F(ShadowNlaTest, AWrongPasswordEndsWithAnAuthenticationReason) {
-    auto server = StartServer();
-    ASSERT_TRUE(server && server->ok()) << (server ? server->error() : "winpr-hash3 failed");
     record.Password = "not-the-password";
     Open();
     session->ConnectSession();
@@ -55,8 +53,6 @@ TEST_F(ShadowNlaTest, AWrongPasswordEndsWithAnAuthenticationReason) {
 }
 
 TEST_F(ShadowNlaTest, AnEmptyPasswordAsksTheUser) {
-    auto server = StartServer();
-    ASSERT_TRUE(server && server->ok()) << (server ? server->error() : "winpr-hash3 failed");
     prompts.credentials = LogonCredentials{kUser, "", kPassword};
     Open();
     session->ConnectSession();

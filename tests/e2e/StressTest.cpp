@@ -7,12 +7,8 @@ namespace vandrelle::test {
 namespace {
 
 using namespace std::chrono_literals;
-using ShadowSessionTest = SessionHarness;
 
 TEST_F(ShadowSessionTest, TwentyCyclesAndTwentyEarlyClosesLeaveNothingBehind) {
-    ShadowServer server;
-    ASSERT_TRUE(server.ok()) << server.error();
-    record.RDPPort = server.port();
     Open();
     for (int i = 0; i < 20; ++i) {
         frame.posted.clear();
