@@ -51,19 +51,10 @@ public:
         const pugi::xml_node e = m_at[i];
         if (!e) return;
         const PropertyField& f = kPropertyFields[i];
-        // Nearly always the element holds one piece of text, or nothing.
-        const pugi::xml_node only = e.first_child();
-        const bool plain = !only || (!only.next_sibling() && (only.type() == pugi::node_pcdata ||
-                                                              only.type() == pugi::node_cdata));
         if (f.text) {
-            if (plain) {
-                (record.*f.text).assign(only ? only.value() : "");
-            } else {
-                record.*f.text = ElementText(e);
-            }
+            record.*f.text = ElementText(e);
         } else {
-            record.*f.number =
-                plain ? ParseNumber(only ? only.value() : "") : ParseNumber(ElementText(e));
+            record.*f.number = ParseNumber(ElementText(e));
         }
     }
 
