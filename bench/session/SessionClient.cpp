@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Vandrelle sessions for a fixed time, for measuring: the RDP engine and the
-// session widget, connected to HOST:PORT, shown on the offscreen platform;
+// session widget, connected to HOST:PORT, shown on the display Qt is given;
 // COUNT sessions side by side in one process, as tabs are.
 // Usage: vandrelle-session-client HOST PORT SECONDS [COUNT]
 #include "FreeRdpClient.h"
@@ -79,7 +79,6 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: vandrelle-session-client HOST PORT SECONDS [COUNT]\n");
         return 2;
     }
-    qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     BenchPrompts prompts;
     int open = argc == 5 ? std::max(1, std::atoi(argv[4])) : 1;

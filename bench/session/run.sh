@@ -16,7 +16,8 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/vandrelle-session-bench-XXXXXX")
 pids=()
 cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; wait 2>/dev/null || true; rm -rf "$work"; }
 trap cleanup EXIT
-export HOME="$work" XDG_CONFIG_HOME="$work/xdg"
+# Both clients draw on an X display of their own, as on a desktop.
+export HOME="$work" XDG_CONFIG_HOME="$work/xdg" QT_QPA_PLATFORM=xcb
 mkdir -p "$XDG_CONFIG_HOME"
 
 slot=$(( $$ % 300 ))
@@ -51,14 +52,14 @@ for _ in $(seq "${ROUNDS:-3}"); do
         /v:127.0.0.1:$port /sec:tls /cert:ignore /u:bench /p:bench /size:1024x768 /bpp:32 \
         -clipboard /audio-mode:2)
     ref_cpus+=("$cpu") ref_mems+=("$mem")
-    read -r cpu mem < <(measure "$client" 127.0.0.1 "$port" "$seconds" 1)
+    read -r cpu mem < <(DISPLAY=$viewer measure "$client" 127.0.0.1 "$port" "$seconds" 1)
     our_cpus+=("$cpu") our_mems+=("$mem")
 done
 ref_cpu=$(median "${ref_cpus[@]}") ref_mem=$(median "${ref_mems[@]}")
 our_cpu=$(median "${our_cpus[@]}") our_mem=$(median "${our_mems[@]}")
 # A tabbed program pays for its toolkit once: two and three sessions in one process.
-read -r two_cpu two_mem < <(measure "$client" 127.0.0.1 "$port" "$seconds" 2)
-read -r tabs_cpu tabs_mem < <(measure "$client" 127.0.0.1 "$port" "$seconds" 3)
+read -r two_cpu two_mem < <(DISPLAY=$viewer measure "$client" 127.0.0.1 "$port" "$seconds" 2)
+read -r tabs_cpu tabs_mem < <(DISPLAY=$viewer measure "$client" 127.0.0.1 "$port" "$seconds" 3)
 
 printf '%-34s %10s %12s\n' "client ($seconds s)" "CPU s" "peak MiB"
 printf '%-34s %10s %12s   (runs: %s)\n' "xfreerdp3, one session (median)" "$ref_cpu" "$ref_mem" "${ref_cpus[*]}"
