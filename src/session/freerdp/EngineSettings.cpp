@@ -1,0 +1,109 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "EngineSettings.h"
+
+#include "LocalDevices.h"
+
+#include <freerdp/channels/channels.h>
+#include <freerdp/client/cmdline.h>
+#include <freerdp/settings.h>
+
+#include <dlfcn.h>
+#include <algorithm>
+
+namespace vandrelle {
+
+namespace {
+
+void AddDevice(rdpSettings* s, std::vector<std::string> params) {
+    std::vector<const char*> args;
+    for (const std::string& p : params) args.push_back(p.c_str());
+    freerdp_client_add_device_channel(s, args.size(), args.data());
+    freerdp_settings_set_bool(s, FreeRDP_DeviceRedirection, TRUE);
+}
+
+void AddDevices(rdpSettings* s, const FreeRdpClient::Values& v) {
+    if (v.drives) {
+        for (const FreeRdpClient::Values::Drive& d : v.driveCollection) {
+            if (d.redirected) AddDevice(s, {"drive", ShareName({d.name, d.path}), d.path});
+        }
+        if (v.dynamicDrives) AddDevice(s, {"drive", "DynamicDrives", "DynamicDrives"});
+        freerdp_settings_set_bool(s, FreeRDP_RedirectDrives, TRUE);
+    }
+    if (v.ports) {
+        for (const LocalPort& port : LocalPorts()) AddDevice(s, {port.kind, port.name, port.path});
+        freerdp_settings_set_bool(s, FreeRDP_RedirectSerialPorts, TRUE);
+        freerdp_settings_set_bool(s, FreeRDP_RedirectParallelPorts, TRUE);
+    }
+    if (v.printers) AddDevice(s, {"printer"});
+    if (v.smartCards) AddDevice(s, {"smartcard"});
+}
+
+}  // namespace
+
+void ApplySettings(rdpSettings* s, const FreeRdpClient::Values& v) {
+    freerdp_settings_set_string(s, FreeRDP_ServerHostname, v.server.c_str());
+    freerdp_settings_set_uint32(s, FreeRDP_ServerPort, static_cast<UINT32>(v.port));
+    if (!v.userName.empty()) freerdp_settings_set_string(s, FreeRDP_Username, v.userName.c_str());
+    if (!v.domain.empty()) freerdp_settings_set_string(s, FreeRDP_Domain, v.domain.c_str());
+    if (!v.password.empty()) freerdp_settings_set_string(s, FreeRDP_Password, v.password.c_str());
+    freerdp_settings_set_bool(s, FreeRDP_ConsoleSession, v.console);
+    // The protocol wants an even width.
+    freerdp_settings_set_uint32(s, FreeRDP_DesktopWidth,
+                                static_cast<UINT32>(std::max(200, v.desktopWidth) & ~1));
+    freerdp_settings_set_uint32(s, FreeRDP_DesktopHeight,
+                                static_cast<UINT32>(std::max(200, v.desktopHeight)));
+    freerdp_settings_set_uint32(s, FreeRDP_ColorDepth, static_cast<UINT32>(v.colorDepth));
+    freerdp_settings_set_bool(s, FreeRDP_AudioPlayback, v.audioMode == 0);
+    freerdp_settings_set_bool(s, FreeRDP_RemoteConsoleAudio, v.audioMode == 1);
+    freerdp_settings_set_uint32(s, FreeRDP_KeyboardHook, static_cast<UINT32>(v.keyboardHookMode));
+    freerdp_settings_set_uint32(s, FreeRDP_PerformanceFlags,
+                                static_cast<UINT32>(v.performanceFlags));
+    freerdp_performance_flags_split(s);
+    freerdp_settings_set_bool(s, FreeRDP_BitmapCachePersistEnabled, v.bitmapPersistence != 0);
+    freerdp_settings_set_bool(s, FreeRDP_RedirectPrinters, v.printers);
+    freerdp_settings_set_bool(s, FreeRDP_RedirectSmartCards, v.smartCards);
+    freerdp_settings_set_bool(s, FreeRDP_RedirectClipboard, v.clipboard);
+    AddDevices(s, v);
+    freerdp_settings_set_bool(s, FreeRDP_NlaSecurity, v.credSsp);
+    freerdp_settings_set_bool(s, FreeRDP_TlsSecurity, true);
+    freerdp_settings_set_bool(s, FreeRDP_RdpSecurity, true);
+    freerdp_settings_set_bool(s, FreeRDP_AutoReconnectionEnabled, false);
+}
+
+// Add-in libraries given by path. One that does not load, or whose entry
+// point fails, is reported and left out; the connection goes on without it.
+std::vector<void*> LoadAddIns(rdpContext* context, const std::string& list,
+                              const std::function<void(const std::string&)>& report) {
+    std::vector<void*> loaded;
+    std::size_t start = 0;
+    while (start <= list.size()) {
+        const std::size_t comma = std::min(list.find(',', start), list.size());
+        const std::string path = list.substr(start, comma - start);
+        start = comma + 1;
+        if (path.empty()) continue;
+        void* library = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+        std::string problem;
+        if (!library) {
+            const char* why = ::dlerror();
+            problem = "The add-in " + path + " could not be loaded: " + (why ? why : "");
+        } else {
+            loaded.push_back(library);
+            int status = -1;
+            if (void* ex = ::dlsym(library, "VirtualChannelEntryEx")) {
+                status = freerdp_channels_client_load_ex(
+                    context->channels, context->settings,
+                    reinterpret_cast<PVIRTUALCHANNELENTRYEX>(ex), nullptr);
+            } else if (void* entry = ::dlsym(library, "VirtualChannelEntry")) {
+                status = freerdp_channels_client_load(context->channels, context->settings,
+                                                      reinterpret_cast<PVIRTUALCHANNELENTRY>(entry),
+                                                      nullptr);
+            }
+            if (status != 0)
+                problem = "The add-in " + path + " is not a channel add-in or failed to start.";
+        }
+        if (!problem.empty()) report(problem);
+    }
+    return loaded;
+}
+
+}  // namespace vandrelle

@@ -1,0 +1,446 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "FreeRdpConnection.h"
+
+#include "DisconnectReason.h"
+#include "EngineSettings.h"
+
+#include <freerdp/channels/channels.h>
+#include <freerdp/channels/cliprdr.h>
+#include <freerdp/client.h>
+#include <freerdp/client/cmdline.h>
+#include <freerdp/error.h>
+#include <freerdp/gdi/gdi.h>
+#include <freerdp/input.h>
+#include <freerdp/primitives.h>
+#include <openssl/provider.h>
+#include <winpr/string.h>
+
+#include <dlfcn.h>
+#include <algorithm>
+#include <condition_variable>
+#include <cstring>
+#include <future>
+#include <thread>
+
+namespace vandrelle {
+namespace {
+
+// OpenSSL 3 keeps the ciphers of NTLM in its legacy provider.
+void LoadCryptoProvidersOnce() {
+    // Loaded for the life of the process; kept so that they stay reachable.
+    [[maybe_unused]] static OSSL_PROVIDER* legacy = nullptr;
+    [[maybe_unused]] static OSSL_PROVIDER* standard = nullptr;
+    static std::once_flag once;
+    std::call_once(once, [] {
+        legacy = OSSL_PROVIDER_load(nullptr, "legacy");
+        standard = OSSL_PROVIDER_load(nullptr, "default");
+        // The processor's own routines, without the start-up contest between
+        // them and the alternatives, which costs time and memory and has only
+        // the processor's routines to choose from here.
+        primitives_set_hints(PRIMITIVES_ONLY_CPU);
+    });
+}
+
+struct ClientContext {
+    rdpClientContext common;  // must come first: the engine allocates ContextSize bytes
+    FreeRdpClient::Connection* connection;
+};
+
+// The connections' worker threads still running, so that a program can let
+// them end before it exits. Never destroyed: a worker may end after the
+// program's static objects are gone.
+class LiveWorkers {
+public:
+    static LiveWorkers& Get() {
+        static auto* live = new LiveWorkers;
+        return *live;
+    }
+    void Started() {
+        std::lock_guard lock(m_mutex);
+        ++m_count;
+    }
+    void Ended() {
+        std::lock_guard lock(m_mutex);
+        if (--m_count == 0) m_none.notify_all();
+    }
+    bool WaitForNone(std::chrono::milliseconds timeout) {
+        std::unique_lock lock(m_mutex);
+        return m_none.wait_for(lock, timeout, [this] { return m_count == 0; });
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_none;
+    int m_count = 0;
+};
+
+}  // namespace
+
+bool FreeRdpClient::Connection::WaitForAllToEnd(std::chrono::milliseconds timeout) {
+    return LiveWorkers::Get().WaitForNone(timeout);
+}
+
+void FreeRdpClient::Connection::Start() {
+    LiveWorkers::Get().Started();
+    std::thread([self = shared_from_this()]() mutable {
+        self->Run();
+        self.reset();
+        LiveWorkers::Get().Ended();
+    }).detach();
+}
+
+FreeRdpClient::Connection& FreeRdpClient::Connection::Of(rdpContext* context) {
+    return *reinterpret_cast<ClientContext*>(context)->connection;
+}
+
+bool FreeRdpClient::Connection::Aborted() {
+    std::lock_guard lock(m_mutex);
+    return m_abort;
+}
+
+BOOL FreeRdpClient::Connection::ClientNew(freerdp* instance, rdpContext*) {
+    instance->PreConnect = PreConnect;
+    instance->PostConnect = PostConnect;
+    instance->PostDisconnect = PostDisconnect;
+    instance->PostFinalDisconnect = PostFinalDisconnect;
+    instance->LoadChannels = LoadChannels;
+    instance->AuthenticateEx = Authenticate;
+    instance->VerifyCertificateEx = VerifyCertificate;
+    instance->VerifyChangedCertificateEx = VerifyChangedCertificate;
+    return TRUE;
+}
+
+BOOL FreeRdpClient::Connection::PreConnect(freerdp* instance) {
+    rdpContext* context = instance->context;
+    PubSub_SubscribeChannelConnected(context->pubSub, ChannelConnected);
+    PubSub_SubscribeChannelDisconnected(context->pubSub, ChannelDisconnected);
+    return TRUE;
+}
+
+// Channels are loaded when the engine asks for them (again after a redirection).
+BOOL FreeRdpClient::Connection::LoadChannels(freerdp* instance) {
+    if (!freerdp_client_load_channels(instance)) return FALSE;
+    Connection& self = Of(instance->context);
+    const auto report = [&self](const std::string& problem) {
+        self.m_toClient(
+            [problem](FreeRdpClient& client) { client.m_prompts.ReportProblem(problem); });
+    };
+    for (void* library : LoadAddIns(instance->context, self.m_values.pluginDlls, report))
+        self.m_plugins.push_back(library);
+    return TRUE;
+}
+
+// The clipboard is ours; every other channel is wired as the engine's own
+// clients wire it.
+void FreeRdpClient::Connection::ChannelConnected(void* ctx, const ChannelConnectedEventArgs* e) {
+    if (std::strcmp(e->name, CLIPRDR_SVC_CHANNEL_NAME) == 0) {
+        Of(static_cast<rdpContext*>(ctx))
+            .m_clipboard.Attach(static_cast<CliprdrClientContext*>(e->pInterface));
+    } else {
+        freerdp_client_OnChannelConnectedEventHandler(ctx, e);
+    }
+}
+
+void FreeRdpClient::Connection::ChannelDisconnected(void* ctx,
+                                                    const ChannelDisconnectedEventArgs* e) {
+    if (std::strcmp(e->name, CLIPRDR_SVC_CHANNEL_NAME) == 0) {
+        Of(static_cast<rdpContext*>(ctx))
+            .m_clipboard.Detach(static_cast<CliprdrClientContext*>(e->pInterface));
+    } else {
+        freerdp_client_OnChannelDisconnectedEventHandler(ctx, e);
+    }
+}
+
+BOOL FreeRdpClient::Connection::PostConnect(freerdp* instance) {
+    Connection& self = Of(instance->context);
+    {
+        std::lock_guard lock(self.m_frameMutex);
+        if (!gdi_init(instance, PIXEL_FORMAT_BGRX32)) return FALSE;
+        self.CaptureFrame(instance->context);
+    }
+    rdpUpdate* update = instance->context->update;
+    self.m_engineBeginPaint = update->BeginPaint;
+    self.m_engineEndPaint = update->EndPaint;
+    self.m_engineResize = update->DesktopResize;
+    update->BeginPaint = BeginPaint;
+    update->EndPaint = EndPaint;
+    update->DesktopResize = DesktopResize;
+    return TRUE;
+}
+
+// The picture goes when the session ends; its memory only once the
+// channels, whose threads may still paint, are stopped.
+void FreeRdpClient::Connection::PostDisconnect(freerdp* instance) {
+    Connection& self = Of(instance->context);
+    std::lock_guard lock(self.m_frameMutex);
+    self.m_frame = {};
+}
+
+void FreeRdpClient::Connection::PostFinalDisconnect(freerdp* instance) {
+    Connection& self = Of(instance->context);
+    std::lock_guard lock(self.m_frameMutex);
+    self.m_frame = {};
+    gdi_free(instance);
+}
+
+// Painting happens on engine threads; the frame lock keeps the user
+// interface from reading a half-painted picture.
+BOOL FreeRdpClient::Connection::BeginPaint(rdpContext* context) {
+    Connection& self = Of(context);
+    self.m_frameMutex.lock();
+    const BOOL ok = self.m_engineBeginPaint ? self.m_engineBeginPaint(context) : TRUE;
+    if (!ok) self.m_frameMutex.unlock();
+    return ok;
+}
+
+BOOL FreeRdpClient::Connection::EndPaint(rdpContext* context) {
+    Connection& self = Of(context);
+    const BOOL ok = self.m_engineEndPaint ? self.m_engineEndPaint(context) : TRUE;
+    self.CollectDirty(context);
+    self.m_frameMutex.unlock();
+    self.NotifyFrameChanged();
+    return ok;
+}
+
+BOOL FreeRdpClient::Connection::DesktopResize(rdpContext* context) {
+    Connection& self = Of(context);
+    std::lock_guard lock(self.m_frameMutex);
+    const BOOL ok = self.m_engineResize ? self.m_engineResize(context) : TRUE;
+    self.CaptureFrame(context);
+    self.AddDirty({0, 0, self.m_frame.width, self.m_frame.height});
+    self.NotifyFrameChanged();
+    return ok;
+}
+
+void FreeRdpClient::Connection::SendInput(rdpContext* context) {
+    std::vector<InputEvent> events;
+    {
+        std::lock_guard lock(m_inputMutex);
+        events.swap(m_input);
+        ResetEvent(m_inputReady);
+    }
+    rdpInput* input = context->input;
+    for (const InputEvent& e : events) {
+        switch (e.kind) {
+            case InputEvent::Kind::Key:
+                freerdp_input_send_keyboard_event_ex(input, e.down, e.repeat, e.code);
+                break;
+            case InputEvent::Kind::Mouse:
+                freerdp_input_send_mouse_event(input, static_cast<UINT16>(e.code), e.x, e.y);
+                break;
+            case InputEvent::Kind::Sync:
+                freerdp_input_send_synchronize_event(input, e.code);
+                break;
+        }
+    }
+}
+
+void FreeRdpClient::Connection::SetActive(bool active) {
+    std::lock_guard lock(m_inputMutex);
+    m_active = active;
+    if (!active) m_input.clear();
+}
+
+// The painted area: read and reset, as the engine leaves it to the client.
+void FreeRdpClient::Connection::CollectDirty(rdpContext* context) {
+    const rdpGdi* gdi = context->gdi;
+    if (!gdi || !gdi->primary || !gdi->primary->hdc || !gdi->primary->hdc->hwnd) return;
+    HGDI_WND hwnd = gdi->primary->hdc->hwnd;
+    if (hwnd->invalid && !hwnd->invalid->null) {
+        AddDirty({static_cast<int>(hwnd->invalid->x), static_cast<int>(hwnd->invalid->y),
+                  static_cast<int>(hwnd->invalid->w), static_cast<int>(hwnd->invalid->h)});
+        hwnd->invalid->null = TRUE;
+    }
+    hwnd->ninvalid = 0;
+}
+
+void FreeRdpClient::Connection::AddDirty(Area a) {
+    if (a.width <= 0 || a.height <= 0) return;
+    if (m_dirty.width <= 0 || m_dirty.height <= 0) {
+        m_dirty = a;
+        return;
+    }
+    const int right = std::max(m_dirty.x + m_dirty.width, a.x + a.width);
+    const int bottom = std::max(m_dirty.y + m_dirty.height, a.y + a.height);
+    m_dirty.x = std::min(m_dirty.x, a.x);
+    m_dirty.y = std::min(m_dirty.y, a.y);
+    m_dirty.width = right - m_dirty.x;
+    m_dirty.height = bottom - m_dirty.y;
+}
+
+void FreeRdpClient::Connection::CaptureFrame(rdpContext* context) {
+    const rdpGdi* gdi = context->gdi;
+    m_frame = {static_cast<int>(gdi->width), static_cast<int>(gdi->height),
+               static_cast<int>(gdi->stride), gdi->primary_buffer};
+}
+
+void FreeRdpClient::Connection::NotifyFrameChanged() {
+    if (m_frameNoticePending.exchange(true)) return;  // one notice until it is taken
+    m_toClient([self = shared_from_this()](FreeRdpClient& client) {
+        Area dirty;
+        {
+            std::lock_guard lock(self->m_frameMutex);
+            dirty = self->m_dirty;
+            self->m_dirty = {};
+            self->m_frameNoticePending = false;
+        }
+        if (client.m_frameChanged) client.m_frameChanged(dirty);
+    });
+}
+
+template <typename Answer>
+Answer FreeRdpClient::Connection::AskOnUiThread(std::function<Answer(FreeRdpClient&)> ask,
+                                                Answer whenGone) {
+    auto promise = std::make_shared<std::promise<Answer>>();
+    std::future<Answer> future = promise->get_future();
+    m_toClient([promise, ask](FreeRdpClient& client) { promise->set_value(ask(client)); });
+    try {
+        // The user may take long to answer; a Disconnect() meanwhile ends the wait.
+        while (future.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready) {
+            if (Aborted()) return whenGone;
+        }
+        return future.get();
+    } catch (const std::future_error&) {
+        return whenGone;  // the client went away without asking
+    }
+}
+
+DWORD FreeRdpClient::Connection::VerifyCertificate(freerdp* instance, const char* host, UINT16 port,
+                                                   const char* commonName, const char* subject,
+                                                   const char* issuer, const char* fingerprint,
+                                                   DWORD) {
+    CertificateQuestion q{host ? host : "",
+                          port,
+                          commonName ? commonName : "",
+                          subject ? subject : "",
+                          issuer ? issuer : "",
+                          fingerprint ? fingerprint : "",
+                          false};
+    return static_cast<DWORD>(Of(instance->context).AskCertificate(std::move(q)));
+}
+
+DWORD FreeRdpClient::Connection::VerifyChangedCertificate(freerdp* instance, const char* host,
+                                                          UINT16 port, const char* commonName,
+                                                          const char* subject, const char* issuer,
+                                                          const char* fingerprint, const char*,
+                                                          const char*, const char*, DWORD) {
+    CertificateQuestion q{host ? host : "",
+                          port,
+                          commonName ? commonName : "",
+                          subject ? subject : "",
+                          issuer ? issuer : "",
+                          fingerprint ? fingerprint : "",
+                          true};
+    return static_cast<DWORD>(Of(instance->context).AskCertificate(std::move(q)));
+}
+
+CertificateAnswer FreeRdpClient::Connection::AskCertificate(CertificateQuestion q) {
+    return AskOnUiThread<CertificateAnswer>(
+        [q](FreeRdpClient& client) { return client.m_prompts.AskCertificate(q); },
+        CertificateAnswer::Reject);
+}
+
+BOOL FreeRdpClient::Connection::Authenticate(freerdp* instance, char** user, char** password,
+                                             char** domain, rdp_auth_reason reason) {
+    // Only credential security needs credentials before the session; with
+    // TLS or RDP security the server asks on its own log-on screen.
+    if (reason != AUTH_NLA) return TRUE;
+    const LogonCredentials known{*user ? *user : "", *domain ? *domain : "",
+                                 *password ? *password : ""};
+    if (!known.user.empty() && !known.password.empty()) return TRUE;
+    Connection& self = Of(instance->context);
+    const std::string server = self.m_values.server;
+    const auto answer = self.AskOnUiThread<std::optional<LogonCredentials>>(
+        [server, known](FreeRdpClient& client) {
+            return client.m_prompts.AskCredentials(server, known);
+        },
+        std::nullopt);
+    if (!answer) return FALSE;
+    free(*user);
+    free(*domain);
+    free(*password);
+    *user = _strdup(answer->user.c_str());
+    *domain = _strdup(answer->domain.c_str());
+    *password = _strdup(answer->password.c_str());
+    return TRUE;
+}
+
+void FreeRdpClient::Connection::Run() {
+    LoadCryptoProvidersOnce();
+    RDP_CLIENT_ENTRY_POINTS entry{};
+    entry.Version = RDP_CLIENT_INTERFACE_VERSION;
+    entry.Size = sizeof(entry);
+    entry.ContextSize = sizeof(ClientContext);
+    entry.ClientNew = ClientNew;
+    rdpContext* context = freerdp_client_context_new(&entry);
+    EngineOutcome outcome;
+    if (context) {
+        reinterpret_cast<ClientContext*>(context)->connection = this;
+        ApplySettings(context->settings, m_values);
+        {
+            std::lock_guard lock(m_mutex);
+            m_context = context;
+        }
+        const bool connected = !Aborted() && freerdp_connect(context->instance) == TRUE;
+        if (connected) {
+            m_toClient([](FreeRdpClient& client) {
+                if (client.m_sink) client.m_sink->OnConnected();
+            });
+            SetActive(true);
+            EventLoop(context);
+            SetActive(false);
+        }
+        outcome.wasActive = connected;
+        outcome.errorInfo = freerdp_error_info(context->instance);
+        outcome.lastError = freerdp_get_last_error(context);
+        outcome.localDisconnect = Aborted();
+        StopChannelThreads(context);
+        // Also after a failed or cancelled connect: channels may already run.
+        freerdp_disconnect(context->instance);
+        {
+            std::lock_guard lock(m_mutex);
+            m_context = nullptr;
+        }
+        freerdp_client_context_free(context);
+        for (void* library : m_plugins) ::dlclose(library);
+        m_plugins.clear();
+    } else {
+        outcome.lastError = kEngineConnectFailed;
+    }
+    const DisconnectReason reason = MapDisconnect(outcome);
+    m_toClient([self = shared_from_this(), reason](FreeRdpClient& client) {
+        if (client.m_connection == self) {
+            client.m_connection.reset();
+            // A screen the client covers itself is given back when the session ends.
+            if (!client.m_values.containerHandledFullScreen)
+                client.put_FullScreen(VariantBool::False);
+        }
+        client.m_extendedReason = reason.extended;
+        if (client.m_sink) client.m_sink->OnDisconnected(reason.reason);
+    });
+}
+
+// The engine's channels free their state when the connection ends without
+// waiting for their own threads: the sound channel's thread, still handling a
+// message that arrived just before a close, then reads a device already gone.
+// Those threads stop taking work once the abort event is set, so it is set
+// first and they get a moment to finish the message in hand. Nothing new
+// reaches them meanwhile: channel data is read on this thread only.
+void FreeRdpClient::Connection::StopChannelThreads(rdpContext* context) {
+    freerdp_abort_connect_context(context);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+}
+
+void FreeRdpClient::Connection::EventLoop(rdpContext* context) {
+    while (!freerdp_shall_disconnect_context(context)) {
+        HANDLE handles[MAXIMUM_WAIT_OBJECTS] = {};
+        handles[0] = m_inputReady;
+        const DWORD count = freerdp_get_event_handles(context, handles + 1, ARRAYSIZE(handles) - 1);
+        if (count == 0) break;
+        if (WaitForMultipleObjects(count + 1, handles, FALSE, 100) == WAIT_FAILED) break;
+        SendInput(context);
+        if (!freerdp_check_event_handles(context)) break;
+    }
+}
+
+}  // namespace vandrelle

@@ -1,0 +1,135 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The worker's side of a FreeRdpClient: one connection attempt, which owns
+// every engine object and runs on a thread of its own.
+#pragma once
+
+#include "ClipboardChannel.h"
+#include "FreeRdpClient.h"
+
+#include <freerdp/event.h>
+#include <freerdp/freerdp.h>
+#include <winpr/synch.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace vandrelle {
+
+// Runs a task for the client on the user-interface thread, if the client is still there.
+using ToClient = std::function<void(std::function<void(FreeRdpClient&)>)>;
+
+// One input event for the worker to send.
+struct InputEvent {
+    enum class Kind { Key, Mouse, Sync } kind;
+    std::uint32_t code = 0;  // scan code, or pointer flags, or lock flags
+    bool down = false;
+    bool repeat = false;
+    std::uint16_t x = 0, y = 0;
+};
+
+class FreeRdpClient::Connection : public std::enable_shared_from_this<Connection> {
+public:
+    // Waits until every connection's worker has ended, or the time is up.
+    static bool WaitForAllToEnd(std::chrono::milliseconds timeout);
+
+    Connection(Values values, ToClient toClient)
+        : m_values(std::move(values)),
+          m_toClient(std::move(toClient)),
+          m_inputReady(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
+    ~Connection() {
+        if (m_inputReady) CloseHandle(m_inputReady);
+    }
+
+    void SetLocalClipboard(std::string text) { m_clipboard.SetLocalText(std::move(text)); }
+
+    void QueueInput(const InputEvent& event) {
+        std::lock_guard lock(m_inputMutex);
+        if (!m_active) return;
+        m_input.push_back(event);
+        SetEvent(m_inputReady);
+    }
+
+    // Runs the connection on a worker thread of its own.
+    void Start();
+
+    void Abort() {
+        std::lock_guard lock(m_mutex);
+        m_abort = true;
+        if (m_context) freerdp_abort_connect_context(m_context);
+    }
+
+    bool WithFrame(const std::function<void(const FrameView&)>& use) {
+        std::lock_guard lock(m_frameMutex);
+        if (!m_frame.pixels) return false;
+        use(m_frame);
+        return true;
+    }
+
+private:
+    static Connection& Of(rdpContext* context);
+    void Run();
+    void EventLoop(rdpContext* context);
+    static void StopChannelThreads(rdpContext* context);
+    bool Aborted();
+    static BOOL ClientNew(freerdp* instance, rdpContext*);
+    static BOOL PreConnect(freerdp* instance);
+    static BOOL LoadChannels(freerdp* instance);
+    static void ChannelConnected(void* ctx, const ChannelConnectedEventArgs* e);
+    static void ChannelDisconnected(void* ctx, const ChannelDisconnectedEventArgs* e);
+    static BOOL PostConnect(freerdp* instance);
+    static void PostDisconnect(freerdp* instance);
+    static void PostFinalDisconnect(freerdp* instance);
+    static BOOL BeginPaint(rdpContext* context);
+    static BOOL EndPaint(rdpContext* context);
+    static BOOL DesktopResize(rdpContext* context);
+    void SendInput(rdpContext* context);
+    void SetActive(bool active);
+    void CollectDirty(rdpContext* context);
+    void AddDirty(Area a);
+    void CaptureFrame(rdpContext* context);
+    void NotifyFrameChanged();
+    template <typename Answer>
+    Answer AskOnUiThread(std::function<Answer(FreeRdpClient&)> ask, Answer whenGone);
+    static DWORD VerifyCertificate(freerdp* instance, const char* host, UINT16 port,
+                                   const char* commonName, const char* subject, const char* issuer,
+                                   const char* fingerprint, DWORD);
+    static DWORD VerifyChangedCertificate(freerdp* instance, const char* host, UINT16 port,
+                                          const char* commonName, const char* subject,
+                                          const char* issuer, const char* fingerprint, const char*,
+                                          const char*, const char*, DWORD);
+    CertificateAnswer AskCertificate(CertificateQuestion q);
+    static BOOL Authenticate(freerdp* instance, char** user, char** password, char** domain,
+                             rdp_auth_reason reason);
+
+    Values m_values;
+    ToClient m_toClient;
+    std::mutex m_mutex;  // guards m_context and m_abort
+    rdpContext* m_context = nullptr;
+    bool m_abort = false;
+    std::mutex m_frameMutex;
+    FrameView m_frame;
+    Area m_dirty;  // guarded by m_frameMutex
+    std::atomic<bool> m_frameNoticePending{false};
+    std::mutex m_inputMutex;  // guards m_input and m_active
+    std::vector<InputEvent> m_input;
+    bool m_active = false;
+    HANDLE m_inputReady;
+    std::vector<void*> m_plugins;  // add-in libraries, closed when the engine is gone
+    ClipboardChannel m_clipboard{[this](std::string text) {
+        m_toClient([text = std::move(text)](FreeRdpClient& client) {
+            client.m_localClipboard = text;  // it came from there: not to be offered back
+            if (client.m_remoteClipboard) client.m_remoteClipboard(text);
+        });
+    }};
+    pBeginPaint m_engineBeginPaint = nullptr;
+    pEndPaint m_engineEndPaint = nullptr;
+    pDesktopResize m_engineResize = nullptr;
+};
+
+}  // namespace vandrelle
