@@ -24,6 +24,7 @@ public:
     // and gives up after this many polls (30 seconds).
     static constexpr int kReconnectPollMs = 100;
     static constexpr int kReconnectMaxPolls = 300;
+    static_assert(kReconnectPollMs * kReconnectMaxPolls >= 30000);
 
     // `client` is nullptr when the RDP client could not be created; the
     // session then only reports that when told to connect.

@@ -114,13 +114,15 @@ TEST_F(ConfigSaveTest, AFailedWriteKeepsTheChangesPending) {
     EXPECT_TRUE(Reopen()->FindNode(P({"G"})));
 }
 
-TEST_F(ConfigSaveTest, AFailedRenameKeepsTheChangesPendingAndTheOldFile) {
+TEST_F(ConfigSaveTest, AFailedRenameKeepsTheChangesPendingAndWhatStoodThere) {
     MakeFolders(dir.file("Vandrelle.xml"));  // a folder where the file should go
+    WriteFile(dir.file("Vandrelle.xml/keep"), "kept");
     Properties g;
     g.Name = "G";
     EXPECT_FALSE(store->AddGroup(NodePath(), g));
     EXPECT_TRUE(store->IsDirty());
     EXPECT_NE(store->LastSaveError().find("Vandrelle.xml"), std::string::npos);
+    EXPECT_EQ(ReadFile(dir.file("Vandrelle.xml/keep")), "kept");
 }
 
 TEST_F(ConfigSaveTest, ALeftoverTemporaryFileIsOverwritten) {

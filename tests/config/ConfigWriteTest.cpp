@@ -10,12 +10,29 @@ namespace {
 
 using ConfigWriteTest = ConfigFixture;
 
-const std::vector<std::string> kServerOrder = {
-    "Name", "Description", "Server", "InheritGeneral", "UserName", "Domain", "Password", "RDPPort",
-    "ConnectToServerConsole", "DesktopHeight", "DesktopWidth", "ColorDepth", "FullScreen",
-    "RedirectPrinters", "RedirectClipboard", "RedirectPorts", "RedirectSmartCards",
-    "RedirectDrives", "DriveCollection", "AudioRedirectionMode", "KeyboardHookMode",
-    "PerformanceFlags", "BitmapPersistence"};
+const std::vector<std::string> kServerOrder = {"Name",
+                                               "Description",
+                                               "Server",
+                                               "InheritGeneral",
+                                               "UserName",
+                                               "Domain",
+                                               "Password",
+                                               "RDPPort",
+                                               "ConnectToServerConsole",
+                                               "DesktopHeight",
+                                               "DesktopWidth",
+                                               "ColorDepth",
+                                               "FullScreen",
+                                               "RedirectPrinters",
+                                               "RedirectClipboard",
+                                               "RedirectPorts",
+                                               "RedirectSmartCards",
+                                               "RedirectDrives",
+                                               "DriveCollection",
+                                               "AudioRedirectionMode",
+                                               "KeyboardHookMode",
+                                               "PerformanceFlags",
+                                               "BitmapPersistence"};
 
 Properties Server(const char* name, int inherit = 1) {
     Properties p;
@@ -143,8 +160,8 @@ TEST_F(ConfigWriteTest, SavedFilesReadBackIdentically) {
     ASSERT_TRUE(reread->AddGroup(NodePath(), g));
     ASSERT_TRUE(reread->AddServer(gp, s));
     EXPECT_EQ(SavedFile(), first);
-    EXPECT_EQ(first.rfind("\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"utf-8\" standalone=\"yes\"?>\n",
-                          0),
+    EXPECT_EQ(first.rfind(
+                  "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"utf-8\" standalone=\"yes\"?>\n", 0),
               0u);
 }
 
@@ -203,7 +220,7 @@ TEST_F(ConfigWriteTest, OperationsThatWouldBreakTheTreeAreRefused) {
     expectRefused([&] { store->MoveNode(P({"Office"}), P({"Lab"})); });  // into a server
     expectRefused([&] { store->MoveNode(P({"Nope"}), NodePath()); });
     expectRefused([&] { store->DeleteNode(P({"Office", "Nope"})); });
-    expectRefused([&] { store->AddGroup(NodePath(), Properties()); });   // empty name
+    expectRefused([&] { store->AddGroup(NodePath(), Properties()); });  // empty name
     expectRefused([&] { store->AddServer(NodePath(), Properties()); });
     expectRefused([&] { store->AddServer(P({"Lab"}), Server("x")); });  // under a server
     expectRefused([&] { store->AddServer(P({"Nope"}), Server("x")); });
@@ -215,6 +232,7 @@ TEST_F(ConfigWriteTest, OperationsThatWouldBreakTheTreeAreRefused) {
     expectRefused([&] { store->UpdateGroup(P({"Lab"}), Load(P({"Office"}))); });
     try {
         store->AddServer(P({"Nope"}), Server("x"));
+        FAIL() << "adding under a missing group must be refused";
     } catch (const ConfigError& e) {
         EXPECT_EQ(e.code(), kInvalidPointer);
     }

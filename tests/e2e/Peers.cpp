@@ -71,11 +71,6 @@ void ChildProcess::Kill() {
     m_pid = -1;
 }
 
-bool ChildProcess::Running() {
-    if (m_pid <= 0) return false;
-    return ::waitpid(m_pid, nullptr, WNOHANG) == 0;
-}
-
 bool PointerPosition(const std::string& display, int* x, int* y) {
     Display* d = XOpenDisplay(display.c_str());
     if (!d) return false;

@@ -18,7 +18,6 @@ public:
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
     void Kill();
-    bool Running();
     pid_t pid() const { return m_pid; }
 
 private:

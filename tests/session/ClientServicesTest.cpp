@@ -10,9 +10,9 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <cstdlib>
 #include <sys/stat.h>
+#include <chrono>
+#include <optional>
 #include <thread>
 
 namespace vandrelle::test {
@@ -35,10 +35,10 @@ protected:
 
 TEST_F(ClientServicesTest, AddInListJoinsUserThenMachineEntries) {
     EXPECT_EQ(GetAddInList(keys), "");
-    Reg("[HKEY_CURRENT_USER\\" + kAddIns + "\\A]\n\"Name\"=\"pa\"\n\n" +
-            "[HKEY_CURRENT_USER\\" + kAddIns + "\\B]\n\"Other\"=\"x\"\n\n",
-        "[HKEY_LOCAL_MACHINE\\" + kAddIns + "\\B]\n\"Name\"=\"pb\"\n\n" +
-            "[HKEY_LOCAL_MACHINE\\" + kAddIns + "\\C]\n\"Name\"=\"pc\"\n\n");
+    Reg("[HKEY_CURRENT_USER\\" + kAddIns + "\\A]\n\"Name\"=\"pa\"\n\n" + "[HKEY_CURRENT_USER\\" +
+            kAddIns + "\\B]\n\"Other\"=\"x\"\n\n",
+        "[HKEY_LOCAL_MACHINE\\" + kAddIns + "\\B]\n\"Name\"=\"pb\"\n\n" + "[HKEY_LOCAL_MACHINE\\" +
+            kAddIns + "\\C]\n\"Name\"=\"pc\"\n\n");
     EXPECT_EQ(GetAddInList(keys), "pa,pc");
     Reg("[HKEY_CURRENT_USER\\" + kAddIns + "\\Only]\n\"Name\"=\"/usr/lib/one.so\"\n", "");
     EXPECT_EQ(GetAddInList(keys), "/usr/lib/one.so");
@@ -46,13 +46,13 @@ TEST_F(ClientServicesTest, AddInListJoinsUserThenMachineEntries) {
 
 TEST_F(ClientServicesTest, AddInValuesMustBeReadableStrings) {
     const std::string key = "[HKEY_CURRENT_USER\\" + kAddIns;
-    Reg(key + "\\1]\n\"Name\"=dword:00000001\n\n" +                  // not a string
-            key + "\\2]\n\"Name\"=hex(2):61,00,62,00,00,00\n\n" +     // expandable: "ab"
-            key + "\\3]\n\"Name\"=hex(1):61,00,62,00\n\n" +           // no terminator
-            key + "\\4]\n\"Name\"=hex(1):61,00,00\n\n" +              // odd length
+    Reg(key + "\\1]\n\"Name\"=dword:00000001\n\n" +                         // not a string
+            key + "\\2]\n\"Name\"=hex(2):61,00,62,00,00,00\n\n" +           // expandable: "ab"
+            key + "\\3]\n\"Name\"=hex(1):61,00,62,00\n\n" +                 // no terminator
+            key + "\\4]\n\"Name\"=hex(1):61,00,00\n\n" +                    // odd length
             key + "\\5]\n\"Name\"=\"" + std::string(260, 'x') + "\"\n\n" +  // too long
             key + "\\6]\n\"Name\"=\"" + std::string(259, 'y') + "\"\n\n" +  // fits
-            key + "\\7]\n\"Name\"=hex(1):\n\n" +                      // zero bytes: empty text
+            key + "\\7]\n\"Name\"=hex(1):\n\n" +  // zero bytes: empty text
             key + "\\8]\n\"Name\"=\"%HOME%\\\\x.so\"\n",
         "");
     EXPECT_EQ(GetAddInList(keys), "ab," + std::string(259, 'y') + ",,%HOME%\\x.so");
@@ -101,9 +101,7 @@ TEST_F(ClientServicesTest, LaunchStartsTheClientDetachedWithAnArgumentList) {
                   dir.file("args.tmp") + "\"\nmv \"" + dir.file("args.tmp") + "\" \"" +
                   dir.file("args") + "\"\n");
     ::chmod((bin + "/xfreerdp3").c_str(), 0755);
-    const char* oldPath = std::getenv("PATH");
-    const std::string saved = oldPath ? oldPath : "";
-    ::setenv("PATH", (bin + ":/usr/bin:/bin").c_str(), 1);
+    std::optional<ScopedEnv> path(std::in_place, "PATH", bin + ":/usr/bin:/bin");
 
     CConfigStore store(keys);
     store.Init();
@@ -127,10 +125,10 @@ TEST_F(ClientServicesTest, LaunchStartsTheClientDetachedWithAnArgumentList) {
     EXPECT_FALSE(LaunchExternalClient(store, NodePath({"long"}), false, &error));
     EXPECT_NE(error.find("4095"), std::string::npos);
 
-    ::setenv("PATH", dir.file("empty").c_str(), 1);
+    path.reset();
+    path.emplace("PATH", dir.file("empty"));
     EXPECT_FALSE(LaunchExternalClient(store, NodePath({"s"}), false, &error));
     EXPECT_NE(error.find("xfreerdp3"), std::string::npos);
-    ::setenv("PATH", saved.c_str(), 1);
 }
 
 class FakeCredentialStore : public CredentialStore {

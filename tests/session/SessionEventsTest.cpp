@@ -139,16 +139,6 @@ TEST_F(SessionEventsTest, ReconnectGivesUpAfterItsBound) {
     Handle(*session, WM_APP_RECONNECT);
     EXPECT_EQ(view.errors.size(), 1u);
     EXPECT_EQ(view.selfPosts.size(), static_cast<std::size_t>(Session::kReconnectMaxPolls));
-    EXPECT_GE(Session::kReconnectPollMs * Session::kReconnectMaxPolls, 30000);
-}
-
-TEST_F(SessionEventsTest, ReconnectOnADisconnectedTabConnectsAtOnce) {
-    Open();
-    Handle(*session, WM_APP_DISCONNECT);
-    Handle(*session, WM_APP_RECONNECT);
-    EXPECT_TRUE(view.selfPosts.empty());
-    EXPECT_EQ(client.Values("Connect").size(), 1u);
-    EXPECT_FALSE(client.Called("Disconnect"));
 }
 
 TEST_F(SessionEventsTest, ReconnectInFullScreenIsFullScreenOnce) {

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <optional>
 #include <string>
 
 namespace vandrelle::test {
@@ -19,6 +20,20 @@ public:
 
 private:
     std::string m_path;
+};
+
+// Sets an environment variable for as long as the object lives; the old value,
+// or its absence, comes back also when a failed assertion ends the test early.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const std::string& value);
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    std::string m_name;
+    std::optional<std::string> m_old;
 };
 
 // Path of a file under tests/data.
