@@ -1,13 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Vandrelle sessions for a fixed time, for measuring: the RDP engine and the
 // session widget, connected to HOST:PORT, shown on the display Qt is given;
-// COUNT sessions side by side in one process, as tabs are.
+// COUNT sessions side by side in one process, as tabs are. COUNT 0 shows an
+// empty window of a session's size and connects nothing: what the process
+// costs before any session.
 // Usage: vandrelle-session-client HOST PORT SECONDS [COUNT]
 #include "FreeRdpClient.h"
 #include "RdpView.h"
 
 #include <QApplication>
 #include <QTimer>
+#include <QWidget>
 
 #include <algorithm>
 #include <cstdio>
@@ -81,7 +84,14 @@ int main(int argc, char** argv) {
     }
     QApplication app(argc, argv);
     BenchPrompts prompts;
-    int open = argc == 5 ? std::max(1, std::atoi(argv[4])) : 1;
+    int open = argc == 5 ? std::max(0, std::atoi(argv[4])) : 1;
+    if (open == 0) {
+        QWidget empty;
+        empty.resize(1024, 768);
+        empty.show();
+        QTimer::singleShot(std::atoi(argv[3]) * 1000, &app, &QApplication::quit);
+        return app.exec();
+    }
     std::vector<std::unique_ptr<BenchSession>> sessions;
     for (int i = open; i > 0; --i) {
         sessions.push_back(

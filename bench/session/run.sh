@@ -57,15 +57,19 @@ for _ in $(seq "${ROUNDS:-3}"); do
 done
 ref_cpu=$(median "${ref_cpus[@]}") ref_mem=$(median "${ref_mems[@]}")
 our_cpu=$(median "${our_cpus[@]}") our_mem=$(median "${our_mems[@]}")
-# A tabbed program pays for its toolkit once: two and three sessions in one process.
+# A tabbed program pays for its toolkit once: two and three sessions in one
+# process; and what the process costs before any session: its libraries
+# loaded and an empty window, no connection.
 read -r two_cpu two_mem < <(DISPLAY=$viewer measure "$client" 127.0.0.1 "$port" "$seconds" 2)
 read -r tabs_cpu tabs_mem < <(DISPLAY=$viewer measure "$client" 127.0.0.1 "$port" "$seconds" 3)
+read -r bare_cpu bare_mem < <(DISPLAY=$viewer measure "$client" 127.0.0.1 "$port" 2 0)
 
 printf '%-34s %10s %12s\n' "client ($seconds s)" "CPU s" "peak MiB"
 printf '%-34s %10s %12s   (runs: %s)\n' "xfreerdp3, one session (median)" "$ref_cpu" "$ref_mem" "${ref_cpus[*]}"
 printf '%-34s %10s %12s   (runs: %s)\n' "vandrelle, one session (median)" "$our_cpu" "$our_mem" "${our_cpus[*]}"
 printf '%-34s %10s %12s\n' "vandrelle, two sessions" "$two_cpu" "$two_mem"
 printf '%-34s %10s %12s\n' "vandrelle, three sessions" "$tabs_cpu" "$tabs_mem"
+printf '%-34s %10s %12s\n' "vandrelle, empty window (2 s)" "$bare_cpu" "$bare_mem"
 python3 - "$ref_cpu" "$ref_mem" "$our_cpu" "$our_mem" "$two_cpu" "$two_mem" "$tabs_cpu" "$tabs_mem" <<'PY'
 import sys
 ref_cpu, ref_mem, *ours = map(float, sys.argv[1:])
