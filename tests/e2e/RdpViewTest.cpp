@@ -55,6 +55,15 @@ bool Near(QRgb c) {
            close(qBlue(c), ShadowServer::kBlue);
 }
 
+// Every row of the picture shows the served colour at both edges: the frame
+// is painted whole, whatever pieces it is painted in.
+bool PaintedWhole(const QImage& image) {
+    for (int y = 0; y < image.height(); ++y) {
+        if (!Near(image.pixel(1, y)) || !Near(image.pixel(image.width() - 2, y))) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 class RdpViewTest : public QObject {
@@ -86,6 +95,7 @@ private Q_SLOTS:
         client.Connect();
         QTRY_VERIFY_WITH_TIMEOUT(sink.events.contains(QStringLiteral("connected")), 20000);
         QTRY_VERIFY_WITH_TIMEOUT(Near(view.grab().toImage().pixel(200, 150)), 10000);
+        QTRY_VERIFY(PaintedWhole(view.grab().toImage()));
 
         // The widget's middle is the remote desktop's middle, whatever the scale.
         const QPoint remote = view.ToRemote(QPointF(200, 150));

@@ -173,15 +173,25 @@ void RdpView::RepaintChanges() {
     m_sinceRepaint.start();
 }
 
+// The raster engine hands a copy of more than about 96 rows to its thread
+// pool in pieces and waits for them; with the engine's own thread busy
+// decoding, the thread switches cost more than the copy. Bands of fewer rows
+// are copied in place.
+constexpr int kBandRows = 64;
+
 void RdpView::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
     const bool drawn = m_client.WithFrame([&](const FreeRdpClient::FrameView& f) {
         const QImage image(f.pixels, f.width, f.height, f.stride, QImage::Format_RGB32);
         const double sx = double(f.width) / width(), sy = double(f.height) / height();
         for (const QRect& target : event->region()) {
-            const QRectF source(target.x() * sx, target.y() * sy, target.width() * sx,
-                                target.height() * sy);
-            painter.drawImage(QRectF(target), image, source);
+            for (int top = target.top(); top <= target.bottom(); top += kBandRows) {
+                const QRect band(target.left(), top, target.width(),
+                                 std::min(kBandRows, target.bottom() + 1 - top));
+                const QRectF source(band.x() * sx, band.y() * sy, band.width() * sx,
+                                    band.height() * sy);
+                painter.drawImage(QRectF(band), image, source);
+            }
         }
     });
     if (drawn) return;
