@@ -98,10 +98,6 @@ void FreeRdpClient::put_FullScreen(VariantBool value) {
     }
 }
 
-bool FreeRdpClient::WaitForConnectionsToEnd(std::chrono::milliseconds timeout) {
-    return Connection::WaitForAllToEnd(timeout);
-}
-
 void FreeRdpClient::Connect() {
     m_extendedReason = 0;
     ToClient toClient = [post = m_post, alive = std::weak_ptr<bool>(m_alive),

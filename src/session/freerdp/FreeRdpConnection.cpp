@@ -76,7 +76,7 @@ private:
 
 }  // namespace
 
-bool FreeRdpClient::Connection::WaitForAllToEnd(std::chrono::milliseconds timeout) {
+bool FreeRdpClient::WaitForConnectionsToEnd(std::chrono::milliseconds timeout) {
     return LiveWorkers::Get().WaitForNone(timeout);
 }
 
@@ -309,14 +309,8 @@ DWORD FreeRdpClient::Connection::VerifyCertificate(freerdp* instance, const char
                                                    const char* commonName, const char* subject,
                                                    const char* issuer, const char* fingerprint,
                                                    DWORD) {
-    CertificateQuestion q{host ? host : "",
-                          port,
-                          commonName ? commonName : "",
-                          subject ? subject : "",
-                          issuer ? issuer : "",
-                          fingerprint ? fingerprint : "",
-                          false};
-    return static_cast<DWORD>(Of(instance->context).AskCertificate(std::move(q)));
+    return Of(instance->context)
+        .AskCertificate(host, port, commonName, subject, issuer, fingerprint, false);
 }
 
 DWORD FreeRdpClient::Connection::VerifyChangedCertificate(freerdp* instance, const char* host,
@@ -324,20 +318,22 @@ DWORD FreeRdpClient::Connection::VerifyChangedCertificate(freerdp* instance, con
                                                           const char* subject, const char* issuer,
                                                           const char* fingerprint, const char*,
                                                           const char*, const char*, DWORD) {
-    CertificateQuestion q{host ? host : "",
-                          port,
-                          commonName ? commonName : "",
-                          subject ? subject : "",
-                          issuer ? issuer : "",
-                          fingerprint ? fingerprint : "",
-                          true};
-    return static_cast<DWORD>(Of(instance->context).AskCertificate(std::move(q)));
+    return Of(instance->context)
+        .AskCertificate(host, port, commonName, subject, issuer, fingerprint, true);
 }
 
-CertificateAnswer FreeRdpClient::Connection::AskCertificate(CertificateQuestion q) {
-    return AskOnUiThread<CertificateAnswer>(
+// The engine's texts may be missing; the question has them empty then.
+DWORD FreeRdpClient::Connection::AskCertificate(const char* host, UINT16 port,
+                                                const char* commonName, const char* subject,
+                                                const char* issuer, const char* fingerprint,
+                                                bool changed) {
+    const auto text = [](const char* t) { return std::string(t ? t : ""); };
+    const CertificateQuestion q{text(host),    port,         text(commonName),
+                                text(subject), text(issuer), text(fingerprint),
+                                changed};
+    return static_cast<DWORD>(AskOnUiThread<CertificateAnswer>(
         [q](FreeRdpClient& client) { return client.m_prompts.AskCertificate(q); },
-        CertificateAnswer::Reject);
+        CertificateAnswer::Reject));
 }
 
 BOOL FreeRdpClient::Connection::Authenticate(freerdp* instance, char** user, char** password,

@@ -35,9 +35,6 @@ struct InputEvent {
 
 class FreeRdpClient::Connection : public std::enable_shared_from_this<Connection> {
 public:
-    // Waits until every connection's worker has ended, or the time is up.
-    static bool WaitForAllToEnd(std::chrono::milliseconds timeout);
-
     Connection(Values values, ToClient toClient)
         : m_values(std::move(values)),
           m_toClient(std::move(toClient)),
@@ -103,7 +100,8 @@ private:
                                           const char* commonName, const char* subject,
                                           const char* issuer, const char* fingerprint, const char*,
                                           const char*, const char*, DWORD);
-    CertificateAnswer AskCertificate(CertificateQuestion q);
+    DWORD AskCertificate(const char* host, UINT16 port, const char* commonName, const char* subject,
+                         const char* issuer, const char* fingerprint, bool changed);
     static BOOL Authenticate(freerdp* instance, char** user, char** password, char** domain,
                              rdp_auth_reason reason);
 
