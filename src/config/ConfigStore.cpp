@@ -454,6 +454,15 @@ bool CConfigStore::MoveNode(const NodePath& source, const NodePath& destination)
     return Save();
 }
 
+bool CConfigStore::SetGroupCollapsed(pugi::xml_node element, int collapsed) {
+    if (!IsContainer(element)) throw ConfigError(kInvalidArgument, "not a group");
+    pugi::xml_node settings = FirstChildElement(element, "Properties");
+    if (!settings) settings = AppendChildElement(element, "Properties");
+    SetChildInt(settings, "GroupCollapsed", collapsed);
+    m_dirty = true;
+    return Save();
+}
+
 int CConfigStore::ReadSwitch(std::string_view name, int fallback) const {
     pugi::xml_node e = FirstChildElement(m_settings, name);
     return e ? ParseNumber(ElementText(e)) : fallback;

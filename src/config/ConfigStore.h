@@ -61,6 +61,9 @@ public:
     bool WriteGroupProperties(pugi::xml_node element, const Properties& record);
     bool WriteServerProperties(pugi::xml_node element, const Properties& record);
     bool MoveNode(const NodePath& source, const NodePath& destination);
+    // Stores a group's (or the top's) collapse state alone, and saves: the
+    // rest of its settings stays as the file holds it.
+    bool SetGroupCollapsed(pugi::xml_node element, int collapsed);
     void DeleteNode(const NodePath& path);  // marks dirty; saved later
 
     static void SetChildText(pugi::xml_node parent, std::string_view name, std::string_view text);

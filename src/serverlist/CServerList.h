@@ -5,6 +5,8 @@
 
 #include <QWidget>
 
+class QCollator;
+class QContextMenuEvent;
 class QMenu;
 class QTreeWidget;
 class QTreeWidgetItem;
@@ -30,7 +32,7 @@ public:
     // Item data of the three kinds (the root counts as a group).
     static constexpr int kGroupItem = 1;
     static constexpr int kServerItem = 2;
-    // The item-data role, and the role that marks the root.
+    // The role of an item's kind.
     static constexpr int kItemDataRole = Qt::UserRole;
 
     // Builds the whole tree from the configuration.
@@ -71,8 +73,10 @@ protected:
 
 private:
     void Build();
+    static void SortChildren(QTreeWidgetItem* parent, const QCollator& collator);
     void OnItemExpansion(QTreeWidgetItem* item, bool collapsed);
-    void ShowContextMenu(const QPoint& position);
+    void ShowContextMenu(QContextMenuEvent* event);
+    bool OnItemLabel(QTreeWidgetItem* item, const QPoint& pos) const;
     void DeleteKey();
     void SendOpen(int command, QTreeWidgetItem* server);
     void ConnectGroup();
