@@ -60,12 +60,36 @@ inline void AnswerNextMessageBox(QMessageBox::StandardButton button, SeenBox* se
     timer->start(10);
 }
 
+// Presses the button of that object name in the next modal dialog that opens
+// within `timeoutMs`; *pressed tells whether it was there.
+inline void PressInNextModal(const QString& buttonName, bool* pressed, int timeoutMs = 20000) {
+    auto* timer = new QTimer(qApp);
+    auto* clock = new QElapsedTimer;
+    clock->start();
+    QObject::connect(timer, &QTimer::timeout, [timer, clock, buttonName, pressed, timeoutMs] {
+        QWidget* modal = QApplication::activeModalWidget();
+        auto* button = modal ? modal->findChild<QAbstractButton*>(buttonName) : nullptr;
+        if (!button && clock->elapsed() < timeoutMs) return;
+        timer->stop();
+        timer->deleteLater();
+        delete clock;
+        *pressed = button != nullptr;
+        if (button) button->click();
+    });
+    timer->start(10);
+}
+
 // A session's host without an engine: the fake client and a plain widget.
 class FakeHost : public ClientHost {
 public:
-    explicit FakeHost(QWidget* view) : widget(new QWidget(view)) {
+    explicit FakeHost(QWidget* view, std::vector<std::string>* lastCalls = nullptr)
+        : widget(new QWidget(view)), m_lastCalls(lastCalls) {
         widget->setObjectName(QStringLiteral("fakePicture"));
         widget->setFocusPolicy(Qt::StrongFocus);
+    }
+    // What the client was last asked to do, kept when its session goes.
+    ~FakeHost() override {
+        if (m_lastCalls) m_lastCalls->push_back(client.calls.empty() ? "" : client.calls.back().name);
     }
     RdpClient& Client() override { return client; }
     QWidget* Widget() override { return widget; }
@@ -76,14 +100,19 @@ public:
     QWidget* widget;
     bool barVisible = false;
     int windowsKeyReleases = 0;
+
+private:
+    std::vector<std::string>* m_lastCalls;
 };
 
 // Makes fake hosts and keeps a pointer to each (valid while its session lives).
 struct FakeHosts {
     std::vector<FakeHost*> made;
+    // For each host that ended, in order: the last call its client had.
+    std::vector<std::string> lastCalls;
     ClientHostFactory Factory() {
         return [this](QWidget* view) -> std::unique_ptr<ClientHost> {
-            auto host = std::make_unique<FakeHost>(view);
+            auto host = std::make_unique<FakeHost>(view, &lastCalls);
             made.push_back(host.get());
             return host;
         };
