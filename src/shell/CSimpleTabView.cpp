@@ -78,7 +78,7 @@ bool CSimpleTabView::InsertPage(int index, QWidget* page, const QString& caption
 void CSimpleTabView::RemovePage(int index) {
     if (index < 0 || index >= m_pages.size()) return;
     const bool wasActive = index == m_active;
-    // Destroying the focused page moves the focus on, perhaps to the strip.
+    // Decided before the page goes: destroying the focused widget may move the focus.
     const bool focusPage = wasActive && !m_strip->hasFocus();
     const Page page = m_pages.takeAt(index);
     if (wasActive) {
