@@ -7,6 +7,7 @@
 #include <QString>
 #include <QWidget>
 
+class QKeyEvent;
 class QTabBar;
 
 namespace vandrelle {
@@ -90,15 +91,27 @@ private:
         int image = 0;
     };
     void Activate(int index);
+    // Activate with the focus rule decided by the caller (before it hid or
+    // destroyed the widget that had the focus).
+    void ActivatePage(int index, bool focusPage);
     void Layout();
     void NextPage(bool forward);
     static QString ShownCaption(const QString& caption);
+    // The page's widget while it is a child of the view, else nullptr.
+    QWidget* HomeWidget(int index) const;
+    void OnStripSelection(int index);
+    void MovePage(int from, int to);
+    bool HandleKey(const QKeyEvent& key);
+    void DestroyPages();
 
     TabStrip* m_strip = nullptr;
-    QWidget* m_stripButton = nullptr;
+    QPointer<QWidget> m_stripButton;
     QList<Page> m_pages;
     QList<QIcon> m_images;
     int m_active = -1;
+    // Set while the view itself changes the strip, whose current-index
+    // changes are then not the user's selection.
+    bool m_syncing = false;
 };
 
 }  // namespace vandrelle
