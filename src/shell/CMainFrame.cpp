@@ -17,8 +17,9 @@
 #include <QMessageBox>
 #include <QScreen>
 #include <QSessionManager>
-#include <QShortcut>
+#include <QKeyEvent>
 #include <QStatusBar>
+#include <QTimer>
 #include <QToolButton>
 
 namespace vandrelle {
@@ -141,8 +142,7 @@ void CMainFrame::MakeWindowMenu() {
     m_menuButton->setAccessibleName(tr("Window menu"));
     m_menuButton->setToolTip(tr("Window menu (Alt+Space)"));
     m_view->SetStripButton(m_menuButton);
-    auto* shortcut = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_Space), this);
-    connect(shortcut, &QShortcut::activated, m_menuButton, &QToolButton::showMenu);
+    qApp->installEventFilter(this);
 }
 
 // A menu command: its identifier as data, its prompt as status tip (a blank
@@ -155,6 +155,22 @@ QAction* CMainFrame::AddCommand(QMenu* menu, const QString& text, int id) {
     connect(action, &QAction::triggered, this, [this, id] { OnSysCommand(id); });
     m_actions[id] = action;
     return action;
+}
+
+// Alt+Space opens the window menu, as the system menu's key does, wherever
+// the focus is in the window but in a session, whose remote desktop has the
+// key. It is seen before the focused widget, which might take it for itself.
+bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() != QEvent::KeyPress || !watched->isWidgetType()) return false;
+    const auto* key = static_cast<QKeyEvent*>(event);
+    if (key->key() != Qt::Key_Space || key->modifiers() != Qt::AltModifier) return false;
+    auto* widget = static_cast<QWidget*>(watched);
+    if (widget->window() != this) return false;
+    for (QWidget* w = widget; w; w = w->parentWidget()) {
+        if (qobject_cast<CVandrelleView*>(w)) return false;
+    }
+    QTimer::singleShot(0, m_menuButton, &QToolButton::showMenu);
+    return true;
 }
 
 QAction* CMainFrame::Action(int id) const {

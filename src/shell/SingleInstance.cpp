@@ -38,7 +38,9 @@ bool SingleInstance::ActivateRunning(const QString& name, int timeoutMs) {
 
 SingleInstance::SingleInstance(const QString& name, QObject* parent)
     : QObject(parent), m_server(new QLocalServer(this)) {
-    m_server->setSocketOptions(QLocalServer::UserAccessOption);
+    // No socket options: with them the socket is made aside and renamed into
+    // place, which would take the name from a live program. The user's
+    // runtime folder, or the permissions of the socket, keep others out.
     if (!m_server->listen(name) && m_server->serverError() == QAbstractSocket::AddressInUseError) {
         QLocalSocket probe;
         probe.connectToServer(name);

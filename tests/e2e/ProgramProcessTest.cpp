@@ -24,7 +24,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-std::string Run(const std::string& command) {
+std::string Shell(const std::string& command) {
     std::string out;
     if (FILE* pipe = ::popen(command.c_str(), "r")) {
         char buf[512];
@@ -36,7 +36,7 @@ std::string Run(const std::string& command) {
 }
 
 bool HasTool(const char* tool) {
-    return Run(std::string("command -v ") + tool) != "";
+    return Shell(std::string("command -v ") + tool) != "";
 }
 
 std::string Slurp(const std::string& path) {
@@ -150,7 +150,7 @@ protected:
 
     // The X display commands of the test run on.
     std::string On(const std::string& command) const {
-        return Run("DISPLAY=" + display.name() + " timeout 30 " + command + " 2>/dev/null");
+        return Shell("DISPLAY=" + display.name() + " timeout 30 " + command + " 2>/dev/null");
     }
     std::string WaitForWindow(const std::string& title) const {
         return On("xdotool search --sync --onlyvisible --name '^" + title + "$'");
@@ -162,11 +162,12 @@ protected:
 // The centre of a window's picture, as ImageMagick reads it.
 bool CentreNear(const std::string& shot, unsigned red, unsigned green, unsigned blue) {
     unsigned r = 0, g = 0, b = 0;
-    const auto open = shot.find('(');
-    if (open == std::string::npos || std::sscanf(shot.c_str() + open, "(%u,%u,%u", &r, &g, &b) != 3) {
+    const auto srgb = shot.find("srgb(");
+    if (srgb == std::string::npos ||
+        std::sscanf(shot.c_str() + srgb, "srgb(%u,%u,%u", &r, &g, &b) != 3) {
         return false;
     }
-    auto close = [](unsigned a, unsigned b) { return (a > b ? a - b : b - a) <= 16; };
+    auto close = [](unsigned x, unsigned y) { return (x > y ? x - y : y - x) <= 16; };
     return close(r, red) && close(g, green) && close(b, blue);
 }
 
@@ -221,7 +222,7 @@ TEST_F(ProgramProcessTest, ASecondStartHandsOverToTheFirstAndTouchesNoFile) {
     EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
     EXPECT_EQ(Slurp(folder.Config()), config);
     EXPECT_EQ(Slurp(folder.KeyStore()), keys);
-    EXPECT_EQ(Run("DISPLAY=" + display.name() +
+    EXPECT_EQ(Shell("DISPLAY=" + display.name() +
                   " xdotool search --onlyvisible --name '^Vandrelle$' | wc -l"),
               "1");
 

@@ -12,6 +12,7 @@
 #include <QStatusBar>
 #include <QTabBar>
 #include <QTest>
+#include <QToolButton>
 
 using namespace vandrelle;
 using namespace vandrelle::test;
