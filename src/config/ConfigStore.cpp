@@ -66,10 +66,31 @@ private:
 
 namespace {
 
+// Whether a writer puts the field into the file as text. The password is
+// written enciphered, so any password can be stored; the log-on texts are
+// written only by a node that does not inherit (one that does carries its
+// ancestor's, which are not its to check); a group writes no server fields.
+bool WrittenAsText(std::size_t field, const Properties& record, bool group) {
+    switch (field) {
+        case FieldId("Name"):
+        case FieldId("Description"):
+            return true;
+        case FieldId("UserName"):
+        case FieldId("Domain"):
+            return record.InheritGeneral == 0;
+        case FieldId("Server"):
+        case FieldId("DriveCollection"):
+            return !group;
+        default:
+            return false;
+    }
+}
+
 // Refuses a record that the file could not hold, before anything is written.
-void ValidateRecord(const Properties& record) {
-    for (const PropertyField& f : PropertyFields()) {
-        if (f.text && !IsStorableText(record.*f.text)) {
+void ValidateRecord(const Properties& record, bool group) {
+    for (std::size_t i = 0; i < kPropertyFieldCount; ++i) {
+        const PropertyField& f = kPropertyFields[i];
+        if (WrittenAsText(i, record, group) && !IsStorableText(record.*f.text)) {
             throw ConfigError(kInvalidArgument, std::string(f.name) +
                                                     " holds characters that the configuration "
                                                     "file cannot store");
@@ -361,7 +382,7 @@ void CConfigStore::WriteLogon(pugi::xml_node settings, const Properties& record)
 
 bool CConfigStore::WriteGroupProperties(pugi::xml_node element, const Properties& record) {
     if (!IsContainer(element)) throw ConfigError(kInvalidArgument, "not a group");
-    ValidateRecord(record);
+    ValidateRecord(record, true);
     pugi::xml_node settings = FirstChildElement(element, "Properties");
     if (!settings) settings = AppendChildElement(element, "Properties");
     SetChildText(settings, "Name", record.Name);
@@ -375,7 +396,7 @@ bool CConfigStore::WriteGroupProperties(pugi::xml_node element, const Properties
 
 bool CConfigStore::WriteServerProperties(pugi::xml_node element, const Properties& record) {
     if (!IsServer(element)) throw ConfigError(kInvalidArgument, "not a server");
-    ValidateRecord(record);
+    ValidateRecord(record, false);
     SetChildText(element, "Name", record.Name);
     SetChildText(element, "Description", record.Description);
     SetChildText(element, "Server", record.Server);
@@ -404,7 +425,7 @@ bool CConfigStore::WriteServerProperties(pugi::xml_node element, const Propertie
 pugi::xml_node CConfigStore::AppendNode(const NodePath& parent, const Properties& record,
                                         std::string_view kind) {
     RequireName(record);
-    ValidateRecord(record);
+    ValidateRecord(record, kind == "Group");
     pugi::xml_node container = RequireNode(parent, "the group");
     if (!IsContainer(container)) throw ConfigError(kInvalidArgument, "a server holds no nodes");
     return AppendChildElement(container, kind);
