@@ -26,9 +26,9 @@ enum class ValueType : std::uint32_t {
 
 struct RegValue {
     ValueType type = ValueType::Binary;
-    std::uint32_t rawType = 3;       // the registry's type number (meaningful for Other)
-    std::string text;                // String / ExpandString, UTF-8
-    std::uint32_t number = 0;        // Dword
+    std::uint32_t rawType = 3;  // the registry's type number (meaningful for Other)
+    std::string text;           // String / ExpandString, UTF-8
+    std::uint32_t number = 0;   // Dword
     // Binary / Other. For a String / ExpandString stored as UTF-16 data
     // (hex(1) / hex(2)), the data as stored, so that readers can check its
     // shape (even length, terminator); empty for a quoted string.

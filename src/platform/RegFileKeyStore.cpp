@@ -105,6 +105,7 @@ void SetValue(RegDocument& document, Hive hive, const KeyPath& path, std::string
         for (auto entry = it->entries.rbegin(); entry != it->entries.rend(); ++entry) {
             if (entry->value && EqualsNoCase(entry->name, name)) {
                 entry->value = value;
+                entry->rawText.clear();  // the writer formats the new value
                 return;
             }
         }
@@ -144,6 +145,13 @@ bool IsStorableName(std::string_view name) {
     return !HasControlCharacter(name);
 }
 
+// A string's text ends at its first NUL when it is read, so text with a NUL
+// would not read back as written.
+bool IsStorableValue(const RegValue& value) {
+    const bool isText = value.type == ValueType::String || value.type == ValueType::ExpandString;
+    return !isText || value.text.find('\0') == std::string::npos;
+}
+
 class RegFileKey : public RegKey {
 public:
     RegFileKey(HiveFile file, KeyPath path, KeySnapshot snapshot)
@@ -168,7 +176,7 @@ public:
 
     // Re-reads the file so that changes made since the key was opened are kept.
     bool WriteValue(std::string_view name, const RegValue& value) override {
-        if (m_file.readOnly || !IsStorableName(name)) return false;
+        if (m_file.readOnly || !IsStorableName(name) || !IsStorableValue(value)) return false;
         RegDocument document;
         if (!LoadHive(m_file, document)) return false;
         SetValue(document, m_file.hive, m_path, name, value);

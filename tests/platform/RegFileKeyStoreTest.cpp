@@ -161,11 +161,25 @@ TEST_F(RegFileKeyStoreTest, AcceptsRegedit4Utf8BomAbbreviationsAndCrlf) {
     WriteUserFile(
         "\xEF\xBB\xBF\r\nREGEDIT4\r\n\r\n[HKCU\\Software\\Vandrelle]\r\n"
         "\"Text\"=hex(2):41,42,00\r\n\"N\"=dword:ff\r\n\"Q\"=hex(4):01,02,00,00\r\n");
-    auto key = m_store.OpenKey(Hive::CurrentUser, kProgramKey);
+    auto key = m_store.CreateKey(Hive::CurrentUser, kProgramKey);
     ASSERT_NE(key, nullptr);
     EXPECT_EQ(key->ReadString("Text"), "AB");
     EXPECT_EQ(key->ReadDword("N"), 0xffu);
     EXPECT_EQ(key->ReadDword("Q"), 0x201u);
+
+    // A rewrite keeps the file's kind, so that its 8-bit strings keep their meaning.
+    RegValue expand;
+    expand.type = ValueType::ExpandString;
+    expand.text = "%HOME% Ünï";
+    ASSERT_TRUE(key->WriteValue("Expand", expand));
+    ASSERT_TRUE(key->WriteString("Lines", "a\nb"));
+    EXPECT_EQ(ReadFile(UserFile()).rfind("REGEDIT4\n", 0), 0u);
+    RegFileKeyStore reopened(UserFile(), MachineFile());
+    auto reread = reopened.OpenKey(Hive::CurrentUser, kProgramKey);
+    ASSERT_NE(reread, nullptr);
+    EXPECT_EQ(reread->ReadString("Text"), "AB");
+    EXPECT_EQ(reread->ReadString("Expand"), expand.text);
+    EXPECT_EQ(reread->ReadString("Lines"), "a\nb");
 }
 
 TEST_F(RegFileKeyStoreTest, InvalidUnicodeBecomesReplacementCharacters) {
@@ -193,6 +207,8 @@ TEST_F(RegFileKeyStoreTest, UnknownLinesAndForeignSectionsSurviveRewrite) {
         "\"Bad\"=hex:zz,\\\n"
         "  01\n"
         "\"Odd\"=hex(b):01,02,03,04,05,06,07,08\n"
+        "\"Upper\" = DWORD:0000000A\n"
+        "\"Tail\"=hex(2):41,00,00,00,42,00,00,00\n"
         "\n"
         "[HKEY_LOCAL_MACHINE\\Software\\Vandrelle]\n"
         "\"Machine\"=dword:00000005\n"
@@ -207,7 +223,9 @@ TEST_F(RegFileKeyStoreTest, UnknownLinesAndForeignSectionsSurviveRewrite) {
                               "\n\"New\"=dword:00000007" +
                               before.substr(before.find("\n\n[HKEY_LOCAL"));
     EXPECT_EQ(ReadFile(UserFile()), kFileHeader + after);
-    EXPECT_EQ(ValueNames(*key), (std::vector<std::string>{"Odd", "New"}));
+    EXPECT_EQ(ValueNames(*key), (std::vector<std::string>{"Odd", "Upper", "Tail", "New"}));
+    EXPECT_EQ(key->ReadDword("upper"), 10u);
+    EXPECT_EQ(key->ReadString("Tail"), "A");
 }
 
 TEST_F(RegFileKeyStoreTest, FileWithoutHeaderIsKeptWhenWritten) {
@@ -218,6 +236,47 @@ TEST_F(RegFileKeyStoreTest, FileWithoutHeaderIsKeptWhenWritten) {
     EXPECT_EQ(ReadFile(UserFile()), std::string(kFileHeader) +
                                         "not a registry file\n[HKEY_CURRENT_USER\\A]\n"
                                         "[HKEY_CURRENT_USER\\B]\n\n");
+}
+
+TEST_F(RegFileKeyStoreTest, KeptLinesSwallowNoValueAndWritesReadBackExactly) {
+    const std::string nul(1, '\0');
+    // Hex data cut short after a continuation, once with CR CR LF (a CRLF file
+    // converted once more) and once at the key's end, where values are
+    // appended; a comment ending in a backslash; a quoted string with a NUL.
+    WriteUserFile(std::string(kFileHeader) +
+                  "[HKEY_CURRENT_USER\\Software\\Vandrelle]\n"
+                  "\"Cut\"=hex:01,\\\r\r\n"
+                  "\"After\"=dword:00000002\r\r\n"
+                  "; C:\\\r\r\n"
+                  "\"Nul\"=\"a" +
+                  nul +
+                  "b\"\n"
+                  "\"Last\"=hex:zz,\\\n");
+    auto key = m_store.CreateKey(Hive::CurrentUser, kProgramKey);
+    ASSERT_NE(key, nullptr);
+    EXPECT_EQ(key->ReadDword("After"), 2u);
+    EXPECT_EQ(key->ReadString("Nul"), "a");  // a string ends at its first NUL
+    ASSERT_TRUE(key->WriteDword("New", 7));
+    const std::string once = ReadFile(UserFile());
+    ASSERT_TRUE(key->WriteDword("New", 7));
+    EXPECT_EQ(ReadFile(UserFile()), once);  // a rewrite changes nothing it did not set
+    EXPECT_NE(once.find("\"Nul\"=\"a" + nul + "b\"\n"), std::string::npos);
+
+    RegFileKeyStore reopened(UserFile(), MachineFile());
+    auto reread = reopened.OpenKey(Hive::CurrentUser, kProgramKey);
+    ASSERT_NE(reread, nullptr);
+    EXPECT_EQ(ValueNames(*reread), (std::vector<std::string>{"After", "Nul", "New"}));
+    EXPECT_EQ(reread->ReadDword("After"), 2u);
+    EXPECT_EQ(reread->ReadDword("New"), 7u);
+    EXPECT_EQ(reread->ReadString("Nul"), "a");
+
+    // Text with a NUL would not read back as written: it is refused.
+    EXPECT_FALSE(key->WriteString("Nul", "c" + nul + "d"));
+    RegValue expand;
+    expand.type = ValueType::ExpandString;
+    expand.text = nul;
+    EXPECT_FALSE(key->WriteValue("E", expand));
+    EXPECT_EQ(ReadFile(UserFile()), once);
 }
 
 TEST_F(RegFileKeyStoreTest, ValuesAreReplacedInPlaceWhateverTheirCaseAndAppendedInOrder) {
