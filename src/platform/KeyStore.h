@@ -36,7 +36,9 @@ struct RegValue {
 };
 
 // An open key. Closing is destruction. Writes reach the backing store before
-// the call returns; a write that cannot be stored returns false.
+// the call returns; a write that cannot be stored exactly returns false (the
+// store's LastError() says why), so that whatever a write stores reads back
+// unchanged. Text that holds a NUL cannot be stored in a string value.
 class RegKey {
 public:
     virtual ~RegKey() = default;
@@ -62,6 +64,9 @@ public:
 
 // The registry of the platform. Key paths are relative to the hive and use
 // backslashes ("Software\\Vandrelle"); they compare case-insensitively.
+//
+// Each way of opening returns nullptr both when the key does not exist and
+// when the store cannot be used; LastError() tells the two apart.
 class KeyStore {
 public:
     virtual ~KeyStore() = default;
@@ -73,6 +78,10 @@ public:
     // Opens a key for reading and writing, creating it (and its parents) when
     // missing; nullptr when that is not possible (for example a read-only hive).
     virtual std::unique_ptr<RegKey> CreateKey(Hive hive, std::string_view path) = 0;
+
+    // Why the last call on the store, or on a key it opened, failed: one line
+    // for the user. Empty when that call succeeded or found the key missing.
+    virtual std::string LastError() const = 0;
 };
 
 // The program's own key under the current user.

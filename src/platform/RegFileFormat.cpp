@@ -409,6 +409,11 @@ bool IsSectionLine(std::string_view line) {
     return line.size() >= 2 && line.front() == '[' && line.back() == ']';
 }
 
+bool IsCommentLine(std::string_view line) {
+    line = Trim(line);
+    return !line.empty() && line.front() == ';';
+}
+
 // `"name"=...` or `@=...`; hex data never continues with such a line.
 bool StartsValue(std::string_view line) {
     line = Trim(line);
@@ -420,15 +425,10 @@ public:
     RegFileParser(std::vector<std::string> lines, Hive hive)
         : m_lines(std::move(lines)), m_root(RootOf(hive)) {}
 
-    RegDocument Parse() {
+    std::optional<RegDocument> Parse() {
         RegDocument document;
-        if (!ReadHeader()) {
-            // Not a registry file: no keys, but every line is kept.
-            m_next = 0;
-            ReadRawLines(document.preamble, [](std::string_view) { return false; });
-            return document;
-        }
-        document.wide = m_wide;
+        if (!ReadHeader(document)) return std::nullopt;
+        m_wide = document.wide;
         ReadRawLines(document.preamble, IsSectionLine);
         while (m_next < m_lines.size()) {
             document.sections.push_back(MakeSection(m_lines[m_next++]));
@@ -438,14 +438,23 @@ public:
     }
 
 private:
-    // The first non-blank line must be the header.
-    bool ReadHeader() {
-        while (m_next < m_lines.size() && IsBlank(m_lines[m_next])) ++m_next;
-        if (m_next >= m_lines.size()) return false;
-        const std::string_view header = Trim(m_lines[m_next]);
-        if (header != kHeader && header != kHeaderV4) return false;
-        m_wide = header == kHeader;
-        ++m_next;
+    // Blank lines and comments may stand above the header; anything else there
+    // means that this is no registry file. Without a header at all, the lines
+    // are an empty document.
+    bool ReadHeader(RegDocument& document) {
+        for (; m_next < m_lines.size(); ++m_next) {
+            const std::string& line = m_lines[m_next];
+            if (IsBlank(line)) continue;
+            if (IsCommentLine(line)) {
+                document.lead.push_back(line);
+                continue;
+            }
+            const std::string_view header = Trim(line);
+            if (header != kHeader && header != kHeaderV4) return false;
+            document.wide = header == kHeader;
+            ++m_next;
+            return true;
+        }
         return true;
     }
 
@@ -516,7 +525,7 @@ private:
     bool m_wide = true;  // REGEDIT4 files hold 8-bit strings
 };
 
-RegDocument ParseRegFile(const std::string& data, Hive hive) {
+std::optional<RegDocument> ParseRegFile(const std::string& data, Hive hive) {
     return RegFileParser(SplitLines(DecodeFileText(data)), hive).Parse();
 }
 
@@ -591,7 +600,9 @@ void AppendEntries(std::string& out, const RegSection& section, bool wide) {
 // Always UTF-8 without BOM and with LF line ends, whatever the file was read
 // as: a UTF-16 export is rewritten as UTF-8 (both are read back the same way).
 std::string FormatRegFile(const RegDocument& document) {
-    std::string out(document.wide ? kHeader : kHeaderV4);
+    std::string out;
+    for (const auto& line : document.lead) out += line + '\n';
+    out += document.wide ? kHeader : kHeaderV4;
     out += "\n\n";
     // Lines before the first section stay right above it, as comments on it usually are.
     AppendEntries(out, document.preamble, document.wide);

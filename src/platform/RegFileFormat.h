@@ -34,6 +34,7 @@ struct RegSection {
 };
 
 struct RegDocument {
+    std::vector<std::string> lead;  // comment lines above the header, kept there
     // "Windows Registry Editor Version 5.00": strings in hex form are UTF-16LE;
     // "REGEDIT4": they are 8-bit. A rewrite keeps the file's header.
     bool wide = true;
@@ -56,9 +57,11 @@ bool PathStartsWith(const KeyPath& path, const KeyPath& prefix);
 bool PathEquals(const KeyPath& a, const KeyPath& b);
 
 // Reads a file's bytes (UTF-8, or UTF-16LE with a byte order mark); sections
-// of other hives and unknown lines are kept verbatim. The text of a string
-// value ends at its first NUL, whatever its form.
-RegDocument ParseRegFile(const std::string& data, Hive hive);
+// of other hives and unknown lines are kept verbatim. Before the header only
+// blank lines and ";" comments may stand; bytes of anything else are not a
+// registry file (nullopt), and bytes with nothing but those lines are an empty
+// document. The text of a string value ends at its first NUL, whatever its form.
+std::optional<RegDocument> ParseRegFile(const std::string& data, Hive hive);
 
 // The file's text: UTF-8 without byte order mark, LF line ends. Parsing it
 // gives back the document's values and lines.

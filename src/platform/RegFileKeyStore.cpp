@@ -5,9 +5,12 @@
 #include "RegFileFormat.h"
 #include "SystemInfo.h"
 
+#include <sys/stat.h>
 #include <algorithm>
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -124,20 +127,33 @@ struct HiveFile {
     bool readOnly;
 };
 
-// A missing file is an empty hive; a file that cannot be read is an error, so
-// that it is never overwritten.
-bool LoadHive(const HiveFile& file, RegDocument& document) {
+// Missing, as opposed to there but out of reach (which must not read as empty).
+bool IsMissing(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) != 0 && errno == ENOENT;
+}
+
+// A missing file is an empty hive. A file that cannot be read, or that is not
+// a registry file, is an error, so that it is never overwritten.
+bool LoadHive(const HiveFile& file, RegDocument& document, std::string& error) {
     document = {};
-    if (!FileExists(file.path)) return true;
+    if (IsMissing(file.path)) return true;
     std::string data;
-    if (!ReadWholeFile(file.path, &data, nullptr)) return false;
-    document = ParseRegFile(data, file.hive);
+    if (!ReadWholeFile(file.path, &data, &error)) return false;
+    auto parsed = ParseRegFile(data, file.hive);
+    if (!parsed) {
+        error = file.path +
+                " is not a registry file: it does not begin with \"Windows Registry Editor "
+                "Version 5.00\" or \"REGEDIT4\"; it was left as it is";
+        return false;
+    }
+    document = std::move(*parsed);
     return true;
 }
 
-bool SaveHive(const HiveFile& file, const RegDocument& document) {
+bool SaveHive(const HiveFile& file, const RegDocument& document, std::string& error) {
     MakeFolders(FolderOf(file.path));
-    return WriteFileAtomically(file.path, FormatRegFile(document), 0600, nullptr);
+    return WriteFileAtomically(file.path, FormatRegFile(document), 0600, &error);
 }
 
 // Names with line breaks cannot be stored in the file.
@@ -154,8 +170,12 @@ bool IsStorableValue(const RegValue& value) {
 
 class RegFileKey : public RegKey {
 public:
-    RegFileKey(HiveFile file, KeyPath path, KeySnapshot snapshot)
-        : m_file(std::move(file)), m_path(std::move(path)), m_snapshot(std::move(snapshot)) {}
+    RegFileKey(HiveFile file, KeyPath path, KeySnapshot snapshot,
+               std::shared_ptr<std::string> error)
+        : m_file(std::move(file)),
+          m_path(std::move(path)),
+          m_snapshot(std::move(snapshot)),
+          m_error(std::move(error)) {}
 
     std::optional<std::string> SubKeyName(std::size_t index) const override {
         if (index >= m_snapshot.subKeys.size()) return std::nullopt;
@@ -176,50 +196,72 @@ public:
 
     // Re-reads the file so that changes made since the key was opened are kept.
     bool WriteValue(std::string_view name, const RegValue& value) override {
-        if (m_file.readOnly || !IsStorableName(name) || !IsStorableValue(value)) return false;
+        m_error->clear();
+        if (m_file.readOnly) return Refuse(name, "the local machine's keys are read only");
+        if (!IsStorableName(name)) return Refuse(name, "a name cannot hold control characters");
+        if (!IsStorableValue(value)) return Refuse(name, "a string cannot hold a NUL character");
         RegDocument document;
-        if (!LoadHive(m_file, document)) return false;
+        if (!LoadHive(m_file, document, *m_error)) return false;
         SetValue(document, m_file.hive, m_path, name, value);
-        if (!SaveHive(m_file, document)) return false;
+        if (!SaveHive(m_file, document, *m_error)) return false;
         m_snapshot = TakeSnapshot(document, m_path);
         return true;
     }
 
 private:
+    bool Refuse(std::string_view name, std::string_view why) {
+        *m_error = "cannot store the value \"" + std::string(name) + "\": " + std::string(why);
+        return false;
+    }
+
     HiveFile m_file;
     KeyPath m_path;
     KeySnapshot m_snapshot;
+    std::shared_ptr<std::string> m_error;
 };
 
 }  // namespace
 
 RegFileKeyStore::RegFileKeyStore(std::string userFile, std::string machineFile)
-    : m_userFile(std::move(userFile)), m_machineFile(std::move(machineFile)) {}
+    : m_userFile(std::move(userFile)),
+      m_machineFile(std::move(machineFile)),
+      m_error(std::make_shared<std::string>()) {}
 
 std::unique_ptr<RegKey> RegFileKeyStore::OpenKey(Hive hive, std::string_view path) {
+    m_error->clear();
     HiveFile file = hive == Hive::LocalMachine ? HiveFile{m_machineFile, hive, true}
                                                : HiveFile{m_userFile, hive, false};
     RegDocument document;
-    if (!LoadHive(file, document)) return nullptr;
+    if (!LoadHive(file, document, *m_error)) return nullptr;
     KeyPath keyPath = SplitKeyPath(path);
     KeySnapshot snapshot = TakeSnapshot(document, keyPath);
     if (!snapshot.exists) return nullptr;
-    return std::make_unique<RegFileKey>(std::move(file), std::move(keyPath), std::move(snapshot));
+    return std::make_unique<RegFileKey>(std::move(file), std::move(keyPath), std::move(snapshot),
+                                        m_error);
 }
 
 // A new key gets an empty section at once, so that it exists for OpenKey.
 std::unique_ptr<RegKey> RegFileKeyStore::CreateKey(Hive hive, std::string_view path) {
-    if (hive == Hive::LocalMachine || !IsStorableName(path)) return nullptr;
+    m_error->clear();
+    if (hive == Hive::LocalMachine) {
+        *m_error = "the local machine's keys are read only (" + m_machineFile + ")";
+        return nullptr;
+    }
+    if (!IsStorableName(path)) {
+        *m_error = "a key name cannot hold control characters";
+        return nullptr;
+    }
     HiveFile file{m_userFile, hive, false};
     RegDocument document;
-    if (!LoadHive(file, document)) return nullptr;
+    if (!LoadHive(file, document, *m_error)) return nullptr;
     KeyPath keyPath = SplitKeyPath(path);
     if (!LastSectionOf(document, keyPath)) {
         AddSection(document, hive, keyPath);
-        if (!SaveHive(file, document)) return nullptr;
+        if (!SaveHive(file, document, *m_error)) return nullptr;
     }
     KeySnapshot snapshot = TakeSnapshot(document, keyPath);
-    return std::make_unique<RegFileKey>(std::move(file), std::move(keyPath), std::move(snapshot));
+    return std::make_unique<RegFileKey>(std::move(file), std::move(keyPath), std::move(snapshot),
+                                        m_error);
 }
 
 std::unique_ptr<KeyStore> MakeDefaultKeyStore() {

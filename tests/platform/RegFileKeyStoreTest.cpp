@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -228,14 +229,45 @@ TEST_F(RegFileKeyStoreTest, UnknownLinesAndForeignSectionsSurviveRewrite) {
     EXPECT_EQ(key->ReadString("Tail"), "A");
 }
 
-TEST_F(RegFileKeyStoreTest, FileWithoutHeaderIsKeptWhenWritten) {
-    WriteUserFile("not a registry file\n[HKEY_CURRENT_USER\\A]\n");
-    EXPECT_EQ(m_store.OpenKey(Hive::CurrentUser, "A"), nullptr);
-    auto key = m_store.CreateKey(Hive::CurrentUser, "B");
-    ASSERT_NE(key, nullptr);
-    EXPECT_EQ(ReadFile(UserFile()), std::string(kFileHeader) +
-                                        "not a registry file\n[HKEY_CURRENT_USER\\A]\n"
-                                        "[HKEY_CURRENT_USER\\B]\n\n");
+TEST_F(RegFileKeyStoreTest, FileThatIsNotARegistryFileIsReportedAndNeverWritten) {
+    const std::string notRegistryFiles[] = {
+        "not a registry file\n" + std::string(kFileHeader) + "[HKEY_CURRENT_USER\\A]\n",
+        "[HKEY_CURRENT_USER\\A]\n\"X\"=dword:00000001\n",  // a section without the header
+        std::string("\xFE\xFF\0W\0i\0n", 8),               // UTF-16 big-endian
+        "# Windows Registry Editor Version 5.00\n",
+    };
+    for (const std::string& text : notRegistryFiles) {
+        WriteUserFile(text);
+        EXPECT_EQ(m_store.OpenKey(Hive::CurrentUser, "A"), nullptr);
+        EXPECT_NE(m_store.LastError().find(UserFile() + " is not a registry file"),
+                  std::string::npos)
+            << m_store.LastError();
+        EXPECT_EQ(m_store.CreateKey(Hive::CurrentUser, "B"), nullptr);
+        EXPECT_NE(m_store.LastError().find("left as it is"), std::string::npos);
+        EXPECT_EQ(ReadFile(UserFile()), text);
+    }
+}
+
+TEST_F(RegFileKeyStoreTest, HeaderMayFollowAByteOrderMarkBlankLinesAndComments) {
+    const std::string before =
+        "; my settings\n"
+        "Windows Registry Editor Version 5.00\n\n"
+        "[HKEY_CURRENT_USER\\Software\\Vandrelle]\n"
+        "\"A\"=dword:00000001\n\n";
+    WriteUserFile("\xEF\xBB\xBF\n  \n" + before);
+    auto key = m_store.CreateKey(Hive::CurrentUser, kProgramKey);
+    ASSERT_NE(key, nullptr) << m_store.LastError();
+    EXPECT_EQ(key->ReadDword("A"), 1u);
+    ASSERT_TRUE(key->WriteDword("B", 2));
+    // The comment stays above the header; the byte order mark and blank lines go.
+    EXPECT_EQ(ReadFile(UserFile()),
+              before.substr(0, before.size() - 1) + "\"B\"=dword:00000002\n\n");
+
+    // Without any header, blank lines and comments alone are an empty store.
+    WriteUserFile("\n; nothing yet\n\n");
+    ASSERT_NE(m_store.CreateKey(Hive::CurrentUser, kProgramKey), nullptr) << m_store.LastError();
+    EXPECT_EQ(ReadFile(UserFile()), "; nothing yet\n" + std::string(kFileHeader) +
+                                        "[HKEY_CURRENT_USER\\Software\\Vandrelle]\n\n");
 }
 
 TEST_F(RegFileKeyStoreTest, KeptLinesSwallowNoValueAndWritesReadBackExactly) {
@@ -272,6 +304,7 @@ TEST_F(RegFileKeyStoreTest, KeptLinesSwallowNoValueAndWritesReadBackExactly) {
 
     // Text with a NUL would not read back as written: it is refused.
     EXPECT_FALSE(key->WriteString("Nul", "c" + nul + "d"));
+    EXPECT_NE(m_store.LastError().find("NUL"), std::string::npos);
     RegValue expand;
     expand.type = ValueType::ExpandString;
     expand.text = nul;
@@ -360,15 +393,36 @@ TEST_F(RegFileKeyStoreTest, MachineHiveIsReadOnlyAndReadFromItsOwnFile) {
     EXPECT_FALSE(key->WriteDword("Policy", 5));
     EXPECT_EQ(m_store.CreateKey(Hive::LocalMachine, kProgramKey), nullptr);
     EXPECT_EQ(m_store.CreateKey(Hive::LocalMachine, "Software\\New"), nullptr);
+    EXPECT_NE(m_store.LastError().find("read only"), std::string::npos);
     EXPECT_EQ(ReadFile(MachineFile()), machine);
     EXPECT_EQ(m_store.OpenKey(Hive::CurrentUser, kProgramKey), nullptr);
 }
 
-TEST_F(RegFileKeyStoreTest, UnreadableFileIsNeverOverwritten) {
+TEST_F(RegFileKeyStoreTest, UnreadableFileIsReportedAndNeverOverwritten) {
     std::filesystem::create_directories(UserFile());  // a folder where the file should be
     EXPECT_EQ(m_store.OpenKey(Hive::CurrentUser, kProgramKey), nullptr);
+    EXPECT_NE(m_store.LastError().find(UserFile()), std::string::npos) << m_store.LastError();
     EXPECT_EQ(m_store.CreateKey(Hive::CurrentUser, kProgramKey), nullptr);
+    EXPECT_FALSE(m_store.LastError().empty());
     EXPECT_TRUE(std::filesystem::is_directory(UserFile()));
+}
+
+TEST_F(RegFileKeyStoreTest, AFileWithoutReadPermissionIsReported) {
+    WriteUserFile(std::string(kFileHeader) + "[HKEY_CURRENT_USER\\Software\\Vandrelle]\n");
+    ASSERT_EQ(::chmod(UserFile().c_str(), 0), 0);
+    if (::access(UserFile().c_str(), R_OK) == 0) {
+        GTEST_SKIP() << "a file of mode 000 stays readable for this user (root)";
+    }
+    EXPECT_EQ(m_store.OpenKey(Hive::CurrentUser, kProgramKey), nullptr);
+    EXPECT_NE(m_store.LastError().find("Permission denied"), std::string::npos);
+    EXPECT_EQ(m_store.CreateKey(Hive::CurrentUser, kProgramKey), nullptr);
+}
+
+TEST_F(RegFileKeyStoreTest, AStoreThatCannotBeCreatedSaysWhy) {
+    WriteFile(m_dir.file("plain"), "a file where the folder should be");
+    RegFileKeyStore store(m_dir.file("plain/registry.reg"), MachineFile());
+    EXPECT_EQ(store.CreateKey(Hive::CurrentUser, kProgramKey), nullptr);
+    EXPECT_NE(store.LastError().find("plain/registry.reg"), std::string::npos) << store.LastError();
 }
 
 TEST(MakeDefaultKeyStoreTest, UsesTheUserConfigFolder) {
