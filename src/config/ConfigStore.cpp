@@ -489,7 +489,7 @@ void CConfigStore::SetStatusBarVisible(int value) {
 void CConfigStore::SetMaximized(int value) {
     if (value == m_maximized) return;
     m_maximized = value;
-    if (auto key = m_keys.CreateKey(Hive::CurrentUser, kProgramKey)) {
+    if (auto key = m_keys.OpenKeyForWriting(Hive::CurrentUser, kProgramKey)) {
         key->WriteDword("Maximized", static_cast<std::uint32_t>(value));
     }
 }
@@ -510,7 +510,7 @@ bool ReadWindowPos(KeyStore& keys, WindowRect& rect) {
 }
 
 void WriteWindowPos(KeyStore& keys, const WindowRect& rect) {
-    auto key = keys.CreateKey(Hive::CurrentUser, kProgramKey);
+    auto key = keys.OpenKeyForWriting(Hive::CurrentUser, kProgramKey);
     if (!key) return;
     std::vector<std::uint8_t> bytes;
     for (std::int32_t v : {rect.left, rect.top, rect.right, rect.bottom}) {

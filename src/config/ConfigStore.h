@@ -75,6 +75,7 @@ public:
     void SetStatusBarVisible(int value);
 
     int IsMaximized() const { return m_maximized; }
+    // Stores the flag only where the program's key exists; never creates it.
     void SetMaximized(int value);
 
     // Navigation for the tree panel.
@@ -142,6 +143,7 @@ struct WindowRect {
 };
 
 // "WindowPos" under the program's key: four signed 32-bit little-endian numbers.
+// Writing never creates the key: only Init does, together with the password key.
 bool ReadWindowPos(KeyStore& keys, WindowRect& rect);
 void WriteWindowPos(KeyStore& keys, const WindowRect& rect);
 

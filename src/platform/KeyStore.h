@@ -50,6 +50,7 @@ public:
     // nullopt when the value is missing. Value names compare case-insensitively.
     virtual std::optional<RegValue> ReadValue(std::string_view name) const = 0;
 
+    // Fails on a key opened for reading only.
     virtual bool WriteValue(std::string_view name, const RegValue& value) = 0;
 
     // Typed conveniences: nullopt when missing or of another type.
@@ -71,9 +72,13 @@ class KeyStore {
 public:
     virtual ~KeyStore() = default;
 
-    // Opens an existing key for reading; nullptr when the key does not exist
-    // (this is how a first run is told apart).
+    // Opens an existing key for reading only (this is how a first run is told
+    // apart: the key is missing). The key's writes fail.
     virtual std::unique_ptr<RegKey> OpenKey(Hive hive, std::string_view path) = 0;
+
+    // Opens an existing key for reading and writing; never creates it. nullptr
+    // also for a hive that cannot be written.
+    virtual std::unique_ptr<RegKey> OpenKeyForWriting(Hive hive, std::string_view path) = 0;
 
     // Opens a key for reading and writing, creating it (and its parents) when
     // missing; nullptr when that is not possible (for example a read-only hive).

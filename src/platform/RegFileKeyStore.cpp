@@ -124,7 +124,6 @@ void SetValue(RegDocument& document, Hive hive, const KeyPath& path, std::string
 struct HiveFile {
     std::string path;
     Hive hive;
-    bool readOnly;
 };
 
 // Missing, as opposed to there but out of reach (which must not read as empty).
@@ -170,11 +169,12 @@ bool IsStorableValue(const RegValue& value) {
 
 class RegFileKey : public RegKey {
 public:
-    RegFileKey(HiveFile file, KeyPath path, KeySnapshot snapshot,
+    RegFileKey(HiveFile file, KeyPath path, KeySnapshot snapshot, bool writable,
                std::shared_ptr<std::string> error)
         : m_file(std::move(file)),
           m_path(std::move(path)),
           m_snapshot(std::move(snapshot)),
+          m_writable(writable),
           m_error(std::move(error)) {}
 
     std::optional<std::string> SubKeyName(std::size_t index) const override {
@@ -197,7 +197,7 @@ public:
     // Re-reads the file so that changes made since the key was opened are kept.
     bool WriteValue(std::string_view name, const RegValue& value) override {
         m_error->clear();
-        if (m_file.readOnly) return Refuse(name, "the local machine's keys are read only");
+        if (!m_writable) return Refuse(name, "the key was opened for reading only");
         if (!IsStorableName(name)) return Refuse(name, "a name cannot hold control characters");
         if (!IsStorableValue(value)) return Refuse(name, "a string cannot hold a NUL character");
         RegDocument document;
@@ -217,6 +217,7 @@ private:
     HiveFile m_file;
     KeyPath m_path;
     KeySnapshot m_snapshot;
+    bool m_writable;
     std::shared_ptr<std::string> m_error;
 };
 
@@ -228,40 +229,41 @@ RegFileKeyStore::RegFileKeyStore(std::string userFile, std::string machineFile)
       m_error(std::make_shared<std::string>()) {}
 
 std::unique_ptr<RegKey> RegFileKeyStore::OpenKey(Hive hive, std::string_view path) {
-    m_error->clear();
-    HiveFile file = hive == Hive::LocalMachine ? HiveFile{m_machineFile, hive, true}
-                                               : HiveFile{m_userFile, hive, false};
-    RegDocument document;
-    if (!LoadHive(file, document, *m_error)) return nullptr;
-    KeyPath keyPath = SplitKeyPath(path);
-    KeySnapshot snapshot = TakeSnapshot(document, keyPath);
-    if (!snapshot.exists) return nullptr;
-    return std::make_unique<RegFileKey>(std::move(file), std::move(keyPath), std::move(snapshot),
-                                        m_error);
+    return Open(hive, path, Access::Read);
+}
+
+std::unique_ptr<RegKey> RegFileKeyStore::OpenKeyForWriting(Hive hive, std::string_view path) {
+    return Open(hive, path, Access::Write);
+}
+
+std::unique_ptr<RegKey> RegFileKeyStore::CreateKey(Hive hive, std::string_view path) {
+    return Open(hive, path, Access::Create);
 }
 
 // A new key gets an empty section at once, so that it exists for OpenKey.
-std::unique_ptr<RegKey> RegFileKeyStore::CreateKey(Hive hive, std::string_view path) {
+std::unique_ptr<RegKey> RegFileKeyStore::Open(Hive hive, std::string_view path, Access access) {
     m_error->clear();
-    if (hive == Hive::LocalMachine) {
-        *m_error = "the local machine's keys are read only (" + m_machineFile + ")";
+    const bool machine = hive == Hive::LocalMachine;
+    HiveFile file{machine ? m_machineFile : m_userFile, hive};
+    if (machine && access != Access::Read) {
+        *m_error = "the local machine's keys are read only (" + file.path + ")";
         return nullptr;
     }
-    if (!IsStorableName(path)) {
+    if (access == Access::Create && !IsStorableName(path)) {
         *m_error = "a key name cannot hold control characters";
         return nullptr;
     }
-    HiveFile file{m_userFile, hive, false};
     RegDocument document;
     if (!LoadHive(file, document, *m_error)) return nullptr;
     KeyPath keyPath = SplitKeyPath(path);
-    if (!LastSectionOf(document, keyPath)) {
+    if (access == Access::Create && !LastSectionOf(document, keyPath)) {
         AddSection(document, hive, keyPath);
         if (!SaveHive(file, document, *m_error)) return nullptr;
     }
     KeySnapshot snapshot = TakeSnapshot(document, keyPath);
+    if (!snapshot.exists) return nullptr;
     return std::make_unique<RegFileKey>(std::move(file), std::move(keyPath), std::move(snapshot),
-                                        m_error);
+                                        access != Access::Read, m_error);
 }
 
 std::unique_ptr<KeyStore> MakeDefaultKeyStore() {

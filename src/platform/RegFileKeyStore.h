@@ -28,10 +28,14 @@ public:
     RegFileKeyStore(std::string userFile, std::string machineFile);
 
     std::unique_ptr<RegKey> OpenKey(Hive hive, std::string_view path) override;
+    std::unique_ptr<RegKey> OpenKeyForWriting(Hive hive, std::string_view path) override;
     std::unique_ptr<RegKey> CreateKey(Hive hive, std::string_view path) override;
     std::string LastError() const override { return *m_error; }
 
 private:
+    enum class Access { Read, Write, Create };
+    std::unique_ptr<RegKey> Open(Hive hive, std::string_view path, Access access);
+
     std::string m_userFile;
     std::string m_machineFile;
     std::shared_ptr<std::string> m_error;  // shared with the keys it opens, which may outlive it

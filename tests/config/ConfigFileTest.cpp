@@ -6,6 +6,7 @@
 #include "XmlDocument.h"
 
 #include <sys/stat.h>
+#include <filesystem>
 
 namespace vandrelle::test {
 namespace {
@@ -190,6 +191,16 @@ TEST_F(ConfigRegistryTest, MaximizedAndWindowPositionPersist) {
     EXPECT_FALSE(ReadWindowPos(keys, rect));
     keys.CreateKey(Hive::CurrentUser, kProgramKey)->WriteDword("WindowPos", 5);
     EXPECT_FALSE(ReadWindowPos(keys, rect));
+}
+
+// Only Init creates the program's key, together with the password key: a key
+// store deleted while the program runs is not recreated without one.
+TEST_F(ConfigRegistryTest, PlacementWritesNeverCreateTheProgramsKey) {
+    std::filesystem::remove(dir.file("registry.reg"));
+    store->SetMaximized(1);
+    EXPECT_EQ(store->IsMaximized(), 1);
+    WriteWindowPos(keys, WindowRect{1, 2, 3, 4});
+    EXPECT_FALSE(std::filesystem::exists(dir.file("registry.reg")));
 }
 
 }  // namespace

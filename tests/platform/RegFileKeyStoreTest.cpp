@@ -244,6 +244,7 @@ TEST_F(RegFileKeyStoreTest, FileThatIsNotARegistryFileIsReportedAndNeverWritten)
             << m_store.LastError();
         EXPECT_EQ(m_store.CreateKey(Hive::CurrentUser, "B"), nullptr);
         EXPECT_NE(m_store.LastError().find("left as it is"), std::string::npos);
+        EXPECT_EQ(m_store.OpenKeyForWriting(Hive::CurrentUser, "A"), nullptr);
         EXPECT_EQ(ReadFile(UserFile()), text);
     }
 }
@@ -393,6 +394,7 @@ TEST_F(RegFileKeyStoreTest, MachineHiveIsReadOnlyAndReadFromItsOwnFile) {
     EXPECT_FALSE(key->WriteDword("Policy", 5));
     EXPECT_EQ(m_store.CreateKey(Hive::LocalMachine, kProgramKey), nullptr);
     EXPECT_EQ(m_store.CreateKey(Hive::LocalMachine, "Software\\New"), nullptr);
+    EXPECT_EQ(m_store.OpenKeyForWriting(Hive::LocalMachine, kProgramKey), nullptr);
     EXPECT_NE(m_store.LastError().find("read only"), std::string::npos);
     EXPECT_EQ(ReadFile(MachineFile()), machine);
     EXPECT_EQ(m_store.OpenKey(Hive::CurrentUser, kProgramKey), nullptr);
@@ -423,6 +425,26 @@ TEST_F(RegFileKeyStoreTest, AStoreThatCannotBeCreatedSaysWhy) {
     RegFileKeyStore store(m_dir.file("plain/registry.reg"), MachineFile());
     EXPECT_EQ(store.CreateKey(Hive::CurrentUser, kProgramKey), nullptr);
     EXPECT_NE(store.LastError().find("plain/registry.reg"), std::string::npos) << store.LastError();
+}
+
+TEST_F(RegFileKeyStoreTest, OpenKeyOnlyReadsAndOpenKeyForWritingNeverCreates) {
+    EXPECT_EQ(m_store.OpenKeyForWriting(Hive::CurrentUser, kProgramKey), nullptr);
+    EXPECT_EQ(m_store.LastError(), "");  // missing, which is no error
+    EXPECT_FALSE(std::filesystem::exists(UserFile()));
+
+    ASSERT_NE(m_store.CreateKey(Hive::CurrentUser, kProgramKey), nullptr);
+    const std::string created = ReadFile(UserFile());
+    auto reader = m_store.OpenKey(Hive::CurrentUser, kProgramKey);
+    ASSERT_NE(reader, nullptr);
+    EXPECT_FALSE(reader->WriteDword("A", 1));
+    EXPECT_NE(m_store.LastError().find("reading only"), std::string::npos);
+    EXPECT_EQ(ReadFile(UserFile()), created);
+
+    auto writer = m_store.OpenKeyForWriting(Hive::CurrentUser, "software\\vandrelle");
+    ASSERT_NE(writer, nullptr);
+    EXPECT_TRUE(writer->WriteDword("A", 1));
+    EXPECT_EQ(m_store.OpenKey(Hive::CurrentUser, kProgramKey)->ReadDword("A"), 1u);
+    EXPECT_EQ(m_store.OpenKeyForWriting(Hive::CurrentUser, "Software\\Vandrelle\\Sub"), nullptr);
 }
 
 TEST(MakeDefaultKeyStoreTest, UsesTheUserConfigFolder) {
