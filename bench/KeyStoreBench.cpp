@@ -2,7 +2,8 @@
 // Times what every start of the program and every command of the companion
 // does first: open the program's key in the user's key store and read the
 // password key from it. The store holds N values in the program's key and N
-// subkeys below it; the fitted complexity line shows how the time grows with N.
+// subkeys below it; the fitted O(N) line and its RMS show how far the time
+// grows in proportion to N.
 #include "ConfigStore.h"
 #include "FileUtil.h"
 #include "KeyStore.h"
@@ -114,13 +115,13 @@ BENCHMARK(BM_OpenProgramKey)
     ->Arg(20000)
     ->Arg(40000)
     ->Unit(benchmark::kMillisecond)
-    ->Complexity();
+    ->Complexity(benchmark::oN);
 BENCHMARK(BM_ConfigInit)
     ->Arg(10000)
     ->Arg(20000)
     ->Arg(40000)
     ->Unit(benchmark::kMillisecond)
-    ->Complexity();
+    ->Complexity(benchmark::oN);
 
 }  // namespace
 }  // namespace vandrelle

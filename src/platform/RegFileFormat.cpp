@@ -33,6 +33,12 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
                       [](char x, char y) { return FoldAscii(x) == FoldAscii(y); });
 }
 
+std::string FoldCase(std::string_view text) {
+    std::string folded(text);
+    std::transform(folded.begin(), folded.end(), folded.begin(), FoldAscii);
+    return folded;
+}
+
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
     return text.size() >= prefix.size() && EqualsNoCase(text.substr(0, prefix.size()), prefix);
 }

@@ -49,8 +49,10 @@ struct HiveRoot {
 };
 HiveRoot RootOf(Hive hive);
 
-// Key paths and value names compare without regard to ASCII case.
+// Key paths and value names compare without regard to ASCII case; FoldCase
+// gives the form in which equal names are equal strings.
 bool EqualsNoCase(std::string_view a, std::string_view b);
+std::string FoldCase(std::string_view text);
 bool HasControlCharacter(std::string_view text);
 KeyPath SplitKeyPath(std::string_view path);
 bool PathStartsWith(const KeyPath& path, const KeyPath& prefix);

@@ -6,7 +6,6 @@
 #include "SystemInfo.h"
 
 #include <sys/stat.h>
-#include <algorithm>
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
@@ -14,6 +13,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -32,51 +33,48 @@ struct NamedValue {
     RegValue value;
 };
 
-// What a key holds, as read at one moment.
+// What a key holds, as read at one moment. Its value names are indexed, so
+// that taking a snapshot and reading from it cost time in proportion to the
+// file, however many values and subkeys the key has.
 struct KeySnapshot {
     bool exists = false;
     std::vector<std::string> subKeys;
     std::vector<NamedValue> values;
-};
+    std::unordered_map<std::string, std::size_t> valueAt;  // folded name -> index in values
 
-template <typename Item, typename NameOf>
-Item* FindByName(std::vector<Item>& items, std::string_view name, NameOf nameOf) {
-    const auto it = std::find_if(items.begin(), items.end(), [&](const Item& item) {
-        return EqualsNoCase(nameOf(item), name);
-    });
-    return it == items.end() ? nullptr : &*it;
-}
-
-// A key may have several sections; as on import, a later value overrides an
-// earlier one of the same name.
-void CollectValues(const RegSection& section, std::vector<NamedValue>& values) {
-    for (const auto& entry : section.entries) {
-        if (!entry.value) continue;
-        auto* known = FindByName(values, entry.name,
-                                 [](const NamedValue& v) -> const std::string& { return v.name; });
-        if (known) {
-            known->value = *entry.value;
-        } else {
-            values.push_back({entry.name, *entry.value});
+    // A key may have several sections; as on import, a later value overrides
+    // an earlier one of the same name.
+    void CollectValues(const RegSection& section) {
+        for (const auto& entry : section.entries) {
+            if (!entry.value) continue;
+            const auto [at, added] = valueAt.try_emplace(FoldCase(entry.name), values.size());
+            if (added) {
+                values.push_back({entry.name, *entry.value});
+            } else {
+                values[at->second].value = *entry.value;
+            }
         }
     }
-}
+
+    const RegValue* Find(std::string_view name) const {
+        const auto at = valueAt.find(FoldCase(name));
+        return at == valueAt.end() ? nullptr : &values[at->second].value;
+    }
+};
 
 // Keys exist through their own section or through a deeper one.
 KeySnapshot TakeSnapshot(const RegDocument& document, const KeyPath& path) {
     KeySnapshot snapshot;
+    std::unordered_set<std::string> seenSubKeys;  // folded
     for (const auto& section : document.sections) {
         if (!section.ownHive || !PathStartsWith(section.path, path)) continue;
         snapshot.exists = true;
         if (section.path.size() == path.size()) {
-            CollectValues(section, snapshot.values);
+            snapshot.CollectValues(section);
             continue;
         }
         const std::string& child = section.path[path.size()];
-        if (!FindByName(snapshot.subKeys, child,
-                        [](const std::string& s) -> const std::string& { return s; })) {
-            snapshot.subKeys.push_back(child);
-        }
+        if (seenSubKeys.insert(FoldCase(child)).second) snapshot.subKeys.push_back(child);
     }
     return snapshot;
 }
@@ -188,10 +186,9 @@ public:
     }
 
     std::optional<RegValue> ReadValue(std::string_view name) const override {
-        for (const auto& named : m_snapshot.values) {
-            if (EqualsNoCase(named.name, name)) return named.value;
-        }
-        return std::nullopt;
+        const RegValue* value = m_snapshot.Find(name);
+        if (!value) return std::nullopt;
+        return *value;
     }
 
     // Re-reads the file so that changes made since the key was opened are kept.

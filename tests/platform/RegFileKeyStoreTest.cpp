@@ -313,6 +313,17 @@ TEST_F(RegFileKeyStoreTest, KeptLinesSwallowNoValueAndWritesReadBackExactly) {
     EXPECT_EQ(ReadFile(UserFile()), once);
 }
 
+TEST_F(RegFileKeyStoreTest, ALaterValueOverridesAnEarlierOneWhateverTheCase) {
+    WriteUserFile(std::string(kFileHeader) +
+                  "[HKEY_CURRENT_USER\\Software\\Vandrelle]\n\"Name\"=\"first\"\n"
+                  "\"Other\"=dword:00000001\n\n"
+                  "[HKCU\\software\\VANDRELLE]\n\"NAME\"=\"second\"\n\n");
+    auto key = m_store.OpenKey(Hive::CurrentUser, kProgramKey);
+    ASSERT_NE(key, nullptr);
+    EXPECT_EQ(key->ReadString("name"), "second");
+    EXPECT_EQ(ValueNames(*key), (std::vector<std::string>{"Name", "Other"}));
+}
+
 TEST_F(RegFileKeyStoreTest, ValuesAreReplacedInPlaceWhateverTheirCaseAndAppendedInOrder) {
     WriteUserFile(std::string(kFileHeader) +
                   "[HKEY_CURRENT_USER\\Software\\Vandrelle]\n\"A\"=dword:00000001\n\"B\"=\"b\"\n\n"
