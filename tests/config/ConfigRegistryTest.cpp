@@ -8,8 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-#include <unistd.h>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -141,25 +139,6 @@ TEST_F(ConfigRegistryTest, AKeyStoreThatCannotBeCreatedStopsInit) {
     EXPECT_NE(store.LastInitError().find("plain/registry.reg"), std::string::npos)
         << store.LastInitError();
     ExpectNoPasswordUse(store);
-}
-
-TEST_F(ConfigRegistryTest, AKeyStoreInAReadOnlyFolderStopsInit) {
-    const std::string hive = std::string(kHeader) + kSection;
-    WriteFile(HiveFile(), hive);
-    ASSERT_EQ(::chmod(dir.path().c_str(), 0500), 0);
-    const bool writable = ::access(dir.path().c_str(), W_OK) == 0;
-    if (writable) {
-        ::chmod(dir.path().c_str(), 0700);
-        GTEST_SKIP() << "a read-only folder stays writable for this user (root)";
-    }
-    CConfigStore store(keys);
-    const bool initialised = store.Init();
-    ::chmod(dir.path().c_str(), 0700);
-    EXPECT_FALSE(initialised);
-    EXPECT_NE(store.LastInitError().find("cannot store a new password key: "), std::string::npos)
-        << store.LastInitError();
-    ExpectNoPasswordUse(store);
-    EXPECT_EQ(ReadFile(HiveFile()), hive);
 }
 
 // The fixture's key store, with the writes through its writable keys changed:
