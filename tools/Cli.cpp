@@ -270,7 +270,9 @@ int Run(const std::vector<std::string>& args, const CliEnvironment& env, std::os
         std::ostream& err) {
     const Command cmd = ParseArguments(args);
     CConfigStore store(*env.keys);
-    store.Init();
+    // Without the stored password key no command is sound: passwords would be
+    // enciphered under a key that the next run does not have.
+    if (!store.Init()) throw CliFailure{kExitFile, store.LastInitError()};
     if (cmd.name == "addins") {
         if (!cmd.path.empty()) throw CliFailure{kExitUsage, "addins takes no arguments"};
         out << EscapedText(GetAddInList(*env.keys)) << "\n";

@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <sstream>
 
 namespace vandrelle::test {
@@ -264,15 +266,60 @@ TEST_F(CliTest, WithoutConfigTheFileIsFoundAsTheProgramFindsIt) {
     EXPECT_EQ(Run({"tree"}, false).out, "G/\n");
 }
 
-TEST_F(CliTest, PasswordsEncodeWithThisInstallationsKey) {
-    const Result enc = Run({"encode-password", "s3cret"}, false);
-    ASSERT_EQ(enc.code, 0);
-    CConfigStore store(keys);
-    store.Init();
-    EXPECT_EQ(enc.out, EncodePassword("s3cret", store.Key()) + "\n");
-    const Result dec = Run({"decode-password", enc.out.substr(0, enc.out.size() - 1)}, false);
-    EXPECT_EQ(dec.out, "s3cret\n");
+// On a first run, and with a key store pasted from Windows (the program's key
+// without "key"), the key is made and stored before anything is enciphered.
+TEST_F(CliTest, PasswordsEncodeWithThisInstallationsStoredKey) {
+    for (const bool pasted : {false, true}) {
+        if (pasted) {
+            WriteFile(dir.file("registry.reg"),
+                      "Windows Registry Editor Version 5.00\n\n"
+                      "[HKEY_CURRENT_USER\\Software\\Vandrelle]\n\"Maximized\"=dword:00000001\n");
+        }
+        const Result enc = Run({"encode-password", "s3cret"}, false);
+        ASSERT_EQ(enc.code, 0) << enc.err;
+        const auto stored = keys.OpenKey(Hive::CurrentUser, kProgramKey)->ReadBinary("key");
+        ASSERT_TRUE(stored && stored->size() == 16) << pasted;
+        PasswordKey key;
+        std::copy(stored->begin(), stored->end(), key.begin());
+        EXPECT_NE(key, PasswordKey{});
+        EXPECT_EQ(enc.out, EncodePassword("s3cret", key) + "\n");
+        const Result dec = Run({"decode-password", enc.out.substr(0, enc.out.size() - 1)}, false);
+        EXPECT_EQ(dec.out, "s3cret\n");
+    }
     EXPECT_EQ(Run({"encode-password"}, false).code, 2);
+}
+
+TEST_F(CliTest, WithoutAStoredPasswordKeyEveryCommandEndsWithCode3AndOneLine) {
+    Build();
+    const std::string config = ReadFile(file);
+    const std::vector<std::vector<std::string>> commands = {
+        {"tree"},
+        {"show", "Lab"},
+        {"set", "Lab", "--set", "Password=new"},
+        {"add-server", "--set", "Name=n", "--set", "Password=p"},
+        {"delete", "Lab"},
+        {"encode-password", "x"},
+        {"decode-password", "AAAA"},
+        {"addins"},
+    };
+    auto expectRefused = [&](const std::string& reason) {
+        for (const auto& args : commands) {
+            const Result r = Run(args);
+            EXPECT_EQ(r.code, 3) << args[0];
+            EXPECT_EQ(r.out, "") << args[0];
+            EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+            EXPECT_NE(r.err.find(reason), std::string::npos) << r.err;
+        }
+        EXPECT_EQ(ReadFile(file), config);
+    };
+    const std::string notRegistry = "; mine\nnot a registry file\n";
+    WriteFile(dir.file("registry.reg"), notRegistry);
+    expectRefused(dir.file("registry.reg") + " is not a registry file");
+    EXPECT_EQ(ReadFile(dir.file("registry.reg")), notRegistry);
+
+    std::filesystem::remove(dir.file("registry.reg"));
+    std::filesystem::create_directories(dir.file("registry.reg"));
+    expectRefused("cannot read the password key: ");
 }
 
 TEST_F(CliTest, ExternalCommandPrintsWhatConnectWithTheClientWouldStart) {
