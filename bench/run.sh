@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Usage: bash bench/run.sh BUILD_DIR [benchmark flags...]
-# Runs the configuration benchmarks of an existing build (it builds nothing)
+# Runs the configuration benchmarks of an existing build (it builds nothing),
+# the key-store benchmark (opening the program's key in a large key store),
 # and times "vandrelle-cli --config FILE tree" on a generated configuration of
 # 10,000 servers. Everything it writes, the cli's key store included, lives in
 # a temporary folder, so the user's own configuration is never touched.
@@ -14,7 +15,7 @@ fi
 build=$(cd "$1" && pwd)
 shift
 bin="$build/bin"
-for program in vandrelle-generate-config vandrelle-config-bench vandrelle-cli; do
+for program in vandrelle-generate-config vandrelle-config-bench vandrelle-keystore-bench vandrelle-cli; do
     if [[ ! -x "$bin/$program" ]]; then
         echo "run.sh: $bin/$program is missing; build it first" >&2
         exit 1
@@ -32,6 +33,8 @@ config="$work/Vandrelle.xml"
 echo "generated $config: $(stat -c %s "$config") bytes"
 
 "$bin/vandrelle-config-bench" "$@" | tee "$work/bench.txt"
+echo
+"$bin/vandrelle-keystore-bench"
 
 # One untimed run creates the cli's key store and warms the page cache; it
 # also checks that the tree is complete (1,000 groups and 10,000 servers).

@@ -2,13 +2,13 @@
 #include "Cli.h"
 
 #include "AddIns.h"
+#include "CliText.h"
 #include "ConfigLocation.h"
 #include "ConfigStore.h"
 #include "ExternalClient.h"
 #include "NumberText.h"
 #include "XmlDocument.h"
 
-#include <cstdio>
 #include <ostream>
 #include <string_view>
 
@@ -85,7 +85,29 @@ Command ParseArguments(const std::vector<std::string>& args) {
     return cmd;
 }
 
-void ApplySets(const std::vector<std::string>& sets, Properties& record) {
+// The properties page's message for a port out of range.
+constexpr std::string_view kPortMessage = "Port must between 1 and 65535, default is 3389.";
+
+bool IsLogonField(const PropertyField& f) {
+    return f.text == &Properties::UserName || f.text == &Properties::Password ||
+           f.text == &Properties::Domain || f.number == &Properties::RDPPort;
+}
+
+// Whether a node of that kind stores the field: groups (and the top) their
+// name, description, log-on settings and collapse state; servers all the rest.
+bool IsStoredFor(const PropertyField& f, bool group) {
+    if (f.number == &Properties::GroupCollapsed) return group;
+    return !group || f.text == &Properties::Name || f.text == &Properties::Description ||
+           f.number == &Properties::InheritGeneral || IsLogonField(f);
+}
+
+// Applies "Field=Value" settings to the record of a group or a server.
+// Refuses what would not be stored as given, so that a command never reports
+// success for a value the file does not get: a field the node does not keep,
+// a port out of range, or a log-on field while the node (after these settings)
+// inherits its log-on settings.
+void ApplySets(const std::vector<std::string>& sets, bool group, Properties& record) {
+    const PropertyField* logon = nullptr;
     for (const std::string& s : sets) {
         const auto eq = s.find('=');
         if (eq == std::string::npos) throw CliFailure{kExitUsage, "--set needs Field=Value: " + s};
@@ -93,44 +115,25 @@ void ApplySets(const std::vector<std::string>& sets, Properties& record) {
         const std::string value = s.substr(eq + 1);
         const PropertyField* f = FindPropertyField(field);
         if (!f) throw CliFailure{kExitUsage, "unknown field " + field};
+        if (!IsStoredFor(*f, group)) {
+            throw CliFailure{kExitUsage,
+                             field + " is not stored for a " + (group ? "group" : "server")};
+        }
         if (f->text) {
             record.*f->text = value;
         } else if (!ParseStrictNumber(value, &(record.*f->number))) {
             throw CliFailure{kExitUsage, field + " needs a number, not \"" + value + "\""};
         }
-    }
-}
-
-std::string JsonString(std::string_view text) {
-    std::string out = "\"";
-    for (const char c : text) {
-        switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            default:
-                if (static_cast<unsigned char>(c) < 0x20) {
-                    char buf[8];
-                    std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned>(c));
-                    out += buf;
-                } else {
-                    out += c;
-                }
+        if (f->number == &Properties::RDPPort && (record.RDPPort < 1 || record.RDPPort > 65535)) {
+            throw CliFailure{kExitUsage, std::string(kPortMessage)};
         }
+        if (IsLogonField(*f) && !logon) logon = f;
     }
-    return out + "\"";
+    if (logon && record.InheritGeneral != 0) {
+        throw CliFailure{kExitUsage, std::string(logon->name) +
+                                         " is not stored while the node inherits its log-on "
+                                         "settings; add --set InheritGeneral=0"};
+    }
 }
 
 void PrintRecord(const Properties& record, const Command& cmd, std::ostream& out) {
@@ -143,7 +146,7 @@ void PrintRecord(const Properties& record, const Command& cmd, std::ostream& out
             out << (first ? "" : ", ") << JsonString(f.name) << ": "
                 << (f.text ? JsonString(text) : text);
         } else {
-            out << f.name << "=" << text << "\n";
+            out << f.name << "=" << EscapedText(text) << "\n";
         }
         first = false;
     }
@@ -156,10 +159,10 @@ void PrintTree(pugi::xml_node container, int depth, std::ostream& out) {
         const std::string_view kind = c.name();
         const std::string indent(static_cast<std::size_t>(depth) * 2, ' ');
         if (kind == "Group") {
-            out << indent << ElementText(SelectElement(c, "Properties/Name")) << "/\n";
+            out << indent << EscapedText(ElementText(SelectElement(c, "Properties/Name"))) << "/\n";
             PrintTree(c, depth + 1, out);
         } else if (kind == "Server") {
-            out << indent << ElementText(FirstChildElement(c, "Name")) << "\n";
+            out << indent << EscapedText(ElementText(FirstChildElement(c, "Name"))) << "\n";
         }
     }
 }
@@ -174,40 +177,79 @@ void RequireSaved(bool saved, const CConfigStore& store) {
     if (!saved) throw CliFailure{kExitFile, "cannot save: " + store.LastSaveError()};
 }
 
+void AddNode(const Command& cmd, const NodePath& parent, CConfigStore& store) {
+    const bool group = cmd.name == "add-group";
+    Properties record;
+    ApplySets(cmd.sets, group, record);
+    ExistingNode(store, parent);
+    RequireSaved(group ? store.AddGroup(parent, record) : store.AddServer(parent, record), store);
+}
+
+// UpdateGroup ignores the collapse state (the tree panel stores it on its
+// own), so the record it writes along with another change carries the state
+// the file has unless the command sets it, and a change of the state alone is
+// written here.
+bool UpdateGroupAndCollapse(CConfigStore& store, const NodePath& path, pugi::xml_node node,
+                            const Properties& record, int storedCollapse) {
+    Properties current;
+    store.LoadProperties(path, current);
+    if (!PropertiesEqual(current, record)) return store.UpdateGroup(path, record);
+    if (record.GroupCollapsed == storedCollapse) return true;
+    return store.WriteGroupProperties(node, record);
+}
+
+bool IsGroup(pugi::xml_node node) {
+    return std::string_view(node.name()) != "Server";
+}
+
+// The node's effective record, with a group's collapse state as the file has it.
+Properties ReadNodeRecord(const CConfigStore& store, pugi::xml_node node) {
+    Properties record;
+    store.ReadProperties(node, record);
+    if (IsGroup(node)) {
+        Properties own;
+        store.ReadGroupProperties(node, own);
+        record.GroupCollapsed = own.GroupCollapsed;
+    }
+    return record;
+}
+
+void SetNode(const Command& cmd, const NodePath& path, CConfigStore& store) {
+    const pugi::xml_node node = ExistingNode(store, path);
+    const bool group = IsGroup(node);
+    Properties record = ReadNodeRecord(store, node);
+    const int storedCollapse = record.GroupCollapsed;
+    ApplySets(cmd.sets, group, record);
+    RequireSaved(group ? UpdateGroupAndCollapse(store, path, node, record, storedCollapse)
+                       : store.UpdateServer(path, record),
+                 store);
+}
+
+void PrintExternalCommand(const NodePath& path, const CConfigStore& store, std::ostream& out) {
+    if (std::string_view(ExistingNode(store, path).name()) != "Server") {
+        throw CliFailure{kExitUsage, path.ToString() + " is not a server"};
+    }
+    const ExternalCommand command = ExternalCommandFor(store, path, false);
+    out << EscapedText(command.program) << "\n";
+    for (const std::string& a : command.arguments) out << EscapedText(a) << "\n";
+}
+
 void RunFileCommand(const Command& cmd, CConfigStore& store, std::ostream& out) {
     const NodePath path(cmd.path);
     if (cmd.name == "tree") {
         PrintTree(store.ServersElement(), 0, out);
     } else if (cmd.name == "show") {
-        Properties record;
-        store.ReadProperties(ExistingNode(store, path), record);
-        PrintRecord(record, cmd, out);
+        PrintRecord(ReadNodeRecord(store, ExistingNode(store, path)), cmd, out);
     } else if (cmd.name == "add-group" || cmd.name == "add-server") {
-        Properties record;
-        ApplySets(cmd.sets, record);
-        ExistingNode(store, path);
-        RequireSaved(
-            cmd.name == "add-group" ? store.AddGroup(path, record) : store.AddServer(path, record),
-            store);
+        AddNode(cmd, path, store);
     } else if (cmd.name == "set") {
-        const std::string_view kind = ExistingNode(store, path).name();
-        Properties record;
-        store.LoadProperties(path, record);
-        ApplySets(cmd.sets, record);
-        RequireSaved(
-            kind == "Server" ? store.UpdateServer(path, record) : store.UpdateGroup(path, record),
-            store);
+        SetNode(cmd, path, store);
     } else if (cmd.name == "move") {
         ExistingNode(store, path);
         ExistingNode(store, NodePath(cmd.to));
         RequireSaved(store.MoveNode(path, NodePath(cmd.to)), store);
     } else if (cmd.name == "external-command") {
-        if (std::string_view(ExistingNode(store, path).name()) != "Server") {
-            throw CliFailure{kExitUsage, path.ToString() + " is not a server"};
-        }
-        const ExternalCommand command = ExternalCommandFor(store, path, false);
-        out << command.program << "\n";
-        for (const std::string& a : command.arguments) out << a << "\n";
+        PrintExternalCommand(path, store, out);
     } else if (cmd.name == "delete") {
         store.DeleteNode(path);
         RequireSaved(store.Save(), store);
@@ -228,16 +270,18 @@ int Run(const std::vector<std::string>& args, const CliEnvironment& env, std::os
         std::ostream& err) {
     const Command cmd = ParseArguments(args);
     CConfigStore store(*env.keys);
-    store.Init();
+    // Without the stored password key no command is sound: passwords would be
+    // enciphered under a key that the next run does not have.
+    if (!store.Init()) throw CliFailure{kExitFile, store.LastInitError()};
     if (cmd.name == "addins") {
         if (!cmd.path.empty()) throw CliFailure{kExitUsage, "addins takes no arguments"};
-        out << GetAddInList(*env.keys) << "\n";
+        out << EscapedText(GetAddInList(*env.keys)) << "\n";
         return kExitOk;
     }
     if (cmd.name == "encode-password" || cmd.name == "decode-password") {
         if (cmd.path.size() != 1) throw CliFailure{kExitUsage, cmd.name + " needs one TEXT"};
-        out << (cmd.name == "encode-password" ? EncodePassword(cmd.path[0], store.Key())
-                                              : DecodePassword(cmd.path[0], store.Key()))
+        out << EscapedText(cmd.name == "encode-password" ? EncodePassword(cmd.path[0], store.Key())
+                                                         : DecodePassword(cmd.path[0], store.Key()))
             << "\n";
         return kExitOk;
     }
@@ -249,7 +293,7 @@ int Run(const std::vector<std::string>& args, const CliEnvironment& env, std::os
         throw CliFailure{kExitFile, "cannot read " + *store.UnreadableTargetMessage()};
     }
     for (const std::string& problem : found.problems) {
-        err << "vandrelle-cli: warning: skipped unreadable " << problem << "\n";
+        err << "vandrelle-cli: warning: skipped unreadable " << EscapedText(problem) << "\n";
     }
     RunFileCommand(cmd, store, out);
     return kExitOk;
@@ -259,20 +303,24 @@ int Run(const std::vector<std::string>& args, const CliEnvironment& env, std::os
 
 int RunCli(const std::vector<std::string>& args, const CliEnvironment& env, std::ostream& out,
            std::ostream& err) {
+    // Messages quote names and values as given; escaped, each stays one line.
+    const auto fail = [&err](std::string_view message) {
+        err << "vandrelle-cli: " << EscapedText(message) << "\n";
+    };
     try {
         return Run(args, env, out, err);
     } catch (const CliFailure& f) {
-        err << "vandrelle-cli: " << f.message << "\n";
+        fail(f.message);
         if (f.code == kExitUsage && f.message.find("usage") == std::string::npos &&
             (f.message.starts_with("no command") || f.message.starts_with("unknown command"))) {
             err << kUsage;
         }
         return f.code;
     } catch (const ConfigError& e) {
-        err << "vandrelle-cli: " << e.what() << "\n";
+        fail(e.what());
         return e.code() == kInvalidPointer ? kExitNoSuchNode : kExitUsage;
     } catch (const std::exception& e) {
-        err << "vandrelle-cli: " << e.what() << "\n";
+        fail(e.what());
         return kExitFile;
     }
 }

@@ -24,7 +24,8 @@ inline constexpr int kExitUsage = 2;
 inline constexpr int kExitFile = 3;
 
 // Runs one command line (without the program name). Output goes to `out`,
-// each error as one line to `err`.
+// each error as one line to `err`. Every command first needs the password key:
+// when it cannot be read or stored, the command ends with kExitFile.
 int RunCli(const std::vector<std::string>& args, const CliEnvironment& env, std::ostream& out,
            std::ostream& err);
 

@@ -7,6 +7,8 @@
 #include "XmlDocument.h"
 
 #include <cstring>
+#include <optional>
+#include <stdexcept>
 
 namespace vandrelle {
 namespace {
@@ -66,10 +68,31 @@ private:
 
 namespace {
 
+// Whether a writer puts the field into the file as text. The password is
+// written enciphered, so any password can be stored; the log-on texts are
+// written only by a node that does not inherit (one that does carries its
+// ancestor's, which are not its to check); a group writes no server fields.
+bool WrittenAsText(std::size_t field, const Properties& record, bool group) {
+    switch (field) {
+        case FieldId("Name"):
+        case FieldId("Description"):
+            return true;
+        case FieldId("UserName"):
+        case FieldId("Domain"):
+            return record.InheritGeneral == 0;
+        case FieldId("Server"):
+        case FieldId("DriveCollection"):
+            return !group;
+        default:
+            return false;
+    }
+}
+
 // Refuses a record that the file could not hold, before anything is written.
-void ValidateRecord(const Properties& record) {
-    for (const PropertyField& f : PropertyFields()) {
-        if (f.text && !IsStorableText(record.*f.text)) {
+void ValidateRecord(const Properties& record, bool group) {
+    for (std::size_t i = 0; i < kPropertyFieldCount; ++i) {
+        const PropertyField& f = kPropertyFields[i];
+        if (WrittenAsText(i, record, group) && !IsStorableText(record.*f.text)) {
             throw ConfigError(kInvalidArgument, std::string(f.name) +
                                                     " holds characters that the configuration "
                                                     "file cannot store");
@@ -118,6 +141,46 @@ bool MayBeNamed(pugi::xml_node node, std::string_view name) {
     return piece.size() < name.size() && (piece.empty() || name.find(piece) != name.npos);
 }
 
+constexpr std::string_view kKeyValue = "key";
+
+// The password key that the program's key holds; nullopt when it holds none.
+// A value that is not a key is an error: it may be a key damaged by hand, and
+// passwords enciphered under it would not decipher under a new one.
+std::optional<PasswordKey> StoredKey(const RegKey& key) {
+    const auto value = key.ReadValue(kKeyValue);
+    if (!value) return std::nullopt;
+    PasswordKey stored{};
+    if (value->type != ValueType::Binary || value->bytes.size() != stored.size()) {
+        throw std::runtime_error(
+            "the password key (\"key\" under HKEY_CURRENT_USER\\Software\\Vandrelle) is not " +
+            std::to_string(stored.size()) + " bytes of binary data; it was left as it is");
+    }
+    std::copy(value->bytes.begin(), value->bytes.end(), stored.begin());
+    return stored;
+}
+
+// Makes a password key and stores it in the program's key, creating that. The
+// key in use is the one that reads back: a key that is not stored would make
+// every password enciphered under it undecipherable at the next start, and a
+// key stored meanwhile by another process wins over the one made here.
+PasswordKey MakeStoredKey(KeyStore& keys) {
+    auto key = keys.CreateKey(Hive::CurrentUser, kProgramKey);
+    if (!key) throw std::runtime_error("cannot store a new password key: " + keys.LastError());
+    if (const auto stored = StoredKey(*key)) return *stored;
+    const PasswordKey made = MakeInstallationKey();
+    if (!key->WriteBinary(kKeyValue, {made.begin(), made.end()})) {
+        throw std::runtime_error("cannot store a new password key: " + keys.LastError());
+    }
+    const auto reread = keys.OpenKey(Hive::CurrentUser, kProgramKey);
+    const auto stored = reread ? StoredKey(*reread) : std::nullopt;
+    if (!stored) {
+        const std::string why = keys.LastError();
+        throw std::runtime_error("the new password key does not read back from the key store" +
+                                 (why.empty() ? std::string() : ": " + why));
+    }
+    return *stored;
+}
+
 // A node without a name would be unreachable by path (an empty name ends a path).
 void RequireName(const Properties& record) {
     if (record.Name.empty()) throw ConfigError(kInvalidArgument, "the name must not be empty");
@@ -130,21 +193,37 @@ CConfigStore::CConfigStore(KeyStore& keys) : m_keys(keys) {
 }
 
 bool CConfigStore::Init() {
-    if (auto key = m_keys.OpenKey(Hive::CurrentUser, kProgramKey)) {
-        if (auto bytes = key->ReadBinary("key"); bytes && bytes->size() == m_key.size()) {
-            std::copy(bytes->begin(), bytes->end(), m_key.begin());
-        }
-        if (auto maximized = key->ReadDword("Maximized")) {
-            m_maximized = static_cast<int>(*maximized);
-        }
-    } else if (auto created = m_keys.CreateKey(Hive::CurrentUser, kProgramKey)) {
-        m_key = MakeInstallationKey();
-        created->WriteBinary("key", std::vector<std::uint8_t>(m_key.begin(), m_key.end()));
-    }
-    m_cipher = Rc4(m_key.data(), m_key.size());
+    m_key = {};
+    m_keyReady = false;
+    m_initError.clear();
+    m_maximized = 0;
     BuildEmptyDocument();
     m_dirty = false;
+    try {
+        auto key = m_keys.OpenKey(Hive::CurrentUser, kProgramKey);
+        if (!key && !m_keys.LastError().empty()) {
+            throw std::runtime_error("cannot read the password key: " + m_keys.LastError());
+        }
+        if (auto maximized = key ? key->ReadDword("Maximized") : std::nullopt) {
+            m_maximized = static_cast<int>(*maximized);
+        }
+        const std::optional<PasswordKey> stored = key ? StoredKey(*key) : std::nullopt;
+        m_key = stored ? *stored : MakeStoredKey(m_keys);
+    } catch (const std::runtime_error& e) {
+        m_initError = e.what();
+        return false;
+    }
+    m_cipher = Rc4(m_key.data(), m_key.size());
+    m_keyReady = true;
     return true;
+}
+
+void CConfigStore::RequireKey() const {
+    if (!m_keyReady) {
+        throw std::logic_error("no password key: " + (m_initError.empty()
+                                                          ? "the store was not initialised"
+                                                          : m_initError));
+    }
 }
 
 void CConfigStore::BuildEmptyDocument() {
@@ -258,6 +337,7 @@ void CConfigStore::LoadProperties(const NodePath& path, Properties& record) cons
 }
 
 void CConfigStore::ReadLogon(const FieldElements& fields, Properties& record) const {
+    RequireKey();
     fields.Read(FieldId("UserName"), record);
     fields.Read(FieldId("Domain"), record);
     if (pugi::xml_node e = fields[FieldId("Password")]) {
@@ -361,7 +441,8 @@ void CConfigStore::WriteLogon(pugi::xml_node settings, const Properties& record)
 
 bool CConfigStore::WriteGroupProperties(pugi::xml_node element, const Properties& record) {
     if (!IsContainer(element)) throw ConfigError(kInvalidArgument, "not a group");
-    ValidateRecord(record);
+    RequireKey();
+    ValidateRecord(record, true);
     pugi::xml_node settings = FirstChildElement(element, "Properties");
     if (!settings) settings = AppendChildElement(element, "Properties");
     SetChildText(settings, "Name", record.Name);
@@ -375,7 +456,8 @@ bool CConfigStore::WriteGroupProperties(pugi::xml_node element, const Properties
 
 bool CConfigStore::WriteServerProperties(pugi::xml_node element, const Properties& record) {
     if (!IsServer(element)) throw ConfigError(kInvalidArgument, "not a server");
-    ValidateRecord(record);
+    RequireKey();
+    ValidateRecord(record, false);
     SetChildText(element, "Name", record.Name);
     SetChildText(element, "Description", record.Description);
     SetChildText(element, "Server", record.Server);
@@ -404,7 +486,8 @@ bool CConfigStore::WriteServerProperties(pugi::xml_node element, const Propertie
 pugi::xml_node CConfigStore::AppendNode(const NodePath& parent, const Properties& record,
                                         std::string_view kind) {
     RequireName(record);
-    ValidateRecord(record);
+    RequireKey();
+    ValidateRecord(record, kind == "Group");
     pugi::xml_node container = RequireNode(parent, "the group");
     if (!IsContainer(container)) throw ConfigError(kInvalidArgument, "a server holds no nodes");
     return AppendChildElement(container, kind);
@@ -498,7 +581,7 @@ void CConfigStore::SetStatusBarVisible(int value) {
 void CConfigStore::SetMaximized(int value) {
     if (value == m_maximized) return;
     m_maximized = value;
-    if (auto key = m_keys.CreateKey(Hive::CurrentUser, kProgramKey)) {
+    if (auto key = m_keys.OpenKeyForWriting(Hive::CurrentUser, kProgramKey)) {
         key->WriteDword("Maximized", static_cast<std::uint32_t>(value));
     }
 }
@@ -519,7 +602,7 @@ bool ReadWindowPos(KeyStore& keys, WindowRect& rect) {
 }
 
 void WriteWindowPos(KeyStore& keys, const WindowRect& rect) {
-    auto key = keys.CreateKey(Hive::CurrentUser, kProgramKey);
+    auto key = keys.OpenKeyForWriting(Hive::CurrentUser, kProgramKey);
     if (!key) return;
     std::vector<std::uint8_t> bytes;
     for (std::int32_t v : {rect.left, rect.top, rect.right, rect.bottom}) {

@@ -27,9 +27,14 @@ public:
     CConfigStore(const CConfigStore&) = delete;
     CConfigStore& operator=(const CConfigStore&) = delete;
 
-    // Reads (on a first run: creates) the password key and the maximized flag,
-    // and builds the empty configuration. Leaves the store clean.
+    // Reads the password key and the maximized flag from the key store and
+    // builds the empty configuration; leaves the store clean. Where no key is
+    // stored (a first run, or the program's key without "key"), makes one,
+    // stores it and reads it back. Fails when no password key can be read or
+    // stored; LastInitError() then says why, and the store must not be used:
+    // it reads and writes no password (those calls throw std::logic_error).
     bool Init();
+    const std::string& LastInitError() const { return m_initError; }
 
     // Replaces the document by the file at `path` when it can be read; on
     // failure the current document stays and LastLoadError() says why.
@@ -78,6 +83,7 @@ public:
     void SetStatusBarVisible(int value);
 
     int IsMaximized() const { return m_maximized; }
+    // Stores the flag only where the program's key exists; never creates it.
     void SetMaximized(int value);
 
     // Navigation for the tree panel.
@@ -85,7 +91,11 @@ public:
     pugi::xml_node SettingsElement() const { return m_settings; }
     const pugi::xml_document& Document() const { return m_document; }
 
-    const PasswordKey& Key() const { return m_key; }
+    // The stored password key; throws std::logic_error when Init has not succeeded.
+    const PasswordKey& Key() const {
+        RequireKey();
+        return m_key;
+    }
     bool IsDirty() const { return m_dirty; }
 
     // Where saves go; set by the start-up search.
@@ -117,6 +127,7 @@ private:
                               std::string_view kind);
     bool Differs(const NodePath& path, const Properties& record) const;
     bool KeepUnreadableCopy();
+    void RequireKey() const;
 
     KeyStore& m_keys;
     pugi::xml_node m_servers;
@@ -124,6 +135,8 @@ private:
     pugi::xml_document m_document;
     PasswordKey m_key{};
     Rc4 m_cipher{m_key.data(), m_key.size()};  // keyed with m_key
+    bool m_keyReady = false;                   // m_key is the stored key
+    std::string m_initError;
     int m_maximized = 0;
     bool m_dirty = false;
 
@@ -145,6 +158,7 @@ struct WindowRect {
 };
 
 // "WindowPos" under the program's key: four signed 32-bit little-endian numbers.
+// Writing never creates the key: only Init does, together with the password key.
 bool ReadWindowPos(KeyStore& keys, WindowRect& rect);
 void WriteWindowPos(KeyStore& keys, const WindowRect& rect);
 

@@ -26,9 +26,9 @@ enum class ValueType : std::uint32_t {
 
 struct RegValue {
     ValueType type = ValueType::Binary;
-    std::uint32_t rawType = 3;       // the registry's type number (meaningful for Other)
-    std::string text;                // String / ExpandString, UTF-8
-    std::uint32_t number = 0;        // Dword
+    std::uint32_t rawType = 3;  // the registry's type number (meaningful for Other)
+    std::string text;           // String / ExpandString, UTF-8
+    std::uint32_t number = 0;   // Dword
     // Binary / Other. For a String / ExpandString stored as UTF-16 data
     // (hex(1) / hex(2)), the data as stored, so that readers can check its
     // shape (even length, terminator); empty for a quoted string.
@@ -36,7 +36,9 @@ struct RegValue {
 };
 
 // An open key. Closing is destruction. Writes reach the backing store before
-// the call returns; a write that cannot be stored returns false.
+// the call returns; a write that cannot be stored exactly returns false (the
+// store's LastError() says why), so that whatever a write stores reads back
+// unchanged. Text that holds a NUL cannot be stored in a string value.
 class RegKey {
 public:
     virtual ~RegKey() = default;
@@ -48,6 +50,7 @@ public:
     // nullopt when the value is missing. Value names compare case-insensitively.
     virtual std::optional<RegValue> ReadValue(std::string_view name) const = 0;
 
+    // Fails on a key opened for reading only.
     virtual bool WriteValue(std::string_view name, const RegValue& value) = 0;
 
     // Typed conveniences: nullopt when missing or of another type.
@@ -62,17 +65,28 @@ public:
 
 // The registry of the platform. Key paths are relative to the hive and use
 // backslashes ("Software\\Vandrelle"); they compare case-insensitively.
+//
+// Each way of opening returns nullptr both when the key does not exist and
+// when the store cannot be used; LastError() tells the two apart.
 class KeyStore {
 public:
     virtual ~KeyStore() = default;
 
-    // Opens an existing key for reading; nullptr when the key does not exist
-    // (this is how a first run is told apart).
+    // Opens an existing key for reading only (this is how a first run is told
+    // apart: the key is missing). The key's writes fail.
     virtual std::unique_ptr<RegKey> OpenKey(Hive hive, std::string_view path) = 0;
+
+    // Opens an existing key for reading and writing; never creates it. nullptr
+    // also for a hive that cannot be written.
+    virtual std::unique_ptr<RegKey> OpenKeyForWriting(Hive hive, std::string_view path) = 0;
 
     // Opens a key for reading and writing, creating it (and its parents) when
     // missing; nullptr when that is not possible (for example a read-only hive).
     virtual std::unique_ptr<RegKey> CreateKey(Hive hive, std::string_view path) = 0;
+
+    // Why the last call on the store, or on a key it opened, failed: one line
+    // for the user. Empty when that call succeeded or found the key missing.
+    virtual std::string LastError() const = 0;
 };
 
 // The program's own key under the current user.

@@ -2,19 +2,89 @@
 #include "Process.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 
 namespace vandrelle {
+namespace {
+
+bool IsExecutableFile(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+           ::access(path.c_str(), X_OK) == 0;
+}
+
+// Where the started program's side of the error-reporting pipe is kept while
+// every other inherited descriptor is closed.
+constexpr int kReportFd = 3;
+
+// One past the highest descriptor the fallback close loop reaches: the
+// process's limit, read before fork because getrlimit is not on the list of
+// calls allowed after it.
+int DescriptorLimit() {
+    constexpr rlim_t kCap = 1 << 20;
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return kCap;
+    return static_cast<int>(std::min(limit.rlim_cur, kCap));
+}
+
+// Closes every descriptor from `first` up. close_range needs Linux 5.9; an
+// older kernel gets the loop.
+void CloseFrom(int first, int limit) {
+    if (::close_range(static_cast<unsigned>(first), ~0U, 0) == 0) return;
+    for (int fd = first; fd < limit; ++fd) ::close(fd);
+}
+
+// Every disposition back to the default (an ignored signal would stay ignored
+// across exec), then nothing blocked. Signals stay blocked until the
+// dispositions are reset, so none of the caller's handlers runs here.
+void ResetSignals() {
+    struct sigaction byDefault {};
+    byDefault.sa_handler = SIG_DFL;
+    ::sigemptyset(&byDefault.sa_mask);
+    for (int s = 1; s < NSIG; ++s) ::sigaction(s, &byDefault, nullptr);  // some refuse: harmless
+    sigset_t none;
+    ::sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+}
+
+// The process between us and the program. It keeps nothing of ours but the
+// standard descriptors and the report pipe, starts a new session and forks
+// the program, so the program is adopted by init and never becomes our
+// zombie. Only async-signal-safe calls from here on.
+[[noreturn]] void RunMiddleProcess(char* const* argv, int pipeRead, int pipeWrite, int limit) {
+    ::close(pipeRead);
+    if (pipeWrite != kReportFd) {
+        if (::dup3(pipeWrite, kReportFd, O_CLOEXEC) < 0) ::_exit(1);
+        ::close(pipeWrite);
+    }
+    CloseFrom(kReportFd + 1, limit);
+    ::setsid();
+    const pid_t program = ::fork();
+    if (program == 0) {
+        ResetSignals();
+        ::execv(argv[0], argv);
+        const int failure = errno;
+        [[maybe_unused]] auto n = ::write(kReportFd, &failure, sizeof failure);
+        ::_exit(127);
+    }
+    ::_exit(program < 0 ? 1 : 0);
+}
+
+}  // namespace
 
 std::optional<std::string> FindProgramOnPath(std::string_view name) {
     if (name.empty()) return std::nullopt;
     const std::string wanted(name);
     if (wanted.find('/') != std::string::npos) {
-        if (::access(wanted.c_str(), X_OK) == 0) return wanted;
+        if (IsExecutableFile(wanted)) return wanted;
         return std::nullopt;
     }
     const char* path = std::getenv("PATH");
@@ -23,50 +93,42 @@ std::optional<std::string> FindProgramOnPath(std::string_view name) {
         const auto colon = dirs.find(':');
         const std::string_view dir = dirs.substr(0, colon);
         dirs = colon == std::string_view::npos ? std::string_view() : dirs.substr(colon + 1);
-        const std::string candidate =
-            (dir.empty() ? std::string(".") : std::string(dir)) + "/" + wanted;
-        if (::access(candidate.c_str(), X_OK) == 0) return candidate;
+        // An empty element would mean the current folder: never searched.
+        if (dir.empty()) continue;
+        const std::string candidate = std::string(dir) + "/" + wanted;
+        if (IsExecutableFile(candidate)) return candidate;
     }
     return std::nullopt;
 }
 
 bool StartDetached(const std::string& program, const std::vector<std::string>& arguments,
                    std::string* error) {
-    // Everything the children need is prepared before fork: after it only
-    // async-signal-safe calls are allowed.
+    // Everything the children need is prepared before fork.
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(program.c_str()));
     for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
+    const int limit = DescriptorLimit();
 
     int pipeFds[2];
     if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
         if (error) *error = std::string("cannot start ") + program + ": " + std::strerror(errno);
         return false;
     }
+    sigset_t all, previous;
+    ::sigfillset(&all);
+    ::pthread_sigmask(SIG_SETMASK, &all, &previous);
     const pid_t child = ::fork();
+    if (child == 0) RunMiddleProcess(argv.data(), pipeFds[0], pipeFds[1], limit);
+    const int forkError = errno;
+    ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    ::close(pipeFds[1]);
     if (child < 0) {
-        const int saved = errno;
         ::close(pipeFds[0]);
-        ::close(pipeFds[1]);
-        if (error) *error = std::string("cannot start ") + program + ": " + std::strerror(saved);
+        if (error)
+            *error = std::string("cannot start ") + program + ": " + std::strerror(forkError);
         return false;
     }
-    if (child == 0) {
-        // The middle process: a new session, then the program in a grandchild,
-        // so the program is adopted by init and never becomes our zombie.
-        ::close(pipeFds[0]);
-        ::setsid();
-        const pid_t grandchild = ::fork();
-        if (grandchild == 0) {
-            ::execv(argv[0], argv.data());
-            const int failure = errno;
-            [[maybe_unused]] auto n = ::write(pipeFds[1], &failure, sizeof failure);
-            ::_exit(127);
-        }
-        ::_exit(grandchild < 0 ? 1 : 0);
-    }
-    ::close(pipeFds[1]);
     int status = 0;
     while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }

@@ -33,6 +33,12 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
                       [](char x, char y) { return FoldAscii(x) == FoldAscii(y); });
 }
 
+std::string FoldCase(std::string_view text) {
+    std::string folded(text);
+    std::transform(folded.begin(), folded.end(), folded.begin(), FoldAscii);
+    return folded;
+}
+
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
     return text.size() >= prefix.size() && EqualsNoCase(text.substr(0, prefix.size()), prefix);
 }
@@ -44,7 +50,9 @@ std::string_view Trim(std::string_view text) {
     return text.substr(first, last - first + 1);
 }
 
-// Splits at LF, dropping the CR of CRLF line ends.
+// Splits at LF. CRs at a line's end belong to the line end (CRLF, or CR CR LF
+// once a CRLF file went through a conversion again), never to the line: a line
+// kept verbatim is written back with LF alone and must read back the same.
 std::vector<std::string> SplitLines(std::string_view text) {
     std::vector<std::string> lines;
     std::size_t start = 0;
@@ -52,7 +60,7 @@ std::vector<std::string> SplitLines(std::string_view text) {
         auto end = text.find('\n', start);
         if (end == std::string_view::npos) end = text.size();
         std::string_view line = text.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        while (!line.empty() && line.back() == '\r') line.remove_suffix(1);
         lines.emplace_back(line);
         start = end + 1;
     }
@@ -190,6 +198,19 @@ std::vector<std::uint8_t> Utf8ToRegistryUtf16(std::string_view text) {
     }
     put(0);
     return out;
+}
+
+// A string's data as a file of this kind stores it, with its terminating NUL.
+std::vector<std::uint8_t> StringData(std::string_view text, bool wide) {
+    if (wide) return Utf8ToRegistryUtf16(text);
+    std::vector<std::uint8_t> out(text.begin(), text.end());
+    out.push_back(0);
+    return out;
+}
+
+std::string TextBeforeNul(std::string text) {
+    text.resize(std::min(text.find('\0'), text.size()));
+    return text;
 }
 
 // A string value's data ends at its first NUL; REGEDIT4 files hold 8-bit text.
@@ -343,7 +364,7 @@ std::optional<RegValue> ParseValueData(std::string_view data, bool wide) {
         std::size_t pos = 0;
         auto text = ParseQuoted(data, pos);
         if (!text || !Trim(data.substr(pos)).empty()) return std::nullopt;
-        return MakeTextValue(ValueType::String, std::move(*text));
+        return MakeTextValue(ValueType::String, TextBeforeNul(std::move(*text)));
     }
     if (StartsWithNoCase(data, "dword:")) {
         const auto number = ParseHexNumber(Trim(data.substr(6)), 8);
@@ -394,19 +415,26 @@ bool IsSectionLine(std::string_view line) {
     return line.size() >= 2 && line.front() == '[' && line.back() == ']';
 }
 
+bool IsCommentLine(std::string_view line) {
+    line = Trim(line);
+    return !line.empty() && line.front() == ';';
+}
+
+// `"name"=...` or `@=...`; hex data never continues with such a line.
+bool StartsValue(std::string_view line) {
+    line = Trim(line);
+    return !line.empty() && (line.front() == '"' || line.front() == '@');
+}
+
 class RegFileParser {
 public:
     RegFileParser(std::vector<std::string> lines, Hive hive)
         : m_lines(std::move(lines)), m_root(RootOf(hive)) {}
 
-    RegDocument Parse() {
+    std::optional<RegDocument> Parse() {
         RegDocument document;
-        if (!ReadHeader()) {
-            // Not a registry file: no keys, but every line is kept.
-            m_next = 0;
-            ReadRawLines(document.preamble, [](std::string_view) { return false; });
-            return document;
-        }
+        if (!ReadHeader(document)) return std::nullopt;
+        m_wide = document.wide;
         ReadRawLines(document.preamble, IsSectionLine);
         while (m_next < m_lines.size()) {
             document.sections.push_back(MakeSection(m_lines[m_next++]));
@@ -416,14 +444,23 @@ public:
     }
 
 private:
-    // The first non-blank line must be the header.
-    bool ReadHeader() {
-        while (m_next < m_lines.size() && IsBlank(m_lines[m_next])) ++m_next;
-        if (m_next >= m_lines.size()) return false;
-        const std::string_view header = Trim(m_lines[m_next]);
-        if (header != kHeader && header != kHeaderV4) return false;
-        m_wide = header == kHeader;
-        ++m_next;
+    // Blank lines and comments may stand above the header; anything else there
+    // means that this is no registry file. Without a header at all, the lines
+    // are an empty document.
+    bool ReadHeader(RegDocument& document) {
+        for (; m_next < m_lines.size(); ++m_next) {
+            const std::string& line = m_lines[m_next];
+            if (IsBlank(line)) continue;
+            if (IsCommentLine(line)) {
+                document.lead.push_back(line);
+                continue;
+            }
+            const std::string_view header = Trim(line);
+            if (header != kHeader && header != kHeaderV4) return false;
+            document.wide = header == kHeader;
+            ++m_next;
+            return true;
+        }
         return true;
     }
 
@@ -468,13 +505,15 @@ private:
         if (StartsWithNoCase(data, "hex")) JoinContinuations(data);
         auto value = ParseValueData(data, m_wide);
         if (!value) return {{}, {}, JoinedLines(first, m_next)};
-        return {std::move(start->name), std::move(value), {}};
+        return {std::move(start->name), std::move(value), JoinedLines(first, m_next)};
     }
 
-    // regedit wraps hex data: a line ending in a backslash goes on in the next one.
+    // regedit wraps hex data: a line ending in a backslash goes on in the next
+    // one. A section or a value line is never part of the data, whatever stands
+    // before it, so malformed data cannot take in the value that follows it.
     void JoinContinuations(std::string& data) {
         while (!data.empty() && data.back() == '\\' && m_next < m_lines.size() &&
-               !IsSectionLine(m_lines[m_next])) {
+               !IsSectionLine(m_lines[m_next]) && !StartsValue(m_lines[m_next])) {
             data.pop_back();
             data += Trim(m_lines[m_next++]);
         }
@@ -492,7 +531,7 @@ private:
     bool m_wide = true;  // REGEDIT4 files hold 8-bit strings
 };
 
-RegDocument ParseRegFile(const std::string& data, Hive hive) {
+std::optional<RegDocument> ParseRegFile(const std::string& data, Hive hive) {
     return RegFileParser(SplitLines(DecodeFileText(data)), hive).Parse();
 }
 
@@ -534,14 +573,14 @@ std::string HexTypePrefix(std::uint32_t rawType) {
 
 // Control characters cannot stand in a quoted string (regedit would break the
 // line), so such strings are written as hex(1) instead.
-std::string FormatValueLine(const std::string& name, const RegValue& value) {
+std::string FormatValueLine(const std::string& name, const RegValue& value, bool wide) {
     const std::string lead = name.empty() ? "@=" : Quote(name) + "=";
     switch (value.type) {
         case ValueType::String:
             if (!HasControlCharacter(value.text)) return lead + Quote(value.text);
-            return FormatHex(lead + "hex(1):", Utf8ToRegistryUtf16(value.text));
+            return FormatHex(lead + "hex(1):", StringData(value.text, wide));
         case ValueType::ExpandString:
-            return FormatHex(lead + "hex(2):", Utf8ToRegistryUtf16(value.text));
+            return FormatHex(lead + "hex(2):", StringData(value.text, wide));
         case ValueType::Dword: {
             std::string line = lead + "dword:";
             AppendHex(line, value.number, 8);
@@ -555,9 +594,11 @@ std::string FormatValueLine(const std::string& name, const RegValue& value) {
     return FormatHex(lead + HexTypePrefix(value.rawType), value.bytes);
 }
 
-void AppendEntries(std::string& out, const RegSection& section) {
+void AppendEntries(std::string& out, const RegSection& section, bool wide) {
     for (const auto& entry : section.entries) {
-        out += entry.value ? FormatValueLine(entry.name, *entry.value) : entry.rawText;
+        out += entry.rawText.empty() && entry.value
+                   ? FormatValueLine(entry.name, *entry.value, wide)
+                   : entry.rawText;
         out += '\n';
     }
 }
@@ -565,12 +606,15 @@ void AppendEntries(std::string& out, const RegSection& section) {
 // Always UTF-8 without BOM and with LF line ends, whatever the file was read
 // as: a UTF-16 export is rewritten as UTF-8 (both are read back the same way).
 std::string FormatRegFile(const RegDocument& document) {
-    std::string out = std::string(kHeader) + "\n\n";
+    std::string out;
+    for (const auto& line : document.lead) out += line + '\n';
+    out += document.wide ? kHeader : kHeaderV4;
+    out += "\n\n";
     // Lines before the first section stay right above it, as comments on it usually are.
-    AppendEntries(out, document.preamble);
+    AppendEntries(out, document.preamble, document.wide);
     for (const auto& section : document.sections) {
         out += section.headerLine + '\n';
-        AppendEntries(out, section);
+        AppendEntries(out, section, document.wide);
         out += '\n';
     }
     return out;

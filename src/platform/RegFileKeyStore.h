@@ -16,20 +16,29 @@ namespace vandrelle {
 // The user file holds the current-user hive (sections under HKEY_CURRENT_USER
 // or HKCU); the machine file holds the local-machine hive (HKEY_LOCAL_MACHINE
 // or HKLM) and is never written. Every other line of a file is kept verbatim
-// when the file is rewritten. Keys read from the file as it is when they are
-// opened; every write re-reads the file and replaces it atomically, so edits
-// made meanwhile by another process or by hand are kept (there is no locking:
-// two writers at the same instant can still lose one write).
+// when the file is rewritten, and so is every value that is not written. A
+// file that cannot be read, or that is not a registry file, is never written:
+// the store reports it (LastError) and leaves it as it is. Keys read from the
+// file as it is when they are opened; every write re-reads the file and
+// replaces it atomically, so edits made meanwhile by another process or by hand
+// are kept (there is no locking: two writers at the same instant can still lose
+// one write).
 class RegFileKeyStore : public KeyStore {
 public:
     RegFileKeyStore(std::string userFile, std::string machineFile);
 
     std::unique_ptr<RegKey> OpenKey(Hive hive, std::string_view path) override;
+    std::unique_ptr<RegKey> OpenKeyForWriting(Hive hive, std::string_view path) override;
     std::unique_ptr<RegKey> CreateKey(Hive hive, std::string_view path) override;
+    std::string LastError() const override { return *m_error; }
 
 private:
+    enum class Access { Read, Write, Create };
+    std::unique_ptr<RegKey> Open(Hive hive, std::string_view path, Access access);
+
     std::string m_userFile;
     std::string m_machineFile;
+    std::shared_ptr<std::string> m_error;  // shared with the keys it opens, which may outlive it
 };
 
 // The store the program uses: UserConfigFolder()/registry.reg for the current

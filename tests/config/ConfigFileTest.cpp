@@ -2,7 +2,6 @@
 #include "ConfigFixture.h"
 #include "ConfigLocation.h"
 #include "FileUtil.h"
-#include "KeyStore.h"
 #include "XmlDocument.h"
 
 #include <sys/stat.h>
@@ -141,55 +140,6 @@ TEST_F(ConfigSaveTest, NewFilesAreReadableOnlyByTheUser) {
     struct stat st {};
     ASSERT_EQ(::stat(dir.file("Vandrelle.xml").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
-}
-
-using ConfigRegistryTest = ConfigFixture;
-
-TEST_F(ConfigRegistryTest, TheFirstRunMakesARandomKeyThatLaterRunsReuse) {
-    auto key = keys.OpenKey(Hive::CurrentUser, kProgramKey);
-    ASSERT_TRUE(key);
-    const auto stored = key->ReadBinary("key");
-    ASSERT_TRUE(stored);
-    ASSERT_EQ(stored->size(), 16u);
-    EXPECT_TRUE(std::equal(stored->begin(), stored->end(), store->Key().begin()));
-    EXPECT_NE(store->Key(), PasswordKey{});
-    EXPECT_FALSE(store->IsDirty());
-
-    CConfigStore again(keys);
-    again.Init();
-    EXPECT_EQ(again.Key(), store->Key());
-
-    TempDir other;
-    RegFileKeyStore otherKeys(other.file("registry.reg"), other.file("machine.reg"));
-    CConfigStore elsewhere(otherKeys);
-    elsewhere.Init();
-    EXPECT_NE(elsewhere.Key(), store->Key());
-    EXPECT_NE(EncodePassword("same", elsewhere.Key()), EncodePassword("same", store->Key()));
-}
-
-TEST_F(ConfigRegistryTest, MaximizedAndWindowPositionPersist) {
-    EXPECT_EQ(store->IsMaximized(), 0);
-    store->SetMaximized(1);
-    CConfigStore again(keys);
-    again.Init();
-    EXPECT_EQ(again.IsMaximized(), 1);
-
-    WindowRect rect;
-    EXPECT_FALSE(ReadWindowPos(keys, rect));
-    const WindowRect written{-8, -32000, 1920, 1080};
-    WriteWindowPos(keys, written);
-    ASSERT_TRUE(ReadWindowPos(keys, rect));
-    EXPECT_EQ(rect, written);
-    const auto bytes = keys.OpenKey(Hive::CurrentUser, kProgramKey)->ReadBinary("WindowPos");
-    ASSERT_TRUE(bytes);
-    EXPECT_EQ((std::vector<std::uint8_t>(bytes->begin(), bytes->begin() + 4)),
-              (std::vector<std::uint8_t>{0xF8, 0xFF, 0xFF, 0xFF}));  // little-endian -8
-
-    keys.CreateKey(Hive::CurrentUser, kProgramKey)
-        ->WriteBinary("WindowPos", std::vector<std::uint8_t>(20, 1));
-    EXPECT_FALSE(ReadWindowPos(keys, rect));
-    keys.CreateKey(Hive::CurrentUser, kProgramKey)->WriteDword("WindowPos", 5);
-    EXPECT_FALSE(ReadWindowPos(keys, rect));
 }
 
 }  // namespace

@@ -252,5 +252,73 @@ TEST_F(ConfigWriteTest, PasswordsAreStoredEncodedUnderTheInstallationKey) {
     EXPECT_EQ(ElementText(FirstChildElement(store->FindNode(P({"s"})), "Password")), "");
 }
 
+// A file from another installation: the passwords decode under this key to
+// whatever the cipher gives, control characters included.
+TEST_F(ConfigWriteTest, PasswordsThatDecodeToControlCharactersLeaveNodesEditable) {
+    const std::string garbled = "\x01\x1b[2J\x7f";
+    const std::string stored = EncodePassword(garbled, store->Key());
+    WriteFile(
+        dir.file("Vandrelle.xml"),
+        "<Vandrelle><Servers><Group><Properties><Name>G</Name>"
+        "<InheritGeneral>0</InheritGeneral><UserName>u</UserName>"
+        "<Password>" +
+            stored +
+            "</Password></Properties>"
+            "<Server><Name>s</Name><Server>h</Server><InheritGeneral>1</InheritGeneral></Server>"
+            "</Group></Servers></Vandrelle>");
+    ASSERT_TRUE(store->Load(dir.file("Vandrelle.xml")));
+    ASSERT_EQ(Load(P({"G", "s"})).Password, garbled);
+
+    Properties group = Load(P({"G"}));
+    group.Description = "edited";
+    ASSERT_TRUE(store->UpdateGroup(P({"G"}), group));
+    Properties server = Load(P({"G", "s"}));
+    server.Description = "edited too";
+    ASSERT_TRUE(store->UpdateServer(P({"G", "s"}), server));
+
+    auto reread = Reopen();
+    Properties g, s;
+    reread->LoadProperties(P({"G"}), g);
+    reread->LoadProperties(P({"G", "s"}), s);
+    EXPECT_EQ(g.Description, "edited");
+    EXPECT_EQ(g.Password, garbled);
+    EXPECT_EQ(s.Description, "edited too");
+    EXPECT_EQ(s.Password, garbled);
+    // The inheriting server writes no log-on elements of its own.
+    EXPECT_FALSE(FirstChildElement(reread->FindNode(P({"G", "s"})), "Password"));
+}
+
+TEST_F(ConfigWriteTest, OnlyTextsWrittenAsTextMustBeStorable) {
+    // The password is written enciphered: any text goes in, and what the code
+    // page cannot hold (or what is no UTF-8) comes back as '?'.
+    Properties s = Server("s", 0);
+    s.Password = "\xCE\xA9\xFF\x01\xE2\x82\xAC";  // Omega, a stray byte, SOH, euro
+    ASSERT_TRUE(store->AddServer(NodePath(), s));
+    EXPECT_EQ(Load(P({"s"})).Password, "??\x01\xE2\x82\xAC");
+
+    // Log-on texts are not written while a node inherits, nor a host by a group.
+    Properties inherits = Server("i");
+    inherits.UserName = "not\x02written";
+    ASSERT_TRUE(store->AddServer(NodePath(), inherits));
+    Properties g;
+    g.Name = "G";
+    g.Server = "not\x03written";
+    ASSERT_TRUE(store->AddGroup(NodePath(), g));
+
+    // What is written as text is still checked.
+    const std::string before = SavedFile();
+    Properties own = Server("o", 0);
+    own.UserName = "bad\x02";
+    EXPECT_THROW(store->AddServer(NodePath(), own), ConfigError);
+    g.InheritGeneral = 0;
+    g.Domain = "bad\x04";
+    EXPECT_THROW(store->UpdateGroup(P({"G"}), g), ConfigError);
+    Properties drives = Server("d");
+    drives.DriveCollection = "C:\x05";
+    EXPECT_THROW(store->AddServer(NodePath(), drives), ConfigError);
+    EXPECT_EQ(SavedFile(), before);
+    EXPECT_FALSE(store->FindNode(P({"o"})));
+}
+
 }  // namespace
 }  // namespace vandrelle::test

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -161,11 +162,25 @@ TEST_F(RegFileKeyStoreTest, AcceptsRegedit4Utf8BomAbbreviationsAndCrlf) {
     WriteUserFile(
         "\xEF\xBB\xBF\r\nREGEDIT4\r\n\r\n[HKCU\\Software\\Vandrelle]\r\n"
         "\"Text\"=hex(2):41,42,00\r\n\"N\"=dword:ff\r\n\"Q\"=hex(4):01,02,00,00\r\n");
-    auto key = m_store.OpenKey(Hive::CurrentUser, kProgramKey);
+    auto key = m_store.CreateKey(Hive::CurrentUser, kProgramKey);
     ASSERT_NE(key, nullptr);
     EXPECT_EQ(key->ReadString("Text"), "AB");
     EXPECT_EQ(key->ReadDword("N"), 0xffu);
     EXPECT_EQ(key->ReadDword("Q"), 0x201u);
+
+    // A rewrite keeps the file's kind, so that its 8-bit strings keep their meaning.
+    RegValue expand;
+    expand.type = ValueType::ExpandString;
+    expand.text = "%HOME% Ünï";
+    ASSERT_TRUE(key->WriteValue("Expand", expand));
+    ASSERT_TRUE(key->WriteString("Lines", "a\nb"));
+    EXPECT_EQ(ReadFile(UserFile()).rfind("REGEDIT4\n", 0), 0u);
+    RegFileKeyStore reopened(UserFile(), MachineFile());
+    auto reread = reopened.OpenKey(Hive::CurrentUser, kProgramKey);
+    ASSERT_NE(reread, nullptr);
+    EXPECT_EQ(reread->ReadString("Text"), "AB");
+    EXPECT_EQ(reread->ReadString("Expand"), expand.text);
+    EXPECT_EQ(reread->ReadString("Lines"), "a\nb");
 }
 
 TEST_F(RegFileKeyStoreTest, InvalidUnicodeBecomesReplacementCharacters) {
@@ -193,6 +208,8 @@ TEST_F(RegFileKeyStoreTest, UnknownLinesAndForeignSectionsSurviveRewrite) {
         "\"Bad\"=hex:zz,\\\n"
         "  01\n"
         "\"Odd\"=hex(b):01,02,03,04,05,06,07,08\n"
+        "\"Upper\" = DWORD:0000000A\n"
+        "\"Tail\"=hex(2):41,00,00,00,42,00,00,00\n"
         "\n"
         "[HKEY_LOCAL_MACHINE\\Software\\Vandrelle]\n"
         "\"Machine\"=dword:00000005\n"
@@ -207,17 +224,104 @@ TEST_F(RegFileKeyStoreTest, UnknownLinesAndForeignSectionsSurviveRewrite) {
                               "\n\"New\"=dword:00000007" +
                               before.substr(before.find("\n\n[HKEY_LOCAL"));
     EXPECT_EQ(ReadFile(UserFile()), kFileHeader + after);
-    EXPECT_EQ(ValueNames(*key), (std::vector<std::string>{"Odd", "New"}));
+    EXPECT_EQ(ValueNames(*key), (std::vector<std::string>{"Odd", "Upper", "Tail", "New"}));
+    EXPECT_EQ(key->ReadDword("upper"), 10u);
+    EXPECT_EQ(key->ReadString("Tail"), "A");
 }
 
-TEST_F(RegFileKeyStoreTest, FileWithoutHeaderIsKeptWhenWritten) {
-    WriteUserFile("not a registry file\n[HKEY_CURRENT_USER\\A]\n");
-    EXPECT_EQ(m_store.OpenKey(Hive::CurrentUser, "A"), nullptr);
-    auto key = m_store.CreateKey(Hive::CurrentUser, "B");
+TEST_F(RegFileKeyStoreTest, FileThatIsNotARegistryFileIsReportedAndNeverWritten) {
+    const std::string notRegistryFiles[] = {
+        "not a registry file\n" + std::string(kFileHeader) + "[HKEY_CURRENT_USER\\A]\n",
+        "[HKEY_CURRENT_USER\\A]\n\"X\"=dword:00000001\n",  // a section without the header
+        std::string("\xFE\xFF\0W\0i\0n", 8),               // UTF-16 big-endian
+        "# Windows Registry Editor Version 5.00\n",
+    };
+    for (const std::string& text : notRegistryFiles) {
+        WriteUserFile(text);
+        EXPECT_EQ(m_store.OpenKey(Hive::CurrentUser, "A"), nullptr);
+        EXPECT_NE(m_store.LastError().find(UserFile() + " is not a registry file"),
+                  std::string::npos)
+            << m_store.LastError();
+        EXPECT_EQ(m_store.CreateKey(Hive::CurrentUser, "B"), nullptr);
+        EXPECT_NE(m_store.LastError().find("left as it is"), std::string::npos);
+        EXPECT_EQ(m_store.OpenKeyForWriting(Hive::CurrentUser, "A"), nullptr);
+        EXPECT_EQ(ReadFile(UserFile()), text);
+    }
+}
+
+TEST_F(RegFileKeyStoreTest, HeaderMayFollowAByteOrderMarkBlankLinesAndComments) {
+    const std::string before =
+        "; my settings\n"
+        "Windows Registry Editor Version 5.00\n\n"
+        "[HKEY_CURRENT_USER\\Software\\Vandrelle]\n"
+        "\"A\"=dword:00000001\n\n";
+    WriteUserFile("\xEF\xBB\xBF\n  \n" + before);
+    auto key = m_store.CreateKey(Hive::CurrentUser, kProgramKey);
+    ASSERT_NE(key, nullptr) << m_store.LastError();
+    EXPECT_EQ(key->ReadDword("A"), 1u);
+    ASSERT_TRUE(key->WriteDword("B", 2));
+    // The comment stays above the header; the byte order mark and blank lines go.
+    EXPECT_EQ(ReadFile(UserFile()),
+              before.substr(0, before.size() - 1) + "\"B\"=dword:00000002\n\n");
+
+    // Without any header, blank lines and comments alone are an empty store.
+    WriteUserFile("\n; nothing yet\n\n");
+    ASSERT_NE(m_store.CreateKey(Hive::CurrentUser, kProgramKey), nullptr) << m_store.LastError();
+    EXPECT_EQ(ReadFile(UserFile()), "; nothing yet\n" + std::string(kFileHeader) +
+                                        "[HKEY_CURRENT_USER\\Software\\Vandrelle]\n\n");
+}
+
+TEST_F(RegFileKeyStoreTest, KeptLinesSwallowNoValueAndWritesReadBackExactly) {
+    const std::string nul(1, '\0');
+    // Hex data cut short after a continuation, once with CR CR LF (a CRLF file
+    // converted once more) and once at the key's end, where values are
+    // appended; a comment ending in a backslash; a quoted string with a NUL.
+    WriteUserFile(std::string(kFileHeader) +
+                  "[HKEY_CURRENT_USER\\Software\\Vandrelle]\n"
+                  "\"Cut\"=hex:01,\\\r\r\n"
+                  "\"After\"=dword:00000002\r\r\n"
+                  "; C:\\\r\r\n"
+                  "\"Nul\"=\"a" +
+                  nul +
+                  "b\"\n"
+                  "\"Last\"=hex:zz,\\\n");
+    auto key = m_store.CreateKey(Hive::CurrentUser, kProgramKey);
     ASSERT_NE(key, nullptr);
-    EXPECT_EQ(ReadFile(UserFile()), std::string(kFileHeader) +
-                                        "not a registry file\n[HKEY_CURRENT_USER\\A]\n"
-                                        "[HKEY_CURRENT_USER\\B]\n\n");
+    EXPECT_EQ(key->ReadDword("After"), 2u);
+    EXPECT_EQ(key->ReadString("Nul"), "a");  // a string ends at its first NUL
+    ASSERT_TRUE(key->WriteDword("New", 7));
+    const std::string once = ReadFile(UserFile());
+    ASSERT_TRUE(key->WriteDword("New", 7));
+    EXPECT_EQ(ReadFile(UserFile()), once);  // a rewrite changes nothing it did not set
+    EXPECT_NE(once.find("\"Nul\"=\"a" + nul + "b\"\n"), std::string::npos);
+
+    RegFileKeyStore reopened(UserFile(), MachineFile());
+    auto reread = reopened.OpenKey(Hive::CurrentUser, kProgramKey);
+    ASSERT_NE(reread, nullptr);
+    EXPECT_EQ(ValueNames(*reread), (std::vector<std::string>{"After", "Nul", "New"}));
+    EXPECT_EQ(reread->ReadDword("After"), 2u);
+    EXPECT_EQ(reread->ReadDword("New"), 7u);
+    EXPECT_EQ(reread->ReadString("Nul"), "a");
+
+    // Text with a NUL would not read back as written: it is refused.
+    EXPECT_FALSE(key->WriteString("Nul", "c" + nul + "d"));
+    EXPECT_NE(m_store.LastError().find("NUL"), std::string::npos);
+    RegValue expand;
+    expand.type = ValueType::ExpandString;
+    expand.text = nul;
+    EXPECT_FALSE(key->WriteValue("E", expand));
+    EXPECT_EQ(ReadFile(UserFile()), once);
+}
+
+TEST_F(RegFileKeyStoreTest, ALaterValueOverridesAnEarlierOneWhateverTheCase) {
+    WriteUserFile(std::string(kFileHeader) +
+                  "[HKEY_CURRENT_USER\\Software\\Vandrelle]\n\"Name\"=\"first\"\n"
+                  "\"Other\"=dword:00000001\n\n"
+                  "[HKCU\\software\\VANDRELLE]\n\"NAME\"=\"second\"\n\n");
+    auto key = m_store.OpenKey(Hive::CurrentUser, kProgramKey);
+    ASSERT_NE(key, nullptr);
+    EXPECT_EQ(key->ReadString("name"), "second");
+    EXPECT_EQ(ValueNames(*key), (std::vector<std::string>{"Name", "Other"}));
 }
 
 TEST_F(RegFileKeyStoreTest, ValuesAreReplacedInPlaceWhateverTheirCaseAndAppendedInOrder) {
@@ -301,15 +405,57 @@ TEST_F(RegFileKeyStoreTest, MachineHiveIsReadOnlyAndReadFromItsOwnFile) {
     EXPECT_FALSE(key->WriteDword("Policy", 5));
     EXPECT_EQ(m_store.CreateKey(Hive::LocalMachine, kProgramKey), nullptr);
     EXPECT_EQ(m_store.CreateKey(Hive::LocalMachine, "Software\\New"), nullptr);
+    EXPECT_EQ(m_store.OpenKeyForWriting(Hive::LocalMachine, kProgramKey), nullptr);
+    EXPECT_NE(m_store.LastError().find("read only"), std::string::npos);
     EXPECT_EQ(ReadFile(MachineFile()), machine);
     EXPECT_EQ(m_store.OpenKey(Hive::CurrentUser, kProgramKey), nullptr);
 }
 
-TEST_F(RegFileKeyStoreTest, UnreadableFileIsNeverOverwritten) {
+TEST_F(RegFileKeyStoreTest, UnreadableFileIsReportedAndNeverOverwritten) {
     std::filesystem::create_directories(UserFile());  // a folder where the file should be
     EXPECT_EQ(m_store.OpenKey(Hive::CurrentUser, kProgramKey), nullptr);
+    EXPECT_NE(m_store.LastError().find(UserFile()), std::string::npos) << m_store.LastError();
     EXPECT_EQ(m_store.CreateKey(Hive::CurrentUser, kProgramKey), nullptr);
+    EXPECT_FALSE(m_store.LastError().empty());
     EXPECT_TRUE(std::filesystem::is_directory(UserFile()));
+}
+
+TEST_F(RegFileKeyStoreTest, AFileWithoutReadPermissionIsReported) {
+    WriteUserFile(std::string(kFileHeader) + "[HKEY_CURRENT_USER\\Software\\Vandrelle]\n");
+    ASSERT_EQ(::chmod(UserFile().c_str(), 0), 0);
+    if (::access(UserFile().c_str(), R_OK) == 0) {
+        GTEST_SKIP() << "a file of mode 000 stays readable for this user (root)";
+    }
+    EXPECT_EQ(m_store.OpenKey(Hive::CurrentUser, kProgramKey), nullptr);
+    EXPECT_NE(m_store.LastError().find("Permission denied"), std::string::npos);
+    EXPECT_EQ(m_store.CreateKey(Hive::CurrentUser, kProgramKey), nullptr);
+}
+
+TEST_F(RegFileKeyStoreTest, AStoreThatCannotBeCreatedSaysWhy) {
+    WriteFile(m_dir.file("plain"), "a file where the folder should be");
+    RegFileKeyStore store(m_dir.file("plain/registry.reg"), MachineFile());
+    EXPECT_EQ(store.CreateKey(Hive::CurrentUser, kProgramKey), nullptr);
+    EXPECT_NE(store.LastError().find("plain/registry.reg"), std::string::npos) << store.LastError();
+}
+
+TEST_F(RegFileKeyStoreTest, OpenKeyOnlyReadsAndOpenKeyForWritingNeverCreates) {
+    EXPECT_EQ(m_store.OpenKeyForWriting(Hive::CurrentUser, kProgramKey), nullptr);
+    EXPECT_EQ(m_store.LastError(), "");  // missing, which is no error
+    EXPECT_FALSE(std::filesystem::exists(UserFile()));
+
+    ASSERT_NE(m_store.CreateKey(Hive::CurrentUser, kProgramKey), nullptr);
+    const std::string created = ReadFile(UserFile());
+    auto reader = m_store.OpenKey(Hive::CurrentUser, kProgramKey);
+    ASSERT_NE(reader, nullptr);
+    EXPECT_FALSE(reader->WriteDword("A", 1));
+    EXPECT_NE(m_store.LastError().find("reading only"), std::string::npos);
+    EXPECT_EQ(ReadFile(UserFile()), created);
+
+    auto writer = m_store.OpenKeyForWriting(Hive::CurrentUser, "software\\vandrelle");
+    ASSERT_NE(writer, nullptr);
+    EXPECT_TRUE(writer->WriteDword("A", 1));
+    EXPECT_EQ(m_store.OpenKey(Hive::CurrentUser, kProgramKey)->ReadDword("A"), 1u);
+    EXPECT_EQ(m_store.OpenKeyForWriting(Hive::CurrentUser, "Software\\Vandrelle\\Sub"), nullptr);
 }
 
 TEST(MakeDefaultKeyStoreTest, UsesTheUserConfigFolder) {

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "Cli.h"
 
+#include "CliText.h"
 #include "ConfigStore.h"
 #include "FileUtil.h"
 #include "KeyStore.h"
@@ -9,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <sstream>
 
 namespace vandrelle::test {
@@ -128,21 +131,195 @@ TEST_F(CliTest, ErrorsGiveTheirCodesAndLeaveTheFileUntouched) {
     EXPECT_EQ(ReadFile(file), "<broken>");
 }
 
+TEST_F(CliTest, LogonFieldsAreRefusedWhileTheNodeInherits) {
+    Build();
+    const std::string before = ReadFile(file);
+    for (const char* set : {"Password=x", "UserName=x", "Domain=x", "RDPPort=3391"}) {
+        const Result r = Run({"set", "Web", "A", "db1", "--set", set});
+        EXPECT_EQ(r.code, 2) << set;
+        EXPECT_NE(r.err.find("add --set InheritGeneral=0"), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(Run({"add-server", "--set", "Name=n", "--set", "Password=x"}).code, 2);
+    // A group that stops inheriting in the same command is refused too.
+    EXPECT_EQ(Run({"set", "Web", "--set", "InheritGeneral=1", "--set", "Domain=D"}).code, 2);
+    EXPECT_EQ(ReadFile(file), before);
+
+    // Stopping to inherit in the same command (in any order) stores them.
+    ASSERT_EQ(
+        Run({"set", "Web", "A", "db1", "--set", "Password=own", "--set", "InheritGeneral=0"}).code,
+        0);
+    const std::string shown = Run({"show", "--show-password", "Web", "A", "db1"}).out;
+    EXPECT_NE(shown.find("\nPassword=own\n"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("\nInheritGeneral=0\n"), std::string::npos) << shown;
+    // A node that already has its own log-on settings takes them as they are.
+    ASSERT_EQ(Run({"set", "Web", "--set", "UserName=v"}).code, 0);
+    EXPECT_NE(Run({"show", "Web"}).out.find("\nUserName=v\n"), std::string::npos);
+}
+
+TEST_F(CliTest, PortsOutsideTheRangeAreRefusedWithThePropertiesPagesMessage) {
+    Build();
+    const std::string before = ReadFile(file);
+    for (const char* port : {"RDPPort=0", "RDPPort=65536", "RDPPort=-3389"}) {
+        const Result r = Run({"set", "Web", "--set", port});
+        EXPECT_EQ(r.code, 2) << port;
+        EXPECT_EQ(r.err, "vandrelle-cli: Port must between 1 and 65535, default is 3389.\n");
+    }
+    EXPECT_EQ(Run({"add-server", "--set", "Name=n", "--set", "InheritGeneral=0", "--set",
+                   "RDPPort=70000"})
+                  .code,
+              2);
+    EXPECT_EQ(ReadFile(file), before);
+    EXPECT_EQ(Run({"set", "Web", "--set", "RDPPort=1"}).code, 0);
+    EXPECT_EQ(Run({"set", "Web", "--set", "RDPPort=65535"}).code, 0);
+    EXPECT_NE(Run({"show", "Web", "A", "db1"}).out.find("\nRDPPort=65535\n"), std::string::npos);
+}
+
+TEST_F(CliTest, FieldsANodeDoesNotKeepAreRefused) {
+    Build();
+    const std::string before = ReadFile(file);
+    for (const char* set : {"Server=h", "ColorDepth=32", "DriveCollection=C:"}) {
+        const Result r = Run({"set", "Web", "--set", set});
+        EXPECT_EQ(r.code, 2) << set;
+        EXPECT_NE(r.err.find("is not stored for a group"), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(Run({"add-group", "--set", "Name=G", "--set", "FullScreen=1"}).code, 2);
+    EXPECT_EQ(Run({"set", "Lab", "--set", "GroupCollapsed=1"}).code, 2);
+    EXPECT_EQ(ReadFile(file), before);
+}
+
+TEST_F(CliTest, TheCollapseStateIsKeptUnlessTheCommandSetsIt) {
+    Build();
+    auto collapsed = [&](std::vector<std::string> names) {
+        names.insert(names.begin(), "show");
+        const std::string shown = Run(names).out;
+        return shown.find("\nGroupCollapsed=1\n") != std::string::npos;
+    };
+    ASSERT_EQ(Run({"set", "Web", "--set", "GroupCollapsed=1"}).code, 0);
+    EXPECT_NE(ReadFile(file).find("<GroupCollapsed>1</GroupCollapsed>"), std::string::npos);
+    EXPECT_TRUE(collapsed({"Web"}));
+    ASSERT_EQ(Run({"set", "Web", "--set", "Description=still collapsed"}).code, 0);
+    EXPECT_TRUE(collapsed({"Web"}));
+    EXPECT_NE(Run({"show", "Web"}).out.find("Description=still collapsed"), std::string::npos);
+    ASSERT_EQ(Run({"set", "Web", "--set", "GroupCollapsed=0", "--set", "Description=open"}).code,
+              0);
+    EXPECT_FALSE(collapsed({"Web"}));
+    EXPECT_NE(Run({"show", "Web"}).out.find("Description=open"), std::string::npos);
+    // The top of the tree and a new group take it as well.
+    ASSERT_EQ(Run({"set", "--set", "GroupCollapsed=1"}).code, 0);
+    EXPECT_TRUE(collapsed({}));
+    ASSERT_EQ(Run({"add-group", "--set", "Name=Shut", "--set", "GroupCollapsed=1"}).code, 0);
+    EXPECT_TRUE(collapsed({"Shut"}));
+    EXPECT_FALSE(collapsed({"Web", "A"}));
+}
+
+TEST(CliTextTest, ControlCharactersAndStrayBytesPrintEscaped) {
+    // Backslash, line breaks, ESC, DEL, the one-byte CSI's two-byte form, a
+    // stray byte, then printable text that stays as it is.
+    const std::string text =
+        "a\\b\n\r\t\x1b[31m\x7f\xc2\x9b\xff \xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80";
+    EXPECT_EQ(EscapedText(text),
+              "a\\\\b\\n\\r\\t\\x1b[31m\\x7f\\xc2\\x9b\\xff \xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80");
+    EXPECT_EQ(EscapedText(std::string("\0x", 2)), "\\x00x");
+    EXPECT_EQ(JsonString(text),
+              "\"a\\\\b\\n\\r\\t\\u001b[31m\\u007f\\u009b\\ufffd "
+              "\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80\"");
+    EXPECT_EQ(JsonString("say \"hi\"\xe2\x82"), "\"say \\\"hi\\\"\\ufffd\\ufffd\"");
+}
+
+TEST_F(CliTest, NamesAndTextsCannotFakeLinesOrTerminalCodes) {
+    ASSERT_EQ(Run({"add-server", "--set", "Name=evil\nLab", "--set", "Server=h\ny", "--set",
+                   "Description=two\r\nlines"})
+                  .code,
+              0);
+    ASSERT_EQ(Run({"add-group", "--set", "Name=back\\slash"}).code, 0);
+    EXPECT_EQ(Run({"tree"}).out, "evil\\nLab\nback\\\\slash/\n");
+    const std::string shown = Run({"show", "evil\nLab"}).out;
+    EXPECT_EQ(shown.substr(0, shown.find("UserName=")), "Name=evil\\nLab\nServer=h\\ny\n");
+    EXPECT_NE(shown.find("\nDescription=two\\r\\nlines\n"), std::string::npos);
+    EXPECT_EQ(std::count(shown.begin(), shown.end(), '\n'), 24);
+    const std::string command = Run({"external-command", "evil\nLab"}).out;
+    EXPECT_EQ(command.substr(command.find('\n') + 1), "/v:h\\ny:3389\n");
+
+    const Result missing = Run({"show", "no\x1b]0;owned\x07\nnode"});
+    EXPECT_EQ(missing.code, 1);
+    EXPECT_EQ(missing.err, "vandrelle-cli: no node no\\x1b]0;owned\\x07\\nnode\n");
+
+    // A hand-edited file with a character reference and a byte that is no UTF-8.
+    WriteFile(file,
+              "<Vandrelle><Servers><Server><Name>x&#1;\xff</Name></Server></Servers>"
+              "</Vandrelle>");
+    EXPECT_EQ(Run({"tree"}).out, "x\\x01\\xff\n");
+    const std::string json = Run({"show", "--json", "x\x01\xff"}).out;
+    EXPECT_EQ(json.rfind("{\"Name\": \"x\\u0001\\ufffd\", ", 0), 0u) << json;
+}
+
+TEST_F(CliTest, DecodedPasswordsPrintEscaped) {
+    CConfigStore store(keys);
+    store.Init();
+    const std::string stored = EncodePassword("\x1b[2J\\", store.Key());
+    EXPECT_EQ(Run({"decode-password", stored}, false).out, "\\x1b[2J\\\\\n");
+}
+
 TEST_F(CliTest, WithoutConfigTheFileIsFoundAsTheProgramFindsIt) {
     EXPECT_EQ(Run({"add-group", "--set", "Name=G"}, false).code, 0);
     EXPECT_TRUE(FileExists(dir.file("prog/Vandrelle.xml")));
     EXPECT_EQ(Run({"tree"}, false).out, "G/\n");
 }
 
-TEST_F(CliTest, PasswordsEncodeWithThisInstallationsKey) {
-    const Result enc = Run({"encode-password", "s3cret"}, false);
-    ASSERT_EQ(enc.code, 0);
-    CConfigStore store(keys);
-    store.Init();
-    EXPECT_EQ(enc.out, EncodePassword("s3cret", store.Key()) + "\n");
-    const Result dec = Run({"decode-password", enc.out.substr(0, enc.out.size() - 1)}, false);
-    EXPECT_EQ(dec.out, "s3cret\n");
+// On a first run, and with a key store pasted from Windows (the program's key
+// without "key"), the key is made and stored before anything is enciphered.
+TEST_F(CliTest, PasswordsEncodeWithThisInstallationsStoredKey) {
+    for (const bool pasted : {false, true}) {
+        if (pasted) {
+            WriteFile(dir.file("registry.reg"),
+                      "Windows Registry Editor Version 5.00\n\n"
+                      "[HKEY_CURRENT_USER\\Software\\Vandrelle]\n\"Maximized\"=dword:00000001\n");
+        }
+        const Result enc = Run({"encode-password", "s3cret"}, false);
+        ASSERT_EQ(enc.code, 0) << enc.err;
+        const auto stored = keys.OpenKey(Hive::CurrentUser, kProgramKey)->ReadBinary("key");
+        ASSERT_TRUE(stored && stored->size() == 16) << pasted;
+        PasswordKey key;
+        std::copy(stored->begin(), stored->end(), key.begin());
+        EXPECT_NE(key, PasswordKey{});
+        EXPECT_EQ(enc.out, EncodePassword("s3cret", key) + "\n");
+        const Result dec = Run({"decode-password", enc.out.substr(0, enc.out.size() - 1)}, false);
+        EXPECT_EQ(dec.out, "s3cret\n");
+    }
     EXPECT_EQ(Run({"encode-password"}, false).code, 2);
+}
+
+TEST_F(CliTest, WithoutAStoredPasswordKeyEveryCommandEndsWithCode3AndOneLine) {
+    Build();
+    const std::string config = ReadFile(file);
+    const std::vector<std::vector<std::string>> commands = {
+        {"tree"},
+        {"show", "Lab"},
+        {"set", "Lab", "--set", "Password=new"},
+        {"add-server", "--set", "Name=n", "--set", "Password=p"},
+        {"delete", "Lab"},
+        {"encode-password", "x"},
+        {"decode-password", "AAAA"},
+        {"addins"},
+    };
+    auto expectRefused = [&](const std::string& reason) {
+        for (const auto& args : commands) {
+            const Result r = Run(args);
+            EXPECT_EQ(r.code, 3) << args[0];
+            EXPECT_EQ(r.out, "") << args[0];
+            EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+            EXPECT_NE(r.err.find(reason), std::string::npos) << r.err;
+        }
+        EXPECT_EQ(ReadFile(file), config);
+    };
+    const std::string notRegistry = "; mine\nnot a registry file\n";
+    WriteFile(dir.file("registry.reg"), notRegistry);
+    expectRefused(dir.file("registry.reg") + " is not a registry file");
+    EXPECT_EQ(ReadFile(dir.file("registry.reg")), notRegistry);
+
+    std::filesystem::remove(dir.file("registry.reg"));
+    std::filesystem::create_directories(dir.file("registry.reg"));
+    expectRefused("cannot read the password key: ");
 }
 
 TEST_F(CliTest, ExternalCommandPrintsWhatConnectWithTheClientWouldStart) {

@@ -1,0 +1,144 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "Process.h"
+
+#include "FileUtil.h"
+#include "TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <pthread.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <csignal>
+#include <cstring>
+#include <sstream>
+#include <thread>
+
+namespace vandrelle::test {
+namespace {
+
+void WriteProgram(const std::string& path, mode_t mode) {
+    WriteFile(path, "#!/bin/sh\nexit 0\n");
+    ::chmod(path.c_str(), mode);
+}
+
+// Works in another folder for as long as the object lives.
+class ScopedCurrentFolder {
+public:
+    explicit ScopedCurrentFolder(const std::string& folder) {
+        char buffer[PATH_MAX];
+        if (::getcwd(buffer, sizeof buffer)) m_old = buffer;
+        EXPECT_EQ(::chdir(folder.c_str()), 0);
+    }
+    ~ScopedCurrentFolder() {
+        if (!m_old.empty()) {
+            EXPECT_EQ(::chdir(m_old.c_str()), 0);
+        }
+    }
+    ScopedCurrentFolder(const ScopedCurrentFolder&) = delete;
+    ScopedCurrentFolder& operator=(const ScopedCurrentFolder&) = delete;
+
+private:
+    std::string m_old;
+};
+
+TEST(FindProgramOnPathTest, TakesOnlyRegularExecutableFiles) {
+    TempDir dir;
+    MakeFolders(dir.file("a/prog"));  // a folder of that name
+    MakeFolders(dir.file("b"));
+    WriteProgram(dir.file("b/prog"), 0644);  // not executable
+    MakeFolders(dir.file("c"));
+    WriteProgram(dir.file("c/prog"), 0755);
+    ScopedEnv path("PATH", dir.file("a") + ":" + dir.file("b") + ":" + dir.file("c"));
+    EXPECT_EQ(FindProgramOnPath("prog"), dir.file("c/prog"));
+    EXPECT_EQ(FindProgramOnPath(dir.file("c/prog")), dir.file("c/prog"));
+    EXPECT_EQ(FindProgramOnPath(dir.file("a/prog")), std::nullopt);
+    EXPECT_EQ(FindProgramOnPath(dir.file("b/prog")), std::nullopt);
+}
+
+TEST(FindProgramOnPathTest, EmptyElementsDoNotStandForTheCurrentFolder) {
+    TempDir dir;
+    WriteProgram(dir.file("prog"), 0755);
+    MakeFolders(dir.file("none"));
+    ScopedCurrentFolder here(dir.path());
+    const std::string none = dir.file("none");
+    for (const std::string& value : {std::string(), ":" + none, none + ":", none + "::" + none}) {
+        ScopedEnv path("PATH", value);
+        EXPECT_EQ(FindProgramOnPath("prog"), std::nullopt) << "PATH=" << value;
+    }
+}
+
+struct Inherited {
+    std::vector<int> descriptors;
+    std::string blocked;  // the hex masks of /proc/<pid>/status
+    std::string ignored;
+};
+
+Inherited ReadReport(const std::string& text) {
+    Inherited report;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream words(line);
+        std::string key, value;
+        words >> key >> value;
+        if (key == "fd") report.descriptors.push_back(std::stoi(value));
+        if (key == "SigBlk:") report.blocked = value;
+        if (key == "SigIgn:") report.ignored = value;
+    }
+    return report;
+}
+
+TEST(StartDetachedTest, TheProgramInheritsOnlyTheStandardDescriptorsAndDefaultSignals) {
+    TempDir dir;
+    // What a library might leave behind: descriptors without close-on-exec
+    // (one of them high), a blocked signal and an ignored one.
+    const int low = ::open("/dev/null", O_RDONLY);
+    ASSERT_GE(low, 3);
+    const int high = ::fcntl(low, F_DUPFD, 200);
+    ASSERT_GE(high, 200);
+    sigset_t usr2, previousMask;
+    ::sigemptyset(&usr2);
+    ::sigaddset(&usr2, SIGUSR2);
+    ::pthread_sigmask(SIG_BLOCK, &usr2, &previousMask);
+    struct sigaction ignore {
+    }, previousAction{};
+    ignore.sa_handler = SIG_IGN;
+    ::sigaction(SIGUSR1, &ignore, &previousAction);
+
+    std::string error;
+    const bool started = StartDetached(VANDRELLE_INHERITANCE_PROBE, {dir.file("report")}, &error);
+
+    ::sigaction(SIGUSR1, &previousAction, nullptr);
+    ::pthread_sigmask(SIG_SETMASK, &previousMask, nullptr);
+    ::close(high);
+    ::close(low);
+    ASSERT_TRUE(started) << error;
+    for (int i = 0; i < 250 && !FileExists(dir.file("report")); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    const Inherited report = ReadReport(ReadFile(dir.file("report")));
+    // Standard error stays, so the listing is known to have worked.
+    EXPECT_NE(std::find(report.descriptors.begin(), report.descriptors.end(), 2),
+              report.descriptors.end());
+    for (const int fd : report.descriptors) EXPECT_LE(fd, 2) << "descriptor " << fd << " leaked";
+    EXPECT_EQ(report.blocked, "0000000000000000");
+    EXPECT_EQ(report.ignored, "0000000000000000");
+}
+
+TEST(StartDetachedTest, AProgramThatCannotRunIsReportedWithTheReason) {
+    TempDir dir;
+    WriteProgram(dir.file("plain"), 0644);
+    std::string error;
+    EXPECT_FALSE(StartDetached(dir.file("plain"), {}, &error));
+    EXPECT_NE(error.find(std::strerror(EACCES)), std::string::npos) << error;
+    EXPECT_FALSE(StartDetached(dir.file("missing"), {}, &error));
+    EXPECT_NE(error.find(std::strerror(ENOENT)), std::string::npos) << error;
+}
+
+}  // namespace
+}  // namespace vandrelle::test
