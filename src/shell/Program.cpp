@@ -43,7 +43,8 @@ void ReportUnreadable(QWidget* owner, const CConfigStore& config,
 int RunProgram(const ProgramEnvironment& environment) {
     CConfigStore config(*environment.keys);
     if (!config.Init()) {
-        ShowError(nullptr, QObject::tr("XML initialize failed."));
+        ShowError(nullptr, QObject::tr("XML initialize failed.") + QStringLiteral("\n\n") +
+                               QString::fromStdString(config.LastInitError()));
         return 0;
     }
     const ConfigSearchResult found =
