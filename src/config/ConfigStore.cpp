@@ -182,37 +182,24 @@ void CConfigStore::MarkTargetUnreadable(std::string message) {
 }
 
 bool CConfigStore::WriteDocument(const std::string& path) {
-    return WriteWholeFile(path, SerializeDocument(m_document), 0600, &m_saveError);
+    return WriteFileAtomically(path, SerializeDocument(m_document), 0600, &m_saveError);
 }
 
-bool CConfigStore::KeepUnreadableCopy() {
-    if (!FileExists(m_path)) {
-        m_unreadable.reset();  // gone meanwhile: nothing left to keep
-        return true;
+bool CConfigStore::KeepUnreadableCopy(const std::string& target) {
+    if (FileExists(target) && !CopyBeside(target, ".unreadable", &m_keptCopy, &m_saveError)) {
+        return false;
     }
-    std::string bytes;
-    if (!ReadWholeFile(m_path, &bytes, &m_saveError)) return false;
-    for (int n = 0; n < 1000; ++n) {
-        const std::string copy = m_path + ".unreadable" + (n ? "." + std::to_string(n) : "");
-        bool exists = false;
-        if (WriteNewFile(copy, bytes, 0600, &exists, &m_saveError)) {
-            m_keptCopy = copy;
-            m_unreadable.reset();
-            return true;
-        }
-        if (!exists) return false;
-    }
-    m_saveError = "no free name to keep the unreadable file " + m_path;
-    return false;
+    m_unreadable.reset();  // kept, or gone meanwhile: nothing left to keep
+    return true;
 }
 
 bool CConfigStore::Save() {
     if (!m_dirty) return true;
     MakeFolders(FolderOf(m_path));
-    const std::string temp = m_path + "~";
-    if (!WriteDocument(temp)) return false;
-    if (m_unreadable && !KeepUnreadableCopy()) return false;
-    if (!ReplaceFile(temp, m_path, &m_saveError)) return false;
+    FileReplacement file(m_path);
+    if (!file.Write(SerializeDocument(m_document), 0600, &m_saveError)) return false;
+    if (m_unreadable && !KeepUnreadableCopy(file.Target())) return false;
+    if (!file.Commit(&m_saveError)) return false;
     m_dirty = false;
     m_saveError.clear();
     return true;

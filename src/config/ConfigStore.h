@@ -35,14 +35,16 @@ public:
     // failure the current document stays and LastLoadError() says why.
     bool Load(const std::string& path);
 
-    // Writes the document when it holds unsaved changes: to the temporary file
-    // (the path followed by "~"), flushed, then renamed over the file. Returns
-    // false when the file could not be written; the changes then stay pending
+    // Writes the document when it holds unsaved changes, through
+    // FileReplacement: to the temporary file (the file's name followed by "~"),
+    // flushed, then renamed over the file, whose mode, owner and group stay; a
+    // symbolic link is written through to the file it names. Returns false
+    // when the file could not be written; the changes then stay pending
     // (dirty) and LastSaveError() says why. An unreadable file that the save
     // would replace is first kept beside it as "<file>.unreadable[.N]".
     bool Save();
 
-    // Writes the whole document to `path` (flushed to the disk).
+    // Writes the whole document to `path` the same way (without those checks).
     bool WriteDocument(const std::string& path);
 
     // The tree.
@@ -113,7 +115,7 @@ private:
     pugi::xml_node AppendNode(const NodePath& parent, const Properties& record,
                               std::string_view kind);
     bool Differs(const NodePath& path, const Properties& record) const;
-    bool KeepUnreadableCopy();
+    bool KeepUnreadableCopy(const std::string& target);
 
     KeyStore& m_keys;
     pugi::xml_node m_servers;

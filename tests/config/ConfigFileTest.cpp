@@ -5,7 +5,12 @@
 #include "KeyStore.h"
 #include "XmlDocument.h"
 
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
 
 namespace vandrelle::test {
 namespace {
@@ -98,7 +103,19 @@ TEST_F(ConfigSearchTest, AnUnwritableProgramFolderSendsSavesToTheUserFolder) {
     EXPECT_EQ(DefaultSavePath(program, user), first);
 }
 
-using ConfigSaveTest = ConfigFixture;
+class ConfigSaveTest : public ConfigFixture {
+protected:
+    static Properties Named(const char* name) {
+        Properties p;
+        p.Name = name;
+        return p;
+    }
+    static mode_t ModeOf(const std::string& path) {
+        struct stat st {};
+        EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+        return st.st_mode & 07777;
+    }
+};
 
 TEST_F(ConfigSaveTest, AFailedWriteKeepsTheChangesPending) {
     WriteFile(dir.file("plain-file"), "x");
@@ -125,22 +142,77 @@ TEST_F(ConfigSaveTest, AFailedRenameKeepsTheChangesPendingAndWhatStoodThere) {
     EXPECT_EQ(ReadFile(dir.file("Vandrelle.xml/keep")), "kept");
 }
 
-TEST_F(ConfigSaveTest, ALeftoverTemporaryFileIsOverwritten) {
+// A leftover temporary file passes nothing on: not its mode, and not a link
+// that someone planted under its name to have the configuration written
+// elsewhere.
+TEST_F(ConfigSaveTest, ALeftoverTemporaryFileIsRemovedNeverFollowed) {
     WriteFile(dir.file("Vandrelle.xml~"), "half a file");
-    Properties g;
-    g.Name = "G";
-    ASSERT_TRUE(store->AddGroup(NodePath(), g));
+    ASSERT_EQ(::chmod(dir.file("Vandrelle.xml~").c_str(), 0666), 0);
+    ASSERT_TRUE(store->AddGroup(NodePath(), Named("G")));
     EXPECT_FALSE(FileExists(dir.file("Vandrelle.xml~")));
+    EXPECT_EQ(ModeOf(dir.file("Vandrelle.xml")), 0600u);
     EXPECT_TRUE(Reopen()->FindNode(P({"G"})));
+
+    WriteFile(dir.file("victim"), "not yours");
+    ASSERT_EQ(::symlink(dir.file("victim").c_str(), dir.file("Vandrelle.xml~").c_str()), 0);
+    ASSERT_TRUE(store->AddGroup(NodePath(), Named("H"))) << store->LastSaveError();
+    EXPECT_EQ(ReadFile(dir.file("victim")), "not yours");
+    EXPECT_TRUE(Reopen()->FindNode(P({"H"})));
+    struct stat st {};
+    EXPECT_NE(::lstat(dir.file("Vandrelle.xml~").c_str(), &st), 0);
 }
 
-TEST_F(ConfigSaveTest, NewFilesAreReadableOnlyByTheUser) {
-    Properties g;
-    g.Name = "G";
-    ASSERT_TRUE(store->AddGroup(NodePath(), g));
+TEST_F(ConfigSaveTest, NewFilesAreReadableOnlyByTheUserAndExistingOnesKeepModeAndOwner) {
+    ASSERT_TRUE(store->AddGroup(NodePath(), Named("G")));
+    EXPECT_EQ(ModeOf(dir.file("Vandrelle.xml")), 0600u);
+    for (const mode_t mode : {0644u, 0640u}) {
+        ASSERT_EQ(::chmod(dir.file("Vandrelle.xml").c_str(), mode), 0);
+        ASSERT_TRUE(store->AddGroup(NodePath(), Named(mode == 0644u ? "H" : "I")));
+        EXPECT_EQ(ModeOf(dir.file("Vandrelle.xml")), mode);
+    }
+    if (::geteuid() != 0) GTEST_SKIP() << "giving a file to another user takes root";
+    ASSERT_EQ(::chown(dir.file("Vandrelle.xml").c_str(), 65534, 65534), 0);
+    ASSERT_TRUE(store->AddGroup(NodePath(), Named("J")));
     struct stat st {};
     ASSERT_EQ(::stat(dir.file("Vandrelle.xml").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(st.st_uid, 65534u);
+    EXPECT_EQ(st.st_gid, 65534u);
+    EXPECT_TRUE(Reopen()->FindNode(P({"J"})));
+}
+
+TEST_F(ConfigSaveTest, ALinkedFileStaysALinkAndItsFileIsWritten) {
+    ASSERT_TRUE(MakeFolders(dir.file("shared")));
+    WriteFile(dir.file("shared/Vandrelle.xml"), ReadFile(DataFile("example.xml")));
+    const std::string link = dir.file("Vandrelle.xml");
+    ASSERT_EQ(::symlink("shared/Vandrelle.xml", link.c_str()), 0);
+    ASSERT_TRUE(store->Load(link)) << store->LastLoadError();
+    ASSERT_TRUE(store->AddGroup(NodePath(), Named("G"))) << store->LastSaveError();
+    struct stat st {};
+    ASSERT_EQ(::lstat(link.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_NE(ReadFile(dir.file("shared/Vandrelle.xml")).find("<Name>G</Name>"), std::string::npos);
+    EXPECT_FALSE(FileExists(dir.file("shared/Vandrelle.xml~")));
+    EXPECT_FALSE(FileExists(link + "~"));
+}
+
+// A save that fails half-way (the file size limit here, a full disk in life)
+// keeps the file and the pending changes, and leaves no partial temporary file.
+TEST_F(ConfigSaveTest, AFailedWriteLeavesNoTemporaryFile) {
+    ASSERT_TRUE(store->AddGroup(NodePath(), Named("G")));
+    const std::string before = SavedFile();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{64, 64};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        const bool saved = store->AddGroup(NodePath(), Named("H"));
+        ::_exit(!saved && store->IsDirty() ? 0 : 1);
+    }
+    int status = -1;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(SavedFile(), before);
+    EXPECT_FALSE(FileExists(dir.file("Vandrelle.xml~")));
 }
 
 using ConfigRegistryTest = ConfigFixture;
