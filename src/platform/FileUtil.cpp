@@ -5,6 +5,7 @@
 #include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -59,6 +60,15 @@ bool FlushAndClose(Fd& fd, const std::string& path, std::string* error) {
         return false;
     }
     return true;
+}
+
+bool Refuse(const std::string& path, const std::string& why, std::string* error) {
+    if (error) *error = "cannot read " + path + ": " + why;
+    return false;
+}
+
+std::string TooLarge() {
+    return "larger than " + std::to_string(kMaxReadBytes >> 20) + " MiB";
 }
 
 bool CopyData(int from, int to, const std::string& fromPath, const std::string& toPath,
@@ -229,19 +239,24 @@ bool CopyBeside(const std::string& path, const std::string& suffix, std::string*
 }
 
 bool ReadWholeFile(const std::string& path, std::string* data, std::string* error) {
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0) {
+    // Without O_NONBLOCK, opening a FIFO would wait for a writer.
+    Fd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    struct stat st {};
+    if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0) {
         if (error) *error = Describe("cannot open", path);
         return false;
     }
-    struct stat st {};
-    const std::size_t expected =
-        ::fstat(fd.get(), &st) == 0 && st.st_size > 0 ? static_cast<std::size_t>(st.st_size) : 0;
+    if (!S_ISREG(st.st_mode)) return Refuse(path, "not a regular file", error);
+    const auto expected = static_cast<std::size_t>(st.st_size);
+    if (expected > kMaxReadBytes) return Refuse(path, TooLarge(), error);
     data->clear();
     data->resize(expected + 1);  // one spare byte tells the end of the file without a second read
     std::size_t used = 0;
     for (;;) {
-        if (used == data->size()) data->resize(data->size() * 2 + 65536);
+        if (used == data->size()) {  // the file grew while it was read
+            if (used > kMaxReadBytes) return Refuse(path, TooLarge(), error);
+            data->resize(std::min(data->size() * 2 + 65536, kMaxReadBytes + 1));
+        }
         ssize_t n = ::read(fd.get(), data->data() + used, data->size() - used);
         if (n < 0) {
             if (errno == EINTR) continue;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <sys/types.h>
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -64,7 +65,15 @@ bool WriteFileAtomically(const std::string& path, std::string_view data, mode_t 
 bool CopyBeside(const std::string& path, const std::string& suffix, std::string* copy,
                 std::string* error);
 
-// Reads a whole file; false with a message when it cannot be read.
+// The largest file ReadWholeFile reads. The program's files are a few
+// megabytes even for tens of thousands of servers; the bound keeps a wrong or
+// hostile file from exhausting memory (the document built from a file takes
+// several times its size).
+inline constexpr std::size_t kMaxReadBytes = std::size_t{64} << 20;
+
+// Reads a whole regular file; false with a message when it cannot be read.
+// Anything but a regular file (a FIFO, a device such as /dev/zero) is refused
+// without waiting on it, and so is a file larger than kMaxReadBytes.
 bool ReadWholeFile(const std::string& path, std::string* data, std::string* error);
 
 bool FileExists(const std::string& path);

@@ -98,6 +98,39 @@ TEST_F(ConfigSearchTest, AMalformedTargetIsKeptBeforeTheFirstSaveReplacesIt) {
     EXPECT_TRUE(reread.FindNode(P({"H"})));
 }
 
+// What is not a regular file, or is too large, is not read and counts as
+// unreadable: a FIFO is neither waited on nor replaced, and a file too large
+// to load is kept before the first save replaces it.
+TEST_F(ConfigSearchTest, RefusedFilesCountAsUnreadable) {
+    const std::string fifo = dir.file("fifo.xml");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    ConfigSearchResult found = LoadGivenConfig(*store, fifo);
+    EXPECT_FALSE(found.loaded);
+    ASSERT_EQ(found.problems.size(), 1u);
+    EXPECT_NE(found.problems[0].find("not a regular file"), std::string::npos);
+    EXPECT_FALSE(store->AddGroup(NodePath(), Named("G")));
+    EXPECT_NE(store->LastSaveError().find("not a regular file"), std::string::npos);
+    struct stat st {};
+    ASSERT_EQ(::lstat(fifo.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+
+    const std::string big = dir.file("big.xml");
+    WriteFile(big, "");
+    ASSERT_EQ(::truncate(big.c_str(), static_cast<off_t>(kMaxReadBytes + 1)), 0);
+    store = std::make_unique<CConfigStore>(keys);
+    store->Init();
+    found = LoadGivenConfig(*store, big);
+    ASSERT_EQ(found.problems.size(), 1u);
+    EXPECT_NE(found.problems[0].find("larger than"), std::string::npos);
+    ASSERT_TRUE(store->AddGroup(NodePath(), Named("G"))) << store->LastSaveError();
+    EXPECT_EQ(store->KeptUnreadableCopy(), big + ".unreadable");
+    ASSERT_EQ(::stat((big + ".unreadable").c_str(), &st), 0);
+    EXPECT_EQ(static_cast<std::size_t>(st.st_size), kMaxReadBytes + 1);
+    CConfigStore reread(keys);
+    ASSERT_TRUE(reread.Load(big)) << reread.LastLoadError();
+    EXPECT_TRUE(reread.FindNode(P({"G"})));
+}
+
 TEST_F(ConfigSearchTest, AnUnwritableProgramFolderSendsSavesToTheUserFolder) {
     EXPECT_EQ(DefaultSavePath(dir.file("no/such/folder"), user), user + "/Vandrelle.xml");
     EXPECT_EQ(DefaultSavePath(program, user), first);

@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #include <csignal>
+#include <cstdio>
 #include <functional>
 #include <string>
 
@@ -181,6 +182,48 @@ TEST(WriteFileAtomicallyTest, FailureWhenTheFolderIsAFileIsReported) {
     EXPECT_FALSE(WriteFileAtomically(dir.file("plain/a"), "data", 0600, &error));
     EXPECT_NE(error.find("plain/a"), std::string::npos) << error;
     EXPECT_EQ(ReadFile(dir.file("plain")), "not a folder");
+}
+
+// The reads run in a child, so that a read that never ends (of a FIFO
+// without a writer, or of /dev/zero) fails the test by the alarm instead of
+// hanging it, and cannot take the machine's memory.
+TEST(ReadWholeFileTest, OnlyRegularFilesUpToTheLimitAreRead) {
+    TempDir dir;
+    ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0600), 0);
+    for (const auto& [name, size] :
+         {std::pair{"limit", kMaxReadBytes}, {"big", kMaxReadBytes + 1}}) {
+        WriteFile(dir.file(name), "");
+        ASSERT_EQ(::truncate(dir.file(name).c_str(), static_cast<off_t>(size)), 0);
+    }
+    const std::pair<std::string, std::string> refused[] = {{dir.file("fifo"), "not a regular file"},
+                                                           {"/dev/zero", "not a regular file"},
+                                                           {dir.path(), "not a regular file"},
+                                                           {dir.file("big"), "larger than 64 MiB"}};
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::alarm(10);
+#ifndef __SANITIZE_ADDRESS__
+        const rlimit memory{std::size_t{2} << 30, std::size_t{2} << 30};
+        ::setrlimit(RLIMIT_AS, &memory);
+#endif
+        bool held = true;
+        for (const auto& [path, reason] : refused) {
+            std::string data, error;
+            if (ReadWholeFile(path, &data, &error) || error.find(reason) == std::string::npos) {
+                std::fprintf(stderr, "%s: read, or refused with \"%s\"\n", path.c_str(),
+                             error.c_str());
+                held = false;
+            }
+        }
+        std::string data, error;
+        held =
+            held && ReadWholeFile(dir.file("limit"), &data, &error) && data.size() == kMaxReadBytes;
+        ::_exit(held ? 0 : 1);
+    }
+    int status = -1;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        << (WIFSIGNALED(status) ? "killed by signal " + std::to_string(WTERMSIG(status)) : "");
 }
 
 TEST(FileUtilTest, CopyBesideTakesTheFirstFreeNameAndTheOriginalsMode) {

@@ -9,7 +9,12 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <sstream>
+#include <string_view>
 
 namespace vandrelle::test {
 namespace {
@@ -126,6 +131,35 @@ TEST_F(CliTest, ErrorsGiveTheirCodesAndLeaveTheFileUntouched) {
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1);
     EXPECT_EQ(Run({"add-group", "--set", "Name=G"}).code, 3);
     EXPECT_EQ(ReadFile(file), "<broken>");
+}
+
+// Neither a FIFO nor a device is waited on or read to its end, and a file
+// beyond the size limit is not loaded; none of them is changed.
+TEST_F(CliTest, WhatIsNotARegularFileOrIsTooLargeIsRefused) {
+    ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0600), 0);
+    WriteFile(dir.file("big.xml"), "");
+    ASSERT_EQ(::truncate(dir.file("big.xml").c_str(), static_cast<off_t>(kMaxReadBytes + 1)), 0);
+    for (const std::string& path :
+         {dir.file("fifo"), std::string("/dev/zero"), dir.file("big.xml")}) {
+        for (const char* command : {"tree", "add-group"}) {
+            std::vector<std::string> args{"--config", path, command};
+            if (std::string_view(command) == "add-group")
+                args.insert(args.end(), {"--set", "Name=G"});
+            const Result r = Run(args, false);
+            EXPECT_EQ(r.code, 3) << path << " " << command;
+            EXPECT_NE(
+                r.err.find(path == dir.file("big.xml") ? "larger than" : "not a regular file"),
+                std::string::npos)
+                << r.err;
+            EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        }
+    }
+    struct stat st {};
+    ASSERT_EQ(::lstat(dir.file("fifo").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    ASSERT_EQ(::stat(dir.file("big.xml").c_str(), &st), 0);
+    EXPECT_EQ(static_cast<std::size_t>(st.st_size), kMaxReadBytes + 1);
+    EXPECT_FALSE(FileExists(dir.file("big.xml.unreadable")));
 }
 
 TEST_F(CliTest, WithoutConfigTheFileIsFoundAsTheProgramFindsIt) {
