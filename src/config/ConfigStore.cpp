@@ -118,6 +118,14 @@ bool MayBeNamed(pugi::xml_node node, std::string_view name) {
     return piece.size() < name.size() && (piece.empty() || name.find(piece) != name.npos);
 }
 
+// The file keeps its nesting within what a load accepts.
+ConfigError TooDeep() {
+    return ConfigError(kInvalidArgument,
+                       "groups cannot be nested deeper: the file would hold "
+                       "elements nested deeper than " +
+                           std::to_string(kMaxElementDepth) + " levels");
+}
+
 // A node without a name would be unreachable by path (an empty name ends a path).
 void RequireName(const Properties& record) {
     if (record.Name.empty()) throw ConfigError(kInvalidArgument, "the name must not be empty");
@@ -394,6 +402,9 @@ pugi::xml_node CConfigStore::AppendNode(const NodePath& parent, const Properties
     ValidateRecord(record);
     pugi::xml_node container = RequireNode(parent, "the group");
     if (!IsContainer(container)) throw ConfigError(kInvalidArgument, "a server holds no nodes");
+    // The node and its name: "Group/Properties/Name" or "Server/Name".
+    const int levels = kind == "Group" ? 3 : 2;
+    if (ElementDepth(container) + levels > kMaxElementDepth) throw TooDeep();
     return AppendChildElement(container, kind);
 }
 
@@ -436,6 +447,8 @@ bool CConfigStore::MoveNode(const NodePath& source, const NodePath& destination)
     if (IsSameOrBelow(target, node)) {
         throw ConfigError(kInvalidArgument, "a group cannot be moved into itself or below itself");
     }
+    const int room = kMaxElementDepth - ElementDepth(target) - 1;  // levels below the moved node
+    if (room < 0 || FirstElementBelow(node, room)) throw TooDeep();
     MoveToEnd(target, node);
     m_dirty = true;
     return Save();

@@ -36,15 +36,35 @@ void DropLoneWhiteSpace(pugi::xml_node parent) {
     }
 }
 
-void AppendText(pugi::xml_node element, std::string* out) {
-    for (pugi::xml_node c = element.first_child(); c; c = c.next_sibling()) {
-        if (IsText(c)) {
-            out->append(c.value());
-        } else if (c.type() == pugi::node_element) {
-            AppendText(c, out);
-        }
+// Collects the text of an element's descendants in document order.
+class TextCollector : public pugi::xml_tree_walker {
+public:
+    explicit TextCollector(std::string* out) : m_out(out) {}
+    bool for_each(pugi::xml_node& node) override {
+        if (IsText(node)) m_out->append(node.value());
+        return true;
     }
-}
+
+private:
+    std::string* m_out;
+};
+
+// Finds the first element deeper than a number of levels below the walk's start.
+class DepthFinder : public pugi::xml_tree_walker {
+public:
+    explicit DepthFinder(int levels) : m_levels(levels) {}
+    bool for_each(pugi::xml_node& node) override {
+        // depth() is 0 for the start's children.
+        if (depth() < m_levels || node.type() != pugi::node_element) return true;
+        m_found = node;
+        return false;
+    }
+    pugi::xml_node found() const { return m_found; }
+
+private:
+    int m_levels;
+    pugi::xml_node m_found;
+};
 
 class StringWriter : public pugi::xml_writer {
 public:
@@ -120,7 +140,8 @@ std::string ElementText(pugi::xml_node element) {
     const pugi::xml_node first = element.first_child();
     if (first && !first.next_sibling() && IsText(first)) return first.value();
     std::string out;
-    AppendText(element, &out);
+    TextCollector collector(&out);
+    element.traverse(collector);  // iterative: deep nesting costs no stack
     return out;
 }
 
@@ -186,6 +207,18 @@ bool IsStorableText(std::string_view text) {
     return true;
 }
 
+int ElementDepth(pugi::xml_node node) {
+    int depth = 0;
+    for (; node.type() == pugi::node_element; node = node.parent()) ++depth;
+    return depth;
+}
+
+pugi::xml_node FirstElementBelow(pugi::xml_node from, int levels) {
+    DepthFinder finder(levels);
+    from.traverse(finder);  // pugixml walks the tree iteratively
+    return finder.found();
+}
+
 bool ParseDocument(pugi::xml_document& doc, const std::string& bytes, std::string* error) {
     constexpr unsigned kFlags = pugi::parse_default | pugi::parse_comments | pugi::parse_pi |
                                 pugi::parse_declaration | pugi::parse_doctype |
@@ -198,6 +231,14 @@ bool ParseDocument(pugi::xml_document& doc, const std::string& bytes, std::strin
     }
     if (!doc.document_element()) {
         if (error) *error = "the document has no root element";
+        return false;
+    }
+    if (const pugi::xml_node deep = FirstElementBelow(doc, kMaxElementDepth)) {
+        // The offset is that of the element's name; its '<' comes just before.
+        if (error) {
+            *error = Position(bytes, deep.offset_debug() - 1) + ": elements nested deeper than " +
+                     std::to_string(kMaxElementDepth) + " levels";
+        }
         return false;
     }
     return true;

@@ -230,6 +230,60 @@ TEST_F(ConfigReadTest, FailedLoadKeepsTheCurrentDocument) {
     EXPECT_TRUE(store->FindNode(P({"Lab"})));
 }
 
+std::string Repeat(std::string_view piece, int times) {
+    std::string out;
+    out.reserve(piece.size() * static_cast<std::size_t>(times));
+    for (int i = 0; i < times; ++i) out += piece;
+    return out;
+}
+
+// Nesting up to the limit loads; one level more is refused with its place in
+// the file. Hostile nesting (groups 100,000 deep, a million elements inside a
+// name) is refused the same way, without a crash.
+TEST_F(ConfigReadTest, DocumentsNestedTooDeeplyAreRefused) {
+    const int inner = kMaxElementDepth - 2;  // between the root and the innermost element
+    WriteFile(dir.file("Vandrelle.xml"),
+              "<V>\n" + Repeat("<a>", inner) + "<b/>" + Repeat("</a>", inner) + "</V>");
+    EXPECT_TRUE(store->Load(dir.file("Vandrelle.xml"))) << store->LastLoadError();
+    WriteFile(dir.file("Vandrelle.xml"),
+              "<V>\n" + Repeat("<a>", inner + 1) + "<b/>" + Repeat("</a>", inner + 1) + "</V>");
+    EXPECT_FALSE(store->Load(dir.file("Vandrelle.xml")));
+    EXPECT_NE(store->LastLoadError().find("line 2, column " + std::to_string((inner + 1) * 3 + 1) +
+                                          ": elements nested deeper than " +
+                                          std::to_string(kMaxElementDepth) + " levels"),
+              std::string::npos)
+        << store->LastLoadError();
+
+    constexpr int kDeep = 100000;
+    WriteFile(dir.file("groups.xml"),
+              "<Vandrelle><Servers>" +
+                  Repeat("<Group><Properties><Name>g</Name></Properties>", kDeep) +
+                  Repeat("</Group>", kDeep) + "</Servers></Vandrelle>");
+    EXPECT_FALSE(store->Load(dir.file("groups.xml")));
+    EXPECT_NE(store->LastLoadError().find("nested deeper"), std::string::npos);
+    constexpr int kMillion = 1000000;
+    WriteFile(dir.file("name.xml"), "<V><Servers><Server><Name>" + Repeat("<x>", kMillion) + "t" +
+                                        Repeat("</x>", kMillion) +
+                                        "</Name></Server></Servers></V>");
+    EXPECT_FALSE(store->Load(dir.file("name.xml")));
+    EXPECT_NE(store->LastLoadError().find("nested deeper"), std::string::npos);
+}
+
+// The text of an element is collected without recursion, so that even a
+// document built deeper than any file may be costs no stack.
+TEST(XmlDocumentTest, ElementTextOfDeepNestingNeedsNoStack) {
+    pugi::xml_document doc;
+    pugi::xml_node name = doc.append_child("Name");
+    pugi::xml_node node = name;
+    for (int i = 0; i < 1000000; ++i) node = node.append_child("x");
+    node.append_child(pugi::node_pcdata).set_value("deep");
+    name.prepend_child(pugi::node_pcdata).set_value("so ");
+    EXPECT_EQ(ElementText(name), "so deep");
+    EXPECT_EQ(ElementDepth(node), 1000001);
+    EXPECT_EQ(FirstElementBelow(name, 999999), node);
+    EXPECT_FALSE(FirstElementBelow(name, 1000000));
+}
+
 TEST_F(ConfigReadTest, Utf16FilesLoad) {
     // A file saved by another editor in UTF-16 with a byte order mark.
     const std::string text =
