@@ -66,6 +66,48 @@ private:
     pugi::xml_node m_found;
 };
 
+// Where the text holds a character reference to U+0000 ("&#0;", "&#x00;",
+// ...), or npos. XML does not allow that character, and pugixml would decode
+// it as the end of the text and silently drop what follows.
+std::size_t NullReferenceIn(std::string_view text) {
+    for (std::size_t at = text.find("&#"); at != text.npos; at = text.find("&#", at + 2)) {
+        std::size_t i = at + 2;
+        if (i < text.size() && (text[i] == 'x' || text[i] == 'X')) ++i;
+        const std::size_t digits = i;
+        while (i < text.size() && text[i] == '0') ++i;
+        if (i > digits && i < text.size() && text[i] == ';') return at;
+    }
+    return text.npos;
+}
+
+// Finds the first such reference where pugixml decodes references: in text
+// and in attribute values (not in comments, CDATA or processing
+// instructions). Walks a document parsed without decoding, so that the values
+// are the file's own characters.
+class NullReferenceFinder : public pugi::xml_tree_walker {
+public:
+    bool for_each(pugi::xml_node& node) override {
+        if (node.type() == pugi::node_pcdata) {
+            const std::size_t at = NullReferenceIn(node.value());
+            if (at != std::string_view::npos) {
+                m_offset = node.offset_debug() + static_cast<std::ptrdiff_t>(at);
+                return false;
+            }
+        }
+        for (const pugi::xml_attribute attribute : node.attributes()) {
+            if (NullReferenceIn(attribute.value()) != std::string_view::npos) {
+                m_offset = node.offset_debug() - 1;  // the element's '<'
+                return false;
+            }
+        }
+        return true;
+    }
+    std::ptrdiff_t offset() const { return m_offset; }
+
+private:
+    std::ptrdiff_t m_offset = -1;
+};
+
 class StringWriter : public pugi::xml_writer {
 public:
     explicit StringWriter(std::string* out) : m_out(out) {}
@@ -102,6 +144,23 @@ std::string Position(const std::string& bytes, std::ptrdiff_t offset) {
         }
     }
     return "line " + std::to_string(line) + ", column " + std::to_string(column);
+}
+
+constexpr unsigned kParseFlags = pugi::parse_default | pugi::parse_comments | pugi::parse_pi |
+                                 pugi::parse_declaration | pugi::parse_doctype |
+                                 pugi::parse_ws_pcdata_single;
+
+// The offset of the first decoded reference to U+0000 in a document that
+// parsed, or -1. A UTF-8 file without one anywhere in its bytes (nearly every
+// file) costs a search; others are parsed once more without decoding.
+std::ptrdiff_t NullReferenceOffset(const std::string& bytes, pugi::xml_encoding encoding) {
+    if (encoding == pugi::encoding_utf8 && NullReferenceIn(bytes) == std::string::npos) return -1;
+    pugi::xml_document raw;
+    raw.load_buffer(bytes.data(), bytes.size(),
+                    kParseFlags & ~(pugi::parse_escapes | pugi::parse_eol), pugi::encoding_auto);
+    NullReferenceFinder finder;
+    raw.traverse(finder);
+    return finder.offset();
 }
 
 }  // namespace
@@ -220,11 +279,8 @@ pugi::xml_node FirstElementBelow(pugi::xml_node from, int levels) {
 }
 
 bool ParseDocument(pugi::xml_document& doc, const std::string& bytes, std::string* error) {
-    constexpr unsigned kFlags = pugi::parse_default | pugi::parse_comments | pugi::parse_pi |
-                                pugi::parse_declaration | pugi::parse_doctype |
-                                pugi::parse_ws_pcdata_single;
     const pugi::xml_parse_result result =
-        doc.load_buffer(bytes.data(), bytes.size(), kFlags, pugi::encoding_auto);
+        doc.load_buffer(bytes.data(), bytes.size(), kParseFlags, pugi::encoding_auto);
     if (!result) {
         if (error) *error = Position(bytes, result.offset) + ": " + result.description();
         return false;
@@ -238,6 +294,12 @@ bool ParseDocument(pugi::xml_document& doc, const std::string& bytes, std::strin
         if (error) {
             *error = Position(bytes, deep.offset_debug() - 1) + ": elements nested deeper than " +
                      std::to_string(kMaxElementDepth) + " levels";
+        }
+        return false;
+    }
+    if (const std::ptrdiff_t at = NullReferenceOffset(bytes, result.encoding); at >= 0) {
+        if (error) {
+            *error = Position(bytes, at) + ": a reference to character 0, which XML does not allow";
         }
         return false;
     }

@@ -284,6 +284,36 @@ TEST(XmlDocumentTest, ElementTextOfDeepNestingNeedsNoStack) {
     EXPECT_FALSE(FirstElementBelow(name, 1000000));
 }
 
+// A reference to character 0 is not allowed in XML; decoded, it would end
+// the text there and the rest would be lost without a word. Where the file's
+// text is literal (comments, CDATA) it is only text and loads as it is.
+TEST_F(ConfigReadTest, AReferenceToCharacterZeroIsRefusedNotCut) {
+    const std::string head = "<V><Servers>\n<Server><Name>s</Name>";
+    for (const char* value :
+         {"<Description>ab&#0;cd</Description>", "<Description>ab&#x0;cd</Description>",
+          "<Description>ab&#X000;cd</Description>", "<Description>ab&#00;cd</Description>"}) {
+        WriteFile(dir.file("Vandrelle.xml"), head + value + "</Server></Servers></V>");
+        EXPECT_FALSE(store->Load(dir.file("Vandrelle.xml"))) << value;
+        EXPECT_NE(store->LastLoadError().find("line 2, column 38: a reference to character 0"),
+                  std::string::npos)
+            << store->LastLoadError();
+    }
+    WriteFile(dir.file("Vandrelle.xml"),
+              head + "<Description a=\"&#0;\">x</Description></Server></Servers></V>");
+    EXPECT_FALSE(store->Load(dir.file("Vandrelle.xml")));
+    EXPECT_NE(store->LastLoadError().find("line 2, column 23"), std::string::npos)
+        << store->LastLoadError();
+
+    WriteFile(dir.file("Vandrelle.xml"),
+              head +
+                  "<!-- &#0; --><Description><![CDATA[a&#0;b]]>&#0010;&#x20;c</Description>"
+                  "<Server>&#48;</Server></Server></Servers></V>");
+    ASSERT_TRUE(store->Load(dir.file("Vandrelle.xml"))) << store->LastLoadError();
+    const Properties p = Load(P({"s"}));
+    EXPECT_EQ(p.Description, "a&#0;b\r\n c");
+    EXPECT_EQ(p.Server, "0");
+}
+
 TEST_F(ConfigReadTest, Utf16FilesLoad) {
     // A file saved by another editor in UTF-16 with a byte order mark.
     const std::string text =
@@ -303,6 +333,16 @@ TEST_F(ConfigReadTest, Utf16FilesLoad) {
     WriteFile(dir.file("Vandrelle.xml"), utf16);
     ASSERT_TRUE(store->Load(dir.file("Vandrelle.xml"))) << store->LastLoadError();
     EXPECT_TRUE(store->FindNode(P({"\xC3\xA9t\xC3\xA9"})));
+
+    // In UTF-16 too, a reference to character 0 is refused rather than cut.
+    const std::string cut = "&#0;x";
+    std::string refused = utf16.substr(0, utf16.find(std::string("<\0/\0N", 5)));
+    for (const char c : cut) refused += std::string{c, '\0'};
+    refused += utf16.substr(refused.size() - 2 * cut.size());
+    WriteFile(dir.file("Vandrelle.xml"), refused);
+    EXPECT_FALSE(store->Load(dir.file("Vandrelle.xml")));
+    EXPECT_NE(store->LastLoadError().find("character 0"), std::string::npos)
+        << store->LastLoadError();
 }
 
 }  // namespace
