@@ -261,6 +261,11 @@ int Run(const std::vector<std::string>& args, const CliEnvironment& env, std::os
         err << "vandrelle-cli: warning: skipped unreadable " << problem << "\n";
     }
     RunFileCommand(cmd, store, out);
+    if (!store.KeptChangedCopy().empty()) {
+        err << "vandrelle-cli: warning: " << store.ConfigPath()
+            << " had changed since it was read; that version is kept as " << store.KeptChangedCopy()
+            << "\n";
+    }
     return kExitOk;
 }
 

@@ -182,6 +182,7 @@ bool CConfigStore::Load(const std::string& path) {
     m_document = std::move(loaded);
     AttachTopElements();
     m_loadError.clear();
+    m_onDisk = DiskVersion{path, std::move(bytes)};
     return true;
 }
 
@@ -193,21 +194,36 @@ bool CConfigStore::WriteDocument(const std::string& path) {
     return WriteFileAtomically(path, SerializeDocument(m_document), 0600, &m_saveError);
 }
 
-bool CConfigStore::KeepUnreadableCopy(const std::string& target) {
-    if (FileExists(target) && !CopyBeside(target, ".unreadable", &m_keptCopy, &m_saveError)) {
-        return false;
+bool CConfigStore::IsAsLastSeen(const std::string& target) const {
+    std::string bytes;
+    return m_onDisk && m_onDisk->path == m_path && ReadWholeFile(target, &bytes, nullptr) &&
+           bytes == m_onDisk->bytes;
+}
+
+bool CConfigStore::KeepDiskVersion(const std::string& target) {
+    if (!FileExists(target)) {
+        m_unreadable.reset();  // gone meanwhile: nothing to keep
+        return true;
     }
-    m_unreadable.reset();  // kept, or gone meanwhile: nothing left to keep
-    return true;
+    if (m_unreadable) {
+        if (!CopyBeside(target, ".unreadable", &m_keptCopy, &m_saveError)) return false;
+        m_unreadable.reset();
+        return true;
+    }
+    return IsAsLastSeen(target) || CopyBeside(target, ".changed", &m_keptChanged, &m_saveError);
 }
 
 bool CConfigStore::Save() {
     if (!m_dirty) return true;
+    m_keptCopy.clear();
+    m_keptChanged.clear();
     MakeFolders(FolderOf(m_path));
+    std::string text = SerializeDocument(m_document);
     FileReplacement file(m_path);
-    if (!file.Write(SerializeDocument(m_document), 0600, &m_saveError)) return false;
-    if (m_unreadable && !KeepUnreadableCopy(file.Target())) return false;
+    if (!file.Write(text, 0600, &m_saveError)) return false;
+    if (!KeepDiskVersion(file.Target())) return false;
     if (!file.Commit(&m_saveError)) return false;
+    m_onDisk = DiskVersion{m_path, std::move(text)};
     m_dirty = false;
     m_saveError.clear();
     return true;

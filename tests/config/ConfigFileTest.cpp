@@ -5,6 +5,7 @@
 #include "KeyStore.h"
 #include "XmlDocument.h"
 
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -90,6 +91,7 @@ TEST_F(ConfigSearchTest, AMalformedTargetIsKeptBeforeTheFirstSaveReplacesIt) {
     EXPECT_EQ(ReadFile(first + ".unreadable.1"), malformed);
     EXPECT_EQ(ReadFile(first + ".unreadable"), "an earlier copy");
     EXPECT_FALSE(store->UnreadableTargetMessage());
+    EXPECT_EQ(store->KeptChangedCopy(), "");
     // Later saves do not make more copies.
     ASSERT_TRUE(store->AddGroup(NodePath(), Named("H")));
     EXPECT_FALSE(FileExists(first + ".unreadable.2"));
@@ -226,6 +228,7 @@ TEST_F(ConfigSaveTest, ALinkedFileStaysALinkAndItsFileIsWritten) {
     EXPECT_NE(ReadFile(dir.file("shared/Vandrelle.xml")).find("<Name>G</Name>"), std::string::npos);
     EXPECT_FALSE(FileExists(dir.file("shared/Vandrelle.xml~")));
     EXPECT_FALSE(FileExists(link + "~"));
+    EXPECT_EQ(store->KeptChangedCopy(), "");
 }
 
 // A save that fails half-way (the file size limit here, a full disk in life)
@@ -246,6 +249,56 @@ TEST_F(ConfigSaveTest, AFailedWriteLeavesNoTemporaryFile) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     EXPECT_EQ(SavedFile(), before);
     EXPECT_FALSE(FileExists(dir.file("Vandrelle.xml~")));
+}
+
+// A change made to the file after it was read (by hand, by the companion in
+// another shell, by a colleague's copy of the program) is kept beside it
+// before the save replaces it, and reported; the save itself goes ahead.
+TEST_F(ConfigSaveTest, AFileChangedOnDiskIsKeptBeforeASaveReplacesIt) {
+    LoadData("example.xml");
+    const std::string path = dir.file("Vandrelle.xml");
+    ASSERT_TRUE(store->AddGroup(NodePath(), Named("G")));
+    ASSERT_TRUE(store->AddGroup(NodePath(), Named("H")));  // finds what the last save wrote
+    EXPECT_EQ(store->KeptChangedCopy(), "");
+    EXPECT_FALSE(FileExists(path + ".changed"));
+
+    // An edit in place of the same size that even keeps the modification
+    // time: only the bytes tell.
+    struct stat before {};
+    ASSERT_EQ(::stat(path.c_str(), &before), 0);
+    std::string edited = SavedFile();
+    edited.replace(edited.find("<Name>G</Name>"), 14, "<Name>E</Name>");
+    WriteFile(path, edited);
+    const timespec times[2] = {before.st_atim, before.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+    ASSERT_TRUE(store->AddGroup(NodePath(), Named("I"))) << store->LastSaveError();
+    EXPECT_EQ(store->KeptChangedCopy(), path + ".changed");
+    EXPECT_EQ(ReadFile(path + ".changed"), edited);
+    auto reread = Reopen();
+    EXPECT_TRUE(reread->FindNode(P({"G"})));  // the document in memory wins
+    EXPECT_TRUE(reread->FindNode(P({"I"})));
+
+    // Saved over, the file is as this store left it; a touch changes no byte.
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), nullptr, 0), 0);
+    ASSERT_TRUE(store->AddGroup(NodePath(), Named("J")));
+    EXPECT_EQ(store->KeptChangedCopy(), "");
+
+    // A later change goes beside the earlier copy.
+    WriteFile(path, SavedFile() + "<!-- appended -->\n");
+    ASSERT_TRUE(store->AddGroup(NodePath(), Named("K")));
+    EXPECT_EQ(store->KeptChangedCopy(), path + ".changed.1");
+    EXPECT_EQ(ReadFile(path + ".changed"), edited);
+}
+
+TEST_F(ConfigSaveTest, AFileThatAppearedSinceAnEmptyStartIsKept) {
+    const std::string path = dir.file("Vandrelle.xml");
+    EXPECT_FALSE(store->Load(path));  // none yet: the first change creates it
+    const std::string theirs = ReadFile(DataFile("example.xml"));
+    WriteFile(path, theirs);
+    ASSERT_TRUE(store->AddGroup(NodePath(), Named("G")));
+    EXPECT_EQ(store->KeptChangedCopy(), path + ".changed");
+    EXPECT_EQ(ReadFile(path + ".changed"), theirs);
+    EXPECT_FALSE(Reopen()->FindNode(P({"Office"})));
 }
 
 using ConfigRegistryTest = ConfigFixture;

@@ -13,8 +13,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <functional>
+#include <ostream>
 #include <sstream>
+#include <streambuf>
 #include <string_view>
+#include <utility>
 
 namespace vandrelle::test {
 namespace {
@@ -188,6 +192,50 @@ TEST_F(CliTest, WithoutConfigTheFileIsFoundAsTheProgramFindsIt) {
     EXPECT_EQ(Run({"add-group", "--set", "Name=G"}, false).code, 0);
     EXPECT_TRUE(FileExists(dir.file("prog/Vandrelle.xml")));
     EXPECT_EQ(Run({"tree"}, false).out, "G/\n");
+}
+
+// An error stream that runs an action when the first character reaches it.
+class HookedBuffer : public std::streambuf {
+public:
+    explicit HookedBuffer(std::function<void()> onFirst) : m_onFirst(std::move(onFirst)) {}
+    const std::string& text() const { return m_text; }
+
+protected:
+    int overflow(int c) override {
+        if (auto action = std::exchange(m_onFirst, nullptr)) action();
+        if (c != traits_type::eof()) m_text += static_cast<char>(c);
+        return traits_type::not_eof(c);
+    }
+
+private:
+    std::function<void()> m_onFirst;
+    std::string m_text;
+};
+
+// The file is edited by someone else while a command runs: the command's save
+// keeps that version beside the file and warns. The edit is made when the
+// warning about an unreadable candidate is printed, which happens after the
+// file was read and before the command changes it.
+TEST_F(CliTest, AFileChangedWhileACommandRunsIsKeptWithAWarning) {
+    MakeFolders(dir.file("bin"));
+    MakeFolders(dir.file("xdg"));
+    WriteFile(dir.file("bin/Vandrelle.xml"), "<broken>");
+    const std::string config = dir.file("xdg/Vandrelle.xml");
+    WriteFile(config, "<Vandrelle><Servers/></Vandrelle>");
+    const std::string theirs =
+        "<Vandrelle><Servers><Server><Name>Theirs</Name></Server></Servers></Vandrelle>";
+    HookedBuffer errors([&] { WriteFile(config, theirs); });
+    std::ostream err(&errors);
+    std::ostringstream out;
+    ASSERT_EQ(RunCli({"add-group", "--set", "Name=Mine"}, env, out, err), 0) << errors.text();
+    EXPECT_NE(errors.text().find("skipped unreadable"), std::string::npos);
+    EXPECT_NE(errors.text().find("vandrelle-cli: warning: " + config +
+                                 " had changed since it was read; that version is kept as " +
+                                 config + ".changed\n"),
+              std::string::npos)
+        << errors.text();
+    EXPECT_EQ(ReadFile(config + ".changed"), theirs);
+    EXPECT_EQ(Run({"tree"}, false).out, "Mine/\n");
 }
 
 TEST_F(CliTest, PasswordsEncodeWithThisInstallationsKey) {
