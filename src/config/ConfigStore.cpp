@@ -118,7 +118,7 @@ bool MayBeNamed(pugi::xml_node node, std::string_view name) {
     return piece.size() < name.size() && (piece.empty() || name.find(piece) != name.npos);
 }
 
-// The file keeps its nesting within what a load accepts.
+// Adding or moving is refused rather than nest the file deeper than a load accepts.
 ConfigError TooDeep() {
     return ConfigError(kInvalidArgument,
                        "groups cannot be nested deeper: the file would hold "
