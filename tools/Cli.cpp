@@ -153,17 +153,26 @@ void PrintRecord(const Properties& record, const Command& cmd, std::ostream& out
     if (cmd.json) out << "}\n";
 }
 
-void PrintTree(pugi::xml_node container, int depth, std::ostream& out) {
-    for (pugi::xml_node c = container.first_child(); c; c = c.next_sibling()) {
-        if (c.type() != pugi::node_element) continue;
-        const std::string_view kind = c.name();
-        const std::string indent(static_cast<std::size_t>(depth) * 2, ' ');
-        if (kind == "Group") {
-            out << indent << EscapedText(ElementText(SelectElement(c, "Properties/Name"))) << "/\n";
-            PrintTree(c, depth + 1, out);
-        } else if (kind == "Server") {
-            out << indent << EscapedText(ElementText(FirstChildElement(c, "Name"))) << "\n";
+// One line per group ("Name/") and server, indented two spaces a level. The
+// walk enters groups only and keeps no stack, whatever the nesting.
+void PrintTree(pugi::xml_node top, std::ostream& out) {
+    std::size_t depth = 0;
+    pugi::xml_node node = top.first_child();
+    while (node) {
+        const bool group = IsElementNamed(node, "Group");
+        const std::string indent(depth * 2, ' ');
+        if (group) {
+            out << indent << EscapedText(ElementText(SelectElement(node, "Properties/Name"))) << "/\n";
+            if (node.first_child()) {
+                node = node.first_child();
+                ++depth;
+                continue;
+            }
+        } else if (IsElementNamed(node, "Server")) {
+            out << indent << EscapedText(ElementText(FirstChildElement(node, "Name"))) << "\n";
         }
+        for (; !node.next_sibling() && depth > 0; --depth) node = node.parent();
+        node = node.next_sibling();
     }
 }
 
@@ -237,7 +246,7 @@ void PrintExternalCommand(const NodePath& path, const CConfigStore& store, std::
 void RunFileCommand(const Command& cmd, CConfigStore& store, std::ostream& out) {
     const NodePath path(cmd.path);
     if (cmd.name == "tree") {
-        PrintTree(store.ServersElement(), 0, out);
+        PrintTree(store.ServersElement(), out);
     } else if (cmd.name == "show") {
         PrintRecord(ReadNodeRecord(store, ExistingNode(store, path)), cmd, out);
     } else if (cmd.name == "add-group" || cmd.name == "add-server") {
@@ -296,6 +305,11 @@ int Run(const std::vector<std::string>& args, const CliEnvironment& env, std::os
         err << "vandrelle-cli: warning: skipped unreadable " << EscapedText(problem) << "\n";
     }
     RunFileCommand(cmd, store, out);
+    if (!store.KeptChangedCopy().empty()) {
+        err << "vandrelle-cli: warning: " << EscapedText(store.ConfigPath())
+            << " had changed since it was read; that version is kept as "
+            << EscapedText(store.KeptChangedCopy()) << "\n";
+    }
     return kExitOk;
 }
 

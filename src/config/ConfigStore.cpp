@@ -181,6 +181,14 @@ PasswordKey MakeStoredKey(KeyStore& keys) {
     return *stored;
 }
 
+// Adding or moving is refused rather than nest the file deeper than a load accepts.
+ConfigError TooDeep() {
+    return ConfigError(kInvalidArgument,
+                       "groups cannot be nested deeper: the file would hold "
+                       "elements nested deeper than " +
+                           std::to_string(kMaxElementDepth) + " levels");
+}
+
 // A node without a name would be unreachable by path (an empty name ends a path).
 void RequireName(const Properties& record) {
     if (record.Name.empty()) throw ConfigError(kInvalidArgument, "the name must not be empty");
@@ -253,6 +261,7 @@ bool CConfigStore::Load(const std::string& path) {
     m_document = std::move(loaded);
     AttachTopElements();
     m_loadError.clear();
+    m_onDisk = DiskVersion{path, std::move(bytes)};
     return true;
 }
 
@@ -261,37 +270,39 @@ void CConfigStore::MarkTargetUnreadable(std::string message) {
 }
 
 bool CConfigStore::WriteDocument(const std::string& path) {
-    return WriteWholeFile(path, SerializeDocument(m_document), 0600, &m_saveError);
+    return WriteFileAtomically(path, SerializeDocument(m_document), 0600, &m_saveError);
 }
 
-bool CConfigStore::KeepUnreadableCopy() {
-    if (!FileExists(m_path)) {
-        m_unreadable.reset();  // gone meanwhile: nothing left to keep
+bool CConfigStore::IsAsLastSeen(const std::string& target) const {
+    std::string bytes;
+    return m_onDisk && m_onDisk->path == m_path && ReadWholeFile(target, &bytes, nullptr) &&
+           bytes == m_onDisk->bytes;
+}
+
+bool CConfigStore::KeepDiskVersion(const std::string& target) {
+    if (!FileExists(target)) {
+        m_unreadable.reset();  // gone meanwhile: nothing to keep
         return true;
     }
-    std::string bytes;
-    if (!ReadWholeFile(m_path, &bytes, &m_saveError)) return false;
-    for (int n = 0; n < 1000; ++n) {
-        const std::string copy = m_path + ".unreadable" + (n ? "." + std::to_string(n) : "");
-        bool exists = false;
-        if (WriteNewFile(copy, bytes, 0600, &exists, &m_saveError)) {
-            m_keptCopy = copy;
-            m_unreadable.reset();
-            return true;
-        }
-        if (!exists) return false;
+    if (m_unreadable) {
+        if (!CopyBeside(target, ".unreadable", &m_keptCopy, &m_saveError)) return false;
+        m_unreadable.reset();
+        return true;
     }
-    m_saveError = "no free name to keep the unreadable file " + m_path;
-    return false;
+    return IsAsLastSeen(target) || CopyBeside(target, ".changed", &m_keptChanged, &m_saveError);
 }
 
 bool CConfigStore::Save() {
     if (!m_dirty) return true;
+    m_keptCopy.clear();
+    m_keptChanged.clear();
     MakeFolders(FolderOf(m_path));
-    const std::string temp = m_path + "~";
-    if (!WriteDocument(temp)) return false;
-    if (m_unreadable && !KeepUnreadableCopy()) return false;
-    if (!ReplaceFile(temp, m_path, &m_saveError)) return false;
+    std::string text = SerializeDocument(m_document);
+    FileReplacement file(m_path);
+    if (!file.Write(text, 0600, &m_saveError)) return false;
+    if (!KeepDiskVersion(file.Target())) return false;
+    if (!file.Commit(&m_saveError)) return false;
+    m_onDisk = DiskVersion{m_path, std::move(text)};
     m_dirty = false;
     m_saveError.clear();
     return true;
@@ -490,6 +501,9 @@ pugi::xml_node CConfigStore::AppendNode(const NodePath& parent, const Properties
     ValidateRecord(record, kind == "Group");
     pugi::xml_node container = RequireNode(parent, "the group");
     if (!IsContainer(container)) throw ConfigError(kInvalidArgument, "a server holds no nodes");
+    // The node and its name: "Group/Properties/Name" or "Server/Name".
+    const int levels = kind == "Group" ? 3 : 2;
+    if (ElementDepth(container) + levels > kMaxElementDepth) throw TooDeep();
     return AppendChildElement(container, kind);
 }
 
@@ -532,6 +546,8 @@ bool CConfigStore::MoveNode(const NodePath& source, const NodePath& destination)
     if (IsSameOrBelow(target, node)) {
         throw ConfigError(kInvalidArgument, "a group cannot be moved into itself or below itself");
     }
+    const int room = kMaxElementDepth - ElementDepth(target) - 1;  // levels below the moved node
+    if (room < 0 || FirstElementBelow(node, room)) throw TooDeep();
     MoveToEnd(target, node);
     m_dirty = true;
     return Save();

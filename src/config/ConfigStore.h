@@ -40,14 +40,21 @@ public:
     // failure the current document stays and LastLoadError() says why.
     bool Load(const std::string& path);
 
-    // Writes the document when it holds unsaved changes: to the temporary file
-    // (the path followed by "~"), flushed, then renamed over the file. Returns
-    // false when the file could not be written; the changes then stay pending
-    // (dirty) and LastSaveError() says why. An unreadable file that the save
-    // would replace is first kept beside it as "<file>.unreadable[.N]".
+    // Writes the document when it holds unsaved changes, through
+    // FileReplacement: to the temporary file (the file's name followed by "~"),
+    // flushed, then renamed over the file, whose mode, owner and group stay; a
+    // symbolic link is written through to the file it names. Returns false
+    // when the file could not be written; the changes then stay pending
+    // (dirty) and LastSaveError() says why.
+    //
+    // What the save replaces is kept beside it first when it is not what this
+    // store last read or wrote there: an unreadable file as
+    // "<file>.unreadable[.N]", and a file changed on disk since (edited by
+    // hand, saved by another program) as "<file>.changed[.N]". The save itself
+    // goes ahead: the document in memory wins, and neither side is lost.
     bool Save();
 
-    // Writes the whole document to `path` (flushed to the disk).
+    // Writes the whole document to `path` the same way (without those checks).
     bool WriteDocument(const std::string& path);
 
     // The tree.
@@ -111,8 +118,11 @@ public:
     // that the first save keeps a copy of it. `message` is the reader's reason.
     void MarkTargetUnreadable(std::string message);
     const std::optional<std::string>& UnreadableTargetMessage() const { return m_unreadable; }
-    // Where the unreadable file was kept by the last save, if it was.
+    // Where the last save kept the unreadable file, if it did.
     const std::string& KeptUnreadableCopy() const { return m_keptCopy; }
+    // Where the last save kept the file it found changed on disk, if it did;
+    // the user is to be told.
+    const std::string& KeptChangedCopy() const { return m_keptChanged; }
 
 private:
     void BuildEmptyDocument();
@@ -126,8 +136,9 @@ private:
     pugi::xml_node AppendNode(const NodePath& parent, const Properties& record,
                               std::string_view kind);
     bool Differs(const NodePath& path, const Properties& record) const;
-    bool KeepUnreadableCopy();
     void RequireKey() const;
+    bool IsAsLastSeen(const std::string& target) const;
+    bool KeepDiskVersion(const std::string& target);
 
     KeyStore& m_keys;
     pugi::xml_node m_servers;
@@ -146,6 +157,16 @@ private:
     std::string m_saveError;
     std::optional<std::string> m_unreadable;
     std::string m_keptCopy;
+    std::string m_keptChanged;
+
+    // The bytes of the file at `path` when this store last read or wrote it.
+    // Comparing the bytes, not the size and times, also catches an edit of
+    // the same size within the file system's time resolution.
+    struct DiskVersion {
+        std::string path;
+        std::string bytes;
+    };
+    std::optional<DiskVersion> m_onDisk;
 };
 
 // The main window's last normal rectangle, in screen coordinates.

@@ -36,15 +36,77 @@ void DropLoneWhiteSpace(pugi::xml_node parent) {
     }
 }
 
-void AppendText(pugi::xml_node element, std::string* out) {
-    for (pugi::xml_node c = element.first_child(); c; c = c.next_sibling()) {
-        if (IsText(c)) {
-            out->append(c.value());
-        } else if (c.type() == pugi::node_element) {
-            AppendText(c, out);
-        }
+// Collects the text of an element's descendants in document order.
+class TextCollector : public pugi::xml_tree_walker {
+public:
+    explicit TextCollector(std::string* out) : m_out(out) {}
+    bool for_each(pugi::xml_node& node) override {
+        if (IsText(node)) m_out->append(node.value());
+        return true;
     }
+
+private:
+    std::string* m_out;
+};
+
+// Finds the first element deeper than a number of levels below the walk's start.
+class DepthFinder : public pugi::xml_tree_walker {
+public:
+    explicit DepthFinder(int levels) : m_levels(levels) {}
+    bool for_each(pugi::xml_node& node) override {
+        // depth() is 0 for the start's children.
+        if (depth() < m_levels || node.type() != pugi::node_element) return true;
+        m_found = node;
+        return false;
+    }
+    pugi::xml_node found() const { return m_found; }
+
+private:
+    int m_levels;
+    pugi::xml_node m_found;
+};
+
+// Where the text holds a character reference to U+0000 ("&#0;", "&#x00;",
+// ...), or npos. XML does not allow that character, and pugixml would decode
+// it as the end of the text and silently drop what follows.
+std::size_t NullReferenceIn(std::string_view text) {
+    for (std::size_t at = text.find("&#"); at != text.npos; at = text.find("&#", at + 2)) {
+        std::size_t i = at + 2;
+        if (i < text.size() && (text[i] == 'x' || text[i] == 'X')) ++i;
+        const std::size_t digits = i;
+        while (i < text.size() && text[i] == '0') ++i;
+        if (i > digits && i < text.size() && text[i] == ';') return at;
+    }
+    return text.npos;
 }
+
+// Finds the first such reference where pugixml decodes references: in text
+// and in attribute values (not in comments, CDATA or processing
+// instructions). Walks a document parsed without decoding, so that the values
+// are the file's own characters.
+class NullReferenceFinder : public pugi::xml_tree_walker {
+public:
+    bool for_each(pugi::xml_node& node) override {
+        if (node.type() == pugi::node_pcdata) {
+            const std::size_t at = NullReferenceIn(node.value());
+            if (at != std::string_view::npos) {
+                m_offset = node.offset_debug() + static_cast<std::ptrdiff_t>(at);
+                return false;
+            }
+        }
+        for (const pugi::xml_attribute attribute : node.attributes()) {
+            if (NullReferenceIn(attribute.value()) != std::string_view::npos) {
+                m_offset = node.offset_debug() - 1;  // the element's '<'
+                return false;
+            }
+        }
+        return true;
+    }
+    std::ptrdiff_t offset() const { return m_offset; }
+
+private:
+    std::ptrdiff_t m_offset = -1;
+};
 
 class StringWriter : public pugi::xml_writer {
 public:
@@ -84,6 +146,23 @@ std::string Position(const std::string& bytes, std::ptrdiff_t offset) {
     return "line " + std::to_string(line) + ", column " + std::to_string(column);
 }
 
+constexpr unsigned kParseFlags = pugi::parse_default | pugi::parse_comments | pugi::parse_pi |
+                                 pugi::parse_declaration | pugi::parse_doctype |
+                                 pugi::parse_ws_pcdata_single;
+
+// The offset of the first decoded reference to U+0000 in a document that
+// parsed, or -1. A UTF-8 file without one anywhere in its bytes (nearly every
+// file) costs a search; others are parsed once more without decoding.
+std::ptrdiff_t NullReferenceOffset(const std::string& bytes, pugi::xml_encoding encoding) {
+    if (encoding == pugi::encoding_utf8 && NullReferenceIn(bytes) == std::string::npos) return -1;
+    pugi::xml_document raw;
+    raw.load_buffer(bytes.data(), bytes.size(),
+                    kParseFlags & ~(pugi::parse_escapes | pugi::parse_eol), pugi::encoding_auto);
+    NullReferenceFinder finder;
+    raw.traverse(finder);
+    return finder.offset();
+}
+
 }  // namespace
 
 pugi::xml_node FirstChildElement(pugi::xml_node parent, std::string_view name) {
@@ -120,7 +199,8 @@ std::string ElementText(pugi::xml_node element) {
     const pugi::xml_node first = element.first_child();
     if (first && !first.next_sibling() && IsText(first)) return first.value();
     std::string out;
-    AppendText(element, &out);
+    TextCollector collector(&out);
+    element.traverse(collector);  // iterative: deep nesting costs no stack
     return out;
 }
 
@@ -186,18 +266,41 @@ bool IsStorableText(std::string_view text) {
     return true;
 }
 
+int ElementDepth(pugi::xml_node node) {
+    int depth = 0;
+    for (; node.type() == pugi::node_element; node = node.parent()) ++depth;
+    return depth;
+}
+
+pugi::xml_node FirstElementBelow(pugi::xml_node from, int levels) {
+    DepthFinder finder(levels);
+    from.traverse(finder);  // pugixml walks the tree iteratively
+    return finder.found();
+}
+
 bool ParseDocument(pugi::xml_document& doc, const std::string& bytes, std::string* error) {
-    constexpr unsigned kFlags = pugi::parse_default | pugi::parse_comments | pugi::parse_pi |
-                                pugi::parse_declaration | pugi::parse_doctype |
-                                pugi::parse_ws_pcdata_single;
     const pugi::xml_parse_result result =
-        doc.load_buffer(bytes.data(), bytes.size(), kFlags, pugi::encoding_auto);
+        doc.load_buffer(bytes.data(), bytes.size(), kParseFlags, pugi::encoding_auto);
     if (!result) {
         if (error) *error = Position(bytes, result.offset) + ": " + result.description();
         return false;
     }
     if (!doc.document_element()) {
         if (error) *error = "the document has no root element";
+        return false;
+    }
+    if (const pugi::xml_node deep = FirstElementBelow(doc, kMaxElementDepth)) {
+        // The offset is that of the element's name; its '<' comes just before.
+        if (error) {
+            *error = Position(bytes, deep.offset_debug() - 1) + ": elements nested deeper than " +
+                     std::to_string(kMaxElementDepth) + " levels";
+        }
+        return false;
+    }
+    if (const std::ptrdiff_t at = NullReferenceOffset(bytes, result.encoding); at >= 0) {
+        if (error) {
+            *error = Position(bytes, at) + ": a reference to character 0, which XML does not allow";
+        }
         return false;
     }
     return true;

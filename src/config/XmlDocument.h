@@ -45,9 +45,25 @@ void MoveToEnd(pugi::xml_node parent, pugi::xml_node node);
 // valid UTF-8 without the control characters that XML 1.0 forbids.
 bool IsStorableText(std::string_view text);
 
+// The deepest nesting of elements that is read or built (the root element is
+// at level 1). A group takes one level and its name two more, so this leaves
+// room for some 250 nested groups, far beyond any real tree; it is libxml2's
+// default limit too. It bounds the stack of any recursive walk and the
+// indentation a save writes (two spaces a level): without it, a small file of
+// deeply nested elements would be saved hundreds of times larger.
+inline constexpr int kMaxElementDepth = 256;
+
+// How many elements enclose the node, itself included (the root element is at 1).
+int ElementDepth(pugi::xml_node node);
+
+// The first element in document order more than `levels` levels below `from`
+// (its children are one level below), or a null node. Walks without recursion.
+pugi::xml_node FirstElementBelow(pugi::xml_node from, int levels);
+
 // Parses a file's bytes (any encoding pugixml detects; UTF-8 with or without
-// a byte order mark in practice). On failure returns false and a message
-// naming the line and column.
+// a byte order mark in practice). A document nested deeper than
+// kMaxElementDepth is refused. On failure returns false and a message naming
+// the line and column.
 bool ParseDocument(pugi::xml_document& doc, const std::string& bytes, std::string* error);
 
 // The file's bytes: UTF-8 with a byte order mark, the declaration

@@ -2,8 +2,10 @@
 #include "FileUtil.h"
 
 #include <fcntl.h>
+#include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -33,7 +35,109 @@ private:
     int m_fd;
 };
 
-bool WriteAndClose(Fd& fd, const std::string& path, std::string_view data, std::string* error);
+bool WriteAll(int fd, const char* p, std::size_t left, const std::string& path,
+              std::string* error) {
+    while (left > 0) {
+        ssize_t n = ::write(fd, p, left);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            if (error) *error = Describe("cannot write", path);
+            return false;
+        }
+        p += n;
+        left -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool FlushAndClose(Fd& fd, const std::string& path, std::string* error) {
+    if (::fsync(fd.get()) != 0) {
+        if (error) *error = Describe("cannot flush", path);
+        return false;
+    }
+    if (::close(fd.release()) != 0) {
+        if (error) *error = Describe("cannot close", path);
+        return false;
+    }
+    return true;
+}
+
+bool Refuse(const std::string& path, const std::string& why, std::string* error) {
+    if (error) *error = "cannot read " + path + ": " + why;
+    return false;
+}
+
+std::string TooLarge() {
+    return "larger than " + std::to_string(kMaxReadBytes >> 20) + " MiB";
+}
+
+bool CopyData(int from, int to, const std::string& fromPath, const std::string& toPath,
+              std::string* error) {
+    char buffer[65536];
+    for (;;) {
+        const ssize_t got = ::read(from, buffer, sizeof buffer);
+        if (got == 0) return true;
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            if (error) *error = Describe("cannot read", fromPath);
+            return false;
+        }
+        if (!WriteAll(to, buffer, static_cast<std::size_t>(got), toPath, error)) return false;
+    }
+}
+
+// Creates `path` exclusively and never through a link: whatever stands under
+// that name makes it fail with EEXIST (then *exists is set). With `like` the
+// file takes that file's owner, group and mode, else `mode`.
+int CreateLike(const std::string& path, const struct stat* like, mode_t mode, bool* exists,
+               std::string* error) {
+    Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                 like ? 0600 : mode));
+    if (exists) *exists = fd.get() < 0 && errno == EEXIST;
+    if (fd.get() < 0) {
+        if (error) *error = Describe("cannot create", path);
+        return -1;
+    }
+    if (!like) return fd.release();
+    // The owner first: changing it clears the set-id bits that the mode then restores.
+    if ((like->st_uid != ::geteuid() || like->st_gid != ::getegid()) &&
+        ::fchown(fd.get(), like->st_uid, like->st_gid) != 0 &&
+        ::fchown(fd.get(), static_cast<uid_t>(-1), like->st_gid) != 0) {
+        // Without the privilege to give the file away it stays the writer's, as
+        // with any editor's save; the mode below is kept all the same.
+    }
+    if (::fchmod(fd.get(), like->st_mode & 07777) != 0) {
+        if (error) *error = Describe("cannot set the mode of", path);
+        ::unlink(path.c_str());
+        return -1;
+    }
+    return fd.release();
+}
+
+// Follows the chain of symbolic links that starts at `path`. The name it ends
+// at need not exist yet (a link to a file still to be created).
+bool FollowLinks(const std::string& path, std::string* target, std::string* error) {
+    std::string current = path;
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st {};
+        if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
+            *target = current;
+            return true;
+        }
+        char link[PATH_MAX];
+        const ssize_t n = ::readlink(current.c_str(), link, sizeof link);
+        if (n < 0 || static_cast<std::size_t>(n) == sizeof link) {
+            if (n >= 0) errno = ENAMETOOLONG;
+            if (error) *error = Describe("cannot follow the link", current);
+            return false;
+        }
+        const std::string next(link, static_cast<std::size_t>(n));
+        current = next.starts_with('/') ? next : FolderOf(current) + "/" + next;
+    }
+    errno = ELOOP;
+    if (error) *error = Describe("cannot follow the link", path);
+    return false;
+}
 
 }  // namespace
 
@@ -46,83 +150,113 @@ bool WriteWholeFile(const std::string& path, std::string_view data, mode_t mode,
         if (error) *error = Describe("cannot create", path);
         return false;
     }
-    return WriteAndClose(fd, path, data, error);
+    return WriteAll(fd.get(), data.data(), data.size(), path, error) &&
+           FlushAndClose(fd, path, error);
 }
 
-bool WriteNewFile(const std::string& path, std::string_view data, mode_t mode, bool* exists,
-                  std::string* error) {
-    Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
-    *exists = fd.get() < 0 && errno == EEXIST;
-    if (fd.get() < 0) {
-        if (error) *error = Describe("cannot create", path);
-        return false;
-    }
-    return WriteAndClose(fd, path, data, error);
+FileReplacement::FileReplacement(const std::string& path, std::string tempSuffix)
+    : m_path(path), m_suffix(std::move(tempSuffix)) {}
+
+FileReplacement::~FileReplacement() {
+    if (m_pending) ::unlink(m_temp.c_str());
 }
 
-namespace {
-
-bool WriteAndClose(Fd& fd, const std::string& path, std::string_view data, std::string* error) {
-    const char* p = data.data();
-    std::size_t left = data.size();
-    while (left > 0) {
-        ssize_t n = ::write(fd.get(), p, left);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            if (error) *error = Describe("cannot write", path);
-            return false;
-        }
-        p += n;
-        left -= static_cast<std::size_t>(n);
-    }
-    if (::fsync(fd.get()) != 0) {
-        if (error) *error = Describe("cannot flush", path);
+bool FileReplacement::Write(std::string_view data, mode_t newFileMode, std::string* error) {
+    if (!FollowLinks(m_path, &m_target, error)) return false;
+    m_temp = m_target + m_suffix;
+    struct stat st {};
+    const bool exists = ::lstat(m_target.c_str(), &st) == 0;
+    if (exists && !S_ISREG(st.st_mode)) {
+        if (error) *error = "cannot replace " + m_target + ": not a regular file";
         return false;
     }
-    if (::close(fd.release()) != 0) {
-        if (error) *error = Describe("cannot close", path);
-        return false;
+    // A leftover of an interrupted write, or anything planted under the name:
+    // removed, so that the exclusive create below can succeed.
+    ::unlink(m_temp.c_str());
+    Fd fd(CreateLike(m_temp, exists ? &st : nullptr, newFileMode, nullptr, error));
+    if (fd.get() < 0) return false;
+    m_pending = true;
+    if (WriteAll(fd.get(), data.data(), data.size(), m_temp, error) &&
+        FlushAndClose(fd, m_temp, error)) {
+        return true;
     }
-    return true;
+    ::unlink(m_temp.c_str());  // a partial file would keep a full disk full
+    m_pending = false;
+    return false;
 }
 
-}  // namespace
-
-bool ReplaceFile(const std::string& from, const std::string& to, std::string* error) {
-    if (::rename(from.c_str(), to.c_str()) != 0) {
-        if (error) *error = Describe("cannot replace", to);
+bool FileReplacement::Commit(std::string* error) {
+    if (!m_pending) {
+        if (error) *error = "nothing written to replace " + m_path;
         return false;
     }
+    if (::rename(m_temp.c_str(), m_target.c_str()) != 0) {
+        if (error) *error = Describe("cannot replace", m_target);
+        return false;
+    }
+    m_pending = false;
     // The rename is only durable once the folder's entry is on the disk.
-    Fd dir(::open(FolderOf(to).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    Fd dir(::open(FolderOf(m_target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.get() >= 0) ::fsync(dir.get());
     return true;
 }
 
 bool WriteFileAtomically(const std::string& path, std::string_view data, mode_t mode,
                          std::string* error, const std::string& tempSuffix) {
-    const std::string temp = path + tempSuffix;
-    struct stat st {};
-    if (::stat(path.c_str(), &st) == 0) mode = st.st_mode & 07777;
-    ::unlink(temp.c_str());  // a leftover from an interrupted write must not pass on its mode
-    if (!WriteWholeFile(temp, data, mode, error)) return false;
-    return ReplaceFile(temp, path, error);
+    FileReplacement file(path, tempSuffix);
+    return file.Write(data, mode, error) && file.Commit(error);
 }
 
-bool ReadWholeFile(const std::string& path, std::string* data, std::string* error) {
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0) {
+bool CopyBeside(const std::string& path, const std::string& suffix, std::string* copy,
+                std::string* error) {
+    Fd from(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    struct stat st {};
+    if (from.get() < 0 || ::fstat(from.get(), &st) != 0) {
         if (error) *error = Describe("cannot open", path);
         return false;
     }
+    if (!S_ISREG(st.st_mode)) {
+        if (error) *error = "cannot copy " + path + ": not a regular file";
+        return false;
+    }
+    for (int n = 0; n < 1000; ++n) {
+        const std::string name = path + suffix + (n ? "." + std::to_string(n) : "");
+        bool exists = false;
+        Fd to(CreateLike(name, &st, 0600, &exists, error));
+        if (to.get() < 0) {
+            if (exists) continue;
+            return false;
+        }
+        if (CopyData(from.get(), to.get(), path, name, error) && FlushAndClose(to, name, error)) {
+            *copy = name;
+            return true;
+        }
+        ::unlink(name.c_str());
+        return false;
+    }
+    if (error) *error = "no free name to keep a copy of " + path;
+    return false;
+}
+
+bool ReadWholeFile(const std::string& path, std::string* data, std::string* error) {
+    // Without O_NONBLOCK, opening a FIFO would wait for a writer.
+    Fd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     struct stat st {};
-    const std::size_t expected =
-        ::fstat(fd.get(), &st) == 0 && st.st_size > 0 ? static_cast<std::size_t>(st.st_size) : 0;
+    if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0) {
+        if (error) *error = Describe("cannot open", path);
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) return Refuse(path, "not a regular file", error);
+    const auto expected = static_cast<std::size_t>(st.st_size);
+    if (expected > kMaxReadBytes) return Refuse(path, TooLarge(), error);
     data->clear();
     data->resize(expected + 1);  // one spare byte tells the end of the file without a second read
     std::size_t used = 0;
     for (;;) {
-        if (used == data->size()) data->resize(data->size() * 2 + 65536);
+        if (used == data->size()) {  // the file grew while it was read
+            if (used > kMaxReadBytes) return Refuse(path, TooLarge(), error);
+            data->resize(std::min(data->size() * 2 + 65536, kMaxReadBytes + 1));
+        }
         ssize_t n = ::read(fd.get(), data->data() + used, data->size() - used);
         if (n < 0) {
             if (errno == EINTR) continue;

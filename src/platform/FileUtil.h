@@ -2,6 +2,7 @@
 #pragma once
 
 #include <sys/types.h>
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -9,24 +10,70 @@ namespace vandrelle {
 
 // Creates or truncates `path`, writes all of `data`, flushes it to the disk
 // (fsync) and closes it. A new file gets `mode` (before the umask); an
-// existing file keeps its mode. On failure returns false with a message.
+// existing file keeps its mode. It writes in place, following links: user
+// files are written with FileReplacement instead.
 bool WriteWholeFile(const std::string& path, std::string_view data, mode_t mode,
                     std::string* error);
 
-// Creates `path` only if it does not exist yet, with `data` flushed to the
-// disk. When it already exists, returns false and sets *exists.
-bool WriteNewFile(const std::string& path, std::string_view data, mode_t mode, bool* exists,
-                  std::string* error);
+// Replaces a file whole, so that a crash leaves either the old file or the new
+// one. The data goes to a temporary file beside the file (its name followed by
+// `tempSuffix`), which is flushed and then renamed over the file.
+//
+// A path that is a symbolic link is followed to the end of its chain: the link
+// stays a link, and the temporary file goes beside the file it names. A
+// leftover temporary file is removed (never followed), and the new one is
+// created exclusively without following links, so that nothing planted under
+// that name is written through. The replacement keeps the file's mode, owner
+// and group (the owner when the writer may set it: root, or the owner itself);
+// a new file gets `newFileMode`. Something other than a regular file (a
+// folder, a FIFO, a device) is never replaced. A failed write leaves no
+// temporary file behind.
+class FileReplacement {
+public:
+    explicit FileReplacement(const std::string& path, std::string tempSuffix = "~");
+    ~FileReplacement();  // removes a temporary file that was not committed
+    FileReplacement(const FileReplacement&) = delete;
+    FileReplacement& operator=(const FileReplacement&) = delete;
 
-// Renames `from` over `to` and flushes the folder, so that after a crash the
-// folder holds either the old `to` or the new one, never a torn file.
-bool ReplaceFile(const std::string& from, const std::string& to, std::string* error);
+    // Writes the temporary file and flushes it to the disk.
+    bool Write(std::string_view data, mode_t newFileMode, std::string* error);
 
-// WriteWholeFile to `path + tempSuffix`, then ReplaceFile onto `path`.
+    // The file that Commit replaces: the path with its links followed. Set by Write.
+    const std::string& Target() const { return m_target; }
+
+    // Renames the written temporary file over the target and flushes the folder.
+    bool Commit(std::string* error);
+
+private:
+    bool Prepare(std::string* error);
+
+    std::string m_path;
+    std::string m_suffix;
+    std::string m_target;
+    std::string m_temp;
+    bool m_pending = false;  // a temporary file of ours exists
+};
+
+// FileReplacement's Write then Commit.
 bool WriteFileAtomically(const std::string& path, std::string_view data, mode_t mode,
                          std::string* error, const std::string& tempSuffix = "~");
 
-// Reads a whole file; false with a message when it cannot be read.
+// Copies the regular file `path` to the first free name among `path + suffix`,
+// `path + suffix + ".1"`, `.2`, …: created exclusively, never through a link,
+// with the original's mode, owner and group, flushed to the disk. On success
+// *copy names the new file.
+bool CopyBeside(const std::string& path, const std::string& suffix, std::string* copy,
+                std::string* error);
+
+// The largest file ReadWholeFile reads. The program's files are a few
+// megabytes even for tens of thousands of servers; the bound keeps a wrong or
+// hostile file from exhausting memory (the document built from a file takes
+// several times its size).
+inline constexpr std::size_t kMaxReadBytes = std::size_t{64} << 20;
+
+// Reads a whole regular file; false with a message when it cannot be read.
+// Anything but a regular file (a FIFO, a device such as /dev/zero) is refused
+// without waiting on it, and so is a file larger than kMaxReadBytes.
 bool ReadWholeFile(const std::string& path, std::string* data, std::string* error);
 
 bool FileExists(const std::string& path);

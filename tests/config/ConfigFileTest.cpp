@@ -4,7 +4,13 @@
 #include "FileUtil.h"
 #include "XmlDocument.h"
 
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
 
 namespace vandrelle::test {
 namespace {
@@ -84,6 +90,7 @@ TEST_F(ConfigSearchTest, AMalformedTargetIsKeptBeforeTheFirstSaveReplacesIt) {
     EXPECT_EQ(ReadFile(first + ".unreadable.1"), malformed);
     EXPECT_EQ(ReadFile(first + ".unreadable"), "an earlier copy");
     EXPECT_FALSE(store->UnreadableTargetMessage());
+    EXPECT_EQ(store->KeptChangedCopy(), "");
     // Later saves do not make more copies.
     ASSERT_TRUE(store->AddGroup(NodePath(), Named("H")));
     EXPECT_FALSE(FileExists(first + ".unreadable.2"));
@@ -92,12 +99,57 @@ TEST_F(ConfigSearchTest, AMalformedTargetIsKeptBeforeTheFirstSaveReplacesIt) {
     EXPECT_TRUE(reread.FindNode(P({"H"})));
 }
 
+// What is not a regular file, or is too large, is not read and counts as
+// unreadable: a FIFO is neither waited on nor replaced, and a file too large
+// to load is kept before the first save replaces it.
+TEST_F(ConfigSearchTest, RefusedFilesCountAsUnreadable) {
+    const std::string fifo = dir.file("fifo.xml");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    ConfigSearchResult found = LoadGivenConfig(*store, fifo);
+    EXPECT_FALSE(found.loaded);
+    ASSERT_EQ(found.problems.size(), 1u);
+    EXPECT_NE(found.problems[0].find("not a regular file"), std::string::npos);
+    EXPECT_FALSE(store->AddGroup(NodePath(), Named("G")));
+    EXPECT_NE(store->LastSaveError().find("not a regular file"), std::string::npos);
+    struct stat st {};
+    ASSERT_EQ(::lstat(fifo.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+
+    const std::string big = dir.file("big.xml");
+    WriteFile(big, "");
+    ASSERT_EQ(::truncate(big.c_str(), static_cast<off_t>(kMaxReadBytes + 1)), 0);
+    store = std::make_unique<CConfigStore>(keys);
+    store->Init();
+    found = LoadGivenConfig(*store, big);
+    ASSERT_EQ(found.problems.size(), 1u);
+    EXPECT_NE(found.problems[0].find("larger than"), std::string::npos);
+    ASSERT_TRUE(store->AddGroup(NodePath(), Named("G"))) << store->LastSaveError();
+    EXPECT_EQ(store->KeptUnreadableCopy(), big + ".unreadable");
+    ASSERT_EQ(::stat((big + ".unreadable").c_str(), &st), 0);
+    EXPECT_EQ(static_cast<std::size_t>(st.st_size), kMaxReadBytes + 1);
+    CConfigStore reread(keys);
+    ASSERT_TRUE(reread.Load(big)) << reread.LastLoadError();
+    EXPECT_TRUE(reread.FindNode(P({"G"})));
+}
+
 TEST_F(ConfigSearchTest, AnUnwritableProgramFolderSendsSavesToTheUserFolder) {
     EXPECT_EQ(DefaultSavePath(dir.file("no/such/folder"), user), user + "/Vandrelle.xml");
     EXPECT_EQ(DefaultSavePath(program, user), first);
 }
 
-using ConfigSaveTest = ConfigFixture;
+class ConfigSaveTest : public ConfigFixture {
+protected:
+    static Properties Named(const char* name) {
+        Properties p;
+        p.Name = name;
+        return p;
+    }
+    static mode_t ModeOf(const std::string& path) {
+        struct stat st {};
+        EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+        return st.st_mode & 07777;
+    }
+};
 
 TEST_F(ConfigSaveTest, AFailedWriteKeepsTheChangesPending) {
     WriteFile(dir.file("plain-file"), "x");
@@ -124,22 +176,128 @@ TEST_F(ConfigSaveTest, AFailedRenameKeepsTheChangesPendingAndWhatStoodThere) {
     EXPECT_EQ(ReadFile(dir.file("Vandrelle.xml/keep")), "kept");
 }
 
-TEST_F(ConfigSaveTest, ALeftoverTemporaryFileIsOverwritten) {
+// A leftover temporary file passes nothing on: not its mode, and not a link
+// that someone planted under its name to have the configuration written
+// elsewhere.
+TEST_F(ConfigSaveTest, ALeftoverTemporaryFileIsRemovedNeverFollowed) {
     WriteFile(dir.file("Vandrelle.xml~"), "half a file");
-    Properties g;
-    g.Name = "G";
-    ASSERT_TRUE(store->AddGroup(NodePath(), g));
+    ASSERT_EQ(::chmod(dir.file("Vandrelle.xml~").c_str(), 0666), 0);
+    ASSERT_TRUE(store->AddGroup(NodePath(), Named("G")));
     EXPECT_FALSE(FileExists(dir.file("Vandrelle.xml~")));
+    EXPECT_EQ(ModeOf(dir.file("Vandrelle.xml")), 0600u);
     EXPECT_TRUE(Reopen()->FindNode(P({"G"})));
+
+    WriteFile(dir.file("victim"), "not yours");
+    ASSERT_EQ(::symlink(dir.file("victim").c_str(), dir.file("Vandrelle.xml~").c_str()), 0);
+    ASSERT_TRUE(store->AddGroup(NodePath(), Named("H"))) << store->LastSaveError();
+    EXPECT_EQ(ReadFile(dir.file("victim")), "not yours");
+    EXPECT_TRUE(Reopen()->FindNode(P({"H"})));
+    struct stat st {};
+    EXPECT_NE(::lstat(dir.file("Vandrelle.xml~").c_str(), &st), 0);
 }
 
-TEST_F(ConfigSaveTest, NewFilesAreReadableOnlyByTheUser) {
-    Properties g;
-    g.Name = "G";
-    ASSERT_TRUE(store->AddGroup(NodePath(), g));
+TEST_F(ConfigSaveTest, NewFilesAreReadableOnlyByTheUserAndExistingOnesKeepModeAndOwner) {
+    ASSERT_TRUE(store->AddGroup(NodePath(), Named("G")));
+    EXPECT_EQ(ModeOf(dir.file("Vandrelle.xml")), 0600u);
+    for (const mode_t mode : {0644u, 0640u}) {
+        ASSERT_EQ(::chmod(dir.file("Vandrelle.xml").c_str(), mode), 0);
+        ASSERT_TRUE(store->AddGroup(NodePath(), Named(mode == 0644u ? "H" : "I")));
+        EXPECT_EQ(ModeOf(dir.file("Vandrelle.xml")), mode);
+    }
+    if (::geteuid() != 0) GTEST_SKIP() << "giving a file to another user takes root";
+    ASSERT_EQ(::chown(dir.file("Vandrelle.xml").c_str(), 65534, 65534), 0);
+    ASSERT_TRUE(store->AddGroup(NodePath(), Named("J")));
     struct stat st {};
     ASSERT_EQ(::stat(dir.file("Vandrelle.xml").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(st.st_uid, 65534u);
+    EXPECT_EQ(st.st_gid, 65534u);
+    EXPECT_TRUE(Reopen()->FindNode(P({"J"})));
+}
+
+TEST_F(ConfigSaveTest, ALinkedFileStaysALinkAndItsFileIsWritten) {
+    ASSERT_TRUE(MakeFolders(dir.file("shared")));
+    WriteFile(dir.file("shared/Vandrelle.xml"), ReadFile(DataFile("example.xml")));
+    const std::string link = dir.file("Vandrelle.xml");
+    ASSERT_EQ(::symlink("shared/Vandrelle.xml", link.c_str()), 0);
+    ASSERT_TRUE(store->Load(link)) << store->LastLoadError();
+    ASSERT_TRUE(store->AddGroup(NodePath(), Named("G"))) << store->LastSaveError();
+    struct stat st {};
+    ASSERT_EQ(::lstat(link.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_NE(ReadFile(dir.file("shared/Vandrelle.xml")).find("<Name>G</Name>"), std::string::npos);
+    EXPECT_FALSE(FileExists(dir.file("shared/Vandrelle.xml~")));
+    EXPECT_FALSE(FileExists(link + "~"));
+    EXPECT_EQ(store->KeptChangedCopy(), "");
+}
+
+// A save that fails half-way (the file size limit here, a full disk in life)
+// keeps the file and the pending changes, and leaves no partial temporary file.
+TEST_F(ConfigSaveTest, AFailedWriteLeavesNoTemporaryFile) {
+    ASSERT_TRUE(store->AddGroup(NodePath(), Named("G")));
+    const std::string before = SavedFile();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{64, 64};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        const bool saved = store->AddGroup(NodePath(), Named("H"));
+        ::_exit(!saved && store->IsDirty() ? 0 : 1);
+    }
+    int status = -1;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(SavedFile(), before);
+    EXPECT_FALSE(FileExists(dir.file("Vandrelle.xml~")));
+}
+
+// A change made to the file after it was read (by hand, by the companion in
+// another shell, by a colleague's copy of the program) is kept beside it
+// before the save replaces it, and reported; the save itself goes ahead.
+TEST_F(ConfigSaveTest, AFileChangedOnDiskIsKeptBeforeASaveReplacesIt) {
+    LoadData("example.xml");
+    const std::string path = dir.file("Vandrelle.xml");
+    ASSERT_TRUE(store->AddGroup(NodePath(), Named("G")));
+    ASSERT_TRUE(store->AddGroup(NodePath(), Named("H")));  // finds what the last save wrote
+    EXPECT_EQ(store->KeptChangedCopy(), "");
+    EXPECT_FALSE(FileExists(path + ".changed"));
+
+    // An edit in place of the same size that even keeps the modification
+    // time: only the bytes tell.
+    struct stat before {};
+    ASSERT_EQ(::stat(path.c_str(), &before), 0);
+    std::string edited = SavedFile();
+    edited.replace(edited.find("<Name>G</Name>"), 14, "<Name>E</Name>");
+    WriteFile(path, edited);
+    const timespec times[2] = {before.st_atim, before.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+    ASSERT_TRUE(store->AddGroup(NodePath(), Named("I"))) << store->LastSaveError();
+    EXPECT_EQ(store->KeptChangedCopy(), path + ".changed");
+    EXPECT_EQ(ReadFile(path + ".changed"), edited);
+    auto reread = Reopen();
+    EXPECT_TRUE(reread->FindNode(P({"G"})));  // the document in memory wins
+    EXPECT_TRUE(reread->FindNode(P({"I"})));
+
+    // Saved over, the file is as this store left it; a touch changes no byte.
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), nullptr, 0), 0);
+    ASSERT_TRUE(store->AddGroup(NodePath(), Named("J")));
+    EXPECT_EQ(store->KeptChangedCopy(), "");
+
+    // A later change goes beside the earlier copy.
+    WriteFile(path, SavedFile() + "<!-- appended -->\n");
+    ASSERT_TRUE(store->AddGroup(NodePath(), Named("K")));
+    EXPECT_EQ(store->KeptChangedCopy(), path + ".changed.1");
+    EXPECT_EQ(ReadFile(path + ".changed"), edited);
+}
+
+TEST_F(ConfigSaveTest, AFileThatAppearedSinceAnEmptyStartIsKept) {
+    const std::string path = dir.file("Vandrelle.xml");
+    EXPECT_FALSE(store->Load(path));  // none yet: the first change creates it
+    const std::string theirs = ReadFile(DataFile("example.xml"));
+    WriteFile(path, theirs);
+    ASSERT_TRUE(store->AddGroup(NodePath(), Named("G")));
+    EXPECT_EQ(store->KeptChangedCopy(), path + ".changed");
+    EXPECT_EQ(ReadFile(path + ".changed"), theirs);
+    EXPECT_FALSE(Reopen()->FindNode(P({"Office"})));
 }
 
 }  // namespace

@@ -230,6 +230,90 @@ TEST_F(ConfigReadTest, FailedLoadKeepsTheCurrentDocument) {
     EXPECT_TRUE(store->FindNode(P({"Lab"})));
 }
 
+std::string Repeat(std::string_view piece, int times) {
+    std::string out;
+    out.reserve(piece.size() * static_cast<std::size_t>(times));
+    for (int i = 0; i < times; ++i) out += piece;
+    return out;
+}
+
+// Nesting up to the limit loads; one level more is refused with its place in
+// the file. Hostile nesting (groups 100,000 deep, a million elements inside a
+// name) is refused the same way, without a crash.
+TEST_F(ConfigReadTest, DocumentsNestedTooDeeplyAreRefused) {
+    const int inner = kMaxElementDepth - 2;  // between the root and the innermost element
+    WriteFile(dir.file("Vandrelle.xml"),
+              "<V>\n" + Repeat("<a>", inner) + "<b/>" + Repeat("</a>", inner) + "</V>");
+    EXPECT_TRUE(store->Load(dir.file("Vandrelle.xml"))) << store->LastLoadError();
+    WriteFile(dir.file("Vandrelle.xml"),
+              "<V>\n" + Repeat("<a>", inner + 1) + "<b/>" + Repeat("</a>", inner + 1) + "</V>");
+    EXPECT_FALSE(store->Load(dir.file("Vandrelle.xml")));
+    EXPECT_NE(store->LastLoadError().find("line 2, column " + std::to_string((inner + 1) * 3 + 1) +
+                                          ": elements nested deeper than " +
+                                          std::to_string(kMaxElementDepth) + " levels"),
+              std::string::npos)
+        << store->LastLoadError();
+
+    constexpr int kDeep = 100000;
+    WriteFile(dir.file("groups.xml"),
+              "<Vandrelle><Servers>" +
+                  Repeat("<Group><Properties><Name>g</Name></Properties>", kDeep) +
+                  Repeat("</Group>", kDeep) + "</Servers></Vandrelle>");
+    EXPECT_FALSE(store->Load(dir.file("groups.xml")));
+    EXPECT_NE(store->LastLoadError().find("nested deeper"), std::string::npos);
+    constexpr int kMillion = 1000000;
+    WriteFile(dir.file("name.xml"), "<V><Servers><Server><Name>" + Repeat("<x>", kMillion) + "t" +
+                                        Repeat("</x>", kMillion) +
+                                        "</Name></Server></Servers></V>");
+    EXPECT_FALSE(store->Load(dir.file("name.xml")));
+    EXPECT_NE(store->LastLoadError().find("nested deeper"), std::string::npos);
+}
+
+// The text of an element is collected without recursion, so that even a
+// document built deeper than any file may be costs no stack.
+TEST(XmlDocumentTest, ElementTextOfDeepNestingNeedsNoStack) {
+    pugi::xml_document doc;
+    pugi::xml_node name = doc.append_child("Name");
+    pugi::xml_node node = name;
+    for (int i = 0; i < 1000000; ++i) node = node.append_child("x");
+    node.append_child(pugi::node_pcdata).set_value("deep");
+    name.prepend_child(pugi::node_pcdata).set_value("so ");
+    EXPECT_EQ(ElementText(name), "so deep");
+    EXPECT_EQ(ElementDepth(node), 1000001);
+    EXPECT_EQ(FirstElementBelow(name, 999999), node);
+    EXPECT_FALSE(FirstElementBelow(name, 1000000));
+}
+
+// A reference to character 0 is not allowed in XML; decoded, it would end
+// the text there and the rest would be lost without a word. Where the file's
+// text is literal (comments, CDATA) it is only text and loads as it is.
+TEST_F(ConfigReadTest, AReferenceToCharacterZeroIsRefusedNotCut) {
+    const std::string head = "<V><Servers>\n<Server><Name>s</Name>";
+    for (const char* value :
+         {"<Description>ab&#0;cd</Description>", "<Description>ab&#x0;cd</Description>",
+          "<Description>ab&#X000;cd</Description>", "<Description>ab&#00;cd</Description>"}) {
+        WriteFile(dir.file("Vandrelle.xml"), head + value + "</Server></Servers></V>");
+        EXPECT_FALSE(store->Load(dir.file("Vandrelle.xml"))) << value;
+        EXPECT_NE(store->LastLoadError().find("line 2, column 38: a reference to character 0"),
+                  std::string::npos)
+            << store->LastLoadError();
+    }
+    WriteFile(dir.file("Vandrelle.xml"),
+              head + "<Description a=\"&#0;\">x</Description></Server></Servers></V>");
+    EXPECT_FALSE(store->Load(dir.file("Vandrelle.xml")));
+    EXPECT_NE(store->LastLoadError().find("line 2, column 23"), std::string::npos)
+        << store->LastLoadError();
+
+    WriteFile(dir.file("Vandrelle.xml"),
+              head +
+                  "<!-- &#0; --><Description><![CDATA[a&#0;b]]>&#0010;&#x20;c</Description>"
+                  "<Server>&#48;</Server></Server></Servers></V>");
+    ASSERT_TRUE(store->Load(dir.file("Vandrelle.xml"))) << store->LastLoadError();
+    const Properties p = Load(P({"s"}));
+    EXPECT_EQ(p.Description, "a&#0;b\r\n c");
+    EXPECT_EQ(p.Server, "0");
+}
+
 TEST_F(ConfigReadTest, Utf16FilesLoad) {
     // A file saved by another editor in UTF-16 with a byte order mark.
     const std::string text =
@@ -249,6 +333,16 @@ TEST_F(ConfigReadTest, Utf16FilesLoad) {
     WriteFile(dir.file("Vandrelle.xml"), utf16);
     ASSERT_TRUE(store->Load(dir.file("Vandrelle.xml"))) << store->LastLoadError();
     EXPECT_TRUE(store->FindNode(P({"\xC3\xA9t\xC3\xA9"})));
+
+    // In UTF-16 too, a reference to character 0 is refused rather than cut.
+    const std::string cut = "&#0;x";
+    std::string refused = utf16.substr(0, utf16.find(std::string("<\0/\0N", 5)));
+    for (const char c : cut) refused += std::string{c, '\0'};
+    refused += utf16.substr(refused.size() - 2 * cut.size());
+    WriteFile(dir.file("Vandrelle.xml"), refused);
+    EXPECT_FALSE(store->Load(dir.file("Vandrelle.xml")));
+    EXPECT_NE(store->LastLoadError().find("character 0"), std::string::npos)
+        << store->LastLoadError();
 }
 
 }  // namespace

@@ -238,6 +238,47 @@ TEST_F(ConfigWriteTest, OperationsThatWouldBreakTheTreeAreRefused) {
     }
 }
 
+// Adding and moving keep the file within the nesting a load accepts, so that
+// the program never writes a file it would then refuse to read.
+TEST_F(ConfigWriteTest, GroupsAreNotNestedDeeperThanALoadAccepts) {
+    // Groups 1 to 252, each in the one before: the 252nd group's name lies at
+    // the deepest level, as would a server's name inside it.
+    constexpr int kGroups = kMaxElementDepth - 4;
+    std::string xml = "<Vandrelle><Servers>";
+    std::vector<std::string> deepest;
+    for (int i = 1; i <= kGroups; ++i) {
+        deepest.push_back(std::to_string(i));
+        xml += "<Group><Properties><Name>" + deepest.back() + "</Name></Properties>";
+    }
+    for (int i = 0; i < kGroups; ++i) xml += "</Group>";
+    xml +=
+        "<Group><Properties><Name>Two</Name></Properties>"
+        "<Group><Properties><Name>Inner</Name></Properties></Group></Group>"
+        "</Servers><Settings/></Vandrelle>";
+    WriteFile(dir.file("Vandrelle.xml"), xml);
+    ASSERT_TRUE(store->Load(dir.file("Vandrelle.xml"))) << store->LastLoadError();
+    const NodePath inDeepest(deepest);
+    Properties g;
+    g.Name = "G";
+    EXPECT_THROW(store->AddGroup(inDeepest, g), ConfigError);
+    EXPECT_FALSE(store->IsDirty());
+    ASSERT_TRUE(store->AddServer(inDeepest, Server("s"))) << store->LastSaveError();
+
+    // "Two" holds a group, so it needs three levels below itself.
+    const NodePath above(std::vector<std::string>(deepest.begin(), deepest.end() - 1));
+    EXPECT_THROW(store->MoveNode(P({"Two"}), above), ConfigError);
+    EXPECT_FALSE(store->IsDirty());
+    const NodePath twoAbove(std::vector<std::string>(deepest.begin(), deepest.end() - 2));
+    ASSERT_TRUE(store->MoveNode(P({"Two"}), twoAbove)) << store->LastSaveError();
+    auto reread = Reopen();
+    std::vector<std::string> moved(deepest.begin(), deepest.end() - 2);
+    moved.insert(moved.end(), {"Two", "Inner"});
+    EXPECT_TRUE(reread->FindNode(NodePath(moved)));
+    std::vector<std::string> server = deepest;
+    server.push_back("s");
+    EXPECT_TRUE(reread->FindNode(NodePath(server)));
+}
+
 TEST_F(ConfigWriteTest, PasswordsAreStoredEncodedUnderTheInstallationKey) {
     Properties s = Server("s", 0);
     s.Password = "secret";

@@ -5,9 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <csignal>
+#include <cstdio>
 #include <functional>
 #include <string>
 
@@ -47,14 +50,26 @@ TEST(WriteFileAtomicallyTest, NewFileGetsTheRequestedMode) {
     EXPECT_FALSE(FileExists(dir.file("a~")));
 }
 
-TEST(WriteFileAtomicallyTest, ExistingFileKeepsItsMode) {
+TEST(WriteFileAtomicallyTest, ExistingFileKeepsItsModeOwnerAndGroup) {
     TempDir dir;
-    WriteFile(dir.file("a"), "old");
-    ASSERT_EQ(::chmod(dir.file("a").c_str(), 0640), 0);
+    for (const mode_t mode : {0640u, 0644u, 0666u}) {
+        WriteFile(dir.file("a"), "old");
+        ASSERT_EQ(::chmod(dir.file("a").c_str(), mode), 0);
+        std::string error;
+        ASSERT_TRUE(WriteFileAtomically(dir.file("a"), "new", 0600, &error)) << error;
+        EXPECT_EQ(ReadFile(dir.file("a")), "new");
+        EXPECT_EQ(ModeOf(dir.file("a")), mode);
+    }
+    if (::geteuid() != 0) GTEST_SKIP() << "giving a file to another user takes root";
+    // Root saving another user's file must not take it away from that user.
+    ASSERT_EQ(::chown(dir.file("a").c_str(), 65534, 65534), 0);
     std::string error;
-    ASSERT_TRUE(WriteFileAtomically(dir.file("a"), "new", 0600, &error)) << error;
-    EXPECT_EQ(ReadFile(dir.file("a")), "new");
-    EXPECT_EQ(ModeOf(dir.file("a")), 0640u);
+    ASSERT_TRUE(WriteFileAtomically(dir.file("a"), "by root", 0600, &error)) << error;
+    struct stat st {};
+    ASSERT_EQ(::stat(dir.file("a").c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 65534u);
+    EXPECT_EQ(st.st_gid, 65534u);
+    EXPECT_EQ(st.st_mode & 07777, 0666u);
 }
 
 TEST(WriteFileAtomicallyTest, LeftoverTempFileIsReplaced) {
@@ -66,6 +81,83 @@ TEST(WriteFileAtomicallyTest, LeftoverTempFileIsReplaced) {
     EXPECT_EQ(ReadFile(dir.file("a")), "new");
     EXPECT_EQ(ModeOf(dir.file("a")), 0600u);
     EXPECT_FALSE(FileExists(dir.file("a.tmp")));
+}
+
+TEST(WriteFileAtomicallyTest, ALinkPlantedAsTheTemporaryFileIsRemovedNotFollowed) {
+    TempDir dir;
+    WriteFile(dir.file("victim"), "not yours");
+    ASSERT_EQ(::symlink(dir.file("victim").c_str(), dir.file("a~").c_str()), 0);
+    std::string error;
+    ASSERT_TRUE(WriteFileAtomically(dir.file("a"), "secret", 0600, &error)) << error;
+    EXPECT_EQ(ReadFile(dir.file("victim")), "not yours");
+    EXPECT_EQ(ReadFile(dir.file("a")), "secret");
+    EXPECT_EQ(ModeOf(dir.file("a")), 0600u);
+    struct stat st {};
+    EXPECT_NE(::lstat(dir.file("a~").c_str(), &st), 0);
+}
+
+// The file is reached through a chain of relative links in other folders; the
+// folder of the first link is not writable, so the temporary file must go
+// beside the file the chain ends at.
+TEST(WriteFileAtomicallyTest, ALinkIsWrittenThroughToTheFileItNames) {
+    TempDir dir;
+    ASSERT_TRUE(MakeFolders(dir.file("links/sub")));
+    ASSERT_TRUE(MakeFolders(dir.file("real")));
+    WriteFile(dir.file("real/a"), "old");
+    ASSERT_EQ(::symlink("sub/mid", dir.file("links/a").c_str()), 0);
+    ASSERT_EQ(::symlink("../../real/a", dir.file("links/sub/mid").c_str()), 0);
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+    ASSERT_EQ(::chmod(dir.file("links").c_str(), 0555), 0);
+    ASSERT_EQ(::chmod(dir.file("links/sub").c_str(), 0555), 0);
+    ASSERT_EQ(::chmod(dir.file("real").c_str(), 0777), 0);
+    ASSERT_EQ(::chmod(dir.file("real/a").c_str(), 0666), 0);
+    const std::string link = dir.file("links/a");
+    EXPECT_EQ(RunUnprivileged([&link] { return WriteFileAtomically(link, "new", 0600, nullptr); }),
+              0);
+    ::chmod(dir.file("links").c_str(), 0700);
+    ::chmod(dir.file("links/sub").c_str(), 0700);
+    EXPECT_EQ(ReadFile(dir.file("real/a")), "new");
+    struct stat st {};
+    ASSERT_EQ(::lstat(link.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_FALSE(FileExists(dir.file("real/a~")));
+}
+
+// A write that fails half-way (here the file size limit; in life a full disk)
+// must not leave its partial temporary file to keep the disk full.
+TEST(WriteFileAtomicallyTest, AFailedWriteLeavesNoTemporaryFile) {
+    TempDir dir;
+    WriteFile(dir.file("a"), "old");
+    const std::string path = dir.file("a");
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{4096, 4096};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        std::string error;
+        const bool written = WriteFileAtomically(path, std::string(65536, 'x'), 0600, &error);
+        ::_exit(!written && error.find("cannot write") != std::string::npos ? 0 : 1);
+    }
+    int status = -1;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(ReadFile(dir.file("a")), "old");
+    EXPECT_FALSE(FileExists(dir.file("a~")));
+}
+
+TEST(WriteFileAtomicallyTest, SomethingOtherThanARegularFileIsNotReplaced) {
+    TempDir dir;
+    ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0600), 0);
+    ASSERT_EQ(::symlink(dir.file("fifo").c_str(), dir.file("to-fifo").c_str()), 0);
+    for (const char* name : {"fifo", "to-fifo"}) {
+        std::string error;
+        EXPECT_FALSE(WriteFileAtomically(dir.file(name), "data", 0600, &error)) << name;
+        EXPECT_NE(error.find("not a regular file"), std::string::npos) << error;
+    }
+    struct stat st {};
+    ASSERT_EQ(::lstat(dir.file("fifo").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    EXPECT_FALSE(FileExists(dir.file("fifo~")));
 }
 
 TEST(WriteFileAtomicallyTest, FailureInReadOnlyFolderIsReported) {
@@ -90,6 +182,64 @@ TEST(WriteFileAtomicallyTest, FailureWhenTheFolderIsAFileIsReported) {
     EXPECT_FALSE(WriteFileAtomically(dir.file("plain/a"), "data", 0600, &error));
     EXPECT_NE(error.find("plain/a"), std::string::npos) << error;
     EXPECT_EQ(ReadFile(dir.file("plain")), "not a folder");
+}
+
+// The reads run in a child, so that a read that never ends (of a FIFO
+// without a writer, or of /dev/zero) fails the test by the alarm instead of
+// hanging it, and cannot take the machine's memory.
+TEST(ReadWholeFileTest, OnlyRegularFilesUpToTheLimitAreRead) {
+    TempDir dir;
+    ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0600), 0);
+    for (const auto& [name, size] :
+         {std::pair{"limit", kMaxReadBytes}, {"big", kMaxReadBytes + 1}}) {
+        WriteFile(dir.file(name), "");
+        ASSERT_EQ(::truncate(dir.file(name).c_str(), static_cast<off_t>(size)), 0);
+    }
+    const std::pair<std::string, std::string> refused[] = {{dir.file("fifo"), "not a regular file"},
+                                                           {"/dev/zero", "not a regular file"},
+                                                           {dir.path(), "not a regular file"},
+                                                           {dir.file("big"), "larger than 64 MiB"}};
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::alarm(10);
+#ifndef __SANITIZE_ADDRESS__
+        const rlimit memory{std::size_t{2} << 30, std::size_t{2} << 30};
+        ::setrlimit(RLIMIT_AS, &memory);
+#endif
+        bool held = true;
+        for (const auto& [path, reason] : refused) {
+            std::string data, error;
+            if (ReadWholeFile(path, &data, &error) || error.find(reason) == std::string::npos) {
+                std::fprintf(stderr, "%s: read, or refused with \"%s\"\n", path.c_str(),
+                             error.c_str());
+                held = false;
+            }
+        }
+        std::string data, error;
+        held =
+            held && ReadWholeFile(dir.file("limit"), &data, &error) && data.size() == kMaxReadBytes;
+        ::_exit(held ? 0 : 1);
+    }
+    int status = -1;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        << (WIFSIGNALED(status) ? "killed by signal " + std::to_string(WTERMSIG(status)) : "");
+}
+
+TEST(FileUtilTest, CopyBesideTakesTheFirstFreeNameAndTheOriginalsMode) {
+    TempDir dir;
+    WriteFile(dir.file("a"), "contents");
+    ASSERT_EQ(::chmod(dir.file("a").c_str(), 0640), 0);
+    WriteFile(dir.file("a.kept"), "an earlier copy");
+    ASSERT_EQ(::symlink(dir.file("victim").c_str(), dir.file("a.kept.1").c_str()), 0);
+    std::string copy, error;
+    ASSERT_TRUE(CopyBeside(dir.file("a"), ".kept", &copy, &error)) << error;
+    EXPECT_EQ(copy, dir.file("a.kept.2"));
+    EXPECT_EQ(ReadFile(copy), "contents");
+    EXPECT_EQ(ModeOf(copy), 0640u);
+    EXPECT_EQ(ReadFile(dir.file("a.kept")), "an earlier copy");
+    EXPECT_FALSE(FileExists(dir.file("victim")));
+    EXPECT_FALSE(CopyBeside(dir.file("missing"), ".kept", &copy, &error));
 }
 
 TEST(FileUtilTest, MakeFoldersCreatesPrivateParents) {

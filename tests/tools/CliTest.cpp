@@ -10,9 +10,17 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <filesystem>
+#include <functional>
+#include <ostream>
 #include <sstream>
+#include <streambuf>
+#include <string_view>
+#include <utility>
 
 namespace vandrelle::test {
 namespace {
@@ -129,6 +137,57 @@ TEST_F(CliTest, ErrorsGiveTheirCodesAndLeaveTheFileUntouched) {
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1);
     EXPECT_EQ(Run({"add-group", "--set", "Name=G"}).code, 3);
     EXPECT_EQ(ReadFile(file), "<broken>");
+}
+
+// Neither a FIFO nor a device is waited on or read to its end, and a file
+// beyond the size limit is not loaded; none of them is changed.
+TEST_F(CliTest, WhatIsNotARegularFileOrIsTooLargeIsRefused) {
+    ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0600), 0);
+    WriteFile(dir.file("big.xml"), "");
+    ASSERT_EQ(::truncate(dir.file("big.xml").c_str(), static_cast<off_t>(kMaxReadBytes + 1)), 0);
+    for (const std::string& path :
+         {dir.file("fifo"), std::string("/dev/zero"), dir.file("big.xml")}) {
+        for (const char* command : {"tree", "add-group"}) {
+            std::vector<std::string> args{"--config", path, command};
+            if (std::string_view(command) == "add-group")
+                args.insert(args.end(), {"--set", "Name=G"});
+            const Result r = Run(args, false);
+            EXPECT_EQ(r.code, 3) << path << " " << command;
+            EXPECT_NE(
+                r.err.find(path == dir.file("big.xml") ? "larger than" : "not a regular file"),
+                std::string::npos)
+                << r.err;
+            EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        }
+    }
+    struct stat st {};
+    ASSERT_EQ(::lstat(dir.file("fifo").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    ASSERT_EQ(::stat(dir.file("big.xml").c_str(), &st), 0);
+    EXPECT_EQ(static_cast<std::size_t>(st.st_size), kMaxReadBytes + 1);
+    EXPECT_FALSE(FileExists(dir.file("big.xml.unreadable")));
+}
+
+// Files nested so deeply that printing or reading them recursively would
+// overflow the stack are refused at load, with their place in the file.
+TEST_F(CliTest, DeeplyNestedFilesAreRefusedWithoutCrashing) {
+    constexpr int kDeep = 100000;
+    std::string groups = "<Vandrelle><Servers>";
+    for (int i = 0; i < kDeep; ++i) groups += "<Group><Properties><Name>g</Name></Properties>";
+    for (int i = 0; i < kDeep; ++i) groups += "</Group>";
+    WriteFile(file, groups + "</Servers></Vandrelle>");
+    Result r = Run({"tree"});
+    EXPECT_EQ(r.code, 3);
+    EXPECT_NE(r.err.find("line 1, column "), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("nested deeper"), std::string::npos) << r.err;
+
+    std::string name = "<V><Servers><Server><Name>";
+    for (int i = 0; i < kDeep * 10; ++i) name += "<x>";
+    for (int i = 0; i < kDeep * 10; ++i) name += "</x>";
+    WriteFile(file, name + "</Name></Server></Servers></V>");
+    r = Run({"show", "--json"});
+    EXPECT_EQ(r.code, 3);
+    EXPECT_NE(r.err.find("nested deeper"), std::string::npos) << r.err;
 }
 
 TEST_F(CliTest, LogonFieldsAreRefusedWhileTheNodeInherits) {
@@ -264,6 +323,50 @@ TEST_F(CliTest, WithoutConfigTheFileIsFoundAsTheProgramFindsIt) {
     EXPECT_EQ(Run({"add-group", "--set", "Name=G"}, false).code, 0);
     EXPECT_TRUE(FileExists(dir.file("prog/Vandrelle.xml")));
     EXPECT_EQ(Run({"tree"}, false).out, "G/\n");
+}
+
+// An error stream that runs an action when the first character reaches it.
+class HookedBuffer : public std::streambuf {
+public:
+    explicit HookedBuffer(std::function<void()> onFirst) : m_onFirst(std::move(onFirst)) {}
+    const std::string& text() const { return m_text; }
+
+protected:
+    int overflow(int c) override {
+        if (auto action = std::exchange(m_onFirst, nullptr)) action();
+        if (c != traits_type::eof()) m_text += static_cast<char>(c);
+        return traits_type::not_eof(c);
+    }
+
+private:
+    std::function<void()> m_onFirst;
+    std::string m_text;
+};
+
+// The file is edited by someone else while a command runs: the command's save
+// keeps that version beside the file and warns. The edit is made when the
+// warning about an unreadable candidate is printed, which happens after the
+// file was read and before the command changes it.
+TEST_F(CliTest, AFileChangedWhileACommandRunsIsKeptWithAWarning) {
+    MakeFolders(dir.file("bin"));
+    MakeFolders(dir.file("xdg"));
+    WriteFile(dir.file("bin/Vandrelle.xml"), "<broken>");
+    const std::string config = dir.file("xdg/Vandrelle.xml");
+    WriteFile(config, "<Vandrelle><Servers/></Vandrelle>");
+    const std::string theirs =
+        "<Vandrelle><Servers><Server><Name>Theirs</Name></Server></Servers></Vandrelle>";
+    HookedBuffer errors([&] { WriteFile(config, theirs); });
+    std::ostream err(&errors);
+    std::ostringstream out;
+    ASSERT_EQ(RunCli({"add-group", "--set", "Name=Mine"}, env, out, err), 0) << errors.text();
+    EXPECT_NE(errors.text().find("skipped unreadable"), std::string::npos);
+    EXPECT_NE(errors.text().find("vandrelle-cli: warning: " + config +
+                                 " had changed since it was read; that version is kept as " +
+                                 config + ".changed\n"),
+              std::string::npos)
+        << errors.text();
+    EXPECT_EQ(ReadFile(config + ".changed"), theirs);
+    EXPECT_EQ(Run({"tree"}, false).out, "Mine/\n");
 }
 
 // On a first run, and with a key store pasted from Windows (the program's key
