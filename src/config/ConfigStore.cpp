@@ -294,6 +294,12 @@ bool CConfigStore::KeepDiskVersion(const std::string& target) {
 
 bool CConfigStore::Save() {
     if (!m_dirty) return true;
+    const bool saved = WriteFile();
+    if (m_saveListener) m_saveListener(saved);
+    return saved;
+}
+
+bool CConfigStore::WriteFile() {
     m_keptCopy.clear();
     m_keptChanged.clear();
     MakeFolders(FolderOf(m_path));

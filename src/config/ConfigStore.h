@@ -9,6 +9,7 @@
 #include <pugixml.hpp>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -124,6 +125,12 @@ public:
     // the user is to be told.
     const std::string& KeptChangedCopy() const { return m_keptChanged; }
 
+    // Called after every save that had something to write, with whether it
+    // was written; the user is told of failures and of the copies kept.
+    void SetSaveListener(std::function<void(bool saved)> listener) {
+        m_saveListener = std::move(listener);
+    }
+
 private:
     void BuildEmptyDocument();
     void AttachTopElements();
@@ -137,6 +144,7 @@ private:
                               std::string_view kind);
     bool Differs(const NodePath& path, const Properties& record) const;
     void RequireKey() const;
+    bool WriteFile();
     bool IsAsLastSeen(const std::string& target) const;
     bool KeepDiskVersion(const std::string& target);
 
@@ -155,6 +163,7 @@ private:
     std::string m_loadError;
     bool m_loadMissing = false;
     std::string m_saveError;
+    std::function<void(bool)> m_saveListener;
     std::optional<std::string> m_unreadable;
     std::string m_keptCopy;
     std::string m_keptChanged;

@@ -103,11 +103,55 @@ CMainFrame::CMainFrame(CConfigStore& config, KeyStore& keys, ClientHostFactory h
 
     connect(qApp, &QGuiApplication::commitDataRequest, this,
             [this](QSessionManager&) { OnCommitDataRequest(); });
+    m_config.SetSaveListener([this](bool saved) { ReportSave(saved); });
 }
 
 CMainFrame::~CMainFrame() {
+    m_config.SetSaveListener({});
     m_closing = true;
     m_view->RemoveAllPages();
+}
+
+// No save fails or keeps a copy without the user hearing of it. The text is
+// taken at once (the next save changes it) and shown from the event loop
+// (a save may come from inside any handler); a failure that repeats is told once.
+void CMainFrame::ReportSave(bool saved) {
+    const QString file = QString::fromStdString(m_config.ConfigPath());
+    struct Notice {
+        QMessageBox::Icon icon;
+        QString title, text;
+    };
+    QList<Notice> notices;
+    if (!saved) {
+        const QString error = QString::fromStdString(m_config.LastSaveError());
+        if (error == m_lastSaveError) return;
+        m_lastSaveError = error;
+        notices.push_back({QMessageBox::Critical, tr("Error"),
+                           tr("The configuration could not be saved to %1:\n%2\n\nYour changes "
+                              "are kept and will be saved with the next change.")
+                               .arg(file, error)});
+    } else {
+        m_lastSaveError.clear();
+        if (!m_config.KeptUnreadableCopy().empty()) {
+            notices.push_back(
+                {QMessageBox::Critical, tr("Error"),
+                 tr("%1 could not be read when Vandrelle started. Before it was saved, the file "
+                    "was kept as %2.")
+                     .arg(file, QString::fromStdString(m_config.KeptUnreadableCopy()))});
+        }
+        if (!m_config.KeptChangedCopy().empty()) {
+            notices.push_back(
+                {QMessageBox::Warning, tr("Vandrelle"),
+                 tr("%1 had been changed by another program since Vandrelle read it. That "
+                    "version was kept as %2; the list you see was saved.")
+                     .arg(file, QString::fromStdString(m_config.KeptChangedCopy()))});
+        }
+    }
+    for (const Notice& n : notices) {
+        QTimer::singleShot(0, this, [this, n] {
+            QMessageBox(n.icon, n.title, n.text, QMessageBox::Ok, this).exec();
+        });
+    }
 }
 
 // The window menu: the window's own commands, the program's, and Close.

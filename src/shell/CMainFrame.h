@@ -104,6 +104,7 @@ private:
     void TrackPlacement();
     void SavePlacement();
     int PageOfWindow(std::intptr_t window) const;
+    void ReportSave(bool saved);
 
     CConfigStore& m_config;
     KeyStore& m_keys;
@@ -123,6 +124,7 @@ private:
     QRect m_rectBeforeFullScreen;
     bool m_maximizedBeforeFullScreen = false;
     bool m_closing = false;
+    QString m_lastSaveError;
 };
 
 }  // namespace vandrelle

@@ -387,6 +387,36 @@ private Q_SLOTS:
         QVERIFY(f.disk.Text().find("Lab") == std::string::npos);
     }
 
+    // A save that fails is told once (until one succeeds); a version of the
+    // file changed by someone else is kept, and the user told where.
+    void savesThatFailOrKeepCopiesAreTold() {
+        Frame f;
+        f.frame->show();
+        std::ofstream(f.disk.dir.file("plain")) << "a file, not a folder";
+        f.disk.config.SetConfigPath(f.disk.dir.file("plain/Vandrelle.xml"));
+        SeenBox box;
+        AnswerNextMessageBox(QMessageBox::Ok, &box);
+        f.disk.config.SetStatusBarVisible(0);
+        QVERIFY(!f.disk.config.Save());
+        QTRY_VERIFY(box.seen);
+        QCOMPARE(box.title, QStringLiteral("Error"));
+        QCOMPARE(box.icon, QMessageBox::Critical);
+        QVERIFY(box.text.contains(QStringLiteral("plain/Vandrelle.xml")));
+        SeenBox again;
+        AnswerNextMessageBox(QMessageBox::Ok, &again, 300);
+        QVERIFY(!f.disk.config.Save());
+        QTest::qWait(400);
+        QVERIFY(!again.seen);
+
+        f.disk.config.SetConfigPath(f.disk.path);
+        std::ofstream(f.disk.path) << "<Vandrelle><Servers/></Vandrelle>";  // someone else's edit
+        SeenBox kept;
+        AnswerNextMessageBox(QMessageBox::Ok, &kept);
+        QVERIFY(f.disk.config.Save());
+        QTRY_VERIFY(kept.seen);
+        QVERIFY(kept.text.contains(QString::fromStdString(f.disk.path + ".changed")));
+    }
+
 private:
     static std::string ReadText(const std::string& path) {
         std::ifstream in(path, std::ios::binary);
