@@ -5,7 +5,6 @@
 BUILD_DIR ?= build
 ASAN_DIR  ?= build-asan
 JOBS      ?= 2
-ARGS      ?= tree
 CMAKE_FLAGS ?=
 ifneq ($(CI),)
 CMAKE_FLAGS += -DVANDRELLE_WERROR=ON
@@ -23,7 +22,7 @@ build: deps
 	cmake --build $(BUILD_DIR) -j$(JOBS)
 
 run: build
-	$(BUILD_DIR)/bin/vandrelle-cli $(ARGS)
+	@bash scripts/run-program.sh $(BUILD_DIR)/bin/vandrelle
 
 test: build
 	ctest --test-dir $(BUILD_DIR) --output-on-failure -j$(JOBS)

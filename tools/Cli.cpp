@@ -204,7 +204,7 @@ bool UpdateGroupAndCollapse(CConfigStore& store, const NodePath& path, pugi::xml
     store.LoadProperties(path, current);
     if (!PropertiesEqual(current, record)) return store.UpdateGroup(path, record);
     if (record.GroupCollapsed == storedCollapse) return true;
-    return store.WriteGroupProperties(node, record);
+    return store.SetGroupCollapsed(node, record.GroupCollapsed);
 }
 
 bool IsGroup(pugi::xml_node node) {

@@ -294,6 +294,12 @@ bool CConfigStore::KeepDiskVersion(const std::string& target) {
 
 bool CConfigStore::Save() {
     if (!m_dirty) return true;
+    const bool saved = WriteFile();
+    if (m_saveListener) m_saveListener(saved);
+    return saved;
+}
+
+bool CConfigStore::WriteFile() {
     m_keptCopy.clear();
     m_keptChanged.clear();
     MakeFolders(FolderOf(m_path));
@@ -549,6 +555,15 @@ bool CConfigStore::MoveNode(const NodePath& source, const NodePath& destination)
     const int room = kMaxElementDepth - ElementDepth(target) - 1;  // levels below the moved node
     if (room < 0 || FirstElementBelow(node, room)) throw TooDeep();
     MoveToEnd(target, node);
+    m_dirty = true;
+    return Save();
+}
+
+bool CConfigStore::SetGroupCollapsed(pugi::xml_node element, int collapsed) {
+    if (!IsContainer(element)) throw ConfigError(kInvalidArgument, "not a group");
+    pugi::xml_node settings = FirstChildElement(element, "Properties");
+    if (!settings) settings = AppendChildElement(element, "Properties");
+    SetChildInt(settings, "GroupCollapsed", collapsed);
     m_dirty = true;
     return Save();
 }

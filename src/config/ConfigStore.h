@@ -9,6 +9,7 @@
 #include <pugixml.hpp>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -73,6 +74,9 @@ public:
     bool WriteGroupProperties(pugi::xml_node element, const Properties& record);
     bool WriteServerProperties(pugi::xml_node element, const Properties& record);
     bool MoveNode(const NodePath& source, const NodePath& destination);
+    // Stores a group's (or the top's) collapse state alone, and saves: the
+    // rest of its settings stays as the file holds it.
+    bool SetGroupCollapsed(pugi::xml_node element, int collapsed);
     void DeleteNode(const NodePath& path);  // marks dirty; saved later
 
     static void SetChildText(pugi::xml_node parent, std::string_view name, std::string_view text);
@@ -121,6 +125,12 @@ public:
     // the user is to be told.
     const std::string& KeptChangedCopy() const { return m_keptChanged; }
 
+    // Called after every save that had something to write, with whether it
+    // was written; the user is told of failures and of the copies kept.
+    void SetSaveListener(std::function<void(bool saved)> listener) {
+        m_saveListener = std::move(listener);
+    }
+
 private:
     void BuildEmptyDocument();
     void AttachTopElements();
@@ -134,6 +144,7 @@ private:
                               std::string_view kind);
     bool Differs(const NodePath& path, const Properties& record) const;
     void RequireKey() const;
+    bool WriteFile();
     bool IsAsLastSeen(const std::string& target) const;
     bool KeepDiskVersion(const std::string& target);
 
@@ -152,6 +163,7 @@ private:
     std::string m_loadError;
     bool m_loadMissing = false;
     std::string m_saveError;
+    std::function<void(bool)> m_saveListener;
     std::optional<std::string> m_unreadable;
     std::string m_keptCopy;
     std::string m_keptChanged;

@@ -1,6 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "NodePath.h"
 
+#include "Utf16.h"
+
+#include <algorithm>
+
 namespace vandrelle {
 
 NodePath NodePath::FromBuffer(std::string_view buffer) {
@@ -40,6 +44,15 @@ std::string NodePath::ToString() const {
         out += n;
     }
     return out;
+}
+
+// NULs pass through the conversion, so the UTF-8 form splits the same way.
+NodePath NodePathFromBuffer(const PathBuffer& buffer) {
+    return NodePath::FromBuffer(Utf16ToUtf8(std::u16string_view(buffer.data(), buffer.size())));
+}
+
+bool SameIdentity(const PathBuffer& a, const PathBuffer& b) {
+    return std::equal(a.begin(), a.begin() + kPathIdentityUnits, b.begin());
 }
 
 }  // namespace vandrelle

@@ -54,7 +54,7 @@ void Session::Destroy() {
     m_client->SetEventSink(nullptr);
 }
 
-std::intptr_t Session::HandleMessage(std::uint32_t message, std::uintptr_t /*wParam*/,
+std::intptr_t Session::HandleMessage(std::uint32_t message, std::uintptr_t wParam,
                                      std::intptr_t /*lParam*/, bool& handled) {
     handled = true;
     switch (message) {
@@ -71,7 +71,7 @@ std::intptr_t Session::HandleMessage(std::uint32_t message, std::uintptr_t /*wPa
             return 1;
         case WM_APP_RECONNECT:
         case WM_APP_RECONNECT_FULL_SCREEN:
-            return Reconnect(message);
+            return Reconnect(message, wParam);
         case WM_APP_ENTER_FULL_SCREEN:
             m_view.EnterContainerFullScreen();
             if (m_client) {
@@ -89,19 +89,28 @@ std::intptr_t Session::HandleMessage(std::uint32_t message, std::uintptr_t /*wPa
     }
 }
 
-std::intptr_t Session::Reconnect(std::uint32_t message) {
+// A reconnect waits for the disconnection by reposting itself, carrying in
+// wParam how many connects the session had made when the request came
+// (plus one, so that 0 is a new request) and how often it has waited. A
+// request that finds a connect made since it came is done: an earlier
+// request reconnected the session.
+std::intptr_t Session::Reconnect(std::uint32_t message, std::uintptr_t wParam) {
+    constexpr int kPollBits = 16;
+    static_assert(kReconnectMaxPolls < (1 << kPollBits));
+    const std::uint64_t connectsThen = wParam != 0 ? (wParam >> kPollBits) - 1 : m_connects;
+    int polls = static_cast<int>(wParam & ((1u << kPollBits) - 1));
+    if (connectsThen != m_connects) return 1;
     if (m_state != kStateDisconnected || m_connectRequested) {
-        // Wait for the disconnection without spinning; give up after a bound.
-        if (++m_reconnectPolls > kReconnectMaxPolls) {
-            m_reconnectPolls = 0;
+        if (++polls > kReconnectMaxPolls) {
             m_view.ShowError(
                 "Reconnect abandoned: the session did not disconnect within 30 seconds.");
             return 1;
         }
-        m_view.PostToSelf(message, kReconnectPollMs);
+        m_view.PostToSelf(message, kReconnectPollMs,
+                          static_cast<std::uintptr_t>(((connectsThen + 1) << kPollBits) |
+                                                      static_cast<std::uint64_t>(polls)));
         return 1;
     }
-    m_reconnectPolls = 0;
     if (message == WM_APP_RECONNECT) {
         ConnectSession();
     } else {
@@ -128,6 +137,7 @@ std::intptr_t Session::ConnectSession() {
     try {
         ApplyRecord(*m_client);
         m_connectRequested = true;
+        ++m_connects;
         m_client->Connect();
     } catch (const RdpError& e) {
         m_connectRequested = false;

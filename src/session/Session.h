@@ -67,7 +67,7 @@ private:
     void ApplyDrives(RdpClientNonScriptable3& drives);
     void SetState(std::int32_t state);
     std::string ReasonText(std::int32_t reason);
-    std::intptr_t Reconnect(std::uint32_t message);
+    std::intptr_t Reconnect(std::uint32_t message, std::uintptr_t wParam);
 
     RdpClient* m_client;
     SessionView& m_view;
@@ -78,7 +78,7 @@ private:
     NodePath m_path;
     std::int32_t m_state = kStateDisconnected;
     bool m_connectRequested = false;  // Connect() called, no event seen yet
-    int m_reconnectPolls = 0;
+    std::uint64_t m_connects = 0;     // Connect() calls so far
     bool m_destroyed = false;
 };
 

@@ -32,7 +32,7 @@ public:
     virtual void ShowError(const std::string& text) = 0;
 
     // Queues a message to the session itself, after `delayMs` milliseconds.
-    virtual void PostToSelf(std::uint32_t message, int delayMs = 0) = 0;
+    virtual void PostToSelf(std::uint32_t message, int delayMs = 0, std::uintptr_t wParam = 0) = 0;
 
     // Whether the Shift key is held at this moment.
     virtual bool IsShiftDown() const = 0;

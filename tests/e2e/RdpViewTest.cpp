@@ -155,6 +155,43 @@ private Q_SLOTS:
         QTRY_VERIFY(!Near(view.grab().toImage().pixel(200, 150)));
     }
 
+    // Without a container the widget covers the screen itself: once the
+    // session shows its picture, not before; its bar minimizes the window;
+    // the end of the session gives the screen back.
+    void withoutAContainerFullScreenComesWithTheSessionAndGoesWithIt() {
+        ShadowServer server;
+        QVERIFY2(server.ok(), server.error().c_str());
+        FixedPrompts prompts(CertificateAnswer::AcceptOnce);
+        RecordingSink sink;
+        FreeRdpClient client(QtPost(), prompts);
+        Aim(client, sink, server.port());
+        QWidget host;
+        host.resize(640, 480);
+        RdpView view(client, &host);
+        const QRect place(10, 20, 300, 200);
+        view.setGeometry(place);
+        host.show();
+        client.put_FullScreen(VariantBool::True);
+        QVERIFY(!view.CoversScreen());
+        client.Connect();
+        QTRY_VERIFY_WITH_TIMEOUT(sink.events.contains(QStringLiteral("connected")), 20000);
+        QTRY_VERIFY(view.CoversScreen());
+        QVERIFY(view.isFullScreen());
+        QVERIFY(view.IsFullScreenBarVisible());
+        view.findChild<QToolButton*>(QStringLiteral("minimizeButton"))->click();
+        QTRY_VERIFY(view.isMinimized());
+
+        server.Kill();
+        QTRY_VERIFY_WITH_TIMEOUT(!sink.events.empty() && sink.events.back().startsWith(
+                                                             QStringLiteral("disconnected")),
+                                 20000);
+        QVERIFY(!view.CoversScreen());
+        QCOMPARE(view.parentWidget(), &host);
+        QCOMPARE(view.geometry(), place);
+        QCOMPARE(client.get_FullScreen(), VariantBool::False);
+        QVERIFY(sink.events.filter(QStringLiteral("full screen")).isEmpty());  // no container asked
+    }
+
     void sharesClipboardTextWithTheSessionBothWays() {
         if (const std::string why = XrdpServer::Unavailable(); !why.empty()) {
             QSKIP(why.c_str());

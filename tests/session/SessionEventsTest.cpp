@@ -6,9 +6,9 @@ namespace {
 
 using SessionEventsTest = SessionFixture;
 
-std::intptr_t Handle(Session& s, std::uint32_t message) {
+std::intptr_t Handle(Session& s, std::uint32_t message, std::uintptr_t wParam = 0) {
     bool handled = false;
-    const std::intptr_t result = s.HandleMessage(message, 0, 0, handled);
+    const std::intptr_t result = s.HandleMessage(message, wParam, 0, handled);
     EXPECT_TRUE(handled);
     return result;
 }
@@ -119,10 +119,10 @@ TEST_F(SessionEventsTest, ReconnectWaitsForTheDisconnectedEvent) {
     ASSERT_EQ(view.selfPosts.size(), 1u);
     EXPECT_EQ(view.selfPosts[0].message, WM_APP_RECONNECT);
     EXPECT_GT(view.selfPosts[0].delayMs, 0);
-    Handle(*session, WM_APP_RECONNECT);
+    Handle(*session, WM_APP_RECONNECT, view.selfPosts.back().wParam);
     EXPECT_FALSE(client.Called("Connect"));
     client.FireDisconnected(1);
-    Handle(*session, WM_APP_RECONNECT);
+    Handle(*session, WM_APP_RECONNECT, view.selfPosts.back().wParam);
     const auto names = client.Names();
     const auto disconnectAt = std::find(names.begin(), names.end(), "put_DisconnectedText");
     const auto connectAt = std::find(names.begin(), names.end(), "Connect");
@@ -133,12 +133,37 @@ TEST_F(SessionEventsTest, ReconnectWaitsForTheDisconnectedEvent) {
 
 TEST_F(SessionEventsTest, ReconnectGivesUpAfterItsBound) {
     Connected();
-    for (int i = 0; i < Session::kReconnectMaxPolls; ++i) Handle(*session, WM_APP_RECONNECT);
+    Handle(*session, WM_APP_RECONNECT);
+    for (int i = 1; i < Session::kReconnectMaxPolls; ++i) {
+        Handle(*session, WM_APP_RECONNECT, view.selfPosts.back().wParam);
+    }
     EXPECT_TRUE(view.errors.empty());
     EXPECT_EQ(view.selfPosts.size(), static_cast<std::size_t>(Session::kReconnectMaxPolls));
-    Handle(*session, WM_APP_RECONNECT);
+    Handle(*session, WM_APP_RECONNECT, view.selfPosts.back().wParam);
     EXPECT_EQ(view.errors.size(), 1u);
     EXPECT_EQ(view.selfPosts.size(), static_cast<std::size_t>(Session::kReconnectMaxPolls));
+}
+
+// Reconnect chosen twice before the first disconnection: the first request
+// reconnects, the second finds it done and ends without a word.
+TEST_F(SessionEventsTest, ReconnectsQueuedTogetherConnectOnceAndEndQuietly) {
+    Connected();
+    client.calls.clear();
+    Handle(*session, WM_APP_DISCONNECT);
+    Handle(*session, WM_APP_RECONNECT);
+    Handle(*session, WM_APP_DISCONNECT);
+    Handle(*session, WM_APP_RECONNECT);
+    ASSERT_EQ(view.selfPosts.size(), 2u);
+    const auto first = view.selfPosts[0].wParam, second = view.selfPosts[1].wParam;
+    client.FireDisconnected(1);
+    Handle(*session, WM_APP_RECONNECT, first);
+    client.FireConnecting();
+    client.FireConnected();
+    const std::size_t posts = view.selfPosts.size();
+    Handle(*session, WM_APP_RECONNECT, second);
+    EXPECT_EQ(client.Values("Connect").size(), 1u);
+    EXPECT_EQ(view.selfPosts.size(), posts);  // no more waiting
+    EXPECT_TRUE(view.errors.empty());
 }
 
 TEST_F(SessionEventsTest, ReconnectInFullScreenIsFullScreenOnce) {

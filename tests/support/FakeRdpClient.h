@@ -151,6 +151,7 @@ public:
     struct SelfPost {
         std::uint32_t message;
         int delayMs;
+        std::uintptr_t wParam;
     };
     std::vector<SelfPost> selfPosts;
 
@@ -161,8 +162,8 @@ public:
     bool IsContainerFullScreen() const override { return containerFullScreen; }
     void Relayout() override { events.push_back("relayout"); }
     void ShowError(const std::string& text) override { errors.push_back(text); }
-    void PostToSelf(std::uint32_t message, int delayMs) override {
-        selfPosts.push_back({message, delayMs});
+    void PostToSelf(std::uint32_t message, int delayMs, std::uintptr_t wParam) override {
+        selfPosts.push_back({message, delayMs, wParam});
     }
     bool IsShiftDown() const override { return shiftDown; }
     std::intptr_t WindowId() const override { return 4242; }

@@ -52,38 +52,22 @@ class RdpViewFullScreenTest : public QObject {
 private Q_SLOTS:
     void cleanup() { QVERIFY(FreeRdpClient::WaitForConnectionsToEnd(std::chrono::seconds(10))); }
 
-    void withoutAContainerTheWidgetCoversTheScreenAndComesBack() {
-        Fixture f;
-        f.client.put_FullScreen(VariantBool::True);
-        QVERIFY(f.view.CoversScreen());
-        QVERIFY(f.view.isWindow());
-        QVERIFY(f.view.isFullScreen());
-        QVERIFY(f.view.IsFullScreenBarVisible());
-        f.Click("leaveFullScreenButton");
-        f.VerifyBackInPlace();
-        QVERIFY(f.recorder.events.empty());  // nothing asked of a container
-    }
-
-    void withoutAContainerMinimizeMinimizesTheFullScreenWindow() {
-        Fixture f;
-        f.client.put_FullScreen(VariantBool::True);
-        f.Click("minimizeButton");
-        QTRY_VERIFY(f.view.isMinimized());
-        QCoreApplication::processEvents();
-        QVERIFY(f.recorder.events.empty());
-    }
-
-    void theEndOfTheSessionGivesTheScreenBack() {
+    // Full screen belongs to a session that shows its picture: asked for
+    // before the connect it waits, and a connect that fails never covers the
+    // screen. (A session that does connect: the end-to-end tests.)
+    void fullScreenWaitsForTheSession() {
         Fixture f;
         f.client.put_Server("127.0.0.1");
         f.client.put_RDPPort(1);  // refused
         f.client.put_FullScreen(VariantBool::True);
-        QVERIFY(f.view.CoversScreen());
+        QVERIFY(!f.view.CoversScreen());
+        QCOMPARE(f.client.get_FullScreen(), VariantBool::True);
         f.client.Connect();
         QTRY_VERIFY_WITH_TIMEOUT(
             !f.recorder.events.empty() && f.recorder.events.back().startsWith("disconnected"),
             20000);
         f.VerifyBackInPlace();
+        QCOMPARE(f.recorder.events.count(QStringLiteral("go full screen")), 0);
     }
 
     void aContainerThatHandlesFullScreenGetsTheBarsRequests() {

@@ -86,16 +86,41 @@ void FreeRdpClient::put_RDPPort(std::int32_t value) {
     m_values.port = value;
 }
 
+// Full screen belongs to a session that shows its picture: a value given
+// before the connect waits for it (SessionShown), and the end of the session
+// gives the screen back (SessionEnded).
 void FreeRdpClient::put_FullScreen(VariantBool value) {
-    const bool wasFullScreen = m_values.fullScreen;
+    const bool was = m_values.fullScreen;
     m_values.fullScreen = value != VariantBool::False;
+    if (m_shown) ApplyFullScreen(was);
+}
+
+void FreeRdpClient::ApplyFullScreen(bool was) {
+    const bool on = m_values.fullScreen;
     if (m_values.containerHandledFullScreen) {
-        if (m_values.fullScreen && m_connection) {
+        if (on) {
             Deliver([](RdpClientEvents& sink) { sink.OnRequestGoFullScreen(); });
+        } else if (was) {
+            Deliver([](RdpClientEvents& sink) { sink.OnRequestLeaveFullScreen(); });
         }
-    } else if (m_values.fullScreen != wasFullScreen && m_fullScreen) {
-        m_fullScreen(m_values.fullScreen);
+    } else if (on != was && m_fullScreen) {
+        m_fullScreen(on);
     }
+}
+
+void FreeRdpClient::SessionShown() {
+    m_shown = true;
+    if (m_sink) m_sink->OnConnected();
+    if (m_values.fullScreen) ApplyFullScreen(false);
+}
+
+void FreeRdpClient::SessionEnded() {
+    m_shown = false;
+    // A screen the client covers itself is given back; a container leaves
+    // full screen on the disconnection by itself.
+    const bool was = m_values.fullScreen;
+    m_values.fullScreen = false;
+    if (!m_values.containerHandledFullScreen && was && m_fullScreen) m_fullScreen(false);
 }
 
 void FreeRdpClient::Connect() {

@@ -211,6 +211,11 @@ public:
 
 private:
     void Deliver(std::function<void(RdpClientEvents&)> event);
+    // The connection's session shows its picture (OnConnected), or has ended.
+    void SessionShown();
+    void SessionEnded();
+    // Acts on a change of FullScreen while a session shows its picture.
+    void ApplyFullScreen(bool was);
 
     UiPost m_post;
     SessionPrompts& m_prompts;
@@ -218,6 +223,7 @@ private:
     Values m_values;
     std::int32_t m_extendedReason = 0;
     std::shared_ptr<Connection> m_connection;
+    bool m_shown = false;  // between OnConnected and the end of that session
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
     std::vector<std::unique_ptr<RdpDrive>> m_drives;
     std::function<void(Area)> m_frameChanged;

@@ -379,8 +379,8 @@ void FreeRdpClient::Connection::Run() {
         }
         const bool connected = !Aborted() && freerdp_connect(context->instance) == TRUE;
         if (connected) {
-            m_toClient([](FreeRdpClient& client) {
-                if (client.m_sink) client.m_sink->OnConnected();
+            m_toClient([self = shared_from_this()](FreeRdpClient& client) {
+                if (client.m_connection == self) client.SessionShown();
             });
             SetActive(true);
             EventLoop(context);
@@ -407,9 +407,7 @@ void FreeRdpClient::Connection::Run() {
     m_toClient([self = shared_from_this(), reason](FreeRdpClient& client) {
         if (client.m_connection == self) {
             client.m_connection.reset();
-            // A screen the client covers itself is given back when the session ends.
-            if (!client.m_values.containerHandledFullScreen)
-                client.put_FullScreen(VariantBool::False);
+            client.SessionEnded();
         }
         client.m_extendedReason = reason.extended;
         if (client.m_sink) client.m_sink->OnDisconnected(reason.reason);

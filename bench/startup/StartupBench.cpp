@@ -1,0 +1,128 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Usage: vandrelle-startup-bench PROGRAM_FOLDER START_NS
+// Runs the program as it starts (the configuration beside it, a window on
+// the display) and prints, as "figure" lines:
+//   start to first paint: from START_NS (CLOCK_REALTIME, taken by the caller
+//     just before it started this process) to the main window's first paint;
+//   tree panel: the median time to build the server tree alone, of 5 builds;
+//   resident memory: the process once the window is shown, no session.
+// Then it closes the window as a user would.
+#include "CMainFrame.h"
+#include "CServerList.h"
+#include "ConfigStore.h"
+#include "Program.h"
+#include "RegFileKeyStore.h"
+#include "SessionMessages.h"
+#include "SystemInfo.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTimer>
+
+#include <time.h>
+
+#include <algorithm>
+#include <cstring>
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace vandrelle;
+
+long long NowNs() {
+    timespec t{};
+    ::clock_gettime(CLOCK_REALTIME, &t);
+    return static_cast<long long>(t.tv_sec) * 1000000000LL + t.tv_nsec;
+}
+
+std::string StatusLine(const char* key) {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind(key, 0) == 0) return line.substr(line.find_first_not_of(" \t", std::strlen(key)));
+    }
+    return "?";
+}
+
+class NoFrame : public MessageTarget {
+public:
+    void Post(std::uint32_t, std::uintptr_t, std::intptr_t) override {}
+    std::intptr_t Send(std::uint32_t, std::uintptr_t, std::intptr_t) override { return 0; }
+};
+
+// The first paint of anything in the main window.
+class FirstPaint : public QObject {
+public:
+    explicit FirstPaint(long long startNs) : m_startNs(startNs) {}
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (!m_done && event->type() == QEvent::Paint && watched->isWidgetType()) {
+            m_done = true;
+            std::printf("figure start to first paint: %.1f ms\n", (NowNs() - m_startNs) / 1e6);
+        }
+        return false;
+    }
+    bool Done() const { return m_done; }
+
+private:
+    long long m_startNs;
+    bool m_done = false;
+};
+
+double TreeBuildMs(CConfigStore& config) {
+    NoFrame frame;
+    std::vector<double> times;
+    for (int i = 0; i < 5; ++i) {
+        QElapsedTimer clock;
+        clock.start();
+        CServerList panel(config, frame);
+        times.push_back(clock.nsecsElapsed() / 1e6);
+    }
+    std::sort(times.begin(), times.end());
+    return times[times.size() / 2];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: vandrelle-startup-bench PROGRAM_FOLDER START_NS\n");
+        return 2;
+    }
+    const long long startNs = std::stoll(argv[2]);
+    int qtArgc = 1;
+    QApplication app(qtArgc, argv);
+    FirstPaint firstPaint(startNs);
+    app.installEventFilter(&firstPaint);
+    auto keys = MakeDefaultKeyStore();
+    ProgramEnvironment environment;
+    environment.programFolder = argv[1];
+    environment.userFolder = UserConfigFolder();
+    environment.keys = keys.get();
+    environment.hosts = EngineHosts();
+    environment.onShown = [&](CMainFrame& frame) {
+        auto* poll = new QTimer(&frame);
+        QObject::connect(poll, &QTimer::timeout, &frame, [&frame, poll, &firstPaint] {
+            if (!firstPaint.Done()) return;
+            poll->stop();
+            QCoreApplication::processEvents();
+            std::printf("figure resident memory, window and configuration, no session: %s"
+                        " (peak %s)\n",
+                        StatusLine("VmRSS:").c_str(), StatusLine("VmHWM:").c_str());
+            frame.close();
+        });
+        poll->start(5);
+    };
+    const int code = RunProgram(environment);
+
+    // The tree alone, from the same file, in the warm process.
+    CConfigStore config(*keys);
+    config.Init();
+    if (!config.Load(std::string(argv[1]) + "/Vandrelle.xml")) {
+        std::fprintf(stderr, "cannot load %s/Vandrelle.xml\n", argv[1]);
+        return 1;
+    }
+    std::printf("figure tree panel built: %.1f ms (median of 5)\n", TreeBuildMs(config));
+    return code;
+}

@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
+# Runs the program. On a machine without a display it starts a virtual one
+# (Xvfb), runs the program there, writes a picture of its window to a file
+# whose path it prints, and keeps running until Ctrl+C, which ends the
+# program as a close does (the configuration saved) and then the display.
+set -euo pipefail
+program=${1:?usage: run-program.sh PROGRAM}
+
+if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
+  exec "$program"
+fi
+
+# A display number that no X server holds or left behind.
+number=90
+while [ -e "/tmp/.X$number-lock" ] || [ -e "/tmp/.X11-unix/X$number" ]; do
+  number=$((number + 1))
+done
+setsid Xvfb ":$number" -screen 0 1280x800x24 -nolisten tcp -noreset >/dev/null 2>&1 &
+xvfb=$!
+for _ in $(seq 1 100); do [ -e "/tmp/.X11-unix/X$number" ] && break; sleep 0.05; done
+export DISPLAY=":$number"
+
+"$program" &
+pid=$!
+stop() {
+  trap - INT TERM
+  kill -TERM "$pid" 2>/dev/null || true
+  wait "$pid" 2>/dev/null || true
+  kill -TERM "$xvfb" 2>/dev/null || true
+  wait "$xvfb" 2>/dev/null || true
+}
+trap 'stop; exit 0' INT TERM
+
+window=$(timeout 20 xdotool search --sync --onlyvisible --name '^Vandrelle$' 2>/dev/null | head -1 || true)
+if [ -n "$window" ]; then
+  sleep 1  # the first paint
+  shot=$(mktemp --tmpdir vandrelle-window-XXXXXX.png)
+  import -window "$window" "$shot"
+  echo "Vandrelle runs on the virtual display $DISPLAY (there is no display here)."
+  echo "A picture of its window: $shot"
+  echo "Press Ctrl+C to end it."
+fi
+status=0
+wait "$pid" || status=$?
+stop
+exit "$status"

@@ -1,0 +1,132 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "CVandrelleView.h"
+
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QResizeEvent>
+#include <QScreen>
+#include <QTimer>
+
+#include <algorithm>
+
+namespace vandrelle {
+
+CVandrelleView::CVandrelleView(const ClientHostFactory& hosts, MessageTarget& frame,
+                               QWidget* frameWindow, const CConfigStore& config, KeyStore& keys,
+                               Properties record, const PathBuffer& serverPath, QWidget* parent)
+    : QWidget(parent), m_frame(frame), m_frameWindow(frameWindow) {
+    setObjectName(QStringLiteral("sessionView"));
+    std::copy_n(serverPath.begin(), kPathIdentityUnits, m_serverPath.begin());
+    m_host = hosts(this);
+    QWidget* picture = m_host->Widget();
+    picture->setAccessibleName(tr("Remote desktop of %1").arg(QString::fromStdString(record.Name)));
+    setFocusProxy(picture);
+    m_session = std::make_unique<Session>(&m_host->Client(), *this, frame, config, keys,
+                                          std::move(record), NodePathFromBuffer(serverPath));
+}
+
+// The session disconnects while its client is still there to be told.
+CVandrelleView::~CVandrelleView() {
+    m_session->Destroy();
+    m_session.reset();
+    m_host.reset();
+}
+
+void CVandrelleView::OnDeviceChange(std::uintptr_t wParam, std::intptr_t lParam) {
+    m_session->OnDeviceChange(wParam, lParam);
+}
+
+void CVandrelleView::ReleaseWindowsKeys() {
+    if (m_session->State() == kStateConnected) m_host->ReleaseWindowsKeys();
+}
+
+// Posted messages are dropped with the window when it goes first.
+void CVandrelleView::Post(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
+    QMetaObject::invokeMethod(
+        this, [this, message, wParam, lParam] { Send(message, wParam, lParam); },
+        Qt::QueuedConnection);
+}
+
+std::intptr_t CVandrelleView::Send(std::uint32_t message, std::uintptr_t wParam,
+                                   std::intptr_t lParam) {
+    bool handled = false;
+    return m_session->HandleMessage(message, wParam, lParam, handled);
+}
+
+void CVandrelleView::PostToSelf(std::uint32_t message, int delayMs, std::uintptr_t wParam) {
+    QTimer::singleShot(delayMs, this, [this, message, wParam] { Send(message, wParam, 0); });
+}
+
+Size CVandrelleView::ClientSize() const {
+    return {width(), height()};
+}
+
+// The screen the window is on: full screen covers that one.
+Size CVandrelleView::PrimaryScreenSize() const {
+    const QScreen* s = screen() ? screen() : QGuiApplication::primaryScreen();
+    return s ? Size{s->size().width(), s->size().height()} : Size{};
+}
+
+// The window leaves its tab for the main window, which covers the screen,
+// and lies over everything in it until the session leaves full screen.
+void CVandrelleView::EnterContainerFullScreen() {
+    if (m_containerFullScreen || !m_frameWindow) return;
+    m_savedRect = geometry();
+    m_savedParent = parentWidget();
+    setParent(m_frameWindow);
+    m_frameWindow->installEventFilter(this);
+    m_frame.Send(WM_APP_FULL_SCREEN, 1, WindowId());
+    const Size screenSize = PrimaryScreenSize();
+    setGeometry(0, 0, screenSize.width, screenSize.height);
+    show();
+    raise();
+    m_containerFullScreen = true;
+    m_host->SetFullScreenBarVisible(true);
+    m_host->Widget()->setFocus();
+}
+
+void CVandrelleView::LeaveContainerFullScreen() {
+    if (!m_containerFullScreen) return;
+    if (m_frameWindow) m_frameWindow->removeEventFilter(this);
+    setParent(m_savedParent);
+    setGeometry(m_savedRect);
+    show();
+    m_frame.Send(WM_APP_FULL_SCREEN, 0, WindowId());
+    m_containerFullScreen = false;
+    m_host->SetFullScreenBarVisible(false);
+}
+
+// While covering the screen the window follows the main window's size.
+bool CVandrelleView::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_frameWindow && event->type() == QEvent::Resize && m_containerFullScreen) {
+        setGeometry(QRect(QPoint(0, 0), static_cast<QResizeEvent*>(event)->size()));
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+// A connected client lays itself out again when its window changes size.
+void CVandrelleView::Relayout() {
+    const QRect place = geometry();
+    setGeometry(place.adjusted(0, 0, 0, 1));
+    setGeometry(place);
+}
+
+void CVandrelleView::resizeEvent(QResizeEvent* event) {
+    m_host->Widget()->setGeometry(QRect(QPoint(0, 0), event->size()));
+}
+
+void CVandrelleView::ShowError(const std::string& text) {
+    QMessageBox box(QMessageBox::Critical, tr("Error"), QString::fromStdString(text),
+                    QMessageBox::Ok, this);
+    box.exec();
+}
+
+bool CVandrelleView::IsShiftDown() const {
+    return QGuiApplication::queryKeyboardModifiers().testFlag(Qt::ShiftModifier);
+}
+
+std::intptr_t CVandrelleView::WindowId() const {
+    return reinterpret_cast<std::intptr_t>(static_cast<const QWidget*>(this));
+}
+
+}  // namespace vandrelle

@@ -1,0 +1,34 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "ClientHost.h"
+
+#include <QDBusConnection>
+
+#include <functional>
+#include <string>
+
+namespace vandrelle {
+
+class CMainFrame;
+class KeyStore;
+
+// What the program runs with: where it looks for its configuration, its key
+// store, the engine behind its sessions, and the bus of the login manager.
+struct ProgramEnvironment {
+    std::string programFolder;
+    std::string userFolder;
+    KeyStore* keys = nullptr;
+    ClientHostFactory hosts;
+    QDBusConnection loginBus = QDBusConnection(QString());
+    // Called with the main window once it is shown (a benchmark measures it).
+    std::function<void(CMainFrame&)> onShown;
+};
+
+// The program from start to end: the configuration store made and loaded,
+// a second start handed over to the first when the configuration asks for
+// one instance, the main window run until it closes, the configuration saved.
+// The QApplication must exist. Returns the exit code.
+int RunProgram(const ProgramEnvironment& environment);
+
+}  // namespace vandrelle

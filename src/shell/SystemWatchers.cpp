@@ -1,0 +1,88 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "SystemWatchers.h"
+
+#include <QCoreApplication>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDBusReply>
+#include <QSocketNotifier>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+namespace vandrelle {
+namespace {
+
+const QString kLogin = QStringLiteral("org.freedesktop.login1");
+
+// The write end of the pipe on which signal handlers report (the handlers may
+// only write; everything else happens on the event loop).
+int g_endPipe[2] = {-1, -1};
+
+void OnEndSignal(int) {
+    const char byte = 1;
+    [[maybe_unused]] const auto written = ::write(g_endPipe[1], &byte, 1);
+}
+
+}  // namespace
+
+UnlockWatcher::UnlockWatcher(QDBusConnection bus, QObject* parent) : QObject(parent) {
+    if (!bus.isConnected()) return;
+    QDBusMessage ask = QDBusMessage::createMethodCall(kLogin, QStringLiteral("/org/freedesktop/login1"),
+                                                      QStringLiteral("org.freedesktop.login1.Manager"),
+                                                      QStringLiteral("GetSessionByPID"));
+    ask << static_cast<uint>(QCoreApplication::applicationPid());
+    const QDBusReply<QDBusObjectPath> session = bus.call(ask, QDBus::Block, 2000);
+    if (session.isValid()) m_session = session.value().path();
+    bus.connect(kLogin, m_session, QStringLiteral("org.freedesktop.login1.Session"),
+                QStringLiteral("Unlock"), this, SLOT(OnUnlock()));
+}
+
+void UnlockWatcher::OnUnlock() {
+    Q_EMIT Unlocked();
+}
+
+// The kernel marks /proc/self/mounts as exceptional when the mount table changes.
+MountWatcher::MountWatcher(QObject* parent) : QObject(parent) {
+    m_fd = ::open("/proc/self/mounts", O_RDONLY | O_CLOEXEC);
+    if (m_fd < 0) return;
+    m_notifier = new QSocketNotifier(m_fd, QSocketNotifier::Exception, this);
+    connect(m_notifier, &QSocketNotifier::activated, this, [this] {
+        // Reading it to the end acknowledges the change.
+        char buffer[4096];
+        ::lseek(m_fd, 0, SEEK_SET);
+        while (::read(m_fd, buffer, sizeof buffer) > 0) {
+        }
+        Q_EMIT Changed();
+    });
+}
+
+MountWatcher::~MountWatcher() {
+    delete m_notifier;
+    if (m_fd >= 0) ::close(m_fd);
+}
+
+EndRequestWatcher::EndRequestWatcher(QObject* parent) : QObject(parent) {
+    if (g_endPipe[0] < 0 && ::pipe2(g_endPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+    m_notifier = new QSocketNotifier(g_endPipe[0], QSocketNotifier::Read, this);
+    connect(m_notifier, &QSocketNotifier::activated, this, [this] {
+        char bytes[16];
+        while (::read(g_endPipe[0], bytes, sizeof bytes) > 0) {
+        }
+        Q_EMIT EndRequested();
+    });
+    struct sigaction action {};
+    action.sa_handler = OnEndSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(signal, &action, nullptr);
+}
+
+EndRequestWatcher::~EndRequestWatcher() {
+    struct sigaction action {};
+    action.sa_handler = SIG_DFL;
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(signal, &action, nullptr);
+}
+
+}  // namespace vandrelle

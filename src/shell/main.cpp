@@ -1,0 +1,30 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Vandrelle: the program takes no command line (Qt gets none of it either).
+#include "FreeRdpClient.h"
+#include "Icons.h"
+#include "Program.h"
+#include "RegFileKeyStore.h"
+#include "ResourceIds.h"
+#include "SystemInfo.h"
+
+#include <QApplication>
+
+int main(int argc, char** argv) {
+    (void)argc;
+    int qtArgc = 1;
+    QApplication app(qtArgc, argv);
+    QApplication::setApplicationName(QStringLiteral("Vandrelle"));
+    QApplication::setWindowIcon(vandrelle::ResourceIcon(vandrelle::IDR_MAINFRAME));
+    auto keys = vandrelle::MakeDefaultKeyStore();
+    vandrelle::ProgramEnvironment environment;
+    environment.programFolder = vandrelle::ProgramFolder();
+    environment.userFolder = vandrelle::UserConfigFolder();
+    environment.keys = keys.get();
+    environment.hosts = vandrelle::EngineHosts();
+    environment.loginBus = QDBusConnection::systemBus();
+    const int code = vandrelle::RunProgram(environment);
+    // Closed sessions end their connections on their own threads; the
+    // process waits for them rather than cutting them off.
+    vandrelle::FreeRdpClient::WaitForConnectionsToEnd(std::chrono::seconds(5));
+    return code;
+}

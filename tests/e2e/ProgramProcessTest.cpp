@@ -1,0 +1,235 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The program itself, started as a user starts it, on a virtual display of
+// its own, driven from the keyboard through the display server (xdotool), and
+// looked at through screenshots (ImageMagick's import).
+#include "Peers.h"
+#include "TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <thread>
+
+namespace vandrelle::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+std::string Shell(const std::string& command) {
+    std::string out;
+    if (FILE* pipe = ::popen(command.c_str(), "r")) {
+        char buf[512];
+        while (std::fgets(buf, sizeof buf, pipe)) out += buf;
+        ::pclose(pipe);
+    }
+    while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
+    return out;
+}
+
+bool HasTool(const char* tool) {
+    return Shell(std::string("command -v ") + tool) != "";
+}
+
+std::string Slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// The program's folder: a copy of the program with its configuration file
+// beside it, as an unpacked program keeps it; the user's folders apart.
+class ProgramFolder {
+public:
+    explicit ProgramFolder(const std::string& settings, int port) {
+        std::filesystem::create_directories(dir.file("bin"));
+        std::filesystem::create_directories(dir.file("home/xdg"));
+        std::filesystem::create_directories(dir.file("runtime"));
+        ::chmod(dir.file("runtime").c_str(), 0700);
+        std::filesystem::copy_file(VANDRELLE_PROGRAM, Program());
+        std::ofstream(Config()) << "<?xml version=\"1.0\"?><Vandrelle><Servers><Server>"
+                                   "<Name>Shadow</Name><Server>127.0.0.1</Server>"
+                                   "<InheritGeneral>0</InheritGeneral><RDPPort>"
+                                << port
+                                << "</RDPPort><ColorDepth>32</ColorDepth>"
+                                   "<AudioRedirectionMode>2</AudioRedirectionMode>"
+                                   "</Server></Servers><Settings>"
+                                << settings << "</Settings></Vandrelle>\n";
+    }
+    std::string Program() const { return dir.file("bin/vandrelle"); }
+    std::string Config() const { return dir.file("bin/Vandrelle.xml"); }
+    std::string KeyStore() const { return dir.file("home/xdg/vandrelle/registry.reg"); }
+    std::vector<std::string> Environment(const std::string& display) const {
+        return {"DISPLAY=" + display, "HOME=" + dir.file("home"),
+                "XDG_CONFIG_HOME=" + dir.file("home/xdg"), "XDG_RUNTIME_DIR=" + dir.file("runtime"),
+                "QT_QPA_PLATFORM=xcb"};
+    }
+
+    TempDir dir;
+};
+
+// A started program whose exit the test waits for.
+class Started {
+public:
+    Started(const std::string& program, const std::vector<std::string>& environment) {
+        m_pid = ::fork();
+        if (m_pid == 0) {
+            for (const std::string& e : environment) ::putenv(const_cast<char*>(e.c_str()));
+            ::execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+    }
+    ~Started() {
+        if (m_pid > 0) {
+            ::kill(m_pid, SIGKILL);
+            ::waitpid(m_pid, nullptr, 0);
+        }
+    }
+    // The exit code, or -1 when it did not end within `timeout`.
+    int WaitForExit(std::chrono::milliseconds timeout) {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (std::chrono::steady_clock::now() < deadline) {
+            int status = 0;
+            if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
+                m_pid = -1;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            }
+            std::this_thread::sleep_for(50ms);
+        }
+        return -1;
+    }
+    void Signal(int signal) { ::kill(m_pid, signal); }
+
+private:
+    pid_t m_pid = -1;
+};
+
+// An X display of the test's own, on a number no server holds.
+class VirtualDisplay {
+public:
+    VirtualDisplay() {
+        int number = 300 + static_cast<int>(::getpid() % 300);
+        while (number < 1000 && (std::filesystem::exists("/tmp/.X" + std::to_string(number) + "-lock") ||
+                                 std::filesystem::exists("/tmp/.X11-unix/X" + std::to_string(number)))) {
+            ++number;
+        }
+        m_name = ":" + std::to_string(number);
+        m_server = std::make_unique<ChildProcess>(std::vector<std::string>{
+            "Xvfb", m_name, "-screen", "0", "1280x800x24", "-nolisten", "tcp", "-noreset"});
+        const std::string socket = "/tmp/.X11-unix/X" + std::to_string(number);
+        for (int i = 0; i < 100 && !std::filesystem::exists(socket); ++i) {
+            std::this_thread::sleep_for(50ms);
+        }
+        m_ok = std::filesystem::exists(socket);
+    }
+    bool ok() const { return m_ok; }
+    std::string error() const { return "Xvfb did not start on " + m_name; }
+    const std::string& name() const { return m_name; }
+
+private:
+    std::string m_name;
+    std::unique_ptr<ChildProcess> m_server;
+    bool m_ok = false;
+};
+
+class ProgramProcessTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        for (const char* tool : {"xdotool", "import", "Xvfb"}) {
+            if (!HasTool(tool)) GTEST_SKIP() << tool << " is not installed";
+        }
+        ASSERT_TRUE(display.ok()) << display.error();
+    }
+
+    // The X display commands of the test run on.
+    std::string On(const std::string& command) const {
+        return Shell("DISPLAY=" + display.name() + " timeout 30 " + command + " 2>/dev/null");
+    }
+    std::string WaitForWindow(const std::string& title) const {
+        return On("xdotool search --sync --onlyvisible --name '^" + title + "$'");
+    }
+
+    VirtualDisplay display;
+};
+
+// The centre of a window's picture, as ImageMagick reads it.
+bool CentreNear(const std::string& shot, unsigned red, unsigned green, unsigned blue) {
+    unsigned r = 0, g = 0, b = 0;
+    const auto srgb = shot.find("srgb(");
+    if (srgb == std::string::npos ||
+        std::sscanf(shot.c_str() + srgb, "srgb(%u,%u,%u", &r, &g, &b) != 3) {
+        return false;
+    }
+    auto close = [](unsigned x, unsigned y) { return (x > y ? x - y : y - x) <= 16; };
+    return close(r, red) && close(g, green) && close(b, blue);
+}
+
+TEST_F(ProgramProcessTest, AServerOpensFromTheKeyboardAndTheProgramQuitsThroughTheQuestion) {
+    ShadowServer server;
+    ASSERT_TRUE(server.ok()) << server.error();
+    ProgramFolder folder("", server.port());
+    Started program(folder.Program(), folder.Environment(display.name()));
+    const std::string window = WaitForWindow("Vandrelle");
+    ASSERT_FALSE(window.empty()) << "the main window did not appear";
+    On("xdotool windowfocus --sync " + window + " key Down Down Return");
+    ASSERT_FALSE(WaitForWindow("Server certificate").empty());
+    On("xdotool key alt+o");  // "Connect &once"
+    ASSERT_EQ(WaitForWindow("Shadow - Vandrelle"), window);
+
+    const std::string size = On("xdotool getwindowgeometry --shell " + window);
+    int width = 0, height = 0;
+    ASSERT_EQ(std::sscanf(size.c_str() + size.find("WIDTH="), "WIDTH=%d", &width), 1);
+    ASSERT_EQ(std::sscanf(size.c_str() + size.find("HEIGHT="), "HEIGHT=%d", &height), 1);
+    const std::string crop = "-crop 1x1+" + std::to_string(width / 2) + "+" +
+                             std::to_string(height / 2);
+    bool shown = false;
+    for (int i = 0; i < 100 && !shown; ++i) {
+        shown = CentreNear(On("import -window " + window + " " + crop + " txt:-"),
+                           ShadowServer::kRed, ShadowServer::kGreen, ShadowServer::kBlue);
+        if (!shown) std::this_thread::sleep_for(100ms);
+    }
+    EXPECT_TRUE(shown) << "the remote desktop is not in the tab";
+
+    // Back to the tree, the window menu, "&Close", and Yes to the question.
+    On("xdotool key ctrl+Tab");
+    On("xdotool key alt+space");
+    On("xdotool key c");
+    ASSERT_FALSE(WaitForWindow("Quit Vandrelle").empty());
+    On("xdotool key Return");
+    EXPECT_EQ(program.WaitForExit(20s), 0);
+    EXPECT_NE(Slurp(folder.KeyStore()).find("\"WindowPos\"=hex:"), std::string::npos);
+}
+
+TEST_F(ProgramProcessTest, ASecondStartHandsOverToTheFirstAndTouchesNoFile) {
+    ProgramFolder folder("<SingleInstance>1</SingleInstance>", UnusedPort());
+    Started first(folder.Program(), folder.Environment(display.name()));
+    ASSERT_FALSE(WaitForWindow("Vandrelle").empty());
+    const std::string config = Slurp(folder.Config()), keys = Slurp(folder.KeyStore());
+    struct stat before {};
+    ASSERT_EQ(::stat(folder.Config().c_str(), &before), 0);
+
+    Started second(folder.Program(), folder.Environment(display.name()));
+    EXPECT_EQ(second.WaitForExit(20s), 0);
+    struct stat after {};
+    ASSERT_EQ(::stat(folder.Config().c_str(), &after), 0);
+    EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+    EXPECT_EQ(Slurp(folder.Config()), config);
+    EXPECT_EQ(Slurp(folder.KeyStore()), keys);
+    EXPECT_EQ(Shell("DISPLAY=" + display.name() +
+                  " xdotool search --onlyvisible --name '^Vandrelle$' | wc -l"),
+              "1");
+
+    // A request to end (as at log-out) closes without a question.
+    first.Signal(SIGTERM);
+    EXPECT_EQ(first.WaitForExit(20s), 0);
+}
+
+}  // namespace
+}  // namespace vandrelle::test

@@ -1,0 +1,329 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The server tree panel on the offscreen platform, over a real configuration
+// file and a frame that records what it is sent.
+#include "CServerList.h"
+#include "QtTestKit.h"
+#include "ResourceIds.h"
+#include "SessionMessages.h"
+
+#include <QContextMenuEvent>
+#include <QMenu>
+#include <QTest>
+#include <QTreeWidget>
+
+using namespace vandrelle;
+using namespace vandrelle::test;
+
+namespace {
+
+// Records the messages the panel sends, with their paths as names.
+class RecordingFrame : public MessageTarget {
+public:
+    struct Sent {
+        std::uint32_t message;
+        std::uintptr_t command;
+        NodePath path;
+    };
+    std::vector<Sent> sent;
+    std::intptr_t findResult = 0;
+
+    void Post(std::uint32_t, std::uintptr_t, std::intptr_t) override {}
+    std::intptr_t Send(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) override {
+        const auto& buffer = *reinterpret_cast<const PathBuffer*>(lParam);
+        sent.push_back({message, wParam, NodePathFromBuffer(buffer)});
+        return message == WM_APP_FIND_SESSION ? findResult : 0;
+    }
+};
+
+std::string Group(const std::string& name, const std::string& inside,
+                  const std::string& collapsed = "") {
+    return "<Group><Properties><Name>" + name + "</Name>" + collapsed + "</Properties>" + inside +
+           "</Group>";
+}
+std::string Server(const std::string& name) {
+    return "<Server><Name>" + name + "</Name><Server>" + name + ".example</Server></Server>";
+}
+std::string File(const std::string& servers) {
+    return "<?xml version=\"1.0\"?><Vandrelle><Servers>" + servers +
+           "</Servers><Settings/></Vandrelle>";
+}
+
+QStringList Labels(const QTreeWidgetItem* parent) {
+    QStringList labels;
+    for (int i = 0; i < parent->childCount(); ++i) labels << parent->child(i)->text(0);
+    return labels;
+}
+
+QTreeWidgetItem* Child(const QTreeWidgetItem* parent, const char* label) {
+    return CServerList::FindChildByLabel(parent, QString::fromUtf8(label));
+}
+
+QPoint LabelPoint(QTreeWidget* tree, QTreeWidgetItem* item) {
+    const QRect r = tree->visualItemRect(item);
+    return QPoint(r.left() + tree->iconSize().width() + 10, r.center().y());
+}
+
+// A right click as the window system delivers it: the button, then the
+// request for a context menu at the same place.
+void RightClick(QTreeWidget* tree, QPoint at) {
+    QWidget* viewport = tree->viewport();
+    QTest::mouseClick(viewport, Qt::RightButton, {}, at);
+    QContextMenuEvent request(QContextMenuEvent::Mouse, at, viewport->mapToGlobal(at));
+    QApplication::sendEvent(viewport, &request);
+}
+
+}  // namespace
+
+class CServerListTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void eachLevelIsSortedAsAWholeAndUnreachableNodesAreLeftOut() {
+        ConfigOnDisk disk(File(Server("delta") + Group("Charlie", Server("zulu") + Server("Yankee")) +
+                               Server("Alpha") +
+                               "<!-- a comment does not end the list -->" + Group("bravo", "") +
+                               "<Group><Properties><Description/></Properties>" +
+                               Server("hidden") + "</Group><Server><Server>x</Server></Server>"));
+        RecordingFrame frame;
+        CServerList panel(disk.config, frame);
+        QTreeWidgetItem* root = panel.RootItem();
+        QCOMPARE(root->text(0), QStringLiteral("Servers"));
+        QCOMPARE(Labels(root), (QStringList{QStringLiteral("Alpha"), QStringLiteral("bravo"),
+                                            QStringLiteral("Charlie"), QStringLiteral("delta")}));
+        QCOMPARE(Labels(Child(root, "Charlie")),
+                 (QStringList{QStringLiteral("Yankee"), QStringLiteral("zulu")}));
+        QVERIFY(CServerList::IsServer(Child(root, "delta")));
+        QVERIFY(!CServerList::IsServer(Child(root, "bravo")));
+        QCOMPARE(root->data(0, CServerList::kItemDataRole).toInt(), CServerList::kGroupItem);
+        QVERIFY(!root->icon(0).isNull());
+        QVERIFY(!Child(root, "Alpha")->icon(0).isNull());
+        QVERIFY(root->isExpanded());
+    }
+
+    void storedCollapseStatesAreShown() {
+        ConfigOnDisk disk(File(
+            Group("zero", Server("a"), "<GroupCollapsed>0</GroupCollapsed>") +
+            Group("none", Server("b")) +
+            Group("one", Server("c"), "<GroupCollapsed>1</GroupCollapsed>") +
+            Group("empty", Server("d"), "<GroupCollapsed></GroupCollapsed>") +
+            Group("word", Server("e"), "<GroupCollapsed>yes</GroupCollapsed>") +
+            "<Properties><GroupCollapsed>1</GroupCollapsed></Properties>"));
+        RecordingFrame frame;
+        CServerList panel(disk.config, frame);
+        QTreeWidgetItem* root = panel.RootItem();
+        QVERIFY(!root->isExpanded());
+        QVERIFY(Child(root, "zero")->isExpanded());
+        QVERIFY(Child(root, "none")->isExpanded());
+        QVERIFY(!Child(root, "one")->isExpanded());
+        QVERIFY(!Child(root, "empty")->isExpanded());
+        QVERIFY(!Child(root, "word")->isExpanded());
+
+        ConfigOnDisk bare(File(""));
+        CServerList emptyPanel(bare.config, frame);
+        QCOMPARE(emptyPanel.RootItem()->childCount(), 0);
+        QVERIFY(emptyPanel.RootItem()->isExpanded());
+    }
+
+    // The user's collapse reaches the file at once and survives a restart;
+    // nothing else of the group is rewritten (a password stored under
+    // another installation's key stays as it is).
+    void collapseStateIsSavedAndReadBackAfterARestart() {
+        const std::string foreignPassword = "<Password>Zm9yZWlnbiBrZXk=</Password>";
+        ConfigOnDisk disk(File(Group("Office",
+                                     Server("a"),
+                                     "<InheritGeneral>0</InheritGeneral><UserName>u</UserName>" +
+                                         foreignPassword)));
+        RecordingFrame frame;
+        {
+            CServerList panel(disk.config, frame);
+            QTreeWidgetItem* office = Child(panel.RootItem(), "Office");
+            panel.Tree()->collapseItem(office);
+            QVERIFY(disk.Text().find("<GroupCollapsed>1</GroupCollapsed>") != std::string::npos);
+            QVERIFY(disk.Text().find(foreignPassword) != std::string::npos);
+            QVERIFY(!disk.config.IsDirty());
+            // The top keeps its state in a settings element of its own.
+            panel.Tree()->collapseItem(panel.RootItem());
+            panel.Tree()->expandItem(panel.RootItem());
+            const pugi::xml_node top = disk.config.ServersElement().child("Properties");
+            QCOMPARE(std::string(top.child_value("GroupCollapsed")), std::string("0"));
+        }
+        CConfigStore restarted(disk.keys);
+        restarted.Init();
+        QVERIFY(restarted.Load(disk.path));
+        CServerList again(restarted, frame);
+        QVERIFY(!Child(again.RootItem(), "Office")->isExpanded());
+        QVERIFY(again.RootItem()->isExpanded());
+        restarted.SetConfigPath(disk.path);
+        again.Tree()->expandItem(Child(again.RootItem(), "Office"));
+        QVERIFY(disk.Text().find("<GroupCollapsed>0</GroupCollapsed>") != std::string::npos);
+    }
+
+    void itemPathsAndLabelLookup() {
+        ConfigOnDisk disk(File(Group("G", Server("S") + Server("s"))));
+        RecordingFrame frame;
+        CServerList panel(disk.config, frame);
+        QTreeWidgetItem* g = Child(panel.RootItem(), "G");
+        PathBuffer path;
+        QVERIFY(panel.GetItemPath(Child(g, "S"), path));
+        QCOMPARE(std::u16string(path.data(), 5), std::u16string(u"G\0S\0\0", 5));
+        QVERIFY(panel.GetItemPath(panel.RootItem(), path));
+        QCOMPARE(path[0], u'\0');
+        QCOMPARE(path[1], u'\0');
+        QCOMPARE(Child(g, "s")->text(0), QStringLiteral("s"));  // exact, case-sensitive
+        QVERIFY(Child(g, "x") == nullptr);
+        QVERIFY(!panel.GetItemPath(nullptr, path));
+    }
+
+    // A double click or Enter on a server first looks for its open tab and
+    // opens a new one only when there is none; on a group nothing is sent.
+    void enterAndDoubleClickFindBeforeTheyOpen() {
+        ConfigOnDisk disk(File(Group("G", Server("S"))));
+        RecordingFrame frame;
+        CServerList panel(disk.config, frame);
+        panel.resize(300, 300);
+        panel.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&panel));
+        QTreeWidgetItem* server = Child(Child(panel.RootItem(), "G"), "S");
+        panel.Tree()->setCurrentItem(server);
+        QTest::keyClick(panel.Tree(), Qt::Key_Return);
+        QCOMPARE(frame.sent.size(), 2u);
+        QCOMPARE(frame.sent[0].message, WM_APP_FIND_SESSION);
+        QCOMPARE(frame.sent[1].message, WM_APP_OPEN_SESSION);
+        QCOMPARE(frame.sent[1].command, std::uintptr_t(0));
+        QVERIFY(frame.sent[1].path == NodePath({"G", "S"}));
+
+        frame.sent.clear();
+        frame.findResult = 1;
+        QTest::mouseClick(panel.Tree()->viewport(), Qt::LeftButton, {},
+                          LabelPoint(panel.Tree(), server));
+        QTest::mouseDClick(panel.Tree()->viewport(), Qt::LeftButton, {},
+                           LabelPoint(panel.Tree(), server));
+        QCOMPARE(frame.sent.size(), 1u);
+        QCOMPARE(frame.sent[0].message, WM_APP_FIND_SESSION);
+
+        frame.sent.clear();
+        panel.Tree()->setCurrentItem(Child(panel.RootItem(), "G"));
+        QTest::keyClick(panel.Tree(), Qt::Key_Enter);
+        QVERIFY(frame.sent.empty());
+    }
+
+    void contextMenusHoldTheirItemsInOrder() {
+        ConfigOnDisk disk(File(Group("G", Server("S"))));
+        RecordingFrame frame;
+        CServerList panel(disk.config, frame);
+        const auto ids = [](QMenu* menu) {
+            QList<int> list;
+            for (QAction* a : menu->actions()) list << (a->isSeparator() ? 0 : a->data().toInt());
+            delete menu;
+            return list;
+        };
+        QTreeWidgetItem* g = Child(panel.RootItem(), "G");
+        QCOMPARE(ids(panel.MakeContextMenu(Child(g, "S"))),
+                 (QList<int>{ID_SERVER_CONNECT, ID_SERVER_CONNECT_CONSOLE,
+                             ID_SERVER_CONNECT_NON_CONSOLE, ID_SERVER_CONNECT_MSTSC, 0,
+                             ID_SERVER_DELETE, ID_SERVER_INSERT_COPY, 0, ID_SERVER_PROPERTIES}));
+        QCOMPARE(ids(panel.MakeContextMenu(g)),
+                 (QList<int>{ID_GROUP_CONNECT, ID_GROUP_ADD_SERVER, ID_GROUP_ADD_GROUP,
+                             ID_GROUP_DELETE, 0, ID_GROUP_IMPORT_MSTSC, 0, ID_GROUP_PROPERTIES}));
+        QMenu* server = panel.MakeContextMenu(Child(g, "S"));
+        QCOMPARE(server->actions().at(3)->text(), QStringLiteral("Connect with &MSTSC"));
+        QCOMPARE(server->title(), QStringLiteral("Server"));
+        delete server;
+        for (QTreeWidgetItem* item : {g, panel.RootItem()}) {
+            QMenu* menu = panel.MakeContextMenu(item);
+            QCOMPARE(menu->actions().at(3)->text(), QStringLiteral("&Delete"));
+            QCOMPARE(menu->actions().at(3)->isEnabled(), item != panel.RootItem());
+            delete menu;
+        }
+    }
+
+    // A right click makes the item under the pointer current and opens its
+    // menu, without moving the selection; beside the label nothing opens.
+    void rightClickSetsTheCurrentItemButNotTheSelection() {
+        ConfigOnDisk disk(File(Server("a") + Server("b")));
+        RecordingFrame frame;
+        CServerList panel(disk.config, frame);
+        panel.resize(400, 300);
+        panel.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&panel));
+        QTreeWidgetItem* a = Child(panel.RootItem(), "a");
+        QTreeWidgetItem* b = Child(panel.RootItem(), "b");
+        panel.Tree()->setCurrentItem(a);
+        RightClick(panel.Tree(), LabelPoint(panel.Tree(), b));
+        QTRY_VERIFY(panel.findChild<QMenu*>(QStringLiteral("IDR_SERVER_MENU")) != nullptr);
+        QCOMPARE(panel.CurrentItem(), b);
+        QCOMPARE(panel.Tree()->currentItem(), a);
+        panel.findChild<QMenu*>(QStringLiteral("IDR_SERVER_MENU"))->close();
+
+        // Enter still acts on the selection.
+        QTest::keyClick(panel.Tree(), Qt::Key_Return);
+        QVERIFY(frame.sent.back().path == NodePath({"a"}));
+
+        RightClick(panel.Tree(), QPoint(panel.Tree()->viewport()->width() - 5,
+                                        panel.Tree()->visualItemRect(b).center().y()));
+        QTest::qWait(50);
+        QVERIFY(panel.findChild<QMenu*>(QStringLiteral("IDR_SERVER_MENU")) == nullptr);
+        QCOMPARE(panel.CurrentItem(), b);
+    }
+
+    void connectCommandsOpenTabsWithTheirCommand() {
+        ConfigOnDisk disk(File(Group("G", Server("two") + Group("sub", Server("deep")) +
+                                              Server("one"))));
+        RecordingFrame frame;
+        CServerList panel(disk.config, frame);
+        QTreeWidgetItem* g = Child(panel.RootItem(), "G");
+        panel.SetCurrentItem(Child(g, "one"));
+        panel.OnCommand(ID_SERVER_CONNECT_CONSOLE);
+        panel.OnCommand(ID_SERVER_CONNECT_MSTSC);
+        QCOMPARE(frame.sent.size(), 2u);
+        QCOMPARE(frame.sent[0].command, std::uintptr_t(ID_SERVER_CONNECT_CONSOLE));
+        QCOMPARE(frame.sent[1].command, std::uintptr_t(ID_SERVER_CONNECT_MSTSC));
+        QVERIFY(frame.sent[0].path == NodePath({"G", "one"}));
+
+        frame.sent.clear();
+        panel.SetCurrentItem(g);
+        panel.OnCommand(ID_GROUP_CONNECT);
+        QCOMPARE(frame.sent.size(), 2u);  // not the subgroup's server
+        QVERIFY(frame.sent[0].path == NodePath({"G", "one"}));
+        QVERIFY(frame.sent[1].path == NodePath({"G", "two"}));
+        QCOMPARE(frame.sent[0].message, WM_APP_OPEN_SESSION);
+        QCOMPARE(frame.sent[0].command, std::uintptr_t(0));
+    }
+
+    // The Delete key asks first; the tree follows at once, the file at the next save.
+    void deleteAsksThenRemovesTheItemAndMarksTheStore() {
+        ConfigOnDisk disk(File(Group("G", Server("S")) + Server("T")));
+        RecordingFrame frame;
+        CServerList panel(disk.config, frame);
+        panel.show();
+        const std::string before = disk.Text();
+
+        panel.Tree()->setCurrentItem(panel.RootItem());
+        QTest::keyClick(panel.Tree(), Qt::Key_Delete);  // only a beep
+        QCOMPARE(panel.RootItem()->childCount(), 2);
+
+        panel.Tree()->setCurrentItem(Child(panel.RootItem(), "T"));
+        SeenBox box;
+        AnswerNextMessageBox(QMessageBox::No, &box);
+        QTest::keyClick(panel.Tree(), Qt::Key_Delete);
+        QVERIFY(box.seen);
+        QCOMPARE(box.title, QStringLiteral("Confirm"));
+        QCOMPARE(box.text, QStringLiteral("Delete server 'T'?"));
+        QCOMPARE(box.icon, QMessageBox::Question);
+        QCOMPARE(box.defaultButton, QMessageBox::No);
+        QVERIFY(Child(panel.RootItem(), "T") != nullptr);
+
+        panel.SetCurrentItem(Child(panel.RootItem(), "G"));
+        AnswerNextMessageBox(QMessageBox::Yes, &box);
+        panel.OnCommand(ID_GROUP_DELETE);
+        QCOMPARE(box.text, QStringLiteral("Delete group 'G'?"));
+        QCOMPARE(Labels(panel.RootItem()), QStringList{QStringLiteral("T")});
+        QVERIFY(!disk.config.FindNode(NodePath({"G"})));
+        QVERIFY(disk.config.IsDirty());
+        QCOMPARE(disk.Text(), before);
+        QVERIFY(disk.config.Save());
+        QVERIFY(disk.Text().find("<Name>G</Name>") == std::string::npos);
+    }
+};
+
+QTEST_MAIN(CServerListTest)
+#include "CServerListTest.moc"

@@ -1,0 +1,428 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The main window on the offscreen platform with fake session hosts: its
+// window menu, the private messages, the tabs' images and menus, quitting and
+// the placement kept in the key store.
+#include "CMainFrame.h"
+#include "CSimpleTabView.h"
+#include "CVandrelleView.h"
+#include "QtTestKit.h"
+#include "ResourceIds.h"
+
+#include <QMenu>
+#include <QStatusBar>
+#include <QTabBar>
+#include <QTest>
+#include <QToolButton>
+
+using namespace vandrelle;
+using namespace vandrelle::test;
+
+namespace {
+
+const std::string kFile =
+    "<?xml version=\"1.0\"?><Vandrelle><Servers>"
+    "<Group><Properties><Name>Office</Name><InheritGeneral>0</InheritGeneral>"
+    "<UserName>jdoe</UserName></Properties>"
+    "<Server><Name>Build box</Name><Server>10.0.0.4</Server></Server>"
+    "<Server><Name>Lab</Name><Server>10.0.0.5</Server></Server></Group>"
+    "</Servers><Settings>SETTINGS</Settings></Vandrelle>";
+
+std::string FileWith(const std::string& settings) {
+    std::string file = kFile;
+    file.replace(file.find("SETTINGS"), 8, settings);
+    return file;
+}
+
+PathBuffer Path(std::initializer_list<std::u16string_view> names) {
+    PathBuffer path{};
+    std::size_t at = 0;
+    for (const std::u16string_view name : names) {
+        std::copy(name.begin(), name.end(), path.begin() + static_cast<std::ptrdiff_t>(at));
+        at += name.size() + 1;
+    }
+    return path;
+}
+
+std::intptr_t Buffer(const PathBuffer& path) {
+    return reinterpret_cast<std::intptr_t>(&path);
+}
+
+QList<int> Ids(const QMenu* menu) {
+    QList<int> ids;
+    for (const QAction* a : menu->actions()) ids << (a->isSeparator() ? 0 : a->data().toInt());
+    return ids;
+}
+
+// A main window over a configuration on disk, with fake session hosts.
+struct Frame {
+    explicit Frame(const std::string& settings = "") : disk(FileWith(settings)) {
+        frame = std::make_unique<CMainFrame>(disk.config, disk.keys, hosts.Factory());
+    }
+    CVandrelleView* Open(std::initializer_list<std::u16string_view> names, int command = 0) {
+        const PathBuffer path = Path(names);
+        frame->Send(WM_APP_OPEN_SESSION, static_cast<std::uintptr_t>(command), Buffer(path));
+        return frame->SessionAt(frame->View()->GetPageCount() - 1);
+    }
+    FakeRdpClient& Client(int made) { return hosts.made.at(static_cast<std::size_t>(made))->client; }
+    // Lets the posted messages run.
+    static void Pump() {
+        for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
+    }
+    int ImageOf(int page) const { return frame->View()->GetPageImage(page); }
+
+    ConfigOnDisk disk;
+    FakeHosts hosts;
+    std::unique_ptr<CMainFrame> frame;
+};
+
+}  // namespace
+
+class CMainFrameTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void theWindowMenuHoldsItsItemsInOrderWithTheirPrompts() {
+        Frame f;
+        QCOMPARE(Ids(f.frame->WindowMenu()),
+                 (QList<int>{SC_RESTORE_CMD, SC_MINIMIZE_CMD, SC_MAXIMIZE_CMD, 0,
+                             IDM_SHOW_SERVERS_LIST, 0, IDM_STATUS_BAR, IDM_CLOSE_TAB_ON_LOG_OFF,
+                             0, IDM_QUICK_CONNECT, 0, IDM_HELP, ID_APP_ABOUT, 0, SC_CLOSE_CMD}));
+        QCOMPARE(f.frame->Action(IDM_SHOW_SERVERS_LIST)->text(),
+                 QStringLiteral("&Show servers list"));
+        QCOMPARE(f.frame->Action(IDM_CLOSE_TAB_ON_LOG_OFF)->text(),
+                 QStringLiteral("Close &tab on log off"));
+        QCOMPARE(f.frame->Action(IDM_STATUS_BAR)->statusTip(),
+                 QStringLiteral("Show or hide the status bar"));
+        QCOMPARE(f.frame->Action(SC_CLOSE_CMD)->statusTip(),
+                 QStringLiteral("Close the active window and prompts to save the documents"));
+        QCOMPARE(f.frame->Action(SC_RESTORE_CMD)->statusTip(),
+                 QStringLiteral("Restore the window to normal size"));
+        QVERIFY(f.frame->WindowMenuButton()->accessibleName().size() > 0);
+        QCOMPARE(f.frame->windowTitle(), QStringLiteral("Vandrelle"));
+        QCOMPARE(f.frame->StatusText(), QStringLiteral("Ready"));
+        QCOMPARE(f.frame->View()->GetPageCount(), 1);
+        QCOMPARE(f.frame->View()->GetPageCaption(0), QStringLiteral("Servers"));
+        QCOMPARE(f.ImageOf(0), 3);
+    }
+
+    // The two switches of the menu start from the file and are written back
+    // to it (saved with the next save), each only when it changes.
+    void statusBarAndCloseTabSwitchesFollowTheFile() {
+        Frame hidden("<StatusBarVisible>0</StatusBarVisible><CloseTabOnLogOff>1</CloseTabOnLogOff>");
+        hidden.frame->show();
+        QVERIFY(!hidden.frame->statusBar()->isVisible());
+        QVERIFY(!hidden.frame->Action(IDM_STATUS_BAR)->isChecked());
+        QVERIFY(hidden.frame->Action(IDM_CLOSE_TAB_ON_LOG_OFF)->isChecked());
+
+        Frame f;
+        f.frame->show();
+        QVERIFY(f.frame->statusBar()->isVisible());
+        f.frame->OnSysCommand(IDM_STATUS_BAR);
+        QVERIFY(!f.frame->statusBar()->isVisible());
+        QVERIFY(!f.frame->Action(IDM_STATUS_BAR)->isChecked());
+        QCOMPARE(f.disk.config.GetStatusBarVisible(), 0);
+        QVERIFY(f.disk.config.IsDirty());
+        f.frame->OnSysCommand(IDM_CLOSE_TAB_ON_LOG_OFF);
+        QCOMPARE(f.disk.config.GetCloseTabOnLogOff(), 1);
+        f.frame->OnSysCommand(IDM_CLOSE_TAB_ON_LOG_OFF);
+        QCOMPARE(f.disk.config.GetCloseTabOnLogOff(), 0);
+        QVERIFY(!f.frame->Action(IDM_CLOSE_TAB_ON_LOG_OFF)->isChecked());
+    }
+
+    // Opening adds a tab at the end with image 0 and connects once it is
+    // there; finding compares the first 1024 bytes of the path.
+    void openedSessionsAreFoundByTheirPath() {
+        Frame f;
+        CVandrelleView* lab = f.Open({u"Office", u"Lab"});
+        QVERIFY(lab);
+        QCOMPARE(f.frame->View()->GetPageCaption(1), QStringLiteral("Lab"));
+        QCOMPARE(f.ImageOf(1), 0);
+        QCOMPARE(f.frame->View()->GetActivePage(), 1);
+        QVERIFY(!f.Client(0).Called("Connect"));  // posted, not called
+        Frame::Pump();
+        QVERIFY(f.Client(0).Called("Connect"));
+        QCOMPARE(f.Client(0).Values("put_UserName"), std::vector<std::string>{"jdoe"});
+        QCOMPARE(f.frame->windowTitle(), QStringLiteral("Lab - Vandrelle"));
+        QCOMPARE(f.frame->StatusText(), QStringLiteral("[Lab] Server: 10.0.0.5; Username: jdoe"));
+
+        CVandrelleView* console = f.Open({u"Office", u"Build box"}, ID_SERVER_CONNECT_CONSOLE);
+        QCOMPARE(f.frame->View()->GetPageCaption(2), QStringLiteral("Build box (console)"));
+        QCOMPARE(console->Record().ConnectToServerConsole, 1);
+        Properties stored;
+        f.disk.config.LoadProperties(NodePath({"Office", "Build box"}), stored);
+        QCOMPARE(stored.ConnectToServerConsole, 0);
+
+        const PathBuffer labPath = Path({u"Office", u"Lab"});
+        QCOMPARE(f.frame->Send(WM_APP_FIND_SESSION, 0, Buffer(labPath)), std::intptr_t(1));
+        QCOMPARE(f.frame->View()->GetActivePage(), 1);
+        QCOMPARE(f.frame->windowTitle(), QStringLiteral("Lab - Vandrelle"));
+        const PathBuffer other = Path({u"Office", u"Other"});
+        QCOMPARE(f.frame->Send(WM_APP_FIND_SESSION, 0, Buffer(other)), std::intptr_t(0));
+        const PathBuffer none{};
+        QCOMPARE(f.frame->Send(WM_APP_FIND_SESSION, 0, Buffer(none)), std::intptr_t(0));
+
+        // A path that reaches nothing opens no tab.
+        const PathBuffer lost = Path({u"Nowhere", u"Lab"});
+        f.frame->Send(WM_APP_OPEN_SESSION, 0, Buffer(lost));
+        QCOMPARE(f.frame->View()->GetPageCount(), 3);
+    }
+
+    void tabImagesFollowTheSessionStateAndALogOffClosesTheTab() {
+        Frame f("<CloseTabOnLogOff>1</CloseTabOnLogOff>");
+        f.Open({u"Office", u"Lab"});
+        Frame::Pump();
+        f.Client(0).FireConnecting();
+        Frame::Pump();
+        QCOMPARE(f.ImageOf(1), 1);
+        f.Client(0).FireConnected();
+        Frame::Pump();
+        QCOMPARE(f.ImageOf(1), 2);
+        f.Client(0).FireDisconnected(3);
+        Frame::Pump();
+        QCOMPARE(f.ImageOf(1), 0);
+        f.frame->View()->SetActivePage(1);
+        f.Client(0).FireConnecting();
+        f.Client(0).FireConnected();
+        f.Client(0).FireDisconnected(2);  // the remote user logged off
+        Frame::Pump();
+        QCOMPARE(f.frame->View()->GetPageCount(), 1);
+        QCOMPARE(f.frame->windowTitle(), QStringLiteral("Vandrelle"));
+        QCOMPARE(f.frame->StatusText(), QStringLiteral("Ready"));
+    }
+
+    // The tab menu greys what does not apply and acts on the page it was
+    // opened for, even when tabs moved meanwhile.
+    void theTabMenuActsOnItsPage() {
+        Frame f;
+        f.Open({u"Office", u"Lab"});
+        f.Open({u"Office", u"Build box"});
+        Frame::Pump();
+        const auto enabled = [&](int page) {
+            std::unique_ptr<QMenu> menu(f.frame->MakeSessionMenu(page));
+            QList<bool> states;
+            for (QAction* a : menu->actions()) {
+                if (!a->isSeparator()) states << a->isEnabled();
+            }
+            return states;
+        };
+        QVERIFY(f.frame->MakeSessionMenu(0) == nullptr);
+        QCOMPARE(enabled(1), (QList<bool>{true, false, true, true, true}));
+        f.Client(0).FireConnecting();
+        QCOMPARE(enabled(1), (QList<bool>{false, true, true, true, true}));
+        {
+            std::unique_ptr<QMenu> menu(f.frame->MakeSessionMenu(1));
+            QCOMPARE(Ids(menu.get()),
+                     (QList<int>{ID_SESSION_CONNECT, ID_SESSION_DISCONNECT, ID_SESSION_CLOSE, 0,
+                                 ID_SESSION_RECONNECT, ID_SESSION_RECONNECT_FULL_SCREEN}));
+        }
+        Q_EMIT f.frame->View()->ContextMenuRequested(1, QPoint(10, 10));
+        f.frame->View()->RemovePage(2);  // another tab goes; the context page is still Lab
+        QCOMPARE(f.frame->ContextPage(), 1);
+        f.frame->OnSessionCommand(ID_SESSION_DISCONNECT);
+        Frame::Pump();
+        QVERIFY(f.Client(0).Called("Disconnect"));
+        f.frame->OnSessionCommand(ID_SESSION_CLOSE);
+        QCOMPARE(f.frame->View()->GetPageCount(), 1);
+        f.frame->OnSessionCommand(ID_SESSION_CONNECT);  // its page is gone: nothing
+        QCOMPARE(f.frame->View()->GetPageCount(), 1);
+    }
+
+    // A double click on a disconnected tab connects it; on a live one it
+    // covers the screen. A middle click closes a session's tab; the tree's
+    // tab takes neither.
+    void doubleAndMiddleClicksOnTabs() {
+        Frame f;
+        f.frame->show();
+        CVandrelleView* lab = f.Open({u"Office", u"Lab"});
+        Frame::Pump();
+        f.Client(0).FireDisconnected(1);
+        Frame::Pump();
+        f.Client(0).calls.clear();
+        Q_EMIT f.frame->View()->TabDoubleClicked(1);
+        Frame::Pump();
+        QVERIFY(f.Client(0).Called("Connect"));
+        f.Client(0).FireConnecting();
+        f.Client(0).FireConnected();
+        Q_EMIT f.frame->View()->TabDoubleClicked(1);
+        Frame::Pump();
+        QVERIFY(lab->IsContainerFullScreen());
+        QCOMPARE(lab->parentWidget(), f.frame.get());
+        QVERIFY(f.hosts.made[0]->barVisible);
+        QCOMPARE(f.Client(0).Values("put_FullScreen").back(), "-1");
+        lab->LeaveContainerFullScreen();
+        QCOMPARE(lab->parentWidget(), f.frame->View());
+        QVERIFY(!f.frame->isFullScreen());
+
+        Q_EMIT f.frame->View()->TabDoubleClicked(0);
+        Q_EMIT f.frame->View()->CloseRequested(0);  // the tree's tab stays
+        QCOMPARE(f.frame->View()->GetPageCount(), 2);
+        Q_EMIT f.frame->View()->CloseRequested(1);
+        QCOMPARE(f.frame->View()->GetPageCount(), 1);
+        // A connected session disconnects as its tab closes.
+        QCOMPARE(f.hosts.lastCalls, std::vector<std::string>{"Disconnect"});
+    }
+
+    void showServersListBringsTheTreeBack() {
+        Frame f;
+        f.Open({u"Office", u"Lab"});
+        QCOMPARE(f.frame->View()->GetActivePage(), 1);
+        f.frame->OnSysCommand(IDM_SHOW_SERVERS_LIST);
+        QCOMPARE(f.frame->View()->GetActivePage(), 0);
+        QCOMPARE(f.frame->windowTitle(), QStringLiteral("Vandrelle"));
+        f.frame->View()->SetActivePage(1);
+        Q_EMIT f.frame->View()->StripMiddleClicked();
+        QCOMPARE(f.frame->View()->GetActivePage(), 0);
+    }
+
+    // Quitting asks once when a session is connecting or connected, unless
+    // the file says not to ask.
+    void quittingAsksOnlyWithActiveSessions() {
+        {
+            Frame f;
+            f.frame->show();
+            f.Open({u"Office", u"Lab"});
+            Frame::Pump();
+            QVERIFY(f.frame->close());  // disconnected sessions only: no question
+        }
+        {
+            Frame f;
+            f.frame->show();
+            f.Open({u"Office", u"Lab"});
+            f.Open({u"Office", u"Build box"});
+            Frame::Pump();
+            f.Client(1).FireConnecting();
+            SeenBox box;
+            AnswerNextMessageBox(QMessageBox::No, &box);
+            QVERIFY(!f.frame->close());
+            QCOMPARE(box.title, QStringLiteral("Quit Vandrelle"));
+            QCOMPARE(box.text, QStringLiteral("There are active connections, are you sure to quit?"));
+            QCOMPARE(box.defaultButton, QMessageBox::Yes);
+            QCOMPARE(box.icon, QMessageBox::Question);
+            QCOMPARE(f.frame->View()->GetPageCount(), 3);
+            AnswerNextMessageBox(QMessageBox::Yes, &box);
+            QVERIFY(f.frame->close());
+            QCOMPARE(f.frame->View()->GetPageCount(), 0);
+            QCOMPARE(f.hosts.lastCalls.size(), 2u);
+            QCOMPARE(f.hosts.lastCalls[1], std::string("Disconnect"));
+        }
+        {
+            Frame f("<QuitWithoutConfirm>1</QuitWithoutConfirm>");
+            f.frame->show();
+            f.Open({u"Office", u"Lab"});
+            Frame::Pump();
+            f.Client(0).FireConnecting();
+            QVERIFY(f.frame->close());
+        }
+    }
+
+    // The normal rectangle is kept in the key store when the window closes,
+    // written only when it changed; a maximized window keeps the rectangle
+    // stored before; a stored minimized position is never applied.
+    void placementIsKeptForTheNextStart() {
+        ConfigOnDisk disk(FileWith(""));
+        FakeHosts hosts;
+        const QRect place(120, 80, 700, 500);
+        {
+            CMainFrame frame(disk.config, disk.keys, hosts.Factory());
+            frame.setGeometry(place);
+            frame.show();
+            QVERIFY(frame.close());
+        }
+        WindowRect stored;
+        QVERIFY(ReadWindowPos(disk.keys, stored));
+        QCOMPARE(stored, (WindowRect{120, 80, 820, 580}));
+        QCOMPARE(disk.config.IsMaximized(), 0);
+        {
+            CMainFrame frame(disk.config, disk.keys, hosts.Factory());
+            QCOMPARE(frame.geometry(), place);
+            const std::string before = ReadText(disk.dir.file("registry.reg"));
+            frame.show();
+            QVERIFY(frame.close());
+            QCOMPARE(ReadText(disk.dir.file("registry.reg")), before);  // the same: not rewritten
+        }
+        {
+            CMainFrame frame(disk.config, disk.keys, hosts.Factory());
+            frame.showMaximized();
+            QTRY_VERIFY(frame.isMaximized());
+            QVERIFY(frame.close());
+        }
+        QCOMPARE(disk.config.IsMaximized(), 1);
+        QVERIFY(ReadWindowPos(disk.keys, stored));
+        QCOMPARE(stored, (WindowRect{120, 80, 820, 580}));
+
+        disk.config.SetMaximized(0);
+        WriteWindowPos(disk.keys, WindowRect{-32000, -32000, -31840, -31970});
+        CMainFrame minimized(disk.config, disk.keys, hosts.Factory());
+        QVERIFY(minimized.geometry().top() != -32000);
+    }
+
+    void unlockReleasesWindowsKeysInConnectedSessionsOnly() {
+        Frame f;
+        f.Open({u"Office", u"Lab"});
+        f.Open({u"Office", u"Build box"});
+        Frame::Pump();
+        f.Client(1).FireConnecting();
+        f.Client(1).FireConnected();
+        f.frame->OnUnlock();
+        QCOMPARE(f.hosts.made[0]->windowsKeyReleases, 0);
+        QCOMPARE(f.hosts.made[1]->windowsKeyReleases, 1);
+    }
+
+    void deviceChangesReachSessionsThatFollowNewDrives() {
+        Frame f;
+        f.Open({u"Office", u"Lab"});
+        f.Open({u"Office", u"Build box"});
+        f.Client(1).dynamicDrives = VariantBool::True;
+        f.frame->OnDeviceChange(0x0007, 0);
+        QVERIFY(!f.Client(0).Called("NotifyRedirectDeviceChange"));
+        QCOMPARE(f.Client(1).Values("NotifyRedirectDeviceChange"), std::vector<std::string>{"7,0"});
+    }
+
+    // The end of the user's session saves what is only marked changed.
+    void theEndOfTheUsersSessionSaves() {
+        Frame f;
+        f.disk.config.DeleteNode(NodePath({"Office", "Lab"}));
+        QVERIFY(f.disk.config.IsDirty());
+        f.frame->OnCommitDataRequest();
+        QVERIFY(!f.disk.config.IsDirty());
+        QVERIFY(f.disk.Text().find("Lab") == std::string::npos);
+    }
+
+    // A save that fails is told once (until one succeeds); a version of the
+    // file changed by someone else is kept, and the user told where.
+    void savesThatFailOrKeepCopiesAreTold() {
+        Frame f;
+        f.frame->show();
+        std::ofstream(f.disk.dir.file("plain")) << "a file, not a folder";
+        f.disk.config.SetConfigPath(f.disk.dir.file("plain/Vandrelle.xml"));
+        SeenBox box;
+        AnswerNextMessageBox(QMessageBox::Ok, &box);
+        f.disk.config.SetStatusBarVisible(0);
+        QVERIFY(!f.disk.config.Save());
+        QTRY_VERIFY(box.seen);
+        QCOMPARE(box.title, QStringLiteral("Error"));
+        QCOMPARE(box.icon, QMessageBox::Critical);
+        QVERIFY(box.text.contains(QStringLiteral("plain/Vandrelle.xml")));
+        SeenBox again;
+        AnswerNextMessageBox(QMessageBox::Ok, &again, 300);
+        QVERIFY(!f.disk.config.Save());
+        QTest::qWait(400);
+        QVERIFY(!again.seen);
+
+        f.disk.config.SetConfigPath(f.disk.path);
+        std::ofstream(f.disk.path) << "<Vandrelle><Servers/></Vandrelle>";  // someone else's edit
+        SeenBox kept;
+        AnswerNextMessageBox(QMessageBox::Ok, &kept);
+        QVERIFY(f.disk.config.Save());
+        QTRY_VERIFY(kept.seen);
+        QVERIFY(kept.text.contains(QString::fromStdString(f.disk.path + ".changed")));
+    }
+
+private:
+    static std::string ReadText(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+};
+
+QTEST_MAIN(CMainFrameTest)
+#include "CMainFrameTest.moc"

@@ -1,0 +1,453 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The tab view: activation as pages come and go, what the tabs show, the
+// keyboard and mouse notices, reordering by drag, pages that leave the view
+// for a while, and where the focus goes.
+#include "CSimpleTabView.h"
+
+#include <QAccessible>
+#include <QKeyEvent>
+#include <QPointer>
+#include <QTabBar>
+#include <QTest>
+#include <QTextDocument>
+#include <QToolButton>
+
+using namespace vandrelle;
+
+namespace {
+
+// A page that keeps the keys that reach it.
+class KeyRecorder : public QWidget {
+public:
+    KeyRecorder() { setFocusPolicy(Qt::StrongFocus); }
+    bool Got(int key) const { return m_keys.contains(key); }
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override { m_keys.append(event->key()); }
+
+private:
+    QList<int> m_keys;
+};
+
+// A window with the view over most of it and another widget below. Pages are
+// named page<n>, their data data<n> and their captions "Page <n>" by order of
+// creation. Every notice of the view is logged, points in strip coordinates.
+struct Fixture {
+    explicit Fixture(int pages = 0) {
+        window.resize(640, 480);
+        view->setGeometry(0, 0, 640, 440);
+        outside->setParent(&window);
+        outside->setGeometry(0, 440, 640, 40);
+        auto at = [this](QPoint p) {
+            const QPoint s = Strip()->mapFromGlobal(p);
+            return QStringLiteral("(%1,%2)").arg(s.x()).arg(s.y());
+        };
+        auto add = [this](const QString& text) { log.append(text); };
+        using V = CSimpleTabView;
+        QObject::connect(view, &V::PageActivated,
+                         [=](int i) { add(QStringLiteral("activated %1").arg(i)); });
+        QObject::connect(view, &V::ContextMenuRequested,
+                         [=](int i, QPoint p) { add(QStringLiteral("menu %1 ").arg(i) + at(p)); });
+        QObject::connect(view, &V::CloseRequested,
+                         [=](int i) { add(QStringLiteral("close %1").arg(i)); });
+        QObject::connect(view, &V::TabDoubleClicked,
+                         [=](int i) { add(QStringLiteral("double %1").arg(i)); });
+        QObject::connect(view, &V::StripContextMenuRequested,
+                         [=](QPoint p) { add(QStringLiteral("strip menu ") + at(p)); });
+        QObject::connect(view, &V::StripMiddleClicked,
+                         [=] { add(QStringLiteral("strip middle")); });
+        for (int i = 0; i < pages; ++i) Add();
+        window.show();
+        log.clear();
+    }
+    KeyRecorder* Add(const QString& caption = {}) {
+        const int n = m_created++;
+        auto* page = new KeyRecorder;
+        page->setObjectName(QStringLiteral("page%1").arg(n));
+        auto* data = new QObject(&window);
+        data->setObjectName(QStringLiteral("data%1").arg(n));
+        const QString text = caption.isNull() ? QStringLiteral("Page %1").arg(n) : caption;
+        [&] { QVERIFY(view->AddPage(page, text, n % 4, data)); }();
+        return page;
+    }
+    QTabBar* Strip() const { return view->Strip(); }
+    KeyRecorder* Page(int index) const {
+        return static_cast<KeyRecorder*>(view->GetPageWidget(index));
+    }
+    QPoint TabCenter(int index) const { return Strip()->tabRect(index).center(); }
+    // A point of the strip right of the last tab.
+    QPoint EmptyPart() const {
+        return {(Strip()->tabRect(Strip()->count() - 1).right() + Strip()->width()) / 2, 8};
+    }
+    // Each page as the digits of its widget's and its data's names: "00 11".
+    QString Order() const {
+        QStringList names;
+        for (int i = 0; i < view->GetPageCount(); ++i) {
+            names.append(view->GetPageWidget(i)->objectName().mid(4) +
+                         view->GetPageData(i)->objectName().mid(4));
+        }
+        return names.join(u' ');
+    }
+    QString Log() { return std::exchange(log, {}).join(QStringLiteral("; ")); }
+    void VerifyOnlyActiveShown() const {
+        for (int i = 0; i < view->GetPageCount(); ++i) {
+            QCOMPARE(Page(i)->isVisible(), i == view->GetActivePage());
+        }
+        QCOMPARE(Strip()->currentIndex(), view->GetActivePage());
+    }
+    QWidget* DragImage() const {
+        return window.findChild<QWidget*>(QStringLiteral("tabDragImage"));
+    }
+
+    QWidget window;
+    CSimpleTabView* view = new CSimpleTabView(&window);
+    KeyRecorder* outside = new KeyRecorder;
+    QStringList log;
+
+private:
+    int m_created = 0;
+};
+
+// A tooltip's text as shown: one that looks like markup is read as markup.
+QString ShownToolTip(const QString& tip) {
+    if (!Qt::mightBeRichText(tip)) return tip;
+    QTextDocument document;
+    document.setHtml(tip);
+    return document.toPlainText();
+}
+
+}  // namespace
+
+class CSimpleTabViewTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void removingAPageActivatesItsLeftNeighbour_data() {
+        QTest::addColumn<int>("pages");
+        QTest::addColumn<int>("active");
+        QTest::addColumn<int>("removed");
+        QTest::addColumn<QString>("order");
+        QTest::addColumn<int>("expected");
+        QTest::newRow("active in the middle") << 3 << 1 << 1 << "00 22" << 0;
+        QTest::newRow("active at the end") << 3 << 2 << 2 << "00 11" << 1;
+        QTest::newRow("active first") << 3 << 0 << 0 << "11 22" << 0;
+        QTest::newRow("other before the active") << 3 << 2 << 0 << "11 22" << 1;
+        QTest::newRow("other after the active") << 3 << 0 << 2 << "00 11" << 0;
+        QTest::newRow("the only page") << 1 << 0 << 0 << "" << -1;
+    }
+    void removingAPageActivatesItsLeftNeighbour() {
+        QFETCH(int, pages);
+        QFETCH(int, active);
+        QFETCH(int, removed);
+        QFETCH(QString, order);
+        QFETCH(int, expected);
+        Fixture f(pages);
+        f.view->SetActivePage(active);
+        QPointer<QWidget> gone = f.view->GetPageWidget(removed);
+        f.view->RemovePage(removed);
+        QVERIFY(gone.isNull());
+        QCOMPARE(f.Order(), order);
+        QCOMPARE(f.view->GetActivePage(), expected);
+        QCOMPARE(f.Log(), QStringLiteral("activated %1").arg(expected));  // SetActivePage: none
+        QCOMPARE(f.Strip()->isVisible(), pages > 1);
+        f.VerifyOnlyActiveShown();
+    }
+
+    void insertedPagesBecomeActiveWherever() {
+        Fixture f(3);
+        QWidget stray;
+        QVERIFY(!f.view->InsertPage(0, nullptr, QStringLiteral("None"), 0));
+        QVERIFY(!f.view->InsertPage(4, &stray, QStringLiteral("After"), 0));
+        QVERIFY(!f.view->AddPage(f.Page(0), QStringLiteral("Twice"), 0));
+        QVERIFY(f.view->InsertPage(0, new KeyRecorder, QStringLiteral("First"), 1));
+        f.view->SetActivePage(3);
+        QVERIFY(f.view->InsertPage(3, new KeyRecorder, QStringLiteral("Middle"), 1));
+        QCOMPARE(f.view->GetActivePage(), 3);
+        QCOMPARE(f.Log(), QStringLiteral("activated 0; activated 3"));
+        QCOMPARE(f.Page(4)->objectName(), QStringLiteral("page2"));
+        QCOMPARE(f.view->GetPageData(4)->objectName(), QStringLiteral("data2"));
+        QCOMPARE(f.Strip()->tabText(4), QStringLiteral("Page 2"));
+        f.VerifyOnlyActiveShown();
+    }
+
+    void captionsAreShortenedAndTooltipsWhole_data() {
+        const QString smile = QString::fromUtf16(u"\U0001F600");
+        QTest::addColumn<QString>("caption");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("30 whole") << QString(30, u'x') << QString(30, u'x');
+        QTest::newRow("31 cut") << QStringLiteral("abcdefghijklmnopqrstuvwxyz01234")
+                                << QStringLiteral("abcdefghijklmnopqrstuvwxyz0...");
+        QTest::newRow("pair across the cut") << QString(26, u'a') + smile + QStringLiteral("bbbb")
+                                             << QString(26, u'a') + QStringLiteral("...");
+        QTest::newRow("pair before the cut") << QString(25, u'a') + smile + QStringLiteral("bbbbbb")
+                                             << QString(25, u'a') + smile + QStringLiteral("...");
+        QTest::newRow("ampersands") << QStringLiteral("R&D && QA") << QStringLiteral("R&D && QA");
+        QTest::newRow("like markup")
+            << QStringLiteral("<b>Prod</b>") << QStringLiteral("<b>Prod</b>");
+    }
+    void captionsAreShortenedAndTooltipsWhole() {
+        QFETCH(QString, caption);
+        QFETCH(QString, shown);
+        Fixture f;
+        f.Add(caption);
+        // The accessible name is the text as drawn, mnemonic marks taken out.
+        QAccessibleInterface* tabs = QAccessible::queryAccessibleInterface(f.Strip());
+        QCOMPARE(tabs->child(0)->text(QAccessible::Name), shown);
+        QCOMPARE(ShownToolTip(f.Strip()->tabToolTip(0)), caption);
+        QCOMPARE(f.view->GetPageCaption(0), caption);
+    }
+
+    void tabsShowTheirPagesImages() {
+        Fixture f(2);
+        const QList<QIcon> images = {QIcon(QPixmap(4, 4)), QIcon(QPixmap(16, 16)),
+                                     QIcon(QPixmap(8, 8))};
+        f.view->SetImageList(images);  // after the pages: their tabs take them too
+        QCOMPARE(f.Strip()->tabIcon(1).cacheKey(), images[1].cacheKey());
+        QCOMPARE(f.view->SetPageImage(1, 2), 1);
+        QCOMPARE(f.Strip()->tabIcon(1).cacheKey(), images[2].cacheKey());
+    }
+
+    void ctrlTabWrapsAroundFromAnyWidgetOfTheWindow() {
+        Fixture f(3);
+        QTest::keyClick(f.Page(2), Qt::Key_Tab, Qt::ControlModifier);
+        QTest::keyClick(f.Page(0), Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier);
+        QTest::keyClick(f.outside, Qt::Key_Tab, Qt::ControlModifier);
+        QCOMPARE(f.Log(), QStringLiteral("activated 0; activated 2; activated 0"));
+        QVERIFY(!f.Page(2)->Got(Qt::Key_Tab) && !f.outside->Got(Qt::Key_Tab));
+        f.VerifyOnlyActiveShown();
+    }
+
+    void ctrlTabIsSwallowedOnlyWhenThereArePages() {
+        Fixture one(1);
+        QTest::keyClick(one.Page(0), Qt::Key_Tab, Qt::ControlModifier);
+        QVERIFY(!one.Page(0)->Got(Qt::Key_Tab));
+        QCOMPARE(one.Log(), QString());
+        Fixture none;
+        QTest::keyClick(none.outside, Qt::Key_Tab, Qt::ControlModifier);
+        QVERIFY(none.outside->Got(Qt::Key_Tab));
+        KeyRecorder otherWindow;
+        otherWindow.show();
+        QTest::keyClick(&otherWindow, Qt::Key_Tab, Qt::ControlModifier);
+        QVERIFY(otherWindow.Got(Qt::Key_Tab));
+    }
+
+    void mouseNoticesOnTabsAndBetweenThem_data() {
+        QTest::addColumn<Qt::MouseButton>("button");
+        QTest::addColumn<bool>("twice");
+        QTest::addColumn<int>("tab");           // -1: between tabs
+        QTest::addColumn<QString>("expected");  // %1: the point
+        QTest::newRow("right on a tab") << Qt::RightButton << false << 1 << "menu 1 %1";
+        QTest::newRow("middle on a tab") << Qt::MiddleButton << false << 0 << "close 0";
+        QTest::newRow("left on a tab") << Qt::LeftButton << false << 1 << "activated 1";
+        QTest::newRow("double on a tab") << Qt::LeftButton << true << 1 << "activated 1; double 1";
+        QTest::newRow("right between") << Qt::RightButton << false << -1 << "strip menu %1";
+        QTest::newRow("middle between") << Qt::MiddleButton << false << -1 << "strip middle";
+        QTest::newRow("double between") << Qt::LeftButton << true << -1 << "";
+    }
+    void mouseNoticesOnTabsAndBetweenThem() {
+        QFETCH(Qt::MouseButton, button);
+        QFETCH(bool, twice);
+        QFETCH(int, tab);
+        QFETCH(QString, expected);
+        Fixture f(3);
+        const QPoint at = tab >= 0 ? f.TabCenter(tab) : f.EmptyPart();
+        QCOMPARE(f.Strip()->tabAt(at), tab);
+        QTest::mouseClick(f.Strip(), button, {}, at);
+        if (twice) {
+            QTest::mouseDClick(f.Strip(), button, {}, at);
+            QTest::mouseRelease(f.Strip(), button, {}, at);
+        }
+        QCOMPARE(f.Log(), expected.arg(QStringLiteral("(%1,%2)").arg(at.x()).arg(at.y())));
+        QCOMPARE(f.view->GetActivePage(), button == Qt::LeftButton && tab >= 0 ? tab : 2);
+    }
+
+    // As the main window does: the receiver of a notice removes the page at once.
+    void aPageCanBeRemovedFromItsTabsOwnNotice() {
+        Fixture f(4);
+        QObject::connect(f.view, &CSimpleTabView::CloseRequested, f.view,
+                         &CSimpleTabView::RemovePage);
+        QObject::connect(f.view, &CSimpleTabView::TabDoubleClicked, f.view,
+                         &CSimpleTabView::RemovePage);
+        QTest::mouseClick(f.Strip(), Qt::MiddleButton, {}, f.TabCenter(3));
+        QTest::mouseClick(f.Strip(), Qt::LeftButton, {}, f.TabCenter(0));
+        QTest::mouseDClick(f.Strip(), Qt::LeftButton, {}, f.TabCenter(0));
+        QTest::mouseRelease(f.Strip(), Qt::LeftButton, {}, f.TabCenter(0));
+        QCOMPARE(f.Order(), QStringLiteral("11 22"));
+        QCOMPARE(f.Log(),
+                 QStringLiteral("close 3; activated 2; activated 0; double 0; activated 0"));
+        f.VerifyOnlyActiveShown();
+    }
+
+    void theFocusedStripSelectsAndOpensTheMenuByKeyboard() {
+        Fixture f(3);
+        QTest::keyClick(f.Strip(), Qt::Key_Left);
+        QTest::keyClick(f.Strip(), Qt::Key_F10, Qt::ShiftModifier);
+        QTest::keyClick(f.Strip(), Qt::Key_Menu);
+        // At the lower-left corner of the active tab.
+        const QRect tab = f.Strip()->tabRect(1);
+        const QString corner =
+            QStringLiteral("menu 1 (%1,%2)").arg(tab.left()).arg(tab.bottom() + 1);
+        QCOMPARE(f.Log(), QStringLiteral("activated 1; ") + corner + QStringLiteral("; ") + corner);
+    }
+
+    void draggingATabMovesItsPage_data() {
+        QTest::addColumn<int>("from");
+        QTest::addColumn<int>("to");
+        QTest::addColumn<QString>("order");
+        QTest::newRow("the first to the right") << 0 << 2 << "11 22 00 33";
+        QTest::newRow("the last to the left") << 3 << 1 << "00 33 11 22";
+    }
+    void draggingATabMovesItsPage() {
+        QFETCH(int, from);
+        QFETCH(int, to);
+        QFETCH(QString, order);
+        Fixture f(4);
+        QTest::mousePress(f.Strip(), Qt::LeftButton, {}, f.TabCenter(from));
+        QTest::mouseMove(f.Strip(), f.TabCenter(from) + QPoint(1, 0));
+        QVERIFY(f.DragImage() == nullptr);  // not yet the drag distance
+        QTest::mouseMove(f.Strip(), f.TabCenter(to));
+        QVERIFY(f.DragImage() != nullptr && f.DragImage()->isVisible());
+        QTest::mouseRelease(f.Strip(), Qt::LeftButton, {}, f.TabCenter(to));
+        QCOMPARE(f.Order(), order);
+        QCOMPARE(f.Strip()->tabText(to), QStringLiteral("Page %1").arg(from));
+        QCOMPARE(f.view->GetActivePage(), to);
+        // The press selects as usual (unless already selected), the drop activates.
+        const QString press = from == 3 ? QString() : QStringLiteral("activated %1; ").arg(from);
+        QCOMPARE(f.Log(), press + QStringLiteral("activated %1").arg(to));
+        QVERIFY(f.DragImage() == nullptr);
+        f.VerifyOnlyActiveShown();
+    }
+
+    void aDragIsCancelled_data() {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("escape") << "escape";
+        QTest::newRow("release below the strip") << "below";
+        QTest::newRow("window deactivated") << "deactivate";
+        QTest::newRow("release seen elsewhere") << "lost";
+    }
+    void aDragIsCancelled() {
+        QFETCH(QString, how);
+        Fixture f(4);
+        QTest::mousePress(f.Strip(), Qt::LeftButton, {}, f.TabCenter(3));
+        QTest::mouseMove(f.Strip(), f.TabCenter(1));
+        QVERIFY(f.DragImage() != nullptr);
+        QPoint release = f.TabCenter(1);
+        if (how == QStringLiteral("escape")) {
+            QTest::keyClick(f.Page(3), Qt::Key_Escape);
+            QVERIFY(!f.Page(3)->Got(Qt::Key_Escape));
+        } else if (how == QStringLiteral("below")) {
+            release.setY(f.Strip()->height() + 20);
+            QTest::mouseMove(f.Strip(), release);
+        } else if (how == QStringLiteral("deactivate")) {
+            QEvent deactivate(QEvent::WindowDeactivate);
+            QApplication::sendEvent(f.Strip(), &deactivate);
+        } else {
+            QMouseEvent move(QEvent::MouseMove, release, f.Strip()->mapToGlobal(release),
+                             Qt::NoButton, Qt::NoButton, {});
+            QApplication::sendEvent(f.Strip(), &move);
+        }
+        QVERIFY(how == QStringLiteral("below") || f.DragImage() == nullptr);
+        QTest::mouseRelease(f.Strip(), Qt::LeftButton, {}, release);
+        QCOMPARE(f.Order(), QStringLiteral("00 11 22 33"));
+        QCOMPARE(f.Log(), QString());
+        QVERIFY(f.DragImage() == nullptr);
+    }
+
+    void aPageAwayIsLeftAloneAndComesBackInPlace_data() {
+        QTest::addColumn<bool>("ownWindow");
+        QTest::newRow("child of the window") << false;
+        QTest::newRow("window of its own") << true;
+    }
+    void aPageAwayIsLeftAloneAndComesBackInPlace() {
+        QFETCH(bool, ownWindow);
+        Fixture f(2);
+        QWidget* page = f.Page(1);
+        const auto leave = [&] {
+            ownWindow ? page->setWindowFlag(Qt::Window) : page->setParent(&f.window);
+        };
+        const auto comeBack = [&] {
+            ownWindow ? page->setWindowFlag(Qt::Window, false) : page->setParent(f.view);
+        };
+        const QRect elsewhere(5, 5, 100, 80);
+        leave();
+        page->setGeometry(elsewhere);
+        page->show();
+        QCoreApplication::processEvents();
+        f.view->resize(600, 400);
+        QTest::keyClick(f.Page(0), Qt::Key_Tab, Qt::ControlModifier);
+        f.view->SetActivePage(1);
+        QVERIFY(f.Page(0)->isHidden());
+        QCOMPARE(page->geometry(), elsewhere);
+        QVERIFY(page->isVisible());
+        QCoreApplication::processEvents();  // nothing pending from the view
+
+        // Back while its page is active: placed below the strip, and shown
+        // even by a caller that does not show it (reparenting hides it).
+        comeBack();
+        page->setGeometry(elsewhere);
+        if (ownWindow) page->show();
+        QTRY_COMPARE(page->geometry(),
+                     QRect(0, f.Strip()->height(), 600, 400 - f.Strip()->height()));
+        QVERIFY(page->isVisible());
+        f.view->SetActivePage(0);
+        leave();
+        comeBack();  // while another page is active: hidden
+        page->show();
+        QTRY_VERIFY(page->isHidden());
+        f.VerifyOnlyActiveShown();
+    }
+
+    void theFocusGoesToTheActivePage() {
+        Fixture f(2);
+        f.window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&f.window));
+        QCOMPARE(QApplication::focusWidget(), f.Page(1));
+        // Hiding the focused page must not leave the focus where Qt moved it.
+        QTest::keyClick(f.Page(1), Qt::Key_Tab, Qt::ControlModifier);
+        QCOMPARE(QApplication::focusWidget(), f.Page(0));
+        f.outside->setFocus();
+        f.view->setFocus();
+        QCOMPARE(QApplication::focusWidget(), f.Page(0));
+        f.view->RemovePage(0);
+        QCOMPARE(QApplication::focusWidget(), f.Page(0));
+        // The strip keeps the focus when it has it.
+        f.Add();
+        f.Add();
+        f.Strip()->setFocus();
+        QTest::keyClick(f.Strip(), Qt::Key_Tab, Qt::ControlModifier);
+        f.view->RemovePage(0);
+        QVERIFY(f.Strip()->hasFocus());
+    }
+
+    void theStripRowIsThereOnlyWithPages() {
+        Fixture f;
+        auto* button = new QToolButton;
+        f.view->SetStripButton(button);
+        QVERIFY(!f.Strip()->isVisible() && !button->isVisible());
+        QPointer<QWidget> first = f.Add();
+        QPointer<QWidget> second = f.Add();
+        QVERIFY(f.Strip()->isVisible() && button->isVisible());
+        QCOMPARE(button->pos(), QPoint(0, 0));
+        QCOMPARE(f.Strip()->geometry().left(), button->geometry().right() + 1);
+        QCOMPARE(f.Strip()->geometry().right(), f.view->width() - 1);
+        QCOMPARE(button->height(), f.Strip()->height());
+        QCOMPARE(second->y(), f.Strip()->height());
+
+        f.view->RemoveAllPages();
+        QVERIFY(first.isNull() && second.isNull());
+        QCOMPARE(f.view->GetActivePage(), -1);
+        QCOMPARE(f.Log(), QStringLiteral("activated 0; activated 1; activated -1"));
+        QVERIFY(!f.Strip()->isVisible() && !button->isVisible());
+    }
+
+    void destroyingTheViewDestroysItsPagesSilently() {
+        Fixture f(3);
+        QPointer<QWidget> pages[] = {f.Page(0), f.Page(1), f.Page(2)};
+        pages[1]->setParent(&f.window);  // away for a while
+        delete f.view;
+        for (const QPointer<QWidget>& page : pages) QVERIFY(page.isNull());
+        QCOMPARE(f.Log(), QString());
+    }
+};
+
+QTEST_MAIN(CSimpleTabViewTest)
+#include "CSimpleTabViewTest.moc"

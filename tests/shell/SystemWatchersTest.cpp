@@ -1,0 +1,164 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// What the program hears from the system: a second start, the login
+// manager's unlock (on a private message bus of the test's own), mount
+// changes and requests to end.
+#include "SingleInstance.h"
+#include "SystemWatchers.h"
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+
+#include <sched.h>
+#include <sys/mount.h>
+#include <csignal>
+#include <future>
+#include <unistd.h>
+
+using namespace vandrelle;
+
+namespace {
+
+// The login manager's object that answers which session a process belongs
+// to; it lives on a thread of its own, since the watcher asks while blocking.
+class FakeLoginManager : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.login1.Manager")
+public Q_SLOTS:
+    QDBusObjectPath GetSessionByPID(uint) {
+        return QDBusObjectPath(QStringLiteral("/org/freedesktop/login1/session/_31"));
+    }
+};
+
+const QString kLogin = QStringLiteral("org.freedesktop.login1");
+
+void SendSessionSignal(QDBusConnection& bus, const QString& session, const QString& name) {
+    bus.send(QDBusMessage::createSignal(session, QStringLiteral("org.freedesktop.login1.Session"),
+                                        name));
+}
+
+}  // namespace
+
+class SystemWatchersTest : public QObject {
+    Q_OBJECT
+private:
+    QProcess m_bus;
+    QString m_address;
+
+private Q_SLOTS:
+    void initTestCase() {
+        m_bus.start(QStringLiteral("dbus-daemon"),
+                    {QStringLiteral("--session"), QStringLiteral("--nofork"),
+                     QStringLiteral("--print-address=1")});
+        if (!m_bus.waitForStarted(5000)) QSKIP("dbus-daemon is not installed");
+        QTRY_VERIFY_WITH_TIMEOUT(m_bus.canReadLine(), 5000);
+        m_address = QString::fromUtf8(m_bus.readLine()).trimmed();
+    }
+
+    void cleanupTestCase() {
+        m_bus.terminate();
+        m_bus.waitForFinished(5000);
+    }
+
+    void unlockOfThisSessionIsHeard() {
+        QDBusConnection login = QDBusConnection::connectToBus(m_address, QStringLiteral("login"));
+        QVERIFY(login.registerService(kLogin));
+        QThread managerThread;
+        FakeLoginManager manager;
+        manager.moveToThread(&managerThread);
+        managerThread.start();
+        QVERIFY(login.registerObject(QStringLiteral("/org/freedesktop/login1"), &manager,
+                                     QDBusConnection::ExportAllSlots));
+
+        QDBusConnection bus = QDBusConnection::connectToBus(m_address, QStringLiteral("watcher"));
+        UnlockWatcher watcher(bus);
+        QCOMPARE(watcher.SessionPath(), QStringLiteral("/org/freedesktop/login1/session/_31"));
+        QSignalSpy unlocked(&watcher, &UnlockWatcher::Unlocked);
+        SendSessionSignal(login, QStringLiteral("/org/freedesktop/login1/session/_32"),
+                          QStringLiteral("Unlock"));  // another user's session
+        SendSessionSignal(login, watcher.SessionPath(), QStringLiteral("Lock"));
+        SendSessionSignal(login, watcher.SessionPath(), QStringLiteral("Unlock"));
+        QTRY_COMPARE(unlocked.count(), 1);
+        QTest::qWait(100);
+        QCOMPARE(unlocked.count(), 1);
+
+        login.unregisterObject(QStringLiteral("/org/freedesktop/login1"));
+        login.unregisterService(kLogin);
+        managerThread.quit();
+        managerThread.wait();
+        QDBusConnection::disconnectFromBus(QStringLiteral("watcher"));
+        QDBusConnection::disconnectFromBus(QStringLiteral("login"));
+    }
+
+    // Without an answer about its session the watcher takes any unlock.
+    void withoutTheSessionAnyUnlockCounts() {
+        QDBusConnection login = QDBusConnection::connectToBus(m_address, QStringLiteral("login2"));
+        QVERIFY(login.registerService(kLogin));
+        QDBusConnection bus = QDBusConnection::connectToBus(m_address, QStringLiteral("watcher2"));
+        UnlockWatcher watcher(bus);
+        QVERIFY(watcher.SessionPath().isEmpty());
+        QSignalSpy unlocked(&watcher, &UnlockWatcher::Unlocked);
+        SendSessionSignal(login, QStringLiteral("/org/freedesktop/login1/session/c2"),
+                          QStringLiteral("Unlock"));
+        QTRY_COMPARE(unlocked.count(), 1);
+        QDBusConnection::disconnectFromBus(QStringLiteral("watcher2"));
+        QDBusConnection::disconnectFromBus(QStringLiteral("login2"));
+
+        UnlockWatcher unconnected{QDBusConnection(QStringLiteral("no such connection"))};
+        QVERIFY(unconnected.SessionPath().isEmpty());
+    }
+
+    // A second start reaches the first, which answers once it has come
+    // forward; a socket left by a program that died does not stand in the way.
+    void aSecondStartReachesTheFirst() {
+        QTemporaryDir dir;
+        const QString name = dir.filePath(QStringLiteral("VandrelleMainFrame"));
+        QVERIFY(!SingleInstance::ActivateRunning(name, 200));
+        {
+            QFile stale(name);
+            QVERIFY(stale.open(QIODevice::WriteOnly));
+        }
+        SingleInstance first(name);
+        QVERIFY(first.IsListening());
+        SingleInstance second(name);
+        QVERIFY(!second.IsListening());
+        QSignalSpy asked(&first, &SingleInstance::ActivationRequested);
+        auto answered = std::async(std::launch::async,
+                                   [name] { return SingleInstance::ActivateRunning(name); });
+        QTRY_COMPARE(asked.count(), 1);
+        QTRY_VERIFY(answered.wait_for(std::chrono::seconds(0)) == std::future_status::ready);
+        QVERIFY(answered.get());
+    }
+
+    void signalsToEndArriveOnTheEventLoop() {
+        EndRequestWatcher watcher;
+        QSignalSpy ended(&watcher, &EndRequestWatcher::EndRequested);
+        ::raise(SIGTERM);
+        QTRY_COMPARE(ended.count(), 1);
+        ::raise(SIGHUP);
+        QTRY_COMPARE(ended.count(), 2);
+    }
+
+    // A volume mounted in a mount namespace of the test's own.
+    void mountChangesAreHeard() {
+        if (::geteuid() != 0) QSKIP("mounting needs root");
+        if (::unshare(CLONE_NEWNS) != 0 ||
+            ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+            QSKIP("no mount namespace here");
+        }
+        QTemporaryDir dir;
+        MountWatcher watcher;
+        QSignalSpy changed(&watcher, &MountWatcher::Changed);
+        QCOMPARE(::mount("tmpfs", dir.path().toUtf8().constData(), "tmpfs", 0, nullptr), 0);
+        QTRY_VERIFY(changed.count() >= 1);
+        ::umount(dir.path().toUtf8().constData());
+    }
+};
+
+QTEST_MAIN(SystemWatchersTest)
+#include "SystemWatchersTest.moc"

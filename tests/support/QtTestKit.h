@@ -1,0 +1,146 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// What the widget tests share: answering modal message boxes, a fake session
+// host, and a configuration on disk with its key store.
+#pragma once
+
+#include "ClientHost.h"
+#include "ConfigStore.h"
+#include "FakeRdpClient.h"
+#include "RegFileKeyStore.h"
+#include "TempDir.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+#include <QWidget>
+
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <vector>
+
+namespace vandrelle::test {
+
+// What a message box showed.
+struct SeenBox {
+    QString title;
+    QString text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
+    bool seen = false;
+};
+
+// Answers the next message box that opens within `timeoutMs` by pressing
+// `button`, and records what it showed in *seen (which must outlive the box).
+inline void AnswerNextMessageBox(QMessageBox::StandardButton button, SeenBox* seen,
+                                 int timeoutMs = 5000) {
+    auto* timer = new QTimer(qApp);
+    auto* clock = new QElapsedTimer;
+    clock->start();
+    QObject::connect(timer, &QTimer::timeout, [timer, clock, button, seen, timeoutMs] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box && clock->elapsed() < timeoutMs) return;
+        timer->stop();
+        timer->deleteLater();
+        delete clock;
+        if (!box) return;
+        seen->title = box->windowTitle();
+        seen->text = box->text();
+        seen->icon = box->icon();
+        seen->defaultButton = box->standardButton(box->defaultButton());
+        seen->seen = true;
+        if (QAbstractButton* b = box->button(button)) {
+            b->click();
+        } else {
+            box->reject();
+        }
+    });
+    timer->start(10);
+}
+
+// Presses the button of that object name in the next modal dialog that opens
+// within `timeoutMs`; *pressed tells whether it was there.
+inline void PressInNextModal(const QString& buttonName, bool* pressed, int timeoutMs = 20000) {
+    auto* timer = new QTimer(qApp);
+    auto* clock = new QElapsedTimer;
+    clock->start();
+    QObject::connect(timer, &QTimer::timeout, [timer, clock, buttonName, pressed, timeoutMs] {
+        QWidget* modal = QApplication::activeModalWidget();
+        auto* button = modal ? modal->findChild<QAbstractButton*>(buttonName) : nullptr;
+        if (!button && clock->elapsed() < timeoutMs) return;
+        timer->stop();
+        timer->deleteLater();
+        delete clock;
+        *pressed = button != nullptr;
+        if (button) button->click();
+    });
+    timer->start(10);
+}
+
+// A session's host without an engine: the fake client and a plain widget.
+class FakeHost : public ClientHost {
+public:
+    explicit FakeHost(QWidget* view, std::vector<std::string>* lastCalls = nullptr)
+        : widget(new QWidget(view)), m_lastCalls(lastCalls) {
+        widget->setObjectName(QStringLiteral("fakePicture"));
+        widget->setFocusPolicy(Qt::StrongFocus);
+    }
+    // What the client was last asked to do, kept when its session goes.
+    ~FakeHost() override {
+        if (m_lastCalls) m_lastCalls->push_back(client.calls.empty() ? "" : client.calls.back().name);
+    }
+    RdpClient& Client() override { return client; }
+    QWidget* Widget() override { return widget; }
+    void SetFullScreenBarVisible(bool visible) override { barVisible = visible; }
+    void ReleaseWindowsKeys() override { ++windowsKeyReleases; }
+
+    FakeRdpClient client;
+    QWidget* widget;
+    bool barVisible = false;
+    int windowsKeyReleases = 0;
+
+private:
+    std::vector<std::string>* m_lastCalls;
+};
+
+// Makes fake hosts and keeps a pointer to each (valid while its session lives).
+struct FakeHosts {
+    std::vector<FakeHost*> made;
+    // For each host that ended, in order: the last call its client had.
+    std::vector<std::string> lastCalls;
+    ClientHostFactory Factory() {
+        return [this](QWidget* view) -> std::unique_ptr<ClientHost> {
+            auto host = std::make_unique<FakeHost>(view, &lastCalls);
+            made.push_back(host.get());
+            return host;
+        };
+    }
+};
+
+// A configuration file in a fresh folder, loaded into a store, with the
+// key store beside it.
+struct ConfigOnDisk {
+    explicit ConfigOnDisk(const std::string& xml = {})
+        : keys(dir.file("registry.reg"), dir.file("machine.reg")), config(keys) {
+        config.Init();
+        path = dir.file("Vandrelle.xml");
+        if (!xml.empty()) {
+            std::ofstream(path, std::ios::binary) << xml;
+            config.Load(path);
+        }
+        config.SetConfigPath(path);
+    }
+    std::string Text() const {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+
+    TempDir dir;
+    std::string path;
+    RegFileKeyStore keys;
+    CConfigStore config;
+};
+
+}  // namespace vandrelle::test
