@@ -41,7 +41,7 @@ TEST_F(ShadowSessionTest, AKilledServerEndsTheSessionWithANetworkReason) {
 }
 
 TEST_F(UnreachableServerTest, RefusedPortsAndUnknownNamesGiveTheirReasons) {
-    record.RDPPort = UnusedPort();
+    record.RDPPort = FreePort();  // nothing listens there
     Open();
     session->ConnectSession();
     ASSERT_TRUE(queue->RunUntil([&] { return States().size() == 2; }, 20s));
