@@ -5,11 +5,13 @@
 # needs: those of the CMake files' pkg_check_modules calls and, in turn, every
 # module they require (privately too). A package that is only pulled in by
 # another on this machine may be missing on a fresh one: freerdp3.pc requires
-# zlib, and freerdp3-dev does not bring zlib1g-dev.
+# zlib, and freerdp3-dev does not bring zlib1g-dev. Also checks that the
+# programs the project starts by name are there.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-mapfile -t listed < <(bash scripts/install-deps.sh --list)
+declare -A listed=()
+while read -r package; do listed[$package]=1; done < <(bash scripts/install-deps.sh --list)
 
 cmake_files() {
   git ls-files -- CMakeLists.txt '*/CMakeLists.txt' '*.cmake' 2>/dev/null ||
@@ -45,7 +47,7 @@ while [[ ${#queue[@]} -gt 0 ]]; do
     echo "check-deps: $pc (pkg-config module $module, needed by ${neededBy[$module]})" \
       "comes from no Debian package" >&2
     problems=1
-  elif ! printf '%s\n' "${listed[@]}" | grep -qxF "$package"; then
+  elif [[ -z ${listed[$package]:-} ]]; then
     echo "check-deps: scripts/install-deps.sh does not install $package, which provides the" \
       "pkg-config module $module (needed by ${neededBy[$module]})" >&2
     problems=1
@@ -56,5 +58,15 @@ while [[ ${#queue[@]} -gt 0 ]]; do
     queue+=("$required")
   done < <(pkg-config --print-requires --print-requires-private "$module")
 done
-[[ $problems -eq 0 ]] && echo "check-deps: install-deps.sh installs the providers of every pkg-config module: ${!seen[*]}"
+# Programs started by name: FreeRDP's client ("Connect with the system's RDP
+# client", the session benchmark's reference) and the end-to-end peers.
+for program in xfreerdp3 python3 Xvfb xsetroot xclock xclip freerdp-shadow-cli3 winpr-hash3 \
+  xrdp xrdp-sesman; do
+  if ! PATH="$PATH:/usr/sbin:/sbin" command -v "$program" >/dev/null; then
+    echo "check-deps: $program is not installed although scripts/install-deps.sh ran" >&2
+    problems=1
+  fi
+done
+
+[[ $problems -eq 0 ]] && echo "check-deps: the packages of the pkg-config modules ${!seen[*]} are named; the programs are there"
 exit $problems

@@ -117,7 +117,8 @@ done
 
 need_backports=0
 . /etc/os-release
-if [ "${VERSION_CODENAME:-}" = "bookworm" ] && ! apt_entries | awk '$2 == "bookworm-backports"' | grep -q .; then
+if [ "${VERSION_CODENAME:-}" = "bookworm" ] &&
+   ! apt_entries | awk '$2 == "bookworm-backports" { found = 1 } END { exit !found }'; then
   need_backports=1
 fi
 
