@@ -60,34 +60,45 @@ int ButtonWatch::Presses(unsigned button) {
     return count;
 }
 
+VirtualDisplay::VirtualDisplay(WorkFolder& work, const std::string& size) {
+    // A display taken between the check and the start is tried again elsewhere.
+    for (int attempt = 0; attempt < 5 && !m_xvfb; ++attempt) Start(work, size);
+}
+
+bool VirtualDisplay::Start(WorkFolder& work, const std::string& size) {
+    m_number = FreeDisplay();
+    m_name = ":" + std::to_string(m_number);
+    m_xvfb = std::make_unique<ChildProcess>(
+        std::vector<std::string>{"Xvfb", m_name, "-screen", "0", size, "-nolisten", "tcp",
+                                 "-noreset"},
+        std::vector<std::string>{}, work.file("xvfb-" + std::to_string(m_number) + ".log"));
+    const pid_t pid = m_xvfb->pid();
+    // An X server that finds its display taken ends.
+    const auto held = [&] { return m_xvfb->Running() && DisplayHeldBy(m_number, pid); };
+    if (WaitFor([&] { return held() || !m_xvfb->Running(); }, 5000) && held()) return true;
+    m_xvfb.reset();
+    return false;
+}
+
+VirtualDisplay::~VirtualDisplay() {
+    m_xvfb.reset();
+    RemoveDisplayLeftovers(m_number);
+}
+
 ShadowServer::ShadowServer(std::vector<std::string> extraArgs) {
-    // A display or port taken between the check and the start is tried again elsewhere.
-    for (int attempt = 0; attempt < 5 && !m_xvfb; ++attempt) StartDisplay();
-    if (!m_xvfb) return;
+    m_display = std::make_unique<VirtualDisplay>(m_work, "1024x768x24");
+    if (!m_display->ok()) {
+        m_error = "Xvfb did not start";
+        return;
+    }
     // The socket can appear before the server takes clients: retry until the
     // colour is set (bounded).
-    const std::string paint = "DISPLAY=" + m_display + " xsetroot -solid '#3060a0' 2>/dev/null";
+    const std::string paint = "DISPLAY=" + display() + " xsetroot -solid '#3060a0' 2>/dev/null";
     if (!WaitFor([&] { return std::system(paint.c_str()) == 0; }, 5000)) {
-        m_error = "could not set the colour of display " + m_display;
+        m_error = "could not set the colour of display " + display();
         return;
     }
     for (int attempt = 0; attempt < 5 && !m_ok; ++attempt) m_ok = StartServer(extraArgs);
-}
-
-bool ShadowServer::StartDisplay() {
-    m_displayNumber = FreeDisplay();
-    m_display = ":" + std::to_string(m_displayNumber);
-    m_xvfb = std::make_unique<ChildProcess>(
-        std::vector<std::string>{"Xvfb", m_display, "-screen", "0", "1024x768x24", "-nolisten",
-                                 "tcp", "-noreset"},
-        std::vector<std::string>{}, m_work.file("xvfb.log"));
-    const pid_t pid = m_xvfb->pid();
-    // An X server that finds its display taken ends.
-    const auto held = [&] { return m_xvfb->Running() && DisplayHeldBy(m_displayNumber, pid); };
-    if (WaitFor([&] { return held() || !m_xvfb->Running(); }, 5000) && held()) return true;
-    m_xvfb.reset();
-    m_error = "Xvfb did not start on " + m_display;
-    return false;
 }
 
 bool ShadowServer::StartServer(const std::vector<std::string>& extraArgs) {
@@ -96,7 +107,7 @@ bool ShadowServer::StartServer(const std::vector<std::string>& extraArgs) {
                                      "/port:" + std::to_string(m_port)};
     argv.insert(argv.end(), extraArgs.begin(), extraArgs.end());
     m_server = std::make_unique<ChildProcess>(
-        argv, std::vector<std::string>{"DISPLAY=" + m_display, "HOME=" + m_work.path()},
+        argv, std::vector<std::string>{"DISPLAY=" + display(), "HOME=" + m_work.path()},
         m_work.file("shadow-server.log"));
     const pid_t pid = m_server->pid();
     // A server that cannot bind its port ends.
@@ -115,7 +126,6 @@ void ShadowServer::Kill() {
 
 ShadowServer::~ShadowServer() {
     m_server.reset();
-    m_xvfb.reset();
-    RemoveDisplayLeftovers(m_displayNumber);
+    m_display.reset();
 }
 }  // namespace vandrelle::test

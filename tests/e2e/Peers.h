@@ -13,6 +13,24 @@ struct _XDisplay;  // Xlib's Display
 
 namespace vandrelle::test {
 
+// A headless X display (Xvfb) of the test's own, on a display number found
+// free (tried again on another when taken meanwhile); what it leaves in /tmp
+// goes with it.
+class VirtualDisplay {
+public:
+    VirtualDisplay(WorkFolder& work, const std::string& size);
+    ~VirtualDisplay();
+    bool ok() const { return m_xvfb != nullptr; }
+    const std::string& name() const { return m_name; }  // ":N"
+
+private:
+    bool Start(WorkFolder& work, const std::string& size);
+
+    int m_number = 0;
+    std::string m_name;
+    std::unique_ptr<ChildProcess> m_xvfb;
+};
+
 // A headless X display with a known background colour, and the FreeRDP
 // shadow server serving it on a loopback port, each on a display and port
 // found free (tried again on another when taken meanwhile). Every wait is
@@ -25,7 +43,7 @@ public:
     ~ShadowServer();
     bool ok() const { return m_ok; }
     int port() const { return m_port; }
-    const std::string& display() const { return m_display; }
+    const std::string& display() const { return m_display->name(); }
     // Why it did not start, with its processes' output.
     std::string error() const { return m_error + "\n" + Logs(); }
     // The output of the display's and the server's processes.
@@ -35,16 +53,13 @@ public:
     static constexpr unsigned kRed = 0x30, kGreen = 0x60, kBlue = 0xa0;  // the display's colour
 
 private:
-    bool StartDisplay();
     bool StartServer(const std::vector<std::string>& extraArgs);
 
     WorkFolder m_work{"shadow"};
     bool m_ok = false;
     int m_port = 0;
-    int m_displayNumber = 0;
-    std::string m_display;
     std::string m_error;
-    std::unique_ptr<ChildProcess> m_xvfb;
+    std::unique_ptr<VirtualDisplay> m_display;
     std::unique_ptr<ChildProcess> m_server;
 };
 
