@@ -5,6 +5,7 @@
 // empty window of a session's size and connects nothing: what the process
 // costs before any session.
 // Usage: vandrelle-session-client HOST PORT SECONDS [COUNT]
+// Exit status 0 when every session connected and stayed so until the end.
 #include "FreeRdpClient.h"
 #include "RdpView.h"
 
@@ -36,10 +37,14 @@ class SessionEnd : public vandrelle::RdpClientEvents {
 public:
     explicit SessionEnd(int* open) : m_open(open) {}
     bool connected = false;
+    bool lost = false;  // ended otherwise than by the run's own disconnect
     void OnConnecting() override {}
     void OnConnected() override { connected = true; }
     void OnDisconnected(std::int32_t reason) override {
-        if (reason != 1) std::fprintf(stderr, "disconnected, reason %d\n", reason);
+        if (reason != 1) {
+            std::fprintf(stderr, "disconnected, reason %d\n", reason);
+            lost = true;
+        }
         if (--*m_open == 0) QApplication::quit();
     }
     void OnRequestGoFullScreen() override {}
@@ -101,9 +106,11 @@ int main(int argc, char** argv) {
         for (auto& s : sessions) s->client.Disconnect();
     });
     app.exec();
-    const bool allConnected = std::all_of(sessions.begin(), sessions.end(),
-                                          [](const auto& s) { return s->end.connected; });
+    // The figures count only when every session stayed connected for the whole run.
+    const bool allStayed = std::all_of(sessions.begin(), sessions.end(), [](const auto& s) {
+        return s->end.connected && !s->end.lost;
+    });
     sessions.clear();
     vandrelle::FreeRdpClient::WaitForConnectionsToEnd(std::chrono::seconds(5));
-    return allConnected ? 0 : 1;
+    return allStayed ? 0 : 1;
 }

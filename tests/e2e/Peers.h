@@ -1,8 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "PeerProcess.h"
+
 #include <sys/types.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -10,22 +13,28 @@ struct _XDisplay;  // Xlib's Display
 
 namespace vandrelle::test {
 
-// A child process started for a test and stopped by its PID.
-class ChildProcess {
+// A headless X display (Xvfb) of the test's own, on a display number found
+// free (tried again on another when taken meanwhile); what it leaves in /tmp
+// goes with it.
+class VirtualDisplay {
 public:
-    ChildProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env = {});
-    ~ChildProcess();
-    ChildProcess(const ChildProcess&) = delete;
-    ChildProcess& operator=(const ChildProcess&) = delete;
-    void Kill();
-    pid_t pid() const { return m_pid; }
+    VirtualDisplay(WorkFolder& work, const std::string& size);
+    ~VirtualDisplay();
+    bool ok() const { return m_xvfb != nullptr; }
+    const std::string& name() const { return m_name; }  // ":N"
 
 private:
-    pid_t m_pid = -1;
+    bool Start(WorkFolder& work, const std::string& size);
+
+    int m_number = 0;
+    std::string m_name;
+    std::unique_ptr<ChildProcess> m_xvfb;
 };
 
 // A headless X display with a known background colour, and the FreeRDP
-// shadow server serving it on a loopback port. Every wait is bounded.
+// shadow server serving it on a loopback port, each on a display and port
+// found free (tried again on another when taken meanwhile). Every wait is
+// bounded; what the display leaves in /tmp goes with it.
 class ShadowServer {
 public:
     // `extraArgs` are added to the server's command line (for example a user
@@ -34,26 +43,34 @@ public:
     ~ShadowServer();
     bool ok() const { return m_ok; }
     int port() const { return m_port; }
-    const std::string& display() const { return m_display; }
-    const std::string& error() const { return m_error; }
+    const std::string& display() const { return m_display->name(); }
+    // Why it did not start, with its processes' output.
+    std::string error() const { return m_error + "\n" + Logs(); }
+    // The output of the display's and the server's processes.
+    std::string Logs() const { return m_work.Logs(); }
     void Kill();
 
     static constexpr unsigned kRed = 0x30, kGreen = 0x60, kBlue = 0xa0;  // the display's colour
 
 private:
+    bool StartServer(const std::vector<std::string>& extraArgs);
+
+    WorkFolder m_work{"shadow"};
     bool m_ok = false;
     int m_port = 0;
-    std::string m_display;
     std::string m_error;
-    std::string m_home;
-    ChildProcess* m_xvfb = nullptr;
-    ChildProcess* m_server = nullptr;
+    std::unique_ptr<VirtualDisplay> m_display;
+    std::unique_ptr<ChildProcess> m_server;
 };
 
 // xrdp with a local test user whose session paints the desktop green and
 // runs a clock: real log-on sessions and server-side logoffs. Needs root (to
-// make the user) and the xrdp packages; sesman's own port is fixed, so one
-// instance per machine at a time.
+// make the user and a mount namespace) and the xrdp packages. Its sesman and
+// xrdp run in a mount namespace of their own, so the system's xrdp services,
+// running or not, are neither seen nor touched: their PID files and socket
+// folder under /run/xrdp are hidden by a folder of the test's, and
+// /etc/xrdp/sesman.ini, where xrdp always looks for sesman's port, is the
+// test's copy there. Ports and the session's display are found free.
 class XrdpServer {
 public:
     static constexpr const char* kUser = "rdptest";
@@ -63,23 +80,35 @@ public:
     XrdpServer();
     ~XrdpServer();
     bool ok() const { return m_ok; }
-    const std::string& error() const { return m_error; }
+    // Why it did not start, with its logs.
+    std::string error() const { return m_error + "\n" + Logs(); }
     int port() const { return m_port; }
     // The PID of the running session's window manager, 0 while there is none.
     pid_t WindowManagerPid() const;
+    // The running session's X display (":321"), empty while there is none.
+    std::string SessionDisplay() const;
     // Ends the user's session from the server's side, as a logoff does.
     bool LogOffSession();
+    // The logs of xrdp, sesman and the session's X server.
+    std::string Logs() const;
 
     // Why this machine cannot run it, or empty when it can.
     static std::string Unavailable();
 
 private:
+    bool Start();
+    void Stop();
+    int SessionDisplayNumber() const;
+
+    WorkFolder m_work{"xrdp"};
     bool m_ok = false;
     int m_port = 0;
+    bool m_madeRunFolder = false;
+    int m_mounts = -1;        // the namespace of sesman, xrdp and the sessions
+    std::string m_namespace;  // its name, as /proc/PID/ns/mnt shows it
     std::string m_error;
-    std::string m_work;
-    ChildProcess* m_sesman = nullptr;
-    ChildProcess* m_xrdp = nullptr;
+    std::unique_ptr<ChildProcess> m_sesman;
+    std::unique_ptr<ChildProcess> m_xrdp;
 };
 
 // Where the display's pointer is, as the X server reports it; false when the
@@ -110,11 +139,5 @@ private:
     _XDisplay* m_display;
     std::vector<unsigned> m_presses;
 };
-
-// Whether something listens on the loopback port.
-bool PortListening(int port);
-
-// A loopback port nothing listens on.
-int UnusedPort();
 
 }  // namespace vandrelle::test

@@ -111,52 +111,26 @@ private:
     pid_t m_pid = -1;
 };
 
-// An X display of the test's own, on a number no server holds.
-class VirtualDisplay {
-public:
-    VirtualDisplay() {
-        int number = 300 + static_cast<int>(::getpid() % 300);
-        while (number < 1000 && (std::filesystem::exists("/tmp/.X" + std::to_string(number) + "-lock") ||
-                                 std::filesystem::exists("/tmp/.X11-unix/X" + std::to_string(number)))) {
-            ++number;
-        }
-        m_name = ":" + std::to_string(number);
-        m_server = std::make_unique<ChildProcess>(std::vector<std::string>{
-            "Xvfb", m_name, "-screen", "0", "1280x800x24", "-nolisten", "tcp", "-noreset"});
-        const std::string socket = "/tmp/.X11-unix/X" + std::to_string(number);
-        for (int i = 0; i < 100 && !std::filesystem::exists(socket); ++i) {
-            std::this_thread::sleep_for(50ms);
-        }
-        m_ok = std::filesystem::exists(socket);
-    }
-    bool ok() const { return m_ok; }
-    std::string error() const { return "Xvfb did not start on " + m_name; }
-    const std::string& name() const { return m_name; }
-
-private:
-    std::string m_name;
-    std::unique_ptr<ChildProcess> m_server;
-    bool m_ok = false;
-};
-
 class ProgramProcessTest : public ::testing::Test {
 protected:
     void SetUp() override {
         for (const char* tool : {"xdotool", "import", "Xvfb"}) {
             if (!HasTool(tool)) GTEST_SKIP() << tool << " is not installed";
         }
-        ASSERT_TRUE(display.ok()) << display.error();
+        display = std::make_unique<VirtualDisplay>(work, "1280x800x24");
+        ASSERT_TRUE(display->ok()) << work.Logs();
     }
 
     // The X display commands of the test run on.
     std::string On(const std::string& command) const {
-        return Shell("DISPLAY=" + display.name() + " timeout 30 " + command + " 2>/dev/null");
+        return Shell("DISPLAY=" + display->name() + " timeout 30 " + command + " 2>/dev/null");
     }
     std::string WaitForWindow(const std::string& title) const {
         return On("xdotool search --sync --onlyvisible --name '^" + title + "$'");
     }
 
-    VirtualDisplay display;
+    WorkFolder work{"program"};
+    std::unique_ptr<VirtualDisplay> display;
 };
 
 // The centre of a window's picture, as ImageMagick reads it.
@@ -175,7 +149,7 @@ TEST_F(ProgramProcessTest, AServerOpensFromTheKeyboardAndTheProgramQuitsThroughT
     ShadowServer server;
     ASSERT_TRUE(server.ok()) << server.error();
     ProgramFolder folder("", server.port());
-    Started program(folder.Program(), folder.Environment(display.name()));
+    Started program(folder.Program(), folder.Environment(display->name()));
     const std::string window = WaitForWindow("Vandrelle");
     ASSERT_FALSE(window.empty()) << "the main window did not appear";
     On("xdotool windowfocus --sync " + window + " key Down Down Return");
@@ -208,21 +182,21 @@ TEST_F(ProgramProcessTest, AServerOpensFromTheKeyboardAndTheProgramQuitsThroughT
 }
 
 TEST_F(ProgramProcessTest, ASecondStartHandsOverToTheFirstAndTouchesNoFile) {
-    ProgramFolder folder("<SingleInstance>1</SingleInstance>", UnusedPort());
-    Started first(folder.Program(), folder.Environment(display.name()));
+    ProgramFolder folder("<SingleInstance>1</SingleInstance>", FreePort());
+    Started first(folder.Program(), folder.Environment(display->name()));
     ASSERT_FALSE(WaitForWindow("Vandrelle").empty());
     const std::string config = Slurp(folder.Config()), keys = Slurp(folder.KeyStore());
     struct stat before {};
     ASSERT_EQ(::stat(folder.Config().c_str(), &before), 0);
 
-    Started second(folder.Program(), folder.Environment(display.name()));
+    Started second(folder.Program(), folder.Environment(display->name()));
     EXPECT_EQ(second.WaitForExit(20s), 0);
     struct stat after {};
     ASSERT_EQ(::stat(folder.Config().c_str(), &after), 0);
     EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
     EXPECT_EQ(Slurp(folder.Config()), config);
     EXPECT_EQ(Slurp(folder.KeyStore()), keys);
-    EXPECT_EQ(Shell("DISPLAY=" + display.name() +
+    EXPECT_EQ(Shell("DISPLAY=" + display->name() +
                   " xdotool search --onlyvisible --name '^Vandrelle$' | wc -l"),
               "1");
 

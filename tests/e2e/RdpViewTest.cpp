@@ -7,9 +7,11 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QDir>
+#include <QFile>
 #include <QImage>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
@@ -23,12 +25,16 @@ using namespace vandrelle::test;
 
 namespace {
 
-// Runs a shell command on the xrdp session's display as its user would see it.
-QString OnSessionDisplay(const QString& command) {
-    const QString full = QStringLiteral(
-                             "DISPLAY=:10 XAUTHORITY=$(getent passwd %1 | cut -d: -f6)/.Xauthority "
-                             "timeout 5 sh -c '%2' 2>/dev/null")
-                             .arg(QString::fromLatin1(XrdpServer::kUser), command);
+// Runs a shell command on the xrdp session's display as its user would see it;
+// empty while there is no session.
+QString OnSessionDisplay(const XrdpServer& server, const QString& command) {
+    const std::string display = server.SessionDisplay();
+    if (display.empty()) return {};
+    const QString full =
+        QStringLiteral(
+            "DISPLAY=%1 XAUTHORITY=$(getent passwd %2 | cut -d: -f6)/.Xauthority "
+            "timeout 5 sh -c '%3' 2>/dev/null")
+            .arg(QString::fromStdString(display), QString::fromLatin1(XrdpServer::kUser), command);
     QString out;
     if (FILE* pipe = ::popen(full.toUtf8().constData(), "r")) {
         char buf[256];
@@ -36,6 +42,14 @@ QString OnSessionDisplay(const QString& command) {
         ::pclose(pipe);
     }
     return out;
+}
+
+// Prints the peer's logs when the test fails (also when a check ends it early).
+template <typename Peer>
+auto LogsOnFailure(const Peer& peer) {
+    return qScopeGuard([&peer] {
+        if (QTest::currentTestFailed()) std::fprintf(stderr, "%s\n", peer.Logs().c_str());
+    });
 }
 
 // A client for the loopback server's port, reporting to `sink`.
@@ -68,23 +82,14 @@ bool PaintedWhole(const QImage& image) {
 
 class RdpViewTest : public QObject {
     Q_OBJECT
-private:
-    QTemporaryDir m_home;
-
 private Q_SLOTS:
-    void initTestCase() {
-        // The engine keeps known certificates under the user's folders.
-        qputenv("HOME", m_home.path().toUtf8());
-        qputenv("XDG_CONFIG_HOME", (m_home.path() + QStringLiteral("/xdg")).toUtf8());
-        QDir().mkpath(m_home.path() + QStringLiteral("/xdg"));
-    }
-
     // Every connection ends once its client is gone, as a program that exits waits for them.
     void cleanup() { QVERIFY(FreeRdpClient::WaitForConnectionsToEnd(std::chrono::seconds(10))); }
 
     void showsTheServedDesktopAndSendsThePointer() {
         ShadowServer server;
         QVERIFY2(server.ok(), server.error().c_str());
+        const auto logs = LogsOnFailure(server);
         FixedPrompts prompts(CertificateAnswer::AcceptOnce);
         RecordingSink sink;
         FreeRdpClient client(QtPost(), prompts);
@@ -199,6 +204,7 @@ private Q_SLOTS:
         if (::access("/usr/bin/xclip", X_OK) != 0) QSKIP("xclip is not installed");
         XrdpServer server;
         QVERIFY2(server.ok(), server.error().c_str());
+        const auto logs = LogsOnFailure(server);
         FixedPrompts prompts(CertificateAnswer::AcceptOnce);
         RecordingSink sink;
         FreeRdpClient client(QtPost(), prompts);
@@ -213,13 +219,16 @@ private Q_SLOTS:
 
         // Local to remote: a program in the session pastes what we copied.
         // (Text travels with CR LF line ends, which xrdp hands on unchanged.)
-        QTRY_COMPARE_WITH_TIMEOUT(OnSessionDisplay(QStringLiteral("xclip -o -selection clipboard"))
-                                      .remove(QLatin1Char('\r')),
-                                  QStringLiteral("from Vandrelle\nline two"), 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            OnSessionDisplay(server, QStringLiteral("xclip -o -selection clipboard"))
+                .remove(QLatin1Char('\r')),
+            QStringLiteral("from Vandrelle\nline two"), 15000);
 
         // Remote to local: a program in the session copies, and our clipboard follows.
-        OnSessionDisplay(QStringLiteral(
-            "printf %s \"from the server\" | xclip -i -selection clipboard -l 1 >/dev/null &"));
+        OnSessionDisplay(
+            server,
+            QStringLiteral(
+                "printf %s \"from the server\" | xclip -i -selection clipboard -l 1 >/dev/null &"));
         QTRY_COMPARE_WITH_TIMEOUT(QGuiApplication::clipboard()->text(),
                                   QStringLiteral("from the server"), 15000);
         client.Disconnect();
@@ -227,5 +236,20 @@ private Q_SLOTS:
     }
 };
 
-QTEST_MAIN(RdpViewTest)
+// The user's folders are the test's own from the start: the engine keeps known
+// certificates there, and the toolkit and sound libraries their sockets (else in
+// folders of /tmp that outlive the test).
+int main(int argc, char** argv) {
+    QTemporaryDir home;
+    const QString runtime = home.path() + QStringLiteral("/runtime");
+    QDir().mkpath(home.path() + QStringLiteral("/xdg"));
+    QDir().mkpath(runtime);
+    QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    qputenv("HOME", home.path().toUtf8());
+    qputenv("XDG_CONFIG_HOME", (home.path() + QStringLiteral("/xdg")).toUtf8());
+    qputenv("XDG_RUNTIME_DIR", runtime.toUtf8());
+    QApplication app(argc, argv);
+    RdpViewTest test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "RdpViewTest.moc"

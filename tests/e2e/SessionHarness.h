@@ -12,12 +12,14 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
 #include <deque>
 #include <filesystem>
+#include <iostream>
 #include <mutex>
 
 namespace vandrelle::test {
@@ -92,8 +94,13 @@ inline const std::string& UseTestHome() {
                             ("vandrelle-e2e-home-" + std::to_string(::getpid())))
                                .string();
         MakeFolders(path + "/xdg");
+        MakeFolders(path + "/runtime");
+        ::chmod((path + "/runtime").c_str(), 0700);
         ::setenv("HOME", path.c_str(), 1);
         ::setenv("XDG_CONFIG_HOME", (path + "/xdg").c_str(), 1);
+        // Sound and toolkit libraries keep their sockets there, not in folders of /tmp of their
+        // own.
+        ::setenv("XDG_RUNTIME_DIR", (path + "/runtime").c_str(), 1);
         ::setenv("VANDRELLE_TEST_ADDIN_MARK", (path + "/addin-loaded").c_str(), 1);
         std::atexit([] {
             std::error_code ec;
@@ -183,6 +190,10 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(server.ok()) << server.error();
         record.RDPPort = server.port();
+    }
+
+    void TearDown() override {
+        if (HasFailure()) std::cout << "The shadow server's logs:\n" << server.Logs();
     }
 
     ShadowServer server;

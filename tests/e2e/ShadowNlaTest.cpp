@@ -26,6 +26,10 @@ protected:
         record.UserName = kUser;
     }
 
+    void TearDown() override {
+        if (HasFailure() && server) std::cout << "The shadow server's logs:\n" << server->Logs();
+    }
+
     std::string Text() const { return client->CurrentValues().disconnectedText; }
 
     std::unique_ptr<ShadowServer> server;

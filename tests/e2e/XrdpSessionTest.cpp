@@ -22,6 +22,10 @@ protected:
         record.DesktopHeight = 768;
     }
 
+    void TearDown() override {
+        if (HasFailure() && server) std::cout << "xrdp's logs:\n" << server->Logs();
+    }
+
     bool ShowsTheSessionsDesktop() {
         bool green = false;
         client->WithFrame([&](const FreeRdpClient::FrameView& f) {

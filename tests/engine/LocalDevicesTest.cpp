@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
 namespace vandrelle::test {
 namespace {
 
@@ -24,6 +27,18 @@ TEST(LocalDevicesTest, MountedVolumesBecomeLetteredDrivesRootFirst) {
     EXPECT_EQ(drives[2].name, "data (E:)");
     EXPECT_EQ(ShareName(drives[1]), "D_USB_Stick");
     EXPECT_EQ(ShareName(drives[0]), "C_System");
+}
+
+TEST(LocalDevicesTest, TheMachinesRootIsTheSystemDrive) {
+    struct stat root {};
+    ASSERT_EQ(::stat("/", &root), 0);
+    if (major(root.st_dev) == 0) {
+        GTEST_SKIP() << "the root file system is on no device here (a container?)";
+    }
+    const std::vector<LocalDrive> drives = MountedVolumes();
+    ASSERT_FALSE(drives.empty());
+    EXPECT_EQ(drives[0].name, "System (C:)");
+    EXPECT_EQ(drives[0].path, "/");
 }
 
 TEST(LocalDevicesTest, LettersStopAtZ) {

@@ -1,0 +1,241 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "PeerProcess.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <set>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+namespace vandrelle::test {
+namespace {
+
+std::string ReadText(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+int RandomIn(int low, int high) {
+    static std::mt19937 generator{std::random_device{}()};
+    return std::uniform_int_distribution<int>(low, high - 1)(generator);
+}
+
+// Whether a socket of that family can bind the loopback port now.
+bool CanBind(int family, int port) {
+    const int fd = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return family == AF_INET6;  // no IPv6 here: nothing can hold the port there
+    bool bound = false;
+    if (family == AF_INET) {
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_port = htons(static_cast<std::uint16_t>(port));
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bound = ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    } else {
+        sockaddr_in6 addr{};
+        addr.sin6_family = AF_INET6;
+        addr.sin6_port = htons(static_cast<std::uint16_t>(port));
+        addr.sin6_addr = in6addr_loopback;
+        bound = ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 ||
+                errno == EADDRNOTAVAIL;  // IPv6 without a loopback address
+    }
+    ::close(fd);
+    return bound;
+}
+
+// The inodes of the sockets listening on the TCP port, from the kernel's tables.
+std::set<std::string> ListeningInodes(int port) {
+    std::set<std::string> inodes;
+    for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
+        std::istringstream lines(ReadText(table));
+        std::string line;
+        std::getline(lines, line);  // the column names
+        while (std::getline(lines, line)) {
+            std::istringstream fields(line);
+            std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout, inode;
+            fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >>
+                timeout >> inode;
+            const auto colon = local.rfind(':');
+            if (state != "0A" || colon == std::string::npos) continue;  // 0A: listening
+            if (std::stoi(local.substr(colon + 1), nullptr, 16) == port) inodes.insert(inode);
+        }
+    }
+    return inodes;
+}
+
+std::string DisplayLock(int display) {
+    return "/tmp/.X" + std::to_string(display) + "-lock";
+}
+
+std::string DisplaySocket(int display) {
+    return "/tmp/.X11-unix/X" + std::to_string(display);
+}
+
+// The PID an X server wrote into the display's lock file, 0 when there is none.
+pid_t DisplayLockHolder(int display) {
+    return static_cast<pid_t>(std::atoi(ReadText(DisplayLock(display)).c_str()));
+}
+
+}  // namespace
+
+ChildProcess::ChildProcess(const std::vector<std::string>& argv,
+                           const std::vector<std::string>& env, const std::string& log,
+                           const std::function<bool()>& inChild) {
+    // Everything the child needs is made before the fork: it may not allocate.
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    std::vector<std::string> vars = env;
+    const int out = ::open(log.empty() ? "/dev/null" : log.c_str(),
+                           O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    const pid_t parent = ::getpid();
+    m_pid = ::fork();
+    if (m_pid == 0) {
+        // A test that crashes must not leave its servers behind.
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent) ::_exit(127);
+        for (std::string& e : vars) ::putenv(e.data());
+        if (out >= 0) {
+            ::dup2(out, 1);
+            ::dup2(out, 2);
+        }
+        if (inChild && !inChild()) ::_exit(126);
+        ::execvp(args[0], args.data());
+        ::_exit(127);
+    }
+    if (out >= 0) ::close(out);
+}
+
+ChildProcess::~ChildProcess() {
+    Kill();
+}
+
+// Asks first, so that an X server removes its lock and socket.
+void ChildProcess::Kill() {
+    if (m_pid <= 0) return;
+    ::kill(m_pid, SIGTERM);
+    if (!WaitFor([this] { return !Running(); }, 1000)) {
+        ::kill(m_pid, SIGKILL);
+        ::waitpid(m_pid, nullptr, 0);
+    }
+    m_pid = -1;
+}
+
+bool ChildProcess::Running() {
+    if (m_pid <= 0) return false;
+    if (::waitpid(m_pid, nullptr, WNOHANG) == m_pid) m_pid = -1;
+    return m_pid > 0;
+}
+
+WorkFolder::WorkFolder(const std::string& kind) {
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / ("vandrelle-" + kind + "-XXXXXX")).string();
+    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    m_path = pattern;
+}
+
+WorkFolder::~WorkFolder() {
+    std::error_code ec;
+    std::filesystem::remove_all(m_path, ec);
+}
+
+std::string WorkFolder::Logs(const std::vector<std::string>& more) const {
+    std::vector<std::string> files;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(m_path, ec)) {
+        if (entry.path().extension() == ".log") files.push_back(entry.path().string());
+    }
+    std::sort(files.begin(), files.end());
+    for (const std::string& f : more) {
+        if (std::filesystem::exists(f, ec)) files.push_back(f);
+    }
+    std::string text;
+    for (const std::string& f : files) text += "---- " + f + " ----\n" + ReadText(f) + "\n";
+    return text;
+}
+
+bool ProcessAlive(pid_t pid) {
+    if (pid <= 0 || (::kill(pid, 0) != 0 && errno != EPERM)) return false;
+    // The state follows the name, which is in parentheses and may hold spaces.
+    const std::string stat = ReadText("/proc/" + std::to_string(pid) + "/stat");
+    const auto end = stat.rfind(')');
+    return end == std::string::npos || stat.compare(end, 3, ") Z") != 0;
+}
+
+bool ListensOn(pid_t pid, int port) {
+    const std::set<std::string> inodes = ListeningInodes(port);
+    if (inodes.empty()) return false;
+    std::error_code ec;
+    const std::string fds = "/proc/" + std::to_string(pid) + "/fd";
+    for (const auto& fd : std::filesystem::directory_iterator(fds, ec)) {
+        const std::string target = std::filesystem::read_symlink(fd.path(), ec).string();
+        if (target.rfind("socket:[", 0) == 0 &&
+            inodes.count(target.substr(8, target.size() - 9)) > 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+int FreePort() {
+    for (int i = 0; i < 500; ++i) {
+        const int port = RandomIn(20000, 32000);
+        if (CanBind(AF_INET, port) && CanBind(AF_INET6, port)) return port;
+    }
+    throw std::runtime_error("no free loopback port found");
+}
+
+int FreeDisplay() {
+    const int start = RandomIn(200, 900);
+    for (int number = start; number < start + 800; ++number) {
+        const int display = 200 + (number - 200) % 800;
+        if (DisplayFree(display)) return display;
+    }
+    throw std::runtime_error("no free X display found");
+}
+
+bool DisplayFree(int display) {
+    std::error_code ec;
+    return !std::filesystem::exists(DisplayLock(display), ec) &&
+           !std::filesystem::exists(DisplaySocket(display), ec);
+}
+
+bool DisplayHeldBy(int display, pid_t pid) {
+    std::error_code ec;
+    return DisplayLockHolder(display) == pid && std::filesystem::exists(DisplaySocket(display), ec);
+}
+
+void RemoveDisplayLeftovers(int display) {
+    if (display <= 0 || ProcessAlive(DisplayLockHolder(display))) return;
+    std::error_code ec;
+    std::filesystem::remove(DisplayLock(display), ec);
+    std::filesystem::remove(DisplaySocket(display), ec);
+}
+
+bool WaitFor(const std::function<bool()>& done, int ms) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= deadline) return done();
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
+}  // namespace vandrelle::test
