@@ -12,12 +12,12 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
 #include <QScreen>
 #include <QSessionManager>
-#include <QKeyEvent>
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolButton>
@@ -272,8 +272,7 @@ void CMainFrame::Post(std::uint32_t message, std::uintptr_t wParam, std::intptr_
         Qt::QueuedConnection);
 }
 
-std::intptr_t CMainFrame::Send(std::uint32_t message, std::uintptr_t wParam,
-                               std::intptr_t lParam) {
+std::intptr_t CMainFrame::Send(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
     switch (message) {
         case WM_APP_OPEN_SESSION:
             OpenSession(static_cast<int>(wParam), *reinterpret_cast<const PathBuffer*>(lParam));
@@ -395,9 +394,8 @@ void CMainFrame::OnTabDoubleClick(int index) {
     m_contextPage = m_view->GetPageWidget(index);
     CVandrelleView* session = SessionAt(index);
     if (!session) return;
-    session->Post(session->State() != kStateDisconnected ? WM_APP_ENTER_FULL_SCREEN
-                                                         : WM_APP_CONNECT,
-                  0, 0);
+    session->Post(
+        session->State() != kStateDisconnected ? WM_APP_ENTER_FULL_SCREEN : WM_APP_CONNECT, 0, 0);
 }
 
 void CMainFrame::OnTabCloseRequest(int index) {
@@ -435,7 +433,8 @@ void CMainFrame::OpenSession(int command, const PathBuffer& path) {
         std::string error;
         bool started = false;
         try {
-            const bool shift = QGuiApplication::queryKeyboardModifiers().testFlag(Qt::ShiftModifier);
+            const bool shift =
+                QGuiApplication::queryKeyboardModifiers().testFlag(Qt::ShiftModifier);
             started = LaunchExternalClient(m_config, node, shift, &error);
         } catch (const ConfigError& e) {
             error = e.what();
@@ -457,8 +456,8 @@ void CMainFrame::OpenSession(int command, const PathBuffer& path) {
     if (command == ID_SERVER_CONNECT_NON_CONSOLE) record.ConnectToServerConsole = 0;
     QString caption = QString::fromStdString(record.Name);
     if (record.ConnectToServerConsole != 0) caption += QStringLiteral(" (console)");
-    auto* session = new CVandrelleView(m_hosts, *this, this, m_config, m_keys, std::move(record),
-                                       path, m_view);
+    auto* session =
+        new CVandrelleView(m_hosts, *this, this, m_config, m_keys, std::move(record), path, m_view);
     m_view->AddPage(session, caption, kStateDisconnected, session);
     session->Post(WM_APP_CONNECT, 0, 0);
 }

@@ -63,7 +63,9 @@ struct Frame {
         frame->Send(WM_APP_OPEN_SESSION, static_cast<std::uintptr_t>(command), Buffer(path));
         return frame->SessionAt(frame->View()->GetPageCount() - 1);
     }
-    FakeRdpClient& Client(int made) { return hosts.made.at(static_cast<std::size_t>(made))->client; }
+    FakeRdpClient& Client(int made) {
+        return hosts.made.at(static_cast<std::size_t>(made))->client;
+    }
     // Lets the posted messages run.
     static void Pump() {
         for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
@@ -84,8 +86,8 @@ private Q_SLOTS:
         Frame f;
         QCOMPARE(Ids(f.frame->WindowMenu()),
                  (QList<int>{SC_RESTORE_CMD, SC_MINIMIZE_CMD, SC_MAXIMIZE_CMD, 0,
-                             IDM_SHOW_SERVERS_LIST, 0, IDM_STATUS_BAR, IDM_CLOSE_TAB_ON_LOG_OFF,
-                             0, IDM_QUICK_CONNECT, 0, IDM_HELP, ID_APP_ABOUT, 0, SC_CLOSE_CMD}));
+                             IDM_SHOW_SERVERS_LIST, 0, IDM_STATUS_BAR, IDM_CLOSE_TAB_ON_LOG_OFF, 0,
+                             IDM_QUICK_CONNECT, 0, IDM_HELP, ID_APP_ABOUT, 0, SC_CLOSE_CMD}));
         QCOMPARE(f.frame->Action(IDM_SHOW_SERVERS_LIST)->text(),
                  QStringLiteral("&Show servers list"));
         QCOMPARE(f.frame->Action(IDM_CLOSE_TAB_ON_LOG_OFF)->text(),
@@ -107,7 +109,8 @@ private Q_SLOTS:
     // The two switches of the menu start from the file and are written back
     // to it (saved with the next save), each only when it changes.
     void statusBarAndCloseTabSwitchesFollowTheFile() {
-        Frame hidden("<StatusBarVisible>0</StatusBarVisible><CloseTabOnLogOff>1</CloseTabOnLogOff>");
+        Frame hidden(
+            "<StatusBarVisible>0</StatusBarVisible><CloseTabOnLogOff>1</CloseTabOnLogOff>");
         hidden.frame->show();
         QVERIFY(!hidden.frame->statusBar()->isVisible());
         QVERIFY(!hidden.frame->Action(IDM_STATUS_BAR)->isChecked());
@@ -294,7 +297,8 @@ private Q_SLOTS:
             AnswerNextMessageBox(QMessageBox::No, &box);
             QVERIFY(!f.frame->close());
             QCOMPARE(box.title, QStringLiteral("Quit Vandrelle"));
-            QCOMPARE(box.text, QStringLiteral("There are active connections, are you sure to quit?"));
+            QCOMPARE(box.text,
+                     QStringLiteral("There are active connections, are you sure to quit?"));
             QCOMPARE(box.defaultButton, QMessageBox::Yes);
             QCOMPARE(box.icon, QMessageBox::Question);
             QCOMPARE(f.frame->View()->GetPageCount(), 3);
