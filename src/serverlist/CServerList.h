@@ -10,10 +10,12 @@
 #include <QWidget>
 
 #include <functional>
+#include <map>
 
 class QCollator;
 class QContextMenuEvent;
 class QLabel;
+class QAction;
 class QMenu;
 class QMouseEvent;
 class QTreeWidget;
@@ -111,6 +113,18 @@ public:
     // Sorts a level of the tree as the build does.
     void SortLevel(QTreeWidgetItem* parent);
 
+    // Files a server opened through Quick Connect under the group "Quick
+    // Connections" below the root (made the first time), unless that group
+    // already holds an entry of its name, or it has none.
+    void AddQuickConnection(const Properties& record);
+    // Puts a fresh "C&onnect To" submenu that mirrors the tree (groups as
+    // submenus, servers as items with command identifiers from 4096, 16
+    // apart, depth first) into `menu` before `before`, in place of the one
+    // of the last time. Returns it; its items carry their identifiers as data.
+    QMenu* BuildConnectToMenu(QMenu* menu, QAction* before);
+    // Opens the server of a "C&onnect To" identifier: its open tab, else a new one.
+    void ConnectByMenuId(int id);
+
     // Drag and drop: whether a drag is under way, and where it would drop.
     bool IsDragging() const { return m_dragging; }
     QTreeWidgetItem* DropTarget() const { return m_dropTarget; }
@@ -158,7 +172,11 @@ private:
     QTreeWidgetItem* m_root = nullptr;
     QTreeWidgetItem* m_current = nullptr;
     bool m_expandingByProgram = false;  // only the user's expansions are stored
+    void FillConnectTo(QMenu* menu, const QTreeWidgetItem* parent, int& nextId);
     SheetRunner m_sheet;
+    // "C&onnect To": the submenu of the last time, and its servers' paths by identifier.
+    QPointer<QMenu> m_connectTo;
+    std::map<int, PathBuffer> m_commandMap;
     ImportRunner m_import;
     // Drag and drop.
     QTreeWidgetItem* m_pressed = nullptr;  // under the left button, not dragged yet

@@ -1,17 +1,23 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "CMainFrame.h"
 
+#include "CDlgQuickConnect.h"
 #include "CServerList.h"
 #include "CSimpleTabView.h"
 #include "CVandrelleView.h"
 #include "ConfigStore.h"
 #include "ExternalClient.h"
 #include "Icons.h"
+#include "QuickConnect.h"
 #include "ResourceIds.h"
 #include "Strings.h"
+#include "SystemInfo.h"
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
@@ -21,6 +27,7 @@
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolButton>
+#include <QUrl>
 
 namespace vandrelle {
 namespace {
@@ -168,10 +175,10 @@ void CMainFrame::MakeWindowMenu() {
     AddCommand(m_windowMenu, tr("Close &tab on log off"), IDM_CLOSE_TAB_ON_LOG_OFF)
         ->setCheckable(true);
     m_windowMenu->addSeparator();
-    AddCommand(m_windowMenu, tr("&Quick Connect..."), IDM_QUICK_CONNECT)->setEnabled(false);
+    AddCommand(m_windowMenu, tr("&Quick Connect..."), IDM_QUICK_CONNECT);
     m_windowMenu->addSeparator();
-    AddCommand(m_windowMenu, tr("&Help"), IDM_HELP)->setEnabled(false);
-    AddCommand(m_windowMenu, tr("&About..."), ID_APP_ABOUT)->setEnabled(false);
+    AddCommand(m_windowMenu, tr("&Help"), IDM_HELP);
+    AddCommand(m_windowMenu, tr("&About..."), ID_APP_ABOUT);
     m_windowMenu->addSeparator();
     AddCommand(m_windowMenu, tr("&Close"), SC_CLOSE_CMD);
     connect(m_windowMenu, &QMenu::aboutToShow, this, &CMainFrame::UpdateWindowMenu);
@@ -222,7 +229,14 @@ QAction* CMainFrame::Action(int id) const {
     return it == m_actions.end() ? nullptr : it->second;
 }
 
+// Each opening of the menu mirrors the tree as it is now in "C&onnect To".
 void CMainFrame::UpdateWindowMenu() {
+    if (m_serverList) {
+        QMenu* connectTo =
+            m_serverList->BuildConnectToMenu(m_windowMenu, Action(IDM_QUICK_CONNECT));
+        connect(connectTo, &QMenu::triggered, this,
+                [this](QAction* chosen) { OnSysCommand(chosen->data().toInt()); });
+    }
     const bool maximized = isMaximized() || m_frameFullScreen;
     Action(SC_RESTORE_CMD)->setEnabled(maximized || isMinimized());
     Action(SC_MAXIMIZE_CMD)->setEnabled(!maximized);
@@ -235,7 +249,20 @@ QString CMainFrame::StatusText() const {
 }
 
 void CMainFrame::OnSysCommand(int id) {
+    if (id >= kConnectToFirstId && id <= kConnectToLastId) {
+        if (m_serverList) m_serverList->ConnectByMenuId(id);
+        return;
+    }
     switch (id) {
+        case IDM_QUICK_CONNECT:
+            QuickConnect();
+            break;
+        case IDM_HELP:
+            OpenUserGuide();
+            break;
+        case ID_APP_ABOUT:
+            CAboutDlg(ActiveOwner(), UserGuide()).exec();
+            break;
         case IDM_SHOW_SERVERS_LIST:
             ShowServersList();
             break;
@@ -460,6 +487,51 @@ void CMainFrame::OpenSession(int command, const PathBuffer& path) {
         new CVandrelleView(m_hosts, *this, this, m_config, m_keys, std::move(record), path, m_view);
     m_view->AddPage(session, caption, kStateDisconnected, session);
     session->Post(WM_APP_CONNECT, 0, 0);
+}
+
+QWidget* CMainFrame::ActiveOwner() {
+    QWidget* active = QApplication::activeWindow();
+    return active ? active : this;
+}
+
+// A session to a typed server, opened at once and then filed under "Quick
+// Connections"; its path is all zero, so the tree never finds it open.
+void CMainFrame::QuickConnect() {
+    CDlgQuickConnect dialog(ActiveOwner());
+    if (dialog.exec() != QDialog::Accepted) return;
+    const QString text = dialog.ServerText();
+    const auto record =
+        QuickConnectRecord(std::u16string_view(reinterpret_cast<const char16_t*>(text.utf16()),
+                                               static_cast<std::size_t>(text.size())),
+                           dialog.Console());
+    if (!record) return;
+    QString caption = QString::fromStdString(record->Name);
+    if (record->ConnectToServerConsole != 0) caption += QStringLiteral(" (console)");
+    auto* session =
+        new CVandrelleView(m_hosts, *this, this, m_config, m_keys, *record, PathBuffer{}, m_view);
+    m_view->AddPage(session, caption, kStateDisconnected, session);
+    if (m_serverList) m_serverList->AddQuickConnection(*record);
+    session->Post(WM_APP_CONNECT, 0, 0);
+}
+
+// The user guide installed with the program (the build puts it at the same
+// place relative to the program).
+QString CMainFrame::UserGuide() {
+    return QDir::cleanPath(QString::fromStdString(ProgramFolder()) +
+                           QStringLiteral("/../share/doc/vandrelle/user-guide.html"));
+}
+
+void CMainFrame::OpenUserGuide() {
+    const QString guide = UserGuide();
+    QString problem;
+    if (!QFileInfo::exists(guide)) {
+        problem = tr("The user guide is not installed: %1 is missing.").arg(guide);
+    } else if (!QDesktopServices::openUrl(QUrl::fromLocalFile(guide))) {
+        problem = tr("No program to show the user guide %1 was found.").arg(guide);
+    }
+    if (!problem.isEmpty()) {
+        QMessageBox(QMessageBox::Critical, tr("Error"), problem, QMessageBox::Ok, this).exec();
+    }
 }
 
 bool CMainFrame::FindSession(const PathBuffer& path) {
