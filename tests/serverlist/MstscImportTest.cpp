@@ -2,7 +2,6 @@
 #include "MstscImport.h"
 
 #include "RegFileKeyStore.h"
-#include "StoredCredentials.h"
 #include "TempDir.h"
 
 #include <gtest/gtest.h>
@@ -265,41 +264,6 @@ TEST_F(ReadSourcesTest, WithoutTheDefaultKeyNothingIsRead) {
     const MstscSources sources = ReadMstscSources(keys);
     EXPECT_FALSE(sources.hasDefaultKey);
     EXPECT_TRUE(sources.recent.empty() && sources.hints.empty() && sources.servers.empty());
-}
-
-class OneCredential : public CredentialStore {
-public:
-    std::optional<std::vector<Credential>> Enumerate(std::string_view filter) override {
-        if (filter != "TERMSRV/h2") return std::nullopt;
-        return std::vector<Credential>{{Credential::kGeneric, "CORP\\bob", {'p', 0, 'w', 0}}};
-    }
-};
-
-TEST_F(ReadSourcesTest, TheImportReadsTheKeysAndLooksUpStoredCredentials) {
-    Reg(Key("Default") + "\"MRU0\"=\"h1:3390 /admin\"\n\"MRU1\"=\"h2\"\n" + Key("UsernameHint") +
-        "\"h2\"=\"CORP\\\\bob\"\n\"h3\"=\"carol\"\n" + Key("Servers\\h3") + Key("Servers\\h4"));
-    OneCredential credentials;
-    std::vector<Properties> added;
-    ImportMstscConnections(
-        keys, credentials,
-        [&](const std::string& label) {
-            for (const Properties& p : added) {
-                if (p.Name == label) return true;
-            }
-            return false;
-        },
-        [&](const Properties& record) { added.push_back(record); });
-    ASSERT_EQ(added.size(), 4u);
-    EXPECT_EQ(added[0].Name, "h1:3390 /admin");
-    EXPECT_EQ(added[0].Server, "h1");
-    EXPECT_EQ(added[0].ConnectToServerConsole, 1);
-    EXPECT_EQ(added[1].Name, "h2");
-    EXPECT_EQ(added[1].InheritGeneral, 0);
-    EXPECT_EQ(added[1].UserName + "|" + added[1].Domain + "|" + added[1].Password, "bob|CORP|pw");
-    EXPECT_EQ(added[2].Name, "h3");  // from the hints; the saved server h3 is the same label
-    EXPECT_EQ(added[2].UserName, "carol");
-    EXPECT_EQ(added[3].Name, "h4");
-    EXPECT_EQ(added[3].UserName, "");
 }
 
 }  // namespace
