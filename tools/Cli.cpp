@@ -252,7 +252,7 @@ void PrintExternalCommand(const NodePath& path, const CConfigStore& store, std::
 
 // Whether the group has a direct child with that label, as the tree shows
 // its children: groups by "Properties/Name", servers by "Name".
-bool HasChildLabelled(pugi::xml_node group, const std::string& label) {
+bool GroupHasChildLabelled(pugi::xml_node group, const std::string& label) {
     for (pugi::xml_node child = group.first_child(); child; child = child.next_sibling()) {
         pugi::xml_node name;
         if (IsElementNamed(child, "Group")) {
@@ -274,7 +274,7 @@ void ImportMstsc(const NodePath& path, CConfigStore& store, const CliEnvironment
     EmptyCredentialStore none;
     ImportMstscConnections(
         *env.keys, env.credentials ? *env.credentials : none,
-        [group](const std::string& label) { return HasChildLabelled(group, label); },
+        [group](const std::string& label) { return GroupHasChildLabelled(group, label); },
         [&](const Properties& record) {
             RequireSaved(store.AddServer(path, record), store);
             out << EscapedText(record.Name) << "\n";
