@@ -6,7 +6,11 @@
 #include "ConfigLocation.h"
 #include "ConfigStore.h"
 #include "ExternalClient.h"
+#include "FileUtil.h"
+#include "MstscImport.h"
 #include "NumberText.h"
+#include "RegFileMerge.h"
+#include "StoredCredentials.h"
 #include "XmlDocument.h"
 
 #include <ostream>
@@ -25,6 +29,8 @@ constexpr std::string_view kUsage =
     "  move [NAME ...] --to [NAME ...]\n"
     "  delete [NAME ...]\n"
     "  external-command [NAME ...]\n"
+    "  import-mstsc [NAME ...]\n"
+    "  import-reg FILE\n"
     "  addins\n"
     "  encode-password TEXT\n"
     "  decode-password TEXT\n";
@@ -162,7 +168,8 @@ void PrintTree(pugi::xml_node top, std::ostream& out) {
         const bool group = IsElementNamed(node, "Group");
         const std::string indent(depth * 2, ' ');
         if (group) {
-            out << indent << EscapedText(ElementText(SelectElement(node, "Properties/Name"))) << "/\n";
+            out << indent << EscapedText(ElementText(SelectElement(node, "Properties/Name")))
+                << "/\n";
             if (node.first_child()) {
                 node = node.first_child();
                 ++depth;
@@ -243,7 +250,39 @@ void PrintExternalCommand(const NodePath& path, const CConfigStore& store, std::
     for (const std::string& a : command.arguments) out << EscapedText(a) << "\n";
 }
 
-void RunFileCommand(const Command& cmd, CConfigStore& store, std::ostream& out) {
+// Whether the group has a direct child with that label, as the tree shows
+// its children: groups by "Properties/Name", servers by "Name".
+bool GroupHasChildLabelled(pugi::xml_node group, const std::string& label) {
+    for (pugi::xml_node child = group.first_child(); child; child = child.next_sibling()) {
+        pugi::xml_node name;
+        if (IsElementNamed(child, "Group")) {
+            name = SelectElement(child, "Properties/Name");
+        } else if (IsElementNamed(child, "Server")) {
+            name = FirstChildElement(child, "Name");
+        }
+        if (name && ElementTextEquals(name, label)) return true;
+    }
+    return false;
+}
+
+// The program's "Import MSTSC connections" without its question: each server
+// is saved as it is added and printed once saved.
+void ImportMstsc(const NodePath& path, CConfigStore& store, const CliEnvironment& env,
+                 std::ostream& out) {
+    const pugi::xml_node group = ExistingNode(store, path);
+    if (!IsGroup(group)) throw CliFailure{kExitUsage, path.ToString() + " is not a group"};
+    EmptyCredentialStore none;
+    ImportMstscConnections(
+        *env.keys, env.credentials ? *env.credentials : none,
+        [group](const std::string& label) { return GroupHasChildLabelled(group, label); },
+        [&](const Properties& record) {
+            RequireSaved(store.AddServer(path, record), store);
+            out << EscapedText(record.Name) << "\n";
+        });
+}
+
+void RunFileCommand(const Command& cmd, CConfigStore& store, const CliEnvironment& env,
+                    std::ostream& out) {
     const NodePath path(cmd.path);
     if (cmd.name == "tree") {
         PrintTree(store.ServersElement(), out);
@@ -259,6 +298,8 @@ void RunFileCommand(const Command& cmd, CConfigStore& store, std::ostream& out) 
         RequireSaved(store.MoveNode(path, NodePath(cmd.to)), store);
     } else if (cmd.name == "external-command") {
         PrintExternalCommand(path, store, out);
+    } else if (cmd.name == "import-mstsc") {
+        ImportMstsc(path, store, env, out);
     } else if (cmd.name == "delete") {
         store.DeleteNode(path);
         RequireSaved(store.Save(), store);
@@ -273,6 +314,34 @@ void CheckArguments(const Command& cmd) {
     if (takesSets && cmd.sets.empty()) throw CliFailure{kExitUsage, cmd.name + " needs --set"};
     if (cmd.name == "tree" && !cmd.path.empty())
         throw CliFailure{kExitUsage, "tree takes no names"};
+}
+
+// Merges a registry editor's file into the user's key store: one line per key
+// merged on `out`, a warning per part left out on `err`.
+void ImportReg(const Command& cmd, KeyStore& keys, std::ostream& out, std::ostream& err) {
+    if (cmd.path.size() != 1) throw CliFailure{kExitUsage, "import-reg needs one FILE"};
+    const std::string& file = cmd.path[0];
+    std::string data, error;
+    if (!ReadWholeFile(file, &data, &error)) throw CliFailure{kExitFile, error};
+    const auto merge = PlanRegMerge(data);
+    if (!merge) {
+        throw CliFailure{kExitFile, file +
+                                        " is not a registry file: it does not begin with "
+                                        "\"Windows Registry Editor Version 5.00\" or \"REGEDIT4\""};
+    }
+    for (const std::string& skipped : merge->skipped) {
+        err << "vandrelle-cli: warning: skipped " << EscapedText(skipped) << "\n";
+    }
+    std::size_t values = 0;
+    for (const RegMerge::Key& key : merge->keys) {
+        if (!MergeKey(key, keys, &error)) throw CliFailure{kExitFile, "cannot merge: " + error};
+        const std::string name = "HKEY_CURRENT_USER" + (key.path.empty() ? "" : "\\" + key.path);
+        out << EscapedText(name) << ": " << key.values.size()
+            << (key.values.size() == 1 ? " value" : " values") << "\n";
+        values += key.values.size();
+    }
+    out << "merged " << values << (values == 1 ? " value" : " values") << " in "
+        << merge->keys.size() << (merge->keys.size() == 1 ? " key" : " keys") << "\n";
 }
 
 int Run(const std::vector<std::string>& args, const CliEnvironment& env, std::ostream& out,
@@ -295,6 +364,10 @@ int Run(const std::vector<std::string>& args, const CliEnvironment& env, std::os
         return kExitOk;
     }
     CheckArguments(cmd);
+    if (cmd.name == "import-reg") {
+        ImportReg(cmd, *env.keys, out, err);
+        return kExitOk;
+    }
     const ConfigSearchResult found =
         cmd.configFile.empty() ? FindAndLoadConfig(store, env.programFolder, env.userFolder)
                                : LoadGivenConfig(store, cmd.configFile);
@@ -304,7 +377,7 @@ int Run(const std::vector<std::string>& args, const CliEnvironment& env, std::os
     for (const std::string& problem : found.problems) {
         err << "vandrelle-cli: warning: skipped unreadable " << EscapedText(problem) << "\n";
     }
-    RunFileCommand(cmd, store, out);
+    RunFileCommand(cmd, store, env, out);
     if (!store.KeptChangedCopy().empty()) {
         err << "vandrelle-cli: warning: " << EscapedText(store.ConfigPath())
             << " had changed since it was read; that version is kept as "

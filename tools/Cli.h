@@ -7,6 +7,7 @@
 
 namespace vandrelle {
 
+class CredentialStore;
 class KeyStore;
 
 // Where the companion looks for things; the real program passes the running
@@ -15,6 +16,8 @@ struct CliEnvironment {
     std::string programFolder;
     std::string userFolder;
     KeyStore* keys = nullptr;
+    // The system's saved credentials for import-mstsc; none when null.
+    CredentialStore* credentials = nullptr;
 };
 
 // Exit codes.

@@ -531,6 +531,17 @@ private:
     bool m_wide = true;  // REGEDIT4 files hold 8-bit strings
 };
 
+EntryKind KindOf(const RegEntry& entry) {
+    if (entry.value) return EntryKind::Value;
+    if (IsCommentLine(entry.rawText)) return EntryKind::Comment;
+    const auto start = SplitValueLine(entry.rawText);
+    return start && start->data == "-" ? EntryKind::Deletion : EntryKind::Other;
+}
+
+bool DeletesKey(const RegSection& section) {
+    return Trim(section.headerLine).starts_with("[-");
+}
+
 std::optional<RegDocument> ParseRegFile(const std::string& data, Hive hive) {
     return RegFileParser(SplitLines(DecodeFileText(data)), hive).Parse();
 }

@@ -58,6 +58,14 @@ KeyPath SplitKeyPath(std::string_view path);
 bool PathStartsWith(const KeyPath& path, const KeyPath& prefix);
 bool PathEquals(const KeyPath& a, const KeyPath& b);
 
+// What an entry of a section stands for: a value the parser understood, a
+// line that deletes a value on import ("name"=-), a comment, or anything else.
+enum class EntryKind { Value, Deletion, Comment, Other };
+EntryKind KindOf(const RegEntry& entry);
+
+// Whether the section deletes its key on import ("[-HKEY_...]").
+bool DeletesKey(const RegSection& section);
+
 // Reads a file's bytes (UTF-8, or UTF-16LE with a byte order mark); sections
 // of other hives and unknown lines are kept verbatim. Before the header only
 // blank lines and ";" comments may stand; bytes of anything else are not a
