@@ -24,20 +24,6 @@ Properties Stored(const DisplayState& state, Properties p = {}) {
     return p;
 }
 
-TEST(DisplayMapperTest, ListsHoldTheEntriesInOrder) {
-    std::vector<std::string> sizes;
-    for (const DesktopSizeEntry& e : DisplayMapper::SizeEntries()) sizes.push_back(e.text);
-    EXPECT_EQ(sizes, (std::vector<std::string>{"Fit Window", "Fit Window with margin", "800 x 600",
-                                               "1024 x 768", "1152 x 864", "1280 x 1024",
-                                               "Full Screen", "Custom"}));
-    std::vector<int> depths;
-    for (const ColorDepthEntry& e : DisplayMapper::DepthEntries()) {
-        depths.push_back(e.depth);
-        EXPECT_EQ(std::to_string(e.depth), e.text);
-    }
-    EXPECT_EQ(depths, (std::vector{8, 15, 16, 24, 32}));
-}
-
 TEST(DisplayMapperTest, TheRecordChoosesTheSizeEntry) {
     struct Case {
         int w, h;
@@ -120,14 +106,6 @@ TEST(DisplayMapperTest, ChoosingTheMarginProposesTenPixelsOnlyWhenBothEditsAreEm
     DisplayState other = DisplayMapper::Load(Sized(0, 0));
     DisplayMapper::ChooseSize(other, DesktopSize::Custom);
     EXPECT_EQ(other.width, "");
-}
-
-TEST(DisplayMapperTest, OnlyMarginAndCustomShowTheEdits) {
-    for (const DesktopSizeEntry& e : DisplayMapper::SizeEntries()) {
-        const bool edits =
-            e.size == DesktopSize::FitWindowWithMargin || e.size == DesktopSize::Custom;
-        EXPECT_EQ(DisplayMapper::ShowsSizeEdits(e.size), edits) << e.text;
-    }
 }
 
 TEST(DisplayMapperTest, AZeroMarginOpensNextTimeAsFitWindow) {

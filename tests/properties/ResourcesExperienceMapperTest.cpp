@@ -8,19 +8,6 @@
 namespace vandrelle {
 namespace {
 
-std::vector<std::string> Texts(std::span<const char* const> entries) {
-    return {entries.begin(), entries.end()};
-}
-
-TEST(ResourcesMapperTest, ListsHoldTheEntriesInOrder) {
-    EXPECT_EQ(Texts(ResourcesMapper::SoundEntries()),
-              (std::vector<std::string>{"Bring to this computer", "Leave at remote computer",
-                                        "Do not play"}));
-    EXPECT_EQ(Texts(ResourcesMapper::KeyboardEntries()),
-              (std::vector<std::string>{"On the local computer", "On the remote computer",
-                                        "In full screen mode only"}));
-}
-
 TEST(ResourcesMapperTest, FieldsTravelBetweenRecordAndControls) {
     Properties p;
     p.AudioRedirectionMode = 2;
@@ -92,14 +79,6 @@ Properties Flags(int flags, int bitmap = 1) {
     p.PerformanceFlags = flags;
     p.BitmapPersistence = bitmap;
     return p;
-}
-
-TEST(ExperienceMapperTest, SpeedListHoldsTheEntriesInOrder) {
-    std::vector<std::string> texts;
-    for (const SpeedEntry& e : ExperienceMapper::SpeedEntries()) texts.push_back(e.text);
-    EXPECT_EQ(texts, (std::vector<std::string>{"Broadband (128 Kbps - 1.5 Mbps)",
-                                               "LAN (10 Mbps or higher)",
-                                               "Custom (Defined in Options / Experience)"}));
 }
 
 TEST(ExperienceMapperTest, TheDefaultRecordIsLanAndStoresUnchanged) {
