@@ -28,6 +28,24 @@ QIcon ResourceIcon(int id) {
         case IDI_SERVER:
             file = "server";
             break;
+        case IDI_LOGON:
+            file = "logon";
+            break;
+        case IDI_DISPLAY:
+            file = "display";
+            break;
+        case IDI_PERFORMANCE:
+            file = "performance";
+            break;
+        case IDI_DEVICES:
+            file = "devices";
+            break;
+        case IDI_KEYBOARD:
+            file = "keyboard";
+            break;
+        case IDI_SOUND:
+            file = "sound";
+            break;
         default:
             return {};
     }

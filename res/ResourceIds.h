@@ -13,6 +13,19 @@ inline constexpr int IDI_CONNECTING = 203;    // a session tab: connecting
 inline constexpr int IDI_DISCONNECTED = 204;  // a session tab: disconnected
 inline constexpr int IDI_GROUP = 205;
 inline constexpr int IDI_SERVER = 208;
+// Pictures beside the property pages' groups.
+inline constexpr int IDI_LOGON = 215;
+inline constexpr int IDI_DISPLAY = 216;
+inline constexpr int IDI_PERFORMANCE = 218;
+inline constexpr int IDI_DEVICES = 219;
+inline constexpr int IDI_KEYBOARD = 220;
+inline constexpr int IDI_SOUND = 221;
+
+// The property pages, in the sheet's order.
+inline constexpr int IDD_GENERAL = 209;
+inline constexpr int IDD_DISPLAY = 210;
+inline constexpr int IDD_RESOURCES = 211;
+inline constexpr int IDD_EXPERIENCE = 212;
 
 // Menus.
 inline constexpr int IDR_SESSION_MENU = 201;  // a session tab's context menu
@@ -65,6 +78,50 @@ inline constexpr int kConnectToLastId = 57343;
 inline constexpr int kTreeControlId = 1;
 inline constexpr int kTabStripControlId = 1313;
 inline constexpr int ATL_IDW_STATUS_BAR = 59393;
+
+// The property sheet's buttons.
+inline constexpr int IDOK = 1;
+inline constexpr int IDCANCEL = 2;
+
+// The General page.
+inline constexpr int IDC_NAME = 1002;
+inline constexpr int IDC_SERVER = 1004;
+inline constexpr int IDC_USER_NAME = 1005;
+inline constexpr int IDC_PASSWORD = 1006;
+inline constexpr int IDC_DOMAIN = 1007;
+inline constexpr int IDC_PORT = 1008;
+inline constexpr int IDC_DESCRIPTION = 1013;
+inline constexpr int IDC_INHERIT = 1014;
+inline constexpr int IDC_SERVER_LABEL = 1015;
+
+// The Display page.
+inline constexpr int IDC_CONSOLE = 1003;
+inline constexpr int IDC_COLOR_DEPTH = 1010;
+inline constexpr int IDC_DESKTOP_SIZE = 1011;
+inline constexpr int IDC_WIDTH = 1012;
+inline constexpr int IDC_HEIGHT = 1013;
+inline constexpr int IDC_WIDTH_LABEL = 1018;
+inline constexpr int IDC_HEIGHT_LABEL = 1019;
+
+// The Local Resources page.
+inline constexpr int IDC_KEYBOARD = 13075;
+inline constexpr int IDC_SOUND = 13076;
+inline constexpr int IDC_CLIPBOARD = 13078;
+inline constexpr int IDC_SMART_CARDS = 13082;
+inline constexpr int IDC_PRINTERS = 13222;
+inline constexpr int IDC_PORTS = 13223;
+inline constexpr int IDC_DRIVES = 13224;
+inline constexpr int IDC_DRIVE_LIST = 1013;
+
+// The Experience page.
+inline constexpr int IDC_SPEED = 13095;
+inline constexpr int IDC_BACKGROUND = 13096;
+inline constexpr int IDC_DRAGGING = 13097;
+inline constexpr int IDC_ANIMATION = 13098;
+inline constexpr int IDC_THEMES = 13099;
+inline constexpr int IDC_BITMAP_CACHING = 13100;
+inline constexpr int IDC_FONT_SMOOTHING = 13103;
+inline constexpr int IDC_COMPOSITION = 13104;
 
 // Strings.
 inline constexpr int ATL_IDS_IDLEMESSAGE = 57345;  // "Ready"
