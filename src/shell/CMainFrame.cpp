@@ -2,14 +2,18 @@
 #include "CMainFrame.h"
 
 #include "CDlgQuickConnect.h"
+#include "CPropertySheet2.h"
 #include "CServerList.h"
 #include "CSimpleTabView.h"
 #include "CVandrelleView.h"
 #include "ConfigStore.h"
 #include "ExternalClient.h"
 #include "Icons.h"
+#include "LocalDevices.h"
+#include "MstscImport.h"
 #include "QuickConnect.h"
 #include "ResourceIds.h"
+#include "StoredCredentials.h"
 #include "Strings.h"
 #include "SystemInfo.h"
 
@@ -42,6 +46,21 @@ QRect ToQRect(const WindowRect& r) {
 
 WindowRect ToWindowRect(const QRect& r) {
     return {r.left(), r.top(), r.left() + r.width(), r.top() + r.height()};
+}
+
+// The tree's commands edit in the properties sheet, which lists the drives
+// the engine offers as the machine's volumes.
+bool EditInSheet(QWidget* owner, const SheetRequest& request, Properties& record) {
+    SheetOptions options;
+    options.title = request.title;
+    options.serverPages = request.serverPages;
+    options.groupMode = request.groupMode;
+    options.rootMode = request.rootMode;
+    options.siblingNames = request.siblingNames;
+    for (const LocalDrive& drive : MountedVolumes()) {
+        options.drives << QString::fromStdString(drive.name);
+    }
+    return RunPropertySheet(owner, options, record);
 }
 
 // The four tab images: a session's state is its image; the tree's tab has the last.
@@ -84,6 +103,11 @@ CMainFrame::CMainFrame(CConfigStore& config, KeyStore& keys, ClientHostFactory h
     m_view->SetImageList({ResourceIcon(IDI_DISCONNECTED), ResourceIcon(IDI_CONNECTING),
                           ResourceIcon(IDI_CONNECTED), ResourceIcon(IDR_MAINFRAME)});
     m_serverList = new CServerList(m_config, *this, m_view);
+    m_serverList->SetSheetRunner(&EditInSheet);
+    m_serverList->SetImportRunner([this](const auto& hasChild, const auto& add) {
+        EmptyCredentialStore credentials;
+        ImportMstscConnections(m_keys, credentials, hasChild, add);
+    });
     m_view->AddPage(m_serverList, tr("Servers"), kTreeImage);
 
     // A size that suits a first start; a stored placement replaces it.
