@@ -11,6 +11,8 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang-format
   qt6-base-dev
+  # The icon's PNG sizes are drawn at build time with Qt's SVG renderer.
+  qt6-svg-dev
   # The RDP engine (from bookworm-backports).
   freerdp3-dev libwinpr3-dev
   # Peers for the end-to-end tests: a headless display and FreeRDP's shadow server.
