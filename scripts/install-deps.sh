@@ -19,8 +19,8 @@ PACKAGES=(
   xvfb x11-xserver-utils freerdp3-shadow-x11 winpr3-utils libx11-dev
   # ... and xrdp, with a session that runs a clock.
   xrdp xorgxrdp x11-apps xclip
-  # The Debian package (make package).
-  dpkg-dev
+  # The Debian package (make package) and the checks of what it installs.
+  dpkg-dev lintian desktop-file-utils appstream bash-completion
 )
 
 if [ "$(id -u)" -eq 0 ]; then SUDO=(); else SUDO=(sudo); fi
