@@ -62,10 +62,19 @@ struct CliFailure {
 };
 
 // Known before anything is read, so that a mistyped command touches no file.
-constexpr std::string_view kCommands[] = {
-    "tree",           "show",   "add-group", "add-server",       "set",
-    "move",           "delete", "addins",    "external-command", "encode-password",
-    "decode-password"};
+constexpr std::string_view kCommands[] = {"tree",
+                                          "show",
+                                          "add-group",
+                                          "add-server",
+                                          "set",
+                                          "move",
+                                          "delete",
+                                          "addins",
+                                          "external-command",
+                                          "encode-password",
+                                          "decode-password",
+                                          "import-mstsc",
+                                          "import-reg"};
 
 // Ends a command line the companion does not understand, pointing to the help.
 CliFailure UsageFailure(const std::string& message) {
