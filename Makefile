@@ -1,6 +1,7 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
-# The two commands a user needs: `make run` and `make test`. Both install the
-# Debian packages the project needs and build what is out of date first.
+# The two commands a user needs: `make run` and `make test` (and `make package`
+# for a Debian package). They install the Debian packages the project needs and
+# build what is out of date first.
 
 BUILD_DIR ?= build
 ASAN_DIR  ?= build-asan
@@ -10,7 +11,7 @@ ifneq ($(CI),)
 CMAKE_FLAGS += -DVANDRELLE_WERROR=ON
 endif
 
-.PHONY: all deps build run test test-asan stress bench format clean
+.PHONY: all deps build run test test-asan package stress bench format clean
 
 all: build
 
@@ -32,6 +33,10 @@ test-asan: deps
 	cmake -S . -B $(ASAN_DIR) -DCMAKE_BUILD_TYPE=Debug -DVANDRELLE_SANITIZE=ON -DVANDRELLE_BENCH=OFF $(CMAKE_FLAGS)
 	cmake --build $(ASAN_DIR) -j$(JOBS)
 	ctest --test-dir $(ASAN_DIR) --output-on-failure -j$(JOBS)
+
+# The Debian package of the normal build, in $(BUILD_DIR).
+package: build
+	cmake --build $(BUILD_DIR) --target package
 
 # The many-sessions test, run over and over: rare races show here first.
 stress: build

@@ -15,6 +15,8 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang-format
   qt6-base-dev
+  # The icon's PNG sizes are drawn at build time with Qt's SVG renderer.
+  qt6-svg-dev
   # The RDP engine (from bookworm-backports); freerdp3.pc requires zlib's module,
   # which freerdp3-dev does not bring.
   freerdp3-dev libwinpr3-dev zlib1g-dev
@@ -25,6 +27,8 @@ PACKAGES=(
   xvfb x11-xserver-utils freerdp3-shadow-x11 winpr3-utils libx11-dev
   # ... and xrdp, with a session that runs a clock.
   xrdp xorgxrdp x11-apps xclip
+  # The Debian package (make package) and the checks of what it installs.
+  dpkg-dev lintian desktop-file-utils appstream bash-completion
 )
 
 APT_ETC=${APT_ETC:-/etc/apt}

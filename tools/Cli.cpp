@@ -11,29 +11,49 @@
 #include "NumberText.h"
 #include "RegFileMerge.h"
 #include "StoredCredentials.h"
+#include "Version.h"
 #include "XmlDocument.h"
 
+#include <algorithm>
+#include <iterator>
 #include <ostream>
 #include <string_view>
 
 namespace vandrelle {
 namespace {
 
-constexpr std::string_view kUsage =
-    "usage: vandrelle-cli [--config FILE] COMMAND\n"
-    "  tree\n"
-    "  show [--json] [--show-password] [NAME ...]\n"
-    "  add-group [NAME ...] --set Field=Value ...\n"
-    "  add-server [NAME ...] --set Field=Value ...\n"
-    "  set [NAME ...] --set Field=Value ...\n"
-    "  move [NAME ...] --to [NAME ...]\n"
-    "  delete [NAME ...]\n"
-    "  external-command [NAME ...]\n"
-    "  import-mstsc [NAME ...]\n"
-    "  import-reg FILE\n"
-    "  addins\n"
-    "  encode-password TEXT\n"
-    "  decode-password TEXT\n";
+constexpr std::string_view kHelp =
+    "usage: vandrelle-cli [--config FILE] COMMAND [ARGUMENT ...]\n"
+    "       vandrelle-cli --help | --version\n"
+    "\n"
+    "Reads and edits Vandrelle's tree of groups and servers in its configuration file.\n"
+    "\n"
+    "Commands:\n"
+    "  tree                                        print the tree, groups with a final /\n"
+    "  show [--json] [--show-password] [NAME ...]  print a node's settings\n"
+    "  add-group [NAME ...] --set Field=Value ...  add a group to the named group\n"
+    "  add-server [NAME ...] --set Field=Value ... add a server to the named group\n"
+    "  set [NAME ...] --set Field=Value ...        change a node's settings\n"
+    "  move [NAME ...] --to [NAME ...]             move a node into another group\n"
+    "  delete [NAME ...]                           delete a node and what it holds\n"
+    "  external-command [NAME ...]                 print the system client's command line\n"
+    "  import-mstsc [NAME ...]                     import the system client's saved servers\n"
+    "  import-reg FILE                             merge a registry-editor export into the\n"
+    "                                              key-store file\n"
+    "  addins                                      print the registered add-in libraries\n"
+    "  encode-password TEXT                        print TEXT as the file stores it\n"
+    "  decode-password TEXT                        print the password a stored TEXT holds\n"
+    "\n"
+    "Options:\n"
+    "  --config FILE  use FILE instead of the file the program finds\n"
+    "  --help         print this help and exit\n"
+    "  --version      print the version and exit\n"
+    "\n"
+    "A node is named by its path from the top, one argument per name; no name means\n"
+    "the top. Put -- before names that begin with --.\n"
+    "\n"
+    "Exit codes: 0 success, 1 a path does not resolve, 2 bad usage or a bad value,\n"
+    "3 the file cannot be read or written. See vandrelle-cli(1).\n";
 
 // A failure that ends the command with an exit code and one line of text.
 struct CliFailure {
@@ -41,7 +61,29 @@ struct CliFailure {
     std::string message;
 };
 
+// Known before anything is read, so that a mistyped command touches no file.
+constexpr std::string_view kCommands[] = {"tree",
+                                          "show",
+                                          "add-group",
+                                          "add-server",
+                                          "set",
+                                          "move",
+                                          "delete",
+                                          "addins",
+                                          "external-command",
+                                          "encode-password",
+                                          "decode-password",
+                                          "import-mstsc",
+                                          "import-reg"};
+
+// Ends a command line the companion does not understand, pointing to the help.
+CliFailure UsageFailure(const std::string& message) {
+    return CliFailure{kExitUsage, message + " (see vandrelle-cli --help)"};
+}
+
 struct Command {
+    bool help = false;
+    bool version = false;
     std::string configFile;
     std::string name;
     std::vector<std::string> path;  // the node's names, or the parent's for add-*
@@ -60,14 +102,21 @@ Command ParseArguments(const std::vector<std::string>& args) {
         return args[++i];
     };
     for (; i < args.size() && args[i].starts_with("--"); ++i) {
+        if (args[i] == "--help" || args[i] == "--version") {
+            cmd.help = args[i] == "--help";
+            cmd.version = !cmd.help;
+            return cmd;
+        }
         if (args[i] == "--config") {
             cmd.configFile = next("--config");
         } else {
-            throw CliFailure{kExitUsage, "unknown option " + args[i]};
+            throw UsageFailure("unknown option " + args[i]);
         }
     }
-    if (i >= args.size()) throw CliFailure{kExitUsage, "no command given"};
+    if (i >= args.size()) throw UsageFailure("no command given");
     cmd.name = args[i++];
+    if (std::ranges::find(kCommands, cmd.name) == std::end(kCommands))
+        throw UsageFailure("unknown command " + cmd.name);
     bool namesOnly = false;
     std::vector<std::string>* names = &cmd.path;
     for (; i < args.size(); ++i) {
@@ -76,6 +125,8 @@ Command ParseArguments(const std::vector<std::string>& args) {
             names->push_back(a);
         } else if (a == "--") {
             namesOnly = true;
+        } else if (a == "--help") {
+            cmd.help = true;
         } else if (a == "--set") {
             cmd.sets.push_back(next("--set"));
         } else if (a == "--to" && cmd.name == "move") {
@@ -85,7 +136,7 @@ Command ParseArguments(const std::vector<std::string>& args) {
         } else if (a == "--show-password" && cmd.name == "show") {
             cmd.showPassword = true;
         } else {
-            throw CliFailure{kExitUsage, "unknown option " + a + " for " + cmd.name};
+            throw UsageFailure("unknown option " + a + " for " + cmd.name);
         }
     }
     return cmd;
@@ -303,8 +354,6 @@ void RunFileCommand(const Command& cmd, CConfigStore& store, const CliEnvironmen
     } else if (cmd.name == "delete") {
         store.DeleteNode(path);
         RequireSaved(store.Save(), store);
-    } else {
-        throw CliFailure{kExitUsage, "unknown command " + cmd.name};
     }
 }
 
@@ -347,6 +396,15 @@ void ImportReg(const Command& cmd, KeyStore& keys, std::ostream& out, std::ostre
 int Run(const std::vector<std::string>& args, const CliEnvironment& env, std::ostream& out,
         std::ostream& err) {
     const Command cmd = ParseArguments(args);
+    // Neither needs the key store or a file: both work for any user anywhere.
+    if (cmd.help) {
+        out << kHelp;
+        return kExitOk;
+    }
+    if (cmd.version) {
+        out << "vandrelle-cli " << kVersion << "\n";
+        return kExitOk;
+    }
     CConfigStore store(*env.keys);
     // Without the stored password key no command is sound: passwords would be
     // enciphered under a key that the next run does not have.
@@ -398,10 +456,6 @@ int RunCli(const std::vector<std::string>& args, const CliEnvironment& env, std:
         return Run(args, env, out, err);
     } catch (const CliFailure& f) {
         fail(f.message);
-        if (f.code == kExitUsage && f.message.find("usage") == std::string::npos &&
-            (f.message.starts_with("no command") || f.message.starts_with("unknown command"))) {
-            err << kUsage;
-        }
         return f.code;
     } catch (const ConfigError& e) {
         fail(e.what());

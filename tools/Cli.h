@@ -28,7 +28,8 @@ inline constexpr int kExitFile = 3;
 
 // Runs one command line (without the program name). Output goes to `out`,
 // each error as one line to `err`. Every command first needs the password key:
-// when it cannot be read or stored, the command ends with kExitFile.
+// when it cannot be read or stored, the command ends with kExitFile. --help and
+// --version need neither the key nor a file.
 int RunCli(const std::vector<std::string>& args, const CliEnvironment& env, std::ostream& out,
            std::ostream& err);
 

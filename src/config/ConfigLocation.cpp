@@ -5,6 +5,9 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <filesystem>
+
 namespace vandrelle {
 
 std::vector<std::string> ConfigCandidates(const std::string& programFolder,
@@ -13,8 +16,19 @@ std::vector<std::string> ConfigCandidates(const std::string& programFolder,
             userFolder + "/" + kConfigFileName};
 }
 
+bool IsSystemProgramFolder(const std::string& folder) {
+    static constexpr const char* kSystemFolders[] = {"/usr/bin",  "/usr/local/bin",  "/bin",
+                                                     "/usr/sbin", "/usr/local/sbin", "/sbin"};
+    std::error_code ignored;
+    return std::ranges::any_of(kSystemFolders, [&](const char* system) {
+        return std::filesystem::equivalent(folder, system, ignored);
+    });
+}
+
 std::string DefaultSavePath(const std::string& programFolder, const std::string& userFolder) {
-    if (::access(programFolder.c_str(), W_OK) == 0) return programFolder + "/" + kConfigFileName;
+    if (!IsSystemProgramFolder(programFolder) && ::access(programFolder.c_str(), W_OK) == 0) {
+        return programFolder + "/" + kConfigFileName;
+    }
     return userFolder + "/" + kConfigFileName;
 }
 

@@ -15,9 +15,15 @@ inline constexpr const char* kConfigFileName = "Vandrelle.xml";
 std::vector<std::string> ConfigCandidates(const std::string& programFolder,
                                           const std::string& userFolder);
 
+// Whether `folder` is one of the system's program folders (/usr/bin,
+// /usr/local/bin, /bin, /usr/sbin, /usr/local/sbin, /sbin), however it is
+// spelled or linked. An installed program runs from one of them.
+bool IsSystemProgramFolder(const std::string& folder);
+
 // Where the first save creates the file when none could be loaded: beside the
-// program when that folder is writable, else in the user's configuration folder
-// (an installed program cannot write beside itself).
+// program when that folder is writable and not a system program folder, else
+// in the user's configuration folder. An installed program never creates its
+// file beside itself, not even as root, who may write there.
 std::string DefaultSavePath(const std::string& programFolder, const std::string& userFolder);
 
 struct ConfigSearchResult {

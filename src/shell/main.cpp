@@ -6,6 +6,7 @@
 #include "RegFileKeyStore.h"
 #include "ResourceIds.h"
 #include "SystemInfo.h"
+#include "Version.h"
 
 #include <QApplication>
 
@@ -14,6 +15,10 @@ int main(int argc, char** argv) {
     int qtArgc = 1;
     QApplication app(qtArgc, argv);
     QApplication::setApplicationName(QStringLiteral("Vandrelle"));
+    QApplication::setApplicationVersion(QString::fromLatin1(vandrelle::kVersion));
+    // The installed desktop entry's id, so that a taskbar (and a Wayland
+    // compositor, by the window's app id) shows the menu's name and icon.
+    QGuiApplication::setDesktopFileName(QString::fromLatin1(vandrelle::kApplicationId));
     QApplication::setWindowIcon(vandrelle::ResourceIcon(vandrelle::IDR_MAINFRAME));
     auto keys = vandrelle::MakeDefaultKeyStore();
     vandrelle::ProgramEnvironment environment;

@@ -137,6 +137,21 @@ TEST_F(ConfigSearchTest, AnUnwritableProgramFolderSendsSavesToTheUserFolder) {
     EXPECT_EQ(DefaultSavePath(program, user), first);
 }
 
+// Root may write to /usr/bin, yet an installed program must not leave its
+// file among the system's programs: saves go to the user's folder.
+TEST_F(ConfigSearchTest, ASystemProgramFolderIsNeverTheSaveTarget) {
+    for (const char* folder : {"/usr/bin", "/usr/bin/", "/usr/lib/../bin", "/bin", "/usr/sbin",
+                               "/sbin", "/usr/local/bin"}) {
+        EXPECT_TRUE(IsSystemProgramFolder(folder)) << folder;
+        EXPECT_EQ(DefaultSavePath(folder, user), user + "/Vandrelle.xml") << folder;
+    }
+    ASSERT_EQ(::symlink("/usr/bin", dir.file("linked-bin").c_str()), 0);
+    EXPECT_TRUE(IsSystemProgramFolder(dir.file("linked-bin")));
+    EXPECT_FALSE(IsSystemProgramFolder("/usr"));
+    EXPECT_FALSE(IsSystemProgramFolder(program));
+    EXPECT_FALSE(IsSystemProgramFolder(dir.file("no/such/folder")));
+}
+
 class ConfigSaveTest : public ConfigFixture {
 protected:
     static Properties Named(const char* name) {

@@ -7,6 +7,7 @@
 #include "KeyStore.h"
 #include "RegFileKeyStore.h"
 #include "TempDir.h"
+#include "Version.h"
 
 #include <gtest/gtest.h>
 
@@ -447,6 +448,45 @@ TEST_F(CliTest, AddinsPrintsTheList) {
     const Result r = Run({"addins"}, false);
     EXPECT_EQ(r.code, 0);
     EXPECT_EQ(r.out, "/usr/lib/x.so\n");
+}
+
+// Help and the version need neither the key store nor a file, so any user
+// can ask, and asking changes nothing.
+TEST_F(CliTest, HelpAndVersionTouchNothing) {
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"--help"}, {"--config", "x.xml", "--help"}, {"set", "Web", "--help"}}) {
+        const Result r = Run(args, false);
+        EXPECT_EQ(r.code, 0) << args[0];
+        EXPECT_TRUE(r.out.starts_with("usage: vandrelle-cli")) << r.out;
+        EXPECT_EQ(r.err, "");
+        for (const char* command :
+             {"tree", "show", "add-group", "add-server", "set", "move", "delete",
+              "external-command", "addins", "encode-password", "decode-password"}) {
+            EXPECT_NE(r.out.find(std::string("\n  ") + command + " "), std::string::npos)
+                << command;
+        }
+    }
+    const Result version = Run({"--version"}, false);
+    EXPECT_EQ(version.code, 0);
+    EXPECT_EQ(version.out, std::string("vandrelle-cli ") + kVersion + "\n");
+    EXPECT_FALSE(FileExists(dir.file("registry.reg")));
+    EXPECT_FALSE(FileExists(dir.file("prog/Vandrelle.xml")));
+}
+
+// A command line the companion does not understand gets one line that says
+// what is wrong and where the help is, and reads no file: an unreadable file
+// does not hide the mistake.
+TEST_F(CliTest, UsageErrorsAreOneLinePointingToTheHelp) {
+    WriteFile(file, "<broken>");
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"frobnicate"}, {}, {"--frob", "tree"}, {"show", "--frob"}}) {
+        const Result r = Run(args);
+        EXPECT_EQ(r.code, 2) << r.err;
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        EXPECT_NE(r.err.find("(see vandrelle-cli --help)\n"), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(ReadFile(file), "<broken>");
 }
 
 }  // namespace

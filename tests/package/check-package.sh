@@ -1,0 +1,161 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
+# Checks the Debian package of a build:
+#   check-package.sh build|contents|install BUILD_DIR SCRATCH VERSION
+# build:    makes the package with CPack into SCRATCH and unpacks it there;
+# contents: what it installs is there and valid, and its programs run;
+# install:  as root, it installs and removes cleanly (exit 77: skipped).
+set -euo pipefail
+step=$1 build=$2 scratch=$3 version=$4
+root=$scratch/root
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+build_package() {
+  rm -rf "$scratch"
+  mkdir -p "$scratch"
+  "${CPACK:-cpack}" --config "$build/CPackConfig.cmake" -B "$scratch" >"$scratch/cpack.log" ||
+    { cat "$scratch/cpack.log"; fail "cpack"; }
+  dpkg-deb -x "$scratch"/vandrelle_*.deb "$root"
+}
+
+# The scratch user's folders, so that nothing of the real user's is read or written.
+user_environment() {
+  mkdir -p "$scratch/home/xdg" "$scratch/home/run"
+  chmod 700 "$scratch/home/run"
+  export HOME=$scratch/home XDG_CONFIG_HOME=$scratch/home/xdg XDG_RUNTIME_DIR=$scratch/home/run
+}
+
+check_files() {
+  local share=$root/usr/share id=org.vandrelle.Vandrelle size
+  for f in bin/vandrelle bin/vandrelle-cli share/applications/$id.desktop \
+      share/metainfo/$id.metainfo.xml share/icons/hicolor/scalable/apps/$id.svg \
+      share/man/man1/vandrelle.1.gz share/man/man1/vandrelle-cli.1.gz \
+      share/bash-completion/completions/vandrelle-cli \
+      share/doc/vandrelle/copyright share/doc/vandrelle/changelog.gz; do
+    [ -f "$root/usr/$f" ] || fail "the package lacks /usr/$f"
+  done
+  for size in 16 22 24 32 48 64 128 256; do
+    # A PNG's width and height are 32-bit big-endian numbers at bytes 16 and
+    # 20; their two low bytes are enough here.
+    read -r -a wh <<<"$(od -An -tu1 -j18 -N6 "$share/icons/hicolor/${size}x$size/apps/$id.png")"
+    [ "$((wh[0] * 256 + wh[1])) $((wh[4] * 256 + wh[5]))" = "$size $size" ] ||
+      fail "the ${size}x$size icon is ${wh[*]}"
+  done
+  grep -qx "Icon=$id" "$share/applications/$id.desktop" || fail "the desktop entry names another icon"
+  desktop-file-validate "$share/applications/$id.desktop"
+  appstreamcli validate --no-net "$share/metainfo/$id.metainfo.xml"
+  grep -q "<release version=\"$version\"" "$share/metainfo/$id.metainfo.xml" ||
+    fail "the metainfo lacks the release $version"
+}
+
+# The package's dependencies name the packages of the Qt plugins the program
+# loads without linking them: without them it has no window or no icons.
+check_package() {
+  local deb=("$scratch"/vandrelle_*.deb) depends plugin owner
+  [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "the package's version is not $version"
+  depends=$(dpkg-deb -f "$deb" Depends)
+  for plugin in platforms/libqxcb.so iconengines/libqsvgicon.so imageformats/libqsvg.so; do
+    owner=$(dpkg -S "*/qt6/plugins/$plugin" | cut -d: -f1) || fail "no package here holds $plugin"
+    [[ ", $depends," == *", $owner"[\ ,]* ]] || fail "no dependency on $owner, which holds $plugin"
+  done
+  lintian --fail-on error,warning "$deb"
+}
+
+check_companion() {
+  local cli=$root/usr/bin/vandrelle-cli
+  [ "$("$cli" --version)" = "vandrelle-cli $version" ] || fail "vandrelle-cli --version"
+  "$cli" --help | grep -q '^usage: vandrelle-cli' || fail "vandrelle-cli --help"
+}
+
+# The program starts from the unpacked package, shows its window (on the
+# offscreen platform), and ends as after a close when told to: its window
+# placement is then stored.
+check_program() {
+  local keys=$XDG_CONFIG_HOME/vandrelle/registry.reg pid code=0
+  QT_QPA_PLATFORM=offscreen "$root/usr/bin/vandrelle" &
+  pid=$!
+  for _ in $(seq 100); do [ -s "$keys" ] && break; sleep 0.1; done
+  sleep 2  # the key is stored at start-up, before the window is shown
+  kill -0 "$pid" 2>/dev/null || fail "the program ended at start-up"
+  kill -TERM "$pid"
+  wait "$pid" || code=$?
+  [ "$code" -eq 0 ] || fail "the program ended with $code"
+  grep -q '"WindowPos"=' "$keys" || fail "the program stored no window placement"
+}
+
+# The completion offers commands, the fields of --set (all the fields `show`
+# prints) and the names of the nodes at the path typed so far.
+check_completion() {
+  local cli=$root/usr/bin/vandrelle-cli config=$scratch/complete.xml
+  "$cli" --config "$config" add-group --set Name=Web
+  "$cli" --config "$config" add-server Web --set "Name=db 1"
+  "$cli" --config "$config" add-server --set Name=Lab
+  local fields
+  fields=$("$cli" --config "$config" show | cut -d= -f1 | sort | paste -sd' ')
+  CLI=$cli CONFIG=$config FIELDS=$fields bash -c '
+    source /usr/share/bash-completion/bash_completion
+    source "$0"
+    offered() {  # the completions of a line that ends at the cursor
+      COMP_LINE="$CLI --config $CONFIG $1" COMP_POINT=${#COMP_LINE}
+      read -r -a COMP_WORDS <<<"$COMP_LINE"
+      [[ $COMP_LINE == *" " ]] && COMP_WORDS+=("")
+      COMP_CWORD=$((${#COMP_WORDS[@]} - 1)) COMPREPLY=()
+      _vandrelle_cli 2>/dev/null
+      printf "%s\n" "${COMPREPLY[@]}" | sort | paste -sd" "
+    }
+    expect() { [ "$(offered "$1")" = "$2" ] || { echo "FAIL: \"$1\" offers \"$(offered "$1")\"" >&2; exit 1; }; }
+    expect "ext" "external-command"
+    expect "show " "Lab Web"
+    expect "show Web " "db 1"
+    expect "move Web --to L" "Lab"
+    expect "set Lab --set RDP" "RDPPort="
+    expect "set Lab --set " "$(printf "%s=\n" $FIELDS | sort | paste -sd" ")"
+  ' "$root/usr/share/bash-completion/completions/vandrelle-cli"
+}
+
+# dpkg, waiting while another one (an apt run) holds the lock.
+dpkg_waiting() {
+  for _ in $(seq 60); do
+    dpkg "$@" >"$scratch/dpkg.log" 2>&1 && return 0
+    grep -q "lock" "$scratch/dpkg.log" || break
+    sleep 2
+  done
+  cat "$scratch/dpkg.log"
+  fail "dpkg $*"
+}
+
+# As root: dpkg installs the package, the installed companion keeps its file in
+# the user's folder (not in /usr/bin, which root could write), man finds the
+# pages, and dpkg removes every file again.
+check_install() {
+  [ "$(id -u)" -eq 0 ] || { echo "not root: the install check is skipped"; exit 77; }
+  if dpkg-query -W -f='${Status}' vandrelle 2>/dev/null | grep -q "ok installed"; then
+    echo "a vandrelle package is installed here already; it is left alone"; exit 77
+  fi
+  if [ -e /usr/bin/Vandrelle.xml ]; then
+    echo "/usr/bin/Vandrelle.xml exists here; the companion would use it, so the check is skipped"; exit 77
+  fi
+  trap 'dpkg -r vandrelle >/dev/null 2>&1 || true' EXIT
+  dpkg_waiting -i "$scratch"/vandrelle_*.deb
+  mapfile -t files < <(dpkg -L vandrelle | while read -r f; do [ -d "$f" ] || echo "$f"; done)
+  [ "$(/usr/bin/vandrelle-cli --version)" = "vandrelle-cli $version" ] || fail "the installed --version"
+  /usr/bin/vandrelle-cli add-group --set Name=G
+  [ -f "$XDG_CONFIG_HOME/vandrelle/Vandrelle.xml" ] || fail "the installed companion saved elsewhere"
+  [ ! -e /usr/bin/Vandrelle.xml ] || { rm -f /usr/bin/Vandrelle.xml; fail "the installed companion saved in /usr/bin"; }
+  [ "$(man -w vandrelle-cli)" = /usr/share/man/man1/vandrelle-cli.1.gz ] || fail "man vandrelle-cli"
+  dpkg_waiting -r vandrelle
+  trap - EXIT
+  # A package removed whole is forgotten, or known as not installed.
+  case $(dpkg-query -W -f='${db:Status-Status}' vandrelle 2>/dev/null || true) in
+    "" | not-installed) ;;
+    *) fail "dpkg keeps something of the removed package" ;;
+  esac
+  for f in "${files[@]}" /usr/share/doc/vandrelle; do [ ! -e "$f" ] || fail "$f is left after dpkg -r"; done
+}
+
+case $step in
+  build) build_package ;;
+  contents) user_environment; check_files; check_package; check_companion; check_program; check_completion ;;
+  install) user_environment; check_install ;;
+  *) fail "unknown step $step" ;;
+esac
