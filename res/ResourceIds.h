@@ -7,10 +7,10 @@
 namespace vandrelle {
 
 // Icons (and the main window's caption string, which shares 128).
-inline constexpr int IDR_MAINFRAME = 128;    // the application icon
-inline constexpr int IDI_CONNECTED = 202;    // a session tab: connected
-inline constexpr int IDI_CONNECTING = 203;   // a session tab: connecting
-inline constexpr int IDI_DISCONNECTED = 204; // a session tab: disconnected
+inline constexpr int IDR_MAINFRAME = 128;     // the application icon
+inline constexpr int IDI_CONNECTED = 202;     // a session tab: connected
+inline constexpr int IDI_CONNECTING = 203;    // a session tab: connecting
+inline constexpr int IDI_DISCONNECTED = 204;  // a session tab: disconnected
 inline constexpr int IDI_GROUP = 205;
 inline constexpr int IDI_SERVER = 208;
 // Pictures beside the property pages' groups.

@@ -22,8 +22,8 @@
 #include <time.h>
 
 #include <algorithm>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -41,7 +41,8 @@ long long NowNs() {
 std::string StatusLine(const char* key) {
     std::ifstream status("/proc/self/status");
     for (std::string line; std::getline(status, line);) {
-        if (line.rfind(key, 0) == 0) return line.substr(line.find_first_not_of(" \t", std::strlen(key)));
+        if (line.rfind(key, 0) == 0)
+            return line.substr(line.find_first_not_of(" \t", std::strlen(key)));
     }
     return "?";
 }
@@ -107,9 +108,10 @@ int main(int argc, char** argv) {
             if (!firstPaint.Done()) return;
             poll->stop();
             QCoreApplication::processEvents();
-            std::printf("figure resident memory, window and configuration, no session: %s"
-                        " (peak %s)\n",
-                        StatusLine("VmRSS:").c_str(), StatusLine("VmHWM:").c_str());
+            std::printf(
+                "figure resident memory, window and configuration, no session: %s"
+                " (peak %s)\n",
+                StatusLine("VmRSS:").c_str(), StatusLine("VmHWM:").c_str());
             frame.close();
         });
         poll->start(5);

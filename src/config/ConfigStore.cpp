@@ -189,6 +189,24 @@ ConfigError TooDeep() {
                            std::to_string(kMaxElementDepth) + " levels");
 }
 
+// Two siblings of one name would share one path, and every operation on the
+// second would reach the first: no operation makes such a pair.
+ConfigError DuplicateName(const std::string& name) {
+    return ConfigError(kInvalidArgument,
+                       "A group or server named '" + name + "' already exists here.");
+}
+
+// A direct child of the container named `name`, other than `except`.
+pugi::xml_node ChildNamed(pugi::xml_node container, std::string_view name,
+                          pugi::xml_node except = {}) {
+    for (pugi::xml_node c = container.first_child(); c; c = c.next_sibling()) {
+        if (c == except || !MayBeNamed(c, name)) continue;
+        const pugi::xml_node element = NameElement(c);
+        if (element && ElementTextEquals(element, name)) return c;
+    }
+    return {};
+}
+
 // A node without a name would be unreachable by path (an empty name ends a path).
 void RequireName(const Properties& record) {
     if (record.Name.empty()) throw ConfigError(kInvalidArgument, "the name must not be empty");
@@ -321,12 +339,7 @@ pugi::xml_node CConfigStore::FindNode(const NodePath& path) const {
         if (names[i].empty()) {
             throw ConfigError(kInvalidArgument, "a path must not contain an empty name");
         }
-        pugi::xml_node match;
-        for (pugi::xml_node c = current.first_child(); c && !match; c = c.next_sibling()) {
-            if (!MayBeNamed(c, names[i])) continue;
-            const pugi::xml_node name = NameElement(c);
-            if (name && ElementTextEquals(name, names[i])) match = c;
-        }
+        const pugi::xml_node match = ChildNamed(current, names[i]);
         if (!match) {
             if (i + 1 == names.size()) return {};
             throw ConfigError(
@@ -510,6 +523,7 @@ pugi::xml_node CConfigStore::AppendNode(const NodePath& parent, const Properties
     // The node and its name: "Group/Properties/Name" or "Server/Name".
     const int levels = kind == "Group" ? 3 : 2;
     if (ElementDepth(container) + levels > kMaxElementDepth) throw TooDeep();
+    if (ChildNamed(container, record.Name)) throw DuplicateName(record.Name);
     return AppendChildElement(container, kind);
 }
 
@@ -529,12 +543,25 @@ bool CConfigStore::Differs(const NodePath& path, const Properties& record) const
     return !PropertiesEqual(stored, record);
 }
 
+// The node at the path, checked for a new name that a sibling already carries.
+pugi::xml_node CConfigStore::RequireRenamable(const NodePath& path, const Properties& record,
+                                              std::string_view what) const {
+    pugi::xml_node node = RequireNode(path, what);
+    if (!path.IsTop() && record.Name != path.Names().back() &&
+        ChildNamed(node.parent(), record.Name, node)) {
+        throw DuplicateName(record.Name);
+    }
+    return node;
+}
+
 bool CConfigStore::UpdateGroup(const NodePath& path, const Properties& record) {
-    return !Differs(path, record) || WriteGroupProperties(RequireNode(path, "the group"), record);
+    return !Differs(path, record) ||
+           WriteGroupProperties(RequireRenamable(path, record, "the group"), record);
 }
 
 bool CConfigStore::UpdateServer(const NodePath& path, const Properties& record) {
-    return !Differs(path, record) || WriteServerProperties(RequireNode(path, "the server"), record);
+    return !Differs(path, record) ||
+           WriteServerProperties(RequireRenamable(path, record, "the server"), record);
 }
 
 void CConfigStore::DeleteNode(const NodePath& path) {
@@ -554,6 +581,9 @@ bool CConfigStore::MoveNode(const NodePath& source, const NodePath& destination)
     }
     const int room = kMaxElementDepth - ElementDepth(target) - 1;  // levels below the moved node
     if (room < 0 || FirstElementBelow(node, room)) throw TooDeep();
+    if (target != node.parent() && ChildNamed(target, source.Names().back(), node)) {
+        throw DuplicateName(source.Names().back());
+    }
     MoveToEnd(target, node);
     m_dirty = true;
     return Save();

@@ -143,6 +143,8 @@ private:
     pugi::xml_node AppendNode(const NodePath& parent, const Properties& record,
                               std::string_view kind);
     bool Differs(const NodePath& path, const Properties& record) const;
+    pugi::xml_node RequireRenamable(const NodePath& path, const Properties& record,
+                                    std::string_view what) const;
     void RequireKey() const;
     bool WriteFile();
     bool IsAsLastSeen(const std::string& target) const;

@@ -38,6 +38,27 @@ public:
     }
 };
 
+// The order of a level: the user's collation, without regard to case (the
+// collator of the C locale compares code points, case and all, so labels are
+// folded first).
+const QCollator& LabelCollator() {
+    static const QCollator collator = [] {
+        QCollator c;
+        c.setCaseSensitivity(Qt::CaseInsensitive);
+        return c;
+    }();
+    return collator;
+}
+
+// An item that sorts among its siblings in that order.
+class TreeItem : public QTreeWidgetItem {
+public:
+    using QTreeWidgetItem::QTreeWidgetItem;
+    bool operator<(const QTreeWidgetItem& other) const override {
+        return LabelCollator().compare(text(0).toCaseFolded(), other.text(0).toCaseFolded()) < 0;
+    }
+};
+
 // A group is shown collapsed when it stores a collapse state other than "0".
 bool StoredCollapsed(pugi::xml_node element) {
     const pugi::xml_node state = SelectElement(element, "Properties/GroupCollapsed");
@@ -75,7 +96,11 @@ constexpr MenuItem kGroupMenu[] = {
 }  // namespace
 
 CServerList::CServerList(CConfigStore& config, MessageTarget& frame, QWidget* parent)
-    : QWidget(parent), m_config(config), m_frame(frame) {
+    : QWidget(parent),
+      m_config(config),
+      m_frame(frame),
+      m_groupIcon(ResourceIcon(IDI_GROUP)),
+      m_serverIcon(ResourceIcon(IDI_SERVER)) {
     setObjectName(QStringLiteral("serverList"));
     m_tree = new QTreeWidget(this);
     m_tree->setObjectName(QStringLiteral("tree"));
@@ -111,12 +136,7 @@ CServerList::~CServerList() = default;
 // ordered by their labels as a whole. The tree is put into the view only when
 // complete, so the view lays it out once.
 void CServerList::Build() {
-    const QIcon groupIcon = ResourceIcon(IDI_GROUP);
-    const QIcon serverIcon = ResourceIcon(IDI_SERVER);
-    QCollator collator;
-    collator.setCaseSensitivity(Qt::CaseInsensitive);
-
-    m_root = new QTreeWidgetItem(QStringList(tr("Servers")));
+    m_root = new TreeItem(QStringList(tr("Servers")));
     m_root->setIcon(0, ResourceIcon(IDR_MAINFRAME));
     m_root->setData(0, kItemDataRole, kGroupItem);
 
@@ -135,26 +155,42 @@ void CServerList::Build() {
             if (IsElementNamed(child, "Group")) {
                 const pugi::xml_node name = SelectElement(child, "Properties/Name");
                 if (!name) continue;  // unreachable by path: left out with all below it
-                auto* item = new QTreeWidgetItem(level.item, QStringList(Q(ElementText(name))));
-                item->setIcon(0, groupIcon);
-                item->setData(0, kItemDataRole, kGroupItem);
+                QTreeWidgetItem* item = NewItem(level.item, ElementText(name), kGroupItem);
                 if (StoredCollapsed(child)) collapsed.push_back(item);
                 pending.push_back({item, child});
             } else if (IsElementNamed(child, "Server")) {
                 const pugi::xml_node name = FirstChildElement(child, "Name");
-                if (!name) continue;
-                auto* item = new QTreeWidgetItem(level.item, QStringList(Q(ElementText(name))));
-                item->setIcon(0, serverIcon);
-                item->setData(0, kItemDataRole, kServerItem);
+                if (name) NewItem(level.item, ElementText(name), kServerItem);
             }
         }
-        SortChildren(level.item, collator);
+        SortChildren(level.item, LabelCollator());
     }
 
     m_tree->addTopLevelItem(m_root);
     m_expandingByProgram = true;
     m_tree->expandAll();
     for (QTreeWidgetItem* item : collapsed) item->setExpanded(false);
+    m_expandingByProgram = false;
+}
+
+// An item of that kind appended to the parent's children.
+QTreeWidgetItem* CServerList::NewItem(QTreeWidgetItem* parent, const std::string& label,
+                                      int kind) const {
+    auto* item = new TreeItem(parent, QStringList(Q(label)));
+    item->setIcon(0, kind == kServerItem ? m_serverIcon : m_groupIcon);
+    item->setData(0, kItemDataRole, kind);
+    return item;
+}
+
+// Sorting the attached tree keeps the items, and with them the view's
+// expanded states; the build sorts detached levels with keys made once.
+void CServerList::SortLevel(QTreeWidgetItem* parent) {
+    parent->sortChildren(0, Qt::AscendingOrder);
+}
+
+void CServerList::ExpandByProgram(QTreeWidgetItem* item) {
+    m_expandingByProgram = true;
+    item->setExpanded(true);
     m_expandingByProgram = false;
 }
 
@@ -283,13 +319,16 @@ void CServerList::ShowContextMenu(QContextMenuEvent* event) {
 // Whether the point lies on the item's icon or label rather than beside them.
 bool CServerList::OnItemLabel(QTreeWidgetItem* item, const QPoint& pos) const {
     const QRect row = m_tree->visualItemRect(item);
-    const int width = m_tree->iconSize().width() + 8 + m_tree->fontMetrics().horizontalAdvance(item->text(0));
+    const int width =
+        m_tree->iconSize().width() + 8 + m_tree->fontMetrics().horizontalAdvance(item->text(0));
     return pos.x() >= row.left() && pos.x() < row.left() + width;
 }
 
 bool CServerList::eventFilter(QObject* watched, QEvent* event) {
+    if ((watched == m_tree->viewport() || watched == m_tree) && DragEvent(event)) return true;
     if (watched == m_tree->viewport()) {
-        if (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonRelease ||
+        if (event->type() == QEvent::MouseButtonPress ||
+            event->type() == QEvent::MouseButtonRelease ||
             event->type() == QEvent::MouseButtonDblClick) {
             // The right button must not move the selection.
             return static_cast<QMouseEvent*>(event)->button() == Qt::RightButton;
@@ -360,6 +399,22 @@ void CServerList::OnCommand(int id) {
         case ID_SERVER_DELETE:
         case ID_GROUP_DELETE:
             DeleteCurrent();
+            return;
+        case ID_GROUP_ADD_GROUP:
+            AddGroupCommand();
+            return;
+        case ID_GROUP_ADD_SERVER:
+            AddServerCommand();
+            return;
+        case ID_SERVER_INSERT_COPY:
+            InsertCopyCommand();
+            return;
+        case ID_SERVER_PROPERTIES:
+        case ID_GROUP_PROPERTIES:
+            PropertiesCommand(id == ID_SERVER_PROPERTIES);
+            return;
+        case ID_GROUP_IMPORT_MSTSC:
+            ImportCommand();
             return;
         default:
             return;

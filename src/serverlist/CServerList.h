@@ -2,12 +2,22 @@
 #pragma once
 
 #include "NodePath.h"
+#include "Properties.h"
 
+#include <QIcon>
+#include <QPointer>
+#include <QStringList>
 #include <QWidget>
+
+#include <functional>
+#include <map>
 
 class QCollator;
 class QContextMenuEvent;
+class QLabel;
+class QAction;
 class QMenu;
+class QMouseEvent;
 class QTreeWidget;
 class QTreeWidgetItem;
 
@@ -15,6 +25,27 @@ namespace vandrelle {
 
 class CConfigStore;
 class MessageTarget;
+
+// What the tree asks of the properties sheet: its title, its pages, its mode
+// and the labels the node's siblings carry (a name among them is refused).
+struct SheetRequest {
+    QString title;
+    bool serverPages = false;  // General, Display, Local Resources, Experience
+    bool groupMode = false;
+    bool rootMode = false;
+    QStringList siblingNames;
+};
+
+// Runs the sheet on `record`: true on OK (the record holds the edits), false
+// on Cancel (the record is as it was).
+using SheetRunner =
+    std::function<bool(QWidget* owner, const SheetRequest& request, Properties& record)>;
+
+// Imports the system client's saved connections into a group: asks `hasChild`
+// whether the group already has a child of that label before each candidate,
+// and hands each one to import to `add`.
+using ImportRunner = std::function<void(const std::function<bool(const std::string&)>& hasChild,
+                                        const std::function<void(const Properties&)>& add)>;
 
 // The server tree panel: the first page of the main window. Shows the groups
 // and servers of the configuration, each level sorted as a whole (groups and
@@ -67,6 +98,41 @@ public:
     // open tab, else asks for a new one.
     void OpenSelected();
 
+    // The properties sheet and the import the commands use.
+    void SetSheetRunner(SheetRunner runner) { m_sheet = std::move(runner); }
+    void SetImportRunner(ImportRunner runner) { m_import = std::move(runner); }
+
+    // Appends a server item labelled with the record's name to the group,
+    // expands the group and adds the server to the configuration under the
+    // group's path (saving the file). The new item, or nullptr when the
+    // group's path cannot be had or the configuration refused the server.
+    QTreeWidgetItem* AddServerItem(QTreeWidgetItem* group, const Properties& record);
+    // Moves the item (with everything below it) to the end of the new
+    // parent's children, keeps its look, sorts that level and selects it.
+    void MoveItem(QTreeWidgetItem* item, QTreeWidgetItem* newParent);
+    // Sorts a level of the tree as the build does.
+    void SortLevel(QTreeWidgetItem* parent);
+
+    // Files a server opened through Quick Connect under the group "Quick
+    // Connections" below the root (made the first time), unless that group
+    // already holds an entry of its name, or it has none.
+    void AddQuickConnection(const Properties& record);
+    // Puts a fresh "C&onnect To" submenu that mirrors the tree (groups as
+    // submenus, servers as items with command identifiers from 4096, 16
+    // apart, depth first) into `menu` before `before`, in place of the one
+    // of the last time. Returns it; its items carry their identifiers as data.
+    QMenu* BuildConnectToMenu(QMenu* menu, QAction* before);
+    // Opens the server of a "C&onnect To" identifier: its open tab, else a new one.
+    void ConnectByMenuId(int id);
+
+    // Drag and drop: whether a drag is under way, and where it would drop.
+    bool IsDragging() const { return m_dragging; }
+    QTreeWidgetItem* DropTarget() const { return m_dropTarget; }
+    // The drop target for the item under the pointer while `dragged` is
+    // dragged: none for the item itself, anything below it, its parent, a
+    // server beside it, and a group that already holds a child of its label.
+    QTreeWidgetItem* TargetFor(const QTreeWidgetItem* dragged, QTreeWidgetItem* under) const;
+
 protected:
     void focusInEvent(QFocusEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -74,6 +140,22 @@ protected:
 private:
     void Build();
     static void SortChildren(QTreeWidgetItem* parent, const QCollator& collator);
+    QTreeWidgetItem* NewItem(QTreeWidgetItem* parent, const std::string& label, int kind) const;
+    void ExpandByProgram(QTreeWidgetItem* item);
+    void ShowError(const QString& text);
+    QStringList ChildLabels(const QTreeWidgetItem* parent, const QTreeWidgetItem* except) const;
+    bool Scratch(const QTreeWidgetItem* item, PathBuffer& path, Properties& record);
+    void AddGroupCommand();
+    void AddServerCommand();
+    void InsertCopyCommand();
+    void PropertiesCommand(bool server);
+    void ImportCommand();
+    void BeginDrag(QTreeWidgetItem* item, const QPoint& at);
+    void DragMove(const QPoint& at);
+    void EndDrag(bool drop);
+    void SetDropTarget(QTreeWidgetItem* target);
+    void Drop(QTreeWidgetItem* dragged, QTreeWidgetItem* target);
+    bool DragEvent(QEvent* event);
     void OnItemExpansion(QTreeWidgetItem* item, bool collapsed);
     void ShowContextMenu(QContextMenuEvent* event);
     bool OnItemLabel(QTreeWidgetItem* item, const QPoint& pos) const;
@@ -84,10 +166,25 @@ private:
 
     CConfigStore& m_config;
     MessageTarget& m_frame;
+    QIcon m_groupIcon;
+    QIcon m_serverIcon;
     QTreeWidget* m_tree = nullptr;
     QTreeWidgetItem* m_root = nullptr;
     QTreeWidgetItem* m_current = nullptr;
     bool m_expandingByProgram = false;  // only the user's expansions are stored
+    void FillConnectTo(QMenu* menu, const QTreeWidgetItem* parent, int& nextId);
+    SheetRunner m_sheet;
+    // "C&onnect To": the submenu of the last time, and its servers' paths by identifier.
+    QPointer<QMenu> m_connectTo;
+    std::map<int, PathBuffer> m_commandMap;
+    ImportRunner m_import;
+    // Drag and drop.
+    QTreeWidgetItem* m_pressed = nullptr;  // under the left button, not dragged yet
+    QPoint m_pressedAt;
+    bool m_dragging = false;
+    QTreeWidgetItem* m_dropTarget = nullptr;
+    QLabel* m_dragImage = nullptr;
+    QPoint m_hotSpot;
 };
 
 }  // namespace vandrelle

@@ -1,26 +1,37 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "CMainFrame.h"
 
+#include "CDlgQuickConnect.h"
+#include "CPropertySheet2.h"
 #include "CServerList.h"
 #include "CSimpleTabView.h"
 #include "CVandrelleView.h"
 #include "ConfigStore.h"
 #include "ExternalClient.h"
 #include "Icons.h"
+#include "LocalDevices.h"
+#include "MstscImport.h"
+#include "QuickConnect.h"
 #include "ResourceIds.h"
+#include "StoredCredentials.h"
 #include "Strings.h"
+#include "SystemInfo.h"
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
 #include <QScreen>
 #include <QSessionManager>
-#include <QKeyEvent>
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolButton>
+#include <QUrl>
 
 namespace vandrelle {
 namespace {
@@ -35,6 +46,21 @@ QRect ToQRect(const WindowRect& r) {
 
 WindowRect ToWindowRect(const QRect& r) {
     return {r.left(), r.top(), r.left() + r.width(), r.top() + r.height()};
+}
+
+// The tree's commands edit in the properties sheet, which lists the drives
+// the engine offers as the machine's volumes.
+bool EditInSheet(QWidget* owner, const SheetRequest& request, Properties& record) {
+    SheetOptions options;
+    options.title = request.title;
+    options.serverPages = request.serverPages;
+    options.groupMode = request.groupMode;
+    options.rootMode = request.rootMode;
+    options.siblingNames = request.siblingNames;
+    for (const LocalDrive& drive : MountedVolumes()) {
+        options.drives << QString::fromStdString(drive.name);
+    }
+    return RunPropertySheet(owner, options, record);
 }
 
 // The four tab images: a session's state is its image; the tree's tab has the last.
@@ -77,6 +103,11 @@ CMainFrame::CMainFrame(CConfigStore& config, KeyStore& keys, ClientHostFactory h
     m_view->SetImageList({ResourceIcon(IDI_DISCONNECTED), ResourceIcon(IDI_CONNECTING),
                           ResourceIcon(IDI_CONNECTED), ResourceIcon(IDR_MAINFRAME)});
     m_serverList = new CServerList(m_config, *this, m_view);
+    m_serverList->SetSheetRunner(&EditInSheet);
+    m_serverList->SetImportRunner([this](const auto& hasChild, const auto& add) {
+        EmptyCredentialStore credentials;
+        ImportMstscConnections(m_keys, credentials, hasChild, add);
+    });
     m_view->AddPage(m_serverList, tr("Servers"), kTreeImage);
 
     // A size that suits a first start; a stored placement replaces it.
@@ -168,10 +199,10 @@ void CMainFrame::MakeWindowMenu() {
     AddCommand(m_windowMenu, tr("Close &tab on log off"), IDM_CLOSE_TAB_ON_LOG_OFF)
         ->setCheckable(true);
     m_windowMenu->addSeparator();
-    AddCommand(m_windowMenu, tr("&Quick Connect..."), IDM_QUICK_CONNECT)->setEnabled(false);
+    AddCommand(m_windowMenu, tr("&Quick Connect..."), IDM_QUICK_CONNECT);
     m_windowMenu->addSeparator();
-    AddCommand(m_windowMenu, tr("&Help"), IDM_HELP)->setEnabled(false);
-    AddCommand(m_windowMenu, tr("&About..."), ID_APP_ABOUT)->setEnabled(false);
+    AddCommand(m_windowMenu, tr("&Help"), IDM_HELP);
+    AddCommand(m_windowMenu, tr("&About..."), ID_APP_ABOUT);
     m_windowMenu->addSeparator();
     AddCommand(m_windowMenu, tr("&Close"), SC_CLOSE_CMD);
     connect(m_windowMenu, &QMenu::aboutToShow, this, &CMainFrame::UpdateWindowMenu);
@@ -222,7 +253,14 @@ QAction* CMainFrame::Action(int id) const {
     return it == m_actions.end() ? nullptr : it->second;
 }
 
+// Each opening of the menu mirrors the tree as it is now in "C&onnect To".
 void CMainFrame::UpdateWindowMenu() {
+    if (m_serverList) {
+        QMenu* connectTo =
+            m_serverList->BuildConnectToMenu(m_windowMenu, Action(IDM_QUICK_CONNECT));
+        connect(connectTo, &QMenu::triggered, this,
+                [this](QAction* chosen) { OnSysCommand(chosen->data().toInt()); });
+    }
     const bool maximized = isMaximized() || m_frameFullScreen;
     Action(SC_RESTORE_CMD)->setEnabled(maximized || isMinimized());
     Action(SC_MAXIMIZE_CMD)->setEnabled(!maximized);
@@ -235,7 +273,20 @@ QString CMainFrame::StatusText() const {
 }
 
 void CMainFrame::OnSysCommand(int id) {
+    if (id >= kConnectToFirstId && id <= kConnectToLastId) {
+        if (m_serverList) m_serverList->ConnectByMenuId(id);
+        return;
+    }
     switch (id) {
+        case IDM_QUICK_CONNECT:
+            QuickConnect();
+            break;
+        case IDM_HELP:
+            OpenUserGuide();
+            break;
+        case ID_APP_ABOUT:
+            CAboutDlg(ActiveOwner(), UserGuide()).exec();
+            break;
         case IDM_SHOW_SERVERS_LIST:
             ShowServersList();
             break;
@@ -272,8 +323,7 @@ void CMainFrame::Post(std::uint32_t message, std::uintptr_t wParam, std::intptr_
         Qt::QueuedConnection);
 }
 
-std::intptr_t CMainFrame::Send(std::uint32_t message, std::uintptr_t wParam,
-                               std::intptr_t lParam) {
+std::intptr_t CMainFrame::Send(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
     switch (message) {
         case WM_APP_OPEN_SESSION:
             OpenSession(static_cast<int>(wParam), *reinterpret_cast<const PathBuffer*>(lParam));
@@ -395,9 +445,8 @@ void CMainFrame::OnTabDoubleClick(int index) {
     m_contextPage = m_view->GetPageWidget(index);
     CVandrelleView* session = SessionAt(index);
     if (!session) return;
-    session->Post(session->State() != kStateDisconnected ? WM_APP_ENTER_FULL_SCREEN
-                                                         : WM_APP_CONNECT,
-                  0, 0);
+    session->Post(
+        session->State() != kStateDisconnected ? WM_APP_ENTER_FULL_SCREEN : WM_APP_CONNECT, 0, 0);
 }
 
 void CMainFrame::OnTabCloseRequest(int index) {
@@ -435,7 +484,8 @@ void CMainFrame::OpenSession(int command, const PathBuffer& path) {
         std::string error;
         bool started = false;
         try {
-            const bool shift = QGuiApplication::queryKeyboardModifiers().testFlag(Qt::ShiftModifier);
+            const bool shift =
+                QGuiApplication::queryKeyboardModifiers().testFlag(Qt::ShiftModifier);
             started = LaunchExternalClient(m_config, node, shift, &error);
         } catch (const ConfigError& e) {
             error = e.what();
@@ -457,10 +507,55 @@ void CMainFrame::OpenSession(int command, const PathBuffer& path) {
     if (command == ID_SERVER_CONNECT_NON_CONSOLE) record.ConnectToServerConsole = 0;
     QString caption = QString::fromStdString(record.Name);
     if (record.ConnectToServerConsole != 0) caption += QStringLiteral(" (console)");
-    auto* session = new CVandrelleView(m_hosts, *this, this, m_config, m_keys, std::move(record),
-                                       path, m_view);
+    auto* session =
+        new CVandrelleView(m_hosts, *this, this, m_config, m_keys, std::move(record), path, m_view);
     m_view->AddPage(session, caption, kStateDisconnected, session);
     session->Post(WM_APP_CONNECT, 0, 0);
+}
+
+QWidget* CMainFrame::ActiveOwner() {
+    QWidget* active = QApplication::activeWindow();
+    return active ? active : this;
+}
+
+// A session to a typed server, opened at once and then filed under "Quick
+// Connections"; its path is all zero, so the tree never finds it open.
+void CMainFrame::QuickConnect() {
+    CDlgQuickConnect dialog(ActiveOwner());
+    if (dialog.exec() != QDialog::Accepted) return;
+    const QString text = dialog.ServerText();
+    const auto record =
+        QuickConnectRecord(std::u16string_view(reinterpret_cast<const char16_t*>(text.utf16()),
+                                               static_cast<std::size_t>(text.size())),
+                           dialog.Console());
+    if (!record) return;
+    QString caption = QString::fromStdString(record->Name);
+    if (record->ConnectToServerConsole != 0) caption += QStringLiteral(" (console)");
+    auto* session =
+        new CVandrelleView(m_hosts, *this, this, m_config, m_keys, *record, PathBuffer{}, m_view);
+    m_view->AddPage(session, caption, kStateDisconnected, session);
+    if (m_serverList) m_serverList->AddQuickConnection(*record);
+    session->Post(WM_APP_CONNECT, 0, 0);
+}
+
+// The user guide installed with the program (the build puts it at the same
+// place relative to the program).
+QString CMainFrame::UserGuide() {
+    return QDir::cleanPath(QString::fromStdString(ProgramFolder()) +
+                           QStringLiteral("/../share/doc/vandrelle/user-guide.html"));
+}
+
+void CMainFrame::OpenUserGuide() {
+    const QString guide = UserGuide();
+    QString problem;
+    if (!QFileInfo::exists(guide)) {
+        problem = tr("The user guide is not installed: %1 is missing.").arg(guide);
+    } else if (!QDesktopServices::openUrl(QUrl::fromLocalFile(guide))) {
+        problem = tr("No program to show the user guide %1 was found.").arg(guide);
+    }
+    if (!problem.isEmpty()) {
+        QMessageBox(QMessageBox::Critical, tr("Error"), problem, QMessageBox::Ok, this).exec();
+    }
 }
 
 bool CMainFrame::FindSession(const PathBuffer& path) {

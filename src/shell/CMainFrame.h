@@ -75,6 +75,8 @@ public:
     void EndNow();
     // Brings the window to the front, restored if minimized (a second start asks it).
     void BringForward();
+    // The user guide's file.
+    static QString UserGuide();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -96,6 +98,9 @@ private:
     void ToggleStatusBar();
     void ToggleCloseTabOnLogOff();
     void OpenSession(int command, const PathBuffer& path);
+    QWidget* ActiveOwner();
+    void QuickConnect();
+    void OpenUserGuide();
     bool FindSession(const PathBuffer& path);
     void OnSessionState(std::int32_t state, std::intptr_t window);
     void FullScreen(bool enter, std::intptr_t window);

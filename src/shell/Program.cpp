@@ -23,8 +23,7 @@ void ShowError(QWidget* owner, const QString& text) {
 
 // A file that could not be read is never lost without a word: the user
 // learns why, and what happens to it.
-void ReportUnreadable(QWidget* owner, const CConfigStore& config,
-                      const ConfigSearchResult& found) {
+void ReportUnreadable(QWidget* owner, const CConfigStore& config, const ConfigSearchResult& found) {
     for (const std::string& problem : found.problems) {
         QString text = QObject::tr("A configuration file could not be read:\n%1")
                            .arg(QString::fromStdString(problem));

@@ -29,9 +29,9 @@ void OnEndSignal(int) {
 
 UnlockWatcher::UnlockWatcher(QDBusConnection bus, QObject* parent) : QObject(parent) {
     if (!bus.isConnected()) return;
-    QDBusMessage ask = QDBusMessage::createMethodCall(kLogin, QStringLiteral("/org/freedesktop/login1"),
-                                                      QStringLiteral("org.freedesktop.login1.Manager"),
-                                                      QStringLiteral("GetSessionByPID"));
+    QDBusMessage ask = QDBusMessage::createMethodCall(
+        kLogin, QStringLiteral("/org/freedesktop/login1"),
+        QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("GetSessionByPID"));
     ask << static_cast<uint>(QCoreApplication::applicationPid());
     const QDBusReply<QDBusObjectPath> session = bus.call(ask, QDBus::Block, 2000);
     if (session.isValid()) m_session = session.value().path();

@@ -238,6 +238,46 @@ TEST_F(ConfigWriteTest, OperationsThatWouldBreakTheTreeAreRefused) {
     }
 }
 
+// Two siblings of one name would share one path: adding, moving and renaming
+// never make such a pair; a file that already holds one still loads and works.
+TEST_F(ConfigWriteTest, SiblingsNeverShareAName) {
+    LoadData("example.xml");
+    Properties g;
+    g.Name = "Build box";  // a server's name inside Office
+    ASSERT_TRUE(store->AddGroup(NodePath(), g));
+    const std::string before = SavedFile();
+    auto expectDuplicate = [&](auto&& operation) {
+        try {
+            operation();
+            ADD_FAILURE() << "a second sibling of one name was made";
+        } catch (const ConfigError& e) {
+            EXPECT_EQ(e.code(), kInvalidArgument);
+            EXPECT_STREQ(e.what(), "A group or server named 'Build box' already exists here.");
+        }
+        EXPECT_EQ(SavedFile(), before);
+    };
+    expectDuplicate([&] { store->AddServer(P({"Office"}), Server("Build box")); });
+    expectDuplicate([&] { store->AddGroup(NodePath(), g); });
+    expectDuplicate([&] { store->MoveNode(P({"Office", "Build box"}), NodePath()); });
+    Properties lab = Load(P({"Lab"}));
+    lab.Name = "Build box";
+    expectDuplicate([&] { store->UpdateServer(P({"Lab"}), lab); });
+    // Case counts; keeping one's own name is no clash.
+    EXPECT_TRUE(store->AddServer(P({"Office"}), Server("build box")));
+    lab.Name = "Lab";
+    lab.Description = "changed";
+    EXPECT_TRUE(store->UpdateServer(P({"Lab"}), lab));
+
+    WriteFile(dir.file("Vandrelle.xml"),
+              "<Vandrelle><Servers><Server><Name>twin</Name></Server>"
+              "<Server><Name>twin</Name></Server></Servers></Vandrelle>");
+    ASSERT_TRUE(store->Load(dir.file("Vandrelle.xml")));
+    EXPECT_TRUE(store->FindNode(P({"twin"})));
+    Properties twin = Load(P({"twin"}));
+    twin.Description = "first";
+    EXPECT_TRUE(store->UpdateServer(P({"twin"}), twin));
+}
+
 // Adding and moving keep the file within the nesting a load accepts, so that
 // the program never writes a file it would then refuse to read.
 TEST_F(ConfigWriteTest, GroupsAreNotNestedDeeperThanALoadAccepts) {

@@ -161,8 +161,8 @@ TEST_F(ProgramProcessTest, AServerOpensFromTheKeyboardAndTheProgramQuitsThroughT
     int width = 0, height = 0;
     ASSERT_EQ(std::sscanf(size.c_str() + size.find("WIDTH="), "WIDTH=%d", &width), 1);
     ASSERT_EQ(std::sscanf(size.c_str() + size.find("HEIGHT="), "HEIGHT=%d", &height), 1);
-    const std::string crop = "-crop 1x1+" + std::to_string(width / 2) + "+" +
-                             std::to_string(height / 2);
+    const std::string crop =
+        "-crop 1x1+" + std::to_string(width / 2) + "+" + std::to_string(height / 2);
     bool shown = false;
     for (int i = 0; i < 100 && !shown; ++i) {
         shown = CentreNear(On("import -window " + window + " " + crop + " txt:-"),
@@ -197,7 +197,7 @@ TEST_F(ProgramProcessTest, ASecondStartHandsOverToTheFirstAndTouchesNoFile) {
     EXPECT_EQ(Slurp(folder.Config()), config);
     EXPECT_EQ(Slurp(folder.KeyStore()), keys);
     EXPECT_EQ(Shell("DISPLAY=" + display->name() +
-                  " xdotool search --onlyvisible --name '^Vandrelle$' | wc -l"),
+                    " xdotool search --onlyvisible --name '^Vandrelle$' | wc -l"),
               "1");
 
     // A request to end (as at log-out) closes without a question.

@@ -28,7 +28,8 @@ public:
     std::intptr_t findResult = 0;
 
     void Post(std::uint32_t, std::uintptr_t, std::intptr_t) override {}
-    std::intptr_t Send(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) override {
+    std::intptr_t Send(std::uint32_t message, std::uintptr_t wParam,
+                       std::intptr_t lParam) override {
         const auto& buffer = *reinterpret_cast<const PathBuffer*>(lParam);
         sent.push_back({message, wParam, NodePathFromBuffer(buffer)});
         return message == WM_APP_FIND_SESSION ? findResult : 0;
@@ -72,17 +73,49 @@ void RightClick(QTreeWidget* tree, QPoint at) {
     QApplication::sendEvent(viewport, &request);
 }
 
+// A properties sheet that records what it was asked and gives back the
+// record it was given, changed by `edit`; Cancel when `cancel` is set.
+struct FakeSheet {
+    std::vector<SheetRequest> requests;
+    std::vector<Properties> given;
+    std::function<void(Properties&)> edit;
+    bool cancel = false;
+    SheetRunner Runner() {
+        return [this](QWidget*, const SheetRequest& request, Properties& record) {
+            requests.push_back(request);
+            given.push_back(record);
+            if (cancel) return false;
+            if (edit) edit(record);
+            return true;
+        };
+    }
+};
+
+// Mouse events with the left button held, as a drag delivers them.
+void Drag(QTreeWidget* tree, QPoint from, QPoint to, bool release = true) {
+    QWidget* viewport = tree->viewport();
+    const auto send = [&](QEvent::Type type, QPoint at, Qt::MouseButton button,
+                          Qt::MouseButtons held) {
+        QMouseEvent e(type, at, viewport->mapToGlobal(at), button, held, Qt::NoModifier);
+        QApplication::sendEvent(viewport, &e);
+    };
+    send(QEvent::MouseButtonPress, from, Qt::LeftButton, Qt::LeftButton);
+    send(QEvent::MouseMove, from + QPoint(20, 5), Qt::NoButton, Qt::LeftButton);
+    send(QEvent::MouseMove, to, Qt::NoButton, Qt::LeftButton);
+    if (release) send(QEvent::MouseButtonRelease, to, Qt::LeftButton, Qt::NoButton);
+}
+
 }  // namespace
 
 class CServerListTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void eachLevelIsSortedAsAWholeAndUnreachableNodesAreLeftOut() {
-        ConfigOnDisk disk(File(Server("delta") + Group("Charlie", Server("zulu") + Server("Yankee")) +
-                               Server("Alpha") +
-                               "<!-- a comment does not end the list -->" + Group("bravo", "") +
-                               "<Group><Properties><Description/></Properties>" +
-                               Server("hidden") + "</Group><Server><Server>x</Server></Server>"));
+        ConfigOnDisk disk(
+            File(Server("delta") + Group("Charlie", Server("zulu") + Server("Yankee")) +
+                 Server("Alpha") + "<!-- a comment does not end the list -->" + Group("bravo", "") +
+                 "<Group><Properties><Description/></Properties>" + Server("hidden") +
+                 "</Group><Server><Server>x</Server></Server>"));
         RecordingFrame frame;
         CServerList panel(disk.config, frame);
         QTreeWidgetItem* root = panel.RootItem();
@@ -100,13 +133,12 @@ private Q_SLOTS:
     }
 
     void storedCollapseStatesAreShown() {
-        ConfigOnDisk disk(File(
-            Group("zero", Server("a"), "<GroupCollapsed>0</GroupCollapsed>") +
-            Group("none", Server("b")) +
-            Group("one", Server("c"), "<GroupCollapsed>1</GroupCollapsed>") +
-            Group("empty", Server("d"), "<GroupCollapsed></GroupCollapsed>") +
-            Group("word", Server("e"), "<GroupCollapsed>yes</GroupCollapsed>") +
-            "<Properties><GroupCollapsed>1</GroupCollapsed></Properties>"));
+        ConfigOnDisk disk(File(Group("zero", Server("a"), "<GroupCollapsed>0</GroupCollapsed>") +
+                               Group("none", Server("b")) +
+                               Group("one", Server("c"), "<GroupCollapsed>1</GroupCollapsed>") +
+                               Group("empty", Server("d"), "<GroupCollapsed></GroupCollapsed>") +
+                               Group("word", Server("e"), "<GroupCollapsed>yes</GroupCollapsed>") +
+                               "<Properties><GroupCollapsed>1</GroupCollapsed></Properties>"));
         RecordingFrame frame;
         CServerList panel(disk.config, frame);
         QTreeWidgetItem* root = panel.RootItem();
@@ -128,10 +160,9 @@ private Q_SLOTS:
     // another installation's key stays as it is).
     void collapseStateIsSavedAndReadBackAfterARestart() {
         const std::string foreignPassword = "<Password>Zm9yZWlnbiBrZXk=</Password>";
-        ConfigOnDisk disk(File(Group("Office",
-                                     Server("a"),
-                                     "<InheritGeneral>0</InheritGeneral><UserName>u</UserName>" +
-                                         foreignPassword)));
+        ConfigOnDisk disk(File(
+            Group("Office", Server("a"),
+                  "<InheritGeneral>0</InheritGeneral><UserName>u</UserName>" + foreignPassword)));
         RecordingFrame frame;
         {
             CServerList panel(disk.config, frame);
@@ -266,8 +297,8 @@ private Q_SLOTS:
     }
 
     void connectCommandsOpenTabsWithTheirCommand() {
-        ConfigOnDisk disk(File(Group("G", Server("two") + Group("sub", Server("deep")) +
-                                              Server("one"))));
+        ConfigOnDisk disk(
+            File(Group("G", Server("two") + Group("sub", Server("deep")) + Server("one"))));
         RecordingFrame frame;
         CServerList panel(disk.config, frame);
         QTreeWidgetItem* g = Child(panel.RootItem(), "G");
@@ -287,6 +318,204 @@ private Q_SLOTS:
         QVERIFY(frame.sent[1].path == NodePath({"G", "two"}));
         QCOMPARE(frame.sent[0].message, WM_APP_OPEN_SESSION);
         QCOMPARE(frame.sent[0].command, std::uintptr_t(0));
+    }
+
+    // Adding asks the sheet with the parent's settings but a new name; the
+    // new item goes to the end of its level (sorted only at the next start)
+    // and shows, its group expanded; the file is saved at once.
+    void addGroupAndServerAppendAndSave() {
+        ConfigOnDisk disk(File(Group("Office", Server("zeta"),
+                                     "<InheritGeneral>0</InheritGeneral><UserName>jdoe</UserName>"
+                                     "<Description>shared</Description>"
+                                     "<GroupCollapsed>1</GroupCollapsed>")));
+        RecordingFrame frame;
+        CServerList panel(disk.config, frame);
+        FakeSheet sheet;
+        panel.SetSheetRunner(sheet.Runner());
+        QTreeWidgetItem* office = Child(panel.RootItem(), "Office");
+        QVERIFY(!office->isExpanded());
+        panel.SetCurrentItem(office);
+        sheet.edit = [](Properties& r) {
+            r.Name = "alpha";
+            r.Server = "alpha.example";
+        };
+        panel.OnCommand(ID_GROUP_ADD_SERVER);
+        QCOMPARE(sheet.requests.back().title, QStringLiteral("Add Server"));
+        QVERIFY(sheet.requests.back().serverPages);
+        QCOMPARE(sheet.requests.back().siblingNames, QStringList{QStringLiteral("zeta")});
+        QCOMPARE(sheet.given.back().UserName, std::string("jdoe"));  // the group's settings
+        QCOMPARE(sheet.given.back().InheritGeneral, 1);
+        QVERIFY(sheet.given.back().Name.empty() && sheet.given.back().Description.empty());
+        QCOMPARE(Labels(office), (QStringList{QStringLiteral("zeta"), QStringLiteral("alpha")}));
+        QVERIFY(office->isExpanded());
+        QCOMPARE(panel.CurrentItem(), Child(office, "alpha"));
+        QCOMPARE(panel.Tree()->currentItem(), Child(office, "alpha"));
+        QVERIFY(disk.Text().find("alpha.example") != std::string::npos);
+        QVERIFY(disk.Text().find("<GroupCollapsed>1</GroupCollapsed>") != std::string::npos);
+
+        panel.SetCurrentItem(office);
+        sheet.edit = [](Properties& r) { r.Name = "Sub"; };
+        panel.OnCommand(ID_GROUP_ADD_GROUP);
+        QCOMPARE(sheet.requests.back().title, QStringLiteral("Add Group"));
+        QVERIFY(sheet.requests.back().groupMode && !sheet.requests.back().serverPages);
+        QCOMPARE(panel.CurrentItem(), office);  // the parent stays current
+        QVERIFY(Child(office, "Sub") != nullptr);
+        QVERIFY(disk.config.FindNode(NodePath({"Office", "Sub"})));
+
+        sheet.cancel = true;
+        const std::string before = disk.Text();
+        panel.OnCommand(ID_GROUP_ADD_SERVER);
+        QCOMPARE(office->childCount(), 3);
+        QCOMPARE(disk.Text(), before);
+    }
+
+    // A copy is proposed under the first "name (n)" its level does not hold.
+    void insertCopyProposesAFreeName() {
+        ConfigOnDisk disk(File(Server("A") + Server("A (2)")));
+        RecordingFrame frame;
+        CServerList panel(disk.config, frame);
+        FakeSheet sheet;
+        panel.SetSheetRunner(sheet.Runner());
+        panel.SetCurrentItem(Child(panel.RootItem(), "A"));
+        panel.OnCommand(ID_SERVER_INSERT_COPY);
+        QCOMPARE(sheet.given.back().Name, std::string("A (3)"));
+        QCOMPARE(sheet.given.back().Server, std::string("A.example"));
+        QCOMPARE(panel.CurrentItem()->text(0), QStringLiteral("A (3)"));
+        panel.SetCurrentItem(Child(panel.RootItem(), "A (2)"));
+        panel.OnCommand(ID_SERVER_INSERT_COPY);
+        QCOMPARE(sheet.given.back().Name, std::string("A (2) (2)"));
+        QVERIFY(disk.config.FindNode(NodePath({"A (2) (2)"})));
+    }
+
+    // A rename shows at once, keeps the item's place until the next start,
+    // and is written to the element found by the old name; the top's sheet
+    // shows "Servers" and its own log-on settings.
+    void propertiesRenameInPlaceAndTheTopHasItsOwnSheet() {
+        ConfigOnDisk disk(File(Server("b") + Server("c")));
+        RecordingFrame frame;
+        CServerList panel(disk.config, frame);
+        FakeSheet sheet;
+        panel.SetSheetRunner(sheet.Runner());
+        panel.SetCurrentItem(Child(panel.RootItem(), "b"));
+        sheet.edit = [](Properties& r) { r.Name = "z"; };
+        panel.OnCommand(ID_SERVER_PROPERTIES);
+        QCOMPARE(sheet.requests.back().title, QStringLiteral("Properties of b"));
+        QCOMPARE(sheet.requests.back().siblingNames, QStringList{QStringLiteral("c")});
+        QCOMPARE(Labels(panel.RootItem()), (QStringList{QStringLiteral("z"), QStringLiteral("c")}));
+        QVERIFY(disk.config.FindNode(NodePath({"z"})));
+        QVERIFY(!disk.config.FindNode(NodePath({"b"})));
+
+        // A name a sibling carries is refused by the configuration too.
+        SeenBox box;
+        AnswerNextMessageBox(QMessageBox::Ok, &box);
+        sheet.edit = [](Properties& r) { r.Name = "c"; };
+        panel.OnCommand(ID_SERVER_PROPERTIES);
+        QVERIFY(box.text.contains(QStringLiteral("already exists")));
+        QCOMPARE(panel.CurrentItem()->text(0), QStringLiteral("z"));
+
+        panel.SetCurrentItem(panel.RootItem());
+        sheet.edit = [](Properties& r) { r.UserName = "admin"; };
+        panel.OnCommand(ID_GROUP_PROPERTIES);
+        const SheetRequest& top = sheet.requests.back();
+        QVERIFY(top.rootMode && top.groupMode && top.siblingNames.isEmpty());
+        QCOMPARE(top.title, QStringLiteral("Properties of Servers"));
+        QCOMPARE(sheet.given.back().Name, std::string("Servers"));
+        QCOMPARE(sheet.given.back().InheritGeneral, 0);
+        QCOMPARE(panel.RootItem()->text(0), QStringLiteral("Servers"));
+        Properties inherited;
+        disk.config.LoadProperties(NodePath({"c"}), inherited);
+        QCOMPARE(inherited.UserName, std::string("admin"));
+    }
+
+    void dropTargetsFollowTheRules() {
+        ConfigOnDisk disk(File(Group("G", Server("s1") + Server("s2") + Group("sub", Server("t"))) +
+                               Group("H", Server("h1") + Server("s1")) + Server("top")));
+        RecordingFrame frame;
+        CServerList panel(disk.config, frame);
+        QTreeWidgetItem* root = panel.RootItem();
+        QTreeWidgetItem* g = Child(root, "G");
+        QTreeWidgetItem* h = Child(root, "H");
+        QTreeWidgetItem* sub = Child(g, "sub");
+        QTreeWidgetItem* s2 = Child(g, "s2");
+        QVERIFY(!panel.TargetFor(g, g));    // itself
+        QVERIFY(!panel.TargetFor(g, sub));  // below itself
+        QVERIFY(!panel.TargetFor(g, Child(sub, "t")));
+        QVERIFY(!panel.TargetFor(g, root));                             // its parent
+        QVERIFY(!panel.TargetFor(s2, Child(g, "s1")));                  // a server beside it
+        QCOMPARE(panel.TargetFor(s2, Child(h, "h1")), Child(h, "h1"));  // another group's server
+        QCOMPARE(panel.TargetFor(s2, root), root);
+        QCOMPARE(panel.TargetFor(s2, sub), sub);
+        QVERIFY(!panel.TargetFor(Child(g, "s1"), h));  // H holds an "s1" already
+        QVERIFY(!panel.TargetFor(Child(g, "s1"), Child(h, "h1")));
+    }
+
+    // A drop moves the element (saved at once) and the item, which keeps its
+    // look and is sorted into its new level; Escape cancels a drag.
+    void dragAndDropMovesAndEscapeCancels() {
+        ConfigOnDisk disk(
+            File(Group("G", Group("inner", Server("deep"), "<GroupCollapsed>1</GroupCollapsed>") +
+                                Server("x")) +
+                 Group("B", Server("a") + Server("z"))));
+        RecordingFrame frame;
+        CServerList panel(disk.config, frame);
+        panel.resize(400, 400);
+        panel.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&panel));
+        QTreeWidget* tree = panel.Tree();
+        QTreeWidgetItem* g = Child(panel.RootItem(), "G");
+        QTreeWidgetItem* b = Child(panel.RootItem(), "B");
+        QTreeWidgetItem* inner = Child(g, "inner");
+        QVERIFY(!inner->isExpanded());
+
+        Drag(tree, LabelPoint(tree, inner), LabelPoint(tree, Child(b, "z")), false);
+        QVERIFY(panel.IsDragging());
+        QCOMPARE(panel.DropTarget(), Child(b, "z"));
+        QTest::keyClick(tree, Qt::Key_Escape);
+        QVERIFY(!panel.IsDragging());
+        QCOMPARE(inner->parent(), g);
+
+        Drag(tree, LabelPoint(tree, inner), LabelPoint(tree, Child(b, "z")));
+        QVERIFY(!panel.IsDragging());
+        QCOMPARE(inner->parent(), b);
+        QCOMPARE(Labels(b),
+                 (QStringList{QStringLiteral("a"), QStringLiteral("inner"), QStringLiteral("z")}));
+        QVERIFY(!inner->isExpanded());
+        QCOMPARE(inner->childCount(), 1);
+        QCOMPARE(tree->currentItem(), inner);
+        QVERIFY(!disk.config.IsDirty());
+        QVERIFY(disk.config.FindNode(NodePath({"B", "inner", "deep"})));
+        QVERIFY(!disk.config.FindNode(NodePath({"G", "inner"})));
+    }
+
+    // The import asks first, skips what the group holds, and sorts the group.
+    void importAsksAddsAndSorts() {
+        ConfigOnDisk disk(File(Group("G", Server("m"))));
+        RecordingFrame frame;
+        CServerList panel(disk.config, frame);
+        std::vector<std::string> asked;
+        panel.SetImportRunner([&](const auto& hasChild, const auto& add) {
+            for (const char* name : {"z", "m", "a"}) {
+                asked.push_back(name);
+                if (hasChild(name)) continue;
+                Properties record;
+                record.Name = record.Server = name;
+                add(record);
+            }
+        });
+        QTreeWidgetItem* g = Child(panel.RootItem(), "G");
+        panel.SetCurrentItem(g);
+        SeenBox box;
+        AnswerNextMessageBox(QMessageBox::No, &box);
+        panel.OnCommand(ID_GROUP_IMPORT_MSTSC);
+        QCOMPARE(box.title, QStringLiteral("Vandrelle"));
+        QCOMPARE(box.text, QStringLiteral("Are you sure to import MSTSC connections?"));
+        QCOMPARE(box.defaultButton, QMessageBox::No);
+        QVERIFY(asked.empty());
+        AnswerNextMessageBox(QMessageBox::Yes, &box);
+        panel.OnCommand(ID_GROUP_IMPORT_MSTSC);
+        QCOMPARE(Labels(g),
+                 (QStringList{QStringLiteral("a"), QStringLiteral("m"), QStringLiteral("z")}));
+        QVERIFY(disk.config.FindNode(NodePath({"G", "a"})));
     }
 
     // The Delete key asks first; the tree follows at once, the file at the next save.

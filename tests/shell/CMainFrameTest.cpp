@@ -2,17 +2,23 @@
 // The main window on the offscreen platform with fake session hosts: its
 // window menu, the private messages, the tabs' images and menus, quitting and
 // the placement kept in the key store.
+#include "CDlgQuickConnect.h"
 #include "CMainFrame.h"
+#include "CServerList.h"
 #include "CSimpleTabView.h"
 #include "CVandrelleView.h"
 #include "QtTestKit.h"
 #include "ResourceIds.h"
 
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QStatusBar>
 #include <QTabBar>
 #include <QTest>
 #include <QToolButton>
+#include <QTreeWidget>
 
 using namespace vandrelle;
 using namespace vandrelle::test;
@@ -63,7 +69,9 @@ struct Frame {
         frame->Send(WM_APP_OPEN_SESSION, static_cast<std::uintptr_t>(command), Buffer(path));
         return frame->SessionAt(frame->View()->GetPageCount() - 1);
     }
-    FakeRdpClient& Client(int made) { return hosts.made.at(static_cast<std::size_t>(made))->client; }
+    FakeRdpClient& Client(int made) {
+        return hosts.made.at(static_cast<std::size_t>(made))->client;
+    }
     // Lets the posted messages run.
     static void Pump() {
         for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
@@ -75,6 +83,32 @@ struct Frame {
     std::unique_ptr<CMainFrame> frame;
 };
 
+// Types into the next Quick Connect dialog and presses its button (or
+// Escape, when `text` is null).
+void AnswerQuickConnect(const QString& text, bool console) {
+    auto* timer = new QTimer(qApp);
+    QObject::connect(timer, &QTimer::timeout, [timer, text, console] {
+        auto* dialog = qobject_cast<CDlgQuickConnect*>(QApplication::activeModalWidget());
+        if (!dialog) return;
+        timer->deleteLater();
+        timer->stop();
+        if (text.isNull()) {
+            QTest::keyClick(dialog, Qt::Key_Escape);
+            return;
+        }
+        QTest::keyClicks(dialog->ServerEdit(), text);
+        dialog->ConsoleBox()->setChecked(console);
+        QTest::keyClick(dialog->ServerEdit(), Qt::Key_Return);
+    });
+    timer->start(10);
+}
+
+QStringList Labels(const QTreeWidgetItem* parent) {
+    QStringList labels;
+    for (int i = 0; i < parent->childCount(); ++i) labels << parent->child(i)->text(0);
+    return labels;
+}
+
 }  // namespace
 
 class CMainFrameTest : public QObject {
@@ -84,8 +118,8 @@ private Q_SLOTS:
         Frame f;
         QCOMPARE(Ids(f.frame->WindowMenu()),
                  (QList<int>{SC_RESTORE_CMD, SC_MINIMIZE_CMD, SC_MAXIMIZE_CMD, 0,
-                             IDM_SHOW_SERVERS_LIST, 0, IDM_STATUS_BAR, IDM_CLOSE_TAB_ON_LOG_OFF,
-                             0, IDM_QUICK_CONNECT, 0, IDM_HELP, ID_APP_ABOUT, 0, SC_CLOSE_CMD}));
+                             IDM_SHOW_SERVERS_LIST, 0, IDM_STATUS_BAR, IDM_CLOSE_TAB_ON_LOG_OFF, 0,
+                             IDM_QUICK_CONNECT, 0, IDM_HELP, ID_APP_ABOUT, 0, SC_CLOSE_CMD}));
         QCOMPARE(f.frame->Action(IDM_SHOW_SERVERS_LIST)->text(),
                  QStringLiteral("&Show servers list"));
         QCOMPARE(f.frame->Action(IDM_CLOSE_TAB_ON_LOG_OFF)->text(),
@@ -107,7 +141,8 @@ private Q_SLOTS:
     // The two switches of the menu start from the file and are written back
     // to it (saved with the next save), each only when it changes.
     void statusBarAndCloseTabSwitchesFollowTheFile() {
-        Frame hidden("<StatusBarVisible>0</StatusBarVisible><CloseTabOnLogOff>1</CloseTabOnLogOff>");
+        Frame hidden(
+            "<StatusBarVisible>0</StatusBarVisible><CloseTabOnLogOff>1</CloseTabOnLogOff>");
         hidden.frame->show();
         QVERIFY(!hidden.frame->statusBar()->isVisible());
         QVERIFY(!hidden.frame->Action(IDM_STATUS_BAR)->isChecked());
@@ -294,7 +329,8 @@ private Q_SLOTS:
             AnswerNextMessageBox(QMessageBox::No, &box);
             QVERIFY(!f.frame->close());
             QCOMPARE(box.title, QStringLiteral("Quit Vandrelle"));
-            QCOMPARE(box.text, QStringLiteral("There are active connections, are you sure to quit?"));
+            QCOMPARE(box.text,
+                     QStringLiteral("There are active connections, are you sure to quit?"));
             QCOMPARE(box.defaultButton, QMessageBox::Yes);
             QCOMPARE(box.icon, QMessageBox::Question);
             QCOMPARE(f.frame->View()->GetPageCount(), 3);
@@ -415,6 +451,100 @@ private Q_SLOTS:
         QVERIFY(f.disk.config.Save());
         QTRY_VERIFY(kept.seen);
         QVERIFY(kept.text.contains(QString::fromStdString(f.disk.path + ".changed")));
+    }
+
+    // A typed server opens at once in a tab of its own, never found by the
+    // tree, and is filed once under "Quick Connections".
+    void quickConnectOpensAtOnceAndFilesTheServerOnce() {
+        Frame f;
+        f.frame->show();
+        AnswerQuickConnect(QStringLiteral("  rdp.example:3390 "), true);
+        f.frame->OnSysCommand(IDM_QUICK_CONNECT);
+        QCOMPARE(f.frame->View()->GetPageCount(), 2);
+        QCOMPARE(f.frame->View()->GetPageCaption(1), QStringLiteral("rdp.example (console)"));
+        CVandrelleView* session = f.frame->SessionAt(1);
+        QCOMPARE(session->ServerPath(), PathBuffer{});
+        QCOMPARE(session->Record().RDPPort, 3390);
+        Frame::Pump();
+        QCOMPARE(f.Client(0).Values("put_Server"), std::vector<std::string>{"rdp.example"});
+        QTreeWidgetItem* root = f.frame->ServerList()->RootItem();
+        QCOMPARE(Labels(root).last(), QStringLiteral("Quick Connections"));
+        QTreeWidgetItem* quick =
+            CServerList::FindChildByLabel(root, QStringLiteral("Quick Connections"));
+        QCOMPARE(Labels(quick), QStringList{QStringLiteral("rdp.example")});
+        Properties stored;
+        f.disk.config.LoadProperties(NodePath({"Quick Connections", "rdp.example"}), stored);
+        QCOMPARE(stored.RDPPort, 3390);
+
+        // The same name again: a second tab, no second entry; another case: an entry.
+        AnswerQuickConnect(QStringLiteral("rdp.example"), false);
+        f.frame->OnSysCommand(IDM_QUICK_CONNECT);
+        AnswerQuickConnect(QStringLiteral("RDP.example"), false);
+        f.frame->OnSysCommand(IDM_QUICK_CONNECT);
+        QCOMPARE(f.frame->View()->GetPageCount(), 4);
+        QCOMPARE(Labels(quick),
+                 (QStringList{QStringLiteral("rdp.example"), QStringLiteral("RDP.example")}));
+        // The tree's own entry opens a new tab: the quick session's path is empty.
+        const PathBuffer entry = Path({u"Quick Connections", u"rdp.example"});
+        QCOMPARE(f.frame->Send(WM_APP_FIND_SESSION, 0, Buffer(entry)), std::intptr_t(0));
+
+        // Escape, blanks only, and a text without a host file nothing.
+        AnswerQuickConnect(QString(), false);
+        f.frame->OnSysCommand(IDM_QUICK_CONNECT);
+        AnswerQuickConnect(QStringLiteral("   "), false);
+        f.frame->OnSysCommand(IDM_QUICK_CONNECT);
+        QCOMPARE(f.frame->View()->GetPageCount(), 4);
+        AnswerQuickConnect(QStringLiteral(":3390"), false);
+        f.frame->OnSysCommand(IDM_QUICK_CONNECT);
+        QCOMPARE(f.frame->View()->GetPageCount(), 5);
+        QCOMPARE(quick->childCount(), 2);
+    }
+
+    // "C&onnect To" mirrors the tree each time the menu opens, numbered from
+    // 4096 in steps of 16, depth first; a chosen server's open tab comes forward.
+    void connectToMirrorsTheTreeAndFindsOpenTabs() {
+        Frame f;
+        f.frame->show();
+        QMenu* menu = f.frame->WindowMenu();
+        for (int i = 0; i < 2; ++i) {
+            Q_EMIT menu->aboutToShow();
+            Q_EMIT menu->aboutToHide();
+        }
+        QList<QMenu*> connectTo;
+        for (QAction* a : menu->actions()) {
+            if (a->menu()) connectTo << a->menu();
+        }
+        QCOMPARE(connectTo.size(), 1);
+        QCOMPARE(connectTo[0]->title(), QStringLiteral("C&onnect To"));
+        const int quickAt = menu->actions().indexOf(f.frame->Action(IDM_QUICK_CONNECT));
+        QCOMPARE(menu->actions().at(quickAt - 1)->menu(), connectTo[0]);
+        QMenu* office = connectTo[0]->actions().at(0)->menu();
+        QVERIFY(office);
+        QCOMPARE(office->title(), QStringLiteral("Office"));
+        QCOMPARE(office->actions().at(0)->text(), QStringLiteral("Build box"));
+        QCOMPARE(office->actions().at(0)->data().toInt(), 4096);
+        QCOMPARE(office->actions().at(1)->data().toInt(), 4112);
+
+        f.frame->OnSysCommand(4112);  // Lab
+        QCOMPARE(f.frame->View()->GetPageCount(), 2);
+        QCOMPARE(f.frame->View()->GetPageCaption(1), QStringLiteral("Lab"));
+        f.frame->View()->SetActivePage(0);
+        f.frame->OnSysCommand(4112);
+        QCOMPARE(f.frame->View()->GetPageCount(), 2);
+        QCOMPARE(f.frame->View()->GetActivePage(), 1);
+        f.frame->OnSysCommand(4128);  // no such server
+        QCOMPARE(f.frame->View()->GetPageCount(), 2);
+    }
+
+    void theAboutBoxNamesTheProgramAndLinksTheGuide() {
+        CAboutDlg about(nullptr, QStringLiteral("/usr/share/doc/vandrelle/user-guide.html"));
+        QCOMPARE(about.windowTitle(), QStringLiteral("About Vandrelle"));
+        QCOMPARE(about.findChild<QLabel*>(QStringLiteral("nameAndVersion"))->text(),
+                 QStringLiteral("Vandrelle\nVersion 3.16"));
+        auto* link = about.findChild<QLabel*>(QStringLiteral("IDC_LINK"));
+        QVERIFY(link->text().contains(
+            QStringLiteral("file:///usr/share/doc/vandrelle/user-guide.html")));
+        QVERIFY(link->focusPolicy() & Qt::TabFocus);
     }
 
 private:

@@ -16,9 +16,9 @@
 
 #include <sched.h>
 #include <sys/mount.h>
+#include <unistd.h>
 #include <csignal>
 #include <future>
-#include <unistd.h>
 
 using namespace vandrelle;
 

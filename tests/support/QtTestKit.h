@@ -89,7 +89,8 @@ public:
     }
     // What the client was last asked to do, kept when its session goes.
     ~FakeHost() override {
-        if (m_lastCalls) m_lastCalls->push_back(client.calls.empty() ? "" : client.calls.back().name);
+        if (m_lastCalls)
+            m_lastCalls->push_back(client.calls.empty() ? "" : client.calls.back().name);
     }
     RdpClient& Client() override { return client; }
     QWidget* Widget() override { return widget; }

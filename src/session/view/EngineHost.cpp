@@ -29,7 +29,9 @@ public:
 
     RdpClient& Client() override { return m_client; }
     QWidget* Widget() override { return m_view.get(); }
-    void SetFullScreenBarVisible(bool visible) override { m_view->SetFullScreenBarVisible(visible); }
+    void SetFullScreenBarVisible(bool visible) override {
+        m_view->SetFullScreenBarVisible(visible);
+    }
     void ReleaseWindowsKeys() override {
         m_client.SendKey(kSuperLeft, false);
         m_client.SendKey(kSuperRight, false);
