@@ -285,6 +285,15 @@ private Q_SLOTS:
         QCOMPARE(panel.Tree()->currentItem(), a);
         panel.findChild<QMenu*>(QStringLiteral("IDR_SERVER_MENU"))->close();
 
+        // From the keyboard the selected item's menu opens.
+        QTRY_VERIFY(panel.findChild<QMenu*>(QStringLiteral("IDR_SERVER_MENU")) == nullptr);
+        QContextMenuEvent key(QContextMenuEvent::Keyboard, QPoint(0, 0), panel.Tree()->mapToGlobal(QPoint(0, 0)));
+        QApplication::sendEvent(panel.Tree(), &key);
+        QTRY_VERIFY(panel.findChild<QMenu*>(QStringLiteral("IDR_SERVER_MENU")) != nullptr);
+        QCOMPARE(panel.CurrentItem(), a);
+        panel.findChild<QMenu*>(QStringLiteral("IDR_SERVER_MENU"))->close();
+        panel.SetCurrentItem(b);
+
         // Enter still acts on the selection.
         QTest::keyClick(panel.Tree(), Qt::Key_Return);
         QVERIFY(frame.sent.back().path == NodePath({"a"}));
