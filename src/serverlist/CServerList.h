@@ -172,7 +172,7 @@ private:
     QTreeWidgetItem* m_root = nullptr;
     QTreeWidgetItem* m_current = nullptr;
     bool m_expandingByProgram = false;  // only the user's expansions are stored
-    void FillConnectTo(QMenu* menu, const QTreeWidgetItem* parent, int& nextId);
+    void FillConnectTo(QMenu* menu, const QTreeWidgetItem* parent, int firstId);
     SheetRunner m_sheet;
     // "C&onnect To": the submenu of the last time, and its servers' paths by identifier.
     QPointer<QMenu> m_connectTo;
