@@ -65,7 +65,8 @@ int main(int argc, char** argv) {
     const int count = argc == 5 ? std::max(0, std::atoi(argv[4])) : 1;
 
     QTemporaryDir folder;
-    const std::string file = QDir(folder.path()).filePath(QStringLiteral("Vandrelle.xml")).toStdString();
+    const std::string file =
+        QDir(folder.path()).filePath(QStringLiteral("Vandrelle.xml")).toStdString();
     std::ofstream(file) << ServerFile(argv[1], std::atoi(argv[2]));
     auto keys = MakeDefaultKeyStore();
     CConfigStore config(*keys);

@@ -145,6 +145,7 @@ private:
     void ShowError(const QString& text);
     QStringList ChildLabels(const QTreeWidgetItem* parent, const QTreeWidgetItem* except) const;
     bool Scratch(const QTreeWidgetItem* item, PathBuffer& path, Properties& record);
+    bool ScratchForNew(QTreeWidgetItem* group, PathBuffer& path, Properties& record);
     void AddGroupCommand();
     void AddServerCommand();
     void InsertCopyCommand();
