@@ -1,84 +1,56 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Vandrelle sessions for a fixed time, for measuring: the RDP engine and the
-// session widget, connected to HOST:PORT, shown on the display Qt is given;
-// COUNT sessions side by side in one process, as tabs are. COUNT 0 shows an
-// empty window of a session's size and connects nothing: what the process
-// costs before any session.
+// The program's main window with sessions for a fixed time, for measuring:
+// COUNT tabs of one server at HOST:PORT, opened as the server menu's
+// "Connect" opens them, shown on the display Qt is given. COUNT 0 is the
+// window with its tree and no session: what the program costs before any.
 // Usage: vandrelle-session-client HOST PORT SECONDS [COUNT]
 // Exit status 0 when every session connected and stayed so until the end.
+#include "CMainFrame.h"
+#include "CSimpleTabView.h"
+#include "CVandrelleView.h"
+#include "ConfigStore.h"
 #include "FreeRdpClient.h"
-#include "RdpView.h"
+#include "RegFileKeyStore.h"
+#include "ResourceIds.h"
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QDir>
+#include <QTemporaryDir>
 #include <QTimer>
-#include <QWidget>
 
 #include <algorithm>
 #include <cstdio>
-#include <memory>
-#include <vector>
+#include <fstream>
+#include <string>
 
 namespace {
 
-// A measuring run trusts the loopback server it was given.
-class BenchPrompts : public vandrelle::SessionPrompts {
-public:
-    vandrelle::CertificateAnswer AskCertificate(const vandrelle::CertificateQuestion&) override {
-        return vandrelle::CertificateAnswer::AcceptOnce;
-    }
-    std::optional<vandrelle::LogonCredentials> AskCredentials(
-        const std::string&, const vandrelle::LogonCredentials&) override {
-        return std::nullopt;
-    }
-};
+using namespace vandrelle;
 
-// Counts the sessions still connected; the program ends with the last one.
-class SessionEnd : public vandrelle::RdpClientEvents {
-public:
-    explicit SessionEnd(int* open) : m_open(open) {}
-    bool connected = false;
-    bool lost = false;  // ended otherwise than by the run's own disconnect
-    void OnConnecting() override {}
-    void OnConnected() override { connected = true; }
-    void OnDisconnected(std::int32_t reason) override {
-        if (reason != 1) {
-            std::fprintf(stderr, "disconnected, reason %d\n", reason);
-            lost = true;
+std::string ServerFile(const char* host, int port) {
+    return std::string("<?xml version=\"1.0\"?><Vandrelle><Servers><Server><Name>bench</Name>") +
+           "<Server>" + host + "</Server><InheritGeneral>0</InheritGeneral><RDPPort>" +
+           std::to_string(port) +
+           "</RDPPort><DesktopWidth>1024</DesktopWidth><DesktopHeight>768</DesktopHeight>"
+           "<ColorDepth>32</ColorDepth><AudioRedirectionMode>2</AudioRedirectionMode>"
+           "</Server></Servers><Settings><QuitWithoutConfirm>1</QuitWithoutConfirm></Settings>"
+           "</Vandrelle>";
+}
+
+// A measuring run trusts the loopback server it was given: the certificate
+// question is answered "Connect once" as soon as it shows.
+void AnswerCertificates() {
+    auto* timer = new QTimer(qApp);
+    QObject::connect(timer, &QTimer::timeout, [] {
+        if (QWidget* modal = QApplication::activeModalWidget()) {
+            if (auto* once = modal->findChild<QAbstractButton*>(QStringLiteral("connectOnce"))) {
+                once->click();
+            }
         }
-        if (--*m_open == 0) QApplication::quit();
-    }
-    void OnRequestGoFullScreen() override {}
-    void OnRequestLeaveFullScreen() override {}
-    void OnRequestContainerMinimize() override {}
-
-private:
-    int* m_open;
-};
-
-struct BenchSession {
-    BenchSession(BenchPrompts& prompts, int* open, const char* host, int port)
-        : end(open),
-          client(
-              [](std::function<void()> task) {
-                  QMetaObject::invokeMethod(qApp, std::move(task), Qt::QueuedConnection);
-              },
-              prompts),
-          view(client) {
-        client.SetEventSink(&end);
-        client.put_Server(host);
-        client.put_RDPPort(port);
-        client.put_DesktopWidth(1024);
-        client.put_DesktopHeight(768);
-        client.put_ColorDepth(32);
-        client.put_AudioRedirectionMode(2);  // as the reference client's /audio-mode:2
-        view.resize(1024, 768);
-        view.show();
-        client.Connect();
-    }
-    SessionEnd end;
-    vandrelle::FreeRdpClient client;
-    vandrelle::RdpView view;
-};
+    });
+    timer->start(20);
+}
 
 }  // namespace
 
@@ -87,30 +59,53 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: vandrelle-session-client HOST PORT SECONDS [COUNT]\n");
         return 2;
     }
-    QApplication app(argc, argv);
-    BenchPrompts prompts;
-    int open = argc == 5 ? std::max(0, std::atoi(argv[4])) : 1;
-    if (open == 0) {
-        QWidget empty;
-        empty.resize(1024, 768);
-        empty.show();
-        QTimer::singleShot(std::atoi(argv[3]) * 1000, &app, &QApplication::quit);
-        return app.exec();
+    int qtArgc = 1;
+    QApplication app(qtArgc, argv);
+    const int seconds = std::atoi(argv[3]);
+    const int count = argc == 5 ? std::max(0, std::atoi(argv[4])) : 1;
+
+    QTemporaryDir folder;
+    const std::string file =
+        QDir(folder.path()).filePath(QStringLiteral("Vandrelle.xml")).toStdString();
+    std::ofstream(file) << ServerFile(argv[1], std::atoi(argv[2]));
+    auto keys = MakeDefaultKeyStore();
+    CConfigStore config(*keys);
+    if (!config.Init() || !config.Load(file)) {
+        std::fprintf(stderr, "cannot load the bench's configuration\n");
+        return 2;
     }
-    std::vector<std::unique_ptr<BenchSession>> sessions;
-    for (int i = open; i > 0; --i) {
-        sessions.push_back(
-            std::make_unique<BenchSession>(prompts, &open, argv[1], std::atoi(argv[2])));
+    CMainFrame frame(config, *keys, EngineHosts());
+    frame.resize(1100, 900);
+    frame.show();
+    AnswerCertificates();
+
+    PathBuffer path{};
+    std::copy_n(u"bench", 5, path.begin());
+    for (int i = 0; i < count; ++i) {
+        frame.Send(WM_APP_OPEN_SESSION, ID_SERVER_CONNECT, reinterpret_cast<std::intptr_t>(&path));
     }
-    QTimer::singleShot(std::atoi(argv[3]) * 1000, [&] {
-        for (auto& s : sessions) s->client.Disconnect();
+
+    // Every session must connect and stay so: one that drops out spoils the figures.
+    std::vector<bool> connected(static_cast<std::size_t>(count), false);
+    bool lost = false;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        for (int i = 0; i < count; ++i) {
+            const CVandrelleView* session = frame.SessionAt(i + 1);
+            const bool now = session && session->State() == kStateConnected;
+            if (connected[static_cast<std::size_t>(i)] && !now) lost = true;
+            connected[static_cast<std::size_t>(i)] = connected[static_cast<std::size_t>(i)] || now;
+        }
+    });
+    watch.start(100);
+    QTimer::singleShot(seconds * 1000, &frame, [&] {
+        watch.stop();
+        frame.EndNow();
     });
     app.exec();
-    // The figures count only when every session stayed connected for the whole run.
-    const bool allStayed = std::all_of(sessions.begin(), sessions.end(), [](const auto& s) {
-        return s->end.connected && !s->end.lost;
-    });
-    sessions.clear();
-    vandrelle::FreeRdpClient::WaitForConnectionsToEnd(std::chrono::seconds(5));
+    const bool allStayed =
+        !lost && std::all_of(connected.begin(), connected.end(), [](bool c) { return c; });
+    if (!allStayed) std::fprintf(stderr, "a session did not stay connected for the whole run\n");
+    FreeRdpClient::WaitForConnectionsToEnd(std::chrono::seconds(5));
     return allStayed ? 0 : 1;
 }

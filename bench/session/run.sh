@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Usage: [ROUNDS=n] bash bench/session/run.sh BUILD_DIR [SECONDS]
-# The same changing workload through a Vandrelle session and through the
+# The same changing workload through Vandrelle (its main window, the session
+# in a tab, opened as the server menu's "Connect" opens it) and through the
 # reference client xfreerdp3, one after the other in one run: CPU seconds
 # (user + system) and peak resident memory of each client, and their ratios.
 # Everything runs on loopback and on displays of its own; every process it
@@ -111,8 +112,8 @@ done
 ref_cpu=$(median "${ref_cpus[@]}") ref_mem=$(median "${ref_mems[@]}")
 our_cpu=$(median "${our_cpus[@]}") our_mem=$(median "${our_mems[@]}")
 # A tabbed program pays for its toolkit once: two and three sessions in one
-# process; and what the process costs before any session: its libraries
-# loaded and an empty window, no connection.
+# process (tabs of the program's window); and what the program costs before
+# any session: its window with the tree, no connection.
 read -r two_cpu two_mem < <(run_ours "$work/vandrelle-two.log" "$seconds" 2) || exit 1
 read -r tabs_cpu tabs_mem < <(run_ours "$work/vandrelle-three.log" "$seconds" 3) || exit 1
 read -r bare_cpu bare_mem < <(run_ours "$work/vandrelle-empty.log" 2 0) || exit 1
@@ -122,7 +123,7 @@ printf '%-34s %10s %12s   (runs: %s)\n' "xfreerdp3, one session (median)" "$ref_
 printf '%-34s %10s %12s   (runs: %s)\n' "vandrelle, one session (median)" "$our_cpu" "$our_mem" "${our_cpus[*]}"
 printf '%-34s %10s %12s\n' "vandrelle, two sessions" "$two_cpu" "$two_mem"
 printf '%-34s %10s %12s\n' "vandrelle, three sessions" "$tabs_cpu" "$tabs_mem"
-printf '%-34s %10s %12s\n' "vandrelle, empty window (2 s)" "$bare_cpu" "$bare_mem"
+printf '%-34s %10s %12s\n' "vandrelle, window, no session (2 s)" "$bare_cpu" "$bare_mem"
 python3 - "$ref_cpu" "$ref_mem" "$our_cpu" "$our_mem" "$two_cpu" "$two_mem" "$tabs_cpu" "$tabs_mem" <<'PY'
 import sys
 ref_cpu, ref_mem, *ours = map(float, sys.argv[1:])

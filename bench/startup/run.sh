@@ -35,4 +35,4 @@ for _ in $(seq "${RUNS:-5}"); do
 done
 median=$(printf '%s\n' "${starts[@]}" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }')
 echo "start to first painted window, 10,000 servers: $median ms (median; runs: ${starts[*]})"
-grep -E 'tree panel|resident memory' <<<"$out" | sed 's/^figure //'
+grep -E 'tree panel|resident memory|window menu' <<<"$out" | sed 's/^figure //'

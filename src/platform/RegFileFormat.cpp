@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "RegFileFormat.h"
 
+#include "Utf16.h"
+
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -99,104 +101,26 @@ bool HasControlCharacter(std::string_view text) {
 // ---------------------------------------------------------------------------
 // Unicode: strings are UTF-8 in memory; the registry stores them as UTF-16LE.
 
-constexpr char32_t kReplacement = 0xFFFD;
-
-bool IsSurrogate(char32_t unit) {
-    return unit >= 0xD800 && unit < 0xE000;
-}
-
-void AppendUtf8(std::string& out, char32_t cp) {
-    auto put = [&out](char32_t byte) { out += static_cast<char>(byte); };
-    if (cp < 0x80) {
-        put(cp);
-    } else if (cp < 0x800) {
-        put(0xC0 | (cp >> 6));
-        put(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        put(0xE0 | (cp >> 12));
-        put(0x80 | ((cp >> 6) & 0x3F));
-        put(0x80 | (cp & 0x3F));
-    } else {
-        put(0xF0 | (cp >> 18));
-        put(0x80 | ((cp >> 12) & 0x3F));
-        put(0x80 | ((cp >> 6) & 0x3F));
-        put(0x80 | (cp & 0x3F));
-    }
-}
-
 // Unpaired surrogates and a trailing odd byte become U+FFFD.
 std::string Utf16LeToUtf8(std::span<const std::uint8_t> bytes) {
-    const std::size_t units = bytes.size() / 2;
-    auto unit = [&bytes](std::size_t i) -> char32_t {
-        return bytes[2 * i] | (bytes[2 * i + 1] << 8);
-    };
-    std::string out;
-    for (std::size_t i = 0; i < units; ++i) {
-        const char32_t high = unit(i);
-        if (high >= 0xD800 && high < 0xDC00 && i + 1 < units) {
-            const char32_t low = unit(i + 1);
-            if (low >= 0xDC00 && low < 0xE000) {
-                AppendUtf8(out, 0x10000 + ((high - 0xD800) << 10) + (low - 0xDC00));
-                ++i;
-                continue;
-            }
-        }
-        AppendUtf8(out, IsSurrogate(high) ? kReplacement : high);
+    std::u16string units(bytes.size() / 2, u'\0');
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        units[i] = static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
     }
-    if (bytes.size() % 2 != 0) AppendUtf8(out, kReplacement);
+    std::string out = Utf16ToUtf8(units);
+    if (bytes.size() % 2 != 0) out += "\xEF\xBF\xBD";
     return out;
-}
-
-struct Utf8Lead {
-    int continuationBytes;
-    char32_t bits;
-    char32_t smallest;  // anything below is an overlong encoding
-};
-
-std::optional<Utf8Lead> ClassifyUtf8Lead(unsigned char lead) {
-    if ((lead & 0xE0) == 0xC0) return Utf8Lead{1, lead & 0x1Fu, 0x80};
-    if ((lead & 0xF0) == 0xE0) return Utf8Lead{2, lead & 0x0Fu, 0x800};
-    if ((lead & 0xF8) == 0xF0) return Utf8Lead{3, lead & 0x07u, 0x10000};
-    return std::nullopt;
-}
-
-// Decodes the code point at `pos` and moves past it; a malformed sequence
-// yields U+FFFD and moves past its first byte only.
-char32_t NextCodePoint(std::string_view text, std::size_t& pos) {
-    const auto leadByte = static_cast<unsigned char>(text[pos++]);
-    if (leadByte < 0x80) return leadByte;
-    const auto lead = ClassifyUtf8Lead(leadByte);
-    if (!lead) return kReplacement;
-    char32_t cp = lead->bits;
-    std::size_t next = pos;
-    for (int i = 0; i < lead->continuationBytes; ++i, ++next) {
-        if (next >= text.size()) return kReplacement;
-        const auto byte = static_cast<unsigned char>(text[next]);
-        if ((byte & 0xC0) != 0x80) return kReplacement;
-        cp = (cp << 6) | (byte & 0x3Fu);
-    }
-    if (cp < lead->smallest || cp > 0x10FFFF || IsSurrogate(cp)) return kReplacement;
-    pos = next;
-    return cp;
 }
 
 // UTF-16LE with the terminating NUL the registry stores with strings.
 std::vector<std::uint8_t> Utf8ToRegistryUtf16(std::string_view text) {
     std::vector<std::uint8_t> out;
-    auto put = [&out](char32_t unit) {
+    for (const char16_t unit : Utf8ToUtf16(text)) {
         out.push_back(static_cast<std::uint8_t>(unit & 0xFF));
         out.push_back(static_cast<std::uint8_t>(unit >> 8));
-    };
-    for (std::size_t pos = 0; pos < text.size();) {
-        const char32_t cp = NextCodePoint(text, pos);
-        if (cp < 0x10000) {
-            put(cp);
-        } else {
-            put(0xD800 + ((cp - 0x10000) >> 10));
-            put(0xDC00 + ((cp - 0x10000) & 0x3FF));
-        }
     }
-    put(0);
+    out.push_back(0);
+    out.push_back(0);
     return out;
 }
 

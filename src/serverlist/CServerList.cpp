@@ -325,7 +325,15 @@ bool CServerList::OnItemLabel(QTreeWidgetItem* item, const QPoint& pos) const {
 }
 
 bool CServerList::eventFilter(QObject* watched, QEvent* event) {
-    if ((watched == m_tree->viewport() || watched == m_tree) && DragEvent(event)) return true;
+    if (watched != m_tree->viewport() && watched != m_tree) {
+        return QWidget::eventFilter(watched, event);
+    }
+    if (DragEvent(event)) return true;
+    // The mouse's request comes to the viewport, the keyboard's to the tree.
+    if (event->type() == QEvent::ContextMenu) {
+        ShowContextMenu(static_cast<QContextMenuEvent*>(event));
+        return true;
+    }
     if (watched == m_tree->viewport()) {
         if (event->type() == QEvent::MouseButtonPress ||
             event->type() == QEvent::MouseButtonRelease ||
@@ -333,11 +341,7 @@ bool CServerList::eventFilter(QObject* watched, QEvent* event) {
             // The right button must not move the selection.
             return static_cast<QMouseEvent*>(event)->button() == Qt::RightButton;
         }
-        if (event->type() == QEvent::ContextMenu) {
-            ShowContextMenu(static_cast<QContextMenuEvent*>(event));
-            return true;
-        }
-    } else if (watched == m_tree && event->type() == QEvent::KeyPress) {
+    } else if (event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
         if (key->key() == Qt::Key_Delete && key->modifiers() == Qt::NoModifier) {
             DeleteKey();

@@ -145,6 +145,7 @@ private:
     void ShowError(const QString& text);
     QStringList ChildLabels(const QTreeWidgetItem* parent, const QTreeWidgetItem* except) const;
     bool Scratch(const QTreeWidgetItem* item, PathBuffer& path, Properties& record);
+    bool ScratchForNew(QTreeWidgetItem* group, PathBuffer& path, Properties& record);
     void AddGroupCommand();
     void AddServerCommand();
     void InsertCopyCommand();
@@ -172,7 +173,7 @@ private:
     QTreeWidgetItem* m_root = nullptr;
     QTreeWidgetItem* m_current = nullptr;
     bool m_expandingByProgram = false;  // only the user's expansions are stored
-    void FillConnectTo(QMenu* menu, const QTreeWidgetItem* parent, int& nextId);
+    void FillConnectTo(QMenu* menu, const QTreeWidgetItem* parent, int firstId);
     SheetRunner m_sheet;
     // "C&onnect To": the submenu of the last time, and its servers' paths by identifier.
     QPointer<QMenu> m_connectTo;

@@ -9,6 +9,8 @@
 #include <QMenu>
 #include <QTreeWidget>
 
+#include <vector>
+
 namespace vandrelle {
 namespace {
 
@@ -53,22 +55,49 @@ void CServerList::AddQuickConnection(const Properties& record) {
     }
 }
 
+// Only the top level is made at once: a group's submenu is filled when it
+// is about to show, so that a tree of thousands of servers opens the menu at
+// once. Identifiers still count depth first through the whole tree.
 QMenu* CServerList::BuildConnectToMenu(QMenu* menu, QAction* before) {
     delete m_connectTo;
     m_commandMap.clear();
     m_connectTo = new QMenu(tr("C&onnect To"), menu);
     m_connectTo->setObjectName(QStringLiteral("connectToMenu"));
-    int nextId = kConnectToFirstId;
-    FillConnectTo(m_connectTo, m_root, nextId);
+    FillConnectTo(m_connectTo, m_root, kConnectToFirstId);
     menu->insertMenu(before, m_connectTo);
     return m_connectTo;
 }
 
-void CServerList::FillConnectTo(QMenu* menu, const QTreeWidgetItem* parent, int& nextId) {
+// The servers of a group and of all its subgroups.
+static int ServersBelow(const QTreeWidgetItem* group) {
+    int count = 0;
+    std::vector<const QTreeWidgetItem*> pending{group};
+    while (!pending.empty()) {
+        const QTreeWidgetItem* item = pending.back();
+        pending.pop_back();
+        for (int i = 0; i < item->childCount(); ++i) {
+            const QTreeWidgetItem* child = item->child(i);
+            if (CServerList::IsServer(child)) {
+                ++count;
+            } else {
+                pending.push_back(child);
+            }
+        }
+    }
+    return count;
+}
+
+void CServerList::FillConnectTo(QMenu* menu, const QTreeWidgetItem* parent, int firstId) {
+    int nextId = firstId;
     for (int i = 0; i < parent->childCount(); ++i) {
         const QTreeWidgetItem* child = parent->child(i);
         if (!IsServer(child)) {
-            FillConnectTo(menu->addMenu(MenuText(child->text(0))), child, nextId);
+            QMenu* submenu = menu->addMenu(MenuText(child->text(0)));
+            const int groupFirst = nextId;
+            connect(submenu, &QMenu::aboutToShow, submenu, [this, submenu, child, groupFirst] {
+                if (submenu->actions().isEmpty()) FillConnectTo(submenu, child, groupFirst);
+            });
+            nextId += ServersBelow(child) * kConnectToIdStep;
             continue;
         }
         QAction* action = menu->addAction(MenuText(child->text(0)));

@@ -45,16 +45,22 @@ bool CServerList::Scratch(const QTreeWidgetItem* item, PathBuffer& path, Propert
     return true;
 }
 
-// A new group starts with its parent's settings but its own name and
-// description, and inherits its log-on settings; the parent stays current.
+// A new node starts with its group's settings but a name and description of
+// its own, and inherits its log-on settings.
+bool CServerList::ScratchForNew(QTreeWidgetItem* group, PathBuffer& path, Properties& record) {
+    if (IsServer(group) || !Scratch(group, path, record) || !m_sheet) return false;
+    record.InheritGeneral = 1;
+    record.Name.clear();
+    record.Description.clear();
+    return true;
+}
+
+// The parent stays current after a group is added.
 void CServerList::AddGroupCommand() {
     QTreeWidgetItem* parent = m_current;
     PathBuffer path;
     Properties record;
-    if (IsServer(parent) || !Scratch(parent, path, record) || !m_sheet) return;
-    record.InheritGeneral = 1;
-    record.Name.clear();
-    record.Description.clear();
+    if (!ScratchForNew(parent, path, record)) return;
     const SheetRequest request{tr("Add Group"), false, true, false, ChildLabels(parent, nullptr)};
     if (!m_sheet(this, request, record)) return;
     QTreeWidgetItem* item = NewItem(parent, record.Name, kGroupItem);
@@ -72,10 +78,7 @@ void CServerList::AddServerCommand() {
     QTreeWidgetItem* parent = m_current;
     PathBuffer path;
     Properties record;
-    if (IsServer(parent) || !Scratch(parent, path, record) || !m_sheet) return;
-    record.InheritGeneral = 1;
-    record.Name.clear();
-    record.Description.clear();
+    if (!ScratchForNew(parent, path, record)) return;
     const SheetRequest request{tr("Add Server"), true, false, false, ChildLabels(parent, nullptr)};
     if (!m_sheet(this, request, record)) return;
     if (QTreeWidgetItem* item = AddServerItem(parent, record)) {

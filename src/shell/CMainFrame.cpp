@@ -258,8 +258,10 @@ void CMainFrame::UpdateWindowMenu() {
     if (m_serverList) {
         QMenu* connectTo =
             m_serverList->BuildConnectToMenu(m_windowMenu, Action(IDM_QUICK_CONNECT));
-        connect(connectTo, &QMenu::triggered, this,
-                [this](QAction* chosen) { OnSysCommand(chosen->data().toInt()); });
+        // Straight to the tree: servers past the window commands' range open too.
+        connect(connectTo, &QMenu::triggered, this, [this](QAction* chosen) {
+            if (m_serverList) m_serverList->ConnectByMenuId(chosen->data().toInt());
+        });
     }
     const bool maximized = isMaximized() || m_frameFullScreen;
     Action(SC_RESTORE_CMD)->setEnabled(maximized || isMinimized());

@@ -56,9 +56,9 @@ CAboutDlg::CAboutDlg(QWidget* owner, const QString& guide) : QDialog(owner) {
     auto* icon = new QLabel(this);
     icon->setPixmap(ResourceIcon(IDR_MAINFRAME).pixmap(48, 48));
     icon->setAccessibleName(tr("Vandrelle icon"));
-    auto* name = new QLabel(tr("Vandrelle") + QStringLiteral("\n") +
-                                tr("Version %1").arg(QLatin1String(kShortVersion)),
-                            this);
+    auto* name = new QLabel(
+        tr("Vandrelle") + QStringLiteral("\n") + tr("Version %1").arg(QLatin1String(kShortVersion)),
+        this);
     name->setObjectName(QStringLiteral("nameAndVersion"));
     const QString url = QUrl::fromLocalFile(guide).toString();
     auto* link = new QLabel(QStringLiteral("<a href=\"%1\">%1</a>").arg(url.toHtmlEscaped()), this);

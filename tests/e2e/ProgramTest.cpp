@@ -3,6 +3,7 @@
 // test's own: a server opened from the tree with the keyboard, its tab going
 // to connected with the remote desktop in it, full screen through the main
 // window, and quitting through the question.
+#include "CDlgQuickConnect.h"
 #include "CMainFrame.h"
 #include "CSimpleTabView.h"
 #include "CVandrelleView.h"
@@ -12,8 +13,10 @@
 #include "ResourceIds.h"
 
 #include <QDir>
+#include <QLineEdit>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
 
@@ -143,6 +146,32 @@ private Q_SLOTS:
         QVERIFY(!session->IsContainerFullScreen());
         QCOMPARE(session->parentWidget(), p.frame->View());
         QTRY_VERIFY(!p.frame->isFullScreen());
+    }
+
+    // A typed server connects at once in a tab of its own and is filed under
+    // "Quick Connections".
+    void quickConnectReachesTheServerAndFilesIt() {
+        ShadowServer server;
+        QVERIFY2(server.ok(), server.error().c_str());
+        Program p(server.port(), 0);
+        const QString typed = QStringLiteral("127.0.0.1:%1").arg(server.port());
+        auto* timer = new QTimer(p.frame.get());
+        QObject::connect(timer, &QTimer::timeout, [timer, typed] {
+            auto* dialog = qobject_cast<CDlgQuickConnect*>(QApplication::activeModalWidget());
+            if (!dialog) return;
+            timer->stop();
+            dialog->ServerEdit()->setText(typed);
+            dialog->accept();
+        });
+        timer->start(10);
+        bool certificate = false;
+        PressInNextModal(QStringLiteral("connectOnce"), &certificate);
+        p.frame->OnSysCommand(IDM_QUICK_CONNECT);
+        QCOMPARE(p.frame->View()->GetPageCaption(1), QStringLiteral("127.0.0.1"));
+        QTRY_COMPARE_WITH_TIMEOUT(p.Image(), 2, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(ShowsServedColour(p.Session()->Host().Widget()), 10000);
+        QVERIFY(p.disk.config.FindNode(NodePath({"Quick Connections", "127.0.0.1"})));
+        p.frame->EndNow();
     }
 
     // "Reconnect in Full Screen mode" on a windowed server covers the screen

@@ -93,6 +93,15 @@ Inherited ReadReport(const std::string& text) {
     return report;
 }
 
+// The signals between 31 and SIGRTMIN belong to the C library, which refuses
+// to change them and sets them up itself in every program it starts; what a
+// launcher inherited for them says nothing of the launch.
+std::uint64_t WithoutLibcSignals(const std::string& hexMask) {
+    std::uint64_t mask = std::stoull(hexMask, nullptr, 16);
+    for (int signal = 32; signal < SIGRTMIN; ++signal) mask &= ~(std::uint64_t{1} << (signal - 1));
+    return mask;
+}
+
 TEST(StartDetachedTest, TheProgramInheritsOnlyTheStandardDescriptorsAndDefaultSignals) {
     TempDir dir;
     // What a library might leave behind: descriptors without close-on-exec
@@ -127,7 +136,7 @@ TEST(StartDetachedTest, TheProgramInheritsOnlyTheStandardDescriptorsAndDefaultSi
               report.descriptors.end());
     for (const int fd : report.descriptors) EXPECT_LE(fd, 2) << "descriptor " << fd << " leaked";
     EXPECT_EQ(report.blocked, "0000000000000000");
-    EXPECT_EQ(report.ignored, "0000000000000000");
+    EXPECT_EQ(WithoutLibcSignals(report.ignored), 0u) << report.ignored;
 }
 
 TEST(StartDetachedTest, AProgramThatCannotRunIsReportedWithTheReason) {

@@ -285,6 +285,16 @@ private Q_SLOTS:
         QCOMPARE(panel.Tree()->currentItem(), a);
         panel.findChild<QMenu*>(QStringLiteral("IDR_SERVER_MENU"))->close();
 
+        // From the keyboard the selected item's menu opens.
+        QTRY_VERIFY(panel.findChild<QMenu*>(QStringLiteral("IDR_SERVER_MENU")) == nullptr);
+        QContextMenuEvent key(QContextMenuEvent::Keyboard, QPoint(0, 0),
+                              panel.Tree()->mapToGlobal(QPoint(0, 0)));
+        QApplication::sendEvent(panel.Tree(), &key);
+        QTRY_VERIFY(panel.findChild<QMenu*>(QStringLiteral("IDR_SERVER_MENU")) != nullptr);
+        QCOMPARE(panel.CurrentItem(), a);
+        panel.findChild<QMenu*>(QStringLiteral("IDR_SERVER_MENU"))->close();
+        panel.SetCurrentItem(b);
+
         // Enter still acts on the selection.
         QTest::keyClick(panel.Tree(), Qt::Key_Return);
         QVERIFY(frame.sent.back().path == NodePath({"a"}));
@@ -516,6 +526,64 @@ private Q_SLOTS:
         QCOMPARE(Labels(g),
                  (QStringList{QStringLiteral("a"), QStringLiteral("m"), QStringLiteral("z")}));
         QVERIFY(disk.config.FindNode(NodePath({"G", "a"})));
+    }
+
+    // Depth first from 4096 in steps of 16, counted through groups whose
+    // submenus are filled only when they show; one submenu however often the
+    // menu is made; a chosen server opens or is found.
+    void connectToNumbersDepthFirst() {
+        ConfigOnDisk disk(File(
+            Group("A", Server("s1") + Group("deep", Server("d1") + Server("d2")) + Server("s2")) +
+            Group("B", "") + Server("s3")));
+        RecordingFrame frame;
+        CServerList panel(disk.config, frame);
+        QMenu window;
+        QAction* quick = window.addAction(QStringLiteral("&Quick Connect..."));
+        panel.BuildConnectToMenu(&window, quick);
+        QMenu* menu = panel.BuildConnectToMenu(&window, quick);
+        QCOMPARE(window.actions().size(), 2);
+        QCOMPARE(window.actions().at(0)->menu(), menu);
+        QCOMPARE(menu->actions().size(), 3);
+        QMenu* a = menu->actions().at(0)->menu();
+        QMenu* b = menu->actions().at(1)->menu();
+        QCOMPARE(menu->actions().at(2)->text(), QStringLiteral("s3"));
+        QCOMPARE(menu->actions().at(2)->data().toInt(), 4096 + 4 * 16);
+        Q_EMIT a->aboutToShow();
+        Q_EMIT b->aboutToShow();
+        QVERIFY(b->actions().isEmpty());
+        // In the tree's order: "deep" (d1, d2), then s1 and s2.
+        QMenu* deep = a->actions().at(0)->menu();
+        QCOMPARE(a->actions().at(1)->data().toInt(), 4096 + 32);  // s1, after d1 and d2
+        QCOMPARE(a->actions().at(2)->data().toInt(), 4096 + 48);  // s2
+        Q_EMIT deep->aboutToShow();
+        QCOMPARE(deep->actions().at(1)->data().toInt(), 4096 + 16);  // d2
+
+        panel.ConnectByMenuId(4096 + 16);
+        QCOMPARE(frame.sent.size(), 2u);
+        QVERIFY(frame.sent[1].path == NodePath({"A", "deep", "d2"}));
+        QCOMPARE(frame.sent[1].command, std::uintptr_t(ID_SERVER_CONNECT));
+        frame.findResult = 1;
+        panel.ConnectByMenuId(4096 + 16);
+        QCOMPARE(frame.sent.size(), 3u);  // found: not opened again
+        panel.ConnectByMenuId(4100);      // no server has it
+        QCOMPARE(frame.sent.size(), 3u);
+    }
+
+    // Identifiers run past the window commands' range with thousands of
+    // servers; every one of them still opens.
+    void everyServerOfAHugeMenuOpens() {
+        std::string servers;
+        for (int i = 0; i < 3400; ++i) servers += Server("srv-" + std::to_string(10000 + i));
+        ConfigOnDisk disk(File(servers));
+        RecordingFrame frame;
+        CServerList panel(disk.config, frame);
+        QMenu window;
+        QMenu* menu = panel.BuildConnectToMenu(&window, window.addAction(QStringLiteral("q")));
+        QAction* last = menu->actions().last();
+        QCOMPARE(last->data().toInt(), 4096 + 3399 * 16);
+        QVERIFY(last->data().toInt() > kConnectToLastId);
+        panel.ConnectByMenuId(last->data().toInt());
+        QVERIFY(frame.sent.back().path == NodePath({"srv-13399"}));
     }
 
     // The Delete key asks first; the tree follows at once, the file at the next save.

@@ -521,6 +521,8 @@ private Q_SLOTS:
         QMenu* office = connectTo[0]->actions().at(0)->menu();
         QVERIFY(office);
         QCOMPARE(office->title(), QStringLiteral("Office"));
+        QVERIFY(office->actions().isEmpty());  // filled when it shows
+        Q_EMIT office->aboutToShow();
         QCOMPARE(office->actions().at(0)->text(), QStringLiteral("Build box"));
         QCOMPARE(office->actions().at(0)->data().toInt(), 4096);
         QCOMPARE(office->actions().at(1)->data().toInt(), 4112);
