@@ -158,7 +158,7 @@ protected:
 
     bool CentreShowsTheServedColour() {
         bool near = false;
-        client->WithFrame([&](const FreeRdpClient::FrameView& f) {
+        client->WithFrame([&](const FrameView& f) {
             const std::uint8_t* p = f.pixels + (f.height / 2) * f.stride + (f.width / 2) * 4;
             auto close = [](int a, int b) { return std::abs(a - b) <= 16; };
             near = close(p[2], ShadowServer::kRed) && close(p[1], ShadowServer::kGreen) &&

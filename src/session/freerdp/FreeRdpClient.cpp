@@ -32,14 +32,14 @@ std::string ErrorInfoText(std::uint32_t code) {
 // A drive of the collection; its choice is kept in the client's values.
 class CollectionDrive : public RdpDrive {
 public:
-    explicit CollectionDrive(FreeRdpClient::Values::Drive& drive) : m_drive(drive) {}
+    explicit CollectionDrive(ConnectionValues::Drive& drive) : m_drive(drive) {}
     std::string get_Name() const override { return m_drive.name; }
     void put_RedirectionState(VariantBool value) override {
         m_drive.redirected = value != VariantBool::False;
     }
 
 private:
-    FreeRdpClient::Values::Drive& m_drive;
+    ConnectionValues::Drive& m_drive;
 };
 
 }  // namespace

@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "EngineTypes.h"
 #include "RdpClient.h"
+#include "SessionPrompts.h"
 
 #include <chrono>
 #include <cstdint>
@@ -12,42 +14,6 @@
 #include <vector>
 
 namespace vandrelle {
-
-// Runs a task on the user-interface thread, queued behind what is there.
-using UiPost = std::function<void(std::function<void()>)>;
-
-// A server certificate the engine cannot vouch for.
-struct CertificateQuestion {
-    std::string host;
-    std::uint16_t port = 0;
-    std::string commonName;
-    std::string subject;
-    std::string issuer;
-    std::string fingerprint;
-    bool changed = false;  // the server presents another certificate than before
-};
-
-enum class CertificateAnswer { Reject = 0, AcceptAlways = 1, AcceptOnce = 2 };
-
-struct LogonCredentials {
-    std::string user;
-    std::string domain;
-    std::string password;
-};
-
-// Questions for the user, asked on the user-interface thread while the
-// connection waits.
-class SessionPrompts {
-public:
-    virtual ~SessionPrompts() = default;
-    virtual CertificateAnswer AskCertificate(const CertificateQuestion& question) = 0;
-    // nullopt: the user cancelled the log-on.
-    virtual std::optional<LogonCredentials> AskCredentials(const std::string& server,
-                                                           const LogonCredentials& known) = 0;
-    // Something the connection could not do but went on without (an add-in
-    // that does not load, for example). Tells nobody unless overridden.
-    virtual void ReportProblem(const std::string& /*text*/) {}
-};
 
 // The RDP client on FreeRDP. Every member is called on the user-interface
 // thread; the connection runs on a worker thread of its own, a fresh engine
@@ -64,24 +30,7 @@ public:
     FreeRdpClient& operator=(const FreeRdpClient&) = delete;
 
     // The values given to the client, as the next Connect() uses them.
-    struct Values {
-        std::string server, userName, domain, password, disconnectedText, pluginDlls;
-        std::int32_t port = 3389;
-        std::int32_t desktopWidth = 1024, desktopHeight = 768, colorDepth = 32;
-        bool console = false, fullScreen = false;
-        std::int32_t containerHandledFullScreen = 0;
-        std::int32_t audioMode = 0, keyboardHookMode = 1, performanceFlags = 0;
-        std::int32_t bitmapPersistence = 1;
-        bool printers = false, clipboard = true, ports = false, smartCards = false;
-        bool drives = false, dynamicDrives = false, credSsp = true;
-        struct Drive {
-            std::string name;  // "System (C:)"
-            std::string path;  // where it is mounted
-            bool redirected = true;
-        };
-        std::vector<Drive> driveCollection;  // the mounted volumes when the client was made
-    };
-    const Values& CurrentValues() const { return m_values; }
+    const ConnectionValues& CurrentValues() const { return m_values; }
 
     void SetEventSink(RdpClientEvents* sink) override { m_sink = sink; }
     void put_Server(const std::string& value) override;
@@ -148,24 +97,12 @@ public:
     RdpDrive& DriveByIndex(std::uint32_t index) override;
     void NotifyRedirectDeviceChange(std::uintptr_t wParam, std::intptr_t lParam) override;
 
-    // The remote desktop as last painted: 32-bit pixels in the byte order
-    // B, G, R, X (QImage::Format_RGB32 on little-endian machines).
-    struct FrameView {
-        int width = 0;
-        int height = 0;
-        int stride = 0;
-        const std::uint8_t* pixels = nullptr;
-    };
     // Runs `use` with the frame while painting is held off; false when no
     // session is showing one.
     bool WithFrame(const std::function<void(const FrameView&)>& use) const;
-    // A rectangle of the remote desktop, in its pixels.
-    struct Area {
-        int x = 0, y = 0, width = 0, height = 0;
-    };
     // Called on the user-interface thread with the part of the frame that has
     // changed since the last call (changes in between are merged).
-    void SetFrameChangedHandler(std::function<void(Area)> handler) {
+    void SetFrameChangedHandler(std::function<void(FrameArea)> handler) {
         m_frameChanged = std::move(handler);
     }
 
@@ -220,13 +157,13 @@ private:
     UiPost m_post;
     SessionPrompts& m_prompts;
     RdpClientEvents* m_sink = nullptr;
-    Values m_values;
+    ConnectionValues m_values;
     std::int32_t m_extendedReason = 0;
     std::shared_ptr<Connection> m_connection;
     bool m_shown = false;  // between OnConnected and the end of that session
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
     std::vector<std::unique_ptr<RdpDrive>> m_drives;
-    std::function<void(Area)> m_frameChanged;
+    std::function<void(FrameArea)> m_frameChanged;
     std::function<void(bool)> m_fullScreen;
     std::function<void(const std::string&)> m_remoteClipboard;
     std::optional<std::string> m_localClipboard;

@@ -254,7 +254,7 @@ void FreeRdpClient::Connection::CollectDirty(rdpContext* context) {
     hwnd->ninvalid = 0;
 }
 
-void FreeRdpClient::Connection::AddDirty(Area a) {
+void FreeRdpClient::Connection::AddDirty(FrameArea a) {
     if (a.width <= 0 || a.height <= 0) return;
     if (m_dirty.width <= 0 || m_dirty.height <= 0) {
         m_dirty = a;
@@ -277,7 +277,7 @@ void FreeRdpClient::Connection::CaptureFrame(rdpContext* context) {
 void FreeRdpClient::Connection::NotifyFrameChanged() {
     if (m_frameNoticePending.exchange(true)) return;  // one notice until it is taken
     m_toClient([self = shared_from_this()](FreeRdpClient& client) {
-        Area dirty;
+        FrameArea dirty;
         {
             std::lock_guard lock(self->m_frameMutex);
             dirty = self->m_dirty;

@@ -35,7 +35,7 @@ struct InputEvent {
 
 class FreeRdpClient::Connection : public std::enable_shared_from_this<Connection> {
 public:
-    Connection(Values values, ToClient toClient)
+    Connection(ConnectionValues values, ToClient toClient)
         : m_values(std::move(values)),
           m_toClient(std::move(toClient)),
           m_inputReady(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
@@ -88,7 +88,7 @@ private:
     void SendInput(rdpContext* context);
     void SetActive(bool active);
     void CollectDirty(rdpContext* context);
-    void AddDirty(Area a);
+    void AddDirty(FrameArea a);
     void CaptureFrame(rdpContext* context);
     void NotifyFrameChanged();
     template <typename Answer>
@@ -105,14 +105,14 @@ private:
     static BOOL Authenticate(freerdp* instance, char** user, char** password, char** domain,
                              rdp_auth_reason reason);
 
-    Values m_values;
+    ConnectionValues m_values;
     ToClient m_toClient;
     std::mutex m_mutex;  // guards m_context and m_abort
     rdpContext* m_context = nullptr;
     bool m_abort = false;
     std::mutex m_frameMutex;
     FrameView m_frame;
-    Area m_dirty;  // guarded by m_frameMutex
+    FrameArea m_dirty;  // guarded by m_frameMutex
     std::atomic<bool> m_frameNoticePending{false};
     std::mutex m_inputMutex;  // guards m_input and m_active
     std::vector<InputEvent> m_input;
