@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "ConnectionEvents.h"
 #include "EngineTypes.h"
 #include "RdpClient.h"
 #include "SessionPrompts.h"
@@ -15,6 +16,8 @@
 
 namespace vandrelle {
 
+class FreeRdpConnection;
+
 // The RDP client on FreeRDP. Every member is called on the user-interface
 // thread; the connection runs on a worker thread of its own, a fresh engine
 // context for every Connect(); events come back through `post`.
@@ -22,7 +25,8 @@ namespace vandrelle {
 class FreeRdpClient : public RdpClient,
                       public RdpClient5,
                       public RdpClient6,
-                      public RdpClientNonScriptable3 {
+                      public RdpClientNonScriptable3,
+                      private ConnectionEvents {
 public:
     FreeRdpClient(UiPost post, SessionPrompts& prompts);
     ~FreeRdpClient() override;
@@ -139,18 +143,28 @@ public:
     void RequestLeaveFullScreen();
     void RequestContainerMinimize();
 
-    class Connection;  // the worker's side, shared with the worker thread
-
     // Waits until every connection of the process has ended its worker thread
     // (a closed client's connection ends on its own, soon). A program calls it
     // before it exits, after its clients are gone; false when time ran out.
     static bool WaitForConnectionsToEnd(std::chrono::milliseconds timeout);
 
 private:
+    // What the connections report. Only the current connection's Shown and
+    // Ended act on the session; every Ended reaches the sink.
+    void Shown(const FreeRdpConnection& connection) override;
+    void Ended(const FreeRdpConnection& connection, DisconnectReason reason) override;
+    void FrameChanged(FrameArea area) override;
+    void RemoteClipboardText(const std::string& text) override;
+    CertificateAnswer AskCertificate(const CertificateQuestion& question) override {
+        return m_prompts.AskCertificate(question);
+    }
+    std::optional<LogonCredentials> AskCredentials(const std::string& server,
+                                                   const LogonCredentials& known) override {
+        return m_prompts.AskCredentials(server, known);
+    }
+    void ReportProblem(const std::string& text) override { m_prompts.ReportProblem(text); }
+
     void Deliver(std::function<void(RdpClientEvents&)> event);
-    // The connection's session shows its picture (OnConnected), or has ended.
-    void SessionShown();
-    void SessionEnded();
     // Acts on a change of FullScreen while a session shows its picture.
     void ApplyFullScreen(bool was);
 
@@ -159,7 +173,7 @@ private:
     RdpClientEvents* m_sink = nullptr;
     ConnectionValues m_values;
     std::int32_t m_extendedReason = 0;
-    std::shared_ptr<Connection> m_connection;
+    std::shared_ptr<FreeRdpConnection> m_connection;
     bool m_shown = false;  // between OnConnected and the end of that session
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
     std::vector<std::unique_ptr<RdpDrive>> m_drives;
