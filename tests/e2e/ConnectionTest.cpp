@@ -141,5 +141,18 @@ TEST_F(ShadowConnectionTest, TellsItsOwnerOfTheSessionItsPictureAndItsEnd) {
     EXPECT_FALSE(connection->WithFrame([](const FrameView&) {}));
 }
 
+TEST_F(ShadowConnectionTest, AQuestionWhoseOwnerIsGoneEndsTheConnection) {
+    auto connection = Make(server.port());
+    connection->Start();
+    ASSERT_TRUE(queue->WaitForTask(20s));  // the certificate question
+    owner.Leave();
+    // The question goes unanswered, and the end that follows untold.
+    ASSERT_TRUE(queue->RunUntil([&] { return owner.dropped == 2; }, 20s));
+    EXPECT_TRUE(FreeRdpConnection::WaitForAllToEnd(10s));
+    EXPECT_EQ(owner.certificateQuestions, 0);
+    EXPECT_TRUE(owner.shown.empty());
+    EXPECT_TRUE(owner.ended.empty());
+}
+
 }  // namespace
 }  // namespace vandrelle::test

@@ -52,6 +52,12 @@ public:
         return true;
     }
 
+    // Waits, running nothing, until a task is queued.
+    bool WaitForTask(std::chrono::milliseconds timeout) {
+        std::unique_lock lock(m_mutex);
+        return m_ready.wait_for(lock, timeout, [&] { return !m_tasks.empty(); });
+    }
+
 private:
     std::mutex m_mutex;
     std::condition_variable m_ready;

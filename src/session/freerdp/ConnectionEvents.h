@@ -31,8 +31,9 @@ public:
     virtual void FrameChanged(FrameArea area) = 0;
     // The server's clipboard has this text.
     virtual void RemoteClipboardText(const std::string& text) = 0;
-    // The worker waits for the answer; an Abort() ends the wait as a
-    // rejection or a cancelled log-on.
+    // The worker waits for the answer; an Abort(), or the question's task
+    // dropped unrun (the owner gone), ends the wait as a rejection or a
+    // cancelled log-on.
     virtual CertificateAnswer AskCertificate(const CertificateQuestion& question) = 0;
     virtual std::optional<LogonCredentials> AskCredentials(const std::string& server,
                                                            const LogonCredentials& known) = 0;

@@ -291,7 +291,11 @@ Answer FreeRdpConnection::AskOnUiThread(std::function<Answer(ConnectionEvents&)>
                                         Answer whenGone) {
     auto promise = std::make_shared<std::promise<Answer>>();
     std::future<Answer> future = promise->get_future();
-    m_toOwner([promise, ask](ConnectionEvents& owner) { promise->set_value(ask(owner)); });
+    // The task alone holds the promise: dropped unrun, it breaks the promise
+    // and so ends the wait.
+    m_toOwner([promise = std::move(promise), ask](ConnectionEvents& owner) {
+        promise->set_value(ask(owner));
+    });
     try {
         // The user may take long to answer; a Disconnect() meanwhile ends the wait.
         while (future.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready) {
