@@ -28,7 +28,7 @@ protected:
 
     bool ShowsTheSessionsDesktop() {
         bool green = false;
-        client->WithFrame([&](const FreeRdpClient::FrameView& f) {
+        client->WithFrame([&](const FrameView& f) {
             // Below the clock's corner: the desktop's own colour.
             const std::uint8_t* p = f.pixels + (f.height - 20) * f.stride + (f.width - 20) * 4;
             auto close = [](int a, int b) { return std::abs(a - b) <= 16; };

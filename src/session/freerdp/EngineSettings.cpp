@@ -21,9 +21,9 @@ void AddDevice(rdpSettings* s, std::vector<std::string> params) {
     freerdp_settings_set_bool(s, FreeRDP_DeviceRedirection, TRUE);
 }
 
-void AddDevices(rdpSettings* s, const FreeRdpClient::Values& v) {
+void AddDevices(rdpSettings* s, const ConnectionValues& v) {
     if (v.drives) {
-        for (const FreeRdpClient::Values::Drive& d : v.driveCollection) {
+        for (const ConnectionValues::Drive& d : v.driveCollection) {
             if (d.redirected) AddDevice(s, {"drive", ShareName({d.name, d.path}), d.path});
         }
         if (v.dynamicDrives) AddDevice(s, {"drive", "DynamicDrives", "DynamicDrives"});
@@ -40,7 +40,7 @@ void AddDevices(rdpSettings* s, const FreeRdpClient::Values& v) {
 
 }  // namespace
 
-void ApplySettings(rdpSettings* s, const FreeRdpClient::Values& v) {
+void ApplySettings(rdpSettings* s, const ConnectionValues& v) {
     freerdp_settings_set_string(s, FreeRDP_ServerHostname, v.server.c_str());
     freerdp_settings_set_uint32(s, FreeRDP_ServerPort, static_cast<UINT32>(v.port));
     if (!v.userName.empty()) freerdp_settings_set_string(s, FreeRDP_Username, v.userName.c_str());

@@ -2,7 +2,7 @@
 // The client's values in the engine's terms.
 #pragma once
 
-#include "FreeRdpClient.h"
+#include "EngineTypes.h"
 
 #include <freerdp/freerdp.h>
 
@@ -14,7 +14,7 @@ namespace vandrelle {
 
 // Sets the engine's settings for a connection made with these values, the
 // local devices chosen for redirection among them.
-void ApplySettings(rdpSettings* settings, const FreeRdpClient::Values& values);
+void ApplySettings(rdpSettings* settings, const ConnectionValues& values);
 
 // Loads each add-in library of a comma-separated list of paths as a channel.
 // One that does not load, or whose entry point fails, is reported and left

@@ -32,14 +32,14 @@ std::string ErrorInfoText(std::uint32_t code) {
 // A drive of the collection; its choice is kept in the client's values.
 class CollectionDrive : public RdpDrive {
 public:
-    explicit CollectionDrive(FreeRdpClient::Values::Drive& drive) : m_drive(drive) {}
+    explicit CollectionDrive(ConnectionValues::Drive& drive) : m_drive(drive) {}
     std::string get_Name() const override { return m_drive.name; }
     void put_RedirectionState(VariantBool value) override {
         m_drive.redirected = value != VariantBool::False;
     }
 
 private:
-    FreeRdpClient::Values::Drive& m_drive;
+    ConnectionValues::Drive& m_drive;
 };
 
 }  // namespace
@@ -87,8 +87,8 @@ void FreeRdpClient::put_RDPPort(std::int32_t value) {
 }
 
 // Full screen belongs to a session that shows its picture: a value given
-// before the connect waits for it (SessionShown), and the end of the session
-// gives the screen back (SessionEnded).
+// before the connect waits for it (Shown), and the end of the session gives
+// the screen back (Ended).
 void FreeRdpClient::put_FullScreen(VariantBool value) {
     const bool was = m_values.fullScreen;
     m_values.fullScreen = value != VariantBool::False;
@@ -108,30 +108,48 @@ void FreeRdpClient::ApplyFullScreen(bool was) {
     }
 }
 
-void FreeRdpClient::SessionShown() {
+void FreeRdpClient::Shown(const FreeRdpConnection& connection) {
+    if (m_connection.get() != &connection) return;
     m_shown = true;
     if (m_sink) m_sink->OnConnected();
     if (m_values.fullScreen) ApplyFullScreen(false);
 }
 
-void FreeRdpClient::SessionEnded() {
-    m_shown = false;
-    // A screen the client covers itself is given back; a container leaves
-    // full screen on the disconnection by itself.
-    const bool was = m_values.fullScreen;
-    m_values.fullScreen = false;
-    if (!m_values.containerHandledFullScreen && was && m_fullScreen) m_fullScreen(false);
+// Every connection's end is told to the sink, also one that was replaced by
+// a later Connect(); only the current one's ends the session.
+void FreeRdpClient::Ended(const FreeRdpConnection& connection, DisconnectReason reason) {
+    if (m_connection.get() == &connection) {
+        m_connection.reset();
+        m_shown = false;
+        // A screen the client covers itself is given back; a container leaves
+        // full screen on the disconnection by itself.
+        const bool was = m_values.fullScreen;
+        m_values.fullScreen = false;
+        if (!m_values.containerHandledFullScreen && was && m_fullScreen) m_fullScreen(false);
+    }
+    m_extendedReason = reason.extended;
+    if (m_sink) m_sink->OnDisconnected(reason.reason);
+}
+
+void FreeRdpClient::FrameChanged(FrameArea area) {
+    if (m_frameChanged) m_frameChanged(area);
+}
+
+void FreeRdpClient::RemoteClipboardText(const std::string& text) {
+    m_localClipboard = text;  // it came from there: not to be offered back
+    if (m_remoteClipboard) m_remoteClipboard(text);
 }
 
 void FreeRdpClient::Connect() {
     m_extendedReason = 0;
-    ToClient toClient = [post = m_post, alive = std::weak_ptr<bool>(m_alive),
-                         self = this](std::function<void(FreeRdpClient&)> task) {
-        post([alive, self, task] {
-            if (alive.lock()) task(*self);
+    ToOwner toOwner = [post = m_post, alive = std::weak_ptr<bool>(m_alive),
+                       owner = static_cast<ConnectionEvents*>(this)](
+                          std::function<void(ConnectionEvents&)> task) {
+        post([alive, owner, task] {
+            if (alive.lock()) task(*owner);
         });
     };
-    m_connection = std::make_shared<Connection>(m_values, std::move(toClient));
+    m_connection = std::make_shared<FreeRdpConnection>(m_values, std::move(toOwner));
     if (m_localClipboard) m_connection->SetLocalClipboard(*m_localClipboard);
     Deliver([](RdpClientEvents& sink) { sink.OnConnecting(); });
     m_connection->Start();
@@ -139,6 +157,10 @@ void FreeRdpClient::Connect() {
 
 void FreeRdpClient::Disconnect() {
     if (m_connection) m_connection->Abort();
+}
+
+bool FreeRdpClient::WaitForConnectionsToEnd(std::chrono::milliseconds timeout) {
+    return FreeRdpConnection::WaitForAllToEnd(timeout);
 }
 
 std::string FreeRdpClient::GetErrorDescription(std::uint32_t reason, std::uint32_t extended) {

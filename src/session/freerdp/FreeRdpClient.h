@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "ConnectionEvents.h"
+#include "EngineTypes.h"
 #include "RdpClient.h"
+#include "SessionPrompts.h"
 
 #include <chrono>
 #include <cstdint>
@@ -13,41 +16,7 @@
 
 namespace vandrelle {
 
-// Runs a task on the user-interface thread, queued behind what is there.
-using UiPost = std::function<void(std::function<void()>)>;
-
-// A server certificate the engine cannot vouch for.
-struct CertificateQuestion {
-    std::string host;
-    std::uint16_t port = 0;
-    std::string commonName;
-    std::string subject;
-    std::string issuer;
-    std::string fingerprint;
-    bool changed = false;  // the server presents another certificate than before
-};
-
-enum class CertificateAnswer { Reject = 0, AcceptAlways = 1, AcceptOnce = 2 };
-
-struct LogonCredentials {
-    std::string user;
-    std::string domain;
-    std::string password;
-};
-
-// Questions for the user, asked on the user-interface thread while the
-// connection waits.
-class SessionPrompts {
-public:
-    virtual ~SessionPrompts() = default;
-    virtual CertificateAnswer AskCertificate(const CertificateQuestion& question) = 0;
-    // nullopt: the user cancelled the log-on.
-    virtual std::optional<LogonCredentials> AskCredentials(const std::string& server,
-                                                           const LogonCredentials& known) = 0;
-    // Something the connection could not do but went on without (an add-in
-    // that does not load, for example). Tells nobody unless overridden.
-    virtual void ReportProblem(const std::string& /*text*/) {}
-};
+class FreeRdpConnection;
 
 // The RDP client on FreeRDP. Every member is called on the user-interface
 // thread; the connection runs on a worker thread of its own, a fresh engine
@@ -56,7 +25,8 @@ public:
 class FreeRdpClient : public RdpClient,
                       public RdpClient5,
                       public RdpClient6,
-                      public RdpClientNonScriptable3 {
+                      public RdpClientNonScriptable3,
+                      private ConnectionEvents {
 public:
     FreeRdpClient(UiPost post, SessionPrompts& prompts);
     ~FreeRdpClient() override;
@@ -64,24 +34,7 @@ public:
     FreeRdpClient& operator=(const FreeRdpClient&) = delete;
 
     // The values given to the client, as the next Connect() uses them.
-    struct Values {
-        std::string server, userName, domain, password, disconnectedText, pluginDlls;
-        std::int32_t port = 3389;
-        std::int32_t desktopWidth = 1024, desktopHeight = 768, colorDepth = 32;
-        bool console = false, fullScreen = false;
-        std::int32_t containerHandledFullScreen = 0;
-        std::int32_t audioMode = 0, keyboardHookMode = 1, performanceFlags = 0;
-        std::int32_t bitmapPersistence = 1;
-        bool printers = false, clipboard = true, ports = false, smartCards = false;
-        bool drives = false, dynamicDrives = false, credSsp = true;
-        struct Drive {
-            std::string name;  // "System (C:)"
-            std::string path;  // where it is mounted
-            bool redirected = true;
-        };
-        std::vector<Drive> driveCollection;  // the mounted volumes when the client was made
-    };
-    const Values& CurrentValues() const { return m_values; }
+    const ConnectionValues& CurrentValues() const { return m_values; }
 
     void SetEventSink(RdpClientEvents* sink) override { m_sink = sink; }
     void put_Server(const std::string& value) override;
@@ -148,24 +101,12 @@ public:
     RdpDrive& DriveByIndex(std::uint32_t index) override;
     void NotifyRedirectDeviceChange(std::uintptr_t wParam, std::intptr_t lParam) override;
 
-    // The remote desktop as last painted: 32-bit pixels in the byte order
-    // B, G, R, X (QImage::Format_RGB32 on little-endian machines).
-    struct FrameView {
-        int width = 0;
-        int height = 0;
-        int stride = 0;
-        const std::uint8_t* pixels = nullptr;
-    };
     // Runs `use` with the frame while painting is held off; false when no
     // session is showing one.
     bool WithFrame(const std::function<void(const FrameView&)>& use) const;
-    // A rectangle of the remote desktop, in its pixels.
-    struct Area {
-        int x = 0, y = 0, width = 0, height = 0;
-    };
     // Called on the user-interface thread with the part of the frame that has
     // changed since the last call (changes in between are merged).
-    void SetFrameChangedHandler(std::function<void(Area)> handler) {
+    void SetFrameChangedHandler(std::function<void(FrameArea)> handler) {
         m_frameChanged = std::move(handler);
     }
 
@@ -202,31 +143,41 @@ public:
     void RequestLeaveFullScreen();
     void RequestContainerMinimize();
 
-    class Connection;  // the worker's side, shared with the worker thread
-
     // Waits until every connection of the process has ended its worker thread
     // (a closed client's connection ends on its own, soon). A program calls it
     // before it exits, after its clients are gone; false when time ran out.
     static bool WaitForConnectionsToEnd(std::chrono::milliseconds timeout);
 
 private:
+    // What the connections report. Only the current connection's Shown and
+    // Ended act on the session; every Ended reaches the sink.
+    void Shown(const FreeRdpConnection& connection) override;
+    void Ended(const FreeRdpConnection& connection, DisconnectReason reason) override;
+    void FrameChanged(FrameArea area) override;
+    void RemoteClipboardText(const std::string& text) override;
+    CertificateAnswer AskCertificate(const CertificateQuestion& question) override {
+        return m_prompts.AskCertificate(question);
+    }
+    std::optional<LogonCredentials> AskCredentials(const std::string& server,
+                                                   const LogonCredentials& known) override {
+        return m_prompts.AskCredentials(server, known);
+    }
+    void ReportProblem(const std::string& text) override { m_prompts.ReportProblem(text); }
+
     void Deliver(std::function<void(RdpClientEvents&)> event);
-    // The connection's session shows its picture (OnConnected), or has ended.
-    void SessionShown();
-    void SessionEnded();
     // Acts on a change of FullScreen while a session shows its picture.
     void ApplyFullScreen(bool was);
 
     UiPost m_post;
     SessionPrompts& m_prompts;
     RdpClientEvents* m_sink = nullptr;
-    Values m_values;
+    ConnectionValues m_values;
     std::int32_t m_extendedReason = 0;
-    std::shared_ptr<Connection> m_connection;
+    std::shared_ptr<FreeRdpConnection> m_connection;
     bool m_shown = false;  // between OnConnected and the end of that session
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
     std::vector<std::unique_ptr<RdpDrive>> m_drives;
-    std::function<void(Area)> m_frameChanged;
+    std::function<void(FrameArea)> m_frameChanged;
     std::function<void(bool)> m_fullScreen;
     std::function<void(const std::string&)> m_remoteClipboard;
     std::optional<std::string> m_localClipboard;

@@ -43,7 +43,7 @@ void LoadCryptoProvidersOnce() {
 
 struct ClientContext {
     rdpClientContext common;  // must come first: the engine allocates ContextSize bytes
-    FreeRdpClient::Connection* connection;
+    FreeRdpConnection* connection;
 };
 
 // The connections' worker threads still running, so that a program can let
@@ -76,11 +76,11 @@ private:
 
 }  // namespace
 
-bool FreeRdpClient::WaitForConnectionsToEnd(std::chrono::milliseconds timeout) {
+bool FreeRdpConnection::WaitForAllToEnd(std::chrono::milliseconds timeout) {
     return LiveWorkers::Get().WaitForNone(timeout);
 }
 
-void FreeRdpClient::Connection::Start() {
+void FreeRdpConnection::Start() {
     LiveWorkers::Get().Started();
     std::thread([self = shared_from_this()]() mutable {
         self->Run();
@@ -89,16 +89,16 @@ void FreeRdpClient::Connection::Start() {
     }).detach();
 }
 
-FreeRdpClient::Connection& FreeRdpClient::Connection::Of(rdpContext* context) {
+FreeRdpConnection& FreeRdpConnection::Of(rdpContext* context) {
     return *reinterpret_cast<ClientContext*>(context)->connection;
 }
 
-bool FreeRdpClient::Connection::Aborted() {
+bool FreeRdpConnection::Aborted() {
     std::lock_guard lock(m_mutex);
     return m_abort;
 }
 
-BOOL FreeRdpClient::Connection::ClientNew(freerdp* instance, rdpContext*) {
+BOOL FreeRdpConnection::ClientNew(freerdp* instance, rdpContext*) {
     instance->PreConnect = PreConnect;
     instance->PostConnect = PostConnect;
     instance->PostDisconnect = PostDisconnect;
@@ -110,7 +110,7 @@ BOOL FreeRdpClient::Connection::ClientNew(freerdp* instance, rdpContext*) {
     return TRUE;
 }
 
-BOOL FreeRdpClient::Connection::PreConnect(freerdp* instance) {
+BOOL FreeRdpConnection::PreConnect(freerdp* instance) {
     rdpContext* context = instance->context;
     PubSub_SubscribeChannelConnected(context->pubSub, ChannelConnected);
     PubSub_SubscribeChannelDisconnected(context->pubSub, ChannelDisconnected);
@@ -118,12 +118,11 @@ BOOL FreeRdpClient::Connection::PreConnect(freerdp* instance) {
 }
 
 // Channels are loaded when the engine asks for them (again after a redirection).
-BOOL FreeRdpClient::Connection::LoadChannels(freerdp* instance) {
+BOOL FreeRdpConnection::LoadChannels(freerdp* instance) {
     if (!freerdp_client_load_channels(instance)) return FALSE;
-    Connection& self = Of(instance->context);
+    FreeRdpConnection& self = Of(instance->context);
     const auto report = [&self](const std::string& problem) {
-        self.m_toClient(
-            [problem](FreeRdpClient& client) { client.m_prompts.ReportProblem(problem); });
+        self.m_toOwner([problem](ConnectionEvents& owner) { owner.ReportProblem(problem); });
     };
     for (void* library : LoadAddIns(instance->context, self.m_values.pluginDlls, report))
         self.m_plugins.push_back(library);
@@ -132,7 +131,7 @@ BOOL FreeRdpClient::Connection::LoadChannels(freerdp* instance) {
 
 // The clipboard is ours; every other channel is wired as the engine's own
 // clients wire it.
-void FreeRdpClient::Connection::ChannelConnected(void* ctx, const ChannelConnectedEventArgs* e) {
+void FreeRdpConnection::ChannelConnected(void* ctx, const ChannelConnectedEventArgs* e) {
     if (std::strcmp(e->name, CLIPRDR_SVC_CHANNEL_NAME) == 0) {
         Of(static_cast<rdpContext*>(ctx))
             .m_clipboard.Attach(static_cast<CliprdrClientContext*>(e->pInterface));
@@ -141,8 +140,7 @@ void FreeRdpClient::Connection::ChannelConnected(void* ctx, const ChannelConnect
     }
 }
 
-void FreeRdpClient::Connection::ChannelDisconnected(void* ctx,
-                                                    const ChannelDisconnectedEventArgs* e) {
+void FreeRdpConnection::ChannelDisconnected(void* ctx, const ChannelDisconnectedEventArgs* e) {
     if (std::strcmp(e->name, CLIPRDR_SVC_CHANNEL_NAME) == 0) {
         Of(static_cast<rdpContext*>(ctx))
             .m_clipboard.Detach(static_cast<CliprdrClientContext*>(e->pInterface));
@@ -151,8 +149,8 @@ void FreeRdpClient::Connection::ChannelDisconnected(void* ctx,
     }
 }
 
-BOOL FreeRdpClient::Connection::PostConnect(freerdp* instance) {
-    Connection& self = Of(instance->context);
+BOOL FreeRdpConnection::PostConnect(freerdp* instance) {
+    FreeRdpConnection& self = Of(instance->context);
     {
         std::lock_guard lock(self.m_frameMutex);
         if (!gdi_init(instance, PIXEL_FORMAT_BGRX32)) return FALSE;
@@ -170,14 +168,14 @@ BOOL FreeRdpClient::Connection::PostConnect(freerdp* instance) {
 
 // The picture goes when the session ends; its memory only once the
 // channels, whose threads may still paint, are stopped.
-void FreeRdpClient::Connection::PostDisconnect(freerdp* instance) {
-    Connection& self = Of(instance->context);
+void FreeRdpConnection::PostDisconnect(freerdp* instance) {
+    FreeRdpConnection& self = Of(instance->context);
     std::lock_guard lock(self.m_frameMutex);
     self.m_frame = {};
 }
 
-void FreeRdpClient::Connection::PostFinalDisconnect(freerdp* instance) {
-    Connection& self = Of(instance->context);
+void FreeRdpConnection::PostFinalDisconnect(freerdp* instance) {
+    FreeRdpConnection& self = Of(instance->context);
     std::lock_guard lock(self.m_frameMutex);
     self.m_frame = {};
     gdi_free(instance);
@@ -185,16 +183,16 @@ void FreeRdpClient::Connection::PostFinalDisconnect(freerdp* instance) {
 
 // Painting happens on engine threads; the frame lock keeps the user
 // interface from reading a half-painted picture.
-BOOL FreeRdpClient::Connection::BeginPaint(rdpContext* context) {
-    Connection& self = Of(context);
+BOOL FreeRdpConnection::BeginPaint(rdpContext* context) {
+    FreeRdpConnection& self = Of(context);
     self.m_frameMutex.lock();
     const BOOL ok = self.m_engineBeginPaint ? self.m_engineBeginPaint(context) : TRUE;
     if (!ok) self.m_frameMutex.unlock();
     return ok;
 }
 
-BOOL FreeRdpClient::Connection::EndPaint(rdpContext* context) {
-    Connection& self = Of(context);
+BOOL FreeRdpConnection::EndPaint(rdpContext* context) {
+    FreeRdpConnection& self = Of(context);
     const BOOL ok = self.m_engineEndPaint ? self.m_engineEndPaint(context) : TRUE;
     self.CollectDirty(context);
     self.m_frameMutex.unlock();
@@ -202,8 +200,8 @@ BOOL FreeRdpClient::Connection::EndPaint(rdpContext* context) {
     return ok;
 }
 
-BOOL FreeRdpClient::Connection::DesktopResize(rdpContext* context) {
-    Connection& self = Of(context);
+BOOL FreeRdpConnection::DesktopResize(rdpContext* context) {
+    FreeRdpConnection& self = Of(context);
     std::lock_guard lock(self.m_frameMutex);
     const BOOL ok = self.m_engineResize ? self.m_engineResize(context) : TRUE;
     self.CaptureFrame(context);
@@ -212,7 +210,7 @@ BOOL FreeRdpClient::Connection::DesktopResize(rdpContext* context) {
     return ok;
 }
 
-void FreeRdpClient::Connection::SendInput(rdpContext* context) {
+void FreeRdpConnection::SendInput(rdpContext* context) {
     std::vector<InputEvent> events;
     {
         std::lock_guard lock(m_inputMutex);
@@ -235,14 +233,14 @@ void FreeRdpClient::Connection::SendInput(rdpContext* context) {
     }
 }
 
-void FreeRdpClient::Connection::SetActive(bool active) {
+void FreeRdpConnection::SetActive(bool active) {
     std::lock_guard lock(m_inputMutex);
     m_active = active;
     if (!active) m_input.clear();
 }
 
 // The painted area: read and reset, as the engine leaves it to the client.
-void FreeRdpClient::Connection::CollectDirty(rdpContext* context) {
+void FreeRdpConnection::CollectDirty(rdpContext* context) {
     const rdpGdi* gdi = context->gdi;
     if (!gdi || !gdi->primary || !gdi->primary->hdc || !gdi->primary->hdc->hwnd) return;
     HGDI_WND hwnd = gdi->primary->hdc->hwnd;
@@ -254,7 +252,7 @@ void FreeRdpClient::Connection::CollectDirty(rdpContext* context) {
     hwnd->ninvalid = 0;
 }
 
-void FreeRdpClient::Connection::AddDirty(Area a) {
+void FreeRdpConnection::AddDirty(FrameArea a) {
     if (a.width <= 0 || a.height <= 0) return;
     if (m_dirty.width <= 0 || m_dirty.height <= 0) {
         m_dirty = a;
@@ -268,32 +266,36 @@ void FreeRdpClient::Connection::AddDirty(Area a) {
     m_dirty.height = bottom - m_dirty.y;
 }
 
-void FreeRdpClient::Connection::CaptureFrame(rdpContext* context) {
+void FreeRdpConnection::CaptureFrame(rdpContext* context) {
     const rdpGdi* gdi = context->gdi;
     m_frame = {static_cast<int>(gdi->width), static_cast<int>(gdi->height),
                static_cast<int>(gdi->stride), gdi->primary_buffer};
 }
 
-void FreeRdpClient::Connection::NotifyFrameChanged() {
+void FreeRdpConnection::NotifyFrameChanged() {
     if (m_frameNoticePending.exchange(true)) return;  // one notice until it is taken
-    m_toClient([self = shared_from_this()](FreeRdpClient& client) {
-        Area dirty;
+    m_toOwner([self = shared_from_this()](ConnectionEvents& owner) {
+        FrameArea dirty;
         {
             std::lock_guard lock(self->m_frameMutex);
             dirty = self->m_dirty;
             self->m_dirty = {};
             self->m_frameNoticePending = false;
         }
-        if (client.m_frameChanged) client.m_frameChanged(dirty);
+        owner.FrameChanged(dirty);
     });
 }
 
 template <typename Answer>
-Answer FreeRdpClient::Connection::AskOnUiThread(std::function<Answer(FreeRdpClient&)> ask,
-                                                Answer whenGone) {
+Answer FreeRdpConnection::AskOnUiThread(std::function<Answer(ConnectionEvents&)> ask,
+                                        Answer whenGone) {
     auto promise = std::make_shared<std::promise<Answer>>();
     std::future<Answer> future = promise->get_future();
-    m_toClient([promise, ask](FreeRdpClient& client) { promise->set_value(ask(client)); });
+    // The task alone holds the promise: dropped unrun, it breaks the promise
+    // and so ends the wait.
+    m_toOwner([promise = std::move(promise), ask](ConnectionEvents& owner) {
+        promise->set_value(ask(owner));
+    });
     try {
         // The user may take long to answer; a Disconnect() meanwhile ends the wait.
         while (future.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready) {
@@ -301,55 +303,50 @@ Answer FreeRdpClient::Connection::AskOnUiThread(std::function<Answer(FreeRdpClie
         }
         return future.get();
     } catch (const std::future_error&) {
-        return whenGone;  // the client went away without asking
+        return whenGone;  // the owner went away without asking
     }
 }
 
-DWORD FreeRdpClient::Connection::VerifyCertificate(freerdp* instance, const char* host, UINT16 port,
-                                                   const char* commonName, const char* subject,
-                                                   const char* issuer, const char* fingerprint,
-                                                   DWORD) {
+DWORD FreeRdpConnection::VerifyCertificate(freerdp* instance, const char* host, UINT16 port,
+                                           const char* commonName, const char* subject,
+                                           const char* issuer, const char* fingerprint, DWORD) {
     return Of(instance->context)
         .AskCertificate(host, port, commonName, subject, issuer, fingerprint, false);
 }
 
-DWORD FreeRdpClient::Connection::VerifyChangedCertificate(freerdp* instance, const char* host,
-                                                          UINT16 port, const char* commonName,
-                                                          const char* subject, const char* issuer,
-                                                          const char* fingerprint, const char*,
-                                                          const char*, const char*, DWORD) {
+DWORD FreeRdpConnection::VerifyChangedCertificate(freerdp* instance, const char* host, UINT16 port,
+                                                  const char* commonName, const char* subject,
+                                                  const char* issuer, const char* fingerprint,
+                                                  const char*, const char*, const char*, DWORD) {
     return Of(instance->context)
         .AskCertificate(host, port, commonName, subject, issuer, fingerprint, true);
 }
 
 // The engine's texts may be missing; the question has them empty then.
-DWORD FreeRdpClient::Connection::AskCertificate(const char* host, UINT16 port,
-                                                const char* commonName, const char* subject,
-                                                const char* issuer, const char* fingerprint,
-                                                bool changed) {
+DWORD FreeRdpConnection::AskCertificate(const char* host, UINT16 port, const char* commonName,
+                                        const char* subject, const char* issuer,
+                                        const char* fingerprint, bool changed) {
     const auto text = [](const char* t) { return std::string(t ? t : ""); };
     const CertificateQuestion q{text(host),    port,         text(commonName),
                                 text(subject), text(issuer), text(fingerprint),
                                 changed};
     return static_cast<DWORD>(AskOnUiThread<CertificateAnswer>(
-        [q](FreeRdpClient& client) { return client.m_prompts.AskCertificate(q); },
+        [q](ConnectionEvents& owner) { return owner.AskCertificate(q); },
         CertificateAnswer::Reject));
 }
 
-BOOL FreeRdpClient::Connection::Authenticate(freerdp* instance, char** user, char** password,
-                                             char** domain, rdp_auth_reason reason) {
+BOOL FreeRdpConnection::Authenticate(freerdp* instance, char** user, char** password, char** domain,
+                                     rdp_auth_reason reason) {
     // Only credential security needs credentials before the session; with
     // TLS or RDP security the server asks on its own log-on screen.
     if (reason != AUTH_NLA) return TRUE;
     const LogonCredentials known{*user ? *user : "", *domain ? *domain : "",
                                  *password ? *password : ""};
     if (!known.user.empty() && !known.password.empty()) return TRUE;
-    Connection& self = Of(instance->context);
+    FreeRdpConnection& self = Of(instance->context);
     const std::string server = self.m_values.server;
     const auto answer = self.AskOnUiThread<std::optional<LogonCredentials>>(
-        [server, known](FreeRdpClient& client) {
-            return client.m_prompts.AskCredentials(server, known);
-        },
+        [server, known](ConnectionEvents& owner) { return owner.AskCredentials(server, known); },
         std::nullopt);
     if (!answer) return FALSE;
     free(*user);
@@ -361,7 +358,7 @@ BOOL FreeRdpClient::Connection::Authenticate(freerdp* instance, char** user, cha
     return TRUE;
 }
 
-void FreeRdpClient::Connection::Run() {
+void FreeRdpConnection::Run() {
     LoadCryptoProvidersOnce();
     RDP_CLIENT_ENTRY_POINTS entry{};
     entry.Version = RDP_CLIENT_INTERFACE_VERSION;
@@ -379,9 +376,7 @@ void FreeRdpClient::Connection::Run() {
         }
         const bool connected = !Aborted() && freerdp_connect(context->instance) == TRUE;
         if (connected) {
-            m_toClient([self = shared_from_this()](FreeRdpClient& client) {
-                if (client.m_connection == self) client.SessionShown();
-            });
+            m_toOwner([self = shared_from_this()](ConnectionEvents& owner) { owner.Shown(*self); });
             SetActive(true);
             EventLoop(context);
             SetActive(false);
@@ -404,13 +399,8 @@ void FreeRdpClient::Connection::Run() {
         outcome.lastError = kEngineConnectFailed;
     }
     const DisconnectReason reason = MapDisconnect(outcome);
-    m_toClient([self = shared_from_this(), reason](FreeRdpClient& client) {
-        if (client.m_connection == self) {
-            client.m_connection.reset();
-            client.SessionEnded();
-        }
-        client.m_extendedReason = reason.extended;
-        if (client.m_sink) client.m_sink->OnDisconnected(reason.reason);
+    m_toOwner([self = shared_from_this(), reason](ConnectionEvents& owner) {
+        owner.Ended(*self, reason);
     });
 }
 
@@ -420,12 +410,12 @@ void FreeRdpClient::Connection::Run() {
 // Those threads stop taking work once the abort event is set, so it is set
 // first and they get a moment to finish the message in hand. Nothing new
 // reaches them meanwhile: channel data is read on this thread only.
-void FreeRdpClient::Connection::StopChannelThreads(rdpContext* context) {
+void FreeRdpConnection::StopChannelThreads(rdpContext* context) {
     freerdp_abort_connect_context(context);
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
 }
 
-void FreeRdpClient::Connection::EventLoop(rdpContext* context) {
+void FreeRdpConnection::EventLoop(rdpContext* context) {
     while (!freerdp_shall_disconnect_context(context)) {
         HANDLE handles[MAXIMUM_WAIT_OBJECTS] = {};
         handles[0] = m_inputReady;

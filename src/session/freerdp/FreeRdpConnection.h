@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The worker's side of a FreeRdpClient: one connection attempt, which owns
-// every engine object and runs on a thread of its own.
+// One connection attempt, which owns every engine object and runs on a
+// worker thread of its own.
 #pragma once
 
 #include "ClipboardChannel.h"
-#include "FreeRdpClient.h"
+#include "ConnectionEvents.h"
+#include "EngineTypes.h"
 
 #include <freerdp/event.h>
 #include <freerdp/freerdp.h>
@@ -21,9 +22,6 @@
 
 namespace vandrelle {
 
-// Runs a task for the client on the user-interface thread, if the client is still there.
-using ToClient = std::function<void(std::function<void(FreeRdpClient&)>)>;
-
 // One input event for the worker to send.
 struct InputEvent {
     enum class Kind { Key, Mouse, Sync } kind;
@@ -33,13 +31,16 @@ struct InputEvent {
     std::uint16_t x = 0, y = 0;
 };
 
-class FreeRdpClient::Connection : public std::enable_shared_from_this<Connection> {
+// Made and driven on the user-interface thread, which it reports back to
+// through `toOwner`. The engine calls its private callbacks on the worker
+// thread and on threads of its own (painting, channels).
+class FreeRdpConnection : public std::enable_shared_from_this<FreeRdpConnection> {
 public:
-    Connection(Values values, ToClient toClient)
+    FreeRdpConnection(ConnectionValues values, ToOwner toOwner)
         : m_values(std::move(values)),
-          m_toClient(std::move(toClient)),
+          m_toOwner(std::move(toOwner)),
           m_inputReady(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
-    ~Connection() {
+    ~FreeRdpConnection() {
         if (m_inputReady) CloseHandle(m_inputReady);
     }
 
@@ -68,8 +69,12 @@ public:
         return true;
     }
 
+    // Waits until every connection of the process has ended its worker
+    // thread; false when time ran out.
+    static bool WaitForAllToEnd(std::chrono::milliseconds timeout);
+
 private:
-    static Connection& Of(rdpContext* context);
+    static FreeRdpConnection& Of(rdpContext* context);
     void Run();
     void EventLoop(rdpContext* context);
     static void StopChannelThreads(rdpContext* context);
@@ -88,11 +93,11 @@ private:
     void SendInput(rdpContext* context);
     void SetActive(bool active);
     void CollectDirty(rdpContext* context);
-    void AddDirty(Area a);
+    void AddDirty(FrameArea a);
     void CaptureFrame(rdpContext* context);
     void NotifyFrameChanged();
     template <typename Answer>
-    Answer AskOnUiThread(std::function<Answer(FreeRdpClient&)> ask, Answer whenGone);
+    Answer AskOnUiThread(std::function<Answer(ConnectionEvents&)> ask, Answer whenGone);
     static DWORD VerifyCertificate(freerdp* instance, const char* host, UINT16 port,
                                    const char* commonName, const char* subject, const char* issuer,
                                    const char* fingerprint, DWORD);
@@ -105,14 +110,14 @@ private:
     static BOOL Authenticate(freerdp* instance, char** user, char** password, char** domain,
                              rdp_auth_reason reason);
 
-    Values m_values;
-    ToClient m_toClient;
+    ConnectionValues m_values;
+    ToOwner m_toOwner;
     std::mutex m_mutex;  // guards m_context and m_abort
     rdpContext* m_context = nullptr;
     bool m_abort = false;
     std::mutex m_frameMutex;
     FrameView m_frame;
-    Area m_dirty;  // guarded by m_frameMutex
+    FrameArea m_dirty;  // guarded by m_frameMutex
     std::atomic<bool> m_frameNoticePending{false};
     std::mutex m_inputMutex;  // guards m_input and m_active
     std::vector<InputEvent> m_input;
@@ -120,10 +125,8 @@ private:
     HANDLE m_inputReady;
     std::vector<void*> m_plugins;  // add-in libraries, closed when the engine is gone
     ClipboardChannel m_clipboard{[this](std::string text) {
-        m_toClient([text = std::move(text)](FreeRdpClient& client) {
-            client.m_localClipboard = text;  // it came from there: not to be offered back
-            if (client.m_remoteClipboard) client.m_remoteClipboard(text);
-        });
+        m_toOwner(
+            [text = std::move(text)](ConnectionEvents& owner) { owner.RemoteClipboardText(text); });
     }};
     pBeginPaint m_engineBeginPaint = nullptr;
     pEndPaint m_engineEndPaint = nullptr;

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "FreeRdpClient.h"
+#include "SessionPrompts.h"
 
 #include <QPointer>
 #include <QWidget>

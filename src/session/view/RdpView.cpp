@@ -46,9 +46,8 @@ RdpView::RdpView(FreeRdpClient& client, QWidget* parent) : QWidget(parent), m_cl
     m_repaintTimer.setSingleShot(true);
     m_repaintTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_repaintTimer, &QTimer::timeout, this, &RdpView::RepaintChanges);
-    m_client.SetFrameChangedHandler([this](FreeRdpClient::Area a) {
-        FrameChanged(ToWidget(QRect(a.x, a.y, a.width, a.height)));
-    });
+    m_client.SetFrameChangedHandler(
+        [this](FrameArea a) { FrameChanged(ToWidget(QRect(a.x, a.y, a.width, a.height))); });
     m_client.SetFullScreenHandler([this](bool on) { CoverScreen(on); });
 
     // Clipboard text both ways; the client drops the echo of what it just set.
@@ -133,7 +132,7 @@ void RdpView::PlaceBar() {
 
 QSize RdpView::RemoteSize() const {
     QSize size;
-    m_client.WithFrame([&](const FreeRdpClient::FrameView& f) { size = QSize(f.width, f.height); });
+    m_client.WithFrame([&](const FrameView& f) { size = QSize(f.width, f.height); });
     return size;
 }
 
@@ -181,7 +180,7 @@ constexpr int kBandRows = 64;
 
 void RdpView::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
-    const bool drawn = m_client.WithFrame([&](const FreeRdpClient::FrameView& f) {
+    const bool drawn = m_client.WithFrame([&](const FrameView& f) {
         const QImage image(f.pixels, f.width, f.height, f.stride, QImage::Format_RGB32);
         const double sx = double(f.width) / width(), sy = double(f.height) / height();
         for (const QRect& target : event->region()) {
