@@ -69,7 +69,8 @@ public:
     std::vector<std::string> Environment(const std::string& display) const {
         return {"DISPLAY=" + display, "HOME=" + dir.file("home"),
                 "XDG_CONFIG_HOME=" + dir.file("home/xdg"), "XDG_RUNTIME_DIR=" + dir.file("runtime"),
-                "QT_QPA_PLATFORM=xcb"};
+                "QT_QPA_PLATFORM=xcb",
+                std::string("LSAN_OPTIONS=suppressions=") + VANDRELLE_LSAN_SUPPRESSIONS};
     }
 
     TempDir dir;

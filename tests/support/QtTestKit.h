@@ -11,6 +11,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QPointer>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
@@ -23,20 +24,28 @@
 
 namespace vandrelle::test {
 
-// What a message box showed.
+// What a message box showed. Its watch for the box ends with it, so that a
+// box that never came cannot be recorded later into a record long gone.
 struct SeenBox {
     QString title;
     QString text;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
     bool seen = false;
+    QPointer<QTimer> watch;
+    SeenBox() = default;
+    SeenBox(const SeenBox&) = delete;
+    SeenBox& operator=(const SeenBox&) = delete;
+    ~SeenBox() { delete watch; }
 };
 
 // Answers the next message box that opens within `timeoutMs` by pressing
-// `button`, and records what it showed in *seen (which must outlive the box).
+// `button`, and records what it showed in *seen.
 inline void AnswerNextMessageBox(QMessageBox::StandardButton button, SeenBox* seen,
                                  int timeoutMs = 5000) {
+    delete seen->watch;
     auto* timer = new QTimer(qApp);
+    seen->watch = timer;
     auto* clock = new QElapsedTimer;
     clock->start();
     QObject::connect(timer, &QTimer::timeout, [timer, clock, button, seen, timeoutMs] {
