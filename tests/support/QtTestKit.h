@@ -46,14 +46,13 @@ inline void AnswerNextMessageBox(QMessageBox::StandardButton button, SeenBox* se
     delete seen->watch;
     auto* timer = new QTimer(qApp);
     seen->watch = timer;
-    auto* clock = new QElapsedTimer;
-    clock->start();
+    QElapsedTimer clock;
+    clock.start();
     QObject::connect(timer, &QTimer::timeout, [timer, clock, button, seen, timeoutMs] {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!box && clock->elapsed() < timeoutMs) return;
+        if (!box && clock.elapsed() < timeoutMs) return;
         timer->stop();
         timer->deleteLater();
-        delete clock;
         if (!box) return;
         seen->title = box->windowTitle();
         seen->text = box->text();
@@ -73,15 +72,14 @@ inline void AnswerNextMessageBox(QMessageBox::StandardButton button, SeenBox* se
 // within `timeoutMs`; *pressed tells whether it was there.
 inline void PressInNextModal(const QString& buttonName, bool* pressed, int timeoutMs = 20000) {
     auto* timer = new QTimer(qApp);
-    auto* clock = new QElapsedTimer;
-    clock->start();
+    QElapsedTimer clock;
+    clock.start();
     QObject::connect(timer, &QTimer::timeout, [timer, clock, buttonName, pressed, timeoutMs] {
         QWidget* modal = QApplication::activeModalWidget();
         auto* button = modal ? modal->findChild<QAbstractButton*>(buttonName) : nullptr;
-        if (!button && clock->elapsed() < timeoutMs) return;
+        if (!button && clock.elapsed() < timeoutMs) return;
         timer->stop();
         timer->deleteLater();
-        delete clock;
         *pressed = button != nullptr;
         if (button) button->click();
     });
