@@ -63,6 +63,10 @@ CPropertySheet2::CPropertySheet2(const SheetOptions& options, const Properties& 
     layout->addWidget(m_buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);
 
+    // The size of the pages before any is loaded, every control shown: loading
+    // may hide some (the size boxes of "Fit Window"), and the sheet keeps its
+    // size whichever page shows.
+    m_tabs->setMinimumSize(m_tabs->sizeHint());
     ShowPage(0);
     connect(m_tabs, &QTabWidget::currentChanged, this, &CPropertySheet2::ShowPage);
 }
