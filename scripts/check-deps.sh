@@ -59,9 +59,10 @@ while [[ ${#queue[@]} -gt 0 ]]; do
   done < <(pkg-config --print-requires --print-requires-private "$module")
 done
 # Programs started by name: FreeRDP's client ("Connect with the system's RDP
-# client", the session benchmark's reference) and the end-to-end peers.
+# client", the session benchmark's reference), the end-to-end peers, and what
+# runs the program without a display and drives it in its tests.
 for program in xfreerdp3 python3 Xvfb xsetroot xclock xclip freerdp-shadow-cli3 winpr-hash3 \
-  xrdp xrdp-sesman; do
+  xrdp xrdp-sesman xdotool import dbus-daemon; do
   if ! PATH="$PATH:/usr/sbin:/sbin" command -v "$program" >/dev/null; then
     echo "check-deps: $program is not installed although scripts/install-deps.sh ran" >&2
     problems=1

@@ -27,6 +27,10 @@ PACKAGES=(
   xvfb x11-xserver-utils freerdp3-shadow-x11 winpr3-utils libx11-dev
   # ... and xrdp, with a session that runs a clock.
   xrdp xorgxrdp x11-apps xclip
+  # The program on a machine without a display (make run), and its own
+  # end-to-end tests: a window found and keys typed (xdotool), pictures taken
+  # (ImageMagick's import); a private message bus for the unlock's test.
+  xdotool imagemagick dbus-daemon
   # The Debian package (make package) and the checks of what it installs.
   dpkg-dev lintian desktop-file-utils appstream bash-completion
 )

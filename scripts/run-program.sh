@@ -4,6 +4,8 @@
 # (Xvfb), runs the program there, writes a picture of its window to a file
 # whose path it prints, and keeps running until Ctrl+C, which ends the
 # program as a close does (the configuration saved) and then the display.
+# Without a terminal to press Ctrl+C in (a script, CI), it ends the program
+# so once the picture is taken.
 set -euo pipefail
 program=${1:?usage: run-program.sh PROGRAM}
 
@@ -39,9 +41,18 @@ if [ -n "$window" ]; then
   import -window "$window" "$shot"
   echo "Vandrelle runs on the virtual display $DISPLAY (there is no display here)."
   echo "A picture of its window: $shot"
-  echo "Press Ctrl+C to end it."
+  if [ -t 0 ]; then
+    echo "Press Ctrl+C to end it."
+  else
+    echo "No terminal to end it from: it is ended now."
+    kill -TERM "$pid"
+  fi
+else
+  echo "run-program: the program's window did not appear on the virtual display $DISPLAY" >&2
+  kill -TERM "$pid" 2>/dev/null || true
 fi
 status=0
 wait "$pid" || status=$?
 stop
+[ -n "$window" ] || exit 1
 exit "$status"
