@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QShortcut>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
@@ -69,6 +70,19 @@ CPropertySheet2::CPropertySheet2(const SheetOptions& options, const Properties& 
     m_tabs->setMinimumSize(m_tabs->sizeHint());
     ShowPage(0);
     connect(m_tabs, &QTabWidget::currentChanged, this, &CPropertySheet2::ShowPage);
+
+    // The tab widget turns pages on Ctrl+Tab only when its page lets the key
+    // through; a list with the focus keeps it. As shortcuts they always work.
+    const auto turn = [this](int step) {
+        const int count = m_tabs->count();
+        m_tabs->setCurrentIndex((m_tabs->currentIndex() + step + count) % count);
+    };
+    connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Tab), this), &QShortcut::activated, this,
+            [turn] { turn(1); });
+    for (const QKeySequence& keys : {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab),
+                                     QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Tab)}) {
+        connect(new QShortcut(keys, this), &QShortcut::activated, this, [turn] { turn(-1); });
+    }
 }
 
 CPropertySheet2::~CPropertySheet2() = default;

@@ -502,6 +502,15 @@ private Q_SLOTS:
         s.Visit(IDD_GENERAL);
         QTest::keyClick(&s.sheet, Qt::Key_S, Qt::AltModifier);
         QCOMPARE(s.sheet.focusWidget(), static_cast<QWidget*>(Edit(s.General(), IDC_SERVER)));
+        // Ctrl+Tab and Ctrl+Shift+Tab turn the pages, also from a list that
+        // would take the keys for itself.
+        QComboBox* size = s.Visit(IDD_DISPLAY)->findChild<QComboBox*>();
+        size->setFocus();
+        QTest::keyClick(size, Qt::Key_Tab, Qt::ControlModifier);
+        QCOMPARE(s.sheet.Tabs()->currentIndex(), 2);
+        QTest::keyClick(s.sheet.focusWidget(), Qt::Key_Backtab,
+                        Qt::ControlModifier | Qt::ShiftModifier);
+        QCOMPARE(s.sheet.Tabs()->currentIndex(), 1);
     }
 };
 
