@@ -12,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -67,8 +68,10 @@ public:
     std::string Config() const { return dir.file("bin/Vandrelle.xml"); }
     std::string KeyStore() const { return dir.file("home/xdg/vandrelle/registry.reg"); }
     std::vector<std::string> Environment(const std::string& display) const {
-        return {"DISPLAY=" + display, "HOME=" + dir.file("home"),
-                "XDG_CONFIG_HOME=" + dir.file("home/xdg"), "XDG_RUNTIME_DIR=" + dir.file("runtime"),
+        return {"DISPLAY=" + display,
+                "HOME=" + dir.file("home"),
+                "XDG_CONFIG_HOME=" + dir.file("home/xdg"),
+                "XDG_RUNTIME_DIR=" + dir.file("runtime"),
                 "QT_QPA_PLATFORM=xcb",
                 std::string("LSAN_OPTIONS=suppressions=") + VANDRELLE_LSAN_SUPPRESSIONS};
     }
@@ -126,8 +129,27 @@ protected:
     std::string On(const std::string& command) const {
         return Shell("DISPLAY=" + display->name() + " timeout 30 " + command + " 2>/dev/null");
     }
+    // The visible windows a search finds, asked again until there are some
+    // (bounded): a search can fail when a window goes while it looks.
+    std::string WaitFor(const std::string& search) const {
+        std::string found;
+        for (int i = 0; i < 300 && found.empty(); ++i) {
+            found = On("xdotool search --onlyvisible " + search);
+            if (found.empty()) std::this_thread::sleep_for(100ms);
+        }
+        return found;
+    }
     std::string WaitForWindow(const std::string& title) const {
-        return On("xdotool search --sync --onlyvisible --name '^" + title + "$'");
+        return WaitFor("--name '^" + title + "$'");
+    }
+    // Waits until the program shows a second window of its own (a menu).
+    bool WaitForPopup() const {
+        for (int i = 0; i < 100; ++i) {
+            const std::string windows = On("xdotool search --onlyvisible --class '^vandrelle$'");
+            if (std::count(windows.begin(), windows.end(), '\n') >= 1) return true;
+            std::this_thread::sleep_for(100ms);
+        }
+        return false;
     }
 
     WorkFolder work{"program"};
@@ -175,6 +197,7 @@ TEST_F(ProgramProcessTest, AServerOpensFromTheKeyboardAndTheProgramQuitsThroughT
     // Back to the tree, the window menu, "&Close", and Yes to the question.
     On("xdotool key ctrl+Tab");
     On("xdotool key alt+space");
+    ASSERT_TRUE(WaitForPopup()) << "the window menu did not open";
     On("xdotool key c");
     ASSERT_FALSE(WaitForWindow("Quit Vandrelle").empty());
     On("xdotool key Return");
