@@ -50,6 +50,13 @@ protected:
     std::unique_ptr<CConfigStore> store;
 };
 
+// A record with nothing but its name.
+inline Properties Named(const std::string& name) {
+    Properties p;
+    p.Name = name;
+    return p;
+}
+
 inline NodePath P(std::initializer_list<const char*> names) {
     return NodePath(std::vector<std::string>(names.begin(), names.end()));
 }

@@ -169,25 +169,17 @@ TEST_F(CliTest, WhatIsNotARegularFileOrIsTooLargeIsRefused) {
     EXPECT_FALSE(FileExists(dir.file("big.xml.unreadable")));
 }
 
-// Files nested so deeply that printing or reading them recursively would
-// overflow the stack are refused at load, with their place in the file.
+// A file nested so deeply that printing it recursively would overflow the
+// stack is refused at load (the limit itself: the configuration's tests).
 TEST_F(CliTest, DeeplyNestedFilesAreRefusedWithoutCrashing) {
     constexpr int kDeep = 100000;
     std::string groups = "<Vandrelle><Servers>";
     for (int i = 0; i < kDeep; ++i) groups += "<Group><Properties><Name>g</Name></Properties>";
     for (int i = 0; i < kDeep; ++i) groups += "</Group>";
     WriteFile(file, groups + "</Servers></Vandrelle>");
-    Result r = Run({"tree"});
+    const Result r = Run({"tree"});
     EXPECT_EQ(r.code, 3);
     EXPECT_NE(r.err.find("line 1, column "), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find("nested deeper"), std::string::npos) << r.err;
-
-    std::string name = "<V><Servers><Server><Name>";
-    for (int i = 0; i < kDeep * 10; ++i) name += "<x>";
-    for (int i = 0; i < kDeep * 10; ++i) name += "</x>";
-    WriteFile(file, name + "</Name></Server></Servers></V>");
-    r = Run({"show", "--json"});
-    EXPECT_EQ(r.code, 3);
     EXPECT_NE(r.err.find("nested deeper"), std::string::npos) << r.err;
 }
 
