@@ -185,19 +185,6 @@ TEST(GeneralMapperTest, GroupsSkipTheServerChecksButNotThePortOrName) {
               (std::vector{GeneralControl::Port, GeneralControl::Name}));
 }
 
-TEST(GeneralMapperTest, TheRootIsAGroupWithoutSiblings) {
-    GeneralMode mode = Siblings({"Servers"});
-    mode.root = true;
-    GeneralMapper mapper(mode);
-    EXPECT_TRUE(mapper.GroupMode());
-    EXPECT_TRUE(mapper.RootMode());
-    Properties root;
-    root.Name = "Servers";
-    root.InheritGeneral = 0;
-    const GeneralState s = mapper.Load(root);
-    EXPECT_TRUE(mapper.Validate(s).empty());
-}
-
 TEST(GeneralMapperTest, StoreTrimsNamesAndWritesRecordLineBreaks) {
     GeneralMapper mapper({});
     Properties p = Server("x", "y");

@@ -159,14 +159,5 @@ TEST(ExperienceMapperTest, PresetsShowTheirBoxesAndCustomBringsBackTheUsersChoic
     EXPECT_EQ(mapper.SpeedChosen(Speed::Custom), shown);
 }
 
-TEST(ExperienceMapperTest, UncheckingThemesOnLanSwitchesToCustomAndBack) {
-    ExperienceMapper mapper;
-    ExperienceBoxes shown = mapper.Load(Properties{});
-    shown.themes = false;
-    EXPECT_EQ(mapper.BoxClicked(shown), Speed::Custom);
-    shown.themes = true;
-    EXPECT_EQ(mapper.BoxClicked(shown), Speed::Lan);
-}
-
 }  // namespace
 }  // namespace vandrelle
