@@ -81,7 +81,7 @@ TEST(GeneralMapperTest, AutoFillLastsUntilTheServerIsEdited) {
     EXPECT_EQ(groupMapper.ServerForName("Office"), std::nullopt);
 }
 
-TEST(GeneralMapperTest, PortIsRefusedWhenNoNumberOrOutOfRange) {
+TEST(GeneralMapperTest, AnOwnPortIsRefusedWhenNoNumberOrOutOfRange) {
     GeneralMapper mapper({});
     GeneralState s = mapper.Load(Server("web", "web.example"));
     s.inherit = false;
@@ -103,18 +103,11 @@ TEST(GeneralMapperTest, PortIsRefusedWhenNoNumberOrOutOfRange) {
         s.port = text;
         EXPECT_TRUE(mapper.Validate(s).empty()) << text;
     }
-}
-
-// An inherited port belongs to an ancestor and its control is disabled: a
-// bad one there must not make this node's sheet impossible to confirm.
-TEST(GeneralMapperTest, AnInheritedPortIsNotChecked) {
-    GeneralMapper mapper({});
-    GeneralState s = mapper.Load(Server("web", "web.example"));
+    // An inherited port belongs to an ancestor and its control is disabled: a
+    // bad one there must not make this node's sheet impossible to confirm.
     s.inherit = true;
     s.port = "0";
     EXPECT_TRUE(mapper.Validate(s).empty());
-    s.inherit = false;
-    EXPECT_EQ(Controls(mapper.Validate(s)), std::vector{GeneralControl::Port});
 }
 
 TEST(GeneralMapperTest, ChecksComeInThePagesOrder) {
