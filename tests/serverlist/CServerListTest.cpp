@@ -103,14 +103,20 @@ void Drag(QTreeWidget* tree, QPoint from, QPoint to, bool release = true) {
 
 class CServerListTest : public QObject {
     Q_OBJECT
+    RecordingFrame frame;  // what each test's panel sends
+
 private Q_SLOTS:
+    void init() {
+        frame.sent.clear();
+        frame.findResult = 0;
+    }
+
     void eachLevelIsSortedAsAWholeAndUnreachableNodesAreLeftOut() {
         ConfigOnDisk disk(
             File(Server("delta") + Group("Charlie", Server("zulu") + Server("Yankee")) +
                  Server("Alpha") + "<!-- a comment does not end the list -->" + Group("bravo", "") +
                  "<Group><Properties><Description/></Properties>" + Server("hidden") +
                  "</Group><Server><Server>x</Server></Server>"));
-        RecordingFrame frame;
         CServerList panel(disk.config, frame);
         QTreeWidgetItem* root = panel.RootItem();
         QCOMPARE(root->text(0), QStringLiteral("Servers"));
@@ -131,7 +137,6 @@ private Q_SLOTS:
                                Group("empty", Server("d"), "<GroupCollapsed></GroupCollapsed>") +
                                Group("word", Server("e"), "<GroupCollapsed>yes</GroupCollapsed>") +
                                "<Properties><GroupCollapsed>1</GroupCollapsed></Properties>"));
-        RecordingFrame frame;
         CServerList panel(disk.config, frame);
         QTreeWidgetItem* root = panel.RootItem();
         QVERIFY(!root->isExpanded());
@@ -155,7 +160,6 @@ private Q_SLOTS:
         ConfigOnDisk disk(File(
             Group("Office", Server("a"),
                   "<InheritGeneral>0</InheritGeneral><UserName>u</UserName>" + foreignPassword)));
-        RecordingFrame frame;
         {
             CServerList panel(disk.config, frame);
             QTreeWidgetItem* office = Child(panel.RootItem(), "Office");
@@ -182,7 +186,6 @@ private Q_SLOTS:
 
     void itemPathsAndLabelLookup() {
         ConfigOnDisk disk(File(Group("G", Server("S") + Server("s"))));
-        RecordingFrame frame;
         CServerList panel(disk.config, frame);
         QTreeWidgetItem* g = Child(panel.RootItem(), "G");
         PathBuffer path;  // its layout: the item path's tests
@@ -199,7 +202,6 @@ private Q_SLOTS:
     // opens a new one only when there is none; on a group nothing is sent.
     void enterAndDoubleClickFindBeforeTheyOpen() {
         ConfigOnDisk disk(File(Group("G", Server("S"))));
-        RecordingFrame frame;
         CServerList panel(disk.config, frame);
         panel.resize(300, 300);
         panel.show();
@@ -230,7 +232,6 @@ private Q_SLOTS:
 
     void contextMenusHoldTheirItemsInOrder() {
         ConfigOnDisk disk(File(Group("G", Server("S"))));
-        RecordingFrame frame;
         CServerList panel(disk.config, frame);
         const auto ids = [](QMenu* menu) {
             QList<int> list;
@@ -262,7 +263,6 @@ private Q_SLOTS:
     // menu, without moving the selection; beside the label nothing opens.
     void rightClickSetsTheCurrentItemButNotTheSelection() {
         ConfigOnDisk disk(File(Server("a") + Server("b")));
-        RecordingFrame frame;
         CServerList panel(disk.config, frame);
         panel.resize(400, 300);
         panel.show();
@@ -300,7 +300,6 @@ private Q_SLOTS:
     void connectCommandsOpenTabsWithTheirCommand() {
         ConfigOnDisk disk(
             File(Group("G", Server("two") + Group("sub", Server("deep")) + Server("one"))));
-        RecordingFrame frame;
         CServerList panel(disk.config, frame);
         QTreeWidgetItem* g = Child(panel.RootItem(), "G");
         panel.SetCurrentItem(Child(g, "one"));
@@ -329,7 +328,6 @@ private Q_SLOTS:
                                      "<InheritGeneral>0</InheritGeneral><UserName>jdoe</UserName>"
                                      "<Description>shared</Description>"
                                      "<GroupCollapsed>1</GroupCollapsed>")));
-        RecordingFrame frame;
         CServerList panel(disk.config, frame);
         FakeSheet sheet;
         panel.SetSheetRunner(sheet.Runner());
@@ -373,7 +371,6 @@ private Q_SLOTS:
     // A copy is proposed under the first "name (n)" its level does not hold.
     void insertCopyProposesAFreeName() {
         ConfigOnDisk disk(File(Server("A") + Server("A (2)")));
-        RecordingFrame frame;
         CServerList panel(disk.config, frame);
         FakeSheet sheet;
         panel.SetSheetRunner(sheet.Runner());
@@ -393,7 +390,6 @@ private Q_SLOTS:
     // shows "Servers" and its own log-on settings.
     void propertiesRenameInPlaceAndTheTopHasItsOwnSheet() {
         ConfigOnDisk disk(File(Server("b") + Server("c")));
-        RecordingFrame frame;
         CServerList panel(disk.config, frame);
         FakeSheet sheet;
         panel.SetSheetRunner(sheet.Runner());
@@ -431,7 +427,6 @@ private Q_SLOTS:
     void dropTargetsFollowTheRules() {
         ConfigOnDisk disk(File(Group("G", Server("s1") + Server("s2") + Group("sub", Server("t"))) +
                                Group("H", Server("h1") + Server("s1")) + Server("top")));
-        RecordingFrame frame;
         CServerList panel(disk.config, frame);
         QTreeWidgetItem* root = panel.RootItem();
         QTreeWidgetItem* g = Child(root, "G");
@@ -457,7 +452,6 @@ private Q_SLOTS:
             File(Group("G", Group("inner", Server("deep"), "<GroupCollapsed>1</GroupCollapsed>") +
                                 Server("x")) +
                  Group("B", Server("a") + Server("z"))));
-        RecordingFrame frame;
         CServerList panel(disk.config, frame);
         panel.resize(400, 400);
         panel.show();
@@ -490,7 +484,6 @@ private Q_SLOTS:
     // The import asks first, skips what the group holds, and sorts the group.
     void importAsksAddsAndSorts() {
         ConfigOnDisk disk(File(Group("G", Server("m"))));
-        RecordingFrame frame;
         CServerList panel(disk.config, frame);
         std::vector<std::string> asked;
         panel.SetImportRunner([&](const auto& hasChild, const auto& add) {
@@ -524,7 +517,6 @@ private Q_SLOTS:
         ConfigOnDisk disk(File(
             Group("A", Server("s1") + Group("deep", Server("d1") + Server("d2")) + Server("s2")) +
             Group("B", "") + Server("s3")));
-        RecordingFrame frame;
         CServerList panel(disk.config, frame);
         QMenu window;
         QAction* quick = window.addAction(QStringLiteral("&Quick Connect..."));
@@ -564,7 +556,6 @@ private Q_SLOTS:
         std::string servers;
         for (int i = 0; i < 3400; ++i) servers += Server("srv-" + std::to_string(10000 + i));
         ConfigOnDisk disk(File(servers));
-        RecordingFrame frame;
         CServerList panel(disk.config, frame);
         QMenu window;
         QMenu* menu = panel.BuildConnectToMenu(&window, window.addAction(QStringLiteral("q")));
@@ -578,7 +569,6 @@ private Q_SLOTS:
     // The Delete key asks first; the tree follows at once, the file at the next save.
     void deleteAsksThenRemovesTheItemAndMarksTheStore() {
         ConfigOnDisk disk(File(Group("G", Server("S")) + Server("T")));
-        RecordingFrame frame;
         CServerList panel(disk.config, frame);
         panel.show();
         const std::string before = disk.Text();
