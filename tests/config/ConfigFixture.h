@@ -50,15 +50,22 @@ protected:
     std::unique_ptr<CConfigStore> store;
 };
 
+// A record with nothing but its name.
+inline Properties Named(const std::string& name) {
+    Properties p;
+    p.Name = name;
+    return p;
+}
+
 inline NodePath P(std::initializer_list<const char*> names) {
     return NodePath(std::vector<std::string>(names.begin(), names.end()));
 }
 
-// Names of the element's child elements, in document order.
-inline std::vector<std::string> ChildNames(pugi::xml_node element) {
-    std::vector<std::string> names;
+// Names of the element's child elements in document order, each followed by a space.
+inline std::string ChildNames(pugi::xml_node element) {
+    std::string names;
     for (pugi::xml_node c = element.first_child(); c; c = c.next_sibling()) {
-        if (c.type() == pugi::node_element) names.emplace_back(c.name());
+        if (c.type() == pugi::node_element) names += std::string(c.name()) + " ";
     }
     return names;
 }

@@ -205,7 +205,10 @@ private:
     bool m_failed = false;
 };
 
-TEST_F(ConfigRegistryTest, AKeyThatIsNotStoredIsNeverUsed) {
+// Only a key that reads back from the store is used: one whose write failed
+// or was lost never; one stored by another process at the same time instead
+// of this one's.
+TEST_F(ConfigRegistryTest, OnlyTheKeyThatReadsBackIsUsed) {
     {
         FaultyKeyStore full(keys, FaultyKeyStore::Fault::Fail);
         CConfigStore store(full);
@@ -223,16 +226,13 @@ TEST_F(ConfigRegistryTest, AKeyThatIsNotStoredIsNeverUsed) {
         ExpectNoPasswordUse(store);
     }
     EXPECT_FALSE(StoredKeyBytes());
-}
-
-TEST_F(ConfigRegistryTest, TheKeyInUseIsTheOneThatReadsBack) {
     FaultyKeyStore racing(keys, FaultyKeyStore::Fault::OtherKey);
     CConfigStore store(racing);
     ASSERT_TRUE(store.Init()) << store.LastInitError();
     EXPECT_EQ(store.Key(), kStoredKey);
 }
 
-TEST_F(ConfigRegistryTest, MaximizedAndWindowPositionPersist) {
+TEST_F(ConfigRegistryTest, PlacementPersistsButNeverCreatesTheProgramsKey) {
     CConfigStore store(keys);
     ASSERT_TRUE(store.Init());
     EXPECT_EQ(store.IsMaximized(), 0);
@@ -257,16 +257,12 @@ TEST_F(ConfigRegistryTest, MaximizedAndWindowPositionPersist) {
     EXPECT_FALSE(ReadWindowPos(keys, rect));
     keys.CreateKey(Hive::CurrentUser, kProgramKey)->WriteDword("WindowPos", 5);
     EXPECT_FALSE(ReadWindowPos(keys, rect));
-}
 
-// Only Init creates the program's key, together with the password key: a key
-// store deleted while the program runs is not recreated without one.
-TEST_F(ConfigRegistryTest, PlacementWritesNeverCreateTheProgramsKey) {
-    CConfigStore store(keys);
-    ASSERT_TRUE(store.Init());
+    // Only Init creates the program's key, together with the password key: a
+    // key store deleted while the program runs is not recreated without one.
     std::filesystem::remove(HiveFile());
-    store.SetMaximized(1);
-    EXPECT_EQ(store.IsMaximized(), 1);
+    store.SetMaximized(0);
+    EXPECT_EQ(store.IsMaximized(), 0);
     WriteWindowPos(keys, WindowRect{1, 2, 3, 4});
     EXPECT_FALSE(std::filesystem::exists(HiveFile()));
 }

@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <iostream>
 #include <random>
 #include <string>
@@ -138,57 +139,34 @@ std::uint32_t Seed() {
                          : kDefaultSeed;
 }
 
-// The parent's side of one child: reads its reports and watches the file.
-class ChildWatch {
-public:
-    ChildWatch(int fd, std::string config) : m_fd(fd), m_config(std::move(config)) {}
-
-    // Reads reports until `until` (true) or the pipe closes (false), checking
-    // between reads that the configuration file exists.
-    bool WatchUntil(Clock::time_point until, bool stopWhenReady, int stopAfterSaves) {
-        for (;;) {
-            if (!FileExists(m_config)) ++m_missing;
-            if (stopWhenReady && m_ready) return true;
-            if (stopAfterSaves >= 0 && m_saves >= stopAfterSaves) return true;
-            const auto left =
-                std::chrono::duration_cast<std::chrono::microseconds>(until - Clock::now());
-            if (left.count() <= 0) return true;
-            // Short waits so that the file is looked at often.
-            pollfd p{m_fd, POLLIN, 0};
-            const int ready = ::poll(&p, 1, left.count() > 1000 ? 1 : 0);
-            if (ready < 0 && errno != EINTR) return false;
-            if (ready > 0 && !ReadReports()) return false;
-        }
-    }
-
-    // Reads what is left once the child is gone.
-    void Drain() {
-        while (ReadReports()) {
-        }
-    }
-
-    bool ready() const { return m_ready; }
-    int saves() const { return m_saves; }
-    int missing() const { return m_missing; }
-
-private:
-    bool ReadReports() {
-        char buffer[256];
-        const ssize_t n = ::read(m_fd, buffer, sizeof buffer);
-        if (n < 0) return errno == EINTR;
-        for (ssize_t i = 0; i < n; ++i) {
-            if (buffer[i] == 'r') m_ready = true;
-            if (buffer[i] == 's') ++m_saves;
-        }
-        return n > 0;
-    }
-
-    int m_fd;
-    std::string m_config;
-    bool m_ready = false;
-    int m_saves = 0;
-    int m_missing = 0;
+// What the parent heard from one child, and how often it found the file missing.
+struct Reports {
+    bool ready = false;
+    int saves = 0;
+    int missing = 0;
 };
+
+// Reads the child's reports until `enough` holds or `until` passes (true), or
+// the pipe closes (false), checking between reads, often, that the file exists.
+bool Follow(int fd, const std::string& config, Reports& reports, Clock::time_point until,
+            const std::function<bool()>& enough) {
+    for (;;) {
+        if (!FileExists(config)) ++reports.missing;
+        if (enough() || Clock::now() >= until) return true;
+        pollfd p{fd, POLLIN, 0};
+        const int ready = ::poll(&p, 1, 1);
+        if (ready < 0 && errno != EINTR) return false;
+        if (ready <= 0) continue;
+        char buffer[256];
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        for (ssize_t i = 0; i < n; ++i) {
+            reports.ready = reports.ready || buffer[i] == 'r';
+            reports.saves += buffer[i] == 's';
+        }
+    }
+}
 
 TEST(CrashSafetyTest, KilledSaveLeavesOneWholeVersion) {
     const std::uint32_t seed = Seed();
@@ -245,20 +223,23 @@ TEST(CrashSafetyTest, KilledSaveLeavesOneWholeVersion) {
             SaveForever(files, fds[1]);
         }
         ::close(fds[1]);
-        ChildWatch watch(fds[0], files.config);
 
         // Kill at a random moment of the save loop: after a random number of
         // completed saves (so that renames happen) and a random delay.
+        Reports reports;
         const auto deadline = Clock::now() + kChildTimeout;
-        bool running = watch.WatchUntil(deadline, true, -1) && watch.ready();
-        running =
-            running && watch.WatchUntil(deadline, false, waitSaves) && watch.saves() >= waitSaves;
-        if (running) watch.WatchUntil(Clock::now() + wait, false, -1);
+        const bool running =
+            Follow(fds[0], files.config, reports, deadline, [&] { return reports.ready; }) &&
+            reports.ready &&
+            Follow(fds[0], files.config, reports, deadline,
+                   [&] { return reports.saves >= waitSaves; }) &&
+            reports.saves >= waitSaves &&
+            Follow(fds[0], files.config, reports, Clock::now() + wait, [] { return false; });
         ::kill(pid, SIGKILL);
         int status = 0;
         while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
         }
-        watch.Drain();
+        Follow(fds[0], files.config, reports, Clock::time_point::max(), [] { return false; });
         ::close(fds[0]);
 
         ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL)
@@ -266,8 +247,8 @@ TEST(CrashSafetyTest, KilledSaveLeavesOneWholeVersion) {
             << (WIFEXITED(status) ? WEXITSTATUS(status) : -1);
         ASSERT_TRUE(running) << "the child did not load and save within " << kChildTimeout.count()
                              << " s";
-        EXPECT_EQ(watch.missing(), 0) << "the configuration file was missing while saving";
-        totalSaves += watch.saves();
+        EXPECT_EQ(reports.missing, 0) << "the configuration file was missing while saving";
+        totalSaves += reports.saves;
 
         std::string bytes, error;
         ASSERT_TRUE(ReadWholeFile(files.config, &bytes, &error)) << error;

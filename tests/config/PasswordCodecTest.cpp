@@ -77,24 +77,6 @@ TEST(Rc4Test, Rfc6229KeyStreamAcrossApplyCalls) {
         EXPECT_EQ(Bytes(stream.begin() + 1520, stream.begin() + 1536), FromHex(c.at1520));
         EXPECT_EQ(Bytes(stream.begin() + 4096, stream.end()), FromHex(c.at4096));
     }
-}
-
-TEST(Rc4Test, ClassicTextVectorsAndInverse) {
-    const struct {
-        const char* key;
-        const char* plain;
-        const char* cipher;
-    } cases[] = {{"Key", "Plaintext", "BBF316E8D940AF0AD3"},
-                 {"Wiki", "pedia", "1021BF0420"},
-                 {"Secret", "Attack at dawn", "45A01F645FC35B383552544B9BF5"}};
-    for (const auto& c : cases) {
-        const Bytes key = FromText(c.key);
-        Bytes data = FromText(c.plain);
-        Rc4(key.data(), key.size()).Apply(data.data(), data.size());
-        EXPECT_EQ(data, FromHex(c.cipher)) << c.key;
-        Rc4(key.data(), key.size()).Apply(data.data(), data.size());
-        EXPECT_EQ(ToText(data), c.plain);
-    }
     EXPECT_THROW(Rc4(nullptr, 0), std::invalid_argument);
 }
 
@@ -175,22 +157,6 @@ TEST(Cp1252Test, UnrepresentableAndInvalidInputBecomeQuestionMarks) {
 
 const PasswordKey kKey = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
 
-TEST(PasswordCodecTest, EmptyAndPaddingFollowLength) {
-    EXPECT_EQ(EncodePassword("", kKey), "");
-    EXPECT_EQ(DecodePassword("", kKey), "");
-    const std::string one = EncodePassword("a", kKey);
-    const std::string two = EncodePassword("ab", kKey);
-    const std::string three = EncodePassword("abc", kKey);
-    ASSERT_EQ(one.size(), 4u);
-    EXPECT_EQ(one.find('='), 2u);
-    EXPECT_EQ(one.substr(2), "==");
-    ASSERT_EQ(two.size(), 4u);
-    EXPECT_EQ(two.find('='), 3u);
-    ASSERT_EQ(three.size(), 4u);
-    EXPECT_EQ(three.find('='), std::string::npos);
-    EXPECT_EQ(EncodePassword("€", kKey).size(), 4u);  // one byte in the code page
-}
-
 TEST(PasswordCodecTest, StoredFormIsBase64OfFreshRc4OverCp1252) {
     Bytes bytes = {'P', 0xE9, 0x80, '!'};  // "Pé€!"
     Rc4(kKey.data(), kKey.size()).Apply(bytes.data(), bytes.size());
@@ -204,6 +170,8 @@ TEST(PasswordCodecTest, StoredFormIsBase64OfFreshRc4OverCp1252) {
 }
 
 TEST(PasswordCodecTest, RoundTripsAndToleratesWhiteSpace) {
+    EXPECT_EQ(EncodePassword("", kKey), "");
+    EXPECT_EQ(DecodePassword("", kKey), "");
     const char* const passwords[] = {
         "x",          "hunter2", " !\"#$%&'()*+,-./:;<=>?@[\\]^_`{|}~", "Grüße, Çà ÿ ß",
         "Preis: 5 €", "‰Œ™Ÿ"};
@@ -222,14 +190,6 @@ TEST(PasswordCodecTest, DecipheredPasswordEndsAtFirstNul) {
     Bytes bytes = {'a', 'b', 0, 'c', 'd'};
     Rc4(kKey.data(), kKey.size()).Apply(bytes.data(), bytes.size());
     EXPECT_EQ(DecodePassword(Base64Encode(bytes.data(), bytes.size()), kKey), "ab");
-}
-
-TEST(PasswordCodecTest, InstallationKeysAreRandom) {
-    static_assert(sizeof(PasswordKey) == 16);
-    const PasswordKey first = MakeInstallationKey();
-    const PasswordKey second = MakeInstallationKey();
-    EXPECT_NE(first, second);
-    EXPECT_EQ(DecodePassword(EncodePassword("secret", first), first), "secret");
 }
 
 }  // namespace

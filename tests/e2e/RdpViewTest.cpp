@@ -143,16 +143,7 @@ private Q_SLOTS:
         QApplication::sendEvent(&view, &focusOut);
         QTRY_VERIFY_WITH_TIMEOUT(!KeyHeld(server.display(), 50), 5000);
 
-        // The full-screen bar makes the client's requests of a container that
-        // handles full screen, as a session's window does.
-        client.put_ContainerHandledFullScreen(1);
-        view.SetFullScreenBarVisible(true);
-        QVERIFY(view.IsFullScreenBarVisible());
-        view.findChild<QToolButton*>(QStringLiteral("leaveFullScreenButton"))->click();
-        view.findChild<QToolButton*>(QStringLiteral("minimizeButton"))->click();
-        QTRY_VERIFY(sink.events.contains(QStringLiteral("minimize")));
-        QVERIFY(sink.events.contains(QStringLiteral("leave full screen")));
-
+        // (The full-screen bar's requests to a container: the widget's own tests.)
         client.put_DisconnectedText("Disconnected, reason (1, 0): Local disconnection.");
         client.Disconnect();
         QTRY_VERIFY_WITH_TIMEOUT(sink.events.contains(QStringLiteral("disconnected 1")), 10000);
@@ -187,9 +178,9 @@ private Q_SLOTS:
         QTRY_VERIFY(view.isMinimized());
 
         server.Kill();
-        QTRY_VERIFY_WITH_TIMEOUT(!sink.events.empty() && sink.events.back().startsWith(
-                                                             QStringLiteral("disconnected")),
-                                 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !sink.events.empty() && sink.events.back().startsWith(QStringLiteral("disconnected")),
+            20000);
         QVERIFY(!view.CoversScreen());
         QCOMPARE(view.parentWidget(), &host);
         QCOMPARE(view.geometry(), place);

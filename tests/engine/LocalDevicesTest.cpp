@@ -27,6 +27,14 @@ TEST(LocalDevicesTest, MountedVolumesBecomeLetteredDrivesRootFirst) {
     EXPECT_EQ(drives[2].name, "data (E:)");
     EXPECT_EQ(ShareName(drives[1]), "D_USB_Stick");
     EXPECT_EQ(ShareName(drives[0]), "C_System");
+
+    std::string many;  // letters stop at Z
+    for (int i = 0; i < 30; ++i) {
+        many += "/dev/sd" + std::to_string(i) + " /m/v" + std::to_string(100 + i) + " ext4\n";
+    }
+    const auto lettered = ParseMountedVolumes(many);
+    ASSERT_EQ(lettered.size(), 24u);
+    EXPECT_EQ(lettered.back().name, "v123 (Z:)");
 }
 
 TEST(LocalDevicesTest, TheMachinesRootIsTheSystemDrive) {
@@ -39,16 +47,6 @@ TEST(LocalDevicesTest, TheMachinesRootIsTheSystemDrive) {
     ASSERT_FALSE(drives.empty());
     EXPECT_EQ(drives[0].name, "System (C:)");
     EXPECT_EQ(drives[0].path, "/");
-}
-
-TEST(LocalDevicesTest, LettersStopAtZ) {
-    std::string mounts;
-    for (int i = 0; i < 30; ++i) {
-        mounts += "/dev/sd" + std::to_string(i) + " /m/v" + std::to_string(100 + i) + " ext4\n";
-    }
-    const auto drives = ParseMountedVolumes(mounts);
-    ASSERT_EQ(drives.size(), 24u);
-    EXPECT_EQ(drives.back().name, "v123 (Z:)");
 }
 
 TEST(LocalDevicesTest, PortsAreNamedAfterTheirDevices) {

@@ -139,11 +139,9 @@ private Q_SLOTS:
 
         ShownSheet s(ServerSheet(), record);
         QCOMPARE(s.sheet.windowTitle(), QStringLiteral("Add Server"));
-        QCOMPARE(s.sheet.Tabs()->count(), 4);
-        QCOMPARE(s.sheet.Tabs()->tabText(0), QStringLiteral("General"));
-        QCOMPARE(s.sheet.Tabs()->tabText(1), QStringLiteral("Display"));
-        QCOMPARE(s.sheet.Tabs()->tabText(2), QStringLiteral("Local Resources"));
-        QCOMPARE(s.sheet.Tabs()->tabText(3), QStringLiteral("Experience"));
+        QStringList tabs;
+        for (int i = 0; i < s.sheet.Tabs()->count(); ++i) tabs << s.sheet.Tabs()->tabText(i);
+        QCOMPARE(tabs.join(u','), QStringLiteral("General,Display,Local Resources,Experience"));
         QVERIFY(s.General());
         QVERIFY(!s.sheet.Page(IDD_DISPLAY));
         QVERIFY(!s.sheet.Page(IDD_EXPERIENCE));
@@ -232,10 +230,6 @@ private Q_SLOTS:
                                            "in the 'Port' inputbox."));
         QCOMPARE(s.sheet.focusWidget(), static_cast<QWidget*>(server));
 
-        Retype(server, QString());
-        s.PressOkRefused(seen);
-        QCOMPARE(seen.text, QStringLiteral("Must enter server name (IP Address or hostname)."));
-
         // The port comes first; an empty one only beeps.
         Retype(server, QStringLiteral("fe80::1"));
         Retype(port, QString());
@@ -274,12 +268,6 @@ private Q_SLOTS:
         QTest::keyClicks(name, QStringLiteral("2"));
         QCOMPARE(name->text(), QStringLiteral("db12"));
         QCOMPARE(server->text(), QStringLiteral("db1.lan"));
-
-        ShownSheet existing(ServerSheet(), ServerRecord());
-        name = Edit(existing.General(), IDC_NAME);
-        name->setFocus();
-        QTest::keyClicks(name, QStringLiteral("2"));
-        QCOMPARE(Edit(existing.General(), IDC_SERVER)->text(), QStringLiteral("web.example"));
 
         ShownSheet group(GroupSheet(), Properties{});
         QVERIFY(Edit(group.General(), IDC_SERVER)->isHidden());

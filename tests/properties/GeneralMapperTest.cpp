@@ -81,7 +81,7 @@ TEST(GeneralMapperTest, AutoFillLastsUntilTheServerIsEdited) {
     EXPECT_EQ(groupMapper.ServerForName("Office"), std::nullopt);
 }
 
-TEST(GeneralMapperTest, PortIsRefusedWhenNoNumberOrOutOfRange) {
+TEST(GeneralMapperTest, AnOwnPortIsRefusedWhenNoNumberOrOutOfRange) {
     GeneralMapper mapper({});
     GeneralState s = mapper.Load(Server("web", "web.example"));
     s.inherit = false;
@@ -103,18 +103,11 @@ TEST(GeneralMapperTest, PortIsRefusedWhenNoNumberOrOutOfRange) {
         s.port = text;
         EXPECT_TRUE(mapper.Validate(s).empty()) << text;
     }
-}
-
-// An inherited port belongs to an ancestor and its control is disabled: a
-// bad one there must not make this node's sheet impossible to confirm.
-TEST(GeneralMapperTest, AnInheritedPortIsNotChecked) {
-    GeneralMapper mapper({});
-    GeneralState s = mapper.Load(Server("web", "web.example"));
+    // An inherited port belongs to an ancestor and its control is disabled: a
+    // bad one there must not make this node's sheet impossible to confirm.
     s.inherit = true;
     s.port = "0";
     EXPECT_TRUE(mapper.Validate(s).empty());
-    s.inherit = false;
-    EXPECT_EQ(Controls(mapper.Validate(s)), std::vector{GeneralControl::Port});
 }
 
 TEST(GeneralMapperTest, ChecksComeInThePagesOrder) {
@@ -183,19 +176,6 @@ TEST(GeneralMapperTest, GroupsSkipTheServerChecksButNotThePortOrName) {
     s.name = "Office";
     EXPECT_EQ(Controls(mapper.Validate(s)),
               (std::vector{GeneralControl::Port, GeneralControl::Name}));
-}
-
-TEST(GeneralMapperTest, TheRootIsAGroupWithoutSiblings) {
-    GeneralMode mode = Siblings({"Servers"});
-    mode.root = true;
-    GeneralMapper mapper(mode);
-    EXPECT_TRUE(mapper.GroupMode());
-    EXPECT_TRUE(mapper.RootMode());
-    Properties root;
-    root.Name = "Servers";
-    root.InheritGeneral = 0;
-    const GeneralState s = mapper.Load(root);
-    EXPECT_TRUE(mapper.Validate(s).empty());
 }
 
 TEST(GeneralMapperTest, StoreTrimsNamesAndWritesRecordLineBreaks) {

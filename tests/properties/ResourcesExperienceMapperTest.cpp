@@ -81,18 +81,6 @@ Properties Flags(int flags, int bitmap = 1) {
     return p;
 }
 
-TEST(ExperienceMapperTest, TheDefaultRecordIsLanAndStoresUnchanged) {
-    const Properties defaults;
-    ExperienceMapper mapper;
-    const ExperienceBoxes boxes = mapper.Load(defaults);
-    EXPECT_EQ(boxes, kAll);
-    EXPECT_EQ(ExperienceMapper::SpeedFor(boxes), Speed::Lan);
-    Properties p = defaults;
-    ExperienceMapper::Store(boxes, p);
-    EXPECT_EQ(p.PerformanceFlags, 0x180);
-    EXPECT_EQ(p.BitmapPersistence, 1);
-}
-
 TEST(ExperienceMapperTest, EachBoxHasItsFlag) {
     struct Case {
         bool ExperienceBoxes::*box;
@@ -113,13 +101,19 @@ TEST(ExperienceMapperTest, EachBoxHasItsFlag) {
     }
 }
 
+// The default record is LAN and stores unchanged; flags are rebuilt from the
+// boxes alone, other bits ignored and cleared.
 TEST(ExperienceMapperTest, FlagsAreRebuiltFromTheBoxesAlone) {
-    Properties p = Flags(0x180 | 0x40 | 0x20 | 0x10000);
+    const Properties defaults;
     ExperienceMapper mapper;
+    EXPECT_EQ(mapper.Load(defaults), kAll);
+    EXPECT_EQ(ExperienceMapper::SpeedFor(kAll), Speed::Lan);
+    Properties p = Flags(0x180 | 0x40 | 0x20 | 0x10000);
     const ExperienceBoxes boxes = mapper.Load(p);
-    EXPECT_EQ(boxes, kAll) << "other bits are ignored";
+    EXPECT_EQ(boxes, kAll);
     ExperienceMapper::Store(boxes, p);
-    EXPECT_EQ(p.PerformanceFlags, 0x180) << "and cleared";
+    EXPECT_EQ(p.PerformanceFlags, 0x180);
+    EXPECT_EQ(p.BitmapPersistence, 1);
 
     ExperienceMapper::Store(kNone, p);
     EXPECT_EQ(p.PerformanceFlags, 0xF);
@@ -157,15 +151,6 @@ TEST(ExperienceMapperTest, PresetsShowTheirBoxesAndCustomBringsBackTheUsersChoic
     EXPECT_EQ(mapper.BoxClicked(shown), Speed::Custom);
     mapper.SpeedChosen(Speed::Lan);
     EXPECT_EQ(mapper.SpeedChosen(Speed::Custom), shown);
-}
-
-TEST(ExperienceMapperTest, UncheckingThemesOnLanSwitchesToCustomAndBack) {
-    ExperienceMapper mapper;
-    ExperienceBoxes shown = mapper.Load(Properties{});
-    shown.themes = false;
-    EXPECT_EQ(mapper.BoxClicked(shown), Speed::Custom);
-    shown.themes = true;
-    EXPECT_EQ(mapper.BoxClicked(shown), Speed::Lan);
 }
 
 }  // namespace

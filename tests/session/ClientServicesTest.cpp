@@ -161,13 +161,10 @@ protected:
     std::string user = "u0", password = "p0", domain = "d0";
 };
 
-TEST_F(CredentialsTest, NoHintChangesNothing) {
-    EXPECT_FALSE(Lookup("srv"));
+TEST_F(CredentialsTest, HintsSplitIntoUserAndDomain) {
+    EXPECT_FALSE(Lookup("srv"));  // no hint: nothing changes, nothing is asked
     EXPECT_EQ(user + password + domain, "u0p0d0");
     EXPECT_TRUE(store.asked.empty());
-}
-
-TEST_F(CredentialsTest, HintsSplitIntoUserAndDomain) {
     Reg("[HKEY_CURRENT_USER\\Software\\Microsoft\\Terminal Server Client\\UsernameHint]\n"
         "\"srv\"=\"CORP\\\\jdoe\"\n\"Box\"=\"BOX\\\\admin\"\n\"mail\"=\"ann@example.org\"\n"
         "\"plain\"=\"bob\"\n",

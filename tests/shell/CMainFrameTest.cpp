@@ -103,33 +103,17 @@ void AnswerQuickConnect(const QString& text, bool console) {
     timer->start(10);
 }
 
-QStringList Labels(const QTreeWidgetItem* parent) {
-    QStringList labels;
-    for (int i = 0; i < parent->childCount(); ++i) labels << parent->child(i)->text(0);
-    return labels;
-}
-
 }  // namespace
 
 class CMainFrameTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void theWindowMenuHoldsItsItemsInOrderWithTheirPrompts() {
+    void theWindowMenuHoldsItsItemsInOrder() {
         Frame f;
         QCOMPARE(Ids(f.frame->WindowMenu()),
                  (QList<int>{SC_RESTORE_CMD, SC_MINIMIZE_CMD, SC_MAXIMIZE_CMD, 0,
                              IDM_SHOW_SERVERS_LIST, 0, IDM_STATUS_BAR, IDM_CLOSE_TAB_ON_LOG_OFF, 0,
                              IDM_QUICK_CONNECT, 0, IDM_HELP, ID_APP_ABOUT, 0, SC_CLOSE_CMD}));
-        QCOMPARE(f.frame->Action(IDM_SHOW_SERVERS_LIST)->text(),
-                 QStringLiteral("&Show servers list"));
-        QCOMPARE(f.frame->Action(IDM_CLOSE_TAB_ON_LOG_OFF)->text(),
-                 QStringLiteral("Close &tab on log off"));
-        QCOMPARE(f.frame->Action(IDM_STATUS_BAR)->statusTip(),
-                 QStringLiteral("Show or hide the status bar"));
-        QCOMPARE(f.frame->Action(SC_CLOSE_CMD)->statusTip(),
-                 QStringLiteral("Close the active window and prompts to save the documents"));
-        QCOMPARE(f.frame->Action(SC_RESTORE_CMD)->statusTip(),
-                 QStringLiteral("Restore the window to normal size"));
         QVERIFY(f.frame->WindowMenuButton()->accessibleName().size() > 0);
         QCOMPARE(f.frame->windowTitle(), QStringLiteral("Vandrelle"));
         QCOMPARE(f.frame->StatusText(), QStringLiteral("Ready"));
@@ -370,10 +354,10 @@ private Q_SLOTS:
         {
             CMainFrame frame(disk.config, disk.keys, hosts.Factory());
             QCOMPARE(frame.geometry(), place);
-            const std::string before = ReadText(disk.dir.file("registry.reg"));
+            const std::string before = ReadFile(disk.dir.file("registry.reg"));
             frame.show();
             QVERIFY(frame.close());
-            QCOMPARE(ReadText(disk.dir.file("registry.reg")), before);  // the same: not rewritten
+            QCOMPARE(ReadFile(disk.dir.file("registry.reg")), before);  // the same: not rewritten
         }
         {
             CMainFrame frame(disk.config, disk.keys, hosts.Factory());
@@ -396,21 +380,25 @@ private Q_SLOTS:
         f.Open({u"Office", u"Lab"});
         f.Open({u"Office", u"Build box"});
         Frame::Pump();
-        f.Client(1).FireConnecting();
-        f.Client(1).FireConnected();
+        f.Client(0).FireConnecting();  // not the active tab
+        f.Client(0).FireConnected();
         f.frame->OnUnlock();
-        QCOMPARE(f.hosts.made[0]->windowsKeyReleases, 0);
-        QCOMPARE(f.hosts.made[1]->windowsKeyReleases, 1);
+        QCOMPARE(f.hosts.made[0]->windowsKeyReleases, 1);
+        QCOMPARE(f.hosts.made[1]->windowsKeyReleases, 0);
     }
 
-    void deviceChangesReachSessionsThatFollowNewDrives() {
+    // Every session hears of a device change (which clients follow new drives:
+    // the session's tests).
+    void deviceChangesReachEverySession() {
         Frame f;
         f.Open({u"Office", u"Lab"});
         f.Open({u"Office", u"Build box"});
-        f.Client(1).dynamicDrives = VariantBool::True;
+        for (int i : {0, 1}) f.Client(i).dynamicDrives = VariantBool::True;
         f.frame->OnDeviceChange(0x0007, 0);
-        QVERIFY(!f.Client(0).Called("NotifyRedirectDeviceChange"));
-        QCOMPARE(f.Client(1).Values("NotifyRedirectDeviceChange"), std::vector<std::string>{"7,0"});
+        for (int i : {0, 1}) {
+            QCOMPARE(f.Client(i).Values("NotifyRedirectDeviceChange"),
+                     std::vector<std::string>{"7,0"});
+        }
     }
 
     // The end of the user's session saves what is only marked changed.
@@ -468,10 +456,10 @@ private Q_SLOTS:
         Frame::Pump();
         QCOMPARE(f.Client(0).Values("put_Server"), std::vector<std::string>{"rdp.example"});
         QTreeWidgetItem* root = f.frame->ServerList()->RootItem();
-        QCOMPARE(Labels(root).last(), QStringLiteral("Quick Connections"));
+        QVERIFY(ChildLabels(root).endsWith(QStringLiteral(", Quick Connections")));
         QTreeWidgetItem* quick =
             CServerList::FindChildByLabel(root, QStringLiteral("Quick Connections"));
-        QCOMPARE(Labels(quick), QStringList{QStringLiteral("rdp.example")});
+        QCOMPARE(ChildLabels(quick), QStringLiteral("rdp.example"));
         Properties stored;
         f.disk.config.LoadProperties(NodePath({"Quick Connections", "rdp.example"}), stored);
         QCOMPARE(stored.RDPPort, 3390);
@@ -482,8 +470,7 @@ private Q_SLOTS:
         AnswerQuickConnect(QStringLiteral("RDP.example"), false);
         f.frame->OnSysCommand(IDM_QUICK_CONNECT);
         QCOMPARE(f.frame->View()->GetPageCount(), 4);
-        QCOMPARE(Labels(quick),
-                 (QStringList{QStringLiteral("rdp.example"), QStringLiteral("RDP.example")}));
+        QCOMPARE(ChildLabels(quick), QStringLiteral("rdp.example, RDP.example"));
         // The tree's own entry opens a new tab: the quick session's path is empty.
         const PathBuffer entry = Path({u"Quick Connections", u"rdp.example"});
         QCOMPARE(f.frame->Send(WM_APP_FIND_SESSION, 0, Buffer(entry)), std::intptr_t(0));
@@ -500,8 +487,8 @@ private Q_SLOTS:
         QCOMPARE(quick->childCount(), 2);
     }
 
-    // "C&onnect To" mirrors the tree each time the menu opens, numbered from
-    // 4096 in steps of 16, depth first; a chosen server's open tab comes forward.
+    // "C&onnect To" mirrors the tree each time the menu opens, one submenu
+    // however often; a chosen server opens, or its open tab comes forward.
     void connectToMirrorsTheTreeAndFindsOpenTabs() {
         Frame f;
         f.frame->show();
@@ -519,14 +506,10 @@ private Q_SLOTS:
         const int quickAt = menu->actions().indexOf(f.frame->Action(IDM_QUICK_CONNECT));
         QCOMPARE(menu->actions().at(quickAt - 1)->menu(), connectTo[0]);
         QMenu* office = connectTo[0]->actions().at(0)->menu();
-        QVERIFY(office);
         QCOMPARE(office->title(), QStringLiteral("Office"));
-        QVERIFY(office->actions().isEmpty());  // filled when it shows
+        // Filled as it shows, numbered depth first from 4096 in steps of 16
+        // (the tree panel's tests).
         Q_EMIT office->aboutToShow();
-        QCOMPARE(office->actions().at(0)->text(), QStringLiteral("Build box"));
-        QCOMPARE(office->actions().at(0)->data().toInt(), 4096);
-        QCOMPARE(office->actions().at(1)->data().toInt(), 4112);
-
         f.frame->OnSysCommand(4112);  // Lab
         QCOMPARE(f.frame->View()->GetPageCount(), 2);
         QCOMPARE(f.frame->View()->GetPageCaption(1), QStringLiteral("Lab"));
@@ -547,12 +530,6 @@ private Q_SLOTS:
         QVERIFY(link->text().contains(
             QStringLiteral("file:///usr/share/doc/vandrelle/user-guide.html")));
         QVERIFY(link->focusPolicy() & Qt::TabFocus);
-    }
-
-private:
-    static std::string ReadText(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
     }
 };
 

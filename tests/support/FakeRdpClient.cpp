@@ -22,6 +22,12 @@ std::vector<std::string> FakeRdpClient::Names() const {
     return names;
 }
 
+std::string FakeRdpClient::Trace() const {
+    std::string trace;
+    for (const Call& c : calls) trace += c.name + "=" + c.value + " ";
+    return trace;
+}
+
 void FakeRdpClient::put_Server(const std::string& value) {
     Record("put_Server", value);
     if (serverPutFailure) throw RdpError(*serverPutFailure, serverPutFailureText);

@@ -62,6 +62,8 @@ public:
     // Calls of that name, in order, as their values.
     std::vector<std::string> Values(const std::string& name) const;
     std::vector<std::string> Names() const;
+    // Every call as "name=value", in order, each followed by a space.
+    std::string Trace() const;
     bool Called(const std::string& name) const { return !Values(name).empty(); }
 
     void FireConnecting() { sink->OnConnecting(); }

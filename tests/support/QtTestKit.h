@@ -11,10 +11,11 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QPointer>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QTimer>
+#include <QTreeWidgetItem>
 #include <QWidget>
 
 #include <fstream>
@@ -84,6 +85,13 @@ inline void PressInNextModal(const QString& buttonName, bool* pressed, int timeo
         if (button) button->click();
     });
     timer->start(10);
+}
+
+// The labels of an item's children, in order, joined by ", ".
+inline QString ChildLabels(const QTreeWidgetItem* parent) {
+    QStringList labels;
+    for (int i = 0; i < parent->childCount(); ++i) labels << parent->child(i)->text(0);
+    return labels.join(QStringLiteral(", "));
 }
 
 // A session's host without an engine: the fake client and a plain widget.

@@ -49,4 +49,10 @@ void WriteFile(const std::string& path, const std::string& data) {
     ASSERT_TRUE(WriteWholeFile(path, data, 0644, &error)) << error;
 }
 
+struct stat StatOf(const std::string& path, bool followLinks) {
+    struct stat st {};
+    if ((followLinks ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st)) != 0) st = {};
+    return st;
+}
+
 }  // namespace vandrelle::test

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <sys/stat.h>
+
 #include <optional>
 #include <string>
 
@@ -42,5 +44,13 @@ std::string DataFile(const std::string& name);
 // Whole file contents; fails the current test when it cannot be read.
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& data);
+
+// What stat tells of a path (lstat, when links are not followed); all zero,
+// a st_mode of 0 included, when there is nothing there.
+struct stat StatOf(const std::string& path, bool followLinks = true);
+// The permission bits of a file, set-id and sticky bits included.
+inline unsigned Permissions(const std::string& path) {
+    return StatOf(path).st_mode & 07777;
+}
 
 }  // namespace vandrelle::test

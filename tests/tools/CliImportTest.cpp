@@ -1,17 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "Cli.h"
-
+#include "CliFixture.h"
 #include "KeyStore.h"
-#include "RegFileKeyStore.h"
 #include "StoredCredentials.h"
-#include "TempDir.h"
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -29,28 +23,9 @@ public:
     }
 };
 
-class CliImportTest : public ::testing::Test {
+class CliImportTest : public CliFixture {
 protected:
-    CliImportTest() : keys(dir.file("registry.reg"), dir.file("machine.reg")) {
-        env = {dir.file("prog"), dir.file("xdg"), &keys, &credentials};
-    }
-
-    struct Result {
-        int code;
-        std::string out;
-        std::string err;
-    };
-
-    Result Run(std::vector<std::string> args) {
-        args.insert(args.begin(), {"--config", file});
-        std::ostringstream out, err;
-        const int code = RunCli(args, env, out, err);
-        return {code, out.str(), err.str()};
-    }
-
-    void Registry(const std::string& body) {
-        WriteFile(dir.file("registry.reg"), "Windows Registry Editor Version 5.00\n\n" + body);
-    }
+    CliImportTest() { env.credentials = &credentials; }
 
     std::string Shown(const std::vector<std::string>& names) {
         std::vector<std::string> args{"show", "--show-password"};
@@ -58,11 +33,7 @@ protected:
         return Run(args).out;
     }
 
-    TempDir dir;
-    RegFileKeyStore keys;
     SavedPassword credentials;
-    CliEnvironment env;
-    std::string file = dir.file("conn.xml");
 };
 
 const std::string kClientKeys = "[" + kClient + "\\Default]\n\"MRU0\"=\"h1:3390 /admin\"\n" +
@@ -72,7 +43,7 @@ const std::string kClientKeys = "[" + kClient + "\\Default]\n\"MRU0\"=\"h1:3390 
                                 kClient + "\\Servers\\h5]\n\n";
 
 TEST_F(CliImportTest, ImportMstscAddsEachServerOnceAndPrintsItsName) {
-    Registry(kClientKeys);
+    WriteKeys(kClientKeys);
     ASSERT_EQ(Run({"add-group", "--set", "Name=Web"}).code, 0);
     ASSERT_EQ(Run({"add-group", "Web", "--set", "Name=h3"}).code, 0);  // groups count as well
     ASSERT_EQ(Run({"add-server", "Web", "--set", "Name=h5", "--set", "Server=old"}).code, 0);
@@ -107,7 +78,7 @@ TEST_F(CliImportTest, ImportMstscAddsEachServerOnceAndPrintsItsName) {
 }
 
 TEST_F(CliImportTest, ImportMstscNeedsAnExistingGroupAndTheClientsDefaultKey) {
-    Registry(kClientKeys);
+    WriteKeys(kClientKeys);
     ASSERT_EQ(Run({"add-server", "--set", "Name=s"}).code, 0);
     const std::string before = ReadFile(file);
     EXPECT_EQ(Run({"import-mstsc", "Nope"}).code, 1);
@@ -117,7 +88,8 @@ TEST_F(CliImportTest, ImportMstscNeedsAnExistingGroupAndTheClientsDefaultKey) {
     EXPECT_EQ(Run({"import-mstsc", "--set", "Name=x"}).code, 2);
     EXPECT_EQ(ReadFile(file), before);
 
-    Registry("[" + kClient + "\\UsernameHint]\n\"h2\"=\"bob\"\n\n[" + kClient + "\\Servers\\h4]\n");
+    WriteKeys("[" + kClient + "\\UsernameHint]\n\"h2\"=\"bob\"\n\n[" + kClient +
+              "\\Servers\\h4]\n");
     const Result none = Run({"import-mstsc"});
     EXPECT_EQ(none.code, 0);
     EXPECT_EQ(none.out, "");
@@ -136,9 +108,9 @@ std::string Utf16Export(const std::u16string& text) {
 }
 
 TEST_F(CliImportTest, ImportRegMergesTheUsersKeysAndLeavesTheRest) {
-    Registry("[" + kClient +
-             "\\Default]\n\"MRU0\"=\"old\"\n\"Mine\"=\"kept\"\n\"Gone\"=\"stays\"\n\n"
-             "[HKEY_CURRENT_USER\\Software\\Other]\n\"Untouched\"=dword:00000002\n");
+    WriteKeys("[" + kClient +
+              "\\Default]\n\"MRU0\"=\"old\"\n\"Mine\"=\"kept\"\n\"Gone\"=\"stays\"\n\n"
+              "[HKEY_CURRENT_USER\\Software\\Other]\n\"Untouched\"=dword:00000002\n");
     ASSERT_EQ(Run({"tree"}).code, 0);  // makes this installation's password key
     const auto program = [&] { return keys.OpenKey(Hive::CurrentUser, kProgramKey); };
     const auto passwordKey = program()->ReadBinary("key");
