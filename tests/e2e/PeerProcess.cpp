@@ -105,6 +105,10 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv,
     std::vector<std::string> vars = env;
     const int out = ::open(log.empty() ? "/dev/null" : log.c_str(),
                            O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    // The write end closes on exec: until the read below sees its end, the
+    // child still holds the parent's descriptors (a listening socket, say).
+    int started[2] = {-1, -1};
+    if (::pipe2(started, O_CLOEXEC) != 0) throw std::runtime_error("pipe2 failed");
     const pid_t parent = ::getpid();
     m_pid = ::fork();
     if (m_pid == 0) {
@@ -120,6 +124,11 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv,
         ::execvp(args[0], args.data());
         ::_exit(127);
     }
+    ::close(started[1]);
+    char none = 0;
+    while (m_pid > 0 && ::read(started[0], &none, 1) < 0 && errno == EINTR) {
+    }
+    ::close(started[0]);
     if (out >= 0) ::close(out);
 }
 

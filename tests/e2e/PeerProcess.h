@@ -15,7 +15,8 @@ public:
     // Its output and errors are appended to `log` (dropped when empty). `inChild`
     // runs in the child just before the program starts and may only make system
     // calls, as the test may have other threads; when it returns false the child
-    // ends with status 126.
+    // ends with status 126. Returns once the child runs the program (or has
+    // ended), so that it holds none of the caller's descriptors any more.
     ChildProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env = {},
                  const std::string& log = {}, const std::function<bool()>& inChild = {});
     ~ChildProcess();

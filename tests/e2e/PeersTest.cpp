@@ -49,7 +49,9 @@ TEST(PeersTest, ListensOnTellsTheListeningProcessFromOthers) {
     EXPECT_FALSE(ListensOn(::getpid(), port));  // bound, not yet listening
     ASSERT_EQ(::listen(fd, 1), 0);
     EXPECT_TRUE(ListensOn(::getpid(), port));
-    ChildProcess other({"sleep", "10"});
+    // However slowly the child comes to its program, it is started with none
+    // of this process's descriptors: a socket shared until then is not its own.
+    ChildProcess other({"sleep", "10"}, {}, {}, [] { return ::usleep(300000) == 0; });
     EXPECT_FALSE(ListensOn(other.pid(), port));
     EXPECT_NE(FreePort(), port);
     ::close(fd);
