@@ -142,9 +142,6 @@ Command ParseArguments(const std::vector<std::string>& args) {
     return cmd;
 }
 
-// The properties page's message for a port out of range.
-constexpr std::string_view kPortMessage = "Port must between 1 and 65535, default is 3389.";
-
 bool IsLogonField(const PropertyField& f) {
     return f.text == &Properties::UserName || f.text == &Properties::Password ||
            f.text == &Properties::Domain || f.number == &Properties::RDPPort;
@@ -182,7 +179,7 @@ void ApplySets(const std::vector<std::string>& sets, bool group, Properties& rec
             throw CliFailure{kExitUsage, field + " needs a number, not \"" + value + "\""};
         }
         if (f->number == &Properties::RDPPort && (record.RDPPort < 1 || record.RDPPort > 65535)) {
-            throw CliFailure{kExitUsage, std::string(kPortMessage)};
+            throw CliFailure{kExitUsage, std::string(kPortRangeMessage)};
         }
         if (IsLogonField(*f) && !logon) logon = f;
     }

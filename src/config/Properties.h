@@ -7,6 +7,9 @@
 
 namespace vandrelle {
 
+// What the user is told of a port outside 1 to 65535, wherever one is typed.
+inline constexpr const char* kPortRangeMessage = "Port must between 1 and 65535, default is 3389.";
+
 // One group's or server's settings, carried by value between the
 // configuration document and its users. Field names are the element names of
 // the configuration file; texts are UTF-8.

@@ -69,7 +69,7 @@ public:
     void Store(const GeneralState& state, Properties& record) const;
 
     // The page's messages.
-    static constexpr const char* kPortRange = "Port must between 1 and 65535, default is 3389.";
+    static constexpr const char* kPortRange = kPortRangeMessage;
     static constexpr const char* kNoName = "Must enter a name.";
     static constexpr const char* kNoServer = "Must enter server name (IP Address or hostname).";
     static constexpr const char* kServerWithPort =

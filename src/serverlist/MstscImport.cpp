@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "MstscImport.h"
 
+#include "HostPort.h"
 #include "KeyStore.h"
 #include "RegistryText.h"
 #include "StoredCredentials.h"
@@ -84,27 +85,13 @@ bool ContainsNoCase(std::string_view text, std::string_view lowerNeedle) {
     return lower.find(lowerNeedle) != std::string::npos;
 }
 
-// The host part of an entry: up to its first blank, then up to its first '/'.
-// A bracketed address gives the address and maybe a port; an address with
-// several colons and no brackets is an IPv6 address without a port.
+// The host part of an entry: up to its first blank, then up to its first '/',
+// read as a typed address is.
 std::string_view TakeHost(std::string_view entry, Properties& record) {
     std::string_view host = entry.substr(0, entry.find_first_of(" \t"));
-    host = host.substr(0, host.find('/'));
-    const auto close = host.find(']');
-    if (host.starts_with('[') && close != std::string_view::npos) {
-        const std::string_view rest = host.substr(close + 1);
-        if (rest.empty() || rest.front() == ':') {
-            if (!rest.empty()) SetPort(record, rest.substr(1));
-            return host.substr(1, close - 1);
-        }
-        return host;
-    }
-    if (close == std::string_view::npos && std::count(host.begin(), host.end(), ':') == 1) {
-        const auto colon = host.find(':');
-        SetPort(record, host.substr(colon + 1));
-        return host.substr(0, colon);
-    }
-    return host;
+    const HostPort split = SplitHostPort(host.substr(0, host.find('/')));
+    if (split.port) SetPort(record, *split.port);
+    return split.host;
 }
 
 // Whether the configuration file can hold the texts the record writes.
@@ -162,9 +149,10 @@ void ImportMstscConnections(const MstscSources& sources, const CredentialLookup&
     for (const auto* names : {&sources.hints, &sources.servers}) {
         for (const std::string& name : *names) {
             if (name.empty() || hasChild(name)) continue;
+            // A name is an address as an entry's host is ("[::1]:3390").
             Properties record;
             record.Name = name;
-            record.Server = name;
+            record.Server = TakeHost(name, record);
             record.InheritGeneral = 0;
             Complete(std::move(record), lookup, add);
         }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "QuickConnect.h"
 
+#include "HostPort.h"
 #include "Utf16.h"
 
 #include <climits>
@@ -14,14 +15,14 @@ bool IsSpace(char16_t c) {
 }
 
 // The C library's reading of a decimal number, limited to the range of an int.
-int ReadPort(std::u16string_view text) {
+int ReadPort(std::string_view text) {
     std::size_t i = 0;
-    while (i < text.size() && IsSpace(text[i])) ++i;
+    while (i < text.size() && IsSpace(static_cast<unsigned char>(text[i]))) ++i;
     bool negative = false;
-    if (i < text.size() && (text[i] == u'+' || text[i] == u'-')) negative = text[i++] == u'-';
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
     long long value = 0;
-    for (; i < text.size() && text[i] >= u'0' && text[i] <= u'9'; ++i) {
-        value = value * 10 + (text[i] - u'0');
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        value = value * 10 + (text[i] - '0');
         if (value > INT_MAX) value = static_cast<long long>(INT_MAX) + 1;
     }
     if (negative) value = -value;
@@ -32,18 +33,20 @@ int ReadPort(std::u16string_view text) {
 
 }  // namespace
 
-std::optional<Properties> QuickConnectRecord(std::u16string_view text, bool console) {
+std::optional<Properties> QuickConnectRecord(std::u16string_view text, bool console,
+                                             std::string* problem) {
     while (!text.empty() && IsSpace(text.back())) text.remove_suffix(1);
     while (!text.empty() && IsSpace(text.front())) text.remove_prefix(1);
     if (text.empty()) return std::nullopt;
-    std::u16string_view host = text;
-    int port = 0;
-    if (const auto colon = text.rfind(u':'); colon != std::u16string_view::npos) {
-        host = text.substr(0, colon);
-        port = ReadPort(text.substr(colon + 1));
+    const std::string typed = Utf16ToUtf8(text);
+    const HostPort split = SplitHostPort(typed);
+    const int port = split.port ? ReadPort(*split.port) : 0;
+    if (port < 0 || port > 65535) {
+        if (problem) *problem = kPortRangeMessage;
+        return std::nullopt;
     }
     Properties record;
-    record.Name = record.Server = Utf16ToUtf8(host);
+    record.Name = record.Server = std::string(split.host);
     if (port != 0) record.RDPPort = port;
     record.ConnectToServerConsole = console ? 1 : 0;
     record.InheritGeneral = 0;

@@ -524,13 +524,22 @@ QWidget* CMainFrame::ActiveOwner() {
 // Connections"; its path is all zero, so the tree never finds it open.
 void CMainFrame::QuickConnect() {
     CDlgQuickConnect dialog(ActiveOwner());
-    if (dialog.exec() != QDialog::Accepted) return;
-    const QString text = dialog.ServerText();
-    const auto record =
-        QuickConnectRecord(std::u16string_view(reinterpret_cast<const char16_t*>(text.utf16()),
-                                               static_cast<std::size_t>(text.size())),
-                           dialog.Console());
-    if (!record) return;
+    std::optional<Properties> record;
+    while (!record) {
+        if (dialog.exec() != QDialog::Accepted) return;
+        const QString text = dialog.ServerText();
+        std::string problem;
+        record =
+            QuickConnectRecord(std::u16string_view(reinterpret_cast<const char16_t*>(text.utf16()),
+                                                   static_cast<std::size_t>(text.size())),
+                               dialog.Console(), &problem);
+        if (!record && problem.empty()) return;
+        // A port no server listens on is told, and the text stays to be mended.
+        if (!record) {
+            QMessageBox(QMessageBox::Critical, tr("Error"), Q(problem), QMessageBox::Ok, &dialog)
+                .exec();
+        }
+    }
     QString caption = QString::fromStdString(record->Name);
     if (record->ConnectToServerConsole != 0) caption += QStringLiteral(" (console)");
     auto* session =

@@ -185,6 +185,17 @@ TEST_F(ImportTest, EntriesWithoutAHostOrWithUnstorableTextAreLeftOut) {
                                                "ok2", "ok3"}));
 }
 
+// A hint's or saved server's name is an address as an entry's host is.
+TEST_F(ImportTest, HintAndServerNamesAreReadAsAddresses) {
+    Import(Sources({}, {"[::1]:3390", "   "}, {"fe80::1", "h:3391"}));
+    EXPECT_EQ(Labels(), (std::vector<std::string>{"[::1]:3390", "fe80::1", "h:3391"}));
+    EXPECT_EQ(Child("[::1]:3390").Server, "::1");
+    EXPECT_EQ(Child("[::1]:3390").RDPPort, 3390);
+    EXPECT_EQ(Child("fe80::1").Server, "fe80::1");
+    EXPECT_EQ(Child("h:3391").Server, "h");
+    EXPECT_EQ(Child("h:3391").RDPPort, 3391);
+}
+
 // The three lists as the system client's keys hold them, in a key-store file.
 class ReadSourcesTest : public ::testing::Test {
 protected:

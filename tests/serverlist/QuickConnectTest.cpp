@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "QuickConnect.h"
 
+#include "Utf16.h"
+
 #include <gtest/gtest.h>
 
 using namespace vandrelle;
@@ -24,10 +26,31 @@ TEST(QuickConnect, TheTextSplitsAtItsLastColonAndThePortReadsAsTheCLibraryReadsI
         EXPECT_EQ(r.RDPPort, 3389);
     }
     EXPECT_EQ(Typed(u"host: 3391x").RDPPort, 3391);  // leading blanks, up to the first non-digit
-    EXPECT_EQ(Typed(u"host:-5").RDPPort, -5);        // refused later by the client, as typed
-    const Properties v6 = Typed(u"a:b:3390");
-    EXPECT_EQ(v6.Server, "a:b");
-    EXPECT_EQ(v6.RDPPort, 3390);
+}
+
+TEST(QuickConnect, IPv6AddressesReadAsImportedOnes) {
+    struct Row {
+        std::u16string_view text;
+        std::string server;
+        int port;
+    };
+    for (const Row& row : {Row{u"fe80::1", "fe80::1", 3389}, Row{u"[::1]", "::1", 3389},
+                           Row{u"[::1]:3390", "::1", 3390}, Row{u"a:b:3390", "a:b:3390", 3389}}) {
+        const Properties r = Typed(row.text);
+        EXPECT_EQ(r.Server, row.server) << Utf16ToUtf8(row.text);
+        EXPECT_EQ(r.RDPPort, row.port) << Utf16ToUtf8(row.text);
+    }
+}
+
+TEST(QuickConnect, APortOutsideItsRangeIsRefusedWithTheSheetsMessage) {
+    for (const auto* text : {u"host:-5", u"host:65536", u"host:99999", u"[::1]:70000"}) {
+        std::string problem;
+        EXPECT_FALSE(QuickConnectRecord(text, false, &problem)) << Utf16ToUtf8(text);
+        EXPECT_EQ(problem, kPortRangeMessage);
+    }
+    std::string problem;
+    EXPECT_EQ(QuickConnectRecord(u"host:65535", false, &problem)->RDPPort, 65535);
+    EXPECT_EQ(problem, "");
 }
 
 TEST(QuickConnect, BlanksAroundAreDroppedAndTheRecordHasItsOwnLogOn) {

@@ -485,6 +485,21 @@ private Q_SLOTS:
         f.frame->OnSysCommand(IDM_QUICK_CONNECT);
         QCOMPARE(f.frame->View()->GetPageCount(), 5);
         QCOMPARE(quick->childCount(), 2);
+
+        // A port out of range is told, and the dialog comes back with the text to mend.
+        SeenBox refused;
+        AnswerQuickConnect(QStringLiteral("rdp.example:99999"), false);
+        AnswerNextMessageBox(QMessageBox::Ok, &refused);
+        QString shownAgain;
+        QTimer::singleShot(300, [&] {
+            auto* dialog = qobject_cast<CDlgQuickConnect*>(QApplication::activeModalWidget());
+            if (dialog) shownAgain = dialog->ServerText();
+            if (dialog) dialog->reject();
+        });
+        f.frame->OnSysCommand(IDM_QUICK_CONNECT);
+        QCOMPARE(refused.text, QString::fromLatin1(kPortRangeMessage));
+        QCOMPARE(shownAgain, QStringLiteral("rdp.example:99999"));
+        QCOMPARE(f.frame->View()->GetPageCount(), 5);
     }
 
     // "C&onnect To" mirrors the tree each time the menu opens, one submenu
