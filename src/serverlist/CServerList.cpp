@@ -343,7 +343,8 @@ bool CServerList::eventFilter(QObject* watched, QEvent* event) {
         }
     } else if (event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
-        if (key->key() == Qt::Key_Delete && key->modifiers() == Qt::NoModifier) {
+        // The keypad's Delete and Delete with a modifier are the same key.
+        if (key->key() == Qt::Key_Delete) {
             DeleteKey();
             return true;
         }

@@ -587,6 +587,14 @@ private Q_SLOTS:
         QCOMPARE(box.icon, QMessageBox::Question);
         QCOMPARE(box.defaultButton, QMessageBox::No);
         QVERIFY(Child(panel.RootItem(), "T") != nullptr);
+        // The keypad's Delete, and Delete with a modifier, are the same key.
+        for (const Qt::KeyboardModifiers with :
+             {Qt::KeypadModifier, Qt::ShiftModifier, Qt::ControlModifier}) {
+            box.seen = false;
+            AnswerNextMessageBox(QMessageBox::No, &box, 1000);
+            QTest::keyClick(panel.Tree(), Qt::Key_Delete, with);
+            QVERIFY2(box.seen, qPrintable(QString::number(with.toInt(), 16)));
+        }
 
         panel.SetCurrentItem(Child(panel.RootItem(), "G"));
         AnswerNextMessageBox(QMessageBox::Yes, &box);
