@@ -31,8 +31,8 @@ constexpr std::string_view kHelp =
     "Commands:\n"
     "  tree                                        print the tree, groups with a final /\n"
     "  show [--json] [--show-password] [NAME ...]  print a node's settings\n"
-    "  add-group [NAME ...] --set Field=Value ...  add a group to the named group\n"
-    "  add-server [NAME ...] --set Field=Value ... add a server to the named group\n"
+    "  add-group [NAME ...] --set Name=N ...       add a group to the named group\n"
+    "  add-server [NAME ...] --set Name=N ...      add a server to the named group\n"
     "  set [NAME ...] --set Field=Value ...        change a node's settings\n"
     "  move [NAME ...] --to [NAME ...]             move a node into another group\n"
     "  delete [NAME ...]                           delete a node and what it holds\n"
@@ -50,7 +50,8 @@ constexpr std::string_view kHelp =
     "  --version      print the version and exit\n"
     "\n"
     "A node is named by its path from the top, one argument per name; no name means\n"
-    "the top. Put -- before names that begin with --.\n"
+    "the top. Put -- before names that begin with --. A new node's name is given\n"
+    "with --set Name=N, the names before it being the path of its group.\n"
     "\n"
     "Exit codes: 0 success, 1 a path does not resolve, 2 bad usage or a bad value,\n"
     "3 the file cannot be read or written. See vandrelle-cli(1).\n";
@@ -357,10 +358,28 @@ void RunFileCommand(const Command& cmd, CConfigStore& store, const CliEnvironmen
     }
 }
 
+// A new node's name is a setting, not one of the names before it: a first try
+// such as "add-group Lab" is shown the command it meant.
+void CheckNewName(const Command& cmd) {
+    constexpr std::string_view kName = "Name=";
+    const auto name = std::ranges::find_if(cmd.sets.rbegin(), cmd.sets.rend(),
+                                           [&](const auto& s) { return s.starts_with(kName); });
+    if (name != cmd.sets.rend() && name->size() > kName.size()) return;
+    const std::string meant = cmd.sets.empty() && !cmd.path.empty() ? cmd.path.back() : "NAME";
+    throw CliFailure{kExitUsage, "give the new " +
+                                     std::string(cmd.name == "add-group" ? "group" : "server") +
+                                     "'s name: --set Name=" + meant +
+                                     "; the names before it are the parent's path"};
+}
+
 void CheckArguments(const Command& cmd) {
-    const bool takesSets = cmd.name == "add-group" || cmd.name == "add-server" || cmd.name == "set";
+    const bool adds = cmd.name == "add-group" || cmd.name == "add-server";
+    const bool takesSets = adds || cmd.name == "set";
     if (!takesSets && !cmd.sets.empty()) throw CliFailure{kExitUsage, cmd.name + " takes no --set"};
-    if (takesSets && cmd.sets.empty()) throw CliFailure{kExitUsage, cmd.name + " needs --set"};
+    if (adds) CheckNewName(cmd);
+    if (cmd.name == "set" && cmd.sets.empty()) {
+        throw CliFailure{kExitUsage, "set needs at least one --set Field=Value"};
+    }
     if (cmd.name == "tree" && !cmd.path.empty())
         throw CliFailure{kExitUsage, "tree takes no names"};
 }
