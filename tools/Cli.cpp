@@ -9,12 +9,14 @@
 #include "FileUtil.h"
 #include "MstscImport.h"
 #include "NumberText.h"
+#include "PasswordInput.h"
 #include "RegFileMerge.h"
 #include "StoredCredentials.h"
 #include "Version.h"
 #include "XmlDocument.h"
 
 #include <algorithm>
+#include <functional>
 #include <iterator>
 #include <ostream>
 #include <string_view>
@@ -53,8 +55,12 @@ constexpr std::string_view kHelp =
     "the top. Put -- before names that begin with --. A new node's name is given\n"
     "with --set Name=N, the names before it being the path of its group.\n"
     "\n"
+    "--set Password=- reads the password from standard input instead of the command\n"
+    "line, where other users and the shell's history would see it: typed without\n"
+    "echo on a terminal, else the first line of the input.\n"
+    "\n"
     "Exit codes: 0 success, 1 a path does not resolve, 2 bad usage or a bad value,\n"
-    "3 the file cannot be read or written. See vandrelle-cli(1).\n";
+    "3 a file or the password's input cannot be read or written. See vandrelle-cli(1).\n";
 
 // A failure that ends the command with an exit code and one line of text.
 struct CliFailure {
@@ -159,13 +165,22 @@ bool IsStoredFor(const PropertyField& f, bool group) {
            f.number == &Properties::InheritGeneral || IsLogonField(f);
 }
 
+// The value of --set Password= that has the password read from the input.
+constexpr std::string_view kPasswordFromInput = "-";
+
+// Gives the password that --set Password=- stands for.
+using PasswordReader = std::function<std::string()>;
+
 // Applies "Field=Value" settings to the record of a group or a server.
 // Refuses what would not be stored as given, so that a command never reports
 // success for a value the file does not get: a field the node does not keep,
 // a port out of range, or a log-on field while the node (after these settings)
-// inherits its log-on settings.
-void ApplySets(const std::vector<std::string>& sets, bool group, Properties& record) {
+// inherits its log-on settings. A password to be read is read only once the
+// rest was accepted.
+void ApplySets(const std::vector<std::string>& sets, bool group, Properties& record,
+               const PasswordReader& readPassword) {
     const PropertyField* logon = nullptr;
+    bool passwordFromInput = false;
     for (const std::string& s : sets) {
         const auto eq = s.find('=');
         if (eq == std::string::npos) throw CliFailure{kExitUsage, "--set needs Field=Value: " + s};
@@ -186,12 +201,14 @@ void ApplySets(const std::vector<std::string>& sets, bool group, Properties& rec
             throw CliFailure{kExitUsage, std::string(kPortMessage)};
         }
         if (IsLogonField(*f) && !logon) logon = f;
+        if (f->text == &Properties::Password) passwordFromInput = value == kPasswordFromInput;
     }
     if (logon && record.InheritGeneral != 0) {
         throw CliFailure{kExitUsage, std::string(logon->name) +
                                          " is not stored while the node inherits its log-on "
                                          "settings; add --set InheritGeneral=0"};
     }
+    if (passwordFromInput) record.Password = readPassword();
 }
 
 void PrintRecord(const Properties& record, const Command& cmd, std::ostream& out) {
@@ -245,11 +262,12 @@ void RequireSaved(bool saved, const CConfigStore& store) {
     if (!saved) throw CliFailure{kExitFile, "cannot save: " + store.LastSaveError()};
 }
 
-void AddNode(const Command& cmd, const NodePath& parent, CConfigStore& store) {
+void AddNode(const Command& cmd, const NodePath& parent, CConfigStore& store,
+             const PasswordReader& readPassword) {
     const bool group = cmd.name == "add-group";
-    Properties record;
-    ApplySets(cmd.sets, group, record);
     ExistingNode(store, parent);
+    Properties record;
+    ApplySets(cmd.sets, group, record, readPassword);
     RequireSaved(group ? store.AddGroup(parent, record) : store.AddServer(parent, record), store);
 }
 
@@ -282,12 +300,13 @@ Properties ReadNodeRecord(const CConfigStore& store, pugi::xml_node node) {
     return record;
 }
 
-void SetNode(const Command& cmd, const NodePath& path, CConfigStore& store) {
+void SetNode(const Command& cmd, const NodePath& path, CConfigStore& store,
+             const PasswordReader& readPassword) {
     const pugi::xml_node node = ExistingNode(store, path);
     const bool group = IsGroup(node);
     Properties record = ReadNodeRecord(store, node);
     const int storedCollapse = record.GroupCollapsed;
-    ApplySets(cmd.sets, group, record);
+    ApplySets(cmd.sets, group, record, readPassword);
     RequireSaved(group ? UpdateGroupAndCollapse(store, path, node, record, storedCollapse)
                        : store.UpdateServer(path, record),
                  store);
@@ -333,17 +352,29 @@ void ImportMstsc(const NodePath& path, CConfigStore& store, const CliEnvironment
         });
 }
 
+// An empty line is refused: a script whose variable came out empty would
+// otherwise wipe the password.
+std::string ReadPassword(const CliEnvironment& env, std::ostream& err) {
+    std::string password = ReadPasswordLine(env.input, err, "Password: ");
+    if (password.empty()) {
+        throw CliFailure{kExitUsage,
+                         "no password read for --set Password=- (to clear it: --set Password=)"};
+    }
+    return password;
+}
+
 void RunFileCommand(const Command& cmd, CConfigStore& store, const CliEnvironment& env,
-                    std::ostream& out) {
+                    std::ostream& out, std::ostream& err) {
     const NodePath path(cmd.path);
+    const PasswordReader readPassword = [&] { return ReadPassword(env, err); };
     if (cmd.name == "tree") {
         PrintTree(store.ServersElement(), out);
     } else if (cmd.name == "show") {
         PrintRecord(ReadNodeRecord(store, ExistingNode(store, path)), cmd, out);
     } else if (cmd.name == "add-group" || cmd.name == "add-server") {
-        AddNode(cmd, path, store);
+        AddNode(cmd, path, store, readPassword);
     } else if (cmd.name == "set") {
-        SetNode(cmd, path, store);
+        SetNode(cmd, path, store, readPassword);
     } else if (cmd.name == "move") {
         ExistingNode(store, path);
         ExistingNode(store, NodePath(cmd.to));
@@ -454,7 +485,7 @@ int Run(const std::vector<std::string>& args, const CliEnvironment& env, std::os
     for (const std::string& problem : found.problems) {
         err << "vandrelle-cli: warning: skipped unreadable " << EscapedText(problem) << "\n";
     }
-    RunFileCommand(cmd, store, env, out);
+    RunFileCommand(cmd, store, env, out, err);
     if (!store.KeptChangedCopy().empty()) {
         err << "vandrelle-cli: warning: " << EscapedText(store.ConfigPath())
             << " had changed since it was read; that version is kept as "
