@@ -133,7 +133,11 @@ CServerList::CServerList(CConfigStore& config, MessageTarget& frame, QWidget* pa
     connect(m_tree, &QTreeWidget::itemDoubleClicked, this, [this] { OpenSelected(); });
 }
 
-CServerList::~CServerList() = default;
+// The tree outlives this part of the panel: its last changes must not reach
+// the hint.
+CServerList::~CServerList() {
+    disconnect(m_tree->model(), nullptr, this, nullptr);
+}
 
 // One level at a time: each item's children are made in document order, then
 // ordered by their labels as a whole. The tree is put into the view only when
