@@ -9,12 +9,14 @@
 #include "FileUtil.h"
 #include "MstscImport.h"
 #include "NumberText.h"
+#include "PasswordInput.h"
 #include "RegFileMerge.h"
 #include "StoredCredentials.h"
 #include "Version.h"
 #include "XmlDocument.h"
 
 #include <algorithm>
+#include <functional>
 #include <iterator>
 #include <ostream>
 #include <string_view>
@@ -31,8 +33,8 @@ constexpr std::string_view kHelp =
     "Commands:\n"
     "  tree                                        print the tree, groups with a final /\n"
     "  show [--json] [--show-password] [NAME ...]  print a node's settings\n"
-    "  add-group [NAME ...] --set Field=Value ...  add a group to the named group\n"
-    "  add-server [NAME ...] --set Field=Value ... add a server to the named group\n"
+    "  add-group [NAME ...] --set Name=N ...       add a group to the named group\n"
+    "  add-server [NAME ...] --set Name=N ...      add a server to the named group\n"
     "  set [NAME ...] --set Field=Value ...        change a node's settings\n"
     "  move [NAME ...] --to [NAME ...]             move a node into another group\n"
     "  delete [NAME ...]                           delete a node and what it holds\n"
@@ -50,10 +52,15 @@ constexpr std::string_view kHelp =
     "  --version      print the version and exit\n"
     "\n"
     "A node is named by its path from the top, one argument per name; no name means\n"
-    "the top. Put -- before names that begin with --.\n"
+    "the top. Put -- before names that begin with --. A new node's name is given\n"
+    "with --set Name=N, the names before it being the path of its group.\n"
+    "\n"
+    "--set Password=- reads the password from standard input instead of the command\n"
+    "line, where other users and the shell's history would see it: typed without\n"
+    "echo on a terminal, else the first line of the input.\n"
     "\n"
     "Exit codes: 0 success, 1 a path does not resolve, 2 bad usage or a bad value,\n"
-    "3 the file cannot be read or written. See vandrelle-cli(1).\n";
+    "3 a file or the password's input cannot be read or written. See vandrelle-cli(1).\n";
 
 // A failure that ends the command with an exit code and one line of text.
 struct CliFailure {
@@ -155,13 +162,22 @@ bool IsStoredFor(const PropertyField& f, bool group) {
            f.number == &Properties::InheritGeneral || IsLogonField(f);
 }
 
+// The value of --set Password= that has the password read from the input.
+constexpr std::string_view kPasswordFromInput = "-";
+
+// Gives the password that --set Password=- stands for.
+using PasswordReader = std::function<std::string()>;
+
 // Applies "Field=Value" settings to the record of a group or a server.
 // Refuses what would not be stored as given, so that a command never reports
 // success for a value the file does not get: a field the node does not keep,
 // a port out of range, or a log-on field while the node (after these settings)
-// inherits its log-on settings.
-void ApplySets(const std::vector<std::string>& sets, bool group, Properties& record) {
+// inherits its log-on settings. A password to be read is read only once the
+// rest was accepted.
+void ApplySets(const std::vector<std::string>& sets, bool group, Properties& record,
+               const PasswordReader& readPassword) {
     const PropertyField* logon = nullptr;
+    bool passwordFromInput = false;
     for (const std::string& s : sets) {
         const auto eq = s.find('=');
         if (eq == std::string::npos) throw CliFailure{kExitUsage, "--set needs Field=Value: " + s};
@@ -182,12 +198,14 @@ void ApplySets(const std::vector<std::string>& sets, bool group, Properties& rec
             throw CliFailure{kExitUsage, std::string(kPortRangeMessage)};
         }
         if (IsLogonField(*f) && !logon) logon = f;
+        if (f->text == &Properties::Password) passwordFromInput = value == kPasswordFromInput;
     }
     if (logon && record.InheritGeneral != 0) {
         throw CliFailure{kExitUsage, std::string(logon->name) +
                                          " is not stored while the node inherits its log-on "
                                          "settings; add --set InheritGeneral=0"};
     }
+    if (passwordFromInput) record.Password = readPassword();
 }
 
 void PrintRecord(const Properties& record, const Command& cmd, std::ostream& out) {
@@ -241,11 +259,12 @@ void RequireSaved(bool saved, const CConfigStore& store) {
     if (!saved) throw CliFailure{kExitFile, "cannot save: " + store.LastSaveError()};
 }
 
-void AddNode(const Command& cmd, const NodePath& parent, CConfigStore& store) {
+void AddNode(const Command& cmd, const NodePath& parent, CConfigStore& store,
+             const PasswordReader& readPassword) {
     const bool group = cmd.name == "add-group";
-    Properties record;
-    ApplySets(cmd.sets, group, record);
     ExistingNode(store, parent);
+    Properties record;
+    ApplySets(cmd.sets, group, record, readPassword);
     RequireSaved(group ? store.AddGroup(parent, record) : store.AddServer(parent, record), store);
 }
 
@@ -278,12 +297,13 @@ Properties ReadNodeRecord(const CConfigStore& store, pugi::xml_node node) {
     return record;
 }
 
-void SetNode(const Command& cmd, const NodePath& path, CConfigStore& store) {
+void SetNode(const Command& cmd, const NodePath& path, CConfigStore& store,
+             const PasswordReader& readPassword) {
     const pugi::xml_node node = ExistingNode(store, path);
     const bool group = IsGroup(node);
     Properties record = ReadNodeRecord(store, node);
     const int storedCollapse = record.GroupCollapsed;
-    ApplySets(cmd.sets, group, record);
+    ApplySets(cmd.sets, group, record, readPassword);
     RequireSaved(group ? UpdateGroupAndCollapse(store, path, node, record, storedCollapse)
                        : store.UpdateServer(path, record),
                  store);
@@ -329,17 +349,29 @@ void ImportMstsc(const NodePath& path, CConfigStore& store, const CliEnvironment
         });
 }
 
+// An empty line is refused: a script whose variable came out empty would
+// otherwise wipe the password.
+std::string ReadPassword(const CliEnvironment& env, std::ostream& err) {
+    std::string password = ReadPasswordLine(env.input, err, "Password: ");
+    if (password.empty()) {
+        throw CliFailure{kExitUsage,
+                         "no password read for --set Password=- (to clear it: --set Password=)"};
+    }
+    return password;
+}
+
 void RunFileCommand(const Command& cmd, CConfigStore& store, const CliEnvironment& env,
-                    std::ostream& out) {
+                    std::ostream& out, std::ostream& err) {
     const NodePath path(cmd.path);
+    const PasswordReader readPassword = [&] { return ReadPassword(env, err); };
     if (cmd.name == "tree") {
         PrintTree(store.ServersElement(), out);
     } else if (cmd.name == "show") {
         PrintRecord(ReadNodeRecord(store, ExistingNode(store, path)), cmd, out);
     } else if (cmd.name == "add-group" || cmd.name == "add-server") {
-        AddNode(cmd, path, store);
+        AddNode(cmd, path, store, readPassword);
     } else if (cmd.name == "set") {
-        SetNode(cmd, path, store);
+        SetNode(cmd, path, store, readPassword);
     } else if (cmd.name == "move") {
         ExistingNode(store, path);
         ExistingNode(store, NodePath(cmd.to));
@@ -354,10 +386,28 @@ void RunFileCommand(const Command& cmd, CConfigStore& store, const CliEnvironmen
     }
 }
 
+// A new node's name is a setting, not one of the names before it: a first try
+// such as "add-group Lab" is shown the command it meant.
+void CheckNewName(const Command& cmd) {
+    constexpr std::string_view kName = "Name=";
+    const auto name = std::ranges::find_if(cmd.sets.rbegin(), cmd.sets.rend(),
+                                           [&](const auto& s) { return s.starts_with(kName); });
+    if (name != cmd.sets.rend() && name->size() > kName.size()) return;
+    const std::string meant = cmd.sets.empty() && !cmd.path.empty() ? cmd.path.back() : "NAME";
+    throw CliFailure{kExitUsage, "give the new " +
+                                     std::string(cmd.name == "add-group" ? "group" : "server") +
+                                     "'s name: --set Name=" + meant +
+                                     "; the names before it are the parent's path"};
+}
+
 void CheckArguments(const Command& cmd) {
-    const bool takesSets = cmd.name == "add-group" || cmd.name == "add-server" || cmd.name == "set";
+    const bool adds = cmd.name == "add-group" || cmd.name == "add-server";
+    const bool takesSets = adds || cmd.name == "set";
     if (!takesSets && !cmd.sets.empty()) throw CliFailure{kExitUsage, cmd.name + " takes no --set"};
-    if (takesSets && cmd.sets.empty()) throw CliFailure{kExitUsage, cmd.name + " needs --set"};
+    if (adds) CheckNewName(cmd);
+    if (cmd.name == "set" && cmd.sets.empty()) {
+        throw CliFailure{kExitUsage, "set needs at least one --set Field=Value"};
+    }
     if (cmd.name == "tree" && !cmd.path.empty())
         throw CliFailure{kExitUsage, "tree takes no names"};
 }
@@ -432,7 +482,7 @@ int Run(const std::vector<std::string>& args, const CliEnvironment& env, std::os
     for (const std::string& problem : found.problems) {
         err << "vandrelle-cli: warning: skipped unreadable " << EscapedText(problem) << "\n";
     }
-    RunFileCommand(cmd, store, env, out);
+    RunFileCommand(cmd, store, env, out, err);
     if (!store.KeptChangedCopy().empty()) {
         err << "vandrelle-cli: warning: " << EscapedText(store.ConfigPath())
             << " had changed since it was read; that version is kept as "

@@ -18,6 +18,9 @@ struct CliEnvironment {
     KeyStore* keys = nullptr;
     // The system's saved credentials for import-mstsc; none when null.
     CredentialStore* credentials = nullptr;
+    // Where --set Password=- reads the password (the real program's standard
+    // input); nothing can be read there when negative.
+    int input = -1;
 };
 
 // Exit codes.

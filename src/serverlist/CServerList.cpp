@@ -13,10 +13,12 @@
 #include <QContextMenuEvent>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
 #include <QStyledItemDelegate>
 #include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -122,6 +124,7 @@ CServerList::CServerList(CConfigStore& config, MessageTarget& frame, QWidget* pa
     setFocusProxy(m_tree);
 
     Build();
+    MakeEmptyHint();
 
     connect(m_tree, &QTreeWidget::itemExpanded, this,
             [this](QTreeWidgetItem* item) { OnItemExpansion(item, false); });
@@ -130,7 +133,11 @@ CServerList::CServerList(CConfigStore& config, MessageTarget& frame, QWidget* pa
     connect(m_tree, &QTreeWidget::itemDoubleClicked, this, [this] { OpenSelected(); });
 }
 
-CServerList::~CServerList() = default;
+// The tree outlives this part of the panel: its last changes must not reach
+// the hint.
+CServerList::~CServerList() {
+    disconnect(m_tree->model(), nullptr, this, nullptr);
+}
 
 // One level at a time: each item's children are made in document order, then
 // ordered by their labels as a whole. The tree is put into the view only when
@@ -171,6 +178,36 @@ void CServerList::Build() {
     m_tree->expandAll();
     for (QTreeWidgetItem* item : collapsed) item->setExpanded(false);
     m_expandingByProgram = false;
+}
+
+// A first start shows only "Servers": the hint above it says how to fill the
+// tree. A label has no focus to take from the tree, and a screen reader reads
+// it as static text, and as the tree's description while it shows.
+void CServerList::MakeEmptyHint() {
+    m_emptyHint = new QLabel(
+        tr("No servers yet. To add one, open the menu of \"Servers\" below (right click, the "
+           "Menu key or Shift+F10) and choose \"Add server\"; or choose \"Quick Connect...\" "
+           "in the window menu (F10)."),
+        this);
+    m_emptyHint->setObjectName(QStringLiteral("emptyHint"));
+    m_emptyHint->setWordWrap(true);
+    m_emptyHint->setFocusPolicy(Qt::NoFocus);
+    m_emptyHint->setContentsMargins(6, 6, 6, 6);
+    static_cast<QVBoxLayout*>(layout())->insertWidget(0, m_emptyHint);
+    // Every way a server comes or goes (commands, drops, imports) adds or
+    // removes rows; a new item learns its kind only after it was inserted.
+    QAbstractItemModel* model = m_tree->model();
+    connect(model, &QAbstractItemModel::rowsInserted, this, &CServerList::UpdateEmptyHint);
+    connect(model, &QAbstractItemModel::rowsRemoved, this, &CServerList::UpdateEmptyHint);
+    connect(model, &QAbstractItemModel::dataChanged, this, &CServerList::UpdateEmptyHint);
+    UpdateEmptyHint();
+}
+
+void CServerList::UpdateEmptyHint() {
+    bool holdsServer = false;
+    for (QTreeWidgetItemIterator it(m_tree); *it && !holdsServer; ++it) holdsServer = IsServer(*it);
+    m_emptyHint->setHidden(holdsServer);
+    m_tree->setAccessibleDescription(holdsServer ? QString() : m_emptyHint->text());
 }
 
 // An item of that kind appended to the parent's children.
@@ -343,7 +380,8 @@ bool CServerList::eventFilter(QObject* watched, QEvent* event) {
         }
     } else if (event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
-        if (key->key() == Qt::Key_Delete && key->modifiers() == Qt::NoModifier) {
+        // The keypad's Delete and Delete with a modifier are the same key.
+        if (key->key() == Qt::Key_Delete) {
             DeleteKey();
             return true;
         }

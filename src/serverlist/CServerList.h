@@ -139,6 +139,8 @@ protected:
 
 private:
     void Build();
+    void MakeEmptyHint();
+    void UpdateEmptyHint();
     static void SortChildren(QTreeWidgetItem* parent, const QCollator& collator);
     QTreeWidgetItem* NewItem(QTreeWidgetItem* parent, const std::string& label, int kind) const;
     void ExpandByProgram(QTreeWidgetItem* item);
@@ -186,6 +188,7 @@ private:
     QTreeWidgetItem* m_dropTarget = nullptr;
     QLabel* m_dragImage = nullptr;
     QPoint m_hotSpot;
+    QLabel* m_emptyHint = nullptr;  // shown while the tree holds no server
 };
 
 }  // namespace vandrelle

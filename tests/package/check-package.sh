@@ -109,6 +109,7 @@ check_completion() {
     expect "show Web " "db 1"
     expect "move Web --to L" "Lab"
     expect "set Lab --set RDP" "RDPPort="
+    expect "set Lab --set Password=" "Password=-"
     expect "set Lab --set " "$(printf "%s=\n" $FIELDS | sort | paste -sd" ")"
   ' "$root/usr/share/bash-completion/completions/vandrelle-cli"
 }

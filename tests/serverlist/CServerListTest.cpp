@@ -6,7 +6,9 @@
 #include "ResourceIds.h"
 #include "SessionMessages.h"
 
+#include <QAccessible>
 #include <QContextMenuEvent>
+#include <QLabel>
 #include <QMenu>
 #include <QTest>
 #include <QTreeWidget>
@@ -128,6 +130,8 @@ private Q_SLOTS:
         QVERIFY(!root->icon(0).isNull());
         QVERIFY(!Child(root, "Alpha")->icon(0).isNull());
         QVERIFY(root->isExpanded());
+        const auto* hint = panel.findChild<QLabel*>(QStringLiteral("emptyHint"));
+        QVERIFY(hint && hint->isHidden());
     }
 
     void storedCollapseStatesAreShown() {
@@ -566,6 +570,41 @@ private Q_SLOTS:
         QVERIFY(frame.sent.back().path == NodePath({"srv-13399"}));
     }
 
+    // While the tree holds no server a hint says how to add one: readable by a
+    // screen reader, it never takes the focus from the tree.
+    void aHintShowsWhileTheTreeHoldsNoServer() {
+        ConfigOnDisk disk(File(Group("G", "")));
+        CServerList panel(disk.config, frame);
+        FakeSheet sheet;
+        sheet.edit = [](Properties& r) { r.Name = "S"; };
+        panel.SetSheetRunner(sheet.Runner());
+        panel.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&panel));
+        panel.Tree()->setFocus();
+        auto* hint = panel.findChild<QLabel*>(QStringLiteral("emptyHint"));
+        QVERIFY(hint && hint->isVisible());
+        for (const char* words : {"Add server", "Shift+F10", "Quick Connect", "F10"})
+            QVERIFY2(hint->text().contains(QLatin1String(words)), words);
+        QAccessibleInterface* read = QAccessible::queryAccessibleInterface(hint);
+        QCOMPARE(read->role(), QAccessible::StaticText);
+        QCOMPARE(read->text(QAccessible::Name), hint->text());
+        QVERIFY(!read->state().invisible && !read->state().focusable);
+        QCOMPARE(panel.Tree()->accessibleDescription(), hint->text());
+        QCOMPARE(panel.focusWidget(), panel.Tree());
+
+        panel.SetCurrentItem(Child(panel.RootItem(), "G"));
+        panel.OnCommand(ID_GROUP_ADD_SERVER);
+        QVERIFY(!hint->isVisible());
+        QVERIFY(QAccessible::queryAccessibleInterface(hint)->state().invisible);
+        QVERIFY(panel.Tree()->accessibleDescription().isEmpty());
+        QCOMPARE(panel.focusWidget(), panel.Tree());
+        SeenBox box;
+        AnswerNextMessageBox(QMessageBox::Yes, &box);
+        QTest::keyClick(panel.Tree(), Qt::Key_Delete);  // the new server is selected
+        QVERIFY(hint->isVisible());
+        QCOMPARE(panel.focusWidget(), panel.Tree());
+    }
+
     // The Delete key asks first; the tree follows at once, the file at the next save.
     void deleteAsksThenRemovesTheItemAndMarksTheStore() {
         ConfigOnDisk disk(File(Group("G", Server("S")) + Server("T")));
@@ -587,6 +626,14 @@ private Q_SLOTS:
         QCOMPARE(box.icon, QMessageBox::Question);
         QCOMPARE(box.defaultButton, QMessageBox::No);
         QVERIFY(Child(panel.RootItem(), "T") != nullptr);
+        // The keypad's Delete, and Delete with a modifier, are the same key.
+        for (const Qt::KeyboardModifiers with :
+             {Qt::KeypadModifier, Qt::ShiftModifier, Qt::ControlModifier}) {
+            box.seen = false;
+            AnswerNextMessageBox(QMessageBox::No, &box, 1000);
+            QTest::keyClick(panel.Tree(), Qt::Key_Delete, with);
+            QVERIFY2(box.seen, qPrintable(QString::number(with.toInt(), 16)));
+        }
 
         panel.SetCurrentItem(Child(panel.RootItem(), "G"));
         AnswerNextMessageBox(QMessageBox::Yes, &box);

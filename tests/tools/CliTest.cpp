@@ -5,10 +5,13 @@
 #include "KeyStore.h"
 #include "Version.h"
 
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <ostream>
@@ -93,7 +96,13 @@ TEST_F(CliTest, RefusalsGiveTheirCodesAndReasonsAndLeaveTheFileUntouched) {
         {2, {"set", "Lab", "--set", "Colour=1"}, ""},
         {2, {"set", "Lab", "--set", "ColorDepth=deep"}, ""},
         {2, {"set", "Lab", "--set", "NoEquals"}, ""},
-        {2, {"add-server", "--set", "Server=no-name"}, ""},
+        {2,
+         {"add-server", "--set", "Server=no-name"},
+         "give the new server's name: --set Name=NAME;"},
+        {2,
+         {"add-group", "Web", "Lab"},
+         "give the new group's name: --set Name=Lab; the names before it are the parent's path"},
+        {2, {"add-server", "Web", "--set", "Password=-"}, "--set Name=NAME;"},
         {2, {"move", "Web", "--to", "Web", "A"}, ""},
         {2, {"delete"}, ""},
         {2, {"tree", "--json"}, ""},
@@ -305,6 +314,62 @@ TEST_F(CliTest, AFileChangedWhileACommandRunsIsKeptWithAWarning) {
         << errors.text();
     EXPECT_EQ(ReadFile(config + ".changed"), theirs);
     EXPECT_EQ(Run({"tree"}, false).out, "Mine/\n");
+}
+
+// --set Password=- reads the password from standard input, out of the
+// command line: one line, or on a terminal asked and typed without echo.
+// Nothing read is refused; a refused command reads nothing.
+TEST_F(CliTest, APasswordIsReadFromStandardInputWithoutEcho) {
+    Build();
+    const auto runWith = [&](int input, std::vector<std::string> args) {
+        env.input = input;
+        return Run(std::move(args));
+    };
+    int fds[2];
+    for (const std::string given : {"", "\n", "\r\n"}) {
+        ASSERT_EQ(::pipe(fds), 0);
+        ASSERT_EQ(::write(fds[1], given.data(), given.size()), ssize_t(given.size()));
+        ::close(fds[1]);
+        const Result r = runWith(fds[0], {"set", "Web", "--set", "Password=-"});
+        ::close(fds[0]);
+        EXPECT_EQ(r.code, 2);
+        EXPECT_NE(r.err.find("no password read"), std::string::npos) << r.err;
+    }
+    EXPECT_NE(Run({"show", "--show-password", "Web"}).out.find("Password=pw\n"), std::string::npos);
+
+    ASSERT_EQ(::pipe(fds), 0);
+    ASSERT_EQ(::write(fds[1], "s3 cret\r\nnext\n", 14), 14);
+    EXPECT_EQ(runWith(fds[0], {"add-server", "--set", "Name=m", "--set", "Password=-"}).code, 2);
+    EXPECT_EQ(runWith(fds[0], {"add-server", "--set", "Name=n", "--set", "InheritGeneral=0",
+                               "--set", "Password=-"})
+                  .code,
+              0);
+    char rest[8] = {};
+    EXPECT_EQ(::read(fds[0], rest, sizeof rest), 5);  // only the password's line was read
+    ::close(fds[0]);
+    ::close(fds[1]);
+    EXPECT_NE(Run({"show", "--show-password", "n"}).out.find("Password=s3 cret\n"),
+              std::string::npos);
+
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(::grantpt(master) | ::unlockpt(master), 0);
+    env.input = ::open(::ptsname(master), O_RDWR | O_NOCTTY);
+    // Typed once asked: the echo is off by then.
+    HookedBuffer asked([&] { ASSERT_EQ(::write(master, "typed\n", 6), 6); });
+    std::ostream err(&asked);
+    std::ostringstream out;
+    EXPECT_EQ(RunCli({"--config", file, "set", "Web", "--set", "Password=-"}, env, out, err), 0);
+    EXPECT_EQ(asked.text(), "Password: ");
+    pollfd echo{master, POLLIN, 0};
+    char echoed[16] = {};
+    ASSERT_EQ(::poll(&echo, 1, 5000), 1);
+    const ssize_t got = ::read(master, echoed, sizeof echoed);
+    EXPECT_EQ(std::string_view(echoed, std::size_t(std::max<ssize_t>(got, 0))), "\r\n");
+    ::close(env.input);
+    ::close(master);
+    EXPECT_NE(Run({"show", "--show-password", "Web"}).out.find("Password=typed\n"),
+              std::string::npos);
 }
 
 // On a first run, and with a key store pasted from Windows (the program's key
