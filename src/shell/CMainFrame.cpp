@@ -16,6 +16,7 @@
 #include "StoredCredentials.h"
 #include "Strings.h"
 #include "SystemInfo.h"
+#include "WindowPlace.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -115,17 +116,17 @@ CMainFrame::CMainFrame(CConfigStore& config, KeyStore& keys, ClientHostFactory h
     resize(QSize(960, 640).boundedTo(available.size()));
     WindowRect stored;
     if (m_config.IsMaximized() == 0 && ReadWindowPos(m_keys, stored) && stored.top != -32000) {
-        const QRect place = ToQRect(stored);
-        // A place off every screen (a monitor gone since) keeps its size only.
-        bool visible = false;
+        // On the screens there are now; a place off every screen (a monitor
+        // gone since) keeps its size only.
+        std::vector<WindowRect> screens{ToWindowRect(available)};
         for (const QScreen* s : QGuiApplication::screens()) {
-            visible = visible || s->availableGeometry().intersects(place);
+            screens.push_back(ToWindowRect(s->availableGeometry()));
         }
-        if (place.width() > 0 && place.height() > 0) {
-            if (visible) {
-                setGeometry(place);
+        if (const auto place = PlaceOnScreens(stored, screens)) {
+            if (place->onScreen) {
+                setGeometry(ToQRect(place->rect));
             } else {
-                resize(place.size().boundedTo(available.size()));
+                resize(ToQRect(place->rect).size());
             }
         }
     }

@@ -340,7 +340,7 @@ private Q_SLOTS:
     void placementIsKeptForTheNextStart() {
         ConfigOnDisk disk(FileWith(""));
         FakeHosts hosts;
-        const QRect place(120, 80, 700, 500);
+        const QRect place(60, 40, 700, 500);
         {
             CMainFrame frame(disk.config, disk.keys, hosts.Factory());
             frame.setGeometry(place);
@@ -349,7 +349,7 @@ private Q_SLOTS:
         }
         WindowRect stored;
         QVERIFY(ReadWindowPos(disk.keys, stored));
-        QCOMPARE(stored, (WindowRect{120, 80, 820, 580}));
+        QCOMPARE(stored, (WindowRect{60, 40, 760, 540}));
         QCOMPARE(disk.config.IsMaximized(), 0);
         {
             CMainFrame frame(disk.config, disk.keys, hosts.Factory());
@@ -367,12 +367,17 @@ private Q_SLOTS:
         }
         QCOMPARE(disk.config.IsMaximized(), 1);
         QVERIFY(ReadWindowPos(disk.keys, stored));
-        QCOMPARE(stored, (WindowRect{120, 80, 820, 580}));
+        QCOMPARE(stored, (WindowRect{60, 40, 760, 540}));
 
         disk.config.SetMaximized(0);
         WriteWindowPos(disk.keys, WindowRect{-32000, -32000, -31840, -31970});
         CMainFrame minimized(disk.config, disk.keys, hosts.Factory());
         QVERIFY(minimized.geometry().top() != -32000);
+
+        // A stored place larger than the screens is brought onto them.
+        WriteWindowPos(disk.keys, WindowRect{0, 0, 32767, 32767});
+        CMainFrame huge(disk.config, disk.keys, hosts.Factory());
+        QVERIFY(huge.screen()->availableGeometry().contains(huge.geometry()));
     }
 
     void unlockReleasesWindowsKeysInConnectedSessionsOnly() {
