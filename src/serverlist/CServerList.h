@@ -80,8 +80,11 @@ public:
     static bool IsServer(const QTreeWidgetItem* item);
     bool IsRoot(const QTreeWidgetItem* item) const { return item == m_root; }
 
-    // The item's path (zero after its end); false when a label cannot be had.
+    // The item's path (zero after its end); false when the item is not in the
+    // tree or its path does not fit the buffer.
     bool GetItemPath(const QTreeWidgetItem* item, PathBuffer& path) const;
+    // The same for a command the user gave: a path that does not fit is told.
+    bool CommandPath(const QTreeWidgetItem* item, PathBuffer& path);
     // The first direct child labelled exactly `label`, or nullptr.
     static QTreeWidgetItem* FindChildByLabel(const QTreeWidgetItem* parent, const QString& label);
 

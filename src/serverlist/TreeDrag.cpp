@@ -135,7 +135,7 @@ void CServerList::EndDrag(bool drop) {
 void CServerList::Drop(QTreeWidgetItem* dragged, QTreeWidgetItem* target) {
     if (IsServer(target)) target = target->parent();
     PathBuffer from, to;  // 2048 bytes each, compared whole
-    if (!GetItemPath(dragged, from) || !GetItemPath(target, to) || from == to) return;
+    if (!CommandPath(dragged, from) || !CommandPath(target, to) || from == to) return;
     try {
         m_config.MoveNode(NodePathFromBuffer(from), NodePathFromBuffer(to));
     } catch (const ConfigError& e) {

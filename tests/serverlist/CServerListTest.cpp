@@ -646,6 +646,29 @@ private Q_SLOTS:
         QVERIFY(disk.config.Save());
         QVERIFY(disk.Text().find("<Name>G</Name>") == std::string::npos);
     }
+
+    // Two siblings that agree in the part of their paths a buffer holds: the
+    // longer one's commands are refused, never run on the other.
+    void aPathTooLongForItsBufferIsRefusedNotCut() {
+        const std::string shorter(1020, 'n'), longer = shorter + std::string(480, 'n');
+        ConfigOnDisk disk(File(Group("G", Server(longer) + Server(shorter))));
+        CServerList panel(disk.config, frame);
+        QTreeWidgetItem* group = Child(panel.RootItem(), "G");
+        panel.SetCurrentItem(Child(group, longer.c_str()));
+        SeenBox box;
+        AnswerNextMessageBox(QMessageBox::Yes, &box);  // were it the question
+        panel.OnCommand(ID_SERVER_DELETE);
+        QVERIFY(disk.config.FindNode(NodePath({"G", shorter})));
+        QVERIFY(box.text.contains(QStringLiteral("too long")));
+        box.seen = false;
+        AnswerNextMessageBox(QMessageBox::Ok, &box);
+        panel.OnCommand(ID_SERVER_CONNECT);
+        QVERIFY(box.seen);
+        QCOMPARE(group->childCount(), 2);
+        QVERIFY(disk.config.FindNode(NodePath({"G", shorter})));
+        QVERIFY(!disk.config.IsDirty());
+        QVERIFY(frame.sent.empty());
+    }
 };
 
 QTEST_MAIN(CServerListTest)

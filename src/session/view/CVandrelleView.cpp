@@ -14,9 +14,8 @@ namespace vandrelle {
 CVandrelleView::CVandrelleView(const ClientHostFactory& hosts, MessageTarget& frame,
                                QWidget* frameWindow, const CConfigStore& config, KeyStore& keys,
                                Properties record, const PathBuffer& serverPath, QWidget* parent)
-    : QWidget(parent), m_frame(frame), m_frameWindow(frameWindow) {
+    : QWidget(parent), m_frame(frame), m_frameWindow(frameWindow), m_serverPath(serverPath) {
     setObjectName(QStringLiteral("sessionView"));
-    std::copy_n(serverPath.begin(), kPathIdentityUnits, m_serverPath.begin());
     m_host = hosts(this);
     QWidget* picture = m_host->Widget();
     picture->setAccessibleName(tr("Remote desktop of %1").arg(QString::fromStdString(record.Name)));
