@@ -83,6 +83,19 @@ struct Frame {
     std::unique_ptr<CMainFrame> frame;
 };
 
+// Calls `act` with the next modal dialog once it is open (bounded).
+void WhenModalOpens(QObject* owner, std::function<void(QWidget*)> act) {
+    auto* timer = new QTimer(owner);
+    QObject::connect(timer, &QTimer::timeout, [timer, act] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (!modal) return;
+        timer->stop();
+        timer->deleteLater();
+        act(modal);
+    });
+    timer->start(10);
+}
+
 // Types into the next Quick Connect dialog and presses its button (or
 // Escape, when `text` is null).
 void AnswerQuickConnect(const QString& text, bool console) {
@@ -409,6 +422,29 @@ private Q_SLOTS:
         f.frame->OnCommitDataRequest();
         QVERIFY(!f.disk.config.IsDirty());
         QVERIFY(f.disk.Text().find("Lab") == std::string::npos);
+    }
+
+    // A session's error box goes with its tab when a remote log-off closes
+    // the tab under it.
+    void aSessionsErrorBoxGoesWithItsTab() {
+        Frame f("<CloseTabOnLogOff>1</CloseTabOnLogOff>");
+        f.frame->show();
+        f.Open({u"Office", u"Lab"});
+        f.Client(0).connectFailure = static_cast<HResult>(0x80004005);
+        QPointer<QMessageBox> box;
+        SeenBox seen;
+        WhenModalOpens(f.frame.get(), [&](QWidget* modal) {
+            box = qobject_cast<QMessageBox*>(modal);
+            seen.title = box->windowTitle();
+            seen.text = box->text();
+            seen.icon = box->icon();
+            f.Client(0).FireDisconnected(2);
+        });
+        QTRY_COMPARE(f.frame->View()->GetPageCount(), 1);
+        QTRY_VERIFY(!box);
+        QCOMPARE(seen.title, QStringLiteral("Error"));
+        QCOMPARE(seen.icon, QMessageBox::Critical);
+        QVERIFY2(seen.text.startsWith(QStringLiteral("Cannot connect: ")), qPrintable(seen.text));
     }
 
     // A save that fails is told once (until one succeeds); a version of the
