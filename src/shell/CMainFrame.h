@@ -11,6 +11,7 @@
 
 #include <map>
 
+class QDialog;
 class QLabel;
 class QMenu;
 class QToolButton;
@@ -70,8 +71,10 @@ public:
     void OnUnlock();
     // A device came or went: every session hears of it.
     void OnDeviceChange(std::uintptr_t wParam, std::intptr_t lParam);
-    // Ends the program at once, without the quit question (a signal from the
-    // system asks it to end): as a confirmed close.
+    // Ends the program without the quit question (a signal from the system
+    // asks it to end): as a confirmed close. Dialogs and menus open then are
+    // cancelled first, and the close waits (bounded) until the commands that
+    // opened them have returned: their pages must outlive them.
     void EndNow();
     // Brings the window to the front, restored if minimized (a second start asks it).
     void BringForward();
@@ -106,6 +109,8 @@ private:
     void FullScreen(bool enter, std::intptr_t window);
     bool ConfirmQuit();
     void CloseAll();
+    void FinishEnd(int triesLeft);
+    void CancelOpenWindows();
     void TrackPlacement();
     void SavePlacement();
     int PageOfWindow(std::intptr_t window) const;
@@ -129,6 +134,9 @@ private:
     QRect m_rectBeforeFullScreen;
     bool m_maximizedBeforeFullScreen = false;
     bool m_closing = false;
+    bool m_ending = false;
+    // The modal dialogs EndNow cancelled, until each is destroyed.
+    QList<QPointer<QDialog>> m_cancelled;
     QString m_lastSaveError;
 };
 

@@ -152,6 +152,17 @@ protected:
         return false;
     }
 
+    // Deletes the server selected in the tree, confirmed: only marked in the
+    // store, the file follows at the next save.
+    void DeleteSelectedServer() const {
+        On("xdotool key Delete");
+        ASSERT_FALSE(WaitForWindow("Confirm").empty());
+        On("xdotool key alt+y");
+        const std::string question = "xdotool search --onlyvisible --name '^Confirm$'";
+        for (int i = 0; i < 100 && !On(question).empty(); ++i) std::this_thread::sleep_for(100ms);
+        ASSERT_EQ(On(question), "") << "the question stayed";
+    }
+
     WorkFolder work{"program"};
     std::unique_ptr<VirtualDisplay> display;
 };
@@ -224,9 +235,17 @@ TEST_F(ProgramProcessTest, ASecondStartHandsOverToTheFirstAndTouchesNoFile) {
                     " xdotool search --onlyvisible --name '^Vandrelle$' | wc -l"),
               "1");
 
-    // A request to end (as at log-out) closes without a question.
+    // A request to end (as at log-out) closes without a question, also while
+    // a dialog is open (cancelled), and saves what was only marked changed.
+    On("xdotool windowfocus --sync " + WaitForWindow("Vandrelle") + " key Down Down");
+    ASSERT_NO_FATAL_FAILURE(DeleteSelectedServer());
+    On("xdotool windowfocus --sync " + WaitForWindow("Vandrelle") + " key Home Menu");
+    ASSERT_TRUE(WaitForPopup()) << "the tree's menu did not open";
+    On("xdotool key p");  // "&Properties"
+    ASSERT_FALSE(WaitForWindow("Properties of Servers").empty());
     first.Signal(SIGTERM);
     EXPECT_EQ(first.WaitForExit(20s), 0);
+    EXPECT_EQ(Slurp(folder.Config()).find("Shadow"), std::string::npos);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "CVandrelleView.h"
 #include "QtTestKit.h"
 #include "ResourceIds.h"
+#include "SystemWatchers.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -19,6 +20,8 @@
 #include <QTest>
 #include <QToolButton>
 #include <QTreeWidget>
+
+#include <signal.h>
 
 using namespace vandrelle;
 using namespace vandrelle::test;
@@ -422,6 +425,32 @@ private Q_SLOTS:
         f.frame->OnCommitDataRequest();
         QVERIFY(!f.disk.config.IsDirty());
         QVERIFY(f.disk.Text().find("Lab") == std::string::npos);
+    }
+
+    // SIGTERM while a command of the tree waits in a dialog: the dialog is
+    // cancelled, and the window closes only after the command returned (the
+    // tree's page, the dialog's parent, goes with the close).
+    void aRequestToEndCancelsTheOpenDialogFirst() {
+        for (const int command : {ID_SERVER_PROPERTIES, ID_SERVER_DELETE}) {
+            Frame f;
+            f.frame->show();
+            EndRequestWatcher ends;
+            QObject::connect(&ends, &EndRequestWatcher::EndRequested, f.frame.get(),
+                             &CMainFrame::EndNow);
+            bool opened = false;
+            WhenModalOpens(f.frame.get(), [&opened](QWidget*) {
+                opened = true;
+                ::raise(SIGTERM);
+            });
+            CServerList* tree = f.frame->ServerList();
+            tree->SetCurrentItem(tree->RootItem()->child(0)->child(1));  // Office, Lab
+            tree->OnCommand(command);
+            QVERIFY(opened);
+            QVERIFY(f.frame->isVisible());
+            QTRY_VERIFY(!f.frame->isVisible());
+            QCOMPARE(f.frame->View()->GetPageCount(), 0);
+            QVERIFY(f.disk.config.FindNode(NodePath({"Office", "Lab"})));  // cancelled: kept
+        }
     }
 
     // A session's error box goes with its tab when a remote log-off closes
