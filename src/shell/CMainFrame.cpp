@@ -672,6 +672,13 @@ void CMainFrame::CancelOpenWindows() {
     }
 }
 
+void CMainFrame::EndWithoutDisplay() {
+    m_closing = true;
+    m_config.SetSaveListener({});  // a failure could not be shown
+    SavePlacement();
+    m_config.Save();
+}
+
 // Every page goes (its sessions disconnect), then the placement is kept for
 // the next start.
 void CMainFrame::CloseAll() {

@@ -76,6 +76,10 @@ public:
     // cancelled first, and the close waits (bounded) until the commands that
     // opened them have returned: their pages must outlive them.
     void EndNow();
+    // The display is gone: nothing can be shown or closed any more. The
+    // placement and the configuration are saved as a close saves them,
+    // without touching any widget.
+    void EndWithoutDisplay();
     // Brings the window to the front, restored if minimized (a second start asks it).
     void BringForward();
     // The user guide's file.
