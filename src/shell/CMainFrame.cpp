@@ -21,6 +21,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
+#include <QDialog>
 #include <QDir>
 #include <QFileInfo>
 #include <QKeyEvent>
@@ -33,6 +34,8 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QUrl>
+
+#include <algorithm>
 
 namespace vandrelle {
 namespace {
@@ -63,6 +66,10 @@ bool EditInSheet(QWidget* owner, const SheetRequest& request, Properties& record
     }
     return RunPropertySheet(owner, options, record);
 }
+
+// How often and how long a request to end waits for open dialogs to go.
+constexpr int kEndTries = 100;
+constexpr int kEndRetryMs = 20;
 
 // The four tab images: a session's state is its image; the tree's tab has the last.
 constexpr int kTreeImage = 3;
@@ -641,8 +648,45 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
 }
 
 void CMainFrame::EndNow() {
+    if (m_ending || m_closing) return;
+    m_ending = true;
+    FinishEnd(kEndTries);
+}
+
+// A dialog or menu runs an event loop of its own on the stack of the command
+// that opened it, where the request to end arrives: a page deleted then takes
+// the dialog or the command's objects from under it. So every one is answered
+// as Cancel, and the pages go once the modal ones are destroyed (their
+// commands returned) or the time is up; new ones meanwhile are cancelled too.
+void CMainFrame::FinishEnd(int triesLeft) {
+    CancelOpenWindows();
+    const bool waiting = std::any_of(m_cancelled.cbegin(), m_cancelled.cend(),
+                                     [](const QPointer<QDialog>& d) { return !d.isNull(); });
+    if (waiting && triesLeft > 0) {
+        QTimer::singleShot(kEndRetryMs, this, [this, triesLeft] { FinishEnd(triesLeft - 1); });
+        return;
+    }
     CloseAll();
     close();
+}
+
+void CMainFrame::CancelOpenWindows() {
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+        if (!window->isVisible()) continue;
+        if (auto* dialog = qobject_cast<QDialog*>(window)) {
+            if (dialog->isModal() && !m_cancelled.contains(dialog)) m_cancelled.push_back(dialog);
+            dialog->reject();
+        } else if (window->windowType() == Qt::Popup) {
+            window->close();
+        }
+    }
+}
+
+void CMainFrame::EndWithoutDisplay() {
+    m_closing = true;
+    m_config.SetSaveListener({});  // a failure could not be shown
+    SavePlacement();
+    m_config.Save();
 }
 
 // Every page goes (its sessions disconnect), then the placement is kept for

@@ -9,6 +9,7 @@
 #include "CVandrelleView.h"
 #include "QtTestKit.h"
 #include "ResourceIds.h"
+#include "SystemWatchers.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -19,6 +20,8 @@
 #include <QTest>
 #include <QToolButton>
 #include <QTreeWidget>
+
+#include <signal.h>
 
 using namespace vandrelle;
 using namespace vandrelle::test;
@@ -82,6 +85,19 @@ struct Frame {
     FakeHosts hosts;
     std::unique_ptr<CMainFrame> frame;
 };
+
+// Calls `act` with the next modal dialog once it is open (bounded).
+void WhenModalOpens(QObject* owner, std::function<void(QWidget*)> act) {
+    auto* timer = new QTimer(owner);
+    QObject::connect(timer, &QTimer::timeout, [timer, act] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (!modal) return;
+        timer->stop();
+        timer->deleteLater();
+        act(modal);
+    });
+    timer->start(10);
+}
 
 // Types into the next Quick Connect dialog and presses its button (or
 // Escape, when `text` is null).
@@ -414,6 +430,55 @@ private Q_SLOTS:
         f.frame->OnCommitDataRequest();
         QVERIFY(!f.disk.config.IsDirty());
         QVERIFY(f.disk.Text().find("Lab") == std::string::npos);
+    }
+
+    // SIGTERM while a command of the tree waits in a dialog: the dialog is
+    // cancelled, and the window closes only after the command returned (the
+    // tree's page, the dialog's parent, goes with the close).
+    void aRequestToEndCancelsTheOpenDialogFirst() {
+        for (const int command : {ID_SERVER_PROPERTIES, ID_SERVER_DELETE}) {
+            Frame f;
+            f.frame->show();
+            EndRequestWatcher ends;
+            QObject::connect(&ends, &EndRequestWatcher::EndRequested, f.frame.get(),
+                             &CMainFrame::EndNow);
+            bool opened = false;
+            WhenModalOpens(f.frame.get(), [&opened](QWidget*) {
+                opened = true;
+                ::raise(SIGTERM);
+            });
+            CServerList* tree = f.frame->ServerList();
+            tree->SetCurrentItem(tree->RootItem()->child(0)->child(1));  // Office, Lab
+            tree->OnCommand(command);
+            QVERIFY(opened);
+            QVERIFY(f.frame->isVisible());
+            QTRY_VERIFY(!f.frame->isVisible());
+            QCOMPARE(f.frame->View()->GetPageCount(), 0);
+            QVERIFY(f.disk.config.FindNode(NodePath({"Office", "Lab"})));  // cancelled: kept
+        }
+    }
+
+    // A session's error box goes with its tab when a remote log-off closes
+    // the tab under it.
+    void aSessionsErrorBoxGoesWithItsTab() {
+        Frame f("<CloseTabOnLogOff>1</CloseTabOnLogOff>");
+        f.frame->show();
+        f.Open({u"Office", u"Lab"});
+        f.Client(0).connectFailure = static_cast<HResult>(0x80004005);
+        QPointer<QMessageBox> box;
+        SeenBox seen;
+        WhenModalOpens(f.frame.get(), [&](QWidget* modal) {
+            box = qobject_cast<QMessageBox*>(modal);
+            seen.title = box->windowTitle();
+            seen.text = box->text();
+            seen.icon = box->icon();
+            f.Client(0).FireDisconnected(2);
+        });
+        QTRY_COMPARE(f.frame->View()->GetPageCount(), 1);
+        QTRY_VERIFY(!box);
+        QCOMPARE(seen.title, QStringLiteral("Error"));
+        QCOMPARE(seen.icon, QMessageBox::Critical);
+        QVERIFY2(seen.text.startsWith(QStringLiteral("Cannot connect: ")), qPrintable(seen.text));
     }
 
     // A save that fails is told once (until one succeeds); a version of the

@@ -147,6 +147,10 @@ public:
     // (a closed client's connection ends on its own, soon). A program calls it
     // before it exits, after its clients are gone; false when time ran out.
     static bool WaitForConnectionsToEnd(std::chrono::milliseconds timeout);
+    // Asks every connection of the process to end (each disconnects as after
+    // Disconnect()), without their clients, and waits as above. For an end
+    // where the clients cannot be closed (the display is gone).
+    static bool EndAllConnections(std::chrono::milliseconds timeout);
 
 private:
     // What the connections report. Only the current connection's Shown and

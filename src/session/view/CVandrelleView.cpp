@@ -114,10 +114,14 @@ void CVandrelleView::resizeEvent(QResizeEvent* event) {
     m_host->Widget()->setGeometry(QRect(QPoint(0, 0), event->size()));
 }
 
+// Not run on the stack: a box's event loop inside the session would let the
+// tab close (a remote log-off, the program's end) and the session go while
+// it still runs. The box is the view's child, so it goes with the tab.
 void CVandrelleView::ShowError(const std::string& text) {
-    QMessageBox box(QMessageBox::Critical, tr("Error"), QString::fromStdString(text),
-                    QMessageBox::Ok, this);
-    box.exec();
+    auto* box = new QMessageBox(QMessageBox::Critical, tr("Error"), QString::fromStdString(text),
+                                QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
 }
 
 bool CVandrelleView::IsShiftDown() const {
