@@ -24,7 +24,7 @@ auth=$(mktemp -d --tmpdir vandrelle-display-XXXXXX)  # mode 0700
 trap 'rm -rf "$auth"' EXIT
 export XAUTHORITY="$auth/cookie"
 cookie=$(od -An -N16 -tx1 /dev/urandom | tr -d ' \n')
-(umask 077 && xauth -q -f "$XAUTHORITY" add ":$number" . "$cookie")
+(umask 077 && : >"$XAUTHORITY" && xauth -q -f "$XAUTHORITY" add ":$number" . "$cookie")
 setsid Xvfb ":$number" -auth "$XAUTHORITY" -screen 0 1280x800x24 -nolisten tcp -noreset \
   >/dev/null 2>&1 &
 xvfb=$!
