@@ -83,22 +83,39 @@ struct Frame {
     std::unique_ptr<CMainFrame> frame;
 };
 
-// Types into the next Quick Connect dialog and presses its button (or
-// Escape, when `text` is null).
-void AnswerQuickConnect(const QString& text, bool console) {
+enum class Ending { Connect, Escape, CancelButton };
+
+// Answers the next Quick Connect dialog from the keyboard: the console box
+// and the server field by their mnemonics, then Enter, Escape, or Tab to
+// Cancel and Space.
+void AnswerQuickConnect(const QString& text, bool console, Ending ending = Ending::Connect) {
     auto* timer = new QTimer(qApp);
-    QObject::connect(timer, &QTimer::timeout, [timer, text, console] {
+    QObject::connect(timer, &QTimer::timeout, [timer, text, console, ending] {
         auto* dialog = qobject_cast<CDlgQuickConnect*>(QApplication::activeModalWidget());
         if (!dialog) return;
         timer->deleteLater();
         timer->stop();
-        if (text.isNull()) {
-            QTest::keyClick(dialog, Qt::Key_Escape);
-            return;
-        }
-        QTest::keyClicks(dialog->ServerEdit(), text);
-        dialog->ConsoleBox()->setChecked(console);
-        QTest::keyClick(dialog->ServerEdit(), Qt::Key_Return);
+        const auto key = [](Qt::Key k, Qt::KeyboardModifiers m = {}) {
+            QTest::keyClick(QApplication::focusWidget(), k, m);
+        };
+        const auto answer = [&] {
+            if (console) {
+                key(Qt::Key_O, Qt::AltModifier);
+                QTRY_VERIFY(dialog->ConsoleBox()->isChecked());
+            }
+            key(Qt::Key_S, Qt::AltModifier);
+            QCOMPARE(QApplication::focusWidget(), dialog->ServerEdit());
+            QTest::keyClicks(dialog->ServerEdit(), text);
+            if (ending == Ending::CancelButton) {
+                for (int i = 0; i < 3; ++i) key(Qt::Key_Tab);
+                QCOMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("IDCANCEL"));
+            }
+            key(ending == Ending::Connect  ? Qt::Key_Return
+                : ending == Ending::Escape ? Qt::Key_Escape
+                                           : Qt::Key_Space);
+        };
+        answer();
+        if (dialog->isVisible()) dialog->reject();  // a check failed
     });
     timer->start(10);
 }
@@ -475,8 +492,10 @@ private Q_SLOTS:
         const PathBuffer entry = Path({u"Quick Connections", u"rdp.example"});
         QCOMPARE(f.frame->Send(WM_APP_FIND_SESSION, 0, Buffer(entry)), std::intptr_t(0));
 
-        // Escape, blanks only, and a text without a host file nothing.
-        AnswerQuickConnect(QString(), false);
+        // Escape, Cancel, blanks only, and a text without a host file nothing.
+        AnswerQuickConnect(QStringLiteral("a"), false, Ending::Escape);
+        f.frame->OnSysCommand(IDM_QUICK_CONNECT);
+        AnswerQuickConnect(QStringLiteral("b"), true, Ending::CancelButton);
         f.frame->OnSysCommand(IDM_QUICK_CONNECT);
         AnswerQuickConnect(QStringLiteral("   "), false);
         f.frame->OnSysCommand(IDM_QUICK_CONNECT);
