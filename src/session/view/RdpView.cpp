@@ -204,8 +204,14 @@ void RdpView::resizeEvent(QResizeEvent*) {
     if (IsFullScreenBarVisible()) PlaceBar();
 }
 
+// Every key belongs to a connected session; without one the keys go on to
+// the window, as from any other page.
 void RdpView::keyPressEvent(QKeyEvent* event) {
     const quint32 code = event->nativeScanCode();
+    if (!m_client.IsConnected()) {
+        event->ignore();
+        return;
+    }
     if (code == 0) return;
     m_keysDown.insert(code);
     m_client.SendKey(code, true, event->isAutoRepeat());
@@ -213,6 +219,11 @@ void RdpView::keyPressEvent(QKeyEvent* event) {
 
 void RdpView::keyReleaseEvent(QKeyEvent* event) {
     const quint32 code = event->nativeScanCode();
+    if (!m_client.IsConnected()) {
+        m_keysDown.remove(code);
+        event->ignore();
+        return;
+    }
     if (code == 0 || event->isAutoRepeat()) return;
     m_keysDown.remove(code);
     m_client.SendKey(code, false);
@@ -284,8 +295,9 @@ void RdpView::focusOutEvent(QFocusEvent*) {
     if (QWindow* w = window()->windowHandle()) w->setKeyboardGrabEnabled(false);
 }
 
-bool RdpView::focusNextPrevChild(bool) {
-    return false;
-}  // Tab belongs to the remote desktop
+// Tab and Shift+Tab belong to a connected session's remote desktop.
+bool RdpView::focusNextPrevChild(bool next) {
+    return !m_client.IsConnected() && QWidget::focusNextPrevChild(next);
+}
 
 }  // namespace vandrelle
