@@ -60,7 +60,8 @@ public:
 
     // The tab strip (for tests and for the frame's button at its left end).
     QTabBar* Strip() const;
-    // A widget shown at the left end of the strip (the frame's window menu button).
+    // A widget shown at the left end of the strip (the frame's window menu
+    // button). Tab goes from it to the strip, and from the strip to the page.
     void SetStripButton(QWidget* button);
 
 Q_SIGNALS:

@@ -297,6 +297,63 @@ private Q_SLOTS:
         QCOMPARE(f.hosts.lastCalls, std::vector<std::string>{"Disconnect"});
     }
 
+    // The window from the keyboard alone: Tab goes as on the screen (the menu
+    // button, the tabs, the page); F10 (or Alt+Space) opens the window menu
+    // and Ctrl+W closes a session's tab, but not while a connected session
+    // has the keyboard: its remote desktop takes every key.
+    void theWindowIsUsedFromTheKeyboard() {
+        Frame f;
+        f.frame->show();
+        f.frame->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(f.frame.get()));
+        QTreeWidget* tree = f.frame->ServerList()->Tree();
+        QCOMPARE(QApplication::focusWidget(), tree);
+        const auto key = [](Qt::Key k, Qt::KeyboardModifiers m = {}) {
+            QTest::keyClick(QApplication::focusWidget(), k, m);
+        };
+        QList<QWidget*> order;
+        for (int i = 0; i < 3; ++i) {
+            key(Qt::Key_Tab);
+            order << QApplication::focusWidget();
+        }
+        QCOMPARE(order,
+                 (QList<QWidget*>{f.frame->WindowMenuButton(), f.frame->View()->Strip(), tree}));
+        QCOMPARE(f.frame->WindowMenuButton()->toolTip(), QStringLiteral("Window menu (F10)"));
+        QMenu* menu = f.frame->WindowMenu();
+        const auto menuOpensOn = [&](Qt::Key k, Qt::KeyboardModifiers m = {}) {
+            bool shown = false;
+            QTimer close;
+            QObject::connect(&close, &QTimer::timeout, [&] {
+                if (!menu->isVisible()) return;
+                shown = true;
+                QTest::keyClick(menu, Qt::Key_Escape);
+            });
+            close.start(10);
+            key(k, m);
+            return QTest::qWaitFor([&] { return shown; }, 300);
+        };
+        QVERIFY(menuOpensOn(Qt::Key_F10));
+        QVERIFY(menuOpensOn(Qt::Key_Space, Qt::AltModifier));
+        key(Qt::Key_W, Qt::ControlModifier);  // the tree's tab stays
+
+        f.Open({u"Office", u"Lab"});
+        f.Open({u"Office", u"Build box"});
+        Frame::Pump();
+        f.Client(1).FireConnecting();
+        f.Client(1).FireConnected();
+        QCOMPARE(QApplication::focusWidget(), f.hosts.made[1]->widget);
+        QVERIFY(!menuOpensOn(Qt::Key_F10));
+        key(Qt::Key_W, Qt::ControlModifier);
+        QCOMPARE(f.frame->View()->GetPageCount(), 3);
+
+        key(Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier);  // to the one not connected
+        QCOMPARE(QApplication::focusWidget(), f.hosts.made[0]->widget);
+        QVERIFY(menuOpensOn(Qt::Key_F10));
+        key(Qt::Key_W, Qt::ControlModifier);
+        QCOMPARE(f.frame->View()->GetPageCount(), 2);
+        QCOMPARE(f.frame->View()->GetPageCaption(1), QStringLiteral("Build box"));
+    }
+
     void showServersListBringsTheTreeBack() {
         Frame f;
         f.Open({u"Office", u"Lab"});
