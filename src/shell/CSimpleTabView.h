@@ -70,7 +70,7 @@ Q_SIGNALS:
     void PageActivated(int index);
     // Right button released over a tab, or Shift+F10 / the menu key on the strip.
     void ContextMenuRequested(int index, QPoint screenPosition);
-    // Left double click on a tab.
+    // Left double click on a tab, or Enter on the focused strip (its active tab).
     void TabDoubleClicked(int index);
     // Middle button released over a tab.
     void CloseRequested(int index);
