@@ -79,8 +79,10 @@ private Q_SLOTS:
         f.view.SetFullScreenBarVisible(true);
         f.Click("leaveFullScreenButton");
         f.Click("minimizeButton");
-        QTRY_COMPARE(f.recorder.events, QStringList({QStringLiteral("leave full screen"),
-                                                     QStringLiteral("minimize")}));
+        QTest::keyClick(&f.view, Qt::Key_Return, Qt::ControlModifier | Qt::AltModifier);
+        QTRY_COMPARE(f.recorder.events,
+                     QStringList({QStringLiteral("leave full screen"), QStringLiteral("minimize"),
+                                  QStringLiteral("leave full screen")}));
         QVERIFY(!f.view.isWindow());
         QCOMPARE(f.client.get_FullScreen(), VariantBool::True);  // the container decides
     }

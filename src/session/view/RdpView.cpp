@@ -204,9 +204,16 @@ void RdpView::resizeEvent(QResizeEvent*) {
     if (IsFullScreenBarVisible()) PlaceBar();
 }
 
-// Every key belongs to a connected session; without one the keys go on to
-// the window, as from any other page.
+// Every key belongs to a connected session but Ctrl+Alt+Enter in full screen,
+// which leaves it as the bar's button does (FreeRDP's own client's key);
+// without a session the keys go on to the window, as from any other page.
 void RdpView::keyPressEvent(QKeyEvent* event) {
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (enter && IsFullScreenBarVisible() &&
+        (event->modifiers() & ~Qt::KeypadModifier) == (Qt::ControlModifier | Qt::AltModifier)) {
+        m_client.RequestLeaveFullScreen();
+        return;
+    }
     const quint32 code = event->nativeScanCode();
     if (!m_client.IsConnected()) {
         event->ignore();
