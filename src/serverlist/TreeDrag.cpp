@@ -178,12 +178,13 @@ QTreeWidgetItem* CServerList::MarkedItem() const {
     return nullptr;
 }
 
-// Cut and Paste (Ctrl+X, Ctrl+V, and the platform's other keys for them);
-// Escape forgets the mark.
+// Ctrl+X and Ctrl+V, not the platform's other keys for Cut and Paste:
+// Shift+Delete is the Delete key's. Escape forgets the mark.
 bool CServerList::MoveKey(const QKeyEvent& key) {
-    if (key.matches(QKeySequence::Cut)) {
+    const bool ctrl = (key.modifiers() & ~Qt::KeypadModifier) == Qt::ControlModifier;
+    if (ctrl && key.key() == Qt::Key_X) {
         Mark(m_tree->currentItem());
-    } else if (key.matches(QKeySequence::Paste)) {
+    } else if (ctrl && key.key() == Qt::Key_V) {
         MoveMarked(m_tree->currentItem());
     } else if (key.key() == Qt::Key_Escape && MarkedItem()) {
         Mark(nullptr);
