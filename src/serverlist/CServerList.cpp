@@ -366,6 +366,17 @@ void CServerList::ShowContextMenu(QContextMenuEvent* event) {
     menu->popup(at);
 }
 
+// Shift+F10 asks for the menu as the Menu key does: the window system makes
+// a request for a menu of the Menu key only, Shift+F10 comes as a key.
+bool CServerList::MenuOrMoveKey(const QKeyEvent& key) {
+    if (key.key() == Qt::Key_F10 && key.modifiers() == Qt::ShiftModifier) {
+        QContextMenuEvent request(QContextMenuEvent::Keyboard, QPoint(), QPoint());
+        ShowContextMenu(&request);
+        return true;
+    }
+    return MoveKey(key);
+}
+
 // Whether the point lies on the item's icon or label rather than beside them.
 bool CServerList::OnItemLabel(QTreeWidgetItem* item, const QPoint& pos) const {
     const QRect row = m_tree->visualItemRect(item);
@@ -379,6 +390,10 @@ bool CServerList::eventFilter(QObject* watched, QEvent* event) {
         return QWidget::eventFilter(watched, event);
     }
     if (DragEvent(event)) return true;
+    if (watched == m_tree && event->type() == QEvent::KeyPress &&
+        MenuOrMoveKey(*static_cast<QKeyEvent*>(event))) {
+        return true;
+    }
     // The mouse's request comes to the viewport, the keyboard's to the tree.
     if (event->type() == QEvent::ContextMenu) {
         ShowContextMenu(static_cast<QContextMenuEvent*>(event));

@@ -14,6 +14,7 @@
 
 class QCollator;
 class QContextMenuEvent;
+class QKeyEvent;
 class QLabel;
 class QAction;
 class QMenu;
@@ -135,6 +136,8 @@ public:
     // dragged: none for the item itself, anything below it, its parent, a
     // server beside it, and a group that already holds a child of its label.
     QTreeWidgetItem* TargetFor(const QTreeWidgetItem* dragged, QTreeWidgetItem* under) const;
+    // Moving from the keyboard: the item marked by Ctrl+X, or nullptr.
+    QTreeWidgetItem* MarkedItem() const;
 
 protected:
     void focusInEvent(QFocusEvent* event) override;
@@ -162,6 +165,10 @@ private:
     void SetDropTarget(QTreeWidgetItem* target);
     void Drop(QTreeWidgetItem* dragged, QTreeWidgetItem* target);
     bool DragEvent(QEvent* event);
+    bool MenuOrMoveKey(const QKeyEvent& key);
+    bool MoveKey(const QKeyEvent& key);
+    void Mark(QTreeWidgetItem* item);
+    void MoveMarked(QTreeWidgetItem* target);
     void OnItemExpansion(QTreeWidgetItem* item, bool collapsed);
     void ShowContextMenu(QContextMenuEvent* event);
     bool OnItemLabel(QTreeWidgetItem* item, const QPoint& pos) const;

@@ -223,7 +223,7 @@ void CMainFrame::MakeWindowMenu() {
     m_menuButton->setPopupMode(QToolButton::InstantPopup);
     m_menuButton->setMenu(m_windowMenu);
     m_menuButton->setAccessibleName(tr("Window menu"));
-    m_menuButton->setToolTip(tr("Window menu (Alt+Space)"));
+    m_menuButton->setToolTip(tr("Window menu (F10)"));
     m_view->SetStripButton(m_menuButton);
     qApp->installEventFilter(this);
 }
@@ -240,20 +240,37 @@ QAction* CMainFrame::AddCommand(QMenu* menu, const QString& text, int id) {
     return action;
 }
 
-// Alt+Space opens the window menu, as the system menu's key does, wherever
-// the focus is in the window but in a session, whose remote desktop has the
-// key. It is seen before the focused widget, which might take it for itself.
+// F10 opens the window menu (Alt+Space too, where the window manager lets it
+// through), and Ctrl+W closes the active session's tab, wherever the focus is
+// in the window but in a connected session, whose remote desktop has every
+// key (also those it passes on to its parents). They are seen before the
+// focused widget, which might take them.
 bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() != QEvent::KeyPress || !watched->isWidgetType()) return false;
-    const auto* key = static_cast<QKeyEvent*>(event);
-    if (key->key() != Qt::Key_Space || key->modifiers() != Qt::AltModifier) return false;
     auto* widget = static_cast<QWidget*>(watched);
-    if (widget->window() != this) return false;
-    for (QWidget* w = widget; w; w = w->parentWidget()) {
-        if (qobject_cast<CVandrelleView*>(w)) return false;
+    const QWidget* focus = QApplication::focusWidget();
+    if (widget->window() != this || InConnectedSession(focus ? focus : widget)) return false;
+    const auto* key = static_cast<QKeyEvent*>(event);
+    const Qt::KeyboardModifiers modifiers = key->modifiers() & ~Qt::KeypadModifier;
+    if ((key->key() == Qt::Key_F10 && modifiers == Qt::NoModifier) ||
+        (key->key() == Qt::Key_Space && modifiers == Qt::AltModifier)) {
+        QTimer::singleShot(0, m_menuButton, &QToolButton::showMenu);
+        return true;
     }
-    QTimer::singleShot(0, m_menuButton, &QToolButton::showMenu);
-    return true;
+    if (key->key() == Qt::Key_W && modifiers == Qt::ControlModifier) {
+        OnTabCloseRequest(m_view->GetActivePage());
+        return true;
+    }
+    return false;
+}
+
+bool CMainFrame::InConnectedSession(const QWidget* widget) {
+    for (const QWidget* w = widget; w; w = w->parentWidget()) {
+        if (const auto* session = qobject_cast<const CVandrelleView*>(w)) {
+            return session->State() == kStateConnected;
+        }
+    }
+    return false;
 }
 
 QAction* CMainFrame::Action(int id) const {

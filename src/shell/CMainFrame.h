@@ -94,6 +94,8 @@ protected:
 
 private:
     void MakeWindowMenu();
+    // Whether the widget is in a session that is connected (its keys are the remote desktop's).
+    static bool InConnectedSession(const QWidget* widget);
     QAction* AddCommand(QMenu* menu, const QString& text, int id);
     void UpdateWindowMenu();
     void OnPageActivated(int index);

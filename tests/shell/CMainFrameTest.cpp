@@ -99,22 +99,39 @@ void WhenModalOpens(QObject* owner, std::function<void(QWidget*)> act) {
     timer->start(10);
 }
 
-// Types into the next Quick Connect dialog and presses its button (or
-// Escape, when `text` is null).
-void AnswerQuickConnect(const QString& text, bool console) {
+enum class Ending { Connect, Escape, CancelButton };
+
+// Answers the next Quick Connect dialog from the keyboard: the console box
+// and the server field by their mnemonics, then Enter, Escape, or Tab to
+// Cancel and Space.
+void AnswerQuickConnect(const QString& text, bool console, Ending ending = Ending::Connect) {
     auto* timer = new QTimer(qApp);
-    QObject::connect(timer, &QTimer::timeout, [timer, text, console] {
+    QObject::connect(timer, &QTimer::timeout, [timer, text, console, ending] {
         auto* dialog = qobject_cast<CDlgQuickConnect*>(QApplication::activeModalWidget());
         if (!dialog) return;
         timer->deleteLater();
         timer->stop();
-        if (text.isNull()) {
-            QTest::keyClick(dialog, Qt::Key_Escape);
-            return;
-        }
-        QTest::keyClicks(dialog->ServerEdit(), text);
-        dialog->ConsoleBox()->setChecked(console);
-        QTest::keyClick(dialog->ServerEdit(), Qt::Key_Return);
+        const auto key = [](Qt::Key k, Qt::KeyboardModifiers m = {}) {
+            QTest::keyClick(QApplication::focusWidget(), k, m);
+        };
+        const auto answer = [&] {
+            if (console) {
+                key(Qt::Key_O, Qt::AltModifier);
+                QTRY_VERIFY(dialog->ConsoleBox()->isChecked());
+            }
+            key(Qt::Key_S, Qt::AltModifier);
+            QCOMPARE(QApplication::focusWidget(), dialog->ServerEdit());
+            QTest::keyClicks(dialog->ServerEdit(), text);
+            if (ending == Ending::CancelButton) {
+                for (int i = 0; i < 3; ++i) key(Qt::Key_Tab);
+                QCOMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("IDCANCEL"));
+            }
+            key(ending == Ending::Connect  ? Qt::Key_Return
+                : ending == Ending::Escape ? Qt::Key_Escape
+                                           : Qt::Key_Space);
+        };
+        answer();
+        if (dialog->isVisible()) dialog->reject();  // a check failed
     });
     timer->start(10);
 }
@@ -294,6 +311,63 @@ private Q_SLOTS:
         QCOMPARE(f.frame->View()->GetPageCount(), 1);
         // A connected session disconnects as its tab closes.
         QCOMPARE(f.hosts.lastCalls, std::vector<std::string>{"Disconnect"});
+    }
+
+    // The window from the keyboard alone: Tab goes as on the screen (the menu
+    // button, the tabs, the page); F10 (or Alt+Space) opens the window menu
+    // and Ctrl+W closes a session's tab, but not while a connected session
+    // has the keyboard: its remote desktop takes every key.
+    void theWindowIsUsedFromTheKeyboard() {
+        Frame f;
+        f.frame->show();
+        f.frame->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(f.frame.get()));
+        QTreeWidget* tree = f.frame->ServerList()->Tree();
+        QCOMPARE(QApplication::focusWidget(), tree);
+        const auto key = [](Qt::Key k, Qt::KeyboardModifiers m = {}) {
+            QTest::keyClick(QApplication::focusWidget(), k, m);
+        };
+        QList<QWidget*> order;
+        for (int i = 0; i < 3; ++i) {
+            key(Qt::Key_Tab);
+            order << QApplication::focusWidget();
+        }
+        QCOMPARE(order,
+                 (QList<QWidget*>{f.frame->WindowMenuButton(), f.frame->View()->Strip(), tree}));
+        QCOMPARE(f.frame->WindowMenuButton()->toolTip(), QStringLiteral("Window menu (F10)"));
+        QMenu* menu = f.frame->WindowMenu();
+        const auto menuOpensOn = [&](Qt::Key k, Qt::KeyboardModifiers m = {}) {
+            bool shown = false;
+            QTimer close;
+            QObject::connect(&close, &QTimer::timeout, [&] {
+                if (!menu->isVisible()) return;
+                shown = true;
+                QTest::keyClick(menu, Qt::Key_Escape);
+            });
+            close.start(10);
+            key(k, m);
+            return QTest::qWaitFor([&] { return shown; }, 300);
+        };
+        QVERIFY(menuOpensOn(Qt::Key_F10));
+        QVERIFY(menuOpensOn(Qt::Key_Space, Qt::AltModifier));
+        key(Qt::Key_W, Qt::ControlModifier);  // the tree's tab stays
+
+        f.Open({u"Office", u"Lab"});
+        f.Open({u"Office", u"Build box"});
+        Frame::Pump();
+        f.Client(1).FireConnecting();
+        f.Client(1).FireConnected();
+        QCOMPARE(QApplication::focusWidget(), f.hosts.made[1]->widget);
+        QVERIFY(!menuOpensOn(Qt::Key_F10));
+        key(Qt::Key_W, Qt::ControlModifier);
+        QCOMPARE(f.frame->View()->GetPageCount(), 3);
+
+        key(Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier);  // to the one not connected
+        QCOMPARE(QApplication::focusWidget(), f.hosts.made[0]->widget);
+        QVERIFY(menuOpensOn(Qt::Key_F10));
+        key(Qt::Key_W, Qt::ControlModifier);
+        QCOMPARE(f.frame->View()->GetPageCount(), 2);
+        QCOMPARE(f.frame->View()->GetPageCaption(1), QStringLiteral("Build box"));
     }
 
     void showServersListBringsTheTreeBack() {
@@ -545,8 +619,10 @@ private Q_SLOTS:
         const PathBuffer entry = Path({u"Quick Connections", u"rdp.example"});
         QCOMPARE(f.frame->Send(WM_APP_FIND_SESSION, 0, Buffer(entry)), std::intptr_t(0));
 
-        // Escape, blanks only, and a text without a host file nothing.
-        AnswerQuickConnect(QString(), false);
+        // Escape, Cancel, blanks only, and a text without a host file nothing.
+        AnswerQuickConnect(QStringLiteral("a"), false, Ending::Escape);
+        f.frame->OnSysCommand(IDM_QUICK_CONNECT);
+        AnswerQuickConnect(QStringLiteral("b"), true, Ending::CancelButton);
         f.frame->OnSysCommand(IDM_QUICK_CONNECT);
         AnswerQuickConnect(QStringLiteral("   "), false);
         f.frame->OnSysCommand(IDM_QUICK_CONNECT);

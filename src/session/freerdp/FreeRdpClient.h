@@ -110,6 +110,9 @@ public:
         m_frameChanged = std::move(handler);
     }
 
+    // Whether a session is established: from OnConnected to its end.
+    bool IsConnected() const { return m_shown; }
+
     // Input for the remote session, sent from the connection's own thread in
     // the order given; dropped while no session is established. Positions
     // are in remote desktop pixels.
