@@ -31,6 +31,9 @@ PACKAGES=(
   # end-to-end tests: a window found and keys typed (xdotool), pictures taken
   # (ImageMagick's import); a private message bus for the unlock's test.
   xdotool imagemagick dbus-daemon
+  # The accessibility test reads the program as a screen reader does: the
+  # accessibility bus, and Debian's Python bindings to it.
+  at-spi2-core python3-pyatspi
   # The Debian package (make package) and the checks of what it installs.
   dpkg-dev lintian desktop-file-utils appstream bash-completion
 )
