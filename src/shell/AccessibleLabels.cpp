@@ -90,6 +90,7 @@ StatusPane::StatusPane(const QString& state, QWidget* parent)
     : QLabel(state, parent), m_state(state) {
     QAccessible::installFactory(&LabelAccessibles);  // once: Qt keeps no duplicates
     setObjectName(QStringLiteral("statusPane"));
+    setTextFormat(Qt::PlainText);  // server and user names are shown as typed
 }
 
 void StatusPane::SetStateText(const QString& text) {

@@ -53,6 +53,7 @@ RdpView::RdpView(FreeRdpClient& client, QWidget* parent) : QWidget(parent), m_cl
 
     m_message = new QLabel(this);
     m_message->setObjectName(QStringLiteral("disconnectedText"));
+    m_message->setTextFormat(Qt::PlainText);
     m_message->setAlignment(Qt::AlignCenter);
     m_message->setWordWrap(true);
     m_message->setAttribute(Qt::WA_TransparentForMouseEvents);
