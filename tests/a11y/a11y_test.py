@@ -14,6 +14,7 @@ start; a missing tool or module is a failure."""
 
 import os
 import shutil
+import signal
 import socket
 import subprocess
 import sys
@@ -98,12 +99,17 @@ def outer(program):
     sys.exit(code)
 
 
-def start_accessibility_bus(display):
+def start_accessibility_bus(display, work):
+    """The launcher, in a process group of its own with the bus it starts
+    (its socket in the test's folder)."""
     if not os.access(LAUNCHER, os.X_OK):
         skip(LAUNCHER + " is missing: the accessibility bus cannot start")
+    runtime = os.path.join(work, "bus")
+    os.makedirs(runtime, mode=0o700)
     launcher = subprocess.Popen([LAUNCHER, "--launch-immediately"],
-                                env=dict(os.environ, DISPLAY=display),
-                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                                env=dict(os.environ, DISPLAY=display, XDG_RUNTIME_DIR=runtime),
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                start_new_session=True)
     from gi.repository import Gio, GLib
 
     def address():
@@ -114,10 +120,19 @@ def start_accessibility_bus(display):
 
     found = wait_for(address, 15)
     if not found:
-        launcher.kill()
+        stop_group(launcher)
         skip("the accessibility bus did not start (%s gave no address)" % LAUNCHER)
     print("accessibility bus: " + found, flush=True)
     return launcher
+
+
+def stop_group(process):
+    try:
+        os.killpg(process.pid, signal.SIGTERM)
+        process.wait(5)
+        os.killpg(process.pid, signal.SIGKILL)  # what the launcher started
+    except (ProcessLookupError, subprocess.TimeoutExpired):
+        pass
 
 
 def start_display(work):
@@ -419,9 +434,9 @@ def inner(program):
         fail("pyatspi is missing: scripts/install-deps.sh installs python3-pyatspi")
     with tempfile.TemporaryDirectory(prefix="vandrelle-a11y-") as work:
         xvfb, display = start_display(work)
-        launcher = start_accessibility_bus(display)
-        app = None
+        launcher = app = None
         try:
+            launcher = start_accessibility_bus(display, work)
             app = start_program(program, work, display)
             s = Session(display)
             if s.app is None:
@@ -435,10 +450,12 @@ def inner(program):
             check_menus(s, frame)
             check_about(s, frame)
         finally:
-            for process in (app, launcher, xvfb):
+            for process in (app, xvfb):
                 if process is not None:
                     process.kill()
                     process.wait()
+            if launcher is not None:
+                stop_group(launcher)
             log = os.path.join(work, "program.log")
             if failures and os.path.exists(log):
                 print("--- the program's output ---\n" + open(log).read())
