@@ -25,7 +25,7 @@ SKIP = 77
 LAUNCHER = "/usr/libexec/at-spi-bus-launcher"
 INNER = "VANDRELLE_A11Y_INNER"
 
-# Labels the build writes in this order; the tree sorts each level.
+# Groups (one empty, one nested) and servers; "Refused" is a closed loopback port.
 CONFIG = """<?xml version="1.0"?><Vandrelle><Servers>
 <Group><Properties><Name>Office</Name></Properties>
  <Server><Name>Build box</Name><Server>10.0.0.4</Server></Server>
@@ -252,7 +252,12 @@ class Session:
         pyatspi.Registry.registerEventListener(self.on_event, "object:state-changed:focused",
                                                "object:state-changed:showing")
         context = GLib.MainContext.default()
-        pumps.append(lambda: [None for _ in iter(lambda: context.iteration(False), False)])
+
+        def pump():
+            while context.iteration(False):
+                pass
+
+        pumps.append(pump)
         self.app = wait_for(lambda: next(
             a for a in children(pyatspi.Registry.getDesktop(0)) if a and a.name == app_name), 30)
 
