@@ -62,12 +62,23 @@ done
 # client", the session benchmark's reference), the end-to-end peers, and what
 # runs the program without a display and drives it in its tests.
 for program in xfreerdp3 python3 Xvfb xsetroot xclock xclip freerdp-shadow-cli3 winpr-hash3 \
-  xrdp xrdp-sesman xdotool import dbus-daemon; do
+  xrdp xrdp-sesman xdotool import dbus-daemon dbus-run-session; do
   if ! PATH="$PATH:/usr/sbin:/sbin" command -v "$program" >/dev/null; then
     echo "check-deps: $program is not installed although scripts/install-deps.sh ran" >&2
     problems=1
   fi
 done
+
+# The accessibility test: the bus's launcher (outside the PATH) and the
+# bindings of Debian's own Python, which is not always the python3 found first.
+if [[ ! -x /usr/libexec/at-spi-bus-launcher ]]; then
+  echo "check-deps: /usr/libexec/at-spi-bus-launcher (at-spi2-core) is not installed" >&2
+  problems=1
+fi
+if ! /usr/bin/python3 -c 'import pyatspi' 2>/dev/null; then
+  echo "check-deps: Debian's python3 cannot import pyatspi (python3-pyatspi)" >&2
+  problems=1
+fi
 
 [[ $problems -eq 0 ]] && echo "check-deps: the packages of the pkg-config modules ${!seen[*]} are named; the programs are there"
 exit $problems

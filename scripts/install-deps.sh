@@ -33,6 +33,9 @@ PACKAGES=(
   xdotool imagemagick dbus-daemon
   # The virtual display's private cookie (make run).
   xauth
+  # The accessibility test reads the program as a screen reader does: the
+  # accessibility bus, and Debian's Python bindings to it.
+  at-spi2-core python3-pyatspi
   # The Debian package (make package) and the checks of what it installs.
   dpkg-dev lintian desktop-file-utils appstream bash-completion
 )

@@ -52,12 +52,20 @@ const QCollator& LabelCollator() {
     return collator;
 }
 
-// An item that sorts among its siblings in that order.
+// An item that sorts among its siblings in that order, and whose
+// description is worked out when asked, so that it is never stale.
 class TreeItem : public QTreeWidgetItem {
 public:
     using QTreeWidgetItem::QTreeWidgetItem;
     bool operator<(const QTreeWidgetItem& other) const override {
         return LabelCollator().compare(text(0).toCaseFolded(), other.text(0).toCaseFolded()) < 0;
+    }
+    QVariant data(int column, int role) const override {
+        if (role == Qt::AccessibleDescriptionRole && treeWidget()) {
+            if (const auto* list = qobject_cast<const CServerList*>(treeWidget()->parentWidget()))
+                return list->ItemDescription(this);
+        }
+        return QTreeWidgetItem::data(column, role);
     }
 };
 
@@ -256,6 +264,22 @@ bool CServerList::IsServer(const QTreeWidgetItem* item) {
     return item && item->data(0, kItemDataRole).toInt() == kServerItem;
 }
 
+QString CServerList::ItemDescription(const QTreeWidgetItem* item) const {
+    if (!IsServer(item)) {
+        const int servers = ServersBelow(item);
+        if (servers == 0) return tr("group, no servers");
+        return servers == 1 ? tr("group, 1 server") : tr("group, %1 servers").arg(servers);
+    }
+    PathBuffer path;
+    Properties record;
+    try {
+        if (GetItemPath(item, path)) m_config.LoadProperties(NodePathFromBuffer(path), record);
+    } catch (const ConfigError&) {
+        // A server being renamed or deleted: its kind alone.
+    }
+    return record.Server.empty() ? tr("server") : tr("server, %1").arg(Q(record.Server));
+}
+
 bool CServerList::GetItemPath(const QTreeWidgetItem* item, PathBuffer& path) const {
     if (!item || item->treeWidget() != m_tree) return false;
     std::vector<QString> labels;
@@ -314,6 +338,7 @@ void CServerList::OnItemExpansion(QTreeWidgetItem* item, bool collapsed) {
 QMenu* CServerList::MakeContextMenu(const QTreeWidgetItem* item) {
     const bool server = IsServer(item);
     auto* menu = new QMenu(server ? tr("Server") : tr("Group"), this);
+    menu->setAccessibleName(menu->title());  // a popup's title is not its name
     menu->setObjectName(server ? QStringLiteral("IDR_SERVER_MENU")
                                : QStringLiteral("IDR_GROUP_MENU"));
     menu->setProperty("resourceId", server ? IDR_SERVER_MENU : IDR_GROUP_MENU);

@@ -79,7 +79,13 @@ public:
     void SetCurrentItem(QTreeWidgetItem* item) { m_current = item; }
 
     static bool IsServer(const QTreeWidgetItem* item);
+    // The servers of a group and of all its subgroups.
+    static int ServersBelow(const QTreeWidgetItem* group);
     bool IsRoot(const QTreeWidgetItem* item) const { return item == m_root; }
+
+    // What a screen reader reads of an item besides its label: its kind, and
+    // a group's count of the servers below it or a server's address.
+    QString ItemDescription(const QTreeWidgetItem* item) const;
 
     // The item's path (zero after its end); false when the item is not in the
     // tree or its path does not fit the buffer.

@@ -63,13 +63,13 @@ QMenu* CServerList::BuildConnectToMenu(QMenu* menu, QAction* before) {
     m_commandMap.clear();
     m_connectTo = new QMenu(tr("C&onnect To"), menu);
     m_connectTo->setObjectName(QStringLiteral("connectToMenu"));
+    m_connectTo->setAccessibleName(tr("Connect To"));  // a popup's title is not its name
     FillConnectTo(m_connectTo, m_root, kConnectToFirstId);
     menu->insertMenu(before, m_connectTo);
     return m_connectTo;
 }
 
-// The servers of a group and of all its subgroups.
-static int ServersBelow(const QTreeWidgetItem* group) {
+int CServerList::ServersBelow(const QTreeWidgetItem* group) {
     int count = 0;
     std::vector<const QTreeWidgetItem*> pending{group};
     while (!pending.empty()) {
@@ -93,6 +93,7 @@ void CServerList::FillConnectTo(QMenu* menu, const QTreeWidgetItem* parent, int 
         const QTreeWidgetItem* child = parent->child(i);
         if (!IsServer(child)) {
             QMenu* submenu = menu->addMenu(MenuText(child->text(0)));
+            submenu->setAccessibleName(child->text(0));
             const int groupFirst = nextId;
             connect(submenu, &QMenu::aboutToShow, submenu, [this, submenu, child, groupFirst] {
                 if (submenu->actions().isEmpty()) FillConnectTo(submenu, child, groupFirst);

@@ -31,6 +31,10 @@ class CAboutDlg : public QDialog {
     Q_OBJECT
 public:
     CAboutDlg(QWidget* owner, const QString& guide);
+
+    // Opens the user guide's file in the browser, as the link and the window
+    // menu's Help do; tells the user why when it cannot.
+    static void OpenGuide(QWidget* owner, const QString& guide);
 };
 
 }  // namespace vandrelle

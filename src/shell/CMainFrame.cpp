@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "CMainFrame.h"
 
+#include "AccessibleLabels.h"
 #include "CDlgQuickConnect.h"
 #include "CPropertySheet2.h"
 #include "CServerList.h"
@@ -20,12 +21,9 @@
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QDesktopServices>
 #include <QDialog>
 #include <QDir>
-#include <QFileInfo>
 #include <QKeyEvent>
-#include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
 #include <QScreen>
@@ -33,7 +31,6 @@
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolButton>
-#include <QUrl>
 
 #include <algorithm>
 
@@ -86,9 +83,7 @@ CMainFrame::CMainFrame(CConfigStore& config, KeyStore& keys, ClientHostFactory h
     QStatusBar* status = statusBar();
     status->setObjectName(QStringLiteral("statusBar"));
     status->setProperty("controlId", ATL_IDW_STATUS_BAR);
-    m_statusPane = new QLabel(Q(ResourceString(ATL_IDS_IDLEMESSAGE)), status);
-    m_statusPane->setObjectName(QStringLiteral("statusPane"));
-    m_statusPane->setAccessibleName(tr("Status"));
+    m_statusPane = new StatusPane(Q(ResourceString(ATL_IDS_IDLEMESSAGE)), status);
     status->addWidget(m_statusPane, 1);
 
     m_view = new CSimpleTabView(this);
@@ -197,6 +192,7 @@ void CMainFrame::ReportSave(bool saved) {
 void CMainFrame::MakeWindowMenu() {
     m_windowMenu = new QMenu(tr("Window"), this);
     m_windowMenu->setObjectName(QStringLiteral("windowMenu"));
+    m_windowMenu->setAccessibleName(tr("Window"));
     AddCommand(m_windowMenu, tr("&Restore"), SC_RESTORE_CMD);
     AddCommand(m_windowMenu, tr("Mi&nimize"), SC_MINIMIZE_CMD);
     AddCommand(m_windowMenu, tr("Ma&ximize"), SC_MAXIMIZE_CMD);
@@ -214,7 +210,7 @@ void CMainFrame::MakeWindowMenu() {
     m_windowMenu->addSeparator();
     AddCommand(m_windowMenu, tr("&Close"), SC_CLOSE_CMD);
     connect(m_windowMenu, &QMenu::aboutToShow, this, &CMainFrame::UpdateWindowMenu);
-    connect(m_windowMenu, &QMenu::aboutToHide, statusBar(), &QStatusBar::clearMessage);
+    connect(m_windowMenu, &QMenu::aboutToHide, this, [this] { m_statusPane->ShowPrompt({}); });
 
     m_menuButton = new QToolButton(this);
     m_menuButton->setObjectName(QStringLiteral("windowMenuButton"));
@@ -238,6 +234,14 @@ QAction* CMainFrame::AddCommand(QMenu* menu, const QString& text, int id) {
     connect(action, &QAction::triggered, this, [this, id] { OnSysCommand(id); });
     m_actions[id] = action;
     return action;
+}
+
+// A menu item's prompt goes to the status pane, where a screen reader reads
+// it, rather than being painted over the status bar.
+bool CMainFrame::event(QEvent* event) {
+    if (event->type() != QEvent::StatusTip) return QMainWindow::event(event);
+    m_statusPane->ShowPrompt(static_cast<QStatusTipEvent*>(event)->tip());
+    return true;
 }
 
 // F10 opens the window menu (Alt+Space too, where the window manager lets it
@@ -391,14 +395,14 @@ void CMainFrame::ShowPageState(int index) {
     if (index < 0) return;
     if (const CVandrelleView* session = SessionAt(index)) {
         const Properties& r = session->Record();
-        m_statusPane->setText(tr("[%1] Server: %2; Username: %3")
-                                  .arg(QString::fromStdString(r.Name),
-                                       QString::fromStdString(r.Server),
-                                       QString::fromStdString(r.UserName)));
+        m_statusPane->SetStateText(tr("[%1] Server: %2; Username: %3")
+                                       .arg(QString::fromStdString(r.Name),
+                                            QString::fromStdString(r.Server),
+                                            QString::fromStdString(r.UserName)));
         setWindowTitle(QString::fromStdString(r.Name) + QStringLiteral(" - ") +
                        Q(ResourceString(IDR_MAINFRAME)));
     } else {
-        m_statusPane->setText(Q(ResourceString(ATL_IDS_IDLEMESSAGE)));
+        m_statusPane->SetStateText(Q(ResourceString(ATL_IDS_IDLEMESSAGE)));
         setWindowTitle(Q(ResourceString(IDR_MAINFRAME)));
     }
 }
@@ -412,6 +416,7 @@ QMenu* CMainFrame::MakeSessionMenu(int page) {
     if (!session) return nullptr;
     auto* menu = new QMenu(tr("Session"), this);
     menu->setObjectName(QStringLiteral("IDR_SESSION_MENU"));
+    menu->setAccessibleName(tr("Session"));
     menu->setProperty("resourceId", IDR_SESSION_MENU);
     const auto add = [&](const QString& text, int id) {
         QAction* action = menu->addAction(text);
@@ -427,7 +432,7 @@ QMenu* CMainFrame::MakeSessionMenu(int page) {
     menu->addSeparator();
     add(tr("R&econnect"), ID_SESSION_RECONNECT);
     add(tr("&Reconnect in Full Screen mode"), ID_SESSION_RECONNECT_FULL_SCREEN);
-    connect(menu, &QMenu::aboutToHide, statusBar(), &QStatusBar::clearMessage);
+    connect(menu, &QMenu::aboutToHide, this, [this] { m_statusPane->ShowPrompt({}); });
     return menu;
 }
 
@@ -537,6 +542,7 @@ void CMainFrame::OpenSession(int command, const PathBuffer& path) {
     auto* session =
         new CVandrelleView(m_hosts, *this, this, m_config, m_keys, std::move(record), path, m_view);
     m_view->AddPage(session, caption, kStateDisconnected, session);
+    ShowSessionState(m_view->PageIndexOf(session), kStateDisconnected);
     session->Post(WM_APP_CONNECT, 0, 0);
 }
 
@@ -570,6 +576,7 @@ void CMainFrame::QuickConnect() {
     auto* session =
         new CVandrelleView(m_hosts, *this, this, m_config, m_keys, *record, PathBuffer{}, m_view);
     m_view->AddPage(session, caption, kStateDisconnected, session);
+    ShowSessionState(m_view->PageIndexOf(session), kStateDisconnected);
     if (m_serverList) m_serverList->AddQuickConnection(*record);
     session->Post(WM_APP_CONNECT, 0, 0);
 }
@@ -582,16 +589,7 @@ QString CMainFrame::UserGuide() {
 }
 
 void CMainFrame::OpenUserGuide() {
-    const QString guide = UserGuide();
-    QString problem;
-    if (!QFileInfo::exists(guide)) {
-        problem = tr("The user guide is not installed: %1 is missing.").arg(guide);
-    } else if (!QDesktopServices::openUrl(QUrl::fromLocalFile(guide))) {
-        problem = tr("No program to show the user guide %1 was found.").arg(guide);
-    }
-    if (!problem.isEmpty()) {
-        QMessageBox(QMessageBox::Critical, tr("Error"), problem, QMessageBox::Ok, this).exec();
-    }
+    CAboutDlg::OpenGuide(this, UserGuide());
 }
 
 bool CMainFrame::FindSession(const PathBuffer& path) {
@@ -612,10 +610,24 @@ void CMainFrame::OnSessionState(std::int32_t state, std::intptr_t window) {
     if (state == kStateLoggedOff) {
         m_view->RemovePage(page);
     } else {
-        m_view->SetPageImage(page, state == kStateConnecting || state == kStateConnected
-                                       ? state
-                                       : kStateDisconnected);
+        ShowSessionState(page, state);
     }
+}
+
+void CMainFrame::ShowSessionState(int page, std::int32_t state) {
+    switch (state) {
+        case kStateConnecting:
+            m_view->SetPageDescription(page, tr("connecting"));
+            break;
+        case kStateConnected:
+            m_view->SetPageDescription(page, tr("connected"));
+            break;
+        default:
+            state = kStateDisconnected;
+            m_view->SetPageDescription(page, tr("disconnected"));
+            break;
+    }
+    m_view->SetPageImage(page, state);
 }
 
 // A session covers the screen: the window does too, and comes back as it was.

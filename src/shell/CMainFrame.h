@@ -12,7 +12,6 @@
 #include <map>
 
 class QDialog;
-class QLabel;
 class QMenu;
 class QToolButton;
 
@@ -22,6 +21,7 @@ class CConfigStore;
 class CSimpleTabView;
 class CVandrelleView;
 class KeyStore;
+class StatusPane;
 
 // The program's one main window: the tab view with the server tree as its
 // first page and the sessions after it, the status bar, and the window menu
@@ -86,6 +86,7 @@ public:
     static QString UserGuide();
 
 protected:
+    bool event(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
@@ -112,6 +113,8 @@ private:
     void OpenUserGuide();
     bool FindSession(const PathBuffer& path);
     void OnSessionState(std::int32_t state, std::intptr_t window);
+    // A session's state on its tab: the image, and the same in words.
+    void ShowSessionState(int page, std::int32_t state);
     void FullScreen(bool enter, std::intptr_t window);
     bool ConfirmQuit();
     void CloseAll();
@@ -127,7 +130,7 @@ private:
     ClientHostFactory m_hosts;
     CSimpleTabView* m_view = nullptr;
     QPointer<CServerList> m_serverList;
-    QLabel* m_statusPane = nullptr;
+    StatusPane* m_statusPane = nullptr;
     QMenu* m_windowMenu = nullptr;
     QToolButton* m_menuButton = nullptr;
     std::map<int, QAction*> m_actions;

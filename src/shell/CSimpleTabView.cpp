@@ -67,7 +67,8 @@ bool CSimpleTabView::InsertPage(int index, QWidget* page, const QString& caption
     {
         QScopedValueRollback syncing(m_syncing, true);
         m_strip->insertTab(index, m_images.value(image), TabText(ShownCaption(caption)));
-        m_strip->setTabToolTip(index, PlainToolTip(caption));
+        m_strip->SetTabHoverText(index, PlainToolTip(caption));
+        m_strip->setAccessibleTabName(index, caption);
     }
     // The new page becomes active whatever the place of the previous one.
     ActivatePage(index, focusPage);
@@ -140,6 +141,10 @@ int CSimpleTabView::SetPageImage(int index, int image) {
     if (index < 0 || index >= m_pages.size()) return -1;
     m_strip->setTabIcon(index, m_images.value(image));
     return std::exchange(m_pages[index].image, image);
+}
+
+void CSimpleTabView::SetPageDescription(int index, const QString& description) {
+    m_strip->SetTabDescription(index, description);
 }
 
 int CSimpleTabView::PageIndexOf(const QWidget* page) const {

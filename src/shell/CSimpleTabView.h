@@ -27,7 +27,8 @@ class CSimpleTabView : public QWidget {
     Q_OBJECT
 public:
     // Tabs show at most this many characters of their caption; longer ones
-    // show their first 27 and "...". The tooltip shows the whole caption.
+    // show their first 27 and "...". The tooltip and the tab's accessible
+    // name are the whole caption.
     static constexpr int kTabTextLength = 30;
 
     explicit CSimpleTabView(QWidget* parent = nullptr);
@@ -55,6 +56,9 @@ public:
     int GetPageImage(int index) const;
     // Returns the previous image.
     int SetPageImage(int index, int image);
+    // What a screen reader reads of the page's tab besides its caption (the
+    // tab's image in words).
+    void SetPageDescription(int index, const QString& description);
     // The index of the page whose widget this is, or -1.
     int PageIndexOf(const QWidget* page) const;
 

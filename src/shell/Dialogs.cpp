@@ -1,15 +1,18 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "CDlgQuickConnect.h"
 
+#include "AccessibleLabels.h"
 #include "Icons.h"
 #include "ResourceIds.h"
 #include "Version.h"
 
 #include <QCheckBox>
 #include <QDesktopServices>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QUrl>
 
@@ -65,17 +68,11 @@ CAboutDlg::CAboutDlg(QWidget* owner, const QString& guide) : QDialog(owner) {
         tr("Vandrelle") + QStringLiteral("\n") + tr("Version %1").arg(QLatin1String(kShortVersion)),
         this);
     name->setObjectName(QStringLiteral("nameAndVersion"));
-    const QString url = QUrl::fromLocalFile(guide).toString();
-    auto* link = new QLabel(QStringLiteral("<a href=\"%1\">%1</a>").arg(url.toHtmlEscaped()), this);
+    auto* link = new LinkLabel(tr("User guide"), QUrl::fromLocalFile(guide).toString(), this);
     link->setObjectName(QStringLiteral("IDC_LINK"));
     link->setProperty("controlId", 1016);
-    link->setTextFormat(Qt::RichText);
-    link->setTextInteractionFlags(Qt::TextBrowserInteraction);
-    link->setFocusPolicy(Qt::StrongFocus);
-    link->setAccessibleName(tr("User guide"));
     link->setWordWrap(true);
-    QObject::connect(link, &QLabel::linkActivated, this,
-                     [](const QString& target) { QDesktopServices::openUrl(QUrl(target)); });
+    QObject::connect(link, &QLabel::linkActivated, this, [this, guide] { OpenGuide(this, guide); });
     auto* line =
         new QLabel(tr("Remote Desktop connections, kept as a tree, opened in tabs."), this);
     auto* ok = new QPushButton(tr("OK"), this);
@@ -92,6 +89,18 @@ CAboutDlg::CAboutDlg(QWidget* owner, const QString& guide) : QDialog(owner) {
     layout->setColumnStretch(1, 1);
     setLayout(layout);
     ok->setFocus();
+}
+
+void CAboutDlg::OpenGuide(QWidget* owner, const QString& guide) {
+    QString problem;
+    if (!QFileInfo::exists(guide)) {
+        problem = tr("The user guide is not installed: %1 is missing.").arg(guide);
+    } else if (!QDesktopServices::openUrl(QUrl::fromLocalFile(guide))) {
+        problem = tr("No program to show the user guide %1 was found.").arg(guide);
+    }
+    if (!problem.isEmpty()) {
+        QMessageBox(QMessageBox::Critical, tr("Error"), problem, QMessageBox::Ok, owner).exec();
+    }
 }
 
 }  // namespace vandrelle

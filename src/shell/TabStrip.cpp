@@ -1,11 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "TabStrip.h"
 
+#include <QAccessible>
 #include <QApplication>
+#include <QHelpEvent>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QToolTip>
 
 namespace vandrelle {
 
@@ -51,6 +54,22 @@ void TabStrip::CancelDrag() {
     if (marked) update();
 }
 
+void TabStrip::SetTabDescription(int index, const QString& description) {
+    if (index < 0 || index >= count() || tabToolTip(index) == description) return;
+    setTabToolTip(index, description);
+    QAccessibleEvent changed(this, QAccessible::DescriptionChanged);
+    changed.setChild(index);
+    QAccessible::updateAccessibility(&changed);
+}
+
+void TabStrip::SetTabHoverText(int index, const QString& text) {
+    setTabData(index, text);
+}
+
+QString TabStrip::TabHoverText(int index) const {
+    return tabData(index).toString();
+}
+
 int TabStrip::HitTest(QPoint position) const {
     return rect().contains(position) ? tabAt(position) : kOffStrip;
 }
@@ -58,6 +77,17 @@ int TabStrip::HitTest(QPoint position) const {
 bool TabStrip::event(QEvent* event) {
     // The window losing activation takes the mouse away from the drag.
     if (event->type() == QEvent::WindowDeactivate) CancelDrag();
+    if (event->type() == QEvent::ToolTip) {
+        const auto* help = static_cast<QHelpEvent*>(event);
+        const int index = tabAt(help->pos());
+        const QString text = TabHoverText(index);
+        if (text.isEmpty()) {
+            QToolTip::hideText();
+        } else {
+            QToolTip::showText(help->globalPos(), text, this, tabRect(index));
+        }
+        return true;
+    }
     return QTabBar::event(event);
 }
 

@@ -16,6 +16,9 @@ namespace vandrelle {
 // itself: the view moves the page and its tab.
 //
 // Right and middle buttons never select a tab; a left press selects as usual.
+//
+// Qt hands a tab's tooltip to screen readers as the tab's description; the
+// strip keeps the text its tooltips show apart, so that the two may differ.
 class TabStrip : public QTabBar {
     Q_OBJECT
 public:
@@ -29,6 +32,12 @@ public:
     void CancelDrag();
     // The tab under which the dragged tab would be dropped, or -1.
     int DropIndex() const { return m_drag == Drag::Moving ? m_dropIndex : -1; }
+
+    // What a screen reader reads of a tab besides its name (it is told of the change).
+    void SetTabDescription(int index, const QString& description);
+    // What the tooltip shows while the pointer rests on the tab.
+    void SetTabHoverText(int index, const QString& text);
+    QString TabHoverText(int index) const;
 
 Q_SIGNALS:
     // Right button released over a tab, or the context-menu keys on the

@@ -254,11 +254,15 @@ private Q_SLOTS:
         QMenu* server = panel.MakeContextMenu(Child(g, "S"));
         QCOMPARE(server->actions().at(3)->text(), QStringLiteral("Connect with &MSTSC"));
         QCOMPARE(server->title(), QStringLiteral("Server"));
+        QCOMPARE(QAccessible::queryAccessibleInterface(server)->text(QAccessible::Name),
+                 QStringLiteral("Server"));
         delete server;
         for (QTreeWidgetItem* item : {g, panel.RootItem()}) {
             QMenu* menu = panel.MakeContextMenu(item);
             QCOMPARE(menu->actions().at(3)->text(), QStringLiteral("&Delete"));
             QCOMPARE(menu->actions().at(3)->isEnabled(), item != panel.RootItem());
+            QCOMPARE(QAccessible::queryAccessibleInterface(menu)->text(QAccessible::Name),
+                     QStringLiteral("Group"));
             delete menu;
         }
     }
@@ -372,6 +376,16 @@ private Q_SLOTS:
         QCOMPARE(panel.CurrentItem(), office);  // the parent stays current
         QVERIFY(Child(office, "Sub") != nullptr);
         QVERIFY(disk.config.FindNode(NodePath({"Office", "Sub"})));
+        // A screen reader tells an item's kind, a group's servers below it
+        // (as they are now) and a server's address.
+        const QList<std::pair<QTreeWidgetItem*, const char*>> descriptions = {
+            {panel.RootItem(), "group, 2 servers"},
+            {Child(office, "Sub"), "group, no servers"},
+            {Child(office, "alpha"), "server, alpha.example"}};
+        for (const auto& [item, description] : descriptions) {
+            QCOMPARE(item->data(0, Qt::AccessibleDescriptionRole).toString(),
+                     QString::fromUtf8(description));
+        }
 
         sheet.cancel = true;
         const std::string before = disk.Text();

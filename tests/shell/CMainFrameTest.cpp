@@ -11,6 +11,7 @@
 #include "ResourceIds.h"
 #include "SystemWatchers.h"
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -80,6 +81,18 @@ struct Frame {
         for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
     }
     int ImageOf(int page) const { return frame->View()->GetPageImage(page); }
+    // What a screen reader reads of a tab besides its name.
+    QString StateOf(int page) const {
+        return QAccessible::queryAccessibleInterface(frame->View()->Strip())
+            ->child(page)
+            ->text(QAccessible::Description);
+    }
+    // What a screen reader reads of the status bar, through its text.
+    QString StatusRead() const {
+        QAccessibleInterface* pane = QAccessible::queryAccessibleInterface(
+            frame->findChild<QLabel*>(QStringLiteral("statusPane")));
+        return pane->textInterface() ? pane->textInterface()->text(0, -1) : QString();
+    }
 
     ConfigOnDisk disk;
     FakeHosts hosts;
@@ -150,6 +163,17 @@ private Q_SLOTS:
         QVERIFY(f.frame->WindowMenuButton()->accessibleName().size() > 0);
         QCOMPARE(f.frame->windowTitle(), QStringLiteral("Vandrelle"));
         QCOMPARE(f.frame->StatusText(), QStringLiteral("Ready"));
+        QCOMPARE(f.StatusRead(), QStringLiteral("Ready"));
+        QCOMPARE(
+            QAccessible::queryAccessibleInterface(f.frame->WindowMenu())->text(QAccessible::Name),
+            QStringLiteral("Window"));
+        // A highlighted item's prompt reaches the status text (as Qt sends it,
+        // to the button the menu came from) until the menu closes.
+        QStatusTipEvent prompt(QStringLiteral("Opens the user guide"));
+        QApplication::sendEvent(f.frame->WindowMenuButton(), &prompt);
+        QCOMPARE(f.StatusRead(), QStringLiteral("Opens the user guide"));
+        Q_EMIT f.frame->WindowMenu()->aboutToHide();
+        QCOMPARE(f.StatusRead(), QStringLiteral("Ready"));
         QCOMPARE(f.frame->View()->GetPageCount(), 1);
         QCOMPARE(f.frame->View()->GetPageCaption(0), QStringLiteral("Servers"));
         QCOMPARE(f.ImageOf(0), 3);
@@ -194,7 +218,7 @@ private Q_SLOTS:
         QVERIFY(f.Client(0).Called("Connect"));
         QCOMPARE(f.Client(0).Values("put_UserName"), std::vector<std::string>{"jdoe"});
         QCOMPARE(f.frame->windowTitle(), QStringLiteral("Lab - Vandrelle"));
-        QCOMPARE(f.frame->StatusText(), QStringLiteral("[Lab] Server: 10.0.0.5; Username: jdoe"));
+        QCOMPARE(f.StatusRead(), QStringLiteral("[Lab] Server: 10.0.0.5; Username: jdoe"));
 
         CVandrelleView* console = f.Open({u"Office", u"Build box"}, ID_SERVER_CONNECT_CONSOLE);
         QCOMPARE(f.frame->View()->GetPageCaption(2), QStringLiteral("Build box (console)"));
@@ -221,16 +245,21 @@ private Q_SLOTS:
     void tabImagesFollowTheSessionStateAndALogOffClosesTheTab() {
         Frame f("<CloseTabOnLogOff>1</CloseTabOnLogOff>");
         f.Open({u"Office", u"Lab"});
+        QCOMPARE(f.StateOf(1), QStringLiteral("disconnected"));
         Frame::Pump();
         f.Client(0).FireConnecting();
         Frame::Pump();
         QCOMPARE(f.ImageOf(1), 1);
+        QCOMPARE(f.StateOf(1), QStringLiteral("connecting"));
         f.Client(0).FireConnected();
         Frame::Pump();
         QCOMPARE(f.ImageOf(1), 2);
+        QCOMPARE(f.StateOf(1), QStringLiteral("connected"));
         f.Client(0).FireDisconnected(3);
         Frame::Pump();
         QCOMPARE(f.ImageOf(1), 0);
+        QCOMPARE(f.StateOf(1), QStringLiteral("disconnected"));
+        QCOMPARE(f.StateOf(0), QString());  // the tree's tab has no state
         f.frame->View()->SetActivePage(1);
         f.Client(0).FireConnecting();
         f.Client(0).FireConnected();
@@ -265,6 +294,8 @@ private Q_SLOTS:
             QCOMPARE(Ids(menu.get()),
                      (QList<int>{ID_SESSION_CONNECT, ID_SESSION_DISCONNECT, ID_SESSION_CLOSE, 0,
                                  ID_SESSION_RECONNECT, ID_SESSION_RECONNECT_FULL_SCREEN}));
+            QCOMPARE(QAccessible::queryAccessibleInterface(menu.get())->text(QAccessible::Name),
+                     QStringLiteral("Session"));
         }
         Q_EMIT f.frame->View()->ContextMenuRequested(1, QPoint(10, 10));
         f.frame->View()->RemovePage(2);  // another tab goes; the context page is still Lab
@@ -691,6 +722,21 @@ private Q_SLOTS:
         QVERIFY(link->text().contains(
             QStringLiteral("file:///usr/share/doc/vandrelle/user-guide.html")));
         QVERIFY(link->focusPolicy() & Qt::TabFocus);
+
+        // A screen reader knows the link as one and follows it; a guide that
+        // cannot be shown is told as the window menu's Help tells it.
+        CAboutDlg missing(nullptr, QStringLiteral("/nonexistent/user-guide.html"));
+        QAccessibleInterface* guide = QAccessible::queryAccessibleInterface(
+            missing.findChild<QLabel*>(QStringLiteral("IDC_LINK")));
+        QCOMPARE(guide->role(), QAccessible::Link);
+        QCOMPARE(guide->text(QAccessible::Name), QStringLiteral("User guide"));
+        QVERIFY(guide->actionInterface());
+        SeenBox box;
+        AnswerNextMessageBox(QMessageBox::Ok, &box);
+        guide->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        QTRY_VERIFY(box.seen);
+        QCOMPARE(box.icon, QMessageBox::Critical);
+        QVERIFY(box.text.contains(QStringLiteral("/nonexistent/user-guide.html is missing")));
     }
 };
 

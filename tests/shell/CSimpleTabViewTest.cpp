@@ -5,12 +5,14 @@
 #include "CSimpleTabView.h"
 
 #include <QAccessible>
+#include <QHelpEvent>
 #include <QKeyEvent>
 #include <QPointer>
 #include <QTabBar>
 #include <QTest>
 #include <QTextDocument>
 #include <QToolButton>
+#include <QToolTip>
 
 using namespace vandrelle;
 
@@ -189,10 +191,16 @@ private Q_SLOTS:
         QFETCH(QString, shown);
         Fixture f;
         f.Add(caption);
-        // The accessible name is the text as drawn, mnemonic marks taken out.
+        QCOMPARE(f.Strip()->tabText(0).replace(QStringLiteral("&&"), QStringLiteral("&")), shown);
+        // A screen reader cannot rest the pointer on the tab: it reads the
+        // whole caption as the name, and the page's description apart.
+        f.view->SetPageDescription(0, QStringLiteral("connected"));
         QAccessibleInterface* tabs = QAccessible::queryAccessibleInterface(f.Strip());
-        QCOMPARE(tabs->child(0)->text(QAccessible::Name), shown);
-        QCOMPARE(ShownToolTip(f.Strip()->tabToolTip(0)), caption);
+        QCOMPARE(tabs->child(0)->text(QAccessible::Name), caption);
+        QCOMPARE(tabs->child(0)->text(QAccessible::Description), QStringLiteral("connected"));
+        QHelpEvent hover(QEvent::ToolTip, f.TabCenter(0), f.Strip()->mapToGlobal(f.TabCenter(0)));
+        QApplication::sendEvent(f.Strip(), &hover);
+        QTRY_COMPARE(ShownToolTip(QToolTip::text()), caption);
         QCOMPARE(f.view->GetPageCaption(0), caption);
     }
 

@@ -7,6 +7,7 @@
 #include "SessionViewKit.h"
 
 #include <QApplication>
+#include <QLabel>
 #include <QTest>
 #include <QToolButton>
 
@@ -63,10 +64,19 @@ private Q_SLOTS:
         f.client.put_FullScreen(VariantBool::True);
         QVERIFY(!f.view.CoversScreen());
         QCOMPARE(f.client.get_FullScreen(), VariantBool::True);
+        const QString failed = QStringLiteral("Disconnected, reason (516, 0): refused");
+        f.client.put_DisconnectedText(failed.toStdString());  // as the session puts it
         f.client.Connect();
+        auto* message = f.view.findChild<QLabel*>(QStringLiteral("disconnectedText"));
+        QVERIFY(message && !message->isVisible());  // not while connecting
         QTRY_VERIFY_WITH_TIMEOUT(
             !f.recorder.events.empty() && f.recorder.events.back().startsWith("disconnected"),
             20000);
+        // The text shows as soon as the connection ends, as a label that a
+        // screen reader reads, without waiting for a repaint.
+        QVERIFY(message->isVisible());
+        QCOMPARE(message->text(), failed);
+        QCOMPARE(f.view.accessibleDescription(), failed);
         f.VerifyBackInPlace();
         QCOMPARE(f.recorder.events.count(QStringLiteral("go full screen")), 0);
     }

@@ -129,6 +129,7 @@ void FreeRdpClient::Ended(const FreeRdpConnection& connection, DisconnectReason 
     }
     m_extendedReason = reason.extended;
     if (m_sink) m_sink->OnDisconnected(reason.reason);
+    if (m_textChanged) m_textChanged();
 }
 
 void FreeRdpClient::FrameChanged(FrameArea area) {
@@ -152,6 +153,7 @@ void FreeRdpClient::Connect() {
     m_connection = std::make_shared<FreeRdpConnection>(m_values, std::move(toOwner));
     if (m_localClipboard) m_connection->SetLocalClipboard(*m_localClipboard);
     Deliver([](RdpClientEvents& sink) { sink.OnConnecting(); });
+    if (m_textChanged) m_textChanged();
     m_connection->Start();
 }
 

@@ -42,6 +42,7 @@ public:
     void put_Domain(const std::string& value) override { m_values.domain = value; }
     void put_DisconnectedText(const std::string& value) override {
         m_values.disconnectedText = value;
+        if (m_textChanged) m_textChanged();
     }
     void put_DesktopWidth(std::int32_t value) override { m_values.desktopWidth = value; }
     void put_DesktopHeight(std::int32_t value) override { m_values.desktopHeight = value; }
@@ -100,6 +101,15 @@ public:
     std::uint32_t get_DriveCount() override;
     RdpDrive& DriveByIndex(std::uint32_t index) override;
     void NotifyRedirectDeviceChange(std::uintptr_t wParam, std::intptr_t lParam) override;
+
+    // Whether a connection is under way or established: from Connect() to its end.
+    bool HasConnection() const { return m_connection != nullptr; }
+    // Called on the user-interface thread when the text shown without a
+    // connection may have changed: DisconnectedText was put, a connection
+    // began or ended.
+    void SetDisconnectedTextHandler(std::function<void()> handler) {
+        m_textChanged = std::move(handler);
+    }
 
     // Runs `use` with the frame while painting is held off; false when no
     // session is showing one.
@@ -186,6 +196,7 @@ private:
     std::vector<std::unique_ptr<RdpDrive>> m_drives;
     std::function<void(FrameArea)> m_frameChanged;
     std::function<void(bool)> m_fullScreen;
+    std::function<void()> m_textChanged;
     std::function<void(const std::string&)> m_remoteClipboard;
     std::optional<std::string> m_localClipboard;
 };

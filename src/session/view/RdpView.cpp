@@ -8,6 +8,7 @@
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QPainter>
 #include <QToolButton>
 #include <QWindow>
@@ -50,6 +51,16 @@ RdpView::RdpView(FreeRdpClient& client, QWidget* parent) : QWidget(parent), m_cl
         [this](FrameArea a) { FrameChanged(ToWidget(QRect(a.x, a.y, a.width, a.height))); });
     m_client.SetFullScreenHandler([this](bool on) { CoverScreen(on); });
 
+    m_message = new QLabel(this);
+    m_message->setObjectName(QStringLiteral("disconnectedText"));
+    m_message->setTextFormat(Qt::PlainText);
+    m_message->setAlignment(Qt::AlignCenter);
+    m_message->setWordWrap(true);
+    m_message->setAttribute(Qt::WA_TransparentForMouseEvents);
+    m_message->setContentsMargins(16, 16, 16, 16);
+    m_message->hide();
+    m_client.SetDisconnectedTextHandler([this] { ShowDisconnectedText(); });
+
     // Clipboard text both ways; the client drops the echo of what it just set.
     QClipboard* clipboard = QGuiApplication::clipboard();
     connect(clipboard, &QClipboard::dataChanged, this,
@@ -64,6 +75,18 @@ RdpView::~RdpView() {
     m_client.SetFrameChangedHandler({});
     m_client.SetFullScreenHandler({});
     m_client.SetRemoteClipboardHandler({});
+    m_client.SetDisconnectedTextHandler({});
+}
+
+// Shown at once when it changes, not at the next repaint of the widget.
+void RdpView::ShowDisconnectedText() {
+    const QString text = m_client.HasConnection()
+                             ? QString()
+                             : QString::fromStdString(m_client.CurrentValues().disconnectedText);
+    m_message->setText(text);
+    m_message->setVisible(!text.isEmpty());
+    setAccessibleDescription(text);
+    update();
 }
 
 // Made when first needed: a session that never covers the screen does not
@@ -193,14 +216,11 @@ void RdpView::paintEvent(QPaintEvent* event) {
             }
         }
     });
-    if (drawn) return;
-    painter.fillRect(rect(), palette().window());
-    const QString text = QString::fromStdString(m_client.CurrentValues().disconnectedText);
-    if (text.isEmpty()) return;
-    painter.drawText(rect().adjusted(16, 16, -16, -16), Qt::AlignCenter | Qt::TextWordWrap, text);
+    if (!drawn) painter.fillRect(rect(), palette().window());
 }
 
 void RdpView::resizeEvent(QResizeEvent*) {
+    m_message->setGeometry(rect());
     if (IsFullScreenBarVisible()) PlaceBar();
 }
 

@@ -7,6 +7,7 @@
 #include <QTimer>
 #include <QWidget>
 
+class QLabel;
 class QToolButton;
 
 namespace vandrelle {
@@ -16,7 +17,8 @@ class FreeRdpClient;
 // The visible part of the RDP client: draws the remote desktop (only the
 // changed areas are repainted), scaled to the widget, and sends the user's
 // keyboard, mouse and wheel input to it. Shows the client's disconnected text
-// while there is no picture. In full screen a small bar offers to leave full
+// while there is no connection, as a label that a screen reader reads (also
+// as the widget's description). In full screen a small bar offers to leave full
 // screen and to minimize, as the client's own connection bar would.
 class RdpView : public QWidget {
     Q_OBJECT
@@ -57,10 +59,12 @@ private:
     void FrameChanged(QRect area);
     void RepaintChanges();
     void UpdateKeyboardGrab();
+    void ShowDisconnectedText();
 
     FreeRdpClient& m_client;
     QSet<quint32> m_keysDown;  // native key codes pressed and not released yet
     QWidget* m_bar = nullptr;
+    QLabel* m_message = nullptr;
     static constexpr qint64 kRepaintMs = 16;  // about one frame of a 60 Hz display
     QRegion m_changed;                        // not yet painted
     QTimer m_repaintTimer;

@@ -1,0 +1,478 @@
+#!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
+"""The program as a screen reader reads it: through the accessibility bus
+(AT-SPI, with Debian's pyatspi). The program runs on a virtual display of its
+own, driven from the keyboard (xdotool); the main window, a session whose
+connection failed, the menus, the properties sheet and the About box are
+dumped (printed) and their names, descriptions, roles and states checked.
+
+    a11y_test.py PROGRAM
+
+It runs itself again inside a private session bus (dbus-run-session), where
+it starts the accessibility bus. Exits 77 (skipped) only when that bus cannot
+start; a missing tool or module is a failure."""
+
+import os
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+
+SKIP = 77
+LAUNCHER = "/usr/libexec/at-spi-bus-launcher"
+INNER = "VANDRELLE_A11Y_INNER"
+
+# Groups (one empty, one nested) and servers; "Refused" is a closed loopback port.
+CONFIG = """<?xml version="1.0"?><Vandrelle><Servers>
+<Group><Properties><Name>Office</Name></Properties>
+ <Server><Name>Build box</Name><Server>10.0.0.4</Server></Server>
+ <Server><Name>Lab</Name><Server>10.0.0.5</Server></Server>
+ <Group><Properties><Name>Racks</Name></Properties>
+  <Server><Name>Rack 1</Name><Server>10.0.1.1</Server></Server></Group></Group>
+<Group><Properties><Name>Empty</Name></Properties></Group>
+<Server><Name>Refused</Name><Server>127.0.0.1</Server><InheritGeneral>0</InheritGeneral>
+ <RDPPort>{port}</RDPPort></Server>
+</Servers><Settings/></Vandrelle>
+"""
+
+WINDOWS = ("popup menu", "menu", "dialog", "frame")
+failures = []
+pumps = []  # run while waiting: the accessibility bus's events are delivered there
+
+
+def check(condition, what):
+    print(("ok   " if condition else "FAIL ") + what, flush=True)
+    if not condition:
+        failures.append(what)
+    return condition
+
+
+def skip(why):
+    print("SKIPPED: " + why, flush=True)
+    sys.exit(SKIP)
+
+
+def fail(why):
+    print("FAIL " + why, flush=True)
+    sys.exit(1)
+
+
+def wait_for(probe, seconds=20.0):
+    """The probe's first value other than None and False, or None when time
+    runs out. (An accessible object without children counts as false.)"""
+    deadline = time.monotonic() + seconds
+    while True:
+        for pump in pumps:
+            pump()
+        try:
+            value = probe()
+        except Exception:  # an object gone while it was read
+            value = None
+        if value is not None and value is not False:
+            return value
+        if time.monotonic() > deadline:
+            return None
+        time.sleep(0.1)
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]  # refused once closed
+
+
+# --- the private session bus -------------------------------------------------
+
+def outer(program):
+    if not shutil.which("dbus-run-session"):
+        fail("dbus-run-session is not installed (scripts/install-deps.sh installs dbus-daemon)")
+    with tempfile.TemporaryDirectory(prefix="vandrelle-a11y-") as work:
+        marker = os.path.join(work, "started")
+        env = dict(os.environ, **{INNER: marker})
+        code = subprocess.call(["dbus-run-session", "--", sys.executable, __file__, program],
+                               env=env)
+        if not os.path.exists(marker):
+            skip("the private session bus did not start (dbus-run-session exited %d)" % code)
+    sys.exit(code)
+
+
+def start_accessibility_bus(display, work):
+    """The launcher, in a process group of its own with the bus it starts
+    (its socket in the test's folder)."""
+    if not os.access(LAUNCHER, os.X_OK):
+        skip(LAUNCHER + " is missing: the accessibility bus cannot start")
+    runtime = os.path.join(work, "bus")
+    os.makedirs(runtime, mode=0o700)
+    launcher = subprocess.Popen([LAUNCHER, "--launch-immediately"],
+                                env=dict(os.environ, DISPLAY=display, XDG_RUNTIME_DIR=runtime),
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                start_new_session=True)
+    from gi.repository import Gio, GLib
+
+    def address():
+        bus = Gio.bus_get_sync(Gio.BusType.SESSION, None)
+        reply = bus.call_sync("org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus", "GetAddress",
+                              None, GLib.VariantType("(s)"), Gio.DBusCallFlags.NONE, 2000, None)
+        return reply.unpack()[0]
+
+    found = wait_for(address, 15)
+    if not found:
+        stop_group(launcher)
+        skip("the accessibility bus did not start (%s gave no address)" % LAUNCHER)
+    print("accessibility bus: " + found, flush=True)
+    return launcher
+
+
+def stop_group(process):
+    try:
+        os.killpg(process.pid, signal.SIGTERM)
+        process.wait(5)
+        os.killpg(process.pid, signal.SIGKILL)  # what the launcher started
+    except (ProcessLookupError, subprocess.TimeoutExpired):
+        pass
+
+
+def start_display(work):
+    read, write = os.pipe()
+    xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", "1280x800x24",
+                             "-nolisten", "tcp"], pass_fds=(write,),
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.close(write)
+    number = b""
+    with os.fdopen(read, "rb") as pipe:
+        number = pipe.readline().strip()
+    if not number:
+        fail("Xvfb did not start")
+    return xvfb, ":" + number.decode()
+
+
+def start_program(program, work, display):
+    """The program copied beside its configuration file, with folders of its own."""
+    bin_dir = os.path.join(work, "bin")
+    os.makedirs(bin_dir)
+    for sub in ("home/xdg", "runtime"):
+        os.makedirs(os.path.join(work, sub))
+    os.chmod(os.path.join(work, "runtime"), 0o700)
+    copy = os.path.join(bin_dir, "vandrelle")
+    shutil.copy(program, copy)
+    with open(os.path.join(bin_dir, "Vandrelle.xml"), "w") as f:
+        f.write(CONFIG.format(port=free_port()))
+    env = dict(os.environ, DISPLAY=display, HOME=os.path.join(work, "home"),
+               XDG_CONFIG_HOME=os.path.join(work, "home/xdg"),
+               XDG_RUNTIME_DIR=os.path.join(work, "runtime"), QT_QPA_PLATFORM="xcb",
+               QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1")
+    env.pop("WAYLAND_DISPLAY", None)
+    return subprocess.Popen([copy], env=env, stdout=subprocess.DEVNULL,
+                            stderr=open(os.path.join(work, "program.log"), "w"))
+
+
+# --- reading the tree ----------------------------------------------------------
+
+def role(node):
+    try:
+        return node.getRoleName()
+    except Exception:  # gone from the bus (a menu deleted once closed)
+        return None
+
+
+def states(node):
+    import pyatspi
+    names = {pyatspi.STATE_EXPANDABLE: "expandable", pyatspi.STATE_EXPANDED: "expanded",
+             pyatspi.STATE_COLLAPSED: "collapsed", pyatspi.STATE_FOCUSED: "focused",
+             pyatspi.STATE_SELECTED: "selected", pyatspi.STATE_SHOWING: "showing",
+             pyatspi.STATE_FOCUSABLE: "focusable", pyatspi.STATE_CHECKED: "checked"}
+    have = node.getState()
+    return {name for state, name in names.items() if have.contains(state)}
+
+
+def text_of(node):
+    """The text a screen reader reads through the text interface, or None."""
+    try:
+        text = node.queryText()
+    except NotImplementedError:
+        return None
+    return text.getText(0, -1)
+
+
+def children(node):
+    return [node.getChildAtIndex(i) for i in range(node.childCount)]
+
+
+def walk(node, depth=0):
+    yield node, depth
+    if role(node) == "menu item" and depth > 0:
+        return
+    for child in children(node):
+        if child is not None:
+            yield from walk(child, depth + 1)
+
+
+def dump(title, node):
+    print("--- %s ---" % title)
+    for n, depth in walk(node):
+        line = "%s%s %r" % ("  " * depth, role(n), n.name)
+        if n.description:
+            line += " desc=%r" % n.description
+        text = text_of(n)
+        if text not in (None, n.name):
+            line += " text=%r" % text
+        shown = sorted(states(n) - {"showing", "focusable"})
+        if shown:
+            line += " [%s]" % ",".join(shown)
+        print(line)
+    sys.stdout.flush()
+
+
+def find(node, wanted_role, name=None):
+    for n, _ in walk(node):
+        if role(n) == wanted_role and (name is None or n.name == name):
+            return n
+    return None
+
+
+def find_all(node, wanted_role):
+    return [n for n, _ in walk(node) if role(n) == wanted_role]
+
+
+class Session:
+    """The program on the bus. Its menus and dialogs have a parent window, and
+    Qt lists only windows without one as the application's children: they
+    are found, as a screen reader finds them, from the object that takes the
+    focus."""
+
+    def __init__(self, display, app_name="Vandrelle"):
+        import pyatspi
+        from gi.repository import GLib
+        self.display = display
+        self.focused = None
+        self.shown = []
+        pyatspi.Registry.registerEventListener(self.on_event, "object:state-changed:focused",
+                                               "object:state-changed:showing")
+        context = GLib.MainContext.default()
+
+        def pump():
+            while context.iteration(False):
+                pass
+
+        pumps.append(pump)
+        self.app = wait_for(lambda: next(
+            a for a in children(pyatspi.Registry.getDesktop(0)) if a and a.name == app_name), 30)
+
+    def on_event(self, event):
+        if not event.detail1:
+            return
+        if event.type.endswith("focused"):
+            self.focused = event.source
+        else:
+            self.shown.append(event.source)
+
+    def windows(self):
+        found = [w for w in children(self.app) if w is not None]
+        found += [w for w in self.shown if role(w) in WINDOWS]
+        node = self.focused
+        while node is not None and role(node) != "application":
+            if role(node) in WINDOWS and node not in found:
+                found.append(node)
+            node = node.parent
+        return found
+
+    def window(self, wanted_role, name=None, seconds=20):
+        return wait_for(lambda: next(w for w in self.windows() if role(w) == wanted_role and
+                                     (name is None or w.name == name) and
+                                     "showing" in states(w)), seconds)
+
+    def focus_main_window(self):
+        xdotool = ["xdotool", "search", "--sync", "--onlyvisible", "--name", "^Vandrelle$",
+                   "windowfocus", "--sync"]
+        subprocess.run(xdotool, env=dict(os.environ, DISPLAY=self.display), timeout=30,
+                       check=True, stdout=subprocess.DEVNULL)
+
+    def keys(self, *keys):
+        subprocess.run(["xdotool", "key", "--delay", "60"] + list(keys),
+                       env=dict(os.environ, DISPLAY=self.display), check=True)
+        wait_for(lambda: None, 0.3)
+
+
+# --- what is checked -------------------------------------------------------------
+
+def check_main_window(s, frame):
+    dump("main window", frame)
+    strip = find(frame, "page tab list")
+    check(strip is not None and find(strip, "page tab", "Servers") is not None,
+          "the tab strip is a page tab list with the tree's tab")
+    tree = find(frame, "tree", "Servers") or find(frame, "tree table", "Servers")
+    check(tree is not None, "the server tree is named 'Servers'")
+    items = {n.name: n for n, _ in walk(tree)} if tree else {}
+    for name, description in (("Servers", "group, 4 servers"), ("Office", "group, 3 servers"),
+                              ("Racks", "group, 1 server"), ("Empty", "group, no servers"),
+                              ("Lab", "server, 10.0.0.5"), ("Refused", "server, 127.0.0.1")):
+        item = items.get(name)
+        check(item is not None and item.description == description,
+              "tree item %s has the description %r" % (name, description))
+    office = items.get("Office")
+    check(office is not None and {"expandable", "expanded"} <= states(office),
+          "an open group is expandable and expanded")
+    lab = items.get("Lab")
+    check(lab is not None and "expandable" not in states(lab), "a server is not expandable")
+    check(status_text(frame) == "Ready", "the status bar reads 'Ready' through its text")
+
+
+def status_bar(frame):
+    return find(frame, "status bar")
+
+
+def status_text(frame):
+    bar = status_bar(frame)
+    if bar is None:
+        return None
+    for n, _ in walk(bar):
+        text = text_of(n)
+        if text:
+            return text
+    return None
+
+
+def tab(frame, name):
+    strip = find(frame, "page tab list")
+    return find(strip, "page tab", name) if strip else None
+
+
+def check_failed_session(s, frame):
+    s.keys("End", "Return")  # the last item, "Refused"
+    refused = wait_for(lambda: tab(frame, "Refused"))
+    check(refused is not None, "a session's tab is named by its caption")
+    state = wait_for(lambda: tab(frame, "Refused").description == "disconnected" or None)
+    check(state is not None, "a failed session's tab says 'disconnected'")
+    message = wait_for(lambda: next(
+        n for n, _ in walk(frame) if (text_of(n) or n.name or "").startswith("Disconnected, reason")
+        and "showing" in states(n)))
+    dump("main window with a failed session", frame)
+    check(message is not None, "the session page's message is readable text and showing")
+    check(wait_for(lambda: status_text(frame) == "[Refused] Server: 127.0.0.1; Username: ", 5),
+          "the status bar reads the session's server line")
+    servers = tab(frame, "Servers")
+    check(servers is not None and servers.description == "",
+          "the tree's tab has no state")
+
+
+def check_menus(s, frame):
+    s.keys("ctrl+Tab")  # back to the tree, on "Refused" (a session has Alt+Space)
+    s.keys("alt+space")
+    menu = s.window("popup menu", "Window", 10)
+    check(menu is not None, "the window menu is a menu named 'Window'")
+    if menu is not None:
+        dump("window menu", menu)
+        names = [n.name for n in children(menu) if role(n) == "menu item"]
+        check("Quick Connect..." in names and "About..." in names,
+              "the window menu's items are named without their mnemonic marks")
+        s.keys("Up")  # "&Close"
+        prompt = wait_for(lambda: status_text(frame) != "Ready" or None, 5)
+        print("status bar while the menu is open: %r" % status_text(frame))
+        check(prompt is not None, "the status bar reads the highlighted item's prompt")
+        s.keys("Escape")
+        check(wait_for(lambda: status_text(frame) == "Ready" or None, 5) is not None,
+              "the status bar reads the page's state again once the menu closes")
+    s.keys("Home", "Menu")  # the root's menu
+    check(s.window("popup menu", "Group", 10) is not None, "a group's menu is named 'Group'")
+    s.keys("Escape")
+    s.keys("End", "Up", "Menu")  # "Rack 1"
+    menu = s.window("popup menu", None, 10)
+    check(menu is not None and menu.name == "Server",
+          "a server's menu is named 'Server' (%r)" % (menu.name if menu else None))
+    if menu is not None:
+        dump("server menu", menu)
+        s.keys("p")  # "&Properties"
+        check_properties(s)
+
+
+def check_properties(s):
+    sheet = s.window("dialog", "Properties of Rack 1")
+    check(sheet is not None, "the server's properties sheet opens as a dialog")
+    if sheet is None:
+        return
+    pages = find_all(sheet, "page tab")
+    check([p.name for p in pages] == ["General", "Display", "Local Resources", "Experience"],
+          "the sheet's pages are named")
+    for page in pages:
+        wait_for(lambda: "selected" in states(page) or None, 5)
+        if page is pages[0]:
+            dump("properties sheet", sheet)
+        controls = [n for n, _ in walk(sheet) if "showing" in states(n) and role(n) in (
+            "push button", "check box", "radio button", "text", "password text", "combo box",
+            "spin button", "slider", "list")]
+        nameless = [role(n) for n in controls if not n.name]
+        check(len(controls) > 2 and not nameless, "every control of the sheet's page %s has a "
+              "name (%d controls, nameless: %s)" % (page.name, len(controls), nameless))
+        s.keys("ctrl+Tab")
+    s.keys("Escape")
+
+
+def check_about(s, frame):
+    s.focus_main_window()  # a closed dialog gives it back only with a window manager
+    s.keys("alt+space")
+    if s.window("popup menu", "Window", 10) is None:
+        check(False, "the window menu opens for the About box")
+        return
+    s.keys("a")  # "&About..."
+    about = s.window("dialog", "About Vandrelle")
+    check(about is not None, "the About box opens")
+    if about is None:
+        return
+    dump("About box", about)
+    link = find(about, "link")
+    check(link is not None and link.name == "User guide",
+          "the user guide's link has the link role and a name")
+    s.keys("Escape")
+
+
+def inner(program):
+    open(os.environ[INNER], "w").close()
+    for tool in ("Xvfb", "xdotool"):
+        if not shutil.which(tool):
+            fail(tool + " is not installed (scripts/install-deps.sh installs it)")
+    try:
+        import pyatspi  # noqa: F401
+    except ImportError:
+        fail("pyatspi is missing: scripts/install-deps.sh installs python3-pyatspi")
+    with tempfile.TemporaryDirectory(prefix="vandrelle-a11y-") as work:
+        xvfb, display = start_display(work)
+        launcher = app = None
+        try:
+            launcher = start_accessibility_bus(display, work)
+            app = start_program(program, work, display)
+            s = Session(display)
+            if s.app is None:
+                fail("the program never joined the accessibility bus")
+            frame = s.window("frame", "Vandrelle", 30)
+            if frame is None:
+                fail("the main window never showed on the accessibility bus")
+            s.focus_main_window()
+            check_main_window(s, frame)
+            check_failed_session(s, frame)
+            check_menus(s, frame)
+            check_about(s, frame)
+        finally:
+            for process in (app, xvfb):
+                if process is not None:
+                    process.kill()
+                    process.wait()
+            if launcher is not None:
+                stop_group(launcher)
+            log = os.path.join(work, "program.log")
+            if failures and os.path.exists(log):
+                print("--- the program's output ---\n" + open(log).read())
+    if failures:
+        print("%d check(s) failed" % len(failures))
+        sys.exit(1)
+
+
+if __name__ == "__main__":
+    if len(sys.argv) != 2:
+        sys.exit("usage: a11y_test.py PROGRAM")
+    if os.environ.get(INNER):
+        inner(os.path.abspath(sys.argv[1]))
+    else:
+        outer(os.path.abspath(sys.argv[1]))
