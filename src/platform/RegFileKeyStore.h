@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vandrelle {
 
@@ -22,7 +23,8 @@ namespace vandrelle {
 // file as it is when they are opened; every write re-reads the file and
 // replaces it atomically, so edits made meanwhile by another process or by hand
 // are kept (there is no locking: two writers at the same instant can still lose
-// one write).
+// one write). A write that would make the file larger than the reader accepts
+// (kMaxReadBytes) is refused and leaves the file as it was.
 class RegFileKeyStore : public KeyStore {
 public:
     RegFileKeyStore(std::string userFile, std::string machineFile);
@@ -30,6 +32,7 @@ public:
     std::unique_ptr<RegKey> OpenKey(Hive hive, std::string_view path) override;
     std::unique_ptr<RegKey> OpenKeyForWriting(Hive hive, std::string_view path) override;
     std::unique_ptr<RegKey> CreateKey(Hive hive, std::string_view path) override;
+    bool WriteKeys(Hive hive, const std::vector<KeyValues>& keys) override;
     std::string LastError() const override { return *m_error; }
 
 private:
@@ -39,6 +42,8 @@ private:
     std::string m_userFile;
     std::string m_machineFile;
     std::shared_ptr<std::string> m_error;  // shared with the keys it opens, which may outlive it
+    class HiveCache;
+    std::shared_ptr<HiveCache> m_cache;
 };
 
 // The store the program uses: UserConfigFolder()/registry.reg for the current
