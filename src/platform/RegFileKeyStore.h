@@ -20,7 +20,8 @@ namespace vandrelle {
 // when the file is rewritten, and so is every value that is not written. A
 // file that cannot be read, or that is not a registry file, is never written:
 // the store reports it (LastError) and leaves it as it is. Keys read from the
-// file as it is when they are opened; every write re-reads the file and
+// file as it is when they are opened (the document parsed last is reused
+// while the file is unchanged); every write re-reads the file and
 // replaces it atomically, so edits made meanwhile by another process or by hand
 // are kept (there is no locking: two writers at the same instant can still lose
 // one write). A write that would make the file larger than the reader accepts

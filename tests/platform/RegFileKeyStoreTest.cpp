@@ -390,25 +390,6 @@ TEST_F(RegFileKeyStoreTest, ReadsSeeAnEditInPlaceOfTheSameSize) {
     EXPECT_EQ(m_store.OpenKey(Hive::CurrentUser, "Software\\A")->ReadString("x"), "2");
 }
 
-// A batch is checked whole before the file is read, and written in one go.
-TEST_F(RegFileKeyStoreTest, WriteKeysWritesAllOrNothing) {
-    RegValue text;
-    text.type = ValueType::String;
-    text.rawType = 1;
-    text.text = "t";
-    ASSERT_TRUE(m_store.WriteKeys(
-        Hive::CurrentUser, {{"Software\\A", {{"x", text}, {"X", text}}}, {"Software\\B", {}}}));
-    EXPECT_EQ(ValueNames(*m_store.OpenKey(Hive::CurrentUser, "Software\\A")),
-              std::vector<std::string>{"x"});
-    EXPECT_NE(m_store.OpenKey(Hive::CurrentUser, "Software\\B"), nullptr);
-    const std::string written = ReadFile(UserFile());
-    EXPECT_FALSE(m_store.WriteKeys(
-        Hive::CurrentUser, {{"Software\\C", {{"y", text}}}, {"Software\\D", {{"a\tb", text}}}}));
-    EXPECT_NE(m_store.LastError().find("control characters"), std::string::npos);
-    EXPECT_FALSE(m_store.WriteKeys(Hive::LocalMachine, {{"Software\\C", {}}}));
-    EXPECT_EQ(ReadFile(UserFile()), written);
-}
-
 TEST_F(RegFileKeyStoreTest, SubKeysIncludeKeysImpliedByDeeperSections) {
     WriteUserFile(std::string(kFileHeader) +
                   "[HKEY_CURRENT_USER\\Software\\Vandrelle\\Connections\\Office\\Printers]\n\n"
