@@ -31,6 +31,8 @@ PACKAGES=(
   # end-to-end tests: a window found and keys typed (xdotool), pictures taken
   # (ImageMagick's import); a private message bus for the unlock's test.
   xdotool imagemagick dbus-daemon
+  # The virtual display's private cookie (make run).
+  xauth
   # The Debian package (make package) and the checks of what it installs.
   dpkg-dev lintian desktop-file-utils appstream bash-completion
 )

@@ -5,7 +5,9 @@
 # whose path it prints, and keeps running until Ctrl+C, which ends the
 # program as a close does (the configuration saved) and then the display.
 # Without a terminal to press Ctrl+C in (a script, CI), it ends the program
-# so once the picture is taken.
+# so once the picture is taken. The virtual display admits only holders of a
+# cookie kept in a private temporary folder, removed at the end: without it,
+# any local user could watch the window and click in it.
 set -euo pipefail
 program=${1:?usage: run-program.sh PROGRAM}
 
@@ -18,7 +20,13 @@ number=90
 while [ -e "/tmp/.X$number-lock" ] || [ -e "/tmp/.X11-unix/X$number" ]; do
   number=$((number + 1))
 done
-setsid Xvfb ":$number" -screen 0 1280x800x24 -nolisten tcp -noreset >/dev/null 2>&1 &
+auth=$(mktemp -d --tmpdir vandrelle-display-XXXXXX)  # mode 0700
+trap 'rm -rf "$auth"' EXIT
+export XAUTHORITY="$auth/cookie"
+cookie=$(od -An -N16 -tx1 /dev/urandom | tr -d ' \n')
+(umask 077 && : >"$XAUTHORITY" && xauth -q -f "$XAUTHORITY" add ":$number" . "$cookie")
+setsid Xvfb ":$number" -auth "$XAUTHORITY" -screen 0 1280x800x24 -nolisten tcp -noreset \
+  >/dev/null 2>&1 &
 xvfb=$!
 for _ in $(seq 1 100); do [ -e "/tmp/.X11-unix/X$number" ] && break; sleep 0.05; done
 export DISPLAY=":$number"

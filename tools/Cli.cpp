@@ -488,10 +488,10 @@ int Run(const std::vector<std::string>& args, const CliEnvironment& env, std::os
         cmd.configFile.empty() ? FindAndLoadConfig(store, env.programFolder, env.userFolder)
                                : LoadGivenConfig(store, cmd.configFile);
     if (store.UnreadableTargetMessage()) {
-        throw CliFailure{kExitFile, "cannot read " + *store.UnreadableTargetMessage()};
+        throw CliFailure{kExitFile, *store.UnreadableTargetMessage()};
     }
     for (const std::string& problem : found.problems) {
-        err << "vandrelle-cli: warning: skipped unreadable " << EscapedText(problem) << "\n";
+        err << "vandrelle-cli: warning: skipped: " << EscapedText(problem) << "\n";
     }
     RunFileCommand(cmd, store, env, out, err);
     if (!store.KeptChangedCopy().empty()) {

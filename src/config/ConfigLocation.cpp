@@ -3,6 +3,7 @@
 
 #include "ConfigStore.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,10 +11,19 @@
 
 namespace vandrelle {
 
+bool IsSharedFolder(const std::string& folder) {
+    struct stat st {};
+    return ::stat(folder.c_str(), &st) == 0 && (st.st_mode & S_IWOTH) != 0;
+}
+
 std::vector<std::string> ConfigCandidates(const std::string& programFolder,
                                           const std::string& userFolder) {
-    return {programFolder + "/" + kConfigFileName, programFolder + "/../bin/" + kConfigFileName,
-            userFolder + "/" + kConfigFileName};
+    std::vector<std::string> candidates;
+    for (const std::string& folder : {programFolder, programFolder + "/../bin"}) {
+        if (!IsSharedFolder(folder)) candidates.push_back(folder + "/" + kConfigFileName);
+    }
+    candidates.push_back(userFolder + "/" + kConfigFileName);
+    return candidates;
 }
 
 bool IsSystemProgramFolder(const std::string& folder) {
@@ -26,7 +36,8 @@ bool IsSystemProgramFolder(const std::string& folder) {
 }
 
 std::string DefaultSavePath(const std::string& programFolder, const std::string& userFolder) {
-    if (!IsSystemProgramFolder(programFolder) && ::access(programFolder.c_str(), W_OK) == 0) {
+    if (!IsSystemProgramFolder(programFolder) && !IsSharedFolder(programFolder) &&
+        ::access(programFolder.c_str(), W_OK) == 0) {
         return programFolder + "/" + kConfigFileName;
     }
     return userFolder + "/" + kConfigFileName;

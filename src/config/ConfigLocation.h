@@ -10,8 +10,13 @@ class CConfigStore;
 
 inline constexpr const char* kConfigFileName = "Vandrelle.xml";
 
+// Whether every user may write in `folder` (as with mode 0777 or 1777): any of
+// them could put a file of theirs, or a link, where the configuration goes.
+bool IsSharedFolder(const std::string& folder);
+
 // The files tried at start-up, in order: beside the program, in "../bin"
-// beside the program, and in the user's configuration folder.
+// beside the program, and in the user's configuration folder. The first two
+// are left out when their folder is shared.
 std::vector<std::string> ConfigCandidates(const std::string& programFolder,
                                           const std::string& userFolder);
 
@@ -21,8 +26,8 @@ std::vector<std::string> ConfigCandidates(const std::string& programFolder,
 bool IsSystemProgramFolder(const std::string& folder);
 
 // Where the first save creates the file when none could be loaded: beside the
-// program when that folder is writable and not a system program folder, else
-// in the user's configuration folder. An installed program never creates its
+// program when that folder is writable, not shared and not a system program
+// folder, else in the user's configuration folder. An installed program never creates its
 // file beside itself, not even as root, who may write there.
 std::string DefaultSavePath(const std::string& programFolder, const std::string& userFolder);
 

@@ -274,7 +274,7 @@ bool CConfigStore::Load(const std::string& path) {
     pugi::xml_document loaded;
     std::string error;
     if (!ParseDocument(loaded, bytes, &error)) {
-        m_loadError = path + ": " + error;
+        m_loadError = "cannot read " + path + ": " + error;
         return false;
     }
     m_document = std::move(loaded);

@@ -52,7 +52,7 @@ NodePath NodePathFromBuffer(const PathBuffer& buffer) {
 }
 
 bool SameIdentity(const PathBuffer& a, const PathBuffer& b) {
-    return std::equal(a.begin(), a.begin() + kPathIdentityUnits, b.begin());
+    return a == b;
 }
 
 }  // namespace vandrelle

@@ -37,16 +37,16 @@ private:
 
 // The form in which a path travels between the program's windows: UTF-16
 // names, each ended by a NUL, the whole ended by an empty name, in a buffer of
-// 1024 units that is zero after the final NUL. The first 1024 bytes (512
-// units) identify the server of an open session.
+// 1024 units that is zero after the final NUL. The whole buffer identifies the
+// server of an open session: two servers whose paths agree only in their first
+// 1024 bytes are two servers.
 inline constexpr std::size_t kPathBufferUnits = 1024;
-inline constexpr std::size_t kPathIdentityUnits = 512;
 using PathBuffer = std::array<char16_t, kPathBufferUnits>;
 
 // The path a buffer holds (names up to the first empty one).
 NodePath NodePathFromBuffer(const PathBuffer& buffer);
 
-// Whether two buffers agree in their first 1024 bytes.
+// Whether two buffers name the same server.
 bool SameIdentity(const PathBuffer& a, const PathBuffer& b);
 
 }  // namespace vandrelle

@@ -149,12 +149,27 @@ std::string TextFromRegistryBytes(std::span<const std::uint8_t> bytes, bool wide
 }
 
 // The file's text as UTF-8: regedit exports UTF-16LE with a BOM, hand-written
-// files are usually UTF-8, with or without a BOM.
+// files are usually UTF-8, with or without a BOM. Other tools save UTF-16 in
+// either byte order, with or without its BOM: a text that begins with an
+// ASCII character has a NUL beside it.
 std::string DecodeFileText(const std::string& data) {
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(data.data());
+    const bool utf16 = data.size() >= 2 && (bytes[0] == 0) != (bytes[1] == 0);
+    const bool bigEndian =
+        data.size() >= 2 && ((bytes[0] == 0xFE && bytes[1] == 0xFF) || (utf16 && bytes[0] == 0));
+    if (bigEndian) {
+        std::string swapped(data.size() - data.size() % 2, '\0');
+        const std::size_t from = bytes[0] == 0xFE ? 2 : 0;
+        for (std::size_t i = from; i + 1 < data.size(); i += 2) {
+            swapped[i] = data[i + 1];
+            swapped[i + 1] = data[i];
+        }
+        return DecodeFileText(swapped.substr(from));
+    }
     if (data.size() >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE) {
         return Utf16LeToUtf8(std::span(bytes + 2, data.size() - 2));
     }
+    if (utf16) return Utf16LeToUtf8(std::span(bytes, data.size()));
     if (data.size() >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) {
         return data.substr(3);
     }

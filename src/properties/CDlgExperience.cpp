@@ -22,8 +22,9 @@ CDlgExperience::CDlgExperience(QWidget* parent)
         m_speed->addItem(FromUtf8(e.text), static_cast<int>(e.speed));
     }
     QBoxLayout* column = MakePictureGroup(group, IDI_PERFORMANCE);
+    // Alt+P is the group's; the label takes the next letter of the word.
     column->addWidget(
-        MakeLabel(tr("Choose your connection speed to optimize &performance."), m_speed, group));
+        MakeLabel(tr("Choose your connection speed to optimize p&erformance."), m_speed, group));
     column->addWidget(m_speed);
     column->addSpacing(6);
     column->addWidget(new QLabel(tr("Allow the following:"), group));

@@ -31,6 +31,11 @@ CPropertySheet2::CPropertySheet2(const SheetOptions& options, const Properties& 
     setObjectName(QStringLiteral("CPropertySheet2"));
     setWindowTitle(options.title);
 
+    // Made before the pages, so that the tabs come before the fields in the
+    // order of Tab, as they do on the screen.
+    m_tabs = new QTabWidget(this);
+    m_tabs->setObjectName(QStringLiteral("pages"));
+
     GeneralMode mode;
     mode.group = options.groupMode;
     mode.root = options.rootMode;
@@ -42,8 +47,6 @@ CPropertySheet2::CPropertySheet2(const SheetOptions& options, const Properties& 
         m_pages.push_back(new CDlgExperience(this));
     }
 
-    m_tabs = new QTabWidget(this);
-    m_tabs->setObjectName(QStringLiteral("pages"));
     for (CPropertyPage* page : m_pages) m_tabs->addTab(page, page->Title());
     // A group's sheet, with its one page, is as wide as a server's.
     m_tabs->setMinimumWidth(fontMetrics().averageCharWidth() * 72);

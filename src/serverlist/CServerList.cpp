@@ -267,8 +267,21 @@ bool CServerList::GetItemPath(const QTreeWidgetItem* item, PathBuffer& path) con
         views.emplace_back(reinterpret_cast<const char16_t*>(it->utf16()),
                            static_cast<std::size_t>(it->size()));
     }
-    BuildItemPath(views, path);
-    return true;
+    return BuildItemPath(views, path);
+}
+
+// A cut path could name a sibling that agrees in the part kept, so the
+// command is refused rather than run on another node.
+bool CServerList::CommandPath(const QTreeWidgetItem* item, PathBuffer& path) {
+    if (GetItemPath(item, path)) return true;
+    if (item && item->treeWidget() == m_tree) {
+        ShowError(tr("The names from \"Servers\" down to \"%1\" are too long together for "
+                     "Vandrelle to act on it (more than %2 characters). Give it or a group above "
+                     "it a shorter name in the configuration file or with vandrelle-cli.")
+                      .arg(item->text(0))
+                      .arg(kPathBufferUnits - 1));
+    }
+    return false;
 }
 
 QTreeWidgetItem* CServerList::FindChildByLabel(const QTreeWidgetItem* parent,
@@ -353,6 +366,17 @@ void CServerList::ShowContextMenu(QContextMenuEvent* event) {
     menu->popup(at);
 }
 
+// Shift+F10 asks for the menu as the Menu key does: the window system makes
+// a request for a menu of the Menu key only, Shift+F10 comes as a key.
+bool CServerList::MenuOrMoveKey(const QKeyEvent& key) {
+    if (key.key() == Qt::Key_F10 && key.modifiers() == Qt::ShiftModifier) {
+        QContextMenuEvent request(QContextMenuEvent::Keyboard, QPoint(), QPoint());
+        ShowContextMenu(&request);
+        return true;
+    }
+    return MoveKey(key);
+}
+
 // Whether the point lies on the item's icon or label rather than beside them.
 bool CServerList::OnItemLabel(QTreeWidgetItem* item, const QPoint& pos) const {
     const QRect row = m_tree->visualItemRect(item);
@@ -366,6 +390,10 @@ bool CServerList::eventFilter(QObject* watched, QEvent* event) {
         return QWidget::eventFilter(watched, event);
     }
     if (DragEvent(event)) return true;
+    if (watched == m_tree && event->type() == QEvent::KeyPress &&
+        MenuOrMoveKey(*static_cast<QKeyEvent*>(event))) {
+        return true;
+    }
     // The mouse's request comes to the viewport, the keyboard's to the tree.
     if (event->type() == QEvent::ContextMenu) {
         ShowContextMenu(static_cast<QContextMenuEvent*>(event));
@@ -403,7 +431,7 @@ void CServerList::OpenSelected() {
     QTreeWidgetItem* item = m_tree->currentItem();
     if (!IsServer(item)) return;
     PathBuffer path;
-    if (!GetItemPath(item, path)) return;
+    if (!CommandPath(item, path)) return;
     const auto lParam = reinterpret_cast<std::intptr_t>(&path);
     if (m_frame.Send(WM_APP_FIND_SESSION, 0, lParam) == 0) {
         m_frame.Send(WM_APP_OPEN_SESSION, 0, lParam);
@@ -412,7 +440,7 @@ void CServerList::OpenSelected() {
 
 void CServerList::SendOpen(int command, QTreeWidgetItem* server) {
     PathBuffer path;
-    if (!GetItemPath(server, path)) return;
+    if (!CommandPath(server, path)) return;
     m_frame.Send(WM_APP_OPEN_SESSION, static_cast<std::uintptr_t>(command),
                  reinterpret_cast<std::intptr_t>(&path));
 }
@@ -476,13 +504,13 @@ void CServerList::ConnectGroup() {
 void CServerList::DeleteCurrent() {
     QTreeWidgetItem* item = m_current;
     if (!item || IsRoot(item)) return;
+    PathBuffer path;
+    if (!CommandPath(item, path)) return;
     const QString question = IsServer(item) ? tr("Delete server '%1'?") : tr("Delete group '%1'?");
     QMessageBox box(QMessageBox::Question, tr("Confirm"), question.arg(item->text(0)),
                     QMessageBox::Yes | QMessageBox::No, this);
     box.setDefaultButton(QMessageBox::No);
     if (box.exec() != QMessageBox::Yes) return;
-    PathBuffer path;
-    if (!GetItemPath(item, path)) return;
     m_current = nullptr;
     delete item;
     try {

@@ -14,6 +14,7 @@
 
 class QCollator;
 class QContextMenuEvent;
+class QKeyEvent;
 class QLabel;
 class QAction;
 class QMenu;
@@ -80,8 +81,11 @@ public:
     static bool IsServer(const QTreeWidgetItem* item);
     bool IsRoot(const QTreeWidgetItem* item) const { return item == m_root; }
 
-    // The item's path (zero after its end); false when a label cannot be had.
+    // The item's path (zero after its end); false when the item is not in the
+    // tree or its path does not fit the buffer.
     bool GetItemPath(const QTreeWidgetItem* item, PathBuffer& path) const;
+    // The same for a command the user gave: a path that does not fit is told.
+    bool CommandPath(const QTreeWidgetItem* item, PathBuffer& path);
     // The first direct child labelled exactly `label`, or nullptr.
     static QTreeWidgetItem* FindChildByLabel(const QTreeWidgetItem* parent, const QString& label);
 
@@ -132,6 +136,8 @@ public:
     // dragged: none for the item itself, anything below it, its parent, a
     // server beside it, and a group that already holds a child of its label.
     QTreeWidgetItem* TargetFor(const QTreeWidgetItem* dragged, QTreeWidgetItem* under) const;
+    // Moving from the keyboard: the item marked by Ctrl+X, or nullptr.
+    QTreeWidgetItem* MarkedItem() const;
 
 protected:
     void focusInEvent(QFocusEvent* event) override;
@@ -159,6 +165,10 @@ private:
     void SetDropTarget(QTreeWidgetItem* target);
     void Drop(QTreeWidgetItem* dragged, QTreeWidgetItem* target);
     bool DragEvent(QEvent* event);
+    bool MenuOrMoveKey(const QKeyEvent& key);
+    bool MoveKey(const QKeyEvent& key);
+    void Mark(QTreeWidgetItem* item);
+    void MoveMarked(QTreeWidgetItem* target);
     void OnItemExpansion(QTreeWidgetItem* item, bool collapsed);
     void ShowContextMenu(QContextMenuEvent* event);
     bool OnItemLabel(QTreeWidgetItem* item, const QPoint& pos) const;

@@ -5,16 +5,19 @@
 
 namespace vandrelle {
 
-void BuildItemPath(const std::vector<std::u16string_view>& labels, PathBuffer& path) {
+bool BuildItemPath(const std::vector<std::u16string_view>& labels, PathBuffer& path) {
     path.fill(0);
     constexpr std::size_t kTextRoom = kPathBufferUnits - 1;  // the last unit ends the path
     std::size_t used = 0;
     for (const std::u16string_view label : labels) {
-        if (used >= kTextRoom) break;
-        const std::size_t length = std::min(label.size(), kTextRoom - used - 1);
-        std::copy_n(label.begin(), length, path.begin() + static_cast<std::ptrdiff_t>(used));
-        used += length + 1;  // the NUL is already there
+        if (label.size() >= kTextRoom - used) {
+            path.fill(0);
+            return false;
+        }
+        std::copy_n(label.begin(), label.size(), path.begin() + static_cast<std::ptrdiff_t>(used));
+        used += label.size() + 1;  // the NUL is already there
     }
+    return true;
 }
 
 }  // namespace vandrelle

@@ -45,7 +45,7 @@ void CServerList::AddQuickConnection(const Properties& record) {
         }
     }
     PathBuffer path;
-    if (!GetItemPath(group, path)) return;
+    if (!CommandPath(group, path)) return;
     QTreeWidgetItem* item = NewItem(group, record.Name, kServerItem);
     try {
         m_config.AddServer(NodePathFromBuffer(path), record);
@@ -102,7 +102,11 @@ void CServerList::FillConnectTo(QMenu* menu, const QTreeWidgetItem* parent, int 
         }
         QAction* action = menu->addAction(MenuText(child->text(0)));
         action->setData(nextId);
-        GetItemPath(child, m_commandMap[nextId]);
+        // A server whose path does not fit is shown, but cannot be chosen.
+        if (!GetItemPath(child, m_commandMap[nextId])) {
+            m_commandMap.erase(nextId);
+            action->setEnabled(false);
+        }
         nextId += kConnectToIdStep;
     }
 }

@@ -36,7 +36,7 @@ QStringList CServerList::ChildLabels(const QTreeWidgetItem* parent,
 
 // The item's path, and its settings as they are now in a fresh record.
 bool CServerList::Scratch(const QTreeWidgetItem* item, PathBuffer& path, Properties& record) {
-    if (!GetItemPath(item, path)) return false;
+    if (!CommandPath(item, path)) return false;
     try {
         m_config.LoadProperties(NodePathFromBuffer(path), record);
     } catch (const ConfigError& e) {
@@ -114,7 +114,7 @@ void CServerList::InsertCopyCommand() {
 
 QTreeWidgetItem* CServerList::AddServerItem(QTreeWidgetItem* group, const Properties& record) {
     PathBuffer path;
-    if (!GetItemPath(group, path)) return nullptr;
+    if (!CommandPath(group, path)) return nullptr;
     QTreeWidgetItem* item = NewItem(group, record.Name, kServerItem);
     ExpandByProgram(group);
     try {

@@ -2,7 +2,8 @@
 // Moving groups and servers by drag and drop: the dragged item's picture
 // follows the pointer, the drop target is highlighted, a drop moves the
 // element in the configuration (which saves) and the item in the tree;
-// Escape cancels.
+// Escape cancels. From the keyboard, Ctrl+X marks the selected item and
+// Ctrl+V drops it on the selected one, by the same rules.
 #include "CServerList.h"
 
 #include "ConfigStore.h"
@@ -12,6 +13,7 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
 
 #include <algorithm>
 
@@ -24,6 +26,10 @@ bool IsBelow(const QTreeWidgetItem* item, const QTreeWidgetItem* ancestor) {
     }
     return false;
 }
+
+// The mark of the item to move is kept on the item itself: it goes with the
+// item when the item is deleted, and stays when it is renamed or dragged.
+constexpr int kMarkedRole = CServerList::kItemDataRole + 1;
 
 }  // namespace
 
@@ -135,7 +141,7 @@ void CServerList::EndDrag(bool drop) {
 void CServerList::Drop(QTreeWidgetItem* dragged, QTreeWidgetItem* target) {
     if (IsServer(target)) target = target->parent();
     PathBuffer from, to;  // 2048 bytes each, compared whole
-    if (!GetItemPath(dragged, from) || !GetItemPath(target, to) || from == to) return;
+    if (!CommandPath(dragged, from) || !CommandPath(target, to) || from == to) return;
     try {
         m_config.MoveNode(NodePathFromBuffer(from), NodePathFromBuffer(to));
     } catch (const ConfigError& e) {
@@ -163,6 +169,57 @@ void CServerList::MoveItem(QTreeWidgetItem* item, QTreeWidgetItem* newParent) {
     m_expandingByProgram = false;
     SortLevel(newParent);
     m_tree->setCurrentItem(item);
+}
+
+QTreeWidgetItem* CServerList::MarkedItem() const {
+    for (QTreeWidgetItemIterator it(m_tree); *it; ++it) {
+        if ((*it)->data(0, kMarkedRole).toBool()) return *it;
+    }
+    return nullptr;
+}
+
+// Ctrl+X and Ctrl+V, not the platform's other keys for Cut and Paste:
+// Shift+Delete is the Delete key's. Escape forgets the mark.
+bool CServerList::MoveKey(const QKeyEvent& key) {
+    const bool ctrl = (key.modifiers() & ~Qt::KeypadModifier) == Qt::ControlModifier;
+    if (ctrl && key.key() == Qt::Key_X) {
+        Mark(m_tree->currentItem());
+    } else if (ctrl && key.key() == Qt::Key_V) {
+        MoveMarked(m_tree->currentItem());
+    } else if (key.key() == Qt::Key_Escape && MarkedItem()) {
+        Mark(nullptr);
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// One item at most is marked, shown in italics; the root cannot be moved.
+void CServerList::Mark(QTreeWidgetItem* item) {
+    if (QTreeWidgetItem* marked = MarkedItem()) {
+        marked->setData(0, kMarkedRole, QVariant());
+        marked->setData(0, Qt::FontRole, QVariant());
+    }
+    if (!item) return;
+    if (IsRoot(item)) {
+        QApplication::beep();
+        return;
+    }
+    QFont italic = m_tree->font();
+    italic.setItalic(true);
+    item->setData(0, kMarkedRole, true);
+    item->setFont(0, italic);
+}
+
+// Where a drop would be refused the mark stays, for another target.
+void CServerList::MoveMarked(QTreeWidgetItem* target) {
+    QTreeWidgetItem* marked = MarkedItem();
+    if (!marked || !TargetFor(marked, target)) {
+        QApplication::beep();
+        return;
+    }
+    Mark(nullptr);
+    Drop(marked, target);
 }
 
 }  // namespace vandrelle

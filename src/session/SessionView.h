@@ -29,6 +29,7 @@ public:
     virtual void Relayout() = 0;
 
     // A message box owned by the session window, title "Error", error icon.
+    // It does not wait for the user: it goes with the window.
     virtual void ShowError(const std::string& text) = 0;
 
     // Queues a message to the session itself, after `delayMs` milliseconds.

@@ -9,8 +9,7 @@ class QLineEdit;
 namespace vandrelle {
 
 // "Quick Connect": a server to open at once, and whether to its console. No
-// history: every opening starts empty. There is no Cancel button; Escape and
-// the close box cancel.
+// history: every opening starts empty. Cancel, Escape and the close box cancel.
 class CDlgQuickConnect : public QDialog {
     Q_OBJECT
 public:

@@ -16,10 +16,12 @@
 #include "StoredCredentials.h"
 #include "Strings.h"
 #include "SystemInfo.h"
+#include "WindowPlace.h"
 
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
+#include <QDialog>
 #include <QDir>
 #include <QFileInfo>
 #include <QKeyEvent>
@@ -32,6 +34,8 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QUrl>
+
+#include <algorithm>
 
 namespace vandrelle {
 namespace {
@@ -62,6 +66,10 @@ bool EditInSheet(QWidget* owner, const SheetRequest& request, Properties& record
     }
     return RunPropertySheet(owner, options, record);
 }
+
+// How often and how long a request to end waits for open dialogs to go.
+constexpr int kEndTries = 100;
+constexpr int kEndRetryMs = 20;
 
 // The four tab images: a session's state is its image; the tree's tab has the last.
 constexpr int kTreeImage = 3;
@@ -115,17 +123,17 @@ CMainFrame::CMainFrame(CConfigStore& config, KeyStore& keys, ClientHostFactory h
     resize(QSize(960, 640).boundedTo(available.size()));
     WindowRect stored;
     if (m_config.IsMaximized() == 0 && ReadWindowPos(m_keys, stored) && stored.top != -32000) {
-        const QRect place = ToQRect(stored);
-        // A place off every screen (a monitor gone since) keeps its size only.
-        bool visible = false;
+        // On the screens there are now; a place off every screen (a monitor
+        // gone since) keeps its size only.
+        std::vector<WindowRect> screens{ToWindowRect(available)};
         for (const QScreen* s : QGuiApplication::screens()) {
-            visible = visible || s->availableGeometry().intersects(place);
+            screens.push_back(ToWindowRect(s->availableGeometry()));
         }
-        if (place.width() > 0 && place.height() > 0) {
-            if (visible) {
-                setGeometry(place);
+        if (const auto place = PlaceOnScreens(stored, screens)) {
+            if (place->onScreen) {
+                setGeometry(ToQRect(place->rect));
             } else {
-                resize(place.size().boundedTo(available.size()));
+                resize(ToQRect(place->rect).size());
             }
         }
     }
@@ -215,7 +223,7 @@ void CMainFrame::MakeWindowMenu() {
     m_menuButton->setPopupMode(QToolButton::InstantPopup);
     m_menuButton->setMenu(m_windowMenu);
     m_menuButton->setAccessibleName(tr("Window menu"));
-    m_menuButton->setToolTip(tr("Window menu (Alt+Space)"));
+    m_menuButton->setToolTip(tr("Window menu (F10)"));
     m_view->SetStripButton(m_menuButton);
     qApp->installEventFilter(this);
 }
@@ -232,20 +240,37 @@ QAction* CMainFrame::AddCommand(QMenu* menu, const QString& text, int id) {
     return action;
 }
 
-// Alt+Space opens the window menu, as the system menu's key does, wherever
-// the focus is in the window but in a session, whose remote desktop has the
-// key. It is seen before the focused widget, which might take it for itself.
+// F10 opens the window menu (Alt+Space too, where the window manager lets it
+// through), and Ctrl+W closes the active session's tab, wherever the focus is
+// in the window but in a connected session, whose remote desktop has every
+// key (also those it passes on to its parents). They are seen before the
+// focused widget, which might take them.
 bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() != QEvent::KeyPress || !watched->isWidgetType()) return false;
-    const auto* key = static_cast<QKeyEvent*>(event);
-    if (key->key() != Qt::Key_Space || key->modifiers() != Qt::AltModifier) return false;
     auto* widget = static_cast<QWidget*>(watched);
-    if (widget->window() != this) return false;
-    for (QWidget* w = widget; w; w = w->parentWidget()) {
-        if (qobject_cast<CVandrelleView*>(w)) return false;
+    const QWidget* focus = QApplication::focusWidget();
+    if (widget->window() != this || InConnectedSession(focus ? focus : widget)) return false;
+    const auto* key = static_cast<QKeyEvent*>(event);
+    const Qt::KeyboardModifiers modifiers = key->modifiers() & ~Qt::KeypadModifier;
+    if ((key->key() == Qt::Key_F10 && modifiers == Qt::NoModifier) ||
+        (key->key() == Qt::Key_Space && modifiers == Qt::AltModifier)) {
+        QTimer::singleShot(0, m_menuButton, &QToolButton::showMenu);
+        return true;
     }
-    QTimer::singleShot(0, m_menuButton, &QToolButton::showMenu);
-    return true;
+    if (key->key() == Qt::Key_W && modifiers == Qt::ControlModifier) {
+        OnTabCloseRequest(m_view->GetActivePage());
+        return true;
+    }
+    return false;
+}
+
+bool CMainFrame::InConnectedSession(const QWidget* widget) {
+    for (const QWidget* w = widget; w; w = w->parentWidget()) {
+        if (const auto* session = qobject_cast<const CVandrelleView*>(w)) {
+            return session->State() == kStateConnected;
+        }
+    }
+    return false;
 }
 
 QAction* CMainFrame::Action(int id) const {
@@ -640,8 +665,45 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
 }
 
 void CMainFrame::EndNow() {
+    if (m_ending || m_closing) return;
+    m_ending = true;
+    FinishEnd(kEndTries);
+}
+
+// A dialog or menu runs an event loop of its own on the stack of the command
+// that opened it, where the request to end arrives: a page deleted then takes
+// the dialog or the command's objects from under it. So every one is answered
+// as Cancel, and the pages go once the modal ones are destroyed (their
+// commands returned) or the time is up; new ones meanwhile are cancelled too.
+void CMainFrame::FinishEnd(int triesLeft) {
+    CancelOpenWindows();
+    const bool waiting = std::any_of(m_cancelled.cbegin(), m_cancelled.cend(),
+                                     [](const QPointer<QDialog>& d) { return !d.isNull(); });
+    if (waiting && triesLeft > 0) {
+        QTimer::singleShot(kEndRetryMs, this, [this, triesLeft] { FinishEnd(triesLeft - 1); });
+        return;
+    }
     CloseAll();
     close();
+}
+
+void CMainFrame::CancelOpenWindows() {
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+        if (!window->isVisible()) continue;
+        if (auto* dialog = qobject_cast<QDialog*>(window)) {
+            if (dialog->isModal() && !m_cancelled.contains(dialog)) m_cancelled.push_back(dialog);
+            dialog->reject();
+        } else if (window->windowType() == Qt::Popup) {
+            window->close();
+        }
+    }
+}
+
+void CMainFrame::EndWithoutDisplay() {
+    m_closing = true;
+    m_config.SetSaveListener({});  // a failure could not be shown
+    SavePlacement();
+    m_config.Save();
 }
 
 // Every page goes (its sessions disconnect), then the placement is kept for

@@ -11,6 +11,7 @@
 
 #include <map>
 
+class QDialog;
 class QLabel;
 class QMenu;
 class QToolButton;
@@ -70,9 +71,15 @@ public:
     void OnUnlock();
     // A device came or went: every session hears of it.
     void OnDeviceChange(std::uintptr_t wParam, std::intptr_t lParam);
-    // Ends the program at once, without the quit question (a signal from the
-    // system asks it to end): as a confirmed close.
+    // Ends the program without the quit question (a signal from the system
+    // asks it to end): as a confirmed close. Dialogs and menus open then are
+    // cancelled first, and the close waits (bounded) until the commands that
+    // opened them have returned: their pages must outlive them.
     void EndNow();
+    // The display is gone: nothing can be shown or closed any more. The
+    // placement and the configuration are saved as a close saves them,
+    // without touching any widget.
+    void EndWithoutDisplay();
     // Brings the window to the front, restored if minimized (a second start asks it).
     void BringForward();
     // The user guide's file.
@@ -87,6 +94,8 @@ protected:
 
 private:
     void MakeWindowMenu();
+    // Whether the widget is in a session that is connected (its keys are the remote desktop's).
+    static bool InConnectedSession(const QWidget* widget);
     QAction* AddCommand(QMenu* menu, const QString& text, int id);
     void UpdateWindowMenu();
     void OnPageActivated(int index);
@@ -106,6 +115,8 @@ private:
     void FullScreen(bool enter, std::intptr_t window);
     bool ConfirmQuit();
     void CloseAll();
+    void FinishEnd(int triesLeft);
+    void CancelOpenWindows();
     void TrackPlacement();
     void SavePlacement();
     int PageOfWindow(std::intptr_t window) const;
@@ -129,6 +140,9 @@ private:
     QRect m_rectBeforeFullScreen;
     bool m_maximizedBeforeFullScreen = false;
     bool m_closing = false;
+    bool m_ending = false;
+    // The modal dialogs EndNow cancelled, until each is destroyed.
+    QList<QPointer<QDialog>> m_cancelled;
     QString m_lastSaveError;
 };
 

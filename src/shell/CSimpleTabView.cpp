@@ -160,6 +160,12 @@ void CSimpleTabView::SetStripButton(QWidget* button) {
     m_stripButton = button;
     if (button) {
         button->setParent(this);
+        // Tab follows the screen: the button, the strip, the page below. Qt
+        // leaves the order as it is when nothing that takes the focus lies
+        // between the button and the strip, even across the end of the
+        // window's chain (the pages after the button, the strip first): the
+        // button goes after the strip first, so that the strip then moves.
+        setTabOrder(m_strip, button);
         setTabOrder(button, m_strip);
     }
     Layout();

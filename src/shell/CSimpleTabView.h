@@ -60,7 +60,8 @@ public:
 
     // The tab strip (for tests and for the frame's button at its left end).
     QTabBar* Strip() const;
-    // A widget shown at the left end of the strip (the frame's window menu button).
+    // A widget shown at the left end of the strip (the frame's window menu
+    // button). Tab goes from it to the strip, and from the strip to the page.
     void SetStripButton(QWidget* button);
 
 Q_SIGNALS:
@@ -69,7 +70,7 @@ Q_SIGNALS:
     void PageActivated(int index);
     // Right button released over a tab, or Shift+F10 / the menu key on the strip.
     void ContextMenuRequested(int index, QPoint screenPosition);
-    // Left double click on a tab.
+    // Left double click on a tab, or Enter on the focused strip (its active tab).
     void TabDoubleClicked(int index);
     // Middle button released over a tab.
     void CloseRequested(int index);

@@ -18,25 +18,30 @@ namespace vandrelle {
 CDlgQuickConnect::CDlgQuickConnect(QWidget* owner) : QDialog(owner) {
     setObjectName(QStringLiteral("IDD_QUICK_CONNECT"));
     setWindowTitle(tr("Quick Connect"));
-    auto* label = new QLabel(tr("Connect to server"), this);
+    auto* label = new QLabel(tr("Connect to &server"), this);
     m_server = new QLineEdit(this);
     m_server->setObjectName(QStringLiteral("IDC_SERVER"));
     m_server->setProperty("controlId", 1004);
     m_server->setMinimumWidth(m_server->fontMetrics().averageCharWidth() * 28);
     label->setBuddy(m_server);
-    m_console = new QCheckBox(tr("Connect to console"), this);
+    m_console = new QCheckBox(tr("Connect to c&onsole"), this);
     m_console->setObjectName(QStringLiteral("IDC_CONSOLE"));
     m_console->setProperty("controlId", 1017);
     auto* connect = new QPushButton(tr("&Connect"), this);
     connect->setObjectName(QStringLiteral("IDOK"));
     connect->setDefault(true);
     QObject::connect(connect, &QPushButton::clicked, this, &QDialog::accept);
+    // Escape and the close box cancel as well.
+    auto* cancel = new QPushButton(tr("Cancel"), this);
+    cancel->setObjectName(QStringLiteral("IDCANCEL"));
+    QObject::connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 
     auto* layout = new QGridLayout(this);
     layout->addWidget(label, 0, 0);
     layout->addWidget(m_server, 0, 1);
     layout->addWidget(connect, 0, 2);
     layout->addWidget(m_console, 1, 1);
+    layout->addWidget(cancel, 1, 2);
     layout->setColumnStretch(1, 1);
     setLayout(layout);
     m_server->setFocus();

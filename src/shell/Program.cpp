@@ -64,6 +64,10 @@ int RunProgram(const ProgramEnvironment& environment) {
                      [&frame] { frame.OnDeviceChange(kDevicesChanged, 0); });
     EndRequestWatcher ends;
     QObject::connect(&ends, &EndRequestWatcher::EndRequested, &frame, &CMainFrame::EndNow);
+    const DisplayLossGuard displayLoss([&frame, &environment] {
+        frame.EndWithoutDisplay();
+        if (environment.endConnections) environment.endConnections();
+    });
 
     if (maximized) {
         frame.showMaximized();

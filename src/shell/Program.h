@@ -23,12 +23,17 @@ struct ProgramEnvironment {
     QDBusConnection loginBus = QDBusConnection(QString());
     // Called with the main window once it is shown (a benchmark measures it).
     std::function<void(CMainFrame&)> onShown;
+    // Asks every session's connection to end and waits for them, bounded,
+    // where the sessions cannot be closed (the display is gone).
+    std::function<void()> endConnections;
 };
 
 // The program from start to end: the configuration store made and loaded,
 // a second start handed over to the first when the configuration asks for
 // one instance, the main window run until it closes, the configuration saved.
-// The QApplication must exist. Returns the exit code.
+// The QApplication must exist. Returns the exit code. When the display goes
+// away meanwhile, the configuration is saved and the connections ended, and
+// the process ends there with code 1.
 int RunProgram(const ProgramEnvironment& environment);
 
 }  // namespace vandrelle

@@ -6,6 +6,9 @@
 #include <QDBusObjectPath>
 #include <QDBusReply>
 #include <QSocketNotifier>
+#include <QThread>
+
+#include <cstdio>
 
 #include <fcntl.h>
 #include <signal.h>
@@ -23,6 +26,32 @@ int g_endPipe[2] = {-1, -1};
 void OnEndSignal(int) {
     const char byte = 1;
     [[maybe_unused]] const auto written = ::write(g_endPipe[1], &byte, 1);
+}
+
+// What Qt's X11 platform reports just before it calls exit(1).
+const QString kDisplayBroke = QStringLiteral("The X11 connection broke");
+
+QtMessageHandler g_previousHandler = nullptr;
+std::function<void()> g_lastWords;
+
+void PassOn(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    if (g_previousHandler) {
+        g_previousHandler(type, context, text);
+    } else {
+        std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, text)));
+    }
+}
+
+void OnQtMessage(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    PassOn(type, context, text);
+    const QCoreApplication* app = QCoreApplication::instance();
+    if (type != QtWarningMsg || !app || QThread::currentThread() != app->thread() ||
+        !text.startsWith(kDisplayBroke) || !g_lastWords) {
+        return;
+    }
+    g_lastWords();
+    std::fflush(nullptr);
+    ::_exit(1);
 }
 
 }  // namespace
@@ -83,6 +112,16 @@ EndRequestWatcher::~EndRequestWatcher() {
     struct sigaction action {};
     action.sa_handler = SIG_DFL;
     for (const int signal : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(signal, &action, nullptr);
+}
+
+DisplayLossGuard::DisplayLossGuard(std::function<void()> lastWords) {
+    g_lastWords = std::move(lastWords);
+    g_previousHandler = qInstallMessageHandler(OnQtMessage);
+}
+
+DisplayLossGuard::~DisplayLossGuard() {
+    qInstallMessageHandler(g_previousHandler);
+    g_lastWords = nullptr;
 }
 
 }  // namespace vandrelle

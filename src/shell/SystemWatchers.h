@@ -4,6 +4,8 @@
 #include <QDBusConnection>
 #include <QObject>
 
+#include <functional>
+
 class QSocketNotifier;
 
 namespace vandrelle {
@@ -57,6 +59,23 @@ Q_SIGNALS:
 
 private:
     QSocketNotifier* m_notifier = nullptr;
+};
+
+// Qt's X11 platform ends the process with exit(1) from inside event
+// processing when its connection to the X server breaks (the server ended, a
+// log-out without session management). The exit handlers and static
+// destructors exit() runs would race with the threads still running (the
+// connections' workers) and crash. While a guard lives, Qt's report of the
+// broken connection, which comes on the user-interface thread just before that
+// exit, runs `lastWords` there and then ends the process with _exit(1), which
+// runs none of them. `lastWords` keeps what must not be lost; it must touch no
+// widget (the display is gone). One guard at a time.
+class DisplayLossGuard {
+public:
+    explicit DisplayLossGuard(std::function<void()> lastWords);
+    ~DisplayLossGuard();
+    DisplayLossGuard(const DisplayLossGuard&) = delete;
+    DisplayLossGuard& operator=(const DisplayLossGuard&) = delete;
 };
 
 }  // namespace vandrelle

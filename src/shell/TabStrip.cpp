@@ -165,19 +165,30 @@ void TabStrip::mouseDoubleClickEvent(QMouseEvent* event) {
     if (hit >= 0) Q_EMIT TabDoubleClicked(hit);
 }
 
+// What the mouse does to the current tab, the keys do on the focused strip:
+// the context-menu keys its menu, Enter its double click, Ctrl+Shift+Page
+// Up and Page Down a drag one place to the left or right.
 void TabStrip::keyPressEvent(QKeyEvent* event) {
     const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
-    const bool menuKey = event->key() == Qt::Key_Menu ||
-                         (event->key() == Qt::Key_F10 && modifiers == Qt::ShiftModifier);
-    if (!menuKey) {
+    const int key = event->key();
+    const int current = currentIndex();
+    const bool moveKey = modifiers == (Qt::ControlModifier | Qt::ShiftModifier) &&
+                         (key == Qt::Key_PageUp || key == Qt::Key_PageDown);
+    if (key == Qt::Key_Menu || (key == Qt::Key_F10 && modifiers == Qt::ShiftModifier)) {
+        if (current >= 0) {
+            const QRect tab = tabRect(current);
+            Q_EMIT ContextMenuRequested(current, mapToGlobal(QPoint(tab.left(), tab.bottom() + 1)));
+        }
+    } else if ((key == Qt::Key_Return || key == Qt::Key_Enter) && modifiers == Qt::NoModifier) {
+        if (current >= 0) Q_EMIT TabDoubleClicked(current);
+    } else if (moveKey) {
+        const int to = current + (key == Qt::Key_PageUp ? -1 : 1);
+        if (current >= 0 && to >= 0 && to < count()) Q_EMIT MoveRequested(current, to);
+    } else {
         QTabBar::keyPressEvent(event);
         return;
     }
     event->accept();
-    const int current = currentIndex();
-    if (current < 0) return;
-    const QRect tab = tabRect(current);
-    Q_EMIT ContextMenuRequested(current, mapToGlobal(QPoint(tab.left(), tab.bottom() + 1)));
 }
 
 void TabStrip::contextMenuEvent(QContextMenuEvent* event) {

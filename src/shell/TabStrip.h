@@ -10,9 +10,10 @@ class QLabel;
 namespace vandrelle {
 
 // The tab strip of the tab view: a QTabBar that reports the user's right and
-// middle clicks, left double clicks and the context-menu keys instead of
-// acting on them, and reorders tabs by a drag of its own that Escape can
-// cancel. It never moves a tab itself: the view moves the page and its tab.
+// middle clicks, left double clicks and the keys that stand for them instead
+// of acting on them, and reorders tabs by a drag of its own that Escape can
+// cancel, or by Ctrl+Shift+Page Up and Page Down. It never moves a tab
+// itself: the view moves the page and its tab.
 //
 // Right and middle buttons never select a tab; a left press selects as usual.
 class TabStrip : public QTabBar {
@@ -37,7 +38,7 @@ Q_SIGNALS:
     void TabDoubleClicked(int index);
     void EmptyContextMenuRequested(QPoint screenPosition);
     void EmptyMiddleClicked();
-    // The current tab was dropped on the tab at `to`.
+    // The current tab was dropped on the tab at `to`, or moved there by the keys.
     void MoveRequested(int from, int to);
 
 protected:

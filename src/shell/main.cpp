@@ -27,6 +27,9 @@ int main(int argc, char** argv) {
     environment.keys = keys.get();
     environment.hosts = vandrelle::EngineHosts();
     environment.loginBus = QDBusConnection::systemBus();
+    environment.endConnections = [] {
+        vandrelle::FreeRdpClient::EndAllConnections(std::chrono::seconds(5));
+    };
     const int code = vandrelle::RunProgram(environment);
     // Closed sessions end their connections on their own threads; the
     // process waits for them rather than cutting them off.

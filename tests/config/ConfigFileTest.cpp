@@ -138,6 +138,26 @@ TEST_F(ConfigSearchTest, AnUnwritableOrSystemProgramFolderIsNeverTheSaveTarget) 
     EXPECT_FALSE(IsSystemProgramFolder(dir.file("no/such/folder")));
 }
 
+// A program folder that every user may write is neither read nor written:
+// another user could have put a file there, or a link that the first save
+// would write through.
+TEST_F(ConfigSearchTest, AProgramFolderOthersMayWriteIsPassedOver) {
+    const std::string victim = dir.file("victim");
+    ASSERT_EQ(::symlink(victim.c_str(), first.c_str()), 0);
+    WriteFile(second, ReadFile(DataFile("example.xml")));
+    for (const mode_t mode : {01777, 0777}) {
+        ASSERT_EQ(::chmod(program.c_str(), mode), 0);
+        ASSERT_EQ(::chmod(dir.file("app/bin").c_str(), mode), 0);
+        store = std::make_unique<CConfigStore>(keys);
+        store->Init();
+        Search();
+        EXPECT_EQ(store->ConfigPath(), user + "/Vandrelle.xml") << mode;
+        EXPECT_FALSE(store->FindNode(P({"Office"})));  // of example.xml
+        ASSERT_TRUE(store->AddGroup(NodePath(), Named(std::to_string(mode))));
+        EXPECT_FALSE(FileExists(victim)) << mode;
+    }
+}
+
 using ConfigSaveTest = ConfigFixture;
 
 // The atomic replacement itself (its temporary file, links, mode and owner)

@@ -115,6 +115,18 @@ private:
     pid_t m_pid = -1;
 };
 
+// The centre of a window's picture, as ImageMagick reads it.
+bool CentreNear(const std::string& shot, unsigned red, unsigned green, unsigned blue) {
+    unsigned r = 0, g = 0, b = 0;
+    const auto srgb = shot.find("srgb(");
+    if (srgb == std::string::npos ||
+        std::sscanf(shot.c_str() + srgb, "srgb(%u,%u,%u", &r, &g, &b) != 3) {
+        return false;
+    }
+    auto close = [](unsigned x, unsigned y) { return (x > y ? x - y : y - x) <= 16; };
+    return close(r, red) && close(g, green) && close(b, blue);
+}
+
 class ProgramProcessTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -152,21 +164,41 @@ protected:
         return false;
     }
 
+    // Opens the shadow server's entry from the keyboard and accepts its
+    // certificate; the remote desktop shows in the window.
+    void OpenShadowSession(const std::string& window) const {
+        On("xdotool windowfocus --sync " + window + " key Down Down Return");
+        ASSERT_FALSE(WaitForWindow("Server certificate").empty());
+        On("xdotool key alt+o");  // "Connect &once"
+        ASSERT_EQ(WaitForWindow("Shadow - Vandrelle"), window);
+        const std::string size = On("xdotool getwindowgeometry --shell " + window);
+        int width = 0, height = 0;
+        ASSERT_EQ(std::sscanf(size.c_str() + size.find("WIDTH="), "WIDTH=%d", &width), 1);
+        ASSERT_EQ(std::sscanf(size.c_str() + size.find("HEIGHT="), "HEIGHT=%d", &height), 1);
+        const std::string crop =
+            "-crop 1x1+" + std::to_string(width / 2) + "+" + std::to_string(height / 2);
+        bool shown = false;
+        for (int i = 0; i < 100 && !shown; ++i) {
+            shown = CentreNear(On("import -window " + window + " " + crop + " txt:-"),
+                               ShadowServer::kRed, ShadowServer::kGreen, ShadowServer::kBlue);
+            if (!shown) std::this_thread::sleep_for(100ms);
+        }
+        EXPECT_TRUE(shown) << "the remote desktop is not in the tab";
+    }
+    // Deletes the server selected in the tree, confirmed: only marked in the
+    // store, the file follows at the next save.
+    void DeleteSelectedServer() const {
+        On("xdotool key Delete");
+        ASSERT_FALSE(WaitForWindow("Confirm").empty());
+        On("xdotool key alt+y");
+        const std::string question = "xdotool search --onlyvisible --name '^Confirm$'";
+        for (int i = 0; i < 100 && !On(question).empty(); ++i) std::this_thread::sleep_for(100ms);
+        ASSERT_EQ(On(question), "") << "the question stayed";
+    }
+
     WorkFolder work{"program"};
     std::unique_ptr<VirtualDisplay> display;
 };
-
-// The centre of a window's picture, as ImageMagick reads it.
-bool CentreNear(const std::string& shot, unsigned red, unsigned green, unsigned blue) {
-    unsigned r = 0, g = 0, b = 0;
-    const auto srgb = shot.find("srgb(");
-    if (srgb == std::string::npos ||
-        std::sscanf(shot.c_str() + srgb, "srgb(%u,%u,%u", &r, &g, &b) != 3) {
-        return false;
-    }
-    auto close = [](unsigned x, unsigned y) { return (x > y ? x - y : y - x) <= 16; };
-    return close(r, red) && close(g, green) && close(b, blue);
-}
 
 TEST_F(ProgramProcessTest, AServerOpensFromTheKeyboardAndTheProgramQuitsThroughTheQuestion) {
     ShadowServer server;
@@ -175,28 +207,16 @@ TEST_F(ProgramProcessTest, AServerOpensFromTheKeyboardAndTheProgramQuitsThroughT
     Started program(folder.Program(), folder.Environment(display->name()));
     const std::string window = WaitForWindow("Vandrelle");
     ASSERT_FALSE(window.empty()) << "the main window did not appear";
-    On("xdotool windowfocus --sync " + window + " key Down Down Return");
-    ASSERT_FALSE(WaitForWindow("Server certificate").empty());
-    On("xdotool key alt+o");  // "Connect &once"
-    ASSERT_EQ(WaitForWindow("Shadow - Vandrelle"), window);
+    // Shift+F10, the menu key of keyboards without a Menu key, comes as a key on X.
+    On("xdotool windowfocus --sync " + window + " key shift+F10");
+    ASSERT_TRUE(WaitForPopup()) << "the tree's menu did not open";
+    On("xdotool key Escape");
+    ASSERT_NO_FATAL_FAILURE(OpenShadowSession(window));
 
-    const std::string size = On("xdotool getwindowgeometry --shell " + window);
-    int width = 0, height = 0;
-    ASSERT_EQ(std::sscanf(size.c_str() + size.find("WIDTH="), "WIDTH=%d", &width), 1);
-    ASSERT_EQ(std::sscanf(size.c_str() + size.find("HEIGHT="), "HEIGHT=%d", &height), 1);
-    const std::string crop =
-        "-crop 1x1+" + std::to_string(width / 2) + "+" + std::to_string(height / 2);
-    bool shown = false;
-    for (int i = 0; i < 100 && !shown; ++i) {
-        shown = CentreNear(On("import -window " + window + " " + crop + " txt:-"),
-                           ShadowServer::kRed, ShadowServer::kGreen, ShadowServer::kBlue);
-        if (!shown) std::this_thread::sleep_for(100ms);
-    }
-    EXPECT_TRUE(shown) << "the remote desktop is not in the tab";
-
-    // Back to the tree, the window menu, "&Close", and Yes to the question.
+    // Back to the tree, the window menu (F10: window managers take Alt+Space),
+    // "&Close", and Yes to the question.
     On("xdotool key ctrl+Tab");
-    On("xdotool key alt+space");
+    On("xdotool key F10");
     ASSERT_TRUE(WaitForPopup()) << "the window menu did not open";
     On("xdotool key c");
     ASSERT_FALSE(WaitForWindow("Quit Vandrelle").empty());
@@ -224,9 +244,35 @@ TEST_F(ProgramProcessTest, ASecondStartHandsOverToTheFirstAndTouchesNoFile) {
                     " xdotool search --onlyvisible --name '^Vandrelle$' | wc -l"),
               "1");
 
-    // A request to end (as at log-out) closes without a question.
+    // A request to end (as at log-out) closes without a question, also while
+    // a dialog is open (cancelled), and saves what was only marked changed.
+    On("xdotool windowfocus --sync " + WaitForWindow("Vandrelle") + " key Down Down");
+    ASSERT_NO_FATAL_FAILURE(DeleteSelectedServer());
+    On("xdotool windowfocus --sync " + WaitForWindow("Vandrelle") + " key Home Menu");
+    ASSERT_TRUE(WaitForPopup()) << "the tree's menu did not open";
+    On("xdotool key p");  // "&Properties"
+    ASSERT_FALSE(WaitForWindow("Properties of Servers").empty());
     first.Signal(SIGTERM);
     EXPECT_EQ(first.WaitForExit(20s), 0);
+    EXPECT_EQ(Slurp(folder.Config()).find("Shadow"), std::string::npos);
+}
+
+// The display goes away under a connected session: the program ends with
+// Qt's code for it, without a crash, its configuration saved.
+TEST_F(ProgramProcessTest, LosingTheDisplayEndsAsACloseDoes) {
+    ShadowServer server;
+    ASSERT_TRUE(server.ok()) << server.error();
+    ProgramFolder folder("", server.port());
+    Started program(folder.Program(), folder.Environment(display->name()));
+    const std::string window = WaitForWindow("Vandrelle");
+    ASSERT_FALSE(window.empty()) << "the main window did not appear";
+    ASSERT_NO_FATAL_FAILURE(OpenShadowSession(window));
+    On("xdotool key ctrl+Tab");
+    ASSERT_EQ(WaitForWindow("Vandrelle"), window);  // back to the tree
+    ASSERT_NO_FATAL_FAILURE(DeleteSelectedServer());
+    display.reset();
+    EXPECT_EQ(program.WaitForExit(20s), 1);
+    EXPECT_EQ(Slurp(folder.Config()).find("Shadow"), std::string::npos);
 }
 
 }  // namespace

@@ -155,6 +155,28 @@ TEST_F(RegFileKeyStoreTest, ARegeditUtf16ExportIsReadAndRewrittenAsUtf8) {
     EXPECT_EQ(ReadFile(UserFile()), ReadFile(DataFile("regedit-export-rewritten.reg")));
 }
 
+// Other tools save UTF-16 in either byte order, with or without its BOM.
+TEST_F(RegFileKeyStoreTest, Utf16InEitherOrderWithOrWithoutABomIsRead) {
+    const std::u16string text =
+        u"Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Vandrelle]"
+        u"\r\n\"Name\"=\"caf\u00e9\"\r\n";
+    for (const bool big : {false, true}) {
+        for (const bool bom : {false, true}) {
+            std::string bytes;
+            for (const char16_t unit : (bom ? u"\uFEFF" : u"") + text) {
+                const char high = static_cast<char>(unit >> 8),
+                           low = static_cast<char>(unit & 0xFF);
+                bytes += big ? std::string{high, low} : std::string{low, high};
+            }
+            WriteUserFile(bytes);
+            const auto key = m_store.OpenKey(Hive::CurrentUser, kProgramKey);
+            ASSERT_NE(key, nullptr)
+                << "big endian " << big << ", BOM " << bom << ": " << m_store.LastError();
+            EXPECT_EQ(key->ReadString("Name"), "caf\xC3\xA9");
+        }
+    }
+}
+
 TEST_F(RegFileKeyStoreTest, AcceptsRegedit4Utf8BomAbbreviationsAndCrlf) {
     WriteUserFile(
         "\xEF\xBB\xBF\r\nREGEDIT4\r\n\r\n[HKCU\\Software\\Vandrelle]\r\n"

@@ -14,6 +14,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
 
@@ -458,13 +459,26 @@ private Q_SLOTS:
     }
 
     // Every control can be reached from the keyboard: labels carry a
-    // mnemonic and a buddy, unlabelled inputs a name; OK is the default.
+    // mnemonic (none twice on a page) and a buddy, unlabelled inputs a name;
+    // OK is the default.
     void everyControlIsReachableFromTheKeyboard() {
         ShownSheet s(ServerSheet(), ServerRecord());
         QPushButton* ok = s.sheet.findChild<QPushButton*>(QStringLiteral("IDOK"));
         QVERIFY(ok->isDefault());
         for (int id : {IDD_GENERAL, IDD_DISPLAY, IDD_RESOURCES, IDD_EXPERIENCE}) {
             QWidget* page = s.Visit(id);
+            QStringList texts;
+            for (QLabel* l : page->findChildren<QLabel*>()) texts << l->text();
+            for (QAbstractButton* b : s.sheet.findChildren<QAbstractButton*>()) {
+                if (b->isVisibleTo(&s.sheet)) texts << b->text();
+            }
+            for (QGroupBox* g : page->findChildren<QGroupBox*>()) texts << g->title();
+            QSet<QKeySequence> mnemonics;
+            for (const QString& text : texts) {
+                const QKeySequence key = QKeySequence::mnemonic(text);
+                QVERIFY2(key.isEmpty() || !mnemonics.contains(key), qPrintable(text));
+                mnemonics.insert(key);
+            }
             QList<QWidget*> labelled;
             for (QLabel* label : page->findChildren<QLabel*>()) {
                 if (label->text().contains(QLatin1Char('&'))) {
@@ -499,6 +513,14 @@ private Q_SLOTS:
         QTest::keyClick(s.sheet.focusWidget(), Qt::Key_Backtab,
                         Qt::ControlModifier | Qt::ShiftModifier);
         QCOMPARE(s.sheet.Tabs()->currentIndex(), 1);
+        // The page tabs come before the page's fields, as on the screen.
+        QWidget* tabs = s.sheet.Tabs()->findChild<QTabBar*>();
+        tabs->setFocus();
+        QTest::keyClick(tabs, Qt::Key_Tab, Qt::ControlModifier);
+        QTest::keyClick(s.sheet.focusWidget(), Qt::Key_Tab);
+        QVERIFY(s.sheet.Tabs()->widget(2)->isAncestorOf(s.sheet.focusWidget()));
+        QTest::keyClick(s.sheet.focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
+        QCOMPARE(s.sheet.focusWidget(), tabs);
     }
 };
 

@@ -283,14 +283,22 @@ private Q_SLOTS:
         QCOMPARE(panel.Tree()->currentItem(), a);
         panel.findChild<QMenu*>(QStringLiteral("IDR_SERVER_MENU"))->close();
 
-        // From the keyboard the selected item's menu opens.
-        QTRY_VERIFY(panel.findChild<QMenu*>(QStringLiteral("IDR_SERVER_MENU")) == nullptr);
-        QContextMenuEvent key(QContextMenuEvent::Keyboard, QPoint(0, 0),
-                              panel.Tree()->mapToGlobal(QPoint(0, 0)));
-        QApplication::sendEvent(panel.Tree(), &key);
-        QTRY_VERIFY(panel.findChild<QMenu*>(QStringLiteral("IDR_SERVER_MENU")) != nullptr);
-        QCOMPARE(panel.CurrentItem(), a);
-        panel.findChild<QMenu*>(QStringLiteral("IDR_SERVER_MENU"))->close();
+        // From the keyboard the selected item's menu opens: the Menu key comes
+        // as a request for it, Shift+F10 as a key.
+        for (bool menuKey : {true, false}) {
+            QTRY_VERIFY(panel.findChild<QMenu*>(QStringLiteral("IDR_SERVER_MENU")) == nullptr);
+            panel.SetCurrentItem(b);
+            QContextMenuEvent key(QContextMenuEvent::Keyboard, QPoint(0, 0),
+                                  panel.Tree()->mapToGlobal(QPoint(0, 0)));
+            if (menuKey) {
+                QApplication::sendEvent(panel.Tree(), &key);
+            } else {
+                QTest::keyClick(panel.Tree(), Qt::Key_F10, Qt::ShiftModifier);
+            }
+            QTRY_VERIFY(panel.findChild<QMenu*>(QStringLiteral("IDR_SERVER_MENU")) != nullptr);
+            QCOMPARE(panel.CurrentItem(), a);
+            panel.findChild<QMenu*>(QStringLiteral("IDR_SERVER_MENU"))->close();
+        }
         panel.SetCurrentItem(b);
 
         // Enter still acts on the selection.
@@ -488,6 +496,41 @@ private Q_SLOTS:
         QVERIFY(!disk.config.FindNode(NodePath({"G", "inner"})));
     }
 
+    // Ctrl+X marks the selected item and Ctrl+V moves it to the selected
+    // group (or a server's) as a drop would, saved at once; where a drop is
+    // refused the mark stays; Escape forgets it; the top cannot be marked.
+    void cutAndPasteMoveByTheDropsRules() {
+        ConfigOnDisk disk(File(Group("G", Server("s1") + Server("s2")) + Group("H", Server("h1"))));
+        CServerList panel(disk.config, frame);
+        panel.show();
+        QTreeWidget* tree = panel.Tree();
+        QTreeWidgetItem* g = Child(panel.RootItem(), "G");
+        QTreeWidgetItem* s2 = Child(g, "s2");
+        const auto key = [&](QTreeWidgetItem* selected, Qt::Key k, Qt::KeyboardModifiers m) {
+            tree->setCurrentItem(selected);
+            QTest::keyClick(tree, k, m);
+        };
+        key(panel.RootItem(), Qt::Key_X, Qt::ControlModifier);
+        QVERIFY(panel.MarkedItem() == nullptr);
+        key(s2, Qt::Key_X, Qt::ControlModifier);
+        QCOMPARE(panel.MarkedItem(), s2);
+        QVERIFY(s2->font(0).italic());
+        key(Child(g, "s1"), Qt::Key_V, Qt::ControlModifier);  // a server beside it
+        QCOMPARE(s2->parent(), g);
+        key(Child(Child(panel.RootItem(), "H"), "h1"), Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(ChildLabels(Child(panel.RootItem(), "H")), QStringLiteral("h1, s2"));
+        QCOMPARE(tree->currentItem(), s2);
+        QVERIFY(panel.MarkedItem() == nullptr && !s2->font(0).italic());
+        QVERIFY(!disk.config.IsDirty());
+        QVERIFY(disk.config.FindNode(NodePath({"H", "s2"})));
+
+        key(g, Qt::Key_X, Qt::ControlModifier);
+        key(g, Qt::Key_Escape, Qt::NoModifier);
+        QVERIFY(panel.MarkedItem() == nullptr && !g->font(0).italic());
+        key(Child(panel.RootItem(), "H"), Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(g->parent(), panel.RootItem());
+    }
+
     // The import asks first, skips what the group holds, sorts the group and
     // saves once. Past a second, it shows its progress, and can be stopped.
     void importAsksAddsAndSorts() {
@@ -662,6 +705,29 @@ private Q_SLOTS:
         QCOMPARE(disk.Text(), before);
         QVERIFY(disk.config.Save());
         QVERIFY(disk.Text().find("<Name>G</Name>") == std::string::npos);
+    }
+
+    // Two siblings that agree in the part of their paths a buffer holds: the
+    // longer one's commands are refused, never run on the other.
+    void aPathTooLongForItsBufferIsRefusedNotCut() {
+        const std::string shorter(1020, 'n'), longer = shorter + std::string(480, 'n');
+        ConfigOnDisk disk(File(Group("G", Server(longer) + Server(shorter))));
+        CServerList panel(disk.config, frame);
+        QTreeWidgetItem* group = Child(panel.RootItem(), "G");
+        panel.SetCurrentItem(Child(group, longer.c_str()));
+        SeenBox box;
+        AnswerNextMessageBox(QMessageBox::Yes, &box);  // were it the question
+        panel.OnCommand(ID_SERVER_DELETE);
+        QVERIFY(disk.config.FindNode(NodePath({"G", shorter})));
+        QVERIFY(box.text.contains(QStringLiteral("too long")));
+        box.seen = false;
+        AnswerNextMessageBox(QMessageBox::Ok, &box);
+        panel.OnCommand(ID_SERVER_CONNECT);
+        QVERIFY(box.seen);
+        QCOMPARE(group->childCount(), 2);
+        QVERIFY(disk.config.FindNode(NodePath({"G", shorter})));
+        QVERIFY(!disk.config.IsDirty());
+        QVERIFY(frame.sent.empty());
     }
 };
 

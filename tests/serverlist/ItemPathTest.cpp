@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 using namespace vandrelle;
 
@@ -27,30 +29,35 @@ TEST(ItemPath, NamesEachEndedByANulAndTheWholeByAnEmptyName) {
     EXPECT_EQ(NodePathFromBuffer(path), NodePath({"G", "S"}));
 }
 
-TEST(ItemPath, ALabelTakesTheRoomThatIsLeftAndIsCutThere) {
-    const std::u16string first(1000, u'a'), second(100, u'b');
+// A path cut to fit could name another node: one that does not fit is not given.
+TEST(ItemPath, APathIsWholeOrNotGiven) {
+    const auto zero = [](const PathBuffer& p) {
+        return std::all_of(p.begin(), p.end(), [](char16_t c) { return c == 0; });
+    };
     PathBuffer path;
-    BuildItemPath({first, second}, path);
-    // 1001 units for the first name and its NUL leave 1023 - 1001 = 22, one of
-    // them for the second name's NUL.
-    EXPECT_EQ(Units(path, 1001), first + u'\0');
-    EXPECT_EQ(Units(path, 1023), first + u'\0' + std::u16string(21, u'b') + u'\0');
-    EXPECT_EQ(path[1023], 0);
-
-    // A label that finds no room left is not there at all.
+    // 1022 units and a NUL, then the empty name: the buffer exactly.
     const std::u16string whole(1022, u'c');
-    BuildItemPath({whole, u"d", u"e"}, path);
+    EXPECT_TRUE(BuildItemPath({whole}, path));
     EXPECT_EQ(Units(path, 1024), whole + u'\0' + u'\0');
-    EXPECT_EQ(NodePathFromBuffer(path).Names().size(), 1u);
+    EXPECT_TRUE(BuildItemPath({std::u16string(1020, u'c'), u"d"}, path));
+    EXPECT_EQ(NodePathFromBuffer(path).Names().size(), 2u);
+    for (const auto& labels : std::vector<std::vector<std::u16string_view>>{
+             {std::u16string(1023, u'a')},
+             {std::u16string(1021, u'a'), u"d"},
+             {std::u16string(1000, u'a'), std::u16string(100, u'b')}}) {
+        path.fill(u'x');
+        EXPECT_FALSE(BuildItemPath(labels, path));
+        EXPECT_TRUE(zero(path));
+    }
 }
 
-TEST(ItemPath, OnlyTheFirst1024BytesIdentifyASession) {
+// Two servers whose paths agree for 600 units are two servers.
+TEST(ItemPath, TheWholePathIdentifiesASession) {
     PathBuffer a, b;
     const std::u16string prefix(600, u'p');
     BuildItemPath({prefix, u"one"}, a);
     BuildItemPath({prefix, u"two"}, b);
-    EXPECT_TRUE(SameIdentity(a, b));
-    BuildItemPath({u"one"}, a);
-    BuildItemPath({u"two"}, b);
     EXPECT_FALSE(SameIdentity(a, b));
+    BuildItemPath({prefix, u"one"}, b);
+    EXPECT_TRUE(SameIdentity(a, b));
 }

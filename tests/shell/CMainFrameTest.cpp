@@ -9,6 +9,7 @@
 #include "CVandrelleView.h"
 #include "QtTestKit.h"
 #include "ResourceIds.h"
+#include "SystemWatchers.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -19,6 +20,8 @@
 #include <QTest>
 #include <QToolButton>
 #include <QTreeWidget>
+
+#include <signal.h>
 
 using namespace vandrelle;
 using namespace vandrelle::test;
@@ -83,22 +86,52 @@ struct Frame {
     std::unique_ptr<CMainFrame> frame;
 };
 
-// Types into the next Quick Connect dialog and presses its button (or
-// Escape, when `text` is null).
-void AnswerQuickConnect(const QString& text, bool console) {
+// Calls `act` with the next modal dialog once it is open (bounded).
+void WhenModalOpens(QObject* owner, std::function<void(QWidget*)> act) {
+    auto* timer = new QTimer(owner);
+    QObject::connect(timer, &QTimer::timeout, [timer, act] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (!modal) return;
+        timer->stop();
+        timer->deleteLater();
+        act(modal);
+    });
+    timer->start(10);
+}
+
+enum class Ending { Connect, Escape, CancelButton };
+
+// Answers the next Quick Connect dialog from the keyboard: the console box
+// and the server field by their mnemonics, then Enter, Escape, or Tab to
+// Cancel and Space.
+void AnswerQuickConnect(const QString& text, bool console, Ending ending = Ending::Connect) {
     auto* timer = new QTimer(qApp);
-    QObject::connect(timer, &QTimer::timeout, [timer, text, console] {
+    QObject::connect(timer, &QTimer::timeout, [timer, text, console, ending] {
         auto* dialog = qobject_cast<CDlgQuickConnect*>(QApplication::activeModalWidget());
         if (!dialog) return;
         timer->deleteLater();
         timer->stop();
-        if (text.isNull()) {
-            QTest::keyClick(dialog, Qt::Key_Escape);
-            return;
-        }
-        QTest::keyClicks(dialog->ServerEdit(), text);
-        dialog->ConsoleBox()->setChecked(console);
-        QTest::keyClick(dialog->ServerEdit(), Qt::Key_Return);
+        const auto key = [](Qt::Key k, Qt::KeyboardModifiers m = {}) {
+            QTest::keyClick(QApplication::focusWidget(), k, m);
+        };
+        const auto answer = [&] {
+            if (console) {
+                key(Qt::Key_O, Qt::AltModifier);
+                QTRY_VERIFY(dialog->ConsoleBox()->isChecked());
+            }
+            key(Qt::Key_S, Qt::AltModifier);
+            QCOMPARE(QApplication::focusWidget(), dialog->ServerEdit());
+            QTest::keyClicks(dialog->ServerEdit(), text);
+            if (ending == Ending::CancelButton) {
+                for (int i = 0; i < 3; ++i) key(Qt::Key_Tab);
+                QCOMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("IDCANCEL"));
+            }
+            key(ending == Ending::Connect  ? Qt::Key_Return
+                : ending == Ending::Escape ? Qt::Key_Escape
+                                           : Qt::Key_Space);
+        };
+        answer();
+        if (dialog->isVisible()) dialog->reject();  // a check failed
     });
     timer->start(10);
 }
@@ -280,6 +313,63 @@ private Q_SLOTS:
         QCOMPARE(f.hosts.lastCalls, std::vector<std::string>{"Disconnect"});
     }
 
+    // The window from the keyboard alone: Tab goes as on the screen (the menu
+    // button, the tabs, the page); F10 (or Alt+Space) opens the window menu
+    // and Ctrl+W closes a session's tab, but not while a connected session
+    // has the keyboard: its remote desktop takes every key.
+    void theWindowIsUsedFromTheKeyboard() {
+        Frame f;
+        f.frame->show();
+        f.frame->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(f.frame.get()));
+        QTreeWidget* tree = f.frame->ServerList()->Tree();
+        QCOMPARE(QApplication::focusWidget(), tree);
+        const auto key = [](Qt::Key k, Qt::KeyboardModifiers m = {}) {
+            QTest::keyClick(QApplication::focusWidget(), k, m);
+        };
+        QList<QWidget*> order;
+        for (int i = 0; i < 3; ++i) {
+            key(Qt::Key_Tab);
+            order << QApplication::focusWidget();
+        }
+        QCOMPARE(order,
+                 (QList<QWidget*>{f.frame->WindowMenuButton(), f.frame->View()->Strip(), tree}));
+        QCOMPARE(f.frame->WindowMenuButton()->toolTip(), QStringLiteral("Window menu (F10)"));
+        QMenu* menu = f.frame->WindowMenu();
+        const auto menuOpensOn = [&](Qt::Key k, Qt::KeyboardModifiers m = {}) {
+            bool shown = false;
+            QTimer close;
+            QObject::connect(&close, &QTimer::timeout, [&] {
+                if (!menu->isVisible()) return;
+                shown = true;
+                QTest::keyClick(menu, Qt::Key_Escape);
+            });
+            close.start(10);
+            key(k, m);
+            return QTest::qWaitFor([&] { return shown; }, 300);
+        };
+        QVERIFY(menuOpensOn(Qt::Key_F10));
+        QVERIFY(menuOpensOn(Qt::Key_Space, Qt::AltModifier));
+        key(Qt::Key_W, Qt::ControlModifier);  // the tree's tab stays
+
+        f.Open({u"Office", u"Lab"});
+        f.Open({u"Office", u"Build box"});
+        Frame::Pump();
+        f.Client(1).FireConnecting();
+        f.Client(1).FireConnected();
+        QCOMPARE(QApplication::focusWidget(), f.hosts.made[1]->widget);
+        QVERIFY(!menuOpensOn(Qt::Key_F10));
+        key(Qt::Key_W, Qt::ControlModifier);
+        QCOMPARE(f.frame->View()->GetPageCount(), 3);
+
+        key(Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier);  // to the one not connected
+        QCOMPARE(QApplication::focusWidget(), f.hosts.made[0]->widget);
+        QVERIFY(menuOpensOn(Qt::Key_F10));
+        key(Qt::Key_W, Qt::ControlModifier);
+        QCOMPARE(f.frame->View()->GetPageCount(), 2);
+        QCOMPARE(f.frame->View()->GetPageCaption(1), QStringLiteral("Build box"));
+    }
+
     void showServersListBringsTheTreeBack() {
         Frame f;
         f.Open({u"Office", u"Lab"});
@@ -340,7 +430,7 @@ private Q_SLOTS:
     void placementIsKeptForTheNextStart() {
         ConfigOnDisk disk(FileWith(""));
         FakeHosts hosts;
-        const QRect place(120, 80, 700, 500);
+        const QRect place(60, 40, 700, 500);
         {
             CMainFrame frame(disk.config, disk.keys, hosts.Factory());
             frame.setGeometry(place);
@@ -349,7 +439,7 @@ private Q_SLOTS:
         }
         WindowRect stored;
         QVERIFY(ReadWindowPos(disk.keys, stored));
-        QCOMPARE(stored, (WindowRect{120, 80, 820, 580}));
+        QCOMPARE(stored, (WindowRect{60, 40, 760, 540}));
         QCOMPARE(disk.config.IsMaximized(), 0);
         {
             CMainFrame frame(disk.config, disk.keys, hosts.Factory());
@@ -367,12 +457,17 @@ private Q_SLOTS:
         }
         QCOMPARE(disk.config.IsMaximized(), 1);
         QVERIFY(ReadWindowPos(disk.keys, stored));
-        QCOMPARE(stored, (WindowRect{120, 80, 820, 580}));
+        QCOMPARE(stored, (WindowRect{60, 40, 760, 540}));
 
         disk.config.SetMaximized(0);
         WriteWindowPos(disk.keys, WindowRect{-32000, -32000, -31840, -31970});
         CMainFrame minimized(disk.config, disk.keys, hosts.Factory());
         QVERIFY(minimized.geometry().top() != -32000);
+
+        // A stored place larger than the screens is brought onto them.
+        WriteWindowPos(disk.keys, WindowRect{0, 0, 32767, 32767});
+        CMainFrame huge(disk.config, disk.keys, hosts.Factory());
+        QVERIFY(huge.screen()->availableGeometry().contains(huge.geometry()));
     }
 
     void unlockReleasesWindowsKeysInConnectedSessionsOnly() {
@@ -409,6 +504,55 @@ private Q_SLOTS:
         f.frame->OnCommitDataRequest();
         QVERIFY(!f.disk.config.IsDirty());
         QVERIFY(f.disk.Text().find("Lab") == std::string::npos);
+    }
+
+    // SIGTERM while a command of the tree waits in a dialog: the dialog is
+    // cancelled, and the window closes only after the command returned (the
+    // tree's page, the dialog's parent, goes with the close).
+    void aRequestToEndCancelsTheOpenDialogFirst() {
+        for (const int command : {ID_SERVER_PROPERTIES, ID_SERVER_DELETE}) {
+            Frame f;
+            f.frame->show();
+            EndRequestWatcher ends;
+            QObject::connect(&ends, &EndRequestWatcher::EndRequested, f.frame.get(),
+                             &CMainFrame::EndNow);
+            bool opened = false;
+            WhenModalOpens(f.frame.get(), [&opened](QWidget*) {
+                opened = true;
+                ::raise(SIGTERM);
+            });
+            CServerList* tree = f.frame->ServerList();
+            tree->SetCurrentItem(tree->RootItem()->child(0)->child(1));  // Office, Lab
+            tree->OnCommand(command);
+            QVERIFY(opened);
+            QVERIFY(f.frame->isVisible());
+            QTRY_VERIFY(!f.frame->isVisible());
+            QCOMPARE(f.frame->View()->GetPageCount(), 0);
+            QVERIFY(f.disk.config.FindNode(NodePath({"Office", "Lab"})));  // cancelled: kept
+        }
+    }
+
+    // A session's error box goes with its tab when a remote log-off closes
+    // the tab under it.
+    void aSessionsErrorBoxGoesWithItsTab() {
+        Frame f("<CloseTabOnLogOff>1</CloseTabOnLogOff>");
+        f.frame->show();
+        f.Open({u"Office", u"Lab"});
+        f.Client(0).connectFailure = static_cast<HResult>(0x80004005);
+        QPointer<QMessageBox> box;
+        SeenBox seen;
+        WhenModalOpens(f.frame.get(), [&](QWidget* modal) {
+            box = qobject_cast<QMessageBox*>(modal);
+            seen.title = box->windowTitle();
+            seen.text = box->text();
+            seen.icon = box->icon();
+            f.Client(0).FireDisconnected(2);
+        });
+        QTRY_COMPARE(f.frame->View()->GetPageCount(), 1);
+        QTRY_VERIFY(!box);
+        QCOMPARE(seen.title, QStringLiteral("Error"));
+        QCOMPARE(seen.icon, QMessageBox::Critical);
+        QVERIFY2(seen.text.startsWith(QStringLiteral("Cannot connect: ")), qPrintable(seen.text));
     }
 
     // A save that fails is told once (until one succeeds); a version of the
@@ -475,8 +619,10 @@ private Q_SLOTS:
         const PathBuffer entry = Path({u"Quick Connections", u"rdp.example"});
         QCOMPARE(f.frame->Send(WM_APP_FIND_SESSION, 0, Buffer(entry)), std::intptr_t(0));
 
-        // Escape, blanks only, and a text without a host file nothing.
-        AnswerQuickConnect(QString(), false);
+        // Escape, Cancel, blanks only, and a text without a host file nothing.
+        AnswerQuickConnect(QStringLiteral("a"), false, Ending::Escape);
+        f.frame->OnSysCommand(IDM_QUICK_CONNECT);
+        AnswerQuickConnect(QStringLiteral("b"), true, Ending::CancelButton);
         f.frame->OnSysCommand(IDM_QUICK_CONNECT);
         AnswerQuickConnect(QStringLiteral("   "), false);
         f.frame->OnSysCommand(IDM_QUICK_CONNECT);

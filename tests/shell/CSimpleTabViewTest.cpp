@@ -277,6 +277,8 @@ private Q_SLOTS:
         f.VerifyOnlyActiveShown();
     }
 
+    // The keys stand for the mouse on the active tab: its menu, its double
+    // click, and a drag one place to either side (none past the ends).
     void theFocusedStripSelectsAndOpensTheMenuByKeyboard() {
         Fixture f(3);
         QTest::keyClick(f.Strip(), Qt::Key_Left);
@@ -287,6 +289,12 @@ private Q_SLOTS:
         const QString corner =
             QStringLiteral("menu 1 (%1,%2)").arg(tab.left()).arg(tab.bottom() + 1);
         QCOMPARE(f.Log(), QStringLiteral("activated 1; ") + corner + QStringLiteral("; ") + corner);
+        QTest::keyClick(f.Strip(), Qt::Key_Return);
+        const Qt::KeyboardModifiers move = Qt::ControlModifier | Qt::ShiftModifier;
+        for (int i = 0; i < 2; ++i) QTest::keyClick(f.Strip(), Qt::Key_PageUp, move);
+        QTest::keyClick(f.Strip(), Qt::Key_PageDown, move);
+        QCOMPARE(f.Order(), QStringLiteral("00 11 22"));
+        QCOMPARE(f.Log(), QStringLiteral("double 1; activated 0; activated 1"));
     }
 
     void draggingATabMovesItsPage_data() {

@@ -8,7 +8,9 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
+#include <QLocalSocket>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -16,6 +18,7 @@
 
 #include <sched.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <csignal>
 #include <future>
@@ -36,6 +39,27 @@ public Q_SLOTS:
 };
 
 const QString kLogin = QStringLiteral("org.freedesktop.login1");
+
+// Whether a start reaches `running` and is answered.
+bool Reaches(SingleInstance& running, const QString& name) {
+    QSignalSpy asked(&running, &SingleInstance::ActivationRequested);
+    auto answered =
+        std::async(std::launch::async, [name] { return SingleInstance::ActivateRunning(name); });
+    while (answered.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
+        QTest::qWait(10);
+    return answered.get() && asked.count() == 1;
+}
+
+// Run as another user: asks the copy at argv[1] to come forward (exit code 1
+// if it answers), then listens at argv[2] and answers whatever comes.
+const char* const kOtherUser = R"(import socket, sys
+ask = socket.socket(socket.AF_UNIX); ask.connect(sys.argv[1])
+try: ask.sendall(b"activate\n"); answered = ask.recv(3) != b""
+except ConnectionError: answered = False
+listen = socket.socket(socket.AF_UNIX); listen.bind(sys.argv[2]); listen.listen()
+peer = listen.accept()[0]
+if peer.recv(16): peer.sendall(b"ok\n")
+sys.exit(1 if answered else 0))";
 
 void SendSessionSignal(QDBusConnection& bus, const QString& session, const QString& name) {
     bus.send(QDBusMessage::createSignal(session, QStringLiteral("org.freedesktop.login1.Session"),
@@ -114,7 +138,9 @@ private Q_SLOTS:
     }
 
     // A second start reaches the first, which answers once it has come
-    // forward; a socket left by a program that died does not stand in the way.
+    // forward; a socket left by a program that died does not stand in the
+    // way, a copy started beside the first takes over when it ends, and a
+    // peer that sends more than a short line without its end is dropped.
     void aSecondStartReachesTheFirst() {
         QTemporaryDir dir;
         const QString name = dir.filePath(QStringLiteral("VandrelleMainFrame"));
@@ -123,16 +149,63 @@ private Q_SLOTS:
             QFile stale(name);
             QVERIFY(stale.open(QIODevice::WriteOnly));
         }
-        SingleInstance first(name);
-        QVERIFY(first.IsListening());
+        auto first = std::make_unique<SingleInstance>(name);
+        QVERIFY(first->IsListening());
         SingleInstance second(name);
         QVERIFY(!second.IsListening());
-        QSignalSpy asked(&first, &SingleInstance::ActivationRequested);
-        auto answered = std::async(std::launch::async,
-                                   [name] { return SingleInstance::ActivateRunning(name); });
-        QTRY_COMPARE(asked.count(), 1);
-        QTRY_VERIFY(answered.wait_for(std::chrono::seconds(0)) == std::future_status::ready);
-        QVERIFY(answered.get());
+        QVERIFY(Reaches(*first, name));
+        QLocalSocket endless;
+        endless.connectToServer(name);
+        endless.write(QByteArray(1 << 20, 'a'));
+        QTRY_COMPARE(endless.state(), QLocalSocket::UnconnectedState);
+        first.reset();
+        QTRY_VERIFY(second.IsListening());
+        QVERIFY(Reaches(second, name));
+    }
+
+    // The socket is in a folder of the user's alone: the runtime folder when
+    // it is private, else one of its own in the temporary folder, unless
+    // another user made that first.
+    void theSocketIsInAPrivateFolder() {
+        QTemporaryDir dir;
+        const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR"), tmp = qgetenv("TMPDIR");
+        qputenv("TMPDIR", dir.path().toUtf8());
+        qputenv("XDG_RUNTIME_DIR", dir.path().toUtf8());
+        QCOMPARE(SingleInstance::ServerName(QStringLiteral("W")),
+                 dir.filePath(QStringLiteral("W")));
+        ::chmod(dir.path().toUtf8().constData(), 0711);
+        const QString own = dir.filePath(QStringLiteral("vandrelle-%1").arg(::getuid()));
+        QCOMPARE(SingleInstance::ServerName(QStringLiteral("W")), own + QStringLiteral("/W"));
+        ::chmod(own.toUtf8().constData(), 01777);  // as another user would make it
+        QCOMPARE(SingleInstance::ServerName(QStringLiteral("W")), QString());
+        qputenv("XDG_RUNTIME_DIR", runtime);
+        qputenv("TMPDIR", tmp);
+    }
+
+    // Another local user is neither heard nor answers, even where a folder
+    // open to all lets it reach the socket or take the name.
+    void anotherUserIsNeitherHeardNorAnswers() {
+        if (::geteuid() != 0) QSKIP("needs root, to add a second user");
+        const QString user = QStringLiteral("vdl-si-%1").arg(::getpid());
+        QCOMPARE(QProcess::execute(QStringLiteral("useradd"), {QStringLiteral("-r"), user}), 0);
+        const auto removeUser =
+            qScopeGuard([&] { QProcess::execute(QStringLiteral("userdel"), {user}); });
+        QTemporaryDir dir;
+        ::chmod(dir.path().toUtf8().constData(), 01777);
+        const QString ours = dir.filePath(QStringLiteral("ours")),
+                      theirs = dir.filePath(QStringLiteral("theirs"));
+        SingleInstance running(ours);
+        ::chmod(ours.toUtf8().constData(), 0777);
+        QSignalSpy asked(&running, &SingleInstance::ActivationRequested);
+        QProcess other;
+        other.start(QStringLiteral("runuser"),
+                    {QStringLiteral("-u"), user, QStringLiteral("--"), QStringLiteral("python3"),
+                     QStringLiteral("-c"), QString::fromLatin1(kOtherUser), ours, theirs});
+        QTRY_VERIFY(QFileInfo::exists(theirs));
+        QVERIFY(!SingleInstance::ActivateRunning(theirs, 1000));
+        QTRY_COMPARE(other.state(), QProcess::NotRunning);
+        QCOMPARE(other.exitCode(), 0);
+        QCOMPARE(asked.count(), 0);
     }
 
     void signalsToEndArriveOnTheEventLoop() {

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Full screen of the session widget, with and without a container that
-// handles it; no server is needed (a refused port ends a session at once).
+// handles it, and its keys while it has no session; no server is needed (a
+// refused port ends a session at once).
 #include "FreeRdpClient.h"
 #include "RdpView.h"
 #include "SessionViewKit.h"
@@ -78,10 +79,31 @@ private Q_SLOTS:
         f.view.SetFullScreenBarVisible(true);
         f.Click("leaveFullScreenButton");
         f.Click("minimizeButton");
-        QTRY_COMPARE(f.recorder.events, QStringList({QStringLiteral("leave full screen"),
-                                                     QStringLiteral("minimize")}));
+        QTest::keyClick(&f.view, Qt::Key_Return, Qt::ControlModifier | Qt::AltModifier);
+        QTRY_COMPARE(f.recorder.events,
+                     QStringList({QStringLiteral("leave full screen"), QStringLiteral("minimize"),
+                                  QStringLiteral("leave full screen")}));
         QVERIFY(!f.view.isWindow());
         QCOMPARE(f.client.get_FullScreen(), VariantBool::True);  // the container decides
+    }
+
+    // Without a session the widget is a page like any other: Tab and
+    // Shift+Tab move the focus, other keys go on to the window.
+    void withoutASessionKeysAreTheWindows() {
+        Fixture f;
+        QWidget after(&f.host);
+        after.setFocusPolicy(Qt::StrongFocus);
+        after.show();
+        f.host.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&f.host));
+        f.view.setFocus();
+        QTest::keyClick(&f.view, Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), &after);
+        QTest::keyClick(&after, Qt::Key_Backtab, Qt::ShiftModifier);
+        QCOMPARE(QApplication::focusWidget(), &f.view);
+        QKeyEvent key(QEvent::KeyPress, Qt::Key_W, Qt::ControlModifier, 25, 0, 0);
+        QApplication::sendEvent(&f.view, &key);
+        QVERIFY(!key.isAccepted());
     }
 };
 

@@ -163,6 +163,11 @@ bool FreeRdpClient::WaitForConnectionsToEnd(std::chrono::milliseconds timeout) {
     return FreeRdpConnection::WaitForAllToEnd(timeout);
 }
 
+bool FreeRdpClient::EndAllConnections(std::chrono::milliseconds timeout) {
+    FreeRdpConnection::AbortAll();
+    return FreeRdpConnection::WaitForAllToEnd(timeout);
+}
+
 std::string FreeRdpClient::GetErrorDescription(std::uint32_t reason, std::uint32_t extended) {
     return DescribeDisconnect(static_cast<std::int32_t>(reason),
                               static_cast<std::int32_t>(extended), EngineErrorText, ErrorInfoText);

@@ -110,6 +110,9 @@ public:
         m_frameChanged = std::move(handler);
     }
 
+    // Whether a session is established: from OnConnected to its end.
+    bool IsConnected() const { return m_shown; }
+
     // Input for the remote session, sent from the connection's own thread in
     // the order given; dropped while no session is established. Positions
     // are in remote desktop pixels.
@@ -147,6 +150,10 @@ public:
     // (a closed client's connection ends on its own, soon). A program calls it
     // before it exits, after its clients are gone; false when time ran out.
     static bool WaitForConnectionsToEnd(std::chrono::milliseconds timeout);
+    // Asks every connection of the process to end (each disconnects as after
+    // Disconnect()), without their clients, and waits as above. For an end
+    // where the clients cannot be closed (the display is gone).
+    static bool EndAllConnections(std::chrono::milliseconds timeout);
 
 private:
     // What the connections report. Only the current connection's Shown and

@@ -46,7 +46,7 @@ struct ClientContext {
     FreeRdpConnection* connection;
 };
 
-// The connections' worker threads still running, so that a program can let
+// The connections whose worker threads still run, so that a program can let
 // them end before it exits. Never destroyed: a worker may end after the
 // program's static objects are gone.
 class LiveWorkers {
@@ -55,13 +55,22 @@ public:
         static auto* live = new LiveWorkers;
         return *live;
     }
-    void Started() {
+    void Started(const std::shared_ptr<FreeRdpConnection>& connection) {
         std::lock_guard lock(m_mutex);
         ++m_count;
+        m_connections.push_back(connection);
     }
+    // After the worker let its connection go.
     void Ended() {
         std::lock_guard lock(m_mutex);
+        std::erase_if(m_connections, [](const auto& c) { return c.expired(); });
         if (--m_count == 0) m_none.notify_all();
+    }
+    void AbortAll() {
+        std::lock_guard lock(m_mutex);
+        for (const auto& weak : m_connections) {
+            if (const auto connection = weak.lock()) connection->Abort();
+        }
     }
     bool WaitForNone(std::chrono::milliseconds timeout) {
         std::unique_lock lock(m_mutex);
@@ -72,6 +81,7 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_none;
     int m_count = 0;
+    std::vector<std::weak_ptr<FreeRdpConnection>> m_connections;
 };
 
 }  // namespace
@@ -80,8 +90,12 @@ bool FreeRdpConnection::WaitForAllToEnd(std::chrono::milliseconds timeout) {
     return LiveWorkers::Get().WaitForNone(timeout);
 }
 
+void FreeRdpConnection::AbortAll() {
+    LiveWorkers::Get().AbortAll();
+}
+
 void FreeRdpConnection::Start() {
-    LiveWorkers::Get().Started();
+    LiveWorkers::Get().Started(shared_from_this());
     std::thread([self = shared_from_this()]() mutable {
         self->Run();
         self.reset();

@@ -72,6 +72,8 @@ public:
     // Waits until every connection of the process has ended its worker
     // thread; false when time ran out.
     static bool WaitForAllToEnd(std::chrono::milliseconds timeout);
+    // Asks every connection of the process to end, as Abort() does.
+    static void AbortAll();
 
 private:
     static FreeRdpConnection& Of(rdpContext* context);

@@ -14,9 +14,8 @@ namespace vandrelle {
 CVandrelleView::CVandrelleView(const ClientHostFactory& hosts, MessageTarget& frame,
                                QWidget* frameWindow, const CConfigStore& config, KeyStore& keys,
                                Properties record, const PathBuffer& serverPath, QWidget* parent)
-    : QWidget(parent), m_frame(frame), m_frameWindow(frameWindow) {
+    : QWidget(parent), m_frame(frame), m_frameWindow(frameWindow), m_serverPath(serverPath) {
     setObjectName(QStringLiteral("sessionView"));
-    std::copy_n(serverPath.begin(), kPathIdentityUnits, m_serverPath.begin());
     m_host = hosts(this);
     QWidget* picture = m_host->Widget();
     picture->setAccessibleName(tr("Remote desktop of %1").arg(QString::fromStdString(record.Name)));
@@ -115,10 +114,14 @@ void CVandrelleView::resizeEvent(QResizeEvent* event) {
     m_host->Widget()->setGeometry(QRect(QPoint(0, 0), event->size()));
 }
 
+// Not run on the stack: a box's event loop inside the session would let the
+// tab close (a remote log-off, the program's end) and the session go while
+// it still runs. The box is the view's child, so it goes with the tab.
 void CVandrelleView::ShowError(const std::string& text) {
-    QMessageBox box(QMessageBox::Critical, tr("Error"), QString::fromStdString(text),
-                    QMessageBox::Ok, this);
-    box.exec();
+    auto* box = new QMessageBox(QMessageBox::Critical, tr("Error"), QString::fromStdString(text),
+                                QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
 }
 
 bool CVandrelleView::IsShiftDown() const {

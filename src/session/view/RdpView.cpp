@@ -204,8 +204,21 @@ void RdpView::resizeEvent(QResizeEvent*) {
     if (IsFullScreenBarVisible()) PlaceBar();
 }
 
+// Every key belongs to a connected session but Ctrl+Alt+Enter in full screen,
+// which leaves it as the bar's button does (FreeRDP's own client's key);
+// without a session the keys go on to the window, as from any other page.
 void RdpView::keyPressEvent(QKeyEvent* event) {
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (enter && IsFullScreenBarVisible() &&
+        (event->modifiers() & ~Qt::KeypadModifier) == (Qt::ControlModifier | Qt::AltModifier)) {
+        m_client.RequestLeaveFullScreen();
+        return;
+    }
     const quint32 code = event->nativeScanCode();
+    if (!m_client.IsConnected()) {
+        event->ignore();
+        return;
+    }
     if (code == 0) return;
     m_keysDown.insert(code);
     m_client.SendKey(code, true, event->isAutoRepeat());
@@ -213,6 +226,11 @@ void RdpView::keyPressEvent(QKeyEvent* event) {
 
 void RdpView::keyReleaseEvent(QKeyEvent* event) {
     const quint32 code = event->nativeScanCode();
+    if (!m_client.IsConnected()) {
+        m_keysDown.remove(code);
+        event->ignore();
+        return;
+    }
     if (code == 0 || event->isAutoRepeat()) return;
     m_keysDown.remove(code);
     m_client.SendKey(code, false);
@@ -284,8 +302,9 @@ void RdpView::focusOutEvent(QFocusEvent*) {
     if (QWindow* w = window()->windowHandle()) w->setKeyboardGrabEnabled(false);
 }
 
-bool RdpView::focusNextPrevChild(bool) {
-    return false;
-}  // Tab belongs to the remote desktop
+// Tab and Shift+Tab belong to a connected session's remote desktop.
+bool RdpView::focusNextPrevChild(bool next) {
+    return !m_client.IsConnected() && QWidget::focusNextPrevChild(next);
+}
 
 }  // namespace vandrelle
