@@ -20,6 +20,7 @@
 #include <iterator>
 #include <ostream>
 #include <string_view>
+#include <unordered_set>
 
 namespace vandrelle {
 namespace {
@@ -318,9 +319,10 @@ void PrintExternalCommand(const NodePath& path, const CConfigStore& store, std::
     for (const std::string& a : command.arguments) out << EscapedText(a) << "\n";
 }
 
-// Whether the group has a direct child with that label, as the tree shows
-// its children: groups by "Properties/Name", servers by "Name".
-bool GroupHasChildLabelled(pugi::xml_node group, const std::string& label) {
+// The labels of the group's direct children, as the tree shows them: groups
+// by "Properties/Name", servers by "Name".
+std::unordered_set<std::string> ChildLabels(pugi::xml_node group) {
+    std::unordered_set<std::string> labels;
     for (pugi::xml_node child = group.first_child(); child; child = child.next_sibling()) {
         pugi::xml_node name;
         if (IsElementNamed(child, "Group")) {
@@ -328,25 +330,31 @@ bool GroupHasChildLabelled(pugi::xml_node group, const std::string& label) {
         } else if (IsElementNamed(child, "Server")) {
             name = FirstChildElement(child, "Name");
         }
-        if (name && ElementTextEquals(name, label)) return true;
+        if (name) labels.insert(ElementText(name));
     }
-    return false;
+    return labels;
 }
 
-// The program's "Import MSTSC connections" without its question: each server
-// is saved as it is added and printed once saved.
+// The program's "Import MSTSC connections" without its question: the servers
+// are saved together once all are added (one write, however many), then printed.
 void ImportMstsc(const NodePath& path, CConfigStore& store, const CliEnvironment& env,
                  std::ostream& out) {
     const pugi::xml_node group = ExistingNode(store, path);
     if (!IsGroup(group)) throw CliFailure{kExitUsage, path.ToString() + " is not a group"};
     EmptyCredentialStore none;
+    std::unordered_set<std::string> labels = ChildLabels(group);
+    std::vector<std::string> added;
+    CConfigStore::SaveBatch batch(store);
     ImportMstscConnections(
         *env.keys, env.credentials ? *env.credentials : none,
-        [group](const std::string& label) { return GroupHasChildLabelled(group, label); },
+        [&labels](const std::string& label) { return labels.contains(label); },
         [&](const Properties& record) {
-            RequireSaved(store.AddServer(path, record), store);
-            out << EscapedText(record.Name) << "\n";
+            store.AddServer(path, record);
+            labels.insert(record.Name);
+            added.push_back(record.Name);
         });
+    RequireSaved(batch.Finish(), store);
+    for (const std::string& name : added) out << EscapedText(name) << "\n";
 }
 
 // An empty line is refused: a script whose variable came out empty would
@@ -412,8 +420,9 @@ void CheckArguments(const Command& cmd) {
         throw CliFailure{kExitUsage, "tree takes no names"};
 }
 
-// Merges a registry editor's file into the user's key store: one line per key
-// merged on `out`, a warning per part left out on `err`.
+// Merges a registry editor's file into the user's key store, all of it in one
+// write or nothing: one line per key merged on `out`, a warning per part left
+// out on `err`.
 void ImportReg(const Command& cmd, KeyStore& keys, std::ostream& out, std::ostream& err) {
     if (cmd.path.size() != 1) throw CliFailure{kExitUsage, "import-reg needs one FILE"};
     const std::string& file = cmd.path[0];
@@ -428,9 +437,11 @@ void ImportReg(const Command& cmd, KeyStore& keys, std::ostream& out, std::ostre
     for (const std::string& skipped : merge->skipped) {
         err << "vandrelle-cli: warning: skipped " << EscapedText(skipped) << "\n";
     }
+    if (!keys.WriteKeys(Hive::CurrentUser, merge->keys)) {
+        throw CliFailure{kExitFile, "cannot merge: " + keys.LastError()};
+    }
     std::size_t values = 0;
     for (const RegMerge::Key& key : merge->keys) {
-        if (!MergeKey(key, keys, &error)) throw CliFailure{kExitFile, "cannot merge: " + error};
         const std::string name = "HKEY_CURRENT_USER" + (key.path.empty() ? "" : "\\" + key.path);
         out << EscapedText(name) << ": " << key.values.size()
             << (key.values.size() == 1 ? " value" : " values") << "\n";

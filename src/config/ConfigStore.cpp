@@ -9,6 +9,7 @@
 #include <cstring>
 #include <optional>
 #include <stdexcept>
+#include <utility>
 
 namespace vandrelle {
 namespace {
@@ -311,10 +312,30 @@ bool CConfigStore::KeepDiskVersion(const std::string& target) {
 }
 
 bool CConfigStore::Save() {
-    if (!m_dirty) return true;
+    if (!m_dirty || m_openBatches > 0) return true;
     const bool saved = WriteFile();
     if (m_saveListener) m_saveListener(saved);
     return saved;
+}
+
+CConfigStore::SaveBatch::SaveBatch(CConfigStore& store) : m_store(&store) {
+    ++store.m_openBatches;
+}
+
+// A batch cut short by an exception keeps what it added, as immediate saves
+// would have; how that save went is for the save listener to tell.
+CConfigStore::SaveBatch::~SaveBatch() {
+    try {
+        Finish();
+    } catch (const std::exception&) {
+    }
+}
+
+bool CConfigStore::SaveBatch::Finish() {
+    if (!m_store) return true;
+    CConfigStore& store = *std::exchange(m_store, nullptr);
+    --store.m_openBatches;
+    return store.Save();
 }
 
 bool CConfigStore::WriteFile() {

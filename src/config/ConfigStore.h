@@ -55,6 +55,24 @@ public:
     // goes ahead: the document in memory wins, and neither side is lost.
     bool Save();
 
+    // Defers the saves of the edits made while it lives to one save at its
+    // end, so that a batch of edits (an import of thousands of servers) costs
+    // one write, as atomic as any save. Meanwhile the edits' saves report
+    // success and the store stays dirty; Finish (or the destructor, should
+    // the batch stop early) saves what was done. Batches nest: the outermost
+    // saves. Every save outside a batch stays immediate.
+    class SaveBatch {
+    public:
+        explicit SaveBatch(CConfigStore& store);
+        ~SaveBatch();
+        SaveBatch(const SaveBatch&) = delete;
+        SaveBatch& operator=(const SaveBatch&) = delete;
+        bool Finish();  // Save's result; a second call does nothing and returns true
+
+    private:
+        CConfigStore* m_store;  // null once finished
+    };
+
     // Writes the whole document to `path` the same way (without those checks).
     bool WriteDocument(const std::string& path);
 
@@ -160,6 +178,7 @@ private:
     std::string m_initError;
     int m_maximized = 0;
     bool m_dirty = false;
+    int m_openBatches = 0;  // SaveBatch scopes alive
 
     std::string m_path;
     std::string m_loadError;

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace vandrelle {
@@ -63,6 +64,13 @@ public:
     bool WriteBinary(std::string_view name, const std::vector<std::uint8_t>& bytes);
 };
 
+// Values to write under one key, in order: a later value replaces an earlier
+// one of the same name.
+struct KeyValues {
+    std::string path;  // below the hive, joined by backslashes
+    std::vector<std::pair<std::string, RegValue>> values;
+};
+
 // The registry of the platform. Key paths are relative to the hive and use
 // backslashes ("Software\\Vandrelle"); they compare case-insensitively.
 //
@@ -83,6 +91,11 @@ public:
     // Opens a key for reading and writing, creating it (and its parents) when
     // missing; nullptr when that is not possible (for example a read-only hive).
     virtual std::unique_ptr<RegKey> CreateKey(Hive hive, std::string_view path) = 0;
+
+    // Creates each key where missing and writes its values, as one write:
+    // either all of them reach the store, or none does (false; LastError()
+    // says why). A batch costs one write, however many keys and values it holds.
+    virtual bool WriteKeys(Hive hive, const std::vector<KeyValues>& keys) = 0;
 
     // Why the last call on the store, or on a key it opened, failed: one line
     // for the user. Empty when that call succeeded or found the key missing.

@@ -3,6 +3,7 @@
 
 #include "RegFileFormat.h"
 
+#include <optional>
 #include <unordered_map>
 
 namespace vandrelle {
@@ -11,6 +12,51 @@ namespace {
 using namespace regfile;
 
 constexpr std::string_view kPasswordKeyValue = "key";
+constexpr std::string_view kClientKey = "Software\\Microsoft\\Terminal Server Client";
+constexpr std::string_view kAddInsBelowClient = "Default\\AddIns";
+
+// Which values of a key the program reads.
+using ValueFilter = bool (*)(std::string_view name);
+
+bool AnyValue(std::string_view) {
+    return true;
+}
+bool NoValue(std::string_view) {
+    return false;
+}
+bool IsRecentName(std::string_view name) {  // "MRU0" to "MRU9"
+    return name.size() == 4 && EqualsNoCase(name.substr(0, 3), "MRU") && name[3] >= '0' &&
+           name[3] <= '9';
+}
+bool IsHintName(std::string_view name) {
+    return EqualsNoCase(name, "UsernameHint");
+}
+
+// The keys below HKEY_CURRENT_USER that the program reads, and which of their
+// values; nullopt for any other key. The client's keys are read by the import
+// of its servers and by the stored-credentials lookup.
+std::optional<ValueFilter> ReadByProgram(const KeyPath& path) {
+    if (PathEquals(path, SplitKeyPath(kProgramKey))) return AnyValue;
+    const KeyPath client = SplitKeyPath(kClientKey);
+    if (!PathStartsWith(path, client) || path.size() == client.size() ||
+        path.size() > client.size() + 2) {
+        return std::nullopt;
+    }
+    const std::string& below = path[client.size()];
+    if (path.size() == client.size() + 2) {
+        return EqualsNoCase(below, "Servers") ? std::optional(IsHintName) : std::nullopt;
+    }
+    if (EqualsNoCase(below, "Default")) return IsRecentName;
+    if (EqualsNoCase(below, "UsernameHint")) return AnyValue;
+    if (EqualsNoCase(below, "Servers")) return NoValue;
+    return std::nullopt;
+}
+
+bool IsAddInKey(const KeyPath& path) {
+    KeyPath addIns = SplitKeyPath(kClientKey);
+    for (auto& component : SplitKeyPath(kAddInsBelowClient)) addIns.push_back(component);
+    return PathStartsWith(path, addIns);
+}
 
 std::string JoinPath(const KeyPath& path) {
     std::string joined;
@@ -50,12 +96,19 @@ private:
         if (HasControlCharacter(path)) {
             return Skip(header + ": a key name cannot hold control characters");
         }
+        if (IsAddInKey(section.path)) {
+            return Skip(header +
+                        ": add-ins are never imported (their libraries would be loaded into "
+                        "every session)");
+        }
+        const auto reads = ReadByProgram(section.path);
+        if (!reads) return Skip(header + ": the program reads nothing there");
         RegMerge::Key& key = KeyAt(path);
         const bool programKey = PathEquals(section.path, SplitKeyPath(kProgramKey));
         for (const RegEntry& entry : section.entries) {
             switch (KindOf(entry)) {
                 case EntryKind::Value:
-                    PlanValue(header, entry, programKey, key);
+                    PlanValue(header, entry, programKey, *reads, key);
                     break;
                 case EntryKind::Deletion:
                     Skip(FirstLine(entry) + " in " + header + ": an import deletes no values");
@@ -70,13 +123,14 @@ private:
     }
 
     void PlanValue(const std::string& header, const RegEntry& entry, bool programKey,
-                   RegMerge::Key& key) {
+                   ValueFilter reads, RegMerge::Key& key) {
         const std::string where = "\"" + entry.name + "\" in " + header;
         if (programKey && EqualsNoCase(entry.name, kPasswordKeyValue)) {
             return Skip(where +
                         ": refused, the program's password key is never replaced (every "
                         "password stored under the key in use would become undecipherable)");
         }
+        if (!reads(entry.name)) return Skip(where + ": the program does not read it");
         if (HasControlCharacter(entry.name)) {
             return Skip(where + ": a value name cannot hold control characters");
         }
@@ -102,21 +156,6 @@ std::optional<RegMerge> PlanRegMerge(const std::string& data) {
     const auto document = ParseRegFile(data, Hive::CurrentUser);
     if (!document) return std::nullopt;
     return MergePlanner().Plan(*document);
-}
-
-bool MergeKey(const RegMerge::Key& key, KeyStore& keys, std::string* error) {
-    const auto open = keys.CreateKey(Hive::CurrentUser, key.path);
-    if (!open) {
-        *error = keys.LastError().empty() ? "cannot create the key " + key.path : keys.LastError();
-        return false;
-    }
-    for (const auto& [name, value] : key.values) {
-        if (!open->WriteValue(name, value)) {
-            *error = keys.LastError();
-            return false;
-        }
-    }
-    return true;
 }
 
 }  // namespace vandrelle

@@ -8,6 +8,7 @@
 #include "ConfigStore.h"
 
 #include <QMessageBox>
+#include <QProgressDialog>
 #include <QTreeWidget>
 
 namespace vandrelle {
@@ -159,7 +160,10 @@ void CServerList::PropertiesCommand(bool server) {
 
 // After the question, the import adds each server it finds as Add Server
 // does, judged against the group's children as they are at that moment;
-// then the group's level is sorted.
+// then the group's level is sorted. The servers are saved together at the
+// end, one write however many. An import that runs for more than a second
+// shows its progress in a window-modal dialog, through which the window
+// keeps painting and the user can stop it (what was added stays).
 void CServerList::ImportCommand() {
     QTreeWidgetItem* group = m_current;
     if (!group || IsServer(group) || !m_import) return;
@@ -168,9 +172,23 @@ void CServerList::ImportCommand() {
                     QMessageBox::Yes | QMessageBox::No, this);
     box.setDefaultButton(QMessageBox::No);
     if (box.exec() != QMessageBox::Yes) return;
-    m_import([&](const std::string& label) { return FindChildByLabel(group, Q(label)) != nullptr; },
-             [&](const Properties& record) { AddServerItem(group, record); });
+    QProgressDialog progress(tr("Importing MSTSC connections..."), tr("Stop"), 0, 0, this);
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(1000);
+    progress.setValue(0);
+    int candidates = 0;
+    CConfigStore::SaveBatch batch(m_config);
+    m_import(
+        [&](const std::string& label) {
+            // Shows the dialog once a second has passed; a stopped one stays hidden.
+            if (!progress.wasCanceled()) progress.setValue(++candidates);
+            return FindChildByLabel(group, Q(label)) != nullptr;
+        },
+        [&](const Properties& record) {
+            if (!progress.wasCanceled()) AddServerItem(group, record);
+        });
     SortLevel(group);
+    batch.Finish();
 }
 
 }  // namespace vandrelle

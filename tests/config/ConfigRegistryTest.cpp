@@ -159,6 +159,9 @@ public:
     std::unique_ptr<RegKey> CreateKey(Hive hive, std::string_view path) override {
         return Wrap(m_real.CreateKey(hive, path));
     }
+    bool WriteKeys(Hive hive, const std::vector<KeyValues>& keys) override {
+        return m_real.WriteKeys(hive, keys);
+    }
     std::string LastError() const override {
         return m_failed ? "No space left on device" : m_real.LastError();
     }

@@ -46,6 +46,36 @@ TEST_F(ConfigWriteTest, NewNodesGetEveryElementInTheWritersOrder) {
     EXPECT_EQ(Reopen()->FindNode(P({"G"})).name(), std::string("Group"));
 }
 
+// An import adds thousands of servers: within a batch they cost one save at
+// its end, also when the batch is cut short; other saves stay immediate.
+TEST_F(ConfigWriteTest, ABatchOfEditsIsSavedOnceAtItsEnd) {
+    int saves = 0;
+    store->SetSaveListener([&saves](bool) { ++saves; });
+    {
+        CConfigStore::SaveBatch batch(*store);
+        CConfigStore::SaveBatch inner(*store);
+        ASSERT_TRUE(store->AddServer(NodePath(), Server("b1")));
+        EXPECT_TRUE(inner.Finish());
+        ASSERT_TRUE(store->AddServer(NodePath(), Server("b2")));
+        EXPECT_EQ(saves, 0);
+        EXPECT_TRUE(store->IsDirty());
+        EXPECT_TRUE(batch.Finish());
+        EXPECT_EQ(saves, 1);
+    }
+    EXPECT_EQ(saves, 1);
+    EXPECT_TRUE(Reopen()->FindNode(P({"b2"})));
+    try {
+        CConfigStore::SaveBatch batch(*store);
+        store->AddServer(NodePath(), Server("b3"));
+        store->AddServer(NodePath(), Server("b3"));  // a duplicate: throws
+    } catch (const ConfigError&) {
+    }
+    EXPECT_EQ(saves, 2);
+    EXPECT_TRUE(Reopen()->FindNode(P({"b3"})));
+    ASSERT_TRUE(store->AddServer(NodePath(), Server("b4")));
+    EXPECT_EQ(saves, 3);
+}
+
 TEST_F(ConfigWriteTest, HandEditedOrderAndForeignElementsSurviveRewrites) {
     LoadData("hand-edited.xml");
     Properties p = Load(P({"Web", "A", "db1"}));

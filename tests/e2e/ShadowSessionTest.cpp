@@ -109,12 +109,25 @@ TEST_F(ShadowSessionTest, AddInsLoadByPathAndOneThatFailsIsReportedAndSkipped) {
     keys.CreateKey(Hive::CurrentUser,
                    "Software\\Microsoft\\Terminal Server Client\\Default\\AddIns\\Test")
         ->WriteString("Name", VANDRELLE_TEST_ADDIN);
+    // A copy that anyone may replace is never opened.
+    MakeFolders(dir.file("open"));
+    ::chmod(dir.file("open").c_str(), 0777);
+    std::string copy;
+    ASSERT_TRUE(ReadWholeFile(VANDRELLE_TEST_ADDIN, &copy, nullptr));
+    WriteFile(dir.file("open/addin.so"), copy);
+    keys.CreateKey(Hive::CurrentUser,
+                   "Software\\Microsoft\\Terminal Server Client\\Default\\AddIns\\Open")
+        ->WriteString("Name", dir.file("open/addin.so"));
     Open();
     session->ConnectSession();
     ASSERT_TRUE(WaitForState(kStateConnected));
     EXPECT_TRUE(FileExists(mark));
-    ASSERT_EQ(prompts.problems.size(), 1u);
+    ASSERT_EQ(prompts.problems.size(), 2u);
     EXPECT_NE(prompts.problems[0].find("no-such-addin.so"), std::string::npos);
+    EXPECT_NE(prompts.problems[1].find("addin.so was not loaded: " + dir.file("open") +
+                                       " can be written by other users"),
+              std::string::npos)
+        << prompts.problems[1];
     Disconnect();
     EXPECT_TRUE(WaitForState(kStateDisconnected));
 }

@@ -5,10 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <chrono>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace vandrelle {
@@ -387,6 +390,26 @@ TEST_F(RegFileKeyStoreTest, WritesKeepChangesMadeSinceTheKeyWasOpened) {
     ASSERT_TRUE(key->WriteDword("Mine", 1));
     EXPECT_EQ(key->ReadDword("ByHand"), 9u);
     EXPECT_EQ(key->ReadDword("Mine"), 1u);
+}
+
+// Readers reuse the document last read while the file keeps its stamp; an
+// edit in place that keeps its size and modification time is seen all the same.
+TEST_F(RegFileKeyStoreTest, ReadsSeeAnEditInPlaceOfTheSameSize) {
+    const auto file = [](char value) {
+        return std::string(kFileHeader) + "[HKEY_CURRENT_USER\\Software\\A]\n\"x\"=\"" + value +
+               "\"\n";
+    };
+    WriteUserFile(file('1'));
+    std::this_thread::sleep_for(std::chrono::milliseconds(2100));  // settled: reused
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(m_store.OpenKey(Hive::CurrentUser, "Software\\A")->ReadString("x"), "1");
+    }
+    struct stat before {};
+    ASSERT_EQ(::stat(UserFile().c_str(), &before), 0);
+    WriteUserFile(file('2'));
+    const timespec times[2] = {before.st_atim, before.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, UserFile().c_str(), times, 0), 0);
+    EXPECT_EQ(m_store.OpenKey(Hive::CurrentUser, "Software\\A")->ReadString("x"), "2");
 }
 
 TEST_F(RegFileKeyStoreTest, SubKeysIncludeKeysImpliedByDeeperSections) {

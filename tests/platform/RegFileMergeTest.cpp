@@ -18,50 +18,72 @@ std::vector<std::string> Names(const RegMerge::Key& key) {
     return names;
 }
 
-TEST(RegFileMergeTest, KeysAreMergedOnceInFileOrderAndTheRestIsSkippedWithAReason) {
+// Only what the program reads is merged: the client's servers and the
+// program's settings, never its password key nor an add-in.
+TEST(RegFileMergeTest, KeysTheProgramReadsAreMergedOnceInFileOrderAndTheRestIsSkipped) {
+    const std::string client = "Software\\Microsoft\\Terminal Server Client";
+    const std::string user = "[HKEY_CURRENT_USER\\" + client;
     const auto merge = PlanRegMerge(
-        "; exported\nWindows Registry Editor Version 5.00\n\nstray line\n; note\n\n"
-        "[HKEY_CURRENT_USER\\Software\\A]\n\"x\"=\"1\"\n; a comment\n\n"
-        "[HKCU\\Software\\Empty]\n\n"
-        "[HKEY_CURRENT_USER\\software\\a]\n\"y\"=dword:00000002\n\"x\"=\"3\"\n\n"
+        "; exported\nWindows Registry Editor Version 5.00\n\nstray line\n; note\n\n" + user +
+        "\\Default]\n\"MRU0\"=\"1\"\n\"Other\"=\"x\"\n; a comment\n\n"
+        "[HKCU\\" +
+        client +
+        "\\Servers\\h1]\n\n"
+        "[HKEY_CURRENT_USER\\software\\microsoft\\terminal server client\\DEFAULT]\n"
+        "\"mru9\"=dword:00000002\n\"MRU0\"=\"3\"\n\n"
         "[hkey_current_user\\Software\\VANDRELLE]\n\"KEY\"=hex:01\n\"Maximized\"=dword:00000000\n"
         "\"tab\there\"=\"v\"\n\n"
-        "[HKEY_CURRENT_USER\\Software\\Vandrelle\\Sub]\n\"key\"=\"not the password key\"\n\n"
-        "[HKEY_CURRENT_USER\\Software\\Bad\x1b]\n\"z\"=\"1\"\n");
+        "[HKEY_CURRENT_USER\\Software\\Vandrelle\\Sub]\n\"key\"=\"not the password key\"\n\n" +
+        user + "\\Default\\AddIns\\Helper]\n\"Name\"=\"/tmp/x/evil.so\"\n\n" +
+        "[HKEY_CURRENT_USER\\Software\\Bad\x1b]\n\"z\"=\"1\"\n\n" + user +
+        "\\UsernameHint]\n\"h1\"=\"bob\"\n\n" + user +
+        "\\Servers\\h1]\n\"UsernameHint\"=\"bob\"\n\"CertHash\"=hex:01\n\n" + user +
+        "\\Servers\\h1\\Deeper]\n\n" + user + "]\n\n[HKEY_CURRENT_USER\\Software\\Other]\n");
     ASSERT_TRUE(merge.has_value());
-    ASSERT_EQ(merge->keys.size(), 4u);
-    EXPECT_EQ(merge->keys[0].path, "Software\\A");
-    EXPECT_EQ(Names(merge->keys[0]), (std::vector<std::string>{"x", "y", "x"}));
+    const std::vector<std::pair<std::string, std::vector<std::string>>> keys = {
+        {client + "\\Default", {"MRU0", "mru9", "MRU0"}},
+        {client + "\\Servers\\h1", {"UsernameHint"}},
+        {"Software\\VANDRELLE", {"Maximized"}},
+        {client + "\\UsernameHint", {"h1"}}};
+    ASSERT_EQ(merge->keys.size(), keys.size());
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        EXPECT_EQ(merge->keys[i].path, keys[i].first);
+        EXPECT_EQ(Names(merge->keys[i]), keys[i].second) << keys[i].first;
+    }
     EXPECT_EQ(merge->keys[0].values[2].second.text, "3");
-    EXPECT_EQ(merge->keys[1].path, "Software\\Empty");
-    EXPECT_TRUE(merge->keys[1].values.empty());
-    EXPECT_EQ(Names(merge->keys[2]), (std::vector<std::string>{"Maximized"}));
-    EXPECT_EQ(Names(merge->keys[3]), (std::vector<std::string>{"key"}));
-    ASSERT_EQ(merge->skipped.size(), 4u);
-    EXPECT_EQ(merge->skipped[0], "stray line before the first key: not understood");
-    EXPECT_EQ(
-        merge->skipped[1].rfind("\"KEY\" in [hkey_current_user\\Software\\VANDRELLE]: refused", 0),
-        0u);
-    EXPECT_NE(merge->skipped[2].find("\"tab\there\" in "), std::string::npos);
-    EXPECT_NE(merge->skipped[3].find("a key name cannot hold control characters"),
-              std::string::npos);
+    const std::vector<std::string> skipped = {
+        "stray line before the first key: not understood",
+        "\"Other\" in " + user + "\\Default]: the program does not read it",
+        "\"KEY\" in [hkey_current_user\\Software\\VANDRELLE]: refused",
+        "\"tab\there\" in [hkey_current_user\\Software\\VANDRELLE]: a value name cannot hold",
+        "[HKEY_CURRENT_USER\\Software\\Vandrelle\\Sub]: the program reads nothing there",
+        "\\AddIns\\Helper]: add-ins are never imported",
+        "[HKEY_CURRENT_USER\\Software\\Bad\x1b]: a key name cannot hold control characters",
+        "\"CertHash\" in ",
+        "\\Servers\\h1\\Deeper]: the program reads nothing there",
+        " Client]: the program reads nothing there",
+        "[HKEY_CURRENT_USER\\Software\\Other]: the program reads nothing there"};
+    ASSERT_EQ(merge->skipped.size(), skipped.size());
+    for (std::size_t i = 0; i < skipped.size(); ++i) {
+        EXPECT_NE(merge->skipped[i].find(skipped[i]), std::string::npos) << merge->skipped[i];
+    }
 
     EXPECT_EQ(PlanRegMerge("not a registry file\n"), std::nullopt);
     EXPECT_TRUE(PlanRegMerge("; nothing but comments\n\n")->keys.empty());
 }
 
-// Replacing values and keeping the others is the key store's own write (the
-// companion's tests show it merged); a store that cannot be used stops the
-// merge with its reason and stays as it is.
-TEST(RegFileMergeTest, MergeKeyStopsWithTheStoresReason) {
+// The merge is the key store's batch write: a store that cannot be used
+// stops it with its reason and stays as it is.
+TEST(RegFileMergeTest, TheMergeStopsWithTheStoresReason) {
     test::TempDir dir;
     test::WriteFile(dir.file("user.reg"), "not a registry file");
     RegFileKeyStore keys(dir.file("user.reg"), dir.file("machine.reg"));
     const auto merge = PlanRegMerge(
-        "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software\\A]\n\"x\"=\"1\"\n");
-    std::string error;
-    EXPECT_FALSE(MergeKey(merge->keys.at(0), keys, &error));
-    EXPECT_NE(error.find("is not a registry file"), std::string::npos) << error;
+        "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software\\Vandrelle]\n"
+        "\"x\"=\"1\"\n");
+    EXPECT_FALSE(keys.WriteKeys(Hive::CurrentUser, merge->keys));
+    EXPECT_NE(keys.LastError().find("is not a registry file"), std::string::npos)
+        << keys.LastError();
     EXPECT_EQ(test::ReadFile(dir.file("user.reg")), "not a registry file");
 }
 

@@ -10,7 +10,10 @@
 #include <QContextMenuEvent>
 #include <QLabel>
 #include <QMenu>
+#include <QProgressDialog>
+#include <QPushButton>
 #include <QTest>
+#include <QThread>
 #include <QTreeWidget>
 
 using namespace vandrelle;
@@ -542,20 +545,30 @@ private Q_SLOTS:
         QCOMPARE(g->parent(), panel.RootItem());
     }
 
-    // The import asks first, skips what the group holds, and sorts the group.
+    // The import asks first, skips what the group holds, sorts the group and
+    // saves once. Past a second, it shows its progress, and can be stopped.
     void importAsksAddsAndSorts() {
         ConfigOnDisk disk(File(Group("G", Server("m"))));
         CServerList panel(disk.config, frame);
         std::vector<std::string> asked;
+        bool shown = false;
         panel.SetImportRunner([&](const auto& hasChild, const auto& add) {
-            for (const char* name : {"z", "m", "a"}) {
+            for (const char* name : {"z", "m", "a", "b"}) {
                 asked.push_back(name);
+                if (*name == 'a') QThread::msleep(1100);
                 if (hasChild(name)) continue;
                 Properties record;
                 record.Name = record.Server = name;
                 add(record);
+                auto* progress = panel.findChild<QProgressDialog*>();
+                if (*name == 'a' && progress && progress->isVisible()) {
+                    shown = true;
+                    QTest::mouseClick(progress->findChild<QPushButton*>(), Qt::LeftButton);
+                }
             }
         });
+        int saves = 0;
+        disk.config.SetSaveListener([&saves](bool) { ++saves; });
         QTreeWidgetItem* g = Child(panel.RootItem(), "G");
         panel.SetCurrentItem(g);
         SeenBox box;
@@ -567,8 +580,12 @@ private Q_SLOTS:
         QVERIFY(asked.empty());
         AnswerNextMessageBox(QMessageBox::Yes, &box);
         panel.OnCommand(ID_GROUP_IMPORT_MSTSC);
-        QCOMPARE(ChildLabels(g), QStringLiteral("a, m, z"));
+        QCOMPARE(asked.size(), 4u);
+        QVERIFY(shown);
+        QCOMPARE(ChildLabels(g), QStringLiteral("a, m, z"));  // stopped before b
+        QCOMPARE(saves, 1);
         QVERIFY(disk.config.FindNode(NodePath({"G", "a"})));
+        QVERIFY(!disk.config.IsDirty());
     }
 
     // Depth first from 4096 in steps of 16, counted through groups whose

@@ -11,7 +11,9 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 #include <chrono>
+#include <filesystem>
 #include <optional>
 #include <thread>
 
@@ -56,6 +58,45 @@ TEST_F(ClientServicesTest, AddInValuesMustBeReadableStrings) {
             key + "\\8]\n\"Name\"=\"%HOME%\\\\x.so\"\n",
         "");
     EXPECT_EQ(GetAddInList(keys), "ab," + std::string(259, 'y') + ",,%HOME%\\x.so");
+}
+
+// A library that another user could have written or replaced is not loaded.
+TEST_F(ClientServicesTest, AnAddInOthersCouldWriteIsRefused) {
+    MakeFolders(dir.file("open"));
+    MakeFolders(dir.file("sticky"));
+    for (const char* name : {"ok.so", "shared.so", "theirs.so", "open/lib.so", "sticky/lib.so"}) {
+        WriteFile(dir.file(name), "");
+    }
+    ::chmod(dir.file("ok.so").c_str(), 0755);
+    ::chmod(dir.file("shared.so").c_str(), 0664);
+    ::chmod(dir.file("open").c_str(), 0777);
+    ::chmod(dir.file("sticky").c_str(), 01777);
+    ::symlink(dir.file("ok.so").c_str(), dir.file("link.so").c_str());
+    struct Case {
+        std::string path;
+        std::string library;  // empty when refused
+        std::string why;
+    };
+    std::vector<Case> cases = {
+        {dir.file("ok.so"), dir.file("ok.so"), ""},
+        {dir.file("link.so"), dir.file("ok.so"), ""},
+        {dir.file("sticky/lib.so"), dir.file("sticky/lib.so"), ""},
+        {"ok.so", "", "not an absolute path"},
+        {dir.file("missing.so"), "", "No such file"},
+        {dir.file("open"), "", "not a regular file"},
+        {dir.file("shared.so"), "", "shared.so can be written by other users (mode 0664)"},
+        {dir.file("open/lib.so"), "", "/open can be written by other users (mode 0777)"},
+    };
+    if (::chown(dir.file("theirs.so").c_str(), 4242, 4242) == 0) {  // as root only
+        cases.push_back(
+            {dir.file("theirs.so"), "", "theirs.so belongs to another user (uid 4242)"});
+    }
+    for (const auto& c : cases) {
+        std::string library, why;
+        EXPECT_EQ(ResolveSafeAddIn(c.path, &library, &why), !c.library.empty()) << c.path;
+        EXPECT_EQ(library, c.library.empty() ? "" : std::filesystem::canonical(c.library).string());
+        EXPECT_NE(why.find(c.why), std::string::npos) << c.path << ": " << why;
+    }
 }
 
 TEST(ExternalCommandTest, FollowsTheRecordsSizesConsoleAndFullScreen) {

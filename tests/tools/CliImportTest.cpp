@@ -124,6 +124,8 @@ TEST_F(CliImportTest, ImportRegMergesTheUsersKeysAndLeavesTheRest) {
                           u"[HKEY_CURRENT_USER\\Software\\Microsoft\\Terminal Server Client\\"
                           u"Servers\\h2]\r\n\"UsernameHint\"=\"bob\"\r\n"
                           u"\"CertHash\"=hex:01,02,\\\r\n  03\r\n\r\n"
+                          u"[HKEY_CURRENT_USER\\Software\\Microsoft\\Terminal Server Client\\"
+                          u"Default\\AddIns\\Helper]\r\n\"Name\"=\"/tmp/x/evil.so\"\r\n\r\n"
                           u"[HKEY_LOCAL_MACHINE\\Software\\Machine]\r\n\"M\"=\"m\"\r\n\r\n"
                           u"[-HKEY_CURRENT_USER\\Software\\Other]\r\n\r\n"
                           u"[HKEY_CURRENT_USER\\Software\\Vandrelle]\r\n"
@@ -136,12 +138,16 @@ TEST_F(CliImportTest, ImportRegMergesTheUsersKeysAndLeavesTheRest) {
     const std::string printed =
         "HKEY_CURRENT_USER\\\\Software\\\\Microsoft\\\\Terminal Server Client";
     EXPECT_EQ(r.out, printed + "\\\\Default: 2 values\n" + printed +
-                         "\\\\Servers\\\\h2: 2 values\n"
+                         "\\\\Servers\\\\h2: 1 value\n"
                          "HKEY_CURRENT_USER\\\\Software\\\\Vandrelle: 1 value\n"
-                         "merged 5 values in 3 keys\n");
+                         "merged 4 values in 3 keys\n");
     for (const char* warning :
          {"skipped \"Gone\"=- in [HKEY_CURRENT_USER\\\\Software\\\\Microsoft\\\\Terminal Server "
           "Client\\\\Default]: an import deletes no values\n",
+          "skipped \"CertHash\" in [HKEY_CURRENT_USER\\\\Software\\\\Microsoft\\\\Terminal Server "
+          "Client\\\\Servers\\\\h2]: the program does not read it\n",
+          "skipped [HKEY_CURRENT_USER\\\\Software\\\\Microsoft\\\\Terminal Server Client\\\\Default"
+          "\\\\AddIns\\\\Helper]: add-ins are never imported",
           "skipped [HKEY_LOCAL_MACHINE\\\\Software\\\\Machine]: only keys of HKEY_CURRENT_USER "
           "are merged\n",
           "skipped [-HKEY_CURRENT_USER\\\\Software\\\\Other]: an import deletes no keys\n",
@@ -152,7 +158,8 @@ TEST_F(CliImportTest, ImportRegMergesTheUsersKeysAndLeavesTheRest) {
             << warning << "\n"
             << r.err;
     }
-    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 5) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 7) << r.err;
+    EXPECT_EQ(Run({"addins"}).out, "\n");
 
     EXPECT_EQ(program()->ReadBinary("key"), passwordKey);
     EXPECT_EQ(program()->ReadDword("Maximized"), 1u);
@@ -162,7 +169,8 @@ TEST_F(CliImportTest, ImportRegMergesTheUsersKeysAndLeavesTheRest) {
     EXPECT_EQ(client->ReadString("Mine"), "kept");
     EXPECT_EQ(client->ReadString("Gone"), "stays");
     const auto server = keys.OpenKey(Hive::CurrentUser, kClient.substr(18) + "\\Servers\\h2");
-    EXPECT_EQ(server->ReadBinary("CertHash"), (std::vector<std::uint8_t>{1, 2, 3}));
+    EXPECT_EQ(server->ReadString("UsernameHint"), "bob");
+    EXPECT_EQ(server->ReadValue("CertHash"), std::nullopt);
     EXPECT_EQ(keys.OpenKey(Hive::CurrentUser, "Software\\Other")->ReadDword("Untouched"), 2u);
     EXPECT_EQ(keys.OpenKey(Hive::CurrentUser, "Software\\Machine"), nullptr);
 
@@ -187,11 +195,23 @@ TEST_F(CliImportTest, ImportRegRefusesWhatIsNoRegistryFileAndLeavesTheStoreAsItI
     EXPECT_EQ(ReadFile(dir.file("registry.reg")), before);
 
     // REGEDIT4 and UTF-8 are read too.
-    WriteFile(dir.file("old.reg"), "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\X]\n\"a\"=\"b\"\n");
+    const std::string hints = "[" + kClient + "\\UsernameHint]\n";
+    WriteFile(dir.file("old.reg"), "REGEDIT4\n\n" + hints + "\"a\"=\"b\"\n");
     r = Run({"import-reg", dir.file("old.reg")});
     EXPECT_EQ(r.code, 0) << r.err;
-    EXPECT_EQ(r.out, "HKEY_CURRENT_USER\\\\Software\\\\X: 1 value\nmerged 1 value in 1 key\n");
-    EXPECT_EQ(keys.OpenKey(Hive::CurrentUser, "Software\\X")->ReadString("a"), "b");
+    EXPECT_EQ(r.out.substr(r.out.find(": ")), ": 1 value\nmerged 1 value in 1 key\n");
+    const std::string merged = ReadFile(dir.file("registry.reg"));
+
+    // Written as hex(1) for its tab, a 12 MB string would make a file the key
+    // store cannot read back: nothing of the file is merged.
+    WriteFile(dir.file("huge.reg"), "REGEDIT4\n\n" + hints + "\"c\"=\"d\"\n\"e\"=\"" +
+                                        std::string(12 << 20, 'x') + "\t\"\n");
+    r = Run({"import-reg", dir.file("huge.reg")});
+    EXPECT_EQ(r.code, 3);
+    EXPECT_NE(r.err.find("more than the 64 MiB the key store reads back"), std::string::npos)
+        << r.err.substr(0, 300);
+    EXPECT_EQ(ReadFile(dir.file("registry.reg")), merged);
+    EXPECT_EQ(Run({"tree"}).code, 0);
 }
 
 }  // namespace

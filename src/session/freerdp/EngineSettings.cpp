@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "EngineSettings.h"
 
+#include "AddIns.h"
 #include "LocalDevices.h"
 
 #include <freerdp/channels/channels.h>
@@ -70,8 +71,10 @@ void ApplySettings(rdpSettings* s, const ConnectionValues& v) {
     freerdp_settings_set_bool(s, FreeRDP_AutoReconnectionEnabled, false);
 }
 
-// Add-in libraries given by path. One that does not load, or whose entry
-// point fails, is reported and left out; the connection goes on without it.
+// Add-in libraries given by path. One that another user could have written is
+// refused before it is opened (opening runs its code); one that does not load,
+// or whose entry point fails, is reported and left out; the connection goes on
+// without either.
 std::vector<void*> LoadAddIns(rdpContext* context, const std::string& list,
                               const std::function<void(const std::string&)>& report) {
     std::vector<void*> loaded;
@@ -81,8 +84,12 @@ std::vector<void*> LoadAddIns(rdpContext* context, const std::string& list,
         const std::string path = list.substr(start, comma - start);
         start = comma + 1;
         if (path.empty()) continue;
-        void* library = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-        std::string problem;
+        std::string file, problem;
+        if (!ResolveSafeAddIn(path, &file, &problem)) {
+            report("The add-in " + path + " was not loaded: " + problem + ".");
+            continue;
+        }
+        void* library = ::dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
         if (!library) {
             const char* why = ::dlerror();
             problem = "The add-in " + path + " could not be loaded: " + (why ? why : "");
