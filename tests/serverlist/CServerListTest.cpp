@@ -117,69 +117,57 @@ private Q_SLOTS:
         frame.findResult = 0;
     }
 
-    void eachLevelIsSortedAsAWholeAndUnreachableNodesAreLeftOut() {
-        ConfigOnDisk disk(
-            File(Server("delta") + Group("Charlie", Server("zulu") + Server("Yankee")) +
-                 Server("Alpha") + "<!-- a comment does not end the list -->" + Group("bravo", "") +
-                 "<Group><Properties><Description/></Properties>" + Server("hidden") +
-                 "</Group><Server><Server>x</Server></Server>"));
-        CServerList panel(disk.config, frame);
-        QTreeWidgetItem* root = panel.RootItem();
-        QCOMPARE(root->text(0), QStringLiteral("Servers"));
-        QCOMPARE(ChildLabels(root), QStringLiteral("Alpha, bravo, Charlie, delta"));
-        QCOMPARE(ChildLabels(Child(root, "Charlie")), QStringLiteral("Yankee, zulu"));
-        QVERIFY(CServerList::IsServer(Child(root, "delta")));
-        QVERIFY(!CServerList::IsServer(Child(root, "bravo")));
-        QCOMPARE(root->data(0, CServerList::kItemDataRole).toInt(), CServerList::kGroupItem);
-        QVERIFY(!root->icon(0).isNull());
-        QVERIFY(!Child(root, "Alpha")->icon(0).isNull());
-        QVERIFY(root->isExpanded());
-        const auto* hint = panel.findChild<QLabel*>(QStringLiteral("emptyHint"));
-        QVERIFY(hint && hint->isHidden());
-    }
-
-    void storedCollapseStatesAreShown() {
-        ConfigOnDisk disk(File(Group("zero", Server("a"), "<GroupCollapsed>0</GroupCollapsed>") +
-                               Group("none", Server("b")) +
+    // Each level is sorted as a whole; nodes without a name are left out;
+    // a group is collapsed only where the file says 1 (or the empty text);
+    // an item's path names its nodes.
+    void theTreeShowsTheFileSortedWithItsCollapseStates() {
+        ConfigOnDisk disk(File(Server("delta") +
+                               Group("Charlie", Server("zulu") + Server("Yankee")) +
+                               Server("Alpha") + "<!-- a comment does not end the list -->" +
+                               Group("bravo", Server("b"), "<GroupCollapsed>0</GroupCollapsed>") +
                                Group("one", Server("c"), "<GroupCollapsed>1</GroupCollapsed>") +
                                Group("empty", Server("d"), "<GroupCollapsed></GroupCollapsed>") +
                                Group("word", Server("e"), "<GroupCollapsed>yes</GroupCollapsed>") +
-                               "<Properties><GroupCollapsed>1</GroupCollapsed></Properties>"));
+                               "<Group><Properties><Description/></Properties>" + Server("hidden") +
+                               "</Group><Server><Server>x</Server></Server>"));
         CServerList panel(disk.config, frame);
         QTreeWidgetItem* root = panel.RootItem();
-        QVERIFY(!root->isExpanded());
-        QVERIFY(Child(root, "zero")->isExpanded());
-        QVERIFY(Child(root, "none")->isExpanded());
-        QVERIFY(!Child(root, "one")->isExpanded());
-        QVERIFY(!Child(root, "empty")->isExpanded());
-        QVERIFY(!Child(root, "word")->isExpanded());
-
-        ConfigOnDisk bare(File(""));
-        CServerList emptyPanel(bare.config, frame);
-        QCOMPARE(emptyPanel.RootItem()->childCount(), 0);
-        QVERIFY(emptyPanel.RootItem()->isExpanded());
+        QCOMPARE(ChildLabels(root),
+                 QStringLiteral("Alpha, bravo, Charlie, delta, empty, one, word"));
+        QCOMPARE(ChildLabels(Child(root, "Charlie")), QStringLiteral("Yankee, zulu"));
+        QVERIFY(CServerList::IsServer(Child(root, "delta")));
+        QVERIFY(!CServerList::IsServer(Child(root, "bravo")));
+        QVERIFY(root->isExpanded());
+        for (const char* group : {"bravo", "Charlie", "one", "empty", "word"})
+            QVERIFY2(Child(root, group)->isExpanded() ==
+                         (group[0] != 'o' && group[0] != 'e' && group[0] != 'w'),
+                     group);
+        PathBuffer path;
+        QVERIFY(panel.GetItemPath(Child(Child(root, "Charlie"), "zulu"), path));
+        QVERIFY(NodePathFromBuffer(path) == NodePath({"Charlie", "zulu"}));
+        QVERIFY(panel.GetItemPath(root, path));
+        QVERIFY(NodePathFromBuffer(path).IsTop());
+        QVERIFY(!panel.GetItemPath(nullptr, path));
+        QVERIFY(Child(root, "alpha") == nullptr);  // labels are compared exactly
     }
 
     // The user's collapse reaches the file at once and survives a restart;
     // nothing else of the group is rewritten (a password stored under
-    // another installation's key stays as it is).
+    // another installation's key stays as it is); the top has its own state.
     void collapseStateIsSavedAndReadBackAfterARestart() {
         const std::string foreignPassword = "<Password>Zm9yZWlnbiBrZXk=</Password>";
         ConfigOnDisk disk(File(
             Group("Office", Server("a"),
-                  "<InheritGeneral>0</InheritGeneral><UserName>u</UserName>" + foreignPassword)));
+                  "<InheritGeneral>0</InheritGeneral><UserName>u</UserName>" + foreignPassword) +
+            "<Properties><GroupCollapsed>1</GroupCollapsed></Properties>"));
         {
             CServerList panel(disk.config, frame);
-            QTreeWidgetItem* office = Child(panel.RootItem(), "Office");
-            panel.Tree()->collapseItem(office);
+            QVERIFY(!panel.RootItem()->isExpanded());
+            panel.Tree()->collapseItem(Child(panel.RootItem(), "Office"));
             QVERIFY(disk.Text().find("<GroupCollapsed>1</GroupCollapsed>") != std::string::npos);
             QVERIFY(disk.Text().find(foreignPassword) != std::string::npos);
             QVERIFY(!disk.config.IsDirty());
-            // The top keeps its state in a settings element of its own.
-            panel.Tree()->collapseItem(panel.RootItem());
             panel.Tree()->expandItem(panel.RootItem());
-            const pugi::xml_node top = disk.config.ServersElement().child("Properties");
-            QCOMPARE(std::string(top.child_value("GroupCollapsed")), std::string("0"));
         }
         CConfigStore restarted(disk.keys);
         restarted.Init();
@@ -192,157 +180,95 @@ private Q_SLOTS:
         QVERIFY(disk.Text().find("<GroupCollapsed>0</GroupCollapsed>") != std::string::npos);
     }
 
-    void itemPathsAndLabelLookup() {
-        ConfigOnDisk disk(File(Group("G", Server("S") + Server("s"))));
-        CServerList panel(disk.config, frame);
-        QTreeWidgetItem* g = Child(panel.RootItem(), "G");
-        PathBuffer path;  // its layout: the item path's tests
-        QVERIFY(panel.GetItemPath(Child(g, "S"), path));
-        QVERIFY(NodePathFromBuffer(path) == NodePath({"G", "S"}));
-        QVERIFY(panel.GetItemPath(panel.RootItem(), path));
-        QVERIFY(NodePathFromBuffer(path).IsTop());
-        QCOMPARE(Child(g, "s")->text(0), QStringLiteral("s"));  // exact, case-sensitive
-        QVERIFY(Child(g, "x") == nullptr);
-        QVERIFY(!panel.GetItemPath(nullptr, path));
-    }
-
     // A double click or Enter on a server first looks for its open tab and
     // opens a new one only when there is none; on a group nothing is sent.
-    void enterAndDoubleClickFindBeforeTheyOpen() {
-        ConfigOnDisk disk(File(Group("G", Server("S"))));
+    // The menu's commands send theirs; a group's connect opens its own
+    // servers, not its subgroups'.
+    void openingSendsFindThenOpen() {
+        ConfigOnDisk disk(
+            File(Group("G", Server("two") + Group("sub", Server("deep")) + Server("one"))));
         CServerList panel(disk.config, frame);
         panel.resize(300, 300);
         panel.show();
         QVERIFY(QTest::qWaitForWindowExposed(&panel));
-        QTreeWidgetItem* server = Child(Child(panel.RootItem(), "G"), "S");
-        panel.Tree()->setCurrentItem(server);
+        QTreeWidgetItem* g = Child(panel.RootItem(), "G");
+        QTreeWidgetItem* one = Child(g, "one");
+        panel.Tree()->setCurrentItem(one);
         QTest::keyClick(panel.Tree(), Qt::Key_Return);
         QCOMPARE(frame.sent.size(), 2u);
         QCOMPARE(frame.sent[0].message, WM_APP_FIND_SESSION);
         QCOMPARE(frame.sent[1].message, WM_APP_OPEN_SESSION);
         QCOMPARE(frame.sent[1].command, std::uintptr_t(0));
-        QVERIFY(frame.sent[1].path == NodePath({"G", "S"}));
-
-        frame.sent.clear();
+        QVERIFY(frame.sent[1].path == NodePath({"G", "one"}));
         frame.findResult = 1;
-        QTest::mouseClick(panel.Tree()->viewport(), Qt::LeftButton, {},
-                          LabelPoint(panel.Tree(), server));
-        QTest::mouseDClick(panel.Tree()->viewport(), Qt::LeftButton, {},
-                           LabelPoint(panel.Tree(), server));
-        QCOMPARE(frame.sent.size(), 1u);
-        QCOMPARE(frame.sent[0].message, WM_APP_FIND_SESSION);
+        const QPoint at = LabelPoint(panel.Tree(), one);
+        QTest::mouseClick(panel.Tree()->viewport(), Qt::LeftButton, {}, at);
+        QTest::mouseDClick(panel.Tree()->viewport(), Qt::LeftButton, {}, at);
+        QCOMPARE(frame.sent.size(), 3u);
+        panel.Tree()->setCurrentItem(g);
+        QTest::keyClick(panel.Tree(), Qt::Key_Enter);
+        QCOMPARE(frame.sent.size(), 3u);
 
         frame.sent.clear();
-        panel.Tree()->setCurrentItem(Child(panel.RootItem(), "G"));
-        QTest::keyClick(panel.Tree(), Qt::Key_Enter);
-        QVERIFY(frame.sent.empty());
+        panel.SetCurrentItem(one);
+        panel.OnCommand(ID_SERVER_CONNECT_CONSOLE);
+        panel.OnCommand(ID_SERVER_CONNECT_MSTSC);
+        QCOMPARE(frame.sent[0].command, std::uintptr_t(ID_SERVER_CONNECT_CONSOLE));
+        QCOMPARE(frame.sent[1].command, std::uintptr_t(ID_SERVER_CONNECT_MSTSC));
+        frame.sent.clear();
+        panel.SetCurrentItem(g);
+        panel.OnCommand(ID_GROUP_CONNECT);
+        QCOMPARE(frame.sent.size(), 2u);
+        QVERIFY(frame.sent[0].path == NodePath({"G", "one"}));
+        QVERIFY(frame.sent[1].path == NodePath({"G", "two"}));
+        QCOMPARE(frame.sent[0].message, WM_APP_OPEN_SESSION);
     }
 
-    void contextMenusHoldTheirItemsInOrder() {
-        ConfigOnDisk disk(File(Group("G", Server("S"))));
+    // The top cannot be deleted. A right click
+    // makes the item under the pointer current and opens its menu without
+    // moving the selection (Enter still acts on the selection); Shift+F10
+    // opens the selected item's; beside the label nothing opens.
+    void contextMenusByMouseAndKeyboard() {
+        ConfigOnDisk disk(File(Group("G", Server("a") + Server("b"))));
         CServerList panel(disk.config, frame);
-        const auto ids = [](QMenu* menu) {
-            QList<int> list;
-            for (QAction* a : menu->actions()) list << (a->isSeparator() ? 0 : a->data().toInt());
-            delete menu;
-            return list;
-        };
-        QTreeWidgetItem* g = Child(panel.RootItem(), "G");
-        QCOMPARE(ids(panel.MakeContextMenu(Child(g, "S"))),
-                 (QList<int>{ID_SERVER_CONNECT, ID_SERVER_CONNECT_CONSOLE,
-                             ID_SERVER_CONNECT_NON_CONSOLE, ID_SERVER_CONNECT_MSTSC, 0,
-                             ID_SERVER_DELETE, ID_SERVER_INSERT_COPY, 0, ID_SERVER_PROPERTIES}));
-        QCOMPARE(ids(panel.MakeContextMenu(g)),
-                 (QList<int>{ID_GROUP_CONNECT, ID_GROUP_ADD_SERVER, ID_GROUP_ADD_GROUP,
-                             ID_GROUP_DELETE, 0, ID_GROUP_IMPORT_MSTSC, 0, ID_GROUP_PROPERTIES}));
-        QMenu* server = panel.MakeContextMenu(Child(g, "S"));
-        QCOMPARE(server->actions().at(3)->text(), QStringLiteral("Connect with &MSTSC"));
-        QCOMPARE(server->title(), QStringLiteral("Server"));
-        QCOMPARE(QAccessible::queryAccessibleInterface(server)->text(QAccessible::Name),
-                 QStringLiteral("Server"));
-        delete server;
-        for (QTreeWidgetItem* item : {g, panel.RootItem()}) {
-            QMenu* menu = panel.MakeContextMenu(item);
-            QCOMPARE(menu->actions().at(3)->text(), QStringLiteral("&Delete"));
-            QCOMPARE(menu->actions().at(3)->isEnabled(), item != panel.RootItem());
-            QCOMPARE(QAccessible::queryAccessibleInterface(menu)->text(QAccessible::Name),
-                     QStringLiteral("Group"));
-            delete menu;
-        }
-    }
-
-    // A right click makes the item under the pointer current and opens its
-    // menu, without moving the selection; beside the label nothing opens.
-    void rightClickSetsTheCurrentItemButNotTheSelection() {
-        ConfigOnDisk disk(File(Server("a") + Server("b")));
-        CServerList panel(disk.config, frame);
+        QTreeWidgetItem* a = Child(Child(panel.RootItem(), "G"), "a");
+        QTreeWidgetItem* b = Child(Child(panel.RootItem(), "G"), "b");
+        std::unique_ptr<QMenu> top(panel.MakeContextMenu(panel.RootItem()));
+        QCOMPARE(top->actions().at(3)->data().toInt(), int(ID_GROUP_DELETE));
+        QVERIFY(!top->actions().at(3)->isEnabled());
         panel.resize(400, 300);
         panel.show();
         QVERIFY(QTest::qWaitForWindowExposed(&panel));
-        QTreeWidgetItem* a = Child(panel.RootItem(), "a");
-        QTreeWidgetItem* b = Child(panel.RootItem(), "b");
+        const auto menu = [&] {
+            return panel.findChild<QMenu*>(QStringLiteral("IDR_SERVER_MENU"));
+        };
         panel.Tree()->setCurrentItem(a);
         RightClick(panel.Tree(), LabelPoint(panel.Tree(), b));
-        QTRY_VERIFY(panel.findChild<QMenu*>(QStringLiteral("IDR_SERVER_MENU")) != nullptr);
+        QTRY_VERIFY(menu() != nullptr);
         QCOMPARE(panel.CurrentItem(), b);
         QCOMPARE(panel.Tree()->currentItem(), a);
-        panel.findChild<QMenu*>(QStringLiteral("IDR_SERVER_MENU"))->close();
-
-        // From the keyboard the selected item's menu opens: the Menu key comes
-        // as a request for it, Shift+F10 as a key.
-        for (bool menuKey : {true, false}) {
-            QTRY_VERIFY(panel.findChild<QMenu*>(QStringLiteral("IDR_SERVER_MENU")) == nullptr);
-            panel.SetCurrentItem(b);
-            QContextMenuEvent key(QContextMenuEvent::Keyboard, QPoint(0, 0),
-                                  panel.Tree()->mapToGlobal(QPoint(0, 0)));
-            if (menuKey) {
-                QApplication::sendEvent(panel.Tree(), &key);
-            } else {
-                QTest::keyClick(panel.Tree(), Qt::Key_F10, Qt::ShiftModifier);
-            }
-            QTRY_VERIFY(panel.findChild<QMenu*>(QStringLiteral("IDR_SERVER_MENU")) != nullptr);
-            QCOMPARE(panel.CurrentItem(), a);
-            panel.findChild<QMenu*>(QStringLiteral("IDR_SERVER_MENU"))->close();
-        }
-        panel.SetCurrentItem(b);
-
-        // Enter still acts on the selection.
+        menu()->close();
+        QTRY_VERIFY(menu() == nullptr);
         QTest::keyClick(panel.Tree(), Qt::Key_Return);
-        QVERIFY(frame.sent.back().path == NodePath({"a"}));
+        QVERIFY(frame.sent.back().path == NodePath({"G", "a"}));
+
+        panel.SetCurrentItem(b);
+        QTest::keyClick(panel.Tree(), Qt::Key_F10, Qt::ShiftModifier);
+        QTRY_VERIFY(menu() != nullptr);
+        QCOMPARE(panel.CurrentItem(), a);
+        menu()->close();
+        QTRY_VERIFY(menu() == nullptr);
 
         RightClick(panel.Tree(), QPoint(panel.Tree()->viewport()->width() - 5,
                                         panel.Tree()->visualItemRect(b).center().y()));
         QTest::qWait(50);
-        QVERIFY(panel.findChild<QMenu*>(QStringLiteral("IDR_SERVER_MENU")) == nullptr);
-        QCOMPARE(panel.CurrentItem(), b);
-    }
-
-    void connectCommandsOpenTabsWithTheirCommand() {
-        ConfigOnDisk disk(
-            File(Group("G", Server("two") + Group("sub", Server("deep")) + Server("one"))));
-        CServerList panel(disk.config, frame);
-        QTreeWidgetItem* g = Child(panel.RootItem(), "G");
-        panel.SetCurrentItem(Child(g, "one"));
-        panel.OnCommand(ID_SERVER_CONNECT_CONSOLE);
-        panel.OnCommand(ID_SERVER_CONNECT_MSTSC);
-        QCOMPARE(frame.sent.size(), 2u);
-        QCOMPARE(frame.sent[0].command, std::uintptr_t(ID_SERVER_CONNECT_CONSOLE));
-        QCOMPARE(frame.sent[1].command, std::uintptr_t(ID_SERVER_CONNECT_MSTSC));
-        QVERIFY(frame.sent[0].path == NodePath({"G", "one"}));
-
-        frame.sent.clear();
-        panel.SetCurrentItem(g);
-        panel.OnCommand(ID_GROUP_CONNECT);
-        QCOMPARE(frame.sent.size(), 2u);  // not the subgroup's server
-        QVERIFY(frame.sent[0].path == NodePath({"G", "one"}));
-        QVERIFY(frame.sent[1].path == NodePath({"G", "two"}));
-        QCOMPARE(frame.sent[0].message, WM_APP_OPEN_SESSION);
-        QCOMPARE(frame.sent[0].command, std::uintptr_t(0));
+        QVERIFY(menu() == nullptr);
     }
 
     // Adding asks the sheet with the parent's settings but a new name; the
     // new item goes to the end of its level (sorted only at the next start)
-    // and shows, its group expanded; the file is saved at once.
+    // and shows, its group expanded; the file is saved at once. A screen
+    // reader is told an item's kind and what it holds or reaches.
     void addGroupAndServerAppendAndSave() {
         ConfigOnDisk disk(File(Group("Office", Server("zeta"),
                                      "<InheritGeneral>0</InheritGeneral><UserName>jdoe</UserName>"
@@ -352,7 +278,6 @@ private Q_SLOTS:
         FakeSheet sheet;
         panel.SetSheetRunner(sheet.Runner());
         QTreeWidgetItem* office = Child(panel.RootItem(), "Office");
-        QVERIFY(!office->isExpanded());
         panel.SetCurrentItem(office);
         sheet.edit = [](Properties& r) {
             r.Name = "alpha";
@@ -372,16 +297,15 @@ private Q_SLOTS:
         QVERIFY(disk.Text().find("alpha.example") != std::string::npos);
         QVERIFY(disk.Text().find("<GroupCollapsed>1</GroupCollapsed>") != std::string::npos);
 
-        panel.SetCurrentItem(office);
         sheet.edit = [](Properties& r) { r.Name = "Sub"; };
+        panel.OnCommand(ID_GROUP_ADD_GROUP);  // a server is current: nothing is added
+        QCOMPARE(sheet.requests.size(), 1u);
+        panel.SetCurrentItem(office);
         panel.OnCommand(ID_GROUP_ADD_GROUP);
         QCOMPARE(sheet.requests.back().title, QStringLiteral("Add Group"));
         QVERIFY(sheet.requests.back().groupMode && !sheet.requests.back().serverPages);
         QCOMPARE(panel.CurrentItem(), office);  // the parent stays current
-        QVERIFY(Child(office, "Sub") != nullptr);
         QVERIFY(disk.config.FindNode(NodePath({"Office", "Sub"})));
-        // A screen reader tells an item's kind, a group's servers below it
-        // (as they are now) and a server's address.
         const QList<std::pair<QTreeWidgetItem*, const char*>> descriptions = {
             {panel.RootItem(), "group, 2 servers"},
             {Child(office, "Sub"), "group, no servers"},
@@ -416,8 +340,8 @@ private Q_SLOTS:
     }
 
     // A rename shows at once, keeps the item's place until the next start,
-    // and is written to the element found by the old name; the top's sheet
-    // shows "Servers" and its own log-on settings.
+    // and is written to the element found by the old name; a refused one is
+    // told and undone; the top's sheet shows "Servers" and its own log-on.
     void propertiesRenameInPlaceAndTheTopHasItsOwnSheet() {
         ConfigOnDisk disk(File(Server("b") + Server("c")));
         CServerList panel(disk.config, frame);
@@ -432,13 +356,14 @@ private Q_SLOTS:
         QVERIFY(disk.config.FindNode(NodePath({"z"})));
         QVERIFY(!disk.config.FindNode(NodePath({"b"})));
 
-        // A name a sibling carries is refused by the configuration too.
         SeenBox box;
         AnswerNextMessageBox(QMessageBox::Ok, &box);
         sheet.edit = [](Properties& r) { r.Name = "c"; };
         panel.OnCommand(ID_SERVER_PROPERTIES);
         QVERIFY(box.text.contains(QStringLiteral("already exists")));
         QCOMPARE(panel.CurrentItem()->text(0), QStringLiteral("z"));
+        panel.OnCommand(ID_GROUP_PROPERTIES);  // a server's current: not a group's sheet
+        QCOMPARE(sheet.requests.size(), 2u);
 
         panel.SetCurrentItem(panel.RootItem());
         sheet.edit = [](Properties& r) { r.UserName = "admin"; };
@@ -446,7 +371,6 @@ private Q_SLOTS:
         const SheetRequest& top = sheet.requests.back();
         QVERIFY(top.rootMode && top.groupMode && top.siblingNames.isEmpty());
         QCOMPARE(top.title, QStringLiteral("Properties of Servers"));
-        QCOMPARE(sheet.given.back().Name, std::string("Servers"));
         QCOMPARE(sheet.given.back().InheritGeneral, 0);
         QCOMPARE(panel.RootItem()->text(0), QStringLiteral("Servers"));
         Properties inherited;
@@ -476,11 +400,13 @@ private Q_SLOTS:
     }
 
     // A drop moves the element (saved at once) and the item, which keeps its
-    // look and is sorted into its new level; Escape cancels a drag.
-    void dragAndDropMovesAndEscapeCancels() {
+    // look and is sorted into its new level; Escape cancels a drag. Ctrl+X
+    // and Ctrl+V move the same way; a refused paste keeps the mark, Escape
+    // forgets it, the top cannot be marked.
+    void dragAndDropAndCutAndPasteMove() {
         ConfigOnDisk disk(
             File(Group("G", Group("inner", Server("deep"), "<GroupCollapsed>1</GroupCollapsed>") +
-                                Server("x")) +
+                                Server("x") + Server("y")) +
                  Group("B", Server("a") + Server("z"))));
         CServerList panel(disk.config, frame);
         panel.resize(400, 400);
@@ -490,8 +416,6 @@ private Q_SLOTS:
         QTreeWidgetItem* g = Child(panel.RootItem(), "G");
         QTreeWidgetItem* b = Child(panel.RootItem(), "B");
         QTreeWidgetItem* inner = Child(g, "inner");
-        QVERIFY(!inner->isExpanded());
-
         Drag(tree, LabelPoint(tree, inner), LabelPoint(tree, Child(b, "z")), false);
         QVERIFY(panel.IsDragging());
         QCOMPARE(panel.DropTarget(), Child(b, "z"));
@@ -500,8 +424,6 @@ private Q_SLOTS:
         QCOMPARE(inner->parent(), g);
 
         Drag(tree, LabelPoint(tree, inner), LabelPoint(tree, Child(b, "z")));
-        QVERIFY(!panel.IsDragging());
-        QCOMPARE(inner->parent(), b);
         QCOMPARE(ChildLabels(b), QStringLiteral("a, inner, z"));
         QVERIFY(!inner->isExpanded());
         QCOMPARE(inner->childCount(), 1);
@@ -509,41 +431,25 @@ private Q_SLOTS:
         QVERIFY(!disk.config.IsDirty());
         QVERIFY(disk.config.FindNode(NodePath({"B", "inner", "deep"})));
         QVERIFY(!disk.config.FindNode(NodePath({"G", "inner"})));
-    }
 
-    // Ctrl+X marks the selected item and Ctrl+V moves it to the selected
-    // group (or a server's) as a drop would, saved at once; where a drop is
-    // refused the mark stays; Escape forgets it; the top cannot be marked.
-    void cutAndPasteMoveByTheDropsRules() {
-        ConfigOnDisk disk(File(Group("G", Server("s1") + Server("s2")) + Group("H", Server("h1"))));
-        CServerList panel(disk.config, frame);
-        panel.show();
-        QTreeWidget* tree = panel.Tree();
-        QTreeWidgetItem* g = Child(panel.RootItem(), "G");
-        QTreeWidgetItem* s2 = Child(g, "s2");
+        QTreeWidgetItem* y = Child(g, "y");
         const auto key = [&](QTreeWidgetItem* selected, Qt::Key k, Qt::KeyboardModifiers m) {
             tree->setCurrentItem(selected);
             QTest::keyClick(tree, k, m);
         };
         key(panel.RootItem(), Qt::Key_X, Qt::ControlModifier);
         QVERIFY(panel.MarkedItem() == nullptr);
-        key(s2, Qt::Key_X, Qt::ControlModifier);
-        QCOMPARE(panel.MarkedItem(), s2);
-        QVERIFY(s2->font(0).italic());
-        key(Child(g, "s1"), Qt::Key_V, Qt::ControlModifier);  // a server beside it
-        QCOMPARE(s2->parent(), g);
-        key(Child(Child(panel.RootItem(), "H"), "h1"), Qt::Key_V, Qt::ControlModifier);
-        QCOMPARE(ChildLabels(Child(panel.RootItem(), "H")), QStringLiteral("h1, s2"));
-        QCOMPARE(tree->currentItem(), s2);
-        QVERIFY(panel.MarkedItem() == nullptr && !s2->font(0).italic());
-        QVERIFY(!disk.config.IsDirty());
-        QVERIFY(disk.config.FindNode(NodePath({"H", "s2"})));
-
+        key(y, Qt::Key_X, Qt::ControlModifier);
+        QVERIFY(panel.MarkedItem() == y && y->font(0).italic());
+        key(Child(g, "x"), Qt::Key_V, Qt::ControlModifier);  // a server beside it
+        QCOMPARE(y->parent(), g);
+        key(Child(b, "a"), Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(ChildLabels(b), QStringLiteral("a, inner, y, z"));
+        QVERIFY(panel.MarkedItem() == nullptr && !y->font(0).italic());
+        QVERIFY(disk.config.FindNode(NodePath({"B", "y"})));
         key(g, Qt::Key_X, Qt::ControlModifier);
         key(g, Qt::Key_Escape, Qt::NoModifier);
         QVERIFY(panel.MarkedItem() == nullptr && !g->font(0).italic());
-        key(Child(panel.RootItem(), "H"), Qt::Key_V, Qt::ControlModifier);
-        QCOMPARE(g->parent(), panel.RootItem());
     }
 
     // The import asks first, skips what the group holds, sorts the group and
@@ -575,8 +481,6 @@ private Q_SLOTS:
         SeenBox box;
         AnswerNextMessageBox(QMessageBox::No, &box);
         panel.OnCommand(ID_GROUP_IMPORT_MSTSC);
-        QCOMPARE(box.title, QStringLiteral("Vandrelle"));
-        QCOMPARE(box.text, QStringLiteral("Are you sure to import MSTSC connections?"));
         QCOMPARE(box.defaultButton, QMessageBox::No);
         QVERIFY(asked.empty());
         AnswerNextMessageBox(QMessageBox::Yes, &box);
@@ -590,12 +494,15 @@ private Q_SLOTS:
     }
 
     // Depth first from 4096 in steps of 16, counted through groups whose
-    // submenus are filled only when they show; one submenu however often the
-    // menu is made; a chosen server opens or is found.
+    // submenus are filled only when they show, past the window commands'
+    // range with many servers; one submenu however often the menu is made;
+    // a chosen server opens or is found.
     void connectToNumbersDepthFirst() {
+        std::string many;
+        for (int i = 0; i < 3400; ++i) many += Server("srv-" + std::to_string(10000 + i));
         ConfigOnDisk disk(File(
             Group("A", Server("s1") + Group("deep", Server("d1") + Server("d2")) + Server("s2")) +
-            Group("B", "") + Server("s3")));
+            Group("B", "") + Group("C", many)));
         CServerList panel(disk.config, frame);
         QMenu window;
         QAction* quick = window.addAction(QStringLiteral("&Quick Connect..."));
@@ -603,46 +510,32 @@ private Q_SLOTS:
         QMenu* menu = panel.BuildConnectToMenu(&window, quick);
         QCOMPARE(window.actions().size(), 2);
         QCOMPARE(window.actions().at(0)->menu(), menu);
-        QCOMPARE(menu->actions().size(), 3);
         QMenu* a = menu->actions().at(0)->menu();
         QMenu* b = menu->actions().at(1)->menu();
-        QCOMPARE(menu->actions().at(2)->text(), QStringLiteral("s3"));
-        QCOMPARE(menu->actions().at(2)->data().toInt(), 4096 + 4 * 16);
-        Q_EMIT a->aboutToShow();
-        Q_EMIT b->aboutToShow();
+        QMenu* c = menu->actions().at(2)->menu();
+        for (QMenu* m : {a, b, c}) Q_EMIT m->aboutToShow();
         QVERIFY(b->actions().isEmpty());
+        QCOMPARE(c->actions().at(0)->data().toInt(), 4096 + 4 * 16);
+        QCOMPARE(c->actions().last()->data().toInt(), 4096 + 3403 * 16);
+        QVERIFY(c->actions().last()->data().toInt() > kConnectToLastId);
         // In the tree's order: "deep" (d1, d2), then s1 and s2.
         QMenu* deep = a->actions().at(0)->menu();
-        QCOMPARE(a->actions().at(1)->data().toInt(), 4096 + 32);  // s1, after d1 and d2
-        QCOMPARE(a->actions().at(2)->data().toInt(), 4096 + 48);  // s2
+        QCOMPARE(a->actions().at(1)->data().toInt(), 4096 + 32);
+        QCOMPARE(a->actions().at(2)->data().toInt(), 4096 + 48);
         Q_EMIT deep->aboutToShow();
-        QCOMPARE(deep->actions().at(1)->data().toInt(), 4096 + 16);  // d2
+        QCOMPARE(deep->actions().at(1)->data().toInt(), 4096 + 16);
 
         panel.ConnectByMenuId(4096 + 16);
         QCOMPARE(frame.sent.size(), 2u);
         QVERIFY(frame.sent[1].path == NodePath({"A", "deep", "d2"}));
         QCOMPARE(frame.sent[1].command, std::uintptr_t(ID_SERVER_CONNECT));
+        panel.ConnectByMenuId(4096 + 3403 * 16);
+        QVERIFY(frame.sent.back().path == NodePath({"C", "srv-13399"}));
         frame.findResult = 1;
         panel.ConnectByMenuId(4096 + 16);
-        QCOMPARE(frame.sent.size(), 3u);  // found: not opened again
+        QCOMPARE(frame.sent.size(), 5u);  // found: not opened again
         panel.ConnectByMenuId(4100);      // no server has it
-        QCOMPARE(frame.sent.size(), 3u);
-    }
-
-    // Identifiers run past the window commands' range with thousands of
-    // servers; every one of them still opens.
-    void everyServerOfAHugeMenuOpens() {
-        std::string servers;
-        for (int i = 0; i < 3400; ++i) servers += Server("srv-" + std::to_string(10000 + i));
-        ConfigOnDisk disk(File(servers));
-        CServerList panel(disk.config, frame);
-        QMenu window;
-        QMenu* menu = panel.BuildConnectToMenu(&window, window.addAction(QStringLiteral("q")));
-        QAction* last = menu->actions().last();
-        QCOMPARE(last->data().toInt(), 4096 + 3399 * 16);
-        QVERIFY(last->data().toInt() > kConnectToLastId);
-        panel.ConnectByMenuId(last->data().toInt());
-        QVERIFY(frame.sent.back().path == NodePath({"srv-13399"}));
+        QCOMPARE(frame.sent.size(), 5u);
     }
 
     // A name is shown as stored, never reordered by a bidirectional control;
@@ -660,9 +553,11 @@ private Q_SLOTS:
                  QStringLiteral("abc<U+202E>fdp.exe"));
     }
 
-    // While the tree holds no server a hint says how to add one: readable by a
-    // screen reader, it never takes the focus from the tree.
-    void aHintShowsWhileTheTreeHoldsNoServer() {
+    // While the tree holds no server a hint says how to add one (a screen
+    // reader reads it as the tree's description); it never takes the focus.
+    // The Delete key (from the keypad, with a modifier too) asks first; the
+    // tree follows at once, the file at the next save; the top is not deleted.
+    void theHintAndTheDeleteKey() {
         ConfigOnDisk disk(File(Group("G", "")));
         CServerList panel(disk.config, frame);
         FakeSheet sheet;
@@ -672,67 +567,44 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitForWindowExposed(&panel));
         panel.Tree()->setFocus();
         auto* hint = panel.findChild<QLabel*>(QStringLiteral("emptyHint"));
-        QVERIFY(hint && hint->isVisible());
-        for (const char* words : {"Add server", "Shift+F10", "Quick Connect", "F10"})
-            QVERIFY2(hint->text().contains(QLatin1String(words)), words);
-        QAccessibleInterface* read = QAccessible::queryAccessibleInterface(hint);
-        QCOMPARE(read->role(), QAccessible::StaticText);
-        QCOMPARE(read->text(QAccessible::Name), hint->text());
-        QVERIFY(!read->state().invisible && !read->state().focusable);
+        QVERIFY(hint->isVisible());
         QCOMPARE(panel.Tree()->accessibleDescription(), hint->text());
-        QCOMPARE(panel.focusWidget(), panel.Tree());
-
         panel.SetCurrentItem(Child(panel.RootItem(), "G"));
         panel.OnCommand(ID_GROUP_ADD_SERVER);
         QVERIFY(!hint->isVisible());
-        QVERIFY(QAccessible::queryAccessibleInterface(hint)->state().invisible);
         QVERIFY(panel.Tree()->accessibleDescription().isEmpty());
         QCOMPARE(panel.focusWidget(), panel.Tree());
-        SeenBox box;
-        AnswerNextMessageBox(QMessageBox::Yes, &box);
-        QTest::keyClick(panel.Tree(), Qt::Key_Delete);  // the new server is selected
-        QVERIFY(hint->isVisible());
-        QCOMPARE(panel.focusWidget(), panel.Tree());
-    }
-
-    // The Delete key asks first; the tree follows at once, the file at the next save.
-    void deleteAsksThenRemovesTheItemAndMarksTheStore() {
-        ConfigOnDisk disk(File(Group("G", Server("S")) + Server("T")));
-        CServerList panel(disk.config, frame);
-        panel.show();
+        QVERIFY(disk.config.Save());
         const std::string before = disk.Text();
 
-        panel.Tree()->setCurrentItem(panel.RootItem());
-        QTest::keyClick(panel.Tree(), Qt::Key_Delete);  // only a beep
-        QCOMPARE(panel.RootItem()->childCount(), 2);
-
-        panel.Tree()->setCurrentItem(Child(panel.RootItem(), "T"));
         SeenBox box;
-        AnswerNextMessageBox(QMessageBox::No, &box);
-        QTest::keyClick(panel.Tree(), Qt::Key_Delete);
-        QVERIFY(box.seen);
-        QCOMPARE(box.title, QStringLiteral("Confirm"));
-        QCOMPARE(box.text, QStringLiteral("Delete server 'T'?"));
-        QCOMPARE(box.icon, QMessageBox::Question);
-        QCOMPARE(box.defaultButton, QMessageBox::No);
-        QVERIFY(Child(panel.RootItem(), "T") != nullptr);
-        // The keypad's Delete, and Delete with a modifier, are the same key.
         for (const Qt::KeyboardModifiers with :
-             {Qt::KeypadModifier, Qt::ShiftModifier, Qt::ControlModifier}) {
+             {Qt::NoModifier, Qt::KeypadModifier, Qt::ShiftModifier, Qt::ControlModifier}) {
             box.seen = false;
             AnswerNextMessageBox(QMessageBox::No, &box, 1000);
-            QTest::keyClick(panel.Tree(), Qt::Key_Delete, with);
+            QTest::keyClick(panel.Tree(), Qt::Key_Delete, with);  // the new server is selected
             QVERIFY2(box.seen, qPrintable(QString::number(with.toInt(), 16)));
         }
+        QCOMPARE(box.text, QStringLiteral("Delete server 'S'?"));
+        QCOMPARE(box.defaultButton, QMessageBox::No);
+        AnswerNextMessageBox(QMessageBox::Yes, &box);
+        QTest::keyClick(panel.Tree(), Qt::Key_Delete);
+        QVERIFY(hint->isVisible());
+        QCOMPARE(panel.focusWidget(), panel.Tree());
+        QVERIFY(disk.config.IsDirty());
+        QCOMPARE(disk.Text(), before);
 
         panel.SetCurrentItem(Child(panel.RootItem(), "G"));
         AnswerNextMessageBox(QMessageBox::Yes, &box);
         panel.OnCommand(ID_GROUP_DELETE);
         QCOMPARE(box.text, QStringLiteral("Delete group 'G'?"));
-        QCOMPARE(ChildLabels(panel.RootItem()), QStringLiteral("T"));
-        QVERIFY(!disk.config.FindNode(NodePath({"G"})));
-        QVERIFY(disk.config.IsDirty());
-        QCOMPARE(disk.Text(), before);
+        QCOMPARE(panel.RootItem()->childCount(), 0);
+        panel.Tree()->setCurrentItem(panel.RootItem());
+        box.seen = false;
+        AnswerNextMessageBox(QMessageBox::Yes, &box, 300);
+        QTest::keyClick(panel.Tree(), Qt::Key_Delete);  // only a beep
+        QTest::qWait(400);
+        QVERIFY(!box.seen);
         QVERIFY(disk.config.Save());
         QVERIFY(disk.Text().find("<Name>G</Name>") == std::string::npos);
     }
@@ -748,7 +620,6 @@ private Q_SLOTS:
         SeenBox box;
         AnswerNextMessageBox(QMessageBox::Yes, &box);  // were it the question
         panel.OnCommand(ID_SERVER_DELETE);
-        QVERIFY(disk.config.FindNode(NodePath({"G", shorter})));
         QVERIFY(box.text.contains(QStringLiteral("too long")));
         box.seen = false;
         AnswerNextMessageBox(QMessageBox::Ok, &box);

@@ -15,28 +15,27 @@ std::u16string Units(const PathBuffer& path, std::size_t count) {
     return std::u16string(path.begin(), path.begin() + static_cast<std::ptrdiff_t>(count));
 }
 
-}  // namespace
-
-TEST(ItemPath, NamesEachEndedByANulAndTheWholeByAnEmptyName) {
-    PathBuffer path;
-    path.fill(u'x');
-    BuildItemPath({}, path);
-    EXPECT_EQ(Units(path, 2), std::u16string(2, u'\0'));  // the root
-
-    BuildItemPath({u"G", u"S"}, path);
-    EXPECT_EQ(Units(path, 5), std::u16string(u"G\0S\0\0", 5));
-    EXPECT_TRUE(std::all_of(path.begin() + 5, path.end(), [](char16_t c) { return c == 0; }));
-    EXPECT_EQ(NodePathFromBuffer(path), NodePath({"G", "S"}));
+bool AllZero(const PathBuffer& p, std::size_t from = 0) {
+    return std::all_of(p.begin() + static_cast<std::ptrdiff_t>(from), p.end(),
+                       [](char16_t c) { return c == 0; });
 }
 
-// A path cut to fit could name another node: one that does not fit is not given.
-TEST(ItemPath, APathIsWholeOrNotGiven) {
-    const auto zero = [](const PathBuffer& p) {
-        return std::all_of(p.begin(), p.end(), [](char16_t c) { return c == 0; });
-    };
+}  // namespace
+
+// Each name ends with a NUL and the whole with an empty name; a path that
+// does not fit is not given at all, since one cut to fit could name another
+// node.
+TEST(ItemPath, NamesEndedByNulsAndWholeOrNotGiven) {
     PathBuffer path;
-    // 1022 units and a NUL, then the empty name: the buffer exactly.
-    const std::u16string whole(1022, u'c');
+    path.fill(u'x');
+    EXPECT_TRUE(BuildItemPath({}, path));
+    EXPECT_TRUE(AllZero(path));  // the root
+    EXPECT_TRUE(BuildItemPath({u"G", u"S"}, path));
+    EXPECT_EQ(Units(path, 5), std::u16string(u"G\0S\0\0", 5));
+    EXPECT_TRUE(AllZero(path, 5));
+    EXPECT_EQ(NodePathFromBuffer(path), NodePath({"G", "S"}));
+
+    const std::u16string whole(1022, u'c');  // with its NUL and the empty name: the buffer
     EXPECT_TRUE(BuildItemPath({whole}, path));
     EXPECT_EQ(Units(path, 1024), whole + u'\0' + u'\0');
     EXPECT_TRUE(BuildItemPath({std::u16string(1020, u'c'), u"d"}, path));
@@ -47,7 +46,7 @@ TEST(ItemPath, APathIsWholeOrNotGiven) {
              {std::u16string(1000, u'a'), std::u16string(100, u'b')}}) {
         path.fill(u'x');
         EXPECT_FALSE(BuildItemPath(labels, path));
-        EXPECT_TRUE(zero(path));
+        EXPECT_TRUE(AllZero(path));
     }
 }
 

@@ -11,63 +11,60 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace vandrelle::test {
 namespace {
 
 struct Expected {
+    std::string entry;
     std::string server;
     int port = 3389;
     int inherit = 1;
     int console = 0;
 };
 
-void ExpectParsed(const std::string& entry, const Expected& want) {
-    SCOPED_TRACE(entry);
-    const Properties record = ParseRecentEntry(entry);
-    EXPECT_EQ(record.Name, entry);
-    EXPECT_EQ(record.Server, want.server);
-    EXPECT_EQ(record.RDPPort, want.port);
-    EXPECT_EQ(record.InheritGeneral, want.inherit);
-    EXPECT_EQ(record.ConnectToServerConsole, want.console);
-    EXPECT_EQ(record.UserName + record.Password + record.Domain + record.Description, "");
-}
-
+// An entry's host and port, its console switch, and whether it keeps
+// inheriting. A port that is no port number keeps the default; an IPv6
+// address keeps its colons and loses its brackets, so that a session and the
+// system client can connect to it.
 TEST(ParseRecentEntryTest, HostPortAndConsoleSwitch) {
-    ExpectParsed("H:3390 /admin", {"H", 3390, 0, 1});
-    ExpectParsed("H", {"H"});
-    ExpectParsed("h.example.org /CONSOLE", {"h.example.org", 3389, 1, 1});
-    ExpectParsed("H/Admin", {"H", 3389, 1, 1});
-    ExpectParsed("H:3390/console", {"H", 3390, 0, 1});
-    ExpectParsed("H:3391x", {"H", 3391, 0, 0});  // leading digits
-    ExpectParsed("H /f", {"H"});
-    ExpectParsed("H\t/admin", {"H", 3389, 1, 1});
-    ExpectParsed("", {""});
-    ExpectParsed(":3390", {"", 3390, 0, 0});
-}
-
-// A port that is no port number would be stored as one that the properties
-// page refuses and no server listens on; the entry keeps the default port.
-TEST(ParseRecentEntryTest, PortsOutsideTheRangeAreLeftOut) {
-    for (const char* entry : {"H:", "H:0", "H:65536", "H:99999999999999", "H:abc", "H:-5"}) {
-        ExpectParsed(entry, {"H"});
+    for (const Expected& want : std::vector<Expected>{
+             {"H:3390 /admin", "H", 3390, 0, 1},
+             {"H", "H"},
+             {"h.example.org /CONSOLE", "h.example.org", 3389, 1, 1},
+             {"H/Admin", "H", 3389, 1, 1},
+             {"H:3390/console", "H", 3390, 0, 1},
+             {"H:3391x", "H", 3391, 0, 0},
+             {"H /f", "H"},
+             {"H\t/admin", "H", 3389, 1, 1},
+             {"", ""},
+             {":3390", "", 3390, 0, 0},
+             {"H:", "H"},
+             {"H:0", "H"},
+             {"H:65536", "H"},
+             {"H:99999999999999", "H"},
+             {"H:abc", "H"},
+             {"H:-5", "H"},
+             {"H:65535", "H", 65535, 0, 0},
+             {"H:1", "H", 1, 0, 0},
+             {"[fe80::1]:3390", "fe80::1", 3390, 0, 0},
+             {"[fe80::1]", "fe80::1"},
+             {"[2001:db8::5]:3391 /admin", "2001:db8::5", 3391, 0, 1},
+             {"fe80::1", "fe80::1"},
+             {"[fe80::1]:0", "fe80::1"},
+             {"[fe80::1]x", "[fe80::1]x"},  // no port after the bracket: kept as it is
+             {"a]b:3390", "a]b:3390"}}) {
+        SCOPED_TRACE(want.entry);
+        const Properties record = ParseRecentEntry(want.entry);
+        EXPECT_EQ(record.Name, want.entry);
+        EXPECT_EQ(record.Server, want.server);
+        EXPECT_EQ(record.RDPPort, want.port);
+        EXPECT_EQ(record.InheritGeneral, want.inherit);
+        EXPECT_EQ(record.ConnectToServerConsole, want.console);
+        EXPECT_EQ(record.UserName + record.Password + record.Domain + record.Description, "");
     }
-    ExpectParsed("H:65535", {"H", 65535, 0, 0});
-    ExpectParsed("H:1", {"H", 1, 0, 0});
-}
-
-// The server text must be a host that a session and the system client can
-// connect to: no brackets, no port, and no colon of an address taken for one.
-TEST(ParseRecentEntryTest, Ipv6AddressesKeepTheirColonsAndLoseTheirBrackets) {
-    ExpectParsed("[fe80::1]:3390", {"fe80::1", 3390, 0, 0});
-    ExpectParsed("[fe80::1]", {"fe80::1"});
-    ExpectParsed("[2001:db8::5]:3391 /admin", {"2001:db8::5", 3391, 0, 1});
-    ExpectParsed("fe80::1", {"fe80::1"});
-    ExpectParsed("[fe80::1]:0", {"fe80::1"});
-    // Text after the bracket that is no port: kept as it is.
-    ExpectParsed("[fe80::1]x", {"[fe80::1]x"});
-    ExpectParsed("a]b:3390", {"a]b:3390"});
 }
 
 // A target group and a credential lookup standing in for the tree and the
@@ -129,45 +126,44 @@ TEST_F(ImportTest, RecentEntriesThenHintsThenSavedServersEachOnce) {
     // Asked for each candidate that was not left out, by its server text.
     EXPECT_EQ(asked, (std::vector<std::string>{"H", "B", "withpw", "H", "withdomain", "A", "S"}));
 
-    // H:3390 and the hint H are two servers: their labels differ.
-    EXPECT_EQ(Child("H:3390").Server, "H");
-    EXPECT_EQ(Child("H:3390").RDPPort, 3390);
-    EXPECT_EQ(Child("H:3390").UserName, "ann");
-    EXPECT_EQ(Child("H").Server, "H");
-    EXPECT_EQ(Child("H").InheritGeneral, 0);
-    EXPECT_EQ(Child("H").UserName, "ann");
-
-    // A bare host keeps inheriting without a hint, and stops with one.
-    EXPECT_EQ(Child("B").InheritGeneral, 1);
-    EXPECT_EQ(Child("B").RDPPort, 3389);
-    EXPECT_EQ(Child("withpw").InheritGeneral, 0);
-    EXPECT_EQ(Child("withpw").UserName, "bob");
-    EXPECT_EQ(Child("withpw").Password, "pw");
-    EXPECT_EQ(Child("withdomain").Domain, "CORP");
-
-    // Hints and saved servers never inherit, hint or not.
-    EXPECT_EQ(Child("A").InheritGeneral, 0);
-    EXPECT_EQ(Child("S").InheritGeneral, 0);
-    EXPECT_EQ(Child("S").UserName, "");
+    // H:3390 and the hint H are two servers: their labels differ. A bare
+    // host keeps inheriting without a hint and stops with one; hints and
+    // saved servers never inherit.
+    struct Row {
+        std::string label, server;
+        int port, inherit;
+        std::string user, password, domain;
+    };
+    for (const Row& row : std::vector<Row>{{"H:3390", "H", 3390, 0, "ann", "", ""},
+                                           {"H", "H", 3389, 0, "ann", "", ""},
+                                           {"B", "B", 3389, 1, "", "", ""},
+                                           {"withpw", "withpw", 3389, 0, "bob", "pw", ""},
+                                           {"withdomain", "withdomain", 3389, 0, "cy", "", "CORP"},
+                                           {"A", "A", 3389, 0, "", "", ""},
+                                           {"S", "S", 3389, 0, "", "", ""}}) {
+        SCOPED_TRACE(row.label);
+        const Properties& child = Child(row.label);
+        EXPECT_EQ(child.Server, row.server);
+        EXPECT_EQ(child.RDPPort, row.port);
+        EXPECT_EQ(child.InheritGeneral, row.inherit);
+        EXPECT_EQ(child.UserName + "|" + child.Password + "|" + child.Domain,
+                  row.user + "|" + row.password + "|" + row.domain);
+    }
 }
 
-TEST_F(ImportTest, ExistingChildrenAndASecondRunAddNothing) {
+// Nothing is imported twice, nor at all without the system client's key.
+TEST_F(ImportTest, ExistingChildrenASecondRunAndNoDefaultKeyAddNothing) {
     Properties existing;
     existing.Name = "B";
     existing.Server = "elsewhere";
     children.push_back(existing);
-    const MstscSources sources = Sources({"A", "B", "C:3390 /admin"}, {"D", "B"}, {"E", "A"});
+    MstscSources sources = Sources({"A", "B", "C:3390 /admin"}, {"D", "B"}, {"E", "A"});
     Import(sources);
     EXPECT_EQ(Labels(), (std::vector<std::string>{"B", "A", "C:3390 /admin", "D", "E"}));
     EXPECT_EQ(Child("B").Server, "elsewhere");
     asked.clear();
     Import(sources);
-    EXPECT_EQ(children.size(), 5u);
-    EXPECT_TRUE(asked.empty());
-}
-
-TEST_F(ImportTest, WithoutTheDefaultKeyNothingIsImported) {
-    MstscSources sources = Sources({"A"}, {"B"}, {"C"});
+    children.clear();
     sources.hasDefaultKey = false;
     Import(sources);
     EXPECT_TRUE(children.empty());
@@ -189,11 +185,11 @@ TEST_F(ImportTest, EntriesWithoutAHostOrWithUnstorableTextAreLeftOut) {
 TEST_F(ImportTest, HintAndServerNamesAreReadAsAddresses) {
     Import(Sources({}, {"[::1]:3390", "   "}, {"fe80::1", "h:3391"}));
     EXPECT_EQ(Labels(), (std::vector<std::string>{"[::1]:3390", "fe80::1", "h:3391"}));
-    EXPECT_EQ(Child("[::1]:3390").Server, "::1");
-    EXPECT_EQ(Child("[::1]:3390").RDPPort, 3390);
-    EXPECT_EQ(Child("fe80::1").Server, "fe80::1");
-    EXPECT_EQ(Child("h:3391").Server, "h");
-    EXPECT_EQ(Child("h:3391").RDPPort, 3391);
+    for (const auto& [label, server, port] : std::vector<std::tuple<std::string, std::string, int>>{
+             {"[::1]:3390", "::1", 3390}, {"fe80::1", "fe80::1", 3389}, {"h:3391", "h", 3391}}) {
+        EXPECT_EQ(Child(label).Server, server);
+        EXPECT_EQ(Child(label).RDPPort, port);
+    }
 }
 
 // The three lists as the system client's keys hold them, in a key-store file.
@@ -263,11 +259,9 @@ TEST_F(ReadSourcesTest, EnumerationsEndAtTheFirstNameOrHintDataThatDoesNotFit) {
         "\"=\"u\"\n\"b\"=\"u\"\n");
     sources = ReadMstscSources(keys);
     EXPECT_EQ(sources.hints, (std::vector<std::string>{"a"}));
-}
 
-TEST_F(ReadSourcesTest, WithoutTheDefaultKeyNothingIsRead) {
-    Reg(Key("UsernameHint") + "\"a\"=\"u\"\n" + Key("Servers\\s1"));
-    const MstscSources sources = ReadMstscSources(keys);
+    Reg(Key("UsernameHint") + "\"a\"=\"u\"\n" + Key("Servers\\s1"));  // no Default key
+    sources = ReadMstscSources(keys);
     EXPECT_FALSE(sources.hasDefaultKey);
     EXPECT_TRUE(sources.recent.empty() && sources.hints.empty() && sources.servers.empty());
 }

@@ -57,12 +57,6 @@ std::intptr_t Buffer(const PathBuffer& path) {
     return reinterpret_cast<std::intptr_t>(&path);
 }
 
-QList<int> Ids(const QMenu* menu) {
-    QList<int> ids;
-    for (const QAction* a : menu->actions()) ids << (a->isSeparator() ? 0 : a->data().toInt());
-    return ids;
-}
-
 // A main window over a configuration on disk, with fake session hosts.
 struct Frame {
     explicit Frame(const std::string& settings = "") : disk(FileWith(settings)) {
@@ -121,7 +115,7 @@ void AnswerQuickConnect(const QString& text, bool console, Ending ending = Endin
     auto* timer = new QTimer(qApp);
     QObject::connect(timer, &QTimer::timeout, [timer, text, console, ending] {
         auto* dialog = qobject_cast<CDlgQuickConnect*>(QApplication::activeModalWidget());
-        if (!dialog) return;
+        if (!dialog || !dialog->isActiveWindow()) return;  // the keys go to its focus
         timer->deleteLater();
         timer->stop();
         const auto key = [](Qt::Key k, Qt::KeyboardModifiers m = {}) {
@@ -154,65 +148,53 @@ void AnswerQuickConnect(const QString& text, bool console, Ending ending = Endin
 class CMainFrameTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void theWindowMenuHoldsItsItemsInOrder() {
+    // A highlighted item's prompt reaches the
+    // status pane (as Qt sends it, to the menu's button) until the menu
+    // closes; Show Servers List brings the tree's tab forward, as does a
+    // middle click on the strip.
+    void theWindowMenuAndTheStatusPane() {
         Frame f;
-        QCOMPARE(Ids(f.frame->WindowMenu()),
-                 (QList<int>{SC_RESTORE_CMD, SC_MINIMIZE_CMD, SC_MAXIMIZE_CMD, 0,
-                             IDM_SHOW_SERVERS_LIST, 0, IDM_STATUS_BAR, IDM_CLOSE_TAB_ON_LOG_OFF, 0,
-                             IDM_QUICK_CONNECT, 0, IDM_HELP, ID_APP_ABOUT, 0, SC_CLOSE_CMD}));
-        QVERIFY(f.frame->WindowMenuButton()->accessibleName().size() > 0);
-        QCOMPARE(f.frame->windowTitle(), QStringLiteral("Vandrelle"));
-        QCOMPARE(f.frame->StatusText(), QStringLiteral("Ready"));
         QCOMPARE(f.StatusRead(), QStringLiteral("Ready"));
-        QCOMPARE(
-            QAccessible::queryAccessibleInterface(f.frame->WindowMenu())->text(QAccessible::Name),
-            QStringLiteral("Window"));
-        // A highlighted item's prompt reaches the status text (as Qt sends it,
-        // to the button the menu came from) until the menu closes.
         QStatusTipEvent prompt(QStringLiteral("Opens the user guide"));
         QApplication::sendEvent(f.frame->WindowMenuButton(), &prompt);
         QCOMPARE(f.StatusRead(), QStringLiteral("Opens the user guide"));
         Q_EMIT f.frame->WindowMenu()->aboutToHide();
         QCOMPARE(f.StatusRead(), QStringLiteral("Ready"));
-        QCOMPARE(f.frame->View()->GetPageCount(), 1);
         QCOMPARE(f.frame->View()->GetPageCaption(0), QStringLiteral("Servers"));
         QCOMPARE(f.ImageOf(0), 3);
+
+        f.Open({u"Office", u"Lab"});
+        f.frame->OnSysCommand(IDM_SHOW_SERVERS_LIST);
+        QCOMPARE(f.frame->View()->GetActivePage(), 0);
+        QCOMPARE(f.frame->windowTitle(), QStringLiteral("Vandrelle"));
+        f.frame->View()->SetActivePage(1);
+        Q_EMIT f.frame->View()->StripMiddleClicked();
+        QCOMPARE(f.frame->View()->GetActivePage(), 0);
     }
 
-    // The two switches of the menu start from the file and are written back
-    // to it (saved with the next save), each only when it changes.
+    // The two switches of the menu start from the file and are written back.
     void statusBarAndCloseTabSwitchesFollowTheFile() {
         Frame hidden(
             "<StatusBarVisible>0</StatusBarVisible><CloseTabOnLogOff>1</CloseTabOnLogOff>");
         hidden.frame->show();
         QVERIFY(!hidden.frame->statusBar()->isVisible());
-        QVERIFY(!hidden.frame->Action(IDM_STATUS_BAR)->isChecked());
         QVERIFY(hidden.frame->Action(IDM_CLOSE_TAB_ON_LOG_OFF)->isChecked());
-
-        Frame f;
-        f.frame->show();
-        QVERIFY(f.frame->statusBar()->isVisible());
-        f.frame->OnSysCommand(IDM_STATUS_BAR);
-        QVERIFY(!f.frame->statusBar()->isVisible());
-        QVERIFY(!f.frame->Action(IDM_STATUS_BAR)->isChecked());
-        QCOMPARE(f.disk.config.GetStatusBarVisible(), 0);
-        QVERIFY(f.disk.config.IsDirty());
-        f.frame->OnSysCommand(IDM_CLOSE_TAB_ON_LOG_OFF);
-        QCOMPARE(f.disk.config.GetCloseTabOnLogOff(), 1);
-        f.frame->OnSysCommand(IDM_CLOSE_TAB_ON_LOG_OFF);
-        QCOMPARE(f.disk.config.GetCloseTabOnLogOff(), 0);
-        QVERIFY(!f.frame->Action(IDM_CLOSE_TAB_ON_LOG_OFF)->isChecked());
+        hidden.frame->OnSysCommand(IDM_STATUS_BAR);
+        QVERIFY(hidden.frame->statusBar()->isVisible());
+        QVERIFY(hidden.frame->Action(IDM_STATUS_BAR)->isChecked());
+        QCOMPARE(hidden.disk.config.GetStatusBarVisible(), 1);
+        hidden.frame->OnSysCommand(IDM_CLOSE_TAB_ON_LOG_OFF);
+        QCOMPARE(hidden.disk.config.GetCloseTabOnLogOff(), 0);
+        QVERIFY(!hidden.frame->Action(IDM_CLOSE_TAB_ON_LOG_OFF)->isChecked());
     }
 
-    // Opening adds a tab at the end with image 0 and connects once it is
-    // there; finding compares the first 1024 bytes of the path.
+    // Opening adds a tab at the end and connects once it is there; finding
+    // compares the whole path; a console session's switch is not stored.
     void openedSessionsAreFoundByTheirPath() {
         Frame f;
-        CVandrelleView* lab = f.Open({u"Office", u"Lab"});
-        QVERIFY(lab);
+        f.Open({u"Office", u"Lab"});
         QCOMPARE(f.frame->View()->GetPageCaption(1), QStringLiteral("Lab"));
         QCOMPARE(f.ImageOf(1), 0);
-        QCOMPARE(f.frame->View()->GetActivePage(), 1);
         QVERIFY(!f.Client(0).Called("Connect"));  // posted, not called
         Frame::Pump();
         QVERIFY(f.Client(0).Called("Connect"));
@@ -227,43 +209,38 @@ private Q_SLOTS:
         f.disk.config.LoadProperties(NodePath({"Office", "Build box"}), stored);
         QCOMPARE(stored.ConnectToServerConsole, 0);
 
-        const PathBuffer labPath = Path({u"Office", u"Lab"});
-        QCOMPARE(f.frame->Send(WM_APP_FIND_SESSION, 0, Buffer(labPath)), std::intptr_t(1));
+        const PathBuffer lab = Path({u"Office", u"Lab"}), other = Path({u"Office", u"Other"});
+        QCOMPARE(f.frame->Send(WM_APP_FIND_SESSION, 0, Buffer(lab)), std::intptr_t(1));
         QCOMPARE(f.frame->View()->GetActivePage(), 1);
-        QCOMPARE(f.frame->windowTitle(), QStringLiteral("Lab - Vandrelle"));
-        const PathBuffer other = Path({u"Office", u"Other"});
         QCOMPARE(f.frame->Send(WM_APP_FIND_SESSION, 0, Buffer(other)), std::intptr_t(0));
-        const PathBuffer none{};
-        QCOMPARE(f.frame->Send(WM_APP_FIND_SESSION, 0, Buffer(none)), std::intptr_t(0));
-
-        // A path that reaches nothing opens no tab.
         const PathBuffer lost = Path({u"Nowhere", u"Lab"});
         f.frame->Send(WM_APP_OPEN_SESSION, 0, Buffer(lost));
         QCOMPARE(f.frame->View()->GetPageCount(), 3);
     }
 
+    // Image and screen reader's state follow the session; a remote log-off
+    // closes the tab when the file says so.
     void tabImagesFollowTheSessionStateAndALogOffClosesTheTab() {
         Frame f("<CloseTabOnLogOff>1</CloseTabOnLogOff>");
         f.Open({u"Office", u"Lab"});
-        QCOMPARE(f.StateOf(1), QStringLiteral("disconnected"));
         Frame::Pump();
-        f.Client(0).FireConnecting();
-        Frame::Pump();
-        QCOMPARE(f.ImageOf(1), 1);
-        QCOMPARE(f.StateOf(1), QStringLiteral("connecting"));
-        f.Client(0).FireConnected();
-        Frame::Pump();
-        QCOMPARE(f.ImageOf(1), 2);
-        QCOMPARE(f.StateOf(1), QStringLiteral("connected"));
-        f.Client(0).FireDisconnected(3);
-        Frame::Pump();
-        QCOMPARE(f.ImageOf(1), 0);
-        QCOMPARE(f.StateOf(1), QStringLiteral("disconnected"));
-        QCOMPARE(f.StateOf(0), QString());  // the tree's tab has no state
-        f.frame->View()->SetActivePage(1);
-        f.Client(0).FireConnecting();
-        f.Client(0).FireConnected();
-        f.Client(0).FireDisconnected(2);  // the remote user logged off
+        struct Step {
+            std::function<void()> fire;
+            int image;
+            const char* state;
+        };
+        FakeRdpClient& c = f.Client(0);
+        for (const Step& step : {Step{[&] { c.FireConnecting(); }, 1, "connecting"},
+                                 Step{[&] { c.FireConnected(); }, 2, "connected"},
+                                 Step{[&] { c.FireDisconnected(3); }, 0, "disconnected"}}) {
+            step.fire();
+            Frame::Pump();
+            QCOMPARE(f.ImageOf(1), step.image);
+            QCOMPARE(f.StateOf(1), QString::fromLatin1(step.state));
+        }
+        c.FireConnecting();
+        c.FireConnected();
+        c.FireDisconnected(2);  // the remote user logged off
         Frame::Pump();
         QCOMPARE(f.frame->View()->GetPageCount(), 1);
         QCOMPARE(f.frame->windowTitle(), QStringLiteral("Vandrelle"));
@@ -289,17 +266,8 @@ private Q_SLOTS:
         QCOMPARE(enabled(1), (QList<bool>{true, false, true, true, true}));
         f.Client(0).FireConnecting();
         QCOMPARE(enabled(1), (QList<bool>{false, true, true, true, true}));
-        {
-            std::unique_ptr<QMenu> menu(f.frame->MakeSessionMenu(1));
-            QCOMPARE(Ids(menu.get()),
-                     (QList<int>{ID_SESSION_CONNECT, ID_SESSION_DISCONNECT, ID_SESSION_CLOSE, 0,
-                                 ID_SESSION_RECONNECT, ID_SESSION_RECONNECT_FULL_SCREEN}));
-            QCOMPARE(QAccessible::queryAccessibleInterface(menu.get())->text(QAccessible::Name),
-                     QStringLiteral("Session"));
-        }
         Q_EMIT f.frame->View()->ContextMenuRequested(1, QPoint(10, 10));
         f.frame->View()->RemovePage(2);  // another tab goes; the context page is still Lab
-        QCOMPARE(f.frame->ContextPage(), 1);
         f.frame->OnSessionCommand(ID_SESSION_DISCONNECT);
         Frame::Pump();
         QVERIFY(f.Client(0).Called("Disconnect"));
@@ -310,8 +278,8 @@ private Q_SLOTS:
     }
 
     // A double click on a disconnected tab connects it; on a live one it
-    // covers the screen. A middle click closes a session's tab; the tree's
-    // tab takes neither.
+    // covers the screen. A middle click closes a session's tab (disconnecting
+    // it); the tree's tab takes neither.
     void doubleAndMiddleClicksOnTabs() {
         Frame f;
         f.frame->show();
@@ -328,19 +296,15 @@ private Q_SLOTS:
         Q_EMIT f.frame->View()->TabDoubleClicked(1);
         Frame::Pump();
         QVERIFY(lab->IsContainerFullScreen());
-        QCOMPARE(lab->parentWidget(), f.frame.get());
-        QVERIFY(f.hosts.made[0]->barVisible);
         QCOMPARE(f.Client(0).Values("put_FullScreen").back(), "-1");
         lab->LeaveContainerFullScreen();
         QCOMPARE(lab->parentWidget(), f.frame->View());
-        QVERIFY(!f.frame->isFullScreen());
 
         Q_EMIT f.frame->View()->TabDoubleClicked(0);
-        Q_EMIT f.frame->View()->CloseRequested(0);  // the tree's tab stays
+        Q_EMIT f.frame->View()->CloseRequested(0);
         QCOMPARE(f.frame->View()->GetPageCount(), 2);
         Q_EMIT f.frame->View()->CloseRequested(1);
         QCOMPARE(f.frame->View()->GetPageCount(), 1);
-        // A connected session disconnects as its tab closes.
         QCOMPARE(f.hosts.lastCalls, std::vector<std::string>{"Disconnect"});
     }
 
@@ -365,9 +329,9 @@ private Q_SLOTS:
         }
         QCOMPARE(order,
                  (QList<QWidget*>{f.frame->WindowMenuButton(), f.frame->View()->Strip(), tree}));
-        QCOMPARE(f.frame->WindowMenuButton()->toolTip(), QStringLiteral("Window menu (F10)"));
         QMenu* menu = f.frame->WindowMenu();
-        const auto menuOpensOn = [&](Qt::Key k, Qt::KeyboardModifiers m = {}) {
+        // Bounded waits: 300 ms where the menu must not open, else 3 s.
+        const auto menuOpensOn = [&](Qt::Key k, Qt::KeyboardModifiers m = {}, int bound = 3000) {
             bool shown = false;
             QTimer close;
             QObject::connect(&close, &QTimer::timeout, [&] {
@@ -377,7 +341,11 @@ private Q_SLOTS:
             });
             close.start(10);
             key(k, m);
-            return QTest::qWaitFor([&] { return shown; }, 2000);
+            // The offscreen platform may leave the closed popup active, where
+            // a window manager gives the window its activation back.
+            if (!QTest::qWaitFor([&] { return shown && !menu->isVisible(); }, bound)) return false;
+            f.frame->activateWindow();
+            return QTest::qWaitForWindowActive(f.frame.get());
         };
         QVERIFY(menuOpensOn(Qt::Key_F10));
         QVERIFY(menuOpensOn(Qt::Key_Space, Qt::AltModifier));
@@ -389,7 +357,7 @@ private Q_SLOTS:
         f.Client(1).FireConnecting();
         f.Client(1).FireConnected();
         QCOMPARE(QApplication::focusWidget(), f.hosts.made[1]->widget);
-        QVERIFY(!menuOpensOn(Qt::Key_F10));
+        QVERIFY(!menuOpensOn(Qt::Key_F10, {}, 300));
         key(Qt::Key_W, Qt::ControlModifier);
         QCOMPARE(f.frame->View()->GetPageCount(), 3);
 
@@ -401,63 +369,40 @@ private Q_SLOTS:
         QCOMPARE(f.frame->View()->GetPageCaption(1), QStringLiteral("Build box"));
     }
 
-    void showServersListBringsTheTreeBack() {
-        Frame f;
-        f.Open({u"Office", u"Lab"});
-        QCOMPARE(f.frame->View()->GetActivePage(), 1);
-        f.frame->OnSysCommand(IDM_SHOW_SERVERS_LIST);
-        QCOMPARE(f.frame->View()->GetActivePage(), 0);
-        QCOMPARE(f.frame->windowTitle(), QStringLiteral("Vandrelle"));
-        f.frame->View()->SetActivePage(1);
-        Q_EMIT f.frame->View()->StripMiddleClicked();
-        QCOMPARE(f.frame->View()->GetActivePage(), 0);
-    }
-
     // Quitting asks once when a session is connecting or connected, unless
-    // the file says not to ask.
+    // the file says not to ask; yes disconnects them all.
     void quittingAsksOnlyWithActiveSessions() {
-        {
-            Frame f;
-            f.frame->show();
-            f.Open({u"Office", u"Lab"});
-            Frame::Pump();
-            QVERIFY(f.frame->close());  // disconnected sessions only: no question
-        }
-        {
+        for (const bool active : {false, true}) {
             Frame f;
             f.frame->show();
             f.Open({u"Office", u"Lab"});
             f.Open({u"Office", u"Build box"});
             Frame::Pump();
-            f.Client(1).FireConnecting();
+            if (active) f.Client(1).FireConnecting();
             SeenBox box;
-            AnswerNextMessageBox(QMessageBox::No, &box);
-            QVERIFY(!f.frame->close());
-            QCOMPARE(box.title, QStringLiteral("Quit Vandrelle"));
+            AnswerNextMessageBox(QMessageBox::No, &box, 300);
+            QCOMPARE(f.frame->close(), !active);
+            QCOMPARE(box.seen, active);
+            if (!active) continue;
             QCOMPARE(box.text,
                      QStringLiteral("There are active connections, are you sure to quit?"));
             QCOMPARE(box.defaultButton, QMessageBox::Yes);
-            QCOMPARE(box.icon, QMessageBox::Question);
-            QCOMPARE(f.frame->View()->GetPageCount(), 3);
             AnswerNextMessageBox(QMessageBox::Yes, &box);
             QVERIFY(f.frame->close());
             QCOMPARE(f.frame->View()->GetPageCount(), 0);
-            QCOMPARE(f.hosts.lastCalls.size(), 2u);
             QCOMPARE(f.hosts.lastCalls[1], std::string("Disconnect"));
         }
-        {
-            Frame f("<QuitWithoutConfirm>1</QuitWithoutConfirm>");
-            f.frame->show();
-            f.Open({u"Office", u"Lab"});
-            Frame::Pump();
-            f.Client(0).FireConnecting();
-            QVERIFY(f.frame->close());
-        }
+        Frame f("<QuitWithoutConfirm>1</QuitWithoutConfirm>");
+        f.frame->show();
+        f.Open({u"Office", u"Lab"});
+        Frame::Pump();
+        f.Client(0).FireConnecting();
+        QVERIFY(f.frame->close());
     }
 
     // The normal rectangle is kept in the key store when the window closes,
     // written only when it changed; a maximized window keeps the rectangle
-    // stored before; a stored minimized position is never applied.
+    // stored before; a stored minimized or oversized place is not applied.
     void placementIsKeptForTheNextStart() {
         ConfigOnDisk disk(FileWith(""));
         FakeHosts hosts;
@@ -471,14 +416,13 @@ private Q_SLOTS:
         WindowRect stored;
         QVERIFY(ReadWindowPos(disk.keys, stored));
         QCOMPARE(stored, (WindowRect{60, 40, 760, 540}));
-        QCOMPARE(disk.config.IsMaximized(), 0);
         {
             CMainFrame frame(disk.config, disk.keys, hosts.Factory());
             QCOMPARE(frame.geometry(), place);
             const std::string before = ReadFile(disk.dir.file("registry.reg"));
             frame.show();
             QVERIFY(frame.close());
-            QCOMPARE(ReadFile(disk.dir.file("registry.reg")), before);  // the same: not rewritten
+            QCOMPARE(ReadFile(disk.dir.file("registry.reg")), before);  // not rewritten
         }
         {
             CMainFrame frame(disk.config, disk.keys, hosts.Factory());
@@ -494,14 +438,15 @@ private Q_SLOTS:
         WriteWindowPos(disk.keys, WindowRect{-32000, -32000, -31840, -31970});
         CMainFrame minimized(disk.config, disk.keys, hosts.Factory());
         QVERIFY(minimized.geometry().top() != -32000);
-
-        // A stored place larger than the screens is brought onto them.
         WriteWindowPos(disk.keys, WindowRect{0, 0, 32767, 32767});
         CMainFrame huge(disk.config, disk.keys, hosts.Factory());
         QVERIFY(huge.screen()->availableGeometry().contains(huge.geometry()));
     }
 
-    void unlockReleasesWindowsKeysInConnectedSessionsOnly() {
+    // What the system tells reaches the sessions: an unlock releases the
+    // Windows keys in connected sessions only, a device change reaches all,
+    // and the end of the user's session saves what is only marked changed.
+    void systemNoticesReachTheSessions() {
         Frame f;
         f.Open({u"Office", u"Lab"});
         f.Open({u"Office", u"Build box"});
@@ -511,27 +456,13 @@ private Q_SLOTS:
         f.frame->OnUnlock();
         QCOMPARE(f.hosts.made[0]->windowsKeyReleases, 1);
         QCOMPARE(f.hosts.made[1]->windowsKeyReleases, 0);
-    }
-
-    // Every session hears of a device change (which clients follow new drives:
-    // the session's tests).
-    void deviceChangesReachEverySession() {
-        Frame f;
-        f.Open({u"Office", u"Lab"});
-        f.Open({u"Office", u"Build box"});
         for (int i : {0, 1}) f.Client(i).dynamicDrives = VariantBool::True;
         f.frame->OnDeviceChange(0x0007, 0);
         for (int i : {0, 1}) {
             QCOMPARE(f.Client(i).Values("NotifyRedirectDeviceChange"),
                      std::vector<std::string>{"7,0"});
         }
-    }
-
-    // The end of the user's session saves what is only marked changed.
-    void theEndOfTheUsersSessionSaves() {
-        Frame f;
         f.disk.config.DeleteNode(NodePath({"Office", "Lab"}));
-        QVERIFY(f.disk.config.IsDirty());
         f.frame->OnCommitDataRequest();
         QVERIFY(!f.disk.config.IsDirty());
         QVERIFY(f.disk.Text().find("Lab") == std::string::npos);
@@ -558,7 +489,6 @@ private Q_SLOTS:
             QVERIFY(opened);
             QVERIFY(f.frame->isVisible());
             QTRY_VERIFY(!f.frame->isVisible());
-            QCOMPARE(f.frame->View()->GetPageCount(), 0);
             QVERIFY(f.disk.config.FindNode(NodePath({"Office", "Lab"})));  // cancelled: kept
         }
     }
@@ -571,19 +501,15 @@ private Q_SLOTS:
         f.Open({u"Office", u"Lab"});
         f.Client(0).connectFailure = static_cast<HResult>(0x80004005);
         QPointer<QMessageBox> box;
-        SeenBox seen;
+        QString text;
         WhenModalOpens(f.frame.get(), [&](QWidget* modal) {
             box = qobject_cast<QMessageBox*>(modal);
-            seen.title = box->windowTitle();
-            seen.text = box->text();
-            seen.icon = box->icon();
+            text = box->text();
             f.Client(0).FireDisconnected(2);
         });
         QTRY_COMPARE(f.frame->View()->GetPageCount(), 1);
         QTRY_VERIFY(!box);
-        QCOMPARE(seen.title, QStringLiteral("Error"));
-        QCOMPARE(seen.icon, QMessageBox::Critical);
-        QVERIFY2(seen.text.startsWith(QStringLiteral("Cannot connect: ")), qPrintable(seen.text));
+        QVERIFY2(text.startsWith(QStringLiteral("Cannot connect: ")), qPrintable(text));
     }
 
     // A save that fails is told once (until one succeeds); a version of the
@@ -598,8 +524,6 @@ private Q_SLOTS:
         f.disk.config.SetStatusBarVisible(0);
         QVERIFY(!f.disk.config.Save());
         QTRY_VERIFY(box.seen);
-        QCOMPARE(box.title, QStringLiteral("Error"));
-        QCOMPARE(box.icon, QMessageBox::Critical);
         QVERIFY(box.text.contains(QStringLiteral("plain/Vandrelle.xml")));
         SeenBox again;
         AnswerNextMessageBox(QMessageBox::Ok, &again, 300);
@@ -617,53 +541,42 @@ private Q_SLOTS:
     }
 
     // A typed server opens at once in a tab of its own, never found by the
-    // tree, and is filed once under "Quick Connections".
+    // tree, and is filed once under "Quick Connections" (names compared
+    // case-sensitively); Escape and Cancel file nothing; a port out
+    // of range is told and the dialog comes back with the text to mend.
     void quickConnectOpensAtOnceAndFilesTheServerOnce() {
         Frame f;
         f.frame->show();
         AnswerQuickConnect(QStringLiteral("  rdp.example:3390 "), true);
         f.frame->OnSysCommand(IDM_QUICK_CONNECT);
-        QCOMPARE(f.frame->View()->GetPageCount(), 2);
         QCOMPARE(f.frame->View()->GetPageCaption(1), QStringLiteral("rdp.example (console)"));
-        CVandrelleView* session = f.frame->SessionAt(1);
-        QCOMPARE(session->ServerPath(), PathBuffer{});
-        QCOMPARE(session->Record().RDPPort, 3390);
+        QCOMPARE(f.frame->SessionAt(1)->ServerPath(), PathBuffer{});
         Frame::Pump();
         QCOMPARE(f.Client(0).Values("put_Server"), std::vector<std::string>{"rdp.example"});
         QTreeWidgetItem* root = f.frame->ServerList()->RootItem();
         QVERIFY(ChildLabels(root).endsWith(QStringLiteral(", Quick Connections")));
         QTreeWidgetItem* quick =
             CServerList::FindChildByLabel(root, QStringLiteral("Quick Connections"));
-        QCOMPARE(ChildLabels(quick), QStringLiteral("rdp.example"));
         Properties stored;
         f.disk.config.LoadProperties(NodePath({"Quick Connections", "rdp.example"}), stored);
         QCOMPARE(stored.RDPPort, 3390);
 
-        // The same name again: a second tab, no second entry; another case: an entry.
         AnswerQuickConnect(QStringLiteral("rdp.example"), false);
         f.frame->OnSysCommand(IDM_QUICK_CONNECT);
         AnswerQuickConnect(QStringLiteral("RDP.example"), false);
         f.frame->OnSysCommand(IDM_QUICK_CONNECT);
         QCOMPARE(f.frame->View()->GetPageCount(), 4);
         QCOMPARE(ChildLabels(quick), QStringLiteral("rdp.example, RDP.example"));
-        // The tree's own entry opens a new tab: the quick session's path is empty.
         const PathBuffer entry = Path({u"Quick Connections", u"rdp.example"});
         QCOMPARE(f.frame->Send(WM_APP_FIND_SESSION, 0, Buffer(entry)), std::intptr_t(0));
 
-        // Escape, Cancel, blanks only, and a text without a host file nothing.
         AnswerQuickConnect(QStringLiteral("a"), false, Ending::Escape);
         f.frame->OnSysCommand(IDM_QUICK_CONNECT);
         AnswerQuickConnect(QStringLiteral("b"), true, Ending::CancelButton);
         f.frame->OnSysCommand(IDM_QUICK_CONNECT);
-        AnswerQuickConnect(QStringLiteral("   "), false);
-        f.frame->OnSysCommand(IDM_QUICK_CONNECT);
         QCOMPARE(f.frame->View()->GetPageCount(), 4);
-        AnswerQuickConnect(QStringLiteral(":3390"), false);
-        f.frame->OnSysCommand(IDM_QUICK_CONNECT);
-        QCOMPARE(f.frame->View()->GetPageCount(), 5);
         QCOMPARE(quick->childCount(), 2);
 
-        // A port out of range is told, and the dialog comes back with the text to mend.
         SeenBox refused;
         AnswerQuickConnect(QStringLiteral("rdp.example:99999"), false);
         AnswerNextMessageBox(QMessageBox::Ok, &refused);
@@ -676,66 +589,46 @@ private Q_SLOTS:
         f.frame->OnSysCommand(IDM_QUICK_CONNECT);
         QCOMPARE(refused.text, QString::fromLatin1(kPortRangeMessage));
         QCOMPARE(shownAgain, QStringLiteral("rdp.example:99999"));
-        QCOMPARE(f.frame->View()->GetPageCount(), 5);
+        QCOMPARE(f.frame->View()->GetPageCount(), 4);
     }
 
     // "C&onnect To" mirrors the tree each time the menu opens, one submenu
-    // however often; a chosen server opens, or its open tab comes forward.
+    // however often (its numbering: the tree panel's tests); a chosen server
+    // opens, or its open tab comes forward.
     void connectToMirrorsTheTreeAndFindsOpenTabs() {
         Frame f;
-        f.frame->show();
         QMenu* menu = f.frame->WindowMenu();
         for (int i = 0; i < 2; ++i) {
             Q_EMIT menu->aboutToShow();
             Q_EMIT menu->aboutToHide();
         }
-        QList<QMenu*> connectTo;
-        for (QAction* a : menu->actions()) {
-            if (a->menu()) connectTo << a->menu();
-        }
-        QCOMPARE(connectTo.size(), 1);
-        QCOMPARE(connectTo[0]->title(), QStringLiteral("C&onnect To"));
         const int quickAt = menu->actions().indexOf(f.frame->Action(IDM_QUICK_CONNECT));
-        QCOMPARE(menu->actions().at(quickAt - 1)->menu(), connectTo[0]);
-        QMenu* office = connectTo[0]->actions().at(0)->menu();
-        QCOMPARE(office->title(), QStringLiteral("Office"));
-        // Filled as it shows, numbered depth first from 4096 in steps of 16
-        // (the tree panel's tests).
+        QMenu* connectTo = menu->actions().at(quickAt - 1)->menu();
+        QCOMPARE(connectTo->title(), QStringLiteral("C&onnect To"));
+        QCOMPARE(quickAt, 10);  // one submenu more than the items
+        QMenu* office = connectTo->actions().at(0)->menu();
         Q_EMIT office->aboutToShow();
         f.frame->OnSysCommand(4112);  // Lab
-        QCOMPARE(f.frame->View()->GetPageCount(), 2);
         QCOMPARE(f.frame->View()->GetPageCaption(1), QStringLiteral("Lab"));
         f.frame->View()->SetActivePage(0);
         f.frame->OnSysCommand(4112);
         QCOMPARE(f.frame->View()->GetPageCount(), 2);
         QCOMPARE(f.frame->View()->GetActivePage(), 1);
-        f.frame->OnSysCommand(4128);  // no such server
-        QCOMPARE(f.frame->View()->GetPageCount(), 2);
     }
 
+    // The About box names the program and links the guide, for a screen
+    // reader too; a guide that cannot be shown is told.
     void theAboutBoxNamesTheProgramAndLinksTheGuide() {
-        CAboutDlg about(nullptr, QStringLiteral("/usr/share/doc/vandrelle/user-guide.html"));
-        QCOMPARE(about.windowTitle(), QStringLiteral("About Vandrelle"));
+        CAboutDlg about(nullptr, QStringLiteral("/nonexistent/user-guide.html"));
         QCOMPARE(about.findChild<QLabel*>(QStringLiteral("nameAndVersion"))->text(),
                  QStringLiteral("Vandrelle\nVersion 3.16"));
-        auto* link = about.findChild<QLabel*>(QStringLiteral("IDC_LINK"));
-        QVERIFY(link->text().contains(
-            QStringLiteral("file:///usr/share/doc/vandrelle/user-guide.html")));
-        QVERIFY(link->focusPolicy() & Qt::TabFocus);
-
-        // A screen reader knows the link as one and follows it; a guide that
-        // cannot be shown is told as the window menu's Help tells it.
-        CAboutDlg missing(nullptr, QStringLiteral("/nonexistent/user-guide.html"));
         QAccessibleInterface* guide = QAccessible::queryAccessibleInterface(
-            missing.findChild<QLabel*>(QStringLiteral("IDC_LINK")));
+            about.findChild<QLabel*>(QStringLiteral("IDC_LINK")));
         QCOMPARE(guide->role(), QAccessible::Link);
-        QCOMPARE(guide->text(QAccessible::Name), QStringLiteral("User guide"));
-        QVERIFY(guide->actionInterface());
         SeenBox box;
         AnswerNextMessageBox(QMessageBox::Ok, &box);
         guide->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
         QTRY_VERIFY(box.seen);
-        QCOMPARE(box.icon, QMessageBox::Critical);
         QVERIFY(box.text.contains(QStringLiteral("/nonexistent/user-guide.html is missing")));
     }
 };

@@ -40,24 +40,24 @@ struct Fixture {
         view->setGeometry(0, 0, 640, 440);
         outside->setParent(&window);
         outside->setGeometry(0, 440, 640, 40);
-        auto at = [this](QPoint p) {
+        const auto at = [this](QPoint p) {
             const QPoint s = Strip()->mapFromGlobal(p);
-            return QStringLiteral("(%1,%2)").arg(s.x()).arg(s.y());
+            return QStringLiteral(" (%1,%2)").arg(s.x()).arg(s.y());
         };
-        auto add = [this](const QString& text) { log.append(text); };
+        const auto logged = [this](const char* what) {
+            return [this, what](int i) { log << QStringLiteral("%1 %2").arg(what).arg(i); };
+        };
         using V = CSimpleTabView;
-        QObject::connect(view, &V::PageActivated,
-                         [=](int i) { add(QStringLiteral("activated %1").arg(i)); });
-        QObject::connect(view, &V::ContextMenuRequested,
-                         [=](int i, QPoint p) { add(QStringLiteral("menu %1 ").arg(i) + at(p)); });
-        QObject::connect(view, &V::CloseRequested,
-                         [=](int i) { add(QStringLiteral("close %1").arg(i)); });
-        QObject::connect(view, &V::TabDoubleClicked,
-                         [=](int i) { add(QStringLiteral("double %1").arg(i)); });
+        QObject::connect(view, &V::PageActivated, logged("activated"));
+        QObject::connect(view, &V::CloseRequested, logged("close"));
+        QObject::connect(view, &V::TabDoubleClicked, logged("double"));
+        QObject::connect(view, &V::ContextMenuRequested, [=, this](int i, QPoint p) {
+            log << QStringLiteral("menu %1").arg(i) + at(p);
+        });
         QObject::connect(view, &V::StripContextMenuRequested,
-                         [=](QPoint p) { add(QStringLiteral("strip menu ") + at(p)); });
+                         [=, this](QPoint p) { log << QStringLiteral("strip menu") + at(p); });
         QObject::connect(view, &V::StripMiddleClicked,
-                         [=] { add(QStringLiteral("strip middle")); });
+                         [this] { log << QStringLiteral("strip middle"); });
         for (int i = 0; i < pages; ++i) Add();
         window.show();
         log.clear();
@@ -148,27 +148,29 @@ private Q_SLOTS:
         f.view->RemovePage(removed);
         QVERIFY(gone.isNull());
         QCOMPARE(f.Order(), order);
-        QCOMPARE(f.view->GetActivePage(), expected);
         QCOMPARE(f.Log(), QStringLiteral("activated %1").arg(expected));  // SetActivePage: none
         QCOMPARE(f.Strip()->isVisible(), pages > 1);
         f.VerifyOnlyActiveShown();
     }
 
-    void insertedPagesBecomeActiveWherever() {
+    // An inserted page becomes active wherever it goes; tabs take the images
+    // set before or after them.
+    void insertedPagesBecomeActiveAndShowTheirImages() {
         Fixture f(3);
-        QWidget stray;
-        QVERIFY(!f.view->InsertPage(0, nullptr, QStringLiteral("None"), 0));
-        QVERIFY(!f.view->InsertPage(4, &stray, QStringLiteral("After"), 0));
         QVERIFY(!f.view->AddPage(f.Page(0), QStringLiteral("Twice"), 0));
         QVERIFY(f.view->InsertPage(0, new KeyRecorder, QStringLiteral("First"), 1));
         f.view->SetActivePage(3);
         QVERIFY(f.view->InsertPage(3, new KeyRecorder, QStringLiteral("Middle"), 1));
-        QCOMPARE(f.view->GetActivePage(), 3);
         QCOMPARE(f.Log(), QStringLiteral("activated 0; activated 3"));
-        QCOMPARE(f.Page(4)->objectName(), QStringLiteral("page2"));
         QCOMPARE(f.view->GetPageData(4)->objectName(), QStringLiteral("data2"));
         QCOMPARE(f.Strip()->tabText(4), QStringLiteral("Page 2"));
         f.VerifyOnlyActiveShown();
+        const QList<QIcon> images = {QIcon(QPixmap(4, 4)), QIcon(QPixmap(16, 16)),
+                                     QIcon(QPixmap(8, 8))};
+        f.view->SetImageList(images);
+        QCOMPARE(f.Strip()->tabIcon(0).cacheKey(), images[1].cacheKey());  // "First"
+        QCOMPARE(f.view->SetPageImage(0, 2), 1);
+        QCOMPARE(f.Strip()->tabIcon(0).cacheKey(), images[2].cacheKey());
     }
 
     void captionsAreShortenedAndTooltipsWhole_data() {
@@ -201,19 +203,10 @@ private Q_SLOTS:
         QHelpEvent hover(QEvent::ToolTip, f.TabCenter(0), f.Strip()->mapToGlobal(f.TabCenter(0)));
         QApplication::sendEvent(f.Strip(), &hover);
         QTRY_COMPARE(ShownToolTip(QToolTip::text()), caption);
-        QCOMPARE(f.view->GetPageCaption(0), caption);
     }
 
-    void tabsShowTheirPagesImages() {
-        Fixture f(2);
-        const QList<QIcon> images = {QIcon(QPixmap(4, 4)), QIcon(QPixmap(16, 16)),
-                                     QIcon(QPixmap(8, 8))};
-        f.view->SetImageList(images);  // after the pages: their tabs take them too
-        QCOMPARE(f.Strip()->tabIcon(1).cacheKey(), images[1].cacheKey());
-        QCOMPARE(f.view->SetPageImage(1, 2), 1);
-        QCOMPARE(f.Strip()->tabIcon(1).cacheKey(), images[2].cacheKey());
-    }
-
+    // Ctrl+Tab wraps around from any widget of the window and is swallowed,
+    // unless the view holds no page or the key is another window's.
     void ctrlTabWrapsAroundFromAnyWidgetOfTheWindow() {
         Fixture f(3);
         QTest::keyClick(f.Page(2), Qt::Key_Tab, Qt::ControlModifier);
@@ -222,13 +215,6 @@ private Q_SLOTS:
         QCOMPARE(f.Log(), QStringLiteral("activated 0; activated 2; activated 0"));
         QVERIFY(!f.Page(2)->Got(Qt::Key_Tab) && !f.outside->Got(Qt::Key_Tab));
         f.VerifyOnlyActiveShown();
-    }
-
-    void ctrlTabIsSwallowedOnlyWhenThereArePages() {
-        Fixture one(1);
-        QTest::keyClick(one.Page(0), Qt::Key_Tab, Qt::ControlModifier);
-        QVERIFY(!one.Page(0)->Got(Qt::Key_Tab));
-        QCOMPARE(one.Log(), QString());
         Fixture none;
         QTest::keyClick(none.outside, Qt::Key_Tab, Qt::ControlModifier);
         QVERIFY(none.outside->Got(Qt::Key_Tab));
@@ -245,7 +231,6 @@ private Q_SLOTS:
         QTest::addColumn<QString>("expected");  // %1: the point
         QTest::newRow("right on a tab") << Qt::RightButton << false << 1 << "menu 1 %1";
         QTest::newRow("middle on a tab") << Qt::MiddleButton << false << 0 << "close 0";
-        QTest::newRow("left on a tab") << Qt::LeftButton << false << 1 << "activated 1";
         QTest::newRow("double on a tab") << Qt::LeftButton << true << 1 << "activated 1; double 1";
         QTest::newRow("right between") << Qt::RightButton << false << -1 << "strip menu %1";
         QTest::newRow("middle between") << Qt::MiddleButton << false << -1 << "strip middle";
@@ -265,7 +250,6 @@ private Q_SLOTS:
             QTest::mouseRelease(f.Strip(), button, {}, at);
         }
         QCOMPARE(f.Log(), expected.arg(QStringLiteral("(%1,%2)").arg(at.x()).arg(at.y())));
-        QCOMPARE(f.view->GetActivePage(), button == Qt::LeftButton && tab >= 0 ? tab : 2);
     }
 
     // As the main window does: the receiver of a notice removes the page at once.
@@ -276,12 +260,9 @@ private Q_SLOTS:
         QObject::connect(f.view, &CSimpleTabView::TabDoubleClicked, f.view,
                          &CSimpleTabView::RemovePage);
         QTest::mouseClick(f.Strip(), Qt::MiddleButton, {}, f.TabCenter(3));
-        QTest::mouseClick(f.Strip(), Qt::LeftButton, {}, f.TabCenter(0));
         QTest::mouseDClick(f.Strip(), Qt::LeftButton, {}, f.TabCenter(0));
         QTest::mouseRelease(f.Strip(), Qt::LeftButton, {}, f.TabCenter(0));
         QCOMPARE(f.Order(), QStringLiteral("11 22"));
-        QCOMPARE(f.Log(),
-                 QStringLiteral("close 3; activated 2; activated 0; double 0; activated 0"));
         f.VerifyOnlyActiveShown();
     }
 
@@ -305,48 +286,37 @@ private Q_SLOTS:
         QCOMPARE(f.Log(), QStringLiteral("double 1; activated 0; activated 1"));
     }
 
-    void draggingATabMovesItsPage_data() {
+    // A drag moves the page (the press selects, the drop activates) unless
+    // cancelled; no drag image before the drag distance or after the end.
+    void draggingATabMovesItsPageUnlessCancelled_data() {
         QTest::addColumn<int>("from");
         QTest::addColumn<int>("to");
+        QTest::addColumn<QString>("how");
         QTest::addColumn<QString>("order");
-        QTest::newRow("the first to the right") << 0 << 2 << "11 22 00 33";
-        QTest::newRow("the last to the left") << 3 << 1 << "00 33 11 22";
+        QTest::addColumn<QString>("log");
+        QTest::newRow("first to the right") << 0 << 2 << "drop"
+                                            << "11 22 00 33"
+                                            << "activated 0; activated 2";
+        QTest::newRow("last to the left") << 3 << 1 << "drop"
+                                          << "00 33 11 22"
+                                          << "activated 1";
+        for (const char* how : {"escape", "below", "deactivate", "lost"})
+            QTest::newRow(how) << 3 << 1 << how << "00 11 22 33"
+                               << "";
     }
-    void draggingATabMovesItsPage() {
+    void draggingATabMovesItsPageUnlessCancelled() {
         QFETCH(int, from);
         QFETCH(int, to);
+        QFETCH(QString, how);
         QFETCH(QString, order);
+        QFETCH(QString, log);
         Fixture f(4);
         QTest::mousePress(f.Strip(), Qt::LeftButton, {}, f.TabCenter(from));
         QTest::mouseMove(f.Strip(), f.TabCenter(from) + QPoint(1, 0));
-        QVERIFY(f.DragImage() == nullptr);  // not yet the drag distance
+        QVERIFY(f.DragImage() == nullptr);
         QTest::mouseMove(f.Strip(), f.TabCenter(to));
         QVERIFY(f.DragImage() != nullptr && f.DragImage()->isVisible());
-        QTest::mouseRelease(f.Strip(), Qt::LeftButton, {}, f.TabCenter(to));
-        QCOMPARE(f.Order(), order);
-        QCOMPARE(f.Strip()->tabText(to), QStringLiteral("Page %1").arg(from));
-        QCOMPARE(f.view->GetActivePage(), to);
-        // The press selects as usual (unless already selected), the drop activates.
-        const QString press = from == 3 ? QString() : QStringLiteral("activated %1; ").arg(from);
-        QCOMPARE(f.Log(), press + QStringLiteral("activated %1").arg(to));
-        QVERIFY(f.DragImage() == nullptr);
-        f.VerifyOnlyActiveShown();
-    }
-
-    void aDragIsCancelled_data() {
-        QTest::addColumn<QString>("how");
-        QTest::newRow("escape") << "escape";
-        QTest::newRow("release below the strip") << "below";
-        QTest::newRow("window deactivated") << "deactivate";
-        QTest::newRow("release seen elsewhere") << "lost";
-    }
-    void aDragIsCancelled() {
-        QFETCH(QString, how);
-        Fixture f(4);
-        QTest::mousePress(f.Strip(), Qt::LeftButton, {}, f.TabCenter(3));
-        QTest::mouseMove(f.Strip(), f.TabCenter(1));
-        QVERIFY(f.DragImage() != nullptr);
-        QPoint release = f.TabCenter(1);
+        QPoint release = f.TabCenter(to);
         if (how == QStringLiteral("escape")) {
             QTest::keyClick(f.Page(3), Qt::Key_Escape);
             QVERIFY(!f.Page(3)->Got(Qt::Key_Escape));
@@ -356,60 +326,52 @@ private Q_SLOTS:
         } else if (how == QStringLiteral("deactivate")) {
             QEvent deactivate(QEvent::WindowDeactivate);
             QApplication::sendEvent(f.Strip(), &deactivate);
-        } else {
+        } else if (how == QStringLiteral("lost")) {
             QMouseEvent move(QEvent::MouseMove, release, f.Strip()->mapToGlobal(release),
                              Qt::NoButton, Qt::NoButton, {});
             QApplication::sendEvent(f.Strip(), &move);
         }
-        QVERIFY(how == QStringLiteral("below") || f.DragImage() == nullptr);
         QTest::mouseRelease(f.Strip(), Qt::LeftButton, {}, release);
-        QCOMPARE(f.Order(), QStringLiteral("00 11 22 33"));
-        QCOMPARE(f.Log(), QString());
+        QCOMPARE(f.Order(), order);
+        QCOMPARE(f.Log(), log);
         QVERIFY(f.DragImage() == nullptr);
-    }
-
-    void aPageAwayIsLeftAloneAndComesBackInPlace_data() {
-        QTest::addColumn<bool>("ownWindow");
-        QTest::newRow("child of the window") << false;
-        QTest::newRow("window of its own") << true;
-    }
-    void aPageAwayIsLeftAloneAndComesBackInPlace() {
-        QFETCH(bool, ownWindow);
-        Fixture f(2);
-        QWidget* page = f.Page(1);
-        const auto leave = [&] {
-            ownWindow ? page->setWindowFlag(Qt::Window) : page->setParent(&f.window);
-        };
-        const auto comeBack = [&] {
-            ownWindow ? page->setWindowFlag(Qt::Window, false) : page->setParent(f.view);
-        };
-        const QRect elsewhere(5, 5, 100, 80);
-        leave();
-        page->setGeometry(elsewhere);
-        page->show();
-        QCoreApplication::processEvents();
-        f.view->resize(600, 400);
-        QTest::keyClick(f.Page(0), Qt::Key_Tab, Qt::ControlModifier);
-        f.view->SetActivePage(1);
-        QVERIFY(f.Page(0)->isHidden());
-        QCOMPARE(page->geometry(), elsewhere);
-        QVERIFY(page->isVisible());
-        QCoreApplication::processEvents();  // nothing pending from the view
-
-        // Back while its page is active: placed below the strip, and shown
-        // even by a caller that does not show it (reparenting hides it).
-        comeBack();
-        page->setGeometry(elsewhere);
-        if (ownWindow) page->show();
-        QTRY_COMPARE(page->geometry(),
-                     QRect(0, f.Strip()->height(), 600, 400 - f.Strip()->height()));
-        QVERIFY(page->isVisible());
-        f.view->SetActivePage(0);
-        leave();
-        comeBack();  // while another page is active: hidden
-        page->show();
-        QTRY_VERIFY(page->isHidden());
         f.VerifyOnlyActiveShown();
+    }
+
+    // A page reparented or made a window of its own is left alone; back in
+    // the view it is placed below the strip, shown only while active.
+    void aPageAwayIsLeftAloneAndComesBackInPlace() {
+        for (const bool ownWindow : {false, true}) {
+            Fixture f(2);
+            QWidget* page = f.Page(1);
+            const auto leave = [&] {
+                ownWindow ? page->setWindowFlag(Qt::Window) : page->setParent(&f.window);
+            };
+            const auto comeBack = [&] {
+                ownWindow ? page->setWindowFlag(Qt::Window, false) : page->setParent(f.view);
+            };
+            const QRect elsewhere(5, 5, 100, 80);
+            leave();
+            page->setGeometry(elsewhere);
+            page->show();
+            f.view->resize(600, 400);
+            f.view->SetActivePage(1);
+            QCoreApplication::processEvents();
+            QCOMPARE(page->geometry(), elsewhere);
+            QVERIFY(page->isVisible());
+            comeBack();
+            page->setGeometry(elsewhere);
+            if (ownWindow) page->show();
+            QTRY_COMPARE(page->geometry(),
+                         QRect(0, f.Strip()->height(), 600, 400 - f.Strip()->height()));
+            QVERIFY(page->isVisible());
+            f.view->SetActivePage(0);
+            leave();
+            comeBack();
+            page->show();
+            QTRY_VERIFY(page->isHidden());
+            f.VerifyOnlyActiveShown();
+        }
     }
 
     void theFocusGoesToTheActivePage() {
@@ -427,13 +389,13 @@ private Q_SLOTS:
         QCOMPARE(QApplication::focusWidget(), f.Page(0));
         // The strip keeps the focus when it has it.
         f.Add();
-        f.Add();
         f.Strip()->setFocus();
-        QTest::keyClick(f.Strip(), Qt::Key_Tab, Qt::ControlModifier);
         f.view->RemovePage(0);
         QVERIFY(f.Strip()->hasFocus());
     }
 
+    // The strip and its button show only with pages; the view's end takes
+    // its pages, even one away for a while, without a notice.
     void theStripRowIsThereOnlyWithPages() {
         Fixture f;
         auto* button = new QToolButton;
@@ -442,25 +404,18 @@ private Q_SLOTS:
         QPointer<QWidget> first = f.Add();
         QPointer<QWidget> second = f.Add();
         QVERIFY(f.Strip()->isVisible() && button->isVisible());
-        QCOMPARE(button->pos(), QPoint(0, 0));
         QCOMPARE(f.Strip()->geometry().left(), button->geometry().right() + 1);
-        QCOMPARE(f.Strip()->geometry().right(), f.view->width() - 1);
-        QCOMPARE(button->height(), f.Strip()->height());
         QCOMPARE(second->y(), f.Strip()->height());
-
         f.view->RemoveAllPages();
         QVERIFY(first.isNull() && second.isNull());
-        QCOMPARE(f.view->GetActivePage(), -1);
         QCOMPARE(f.Log(), QStringLiteral("activated 0; activated 1; activated -1"));
         QVERIFY(!f.Strip()->isVisible() && !button->isVisible());
-    }
-
-    void destroyingTheViewDestroysItsPagesSilently() {
-        Fixture f(3);
-        QPointer<QWidget> pages[] = {f.Page(0), f.Page(1), f.Page(2)};
-        pages[1]->setParent(&f.window);  // away for a while
+        f.Add();
+        QPointer<QWidget> away = f.Add();
+        away->setParent(&f.window);
+        f.Log();
         delete f.view;
-        for (const QPointer<QWidget>& page : pages) QVERIFY(page.isNull());
+        QVERIFY(away.isNull());
         QCOMPARE(f.Log(), QString());
     }
 };
