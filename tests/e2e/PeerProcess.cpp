@@ -149,8 +149,13 @@ void ChildProcess::Kill() {
 
 bool ChildProcess::Running() {
     if (m_pid <= 0) return false;
-    if (::waitpid(m_pid, nullptr, WNOHANG) == m_pid) m_pid = -1;
+    if (::waitpid(m_pid, &m_status, WNOHANG) == m_pid) m_pid = -1;
     return m_pid > 0;
+}
+
+int ChildProcess::ExitCode(int ms) {
+    if (!WaitFor([this] { return !Running(); }, ms)) return -1;
+    return WIFEXITED(m_status) ? WEXITSTATUS(m_status) : 128 + WTERMSIG(m_status);
 }
 
 WorkFolder::WorkFolder(const std::string& kind) {

@@ -27,10 +27,13 @@ public:
     void Kill();
     // False once it has ended (it is then waited for).
     bool Running();
+    // Its exit code (128 + the signal that killed it), or -1 when it did not end within `ms`.
+    int ExitCode(int ms);
     pid_t pid() const { return m_pid; }
 
 private:
     pid_t m_pid = -1;
+    int m_status = -1;
 };
 
 // A folder of the peer's own under the temporary folder, removed with it. Its
