@@ -57,15 +57,14 @@ private:
 // Whether the process is there and not merely waiting to be reaped.
 bool ProcessAlive(pid_t pid);
 
-// Whether that process itself listens on the loopback TCP port (and not
-// another that took the port first).
+// Whether that process itself listens on the TCP port (and not another that
+// took the port first), as `ss` (iproute2) sees it.
 bool ListensOn(pid_t pid, int port);
 
-// A loopback TCP port that nothing holds now (connections to it are refused),
-// picked at random below the range the system hands out to outgoing
-// connections, so that neither a client's own end nor a concurrent run is
-// likely to take it before a peer binds it. A peer that still finds it taken
-// is started again on another.
+// A TCP port without sockets now (connections to it are refused), picked at
+// random below the range the system hands out to outgoing connections, so
+// that neither a client's own end nor a concurrent run is likely to take it
+// before a peer binds it. A peer that still finds it taken starts again on another.
 int FreePort();
 
 // A free X display number (200 and up, from a random start): none that a

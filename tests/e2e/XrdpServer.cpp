@@ -10,10 +10,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <set>
 #include <sstream>
 
 namespace vandrelle::test {
@@ -43,48 +43,24 @@ struct IniValue {
     std::string value;
 };
 
-// The name of the section a line opens, or empty when it opens none.
-std::string SectionName(const std::string& line) {
-    if (line.size() < 2 || line.front() != '[' || line.back() != ']') return {};
-    return line.substr(1, line.size() - 2);
-}
-
 // The configuration with each value set in its section: the key's line is
 // replaced, or one is added below the section's header when there is none.
 std::string WithValues(const std::string& text, const std::vector<IniValue>& values) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    const auto sets = [](const IniValue& v, const std::string& section, const std::string& line) {
-        return v.section == section && line.rfind(v.key + "=", 0) == 0;
-    };
-    std::set<const IniValue*> present;
-    std::string section;
-    for (const std::string& line : lines) {
-        if (const std::string name = SectionName(line); !name.empty()) section = name;
-        for (const IniValue& v : values) {
-            if (sets(v, section, line)) present.insert(&v);
+    std::string out = "\n" + text;
+    for (const IniValue& v : values) {
+        const auto header = out.find("\n[" + v.section + "]");
+        if (header == std::string::npos) continue;
+        const auto body = out.find('\n', header + 1);
+        const auto end = std::min(out.find("\n[", body), out.size());
+        const auto line = out.find("\n" + v.key + "=", body);
+        const std::string set = "\n" + v.key + "=" + v.value;
+        if (line < end) {
+            out.replace(line, out.find('\n', line + 1) - line, set);
+        } else {
+            out.insert(body, set);
         }
     }
-    std::string out;
-    section.clear();
-    for (std::string line : lines) {
-        if (const std::string name = SectionName(line); !name.empty()) {
-            section = name;
-            out += line + "\n";
-            for (const IniValue& v : values) {
-                if (v.section == section && present.count(&v) == 0) {
-                    out += v.key + "=" + v.value + "\n";
-                }
-            }
-            continue;
-        }
-        for (const IniValue& v : values) {
-            if (sets(v, section, line)) line = v.key + "=" + v.value;
-        }
-        out += line + "\n";
-    }
-    return out;
+    return out.substr(1);
 }
 
 // The test user, with a session that paints the desktop and runs a clock.
