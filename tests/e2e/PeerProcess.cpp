@@ -15,19 +15,11 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
-#include <sstream>
 #include <stdexcept>
 #include <thread>
 
 namespace vandrelle::test {
 namespace {
-
-std::string ReadText(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 int RandomIn(int low, int high) {
     static std::mt19937 generator{std::random_device{}()};
@@ -36,14 +28,7 @@ int RandomIn(int low, int high) {
 
 // What `ss` lists of the TCP sockets on that local port, with their processes.
 std::string Sockets(const std::string& options, int port) {
-    const std::string command = "ss -Hn" + options + " 'sport = :" + std::to_string(port) + "'";
-    std::string out;
-    if (FILE* pipe = ::popen(command.c_str(), "r")) {
-        char buf[512];
-        while (std::fgets(buf, sizeof buf, pipe)) out += buf;
-        ::pclose(pipe);
-    }
-    return out;
+    return Shell("ss -Hn" + options + " 'sport = :" + std::to_string(port) + "'");
 }
 
 std::string DisplayLock(int display) {
@@ -60,6 +45,22 @@ pid_t DisplayLockHolder(int display) {
 }
 
 }  // namespace
+
+std::string ReadText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::string Shell(const std::string& command) {
+    std::string out;
+    if (FILE* pipe = ::popen(command.c_str(), "r")) {
+        char buf[512];
+        while (std::fgets(buf, sizeof buf, pipe)) out += buf;
+        ::pclose(pipe);
+    }
+    while (!out.empty() && out.back() == '\n') out.pop_back();
+    return out;
+}
 
 ChildProcess::ChildProcess(const std::vector<std::string>& argv,
                            const std::vector<std::string>& env, const std::string& log,

@@ -54,6 +54,12 @@ private:
     std::string m_path;
 };
 
+// The whole file, empty when it cannot be read.
+std::string ReadText(const std::string& path);
+
+// What the shell command prints, without its last line end.
+std::string Shell(const std::string& command);
+
 // Whether the process is there and not merely waiting to be reaped.
 bool ProcessAlive(pid_t pid);
 

@@ -23,22 +23,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-std::string Shell(const std::string& command) {
-    std::string out;
-    if (FILE* pipe = ::popen(command.c_str(), "r")) {
-        char buf[512];
-        while (std::fgets(buf, sizeof buf, pipe)) out += buf;
-        ::pclose(pipe);
-    }
-    while (!out.empty() && out.back() == '\n') out.pop_back();
-    return out;
-}
-
-std::string Slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 // The centre of a window's picture, as ImageMagick reads it.
 bool CentreNear(const std::string& shot, unsigned red, unsigned green, unsigned blue) {
     unsigned r = 0, g = 0, b = 0;
@@ -179,7 +163,7 @@ TEST_F(ProgramProcessTest, AServerOpensFromTheKeyboardAndTheProgramQuitsThroughT
     ASSERT_FALSE(AwaitWindow("Quit Vandrelle").empty());
     On("xdotool key Return");
     EXPECT_EQ(program->ExitCode(20000), 0);
-    EXPECT_NE(Slurp(KeyStore()).find("\"WindowPos\"=hex:"), std::string::npos);
+    EXPECT_NE(ReadText(KeyStore()).find("\"WindowPos\"=hex:"), std::string::npos);
 }
 
 // A second start hands over to the first and touches no file. A request to
@@ -190,15 +174,15 @@ TEST_F(ProgramProcessTest, ASecondStartHandsOverAndARequestToEndSaves) {
     const auto first = Start();
     const std::string window = AwaitWindow("Vandrelle");
     ASSERT_FALSE(window.empty());
-    const std::string config = Slurp(Config()), keys = Slurp(KeyStore());
+    const std::string config = ReadText(Config()), keys = ReadText(KeyStore());
     struct stat before {};
     ASSERT_EQ(::stat(Config().c_str(), &before), 0);
     EXPECT_EQ(Start()->ExitCode(20000), 0);
     struct stat after {};
     ASSERT_EQ(::stat(Config().c_str(), &after), 0);
     EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
-    EXPECT_EQ(Slurp(Config()), config);
-    EXPECT_EQ(Slurp(KeyStore()), keys);
+    EXPECT_EQ(ReadText(Config()), config);
+    EXPECT_EQ(ReadText(KeyStore()), keys);
     EXPECT_EQ(On("xdotool search --onlyvisible --name '^Vandrelle$'"), window);
 
     On("xdotool windowfocus --sync " + window + " key Down Down");
@@ -209,7 +193,7 @@ TEST_F(ProgramProcessTest, ASecondStartHandsOverAndARequestToEndSaves) {
     ASSERT_FALSE(AwaitWindow("Properties of Servers").empty());
     ::kill(first->pid(), SIGTERM);
     EXPECT_EQ(first->ExitCode(20000), 0);
-    EXPECT_EQ(Slurp(Config()).find("Shadow"), std::string::npos);
+    EXPECT_EQ(ReadText(Config()).find("Shadow"), std::string::npos);
 }
 
 // The display goes away under a connected session: the program ends with
@@ -227,7 +211,7 @@ TEST_F(ProgramProcessTest, LosingTheDisplayEndsAsACloseDoes) {
     ASSERT_NO_FATAL_FAILURE(DeleteSelectedServer());
     display.reset();
     EXPECT_EQ(program->ExitCode(20000), 1);
-    EXPECT_EQ(Slurp(Config()).find("Shadow"), std::string::npos);
+    EXPECT_EQ(ReadText(Config()).find("Shadow"), std::string::npos);
 }
 
 }  // namespace

@@ -35,13 +35,7 @@ QString OnSessionDisplay(const XrdpServer& server, const QString& command) {
             "DISPLAY=%1 XAUTHORITY=$(getent passwd %2 | cut -d: -f6)/.Xauthority "
             "timeout 5 sh -c '%3' 2>/dev/null")
             .arg(QString::fromStdString(display), QString::fromLatin1(XrdpServer::kUser), command);
-    QString out;
-    if (FILE* pipe = ::popen(full.toUtf8().constData(), "r")) {
-        char buf[256];
-        while (std::fgets(buf, sizeof buf, pipe)) out += QString::fromUtf8(buf);
-        ::pclose(pipe);
-    }
-    return out;
+    return QString::fromStdString(Shell(full.toStdString()));
 }
 
 // Prints the peer's logs when the test fails (also when a check ends it early).

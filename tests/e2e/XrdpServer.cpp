@@ -26,17 +26,6 @@ constexpr const char* kRunFolder = "/run/xrdp";
 constexpr const char* kSocketFolder = "/run/xrdp/sockdir";
 constexpr const char* kSystemSesmanIni = "/etc/xrdp/sesman.ini";
 
-std::string ReadText(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void WriteText(const std::string& path, const std::string& text) {
-    std::ofstream(path) << text;
-}
-
 struct IniValue {
     std::string section;
     std::string key;
@@ -177,21 +166,22 @@ bool XrdpServer::Start() {
     do m_port = FreePort();
     while (m_port == sesmanPort);
     const std::string sesmanIni = m_work.file("sesman.ini"), xrdpIni = m_work.file("xrdp.ini");
-    WriteText(sesmanIni,
-              WithValues(ReadText(kSystemSesmanIni),
-                         {{"Globals", "ListenAddress", "127.0.0.1"},
-                          {"Globals", "ListenPort", std::to_string(sesmanPort)},
-                          {"Sessions", "X11DisplayOffset", std::to_string(FreeDisplay())},
-                          {"Logging", "LogFile", m_work.file("sesman.log")},
-                          {"Logging", "EnableSyslog", "false"},
-                          {"ChansrvLogging", "EnableSyslog", "false"}}));
-    WriteText(xrdpIni, WithValues(ReadText("/etc/xrdp/xrdp.ini"),
-                                  {{"Globals", "port", "tcp://127.0.0.1:" + std::to_string(m_port)},
-                                   {"Globals", "fork", "false"},
-                                   {"Globals", "hidelogwindow", "true"},
-                                   {"Globals", "require_credentials", "true"},
-                                   {"Logging", "LogFile", m_work.file("xrdp.log")},
-                                   {"Logging", "EnableSyslog", "false"}}));
+    std::ofstream(sesmanIni) << (WithValues(
+        ReadText(kSystemSesmanIni),
+        {{"Globals", "ListenAddress", "127.0.0.1"},
+         {"Globals", "ListenPort", std::to_string(sesmanPort)},
+         {"Sessions", "X11DisplayOffset", std::to_string(FreeDisplay())},
+         {"Logging", "LogFile", m_work.file("sesman.log")},
+         {"Logging", "EnableSyslog", "false"},
+         {"ChansrvLogging", "EnableSyslog", "false"}}));
+    std::ofstream(xrdpIni) << (WithValues(
+        ReadText("/etc/xrdp/xrdp.ini"),
+        {{"Globals", "port", "tcp://127.0.0.1:" + std::to_string(m_port)},
+         {"Globals", "fork", "false"},
+         {"Globals", "hidelogwindow", "true"},
+         {"Globals", "require_credentials", "true"},
+         {"Logging", "LogFile", m_work.file("xrdp.log")},
+         {"Logging", "EnableSyslog", "false"}}));
 
     m_sesman = std::make_unique<ChildProcess>(
         std::vector<std::string>{"xrdp-sesman", "--nodaemon", "-c", sesmanIni},
