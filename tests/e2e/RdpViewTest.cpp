@@ -113,10 +113,10 @@ private Q_SLOTS:
         QMouseEvent move(QEvent::MouseMove, at, view.mapToGlobal(at), Qt::NoButton, Qt::NoButton,
                          Qt::NoModifier);
         QApplication::sendEvent(&view, &move);
-        int x = -1, y = -1;
-        QTRY_VERIFY_WITH_TIMEOUT(PointerPosition(server.display(), &x, &y) &&
-                                     std::abs(x - remote.x()) <= 1 && std::abs(y - remote.y()) <= 1,
-                                 5000);
+        InputState in;
+        const auto read = [&] { return ReadInput(server.display(), &in); };
+        QTRY_VERIFY_WITH_TIMEOUT(
+            read() && std::abs(in.x - remote.x()) <= 1 && std::abs(in.y - remote.y()) <= 1, 5000);
         // A notch away from the user is button 4 there, one towards the user button 5.
         ButtonWatch buttons(server.display());
         QCOMPARE(buttons.Presses(4), 0);
@@ -127,21 +127,20 @@ private Q_SLOTS:
         }
         QTRY_VERIFY_WITH_TIMEOUT(buttons.Presses(4) == 1 && buttons.Presses(5) == 1, 5000);
         // Caps Lock (key code 66) lights its indicator there.
-        unsigned before = 0, after = 0;
-        QVERIFY(KeyboardIndicators(server.display(), &before));
+        QVERIFY(read());
+        const unsigned before = in.indicators;
         for (const auto type : {QEvent::KeyPress, QEvent::KeyRelease}) {
             QKeyEvent key(type, Qt::Key_CapsLock, Qt::NoModifier, 66, 0, 0);
             QApplication::sendEvent(&view, &key);
         }
-        QTRY_VERIFY_WITH_TIMEOUT(
-            KeyboardIndicators(server.display(), &after) && (after & 1) != (before & 1), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(read() && (in.indicators & 1) != (before & 1), 5000);
         // A key still held when the session loses the focus is released there.
         QKeyEvent shift(QEvent::KeyPress, Qt::Key_Shift, Qt::NoModifier, 50, 0, 0);
         QApplication::sendEvent(&view, &shift);
-        QTRY_VERIFY_WITH_TIMEOUT(KeyHeld(server.display(), 50), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(read() && in.Held(50), 5000);
         QFocusEvent focusOut(QEvent::FocusOut, Qt::ActiveWindowFocusReason);
         QApplication::sendEvent(&view, &focusOut);
-        QTRY_VERIFY_WITH_TIMEOUT(!KeyHeld(server.display(), 50), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(read() && !in.Held(50), 5000);
 
         view.findChild<QToolButton*>(QStringLiteral("minimizeButton"))->click();
         QTRY_VERIFY(view.isMinimized());
