@@ -25,6 +25,8 @@ PACKAGES=(
   freerdp3-x11 python3
   # Peers for the end-to-end tests: a headless display and FreeRDP's shadow server.
   xvfb x11-xserver-utils freerdp3-shadow-x11 winpr3-utils libx11-dev
+  # Which process listens on a peer's port (ss).
+  iproute2
   # ... and xrdp, with a session that runs a clock.
   xrdp xorgxrdp x11-apps xclip
   # The program on a machine without a display (make run), and its own

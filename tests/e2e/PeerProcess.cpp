@@ -1,83 +1,34 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "PeerProcess.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <signal.h>
 #include <sys/prctl.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
-#include <set>
-#include <sstream>
 #include <stdexcept>
 #include <thread>
 
 namespace vandrelle::test {
 namespace {
 
-std::string ReadText(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 int RandomIn(int low, int high) {
     static std::mt19937 generator{std::random_device{}()};
     return std::uniform_int_distribution<int>(low, high - 1)(generator);
 }
 
-// Whether a socket of that family can bind the loopback port now.
-bool CanBind(int family, int port) {
-    const int fd = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return family == AF_INET6;  // no IPv6 here: nothing can hold the port there
-    bool bound = false;
-    if (family == AF_INET) {
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_port = htons(static_cast<std::uint16_t>(port));
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bound = ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-    } else {
-        sockaddr_in6 addr{};
-        addr.sin6_family = AF_INET6;
-        addr.sin6_port = htons(static_cast<std::uint16_t>(port));
-        addr.sin6_addr = in6addr_loopback;
-        bound = ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 ||
-                errno == EADDRNOTAVAIL;  // IPv6 without a loopback address
-    }
-    ::close(fd);
-    return bound;
-}
-
-// The inodes of the sockets listening on the TCP port, from the kernel's tables.
-std::set<std::string> ListeningInodes(int port) {
-    std::set<std::string> inodes;
-    for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
-        std::istringstream lines(ReadText(table));
-        std::string line;
-        std::getline(lines, line);  // the column names
-        while (std::getline(lines, line)) {
-            std::istringstream fields(line);
-            std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout, inode;
-            fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >>
-                timeout >> inode;
-            const auto colon = local.rfind(':');
-            if (state != "0A" || colon == std::string::npos) continue;  // 0A: listening
-            if (std::stoi(local.substr(colon + 1), nullptr, 16) == port) inodes.insert(inode);
-        }
-    }
-    return inodes;
+// What `ss` lists of the TCP sockets on that local port, with their processes.
+std::string Sockets(const std::string& options, int port) {
+    return Shell("ss -Hn" + options + " 'sport = :" + std::to_string(port) + "'");
 }
 
 std::string DisplayLock(int display) {
@@ -94,6 +45,22 @@ pid_t DisplayLockHolder(int display) {
 }
 
 }  // namespace
+
+std::string ReadText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::string Shell(const std::string& command) {
+    std::string out;
+    if (FILE* pipe = ::popen(command.c_str(), "r")) {
+        char buf[512];
+        while (std::fgets(buf, sizeof buf, pipe)) out += buf;
+        ::pclose(pipe);
+    }
+    while (!out.empty() && out.back() == '\n') out.pop_back();
+    return out;
+}
 
 ChildProcess::ChildProcess(const std::vector<std::string>& argv,
                            const std::vector<std::string>& env, const std::string& log,
@@ -149,8 +116,13 @@ void ChildProcess::Kill() {
 
 bool ChildProcess::Running() {
     if (m_pid <= 0) return false;
-    if (::waitpid(m_pid, nullptr, WNOHANG) == m_pid) m_pid = -1;
+    if (::waitpid(m_pid, &m_status, WNOHANG) == m_pid) m_pid = -1;
     return m_pid > 0;
+}
+
+int ChildProcess::ExitCode(int ms) {
+    if (!WaitFor([this] { return !Running(); }, ms)) return -1;
+    return WIFEXITED(m_status) ? WEXITSTATUS(m_status) : 128 + WTERMSIG(m_status);
 }
 
 WorkFolder::WorkFolder(const std::string& kind) {
@@ -189,24 +161,13 @@ bool ProcessAlive(pid_t pid) {
 }
 
 bool ListensOn(pid_t pid, int port) {
-    const std::set<std::string> inodes = ListeningInodes(port);
-    if (inodes.empty()) return false;
-    std::error_code ec;
-    const std::string fds = "/proc/" + std::to_string(pid) + "/fd";
-    for (const auto& fd : std::filesystem::directory_iterator(fds, ec)) {
-        const std::string target = std::filesystem::read_symlink(fd.path(), ec).string();
-        if (target.rfind("socket:[", 0) == 0 &&
-            inodes.count(target.substr(8, target.size() - 9)) > 0) {
-            return true;
-        }
-    }
-    return false;
+    return Sockets("ltp", port).find("pid=" + std::to_string(pid) + ",") != std::string::npos;
 }
 
 int FreePort() {
     for (int i = 0; i < 500; ++i) {
         const int port = RandomIn(20000, 32000);
-        if (CanBind(AF_INET, port) && CanBind(AF_INET6, port)) return port;
+        if (Sockets("ta", port).empty()) return port;  // in no state, listening or closing
     }
     throw std::runtime_error("no free loopback port found");
 }

@@ -27,10 +27,13 @@ public:
     void Kill();
     // False once it has ended (it is then waited for).
     bool Running();
+    // Its exit code (128 + the signal that killed it), or -1 when it did not end within `ms`.
+    int ExitCode(int ms);
     pid_t pid() const { return m_pid; }
 
 private:
     pid_t m_pid = -1;
+    int m_status = -1;
 };
 
 // A folder of the peer's own under the temporary folder, removed with it. Its
@@ -51,18 +54,23 @@ private:
     std::string m_path;
 };
 
+// The whole file, empty when it cannot be read.
+std::string ReadText(const std::string& path);
+
+// What the shell command prints, without its last line end.
+std::string Shell(const std::string& command);
+
 // Whether the process is there and not merely waiting to be reaped.
 bool ProcessAlive(pid_t pid);
 
-// Whether that process itself listens on the loopback TCP port (and not
-// another that took the port first).
+// Whether that process itself listens on the TCP port (and not another that
+// took the port first), as `ss` (iproute2) sees it.
 bool ListensOn(pid_t pid, int port);
 
-// A loopback TCP port that nothing holds now (connections to it are refused),
-// picked at random below the range the system hands out to outgoing
-// connections, so that neither a client's own end nor a concurrent run is
-// likely to take it before a peer binds it. A peer that still finds it taken
-// is started again on another.
+// A TCP port without sockets now (connections to it are refused), picked at
+// random below the range the system hands out to outgoing connections, so
+// that neither a client's own end nor a concurrent run is likely to take it
+// before a peer binds it. A peer that still finds it taken starts again on another.
 int FreePort();
 
 // A free X display number (200 and up, from a random start): none that a

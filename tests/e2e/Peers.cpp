@@ -8,32 +8,18 @@
 
 namespace vandrelle::test {
 
-bool PointerPosition(const std::string& display, int* x, int* y) {
+bool ReadInput(const std::string& display, InputState* state) {
     Display* d = XOpenDisplay(display.c_str());
     if (!d) return false;
     Window root = 0, child = 0;
     int wx = 0, wy = 0;
     unsigned mask = 0;
-    const bool ok = XQueryPointer(d, DefaultRootWindow(d), &root, &child, x, y, &wx, &wy, &mask);
+    const bool ok = XQueryPointer(d, DefaultRootWindow(d), &root, &child, &state->x, &state->y, &wx,
+                                  &wy, &mask) &&
+                    XkbGetIndicatorState(d, XkbUseCoreKbd, &state->indicators) == Success;
+    XQueryKeymap(d, state->keys);
     XCloseDisplay(d);
     return ok;
-}
-
-bool KeyboardIndicators(const std::string& display, unsigned* state) {
-    Display* d = XOpenDisplay(display.c_str());
-    if (!d) return false;
-    const bool ok = XkbGetIndicatorState(d, XkbUseCoreKbd, state) == Success;
-    XCloseDisplay(d);
-    return ok;
-}
-
-bool KeyHeld(const std::string& display, unsigned keycode) {
-    Display* d = XOpenDisplay(display.c_str());
-    if (!d) return false;
-    char keys[32] = {};
-    XQueryKeymap(d, keys);
-    XCloseDisplay(d);
-    return (keys[keycode / 8] >> (keycode % 8)) & 1;
 }
 
 ButtonWatch::ButtonWatch(const std::string& display) : m_display(XOpenDisplay(display.c_str())) {

@@ -111,16 +111,15 @@ private:
     std::unique_ptr<ChildProcess> m_xrdp;
 };
 
-// Where the display's pointer is, as the X server reports it; false when the
-// display cannot be asked.
-bool PointerPosition(const std::string& display, int* x, int* y);
-
-// The display's keyboard indicators (bit 0 Caps Lock, 1 Num Lock, 2 Scroll
-// Lock); false when the display cannot be asked.
-bool KeyboardIndicators(const std::string& display, unsigned* state);
-
-// Whether the key (an X key code) is held down on the display.
-bool KeyHeld(const std::string& display, unsigned keycode);
+// What a display's input devices show, as its X server reports them.
+struct InputState {
+    int x = -1, y = -1;       // the pointer
+    unsigned indicators = 0;  // bit 0 Caps Lock, 1 Num Lock, 2 Scroll Lock
+    char keys[32] = {};       // a bit for each X key code held down
+    bool Held(unsigned keycode) const { return (keys[keycode / 8] >> (keycode % 8)) & 1; }
+};
+// False when the display cannot be asked.
+bool ReadInput(const std::string& display, InputState* state);
 
 // Counts the pointer button presses that reach a bare X server (one without
 // windows of its own) from the moment it is made. Buttons 4 and 5 are the

@@ -1,8 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The main window with the real engine against a shadow server of the
-// test's own: a server opened from the tree with the keyboard, its tab going
-// to connected with the remote desktop in it, full screen through the main
-// window, and quitting through the question.
+// The main window with the real engine against a shadow server of the test's own.
 #include "CDlgQuickConnect.h"
 #include "CMainFrame.h"
 #include "CSimpleTabView.h"
@@ -26,15 +23,13 @@ using namespace vandrelle::test;
 namespace {
 
 // A configuration with one server, "Shadow", on the server's port.
-std::string ShadowFile(int port, int fullScreen) {
+std::string ShadowFile(int port) {
     return "<?xml version=\"1.0\"?><Vandrelle><Servers><Server><Name>Shadow</Name>"
            "<Server>127.0.0.1</Server><InheritGeneral>0</InheritGeneral><RDPPort>" +
            std::to_string(port) +
            "</RDPPort><ColorDepth>32</ColorDepth><DesktopWidth>800</DesktopWidth>"
-           "<DesktopHeight>600</DesktopHeight><FullScreen>" +
-           std::to_string(fullScreen) +
-           "</FullScreen><AudioRedirectionMode>2</AudioRedirectionMode></Server></Servers>"
-           "<Settings/></Vandrelle>";
+           "<DesktopHeight>600</DesktopHeight><AudioRedirectionMode>2</AudioRedirectionMode>"
+           "</Server></Servers><Settings/></Vandrelle>";
 }
 
 bool ShowsServedColour(QWidget* picture) {
@@ -45,35 +40,6 @@ bool ShowsServedColour(QWidget* picture) {
     return close(qRed(c), ShadowServer::kRed) && close(qGreen(c), ShadowServer::kGreen) &&
            close(qBlue(c), ShadowServer::kBlue);
 }
-
-struct Program {
-    Program(int port, int fullScreen) : disk(ShadowFile(port, fullScreen)) {
-        frame = std::make_unique<CMainFrame>(disk.config, disk.keys, EngineHosts());
-        frame->resize(1000, 700);
-        frame->show();
-    }
-    // Down to the server, then Enter, as a user of the keyboard would; the
-    // server's self-signed certificate is taken once.
-    bool OpenFromTheTree() {
-        QTreeWidget* tree = frame->ServerList()->Tree();
-        tree->setFocus();
-        QTest::keyClick(tree, Qt::Key_Down);
-        QTest::keyClick(tree, Qt::Key_Down);
-        if (!tree->currentItem() || tree->currentItem()->text(0) != QStringLiteral("Shadow")) {
-            return false;
-        }
-        certificateTaken = false;
-        PressInNextModal(QStringLiteral("connectOnce"), &certificateTaken);
-        QTest::keyClick(tree, Qt::Key_Return);
-        return frame->View()->GetPageCount() == 2;
-    }
-    CVandrelleView* Session() const { return frame->SessionAt(1); }
-    int Image() const { return frame->View()->GetPageImage(1); }
-
-    ConfigOnDisk disk;
-    std::unique_ptr<CMainFrame> frame;
-    bool certificateTaken = false;
-};
 
 }  // namespace
 
@@ -91,71 +57,65 @@ private Q_SLOTS:
 
     void cleanup() { QVERIFY(FreeRdpClient::WaitForConnectionsToEnd(std::chrono::seconds(10))); }
 
-    void aServerOpensFromTheTreeAndTheProgramQuitsThroughTheQuestion() {
+    // A server opened from the tree with the keyboard, reconnected in and out
+    // of full screen, a quick connection beside it, full screen through the
+    // main window until the server goes, and quitting through the question.
+    void serversThroughTheMainWindow() {
         ShadowServer server;
         QVERIFY2(server.ok(), server.error().c_str());
-        Program p(server.port(), 0);
-        QVERIFY(p.OpenFromTheTree());
-        QTRY_VERIFY_WITH_TIMEOUT(p.certificateTaken, 20000);
-        QTRY_COMPARE_WITH_TIMEOUT(p.Image(), 2, 20000);
-        QCOMPARE(p.frame->windowTitle(), QStringLiteral("Shadow - Vandrelle"));
-        QCOMPARE(p.frame->StatusText(), QStringLiteral("[Shadow] Server: 127.0.0.1; Username: "));
-        QTRY_VERIFY_WITH_TIMEOUT(ShowsServedColour(p.Session()->Host().Widget()), 10000);
+        ConfigOnDisk disk(ShadowFile(server.port()));
+        CMainFrame frame(disk.config, disk.keys, EngineHosts());
+        frame.resize(1000, 700);
+        frame.show();
+        CSimpleTabView* tabs = frame.View();
+        const auto image = [tabs](int page) { return tabs->GetPageImage(page); };
+        // Each connection asks about the self-signed certificate; it is taken once.
+        bool taken = false;
+        const auto takeCertificate = [&taken] {
+            taken = false;
+            PressInNextModal(QStringLiteral("connectOnce"), &taken);
+        };
 
-        // Opening it again finds the open tab.
-        p.frame->View()->SetActivePage(0);
-        QTreeWidget* tree = p.frame->ServerList()->Tree();
+        QTreeWidget* tree = frame.ServerList()->Tree();
+        tree->setFocus();
+        QTest::keyClick(tree, Qt::Key_Down);
+        QTest::keyClick(tree, Qt::Key_Down);
+        QCOMPARE(tree->currentItem()->text(0), QStringLiteral("Shadow"));
+        takeCertificate();
         QTest::keyClick(tree, Qt::Key_Return);
-        QCOMPARE(p.frame->View()->GetPageCount(), 2);
-        QCOMPARE(p.frame->View()->GetActivePage(), 1);
+        QCOMPARE(tabs->GetPageCount(), 2);
+        QTRY_VERIFY_WITH_TIMEOUT(taken, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(image(1), 2, 20000);
+        QCOMPARE(frame.windowTitle(), QStringLiteral("Shadow - Vandrelle"));
+        QCOMPARE(frame.StatusText(), QStringLiteral("[Shadow] Server: 127.0.0.1; Username: "));
+        CVandrelleView* session = frame.SessionAt(1);
+        QTRY_VERIFY_WITH_TIMEOUT(ShowsServedColour(session->Host().Widget()), 10000);
+        // Opening it again finds the open tab.
+        tabs->SetActivePage(0);
+        QTest::keyClick(tree, Qt::Key_Return);
+        QCOMPARE(tabs->GetPageCount(), 2);
+        QCOMPARE(tabs->GetActivePage(), 1);
 
-        SeenBox box;
-        AnswerNextMessageBox(QMessageBox::Yes, &box);
-        QVERIFY(p.frame->close());
-        QCOMPARE(box.title, QStringLiteral("Quit Vandrelle"));
-        QCOMPARE(p.frame->View()->GetPageCount(), 0);
-    }
-
-    // A server stored to start in full screen covers the screen once
-    // connected, through the main window, and comes back on leaving and when
-    // the session ends.
-    void fullScreenComesWithTheConnectionAndGoesWithIt() {
-        ShadowServer server;
-        QVERIFY2(server.ok(), server.error().c_str());
-        Program p(server.port(), 1);
-        QVERIFY(p.OpenFromTheTree());
-        QTRY_COMPARE_WITH_TIMEOUT(p.Image(), 2, 20000);
-        CVandrelleView* session = p.Session();
-        QTRY_VERIFY(session->IsContainerFullScreen());
-        QCOMPARE(session->parentWidget(), p.frame.get());
-        QTRY_VERIFY(p.frame->isFullScreen());
-
-        auto* leave = session->findChild<QToolButton*>(QStringLiteral("leaveFullScreenButton"));
-        QVERIFY(leave && leave->isVisible());
-        leave->click();
-        QTRY_VERIFY(!session->IsContainerFullScreen());
-        QCOMPARE(session->parentWidget(), p.frame->View());
-        QTRY_VERIFY(!p.frame->isFullScreen());
-
-        // Back to full screen from the tab, then the server goes away: the
-        // session comes back into its tab.
-        Q_EMIT p.frame->View()->TabDoubleClicked(1);
-        QTRY_VERIFY(session->IsContainerFullScreen());
-        server.Kill();
-        QTRY_COMPARE_WITH_TIMEOUT(p.Image(), 0, 20000);
+        // "Reconnect in Full Screen mode" covers the screen for that connection only.
+        Q_EMIT tabs->ContextMenuRequested(1, QPoint(5, 5));
+        takeCertificate();
+        frame.OnSessionCommand(ID_SESSION_RECONNECT_FULL_SCREEN);
+        QTRY_VERIFY_WITH_TIMEOUT(session->IsContainerFullScreen(), 30000);
+        QCOMPARE(session->parentWidget(), &frame);
+        QTRY_VERIFY(frame.isFullScreen());
+        takeCertificate();
+        frame.OnSessionCommand(ID_SESSION_RECONNECT);
+        QTRY_VERIFY_WITH_TIMEOUT(taken, 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(image(1), 2, 20000);
         QVERIFY(!session->IsContainerFullScreen());
-        QCOMPARE(session->parentWidget(), p.frame->View());
-        QTRY_VERIFY(!p.frame->isFullScreen());
-    }
+        QCOMPARE(session->parentWidget(), tabs);
+        QTRY_VERIFY(!frame.isFullScreen());
 
-    // A typed server connects at once in a tab of its own and is filed under
-    // "Quick Connections".
-    void quickConnectReachesTheServerAndFilesIt() {
-        ShadowServer server;
-        QVERIFY2(server.ok(), server.error().c_str());
-        Program p(server.port(), 0);
-        const QString typed = QStringLiteral("127.0.0.1:%1").arg(server.port());
-        auto* timer = new QTimer(p.frame.get());
+        // A typed server connects at once in a tab of its own and is filed.
+        ShadowServer other;
+        QVERIFY2(other.ok(), other.error().c_str());
+        const QString typed = QStringLiteral("127.0.0.1:%1").arg(other.port());
+        auto* timer = new QTimer(&frame);
         QObject::connect(timer, &QTimer::timeout, [timer, typed] {
             auto* dialog = qobject_cast<CDlgQuickConnect*>(QApplication::activeModalWidget());
             if (!dialog) return;
@@ -164,41 +124,36 @@ private Q_SLOTS:
             dialog->accept();
         });
         timer->start(10);
-        bool certificate = false;
-        PressInNextModal(QStringLiteral("connectOnce"), &certificate);
-        p.frame->OnSysCommand(IDM_QUICK_CONNECT);
-        QCOMPARE(p.frame->View()->GetPageCaption(1), QStringLiteral("127.0.0.1"));
-        QTRY_COMPARE_WITH_TIMEOUT(p.Image(), 2, 20000);
-        QTRY_VERIFY_WITH_TIMEOUT(ShowsServedColour(p.Session()->Host().Widget()), 10000);
-        QVERIFY(p.disk.config.FindNode(NodePath({"Quick Connections", "127.0.0.1"})));
-        p.frame->EndNow();
-    }
+        takeCertificate();
+        frame.OnSysCommand(IDM_QUICK_CONNECT);
+        QCOMPARE(tabs->GetPageCaption(2), QStringLiteral("127.0.0.1"));
+        QTRY_COMPARE_WITH_TIMEOUT(image(2), 2, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(ShowsServedColour(frame.SessionAt(2)->Host().Widget()), 10000);
+        QVERIFY(disk.config.FindNode(NodePath({"Quick Connections", "127.0.0.1"})));
 
-    // "Reconnect in Full Screen mode" on a windowed server covers the screen
-    // for that connection only.
-    void reconnectInFullScreenCoversTheScreenOnce() {
-        ShadowServer server;
-        QVERIFY2(server.ok(), server.error().c_str());
-        Program p(server.port(), 0);
-        QVERIFY(p.OpenFromTheTree());
-        QTRY_COMPARE_WITH_TIMEOUT(p.Image(), 2, 20000);
-        CVandrelleView* session = p.Session();
+        // Full screen from the tab and back with the bar's button, again from
+        // the tab, and the session comes back into its tab when its server goes.
+        Q_EMIT tabs->TabDoubleClicked(1);
+        QTRY_VERIFY(session->IsContainerFullScreen());
+        auto* leave = session->findChild<QToolButton*>(QStringLiteral("leaveFullScreenButton"));
+        QVERIFY(leave && leave->isVisible());
+        leave->click();
+        QTRY_VERIFY(!session->IsContainerFullScreen());
+        QCOMPARE(session->parentWidget(), tabs);
+        QTRY_VERIFY(!frame.isFullScreen());
+        Q_EMIT tabs->TabDoubleClicked(1);
+        QTRY_VERIFY(frame.isFullScreen());
+        server.Kill();
+        QTRY_COMPARE_WITH_TIMEOUT(image(1), 0, 20000);
         QVERIFY(!session->IsContainerFullScreen());
+        QCOMPARE(session->parentWidget(), tabs);
+        QTRY_VERIFY(!frame.isFullScreen());
 
-        Q_EMIT p.frame->View()->ContextMenuRequested(1, QPoint(5, 5));
-        bool again = false;
-        PressInNextModal(QStringLiteral("connectOnce"), &again);
-        p.frame->OnSessionCommand(ID_SESSION_RECONNECT_FULL_SCREEN);
-        QTRY_VERIFY_WITH_TIMEOUT(session->IsContainerFullScreen(), 30000);
-        QTRY_COMPARE_WITH_TIMEOUT(p.Image(), 2, 20000);
-
-        bool third = false;
-        PressInNextModal(QStringLiteral("connectOnce"), &third);
-        p.frame->OnSessionCommand(ID_SESSION_RECONNECT);
-        QTRY_VERIFY_WITH_TIMEOUT(third, 30000);
-        QTRY_COMPARE_WITH_TIMEOUT(p.Image(), 2, 20000);
-        QVERIFY(!session->IsContainerFullScreen());
-        p.frame->EndNow();
+        SeenBox box;  // asked, as the quick connection is still connected
+        AnswerNextMessageBox(QMessageBox::Yes, &box);
+        QVERIFY(frame.close());
+        QCOMPARE(box.title, QStringLiteral("Quit Vandrelle"));
+        QCOMPARE(tabs->GetPageCount(), 0);
     }
 };
 

@@ -35,13 +35,7 @@ QString OnSessionDisplay(const XrdpServer& server, const QString& command) {
             "DISPLAY=%1 XAUTHORITY=$(getent passwd %2 | cut -d: -f6)/.Xauthority "
             "timeout 5 sh -c '%3' 2>/dev/null")
             .arg(QString::fromStdString(display), QString::fromLatin1(XrdpServer::kUser), command);
-    QString out;
-    if (FILE* pipe = ::popen(full.toUtf8().constData(), "r")) {
-        char buf[256];
-        while (std::fgets(buf, sizeof buf, pipe)) out += QString::fromUtf8(buf);
-        ::pclose(pipe);
-    }
-    return out;
+    return QString::fromStdString(Shell(full.toStdString()));
 }
 
 // Prints the peer's logs when the test fails (also when a check ends it early).
@@ -86,77 +80,14 @@ private Q_SLOTS:
     // Every connection ends once its client is gone, as a program that exits waits for them.
     void cleanup() { QVERIFY(FreeRdpClient::WaitForConnectionsToEnd(std::chrono::seconds(10))); }
 
-    void showsTheServedDesktopAndSendsThePointer() {
+    // Without a container the widget covers the screen itself once the
+    // session shows its picture, not before; the pointer, the wheel and keys
+    // reach the server; its bar minimizes the window; the end of the session
+    // gives the screen back.
+    void showsTheDesktopFullScreenSendsInputAndGivesTheScreenBack() {
         ShadowServer server;
         QVERIFY2(server.ok(), server.error().c_str());
         const auto logs = LogsOnFailure(server);
-        FixedPrompts prompts(CertificateAnswer::AcceptOnce);
-        RecordingSink sink;
-        FreeRdpClient client(QtPost(), prompts);
-        Aim(client, sink, server.port());
-        RdpView view(client);
-        view.resize(400, 300);
-        view.show();
-        client.Connect();
-        QTRY_VERIFY_WITH_TIMEOUT(sink.events.contains(QStringLiteral("connected")), 20000);
-        QTRY_VERIFY_WITH_TIMEOUT(Near(view.grab().toImage().pixel(200, 150)), 10000);
-        QTRY_VERIFY(PaintedWhole(view.grab().toImage()));
-
-        // The widget's middle is the remote desktop's middle, whatever the scale.
-        const QPoint remote = view.ToRemote(QPointF(200, 150));
-        QMouseEvent move(QEvent::MouseMove, QPointF(200, 150), view.mapToGlobal(QPointF(200, 150)),
-                         Qt::NoButton, Qt::NoButton, Qt::NoModifier);
-        QApplication::sendEvent(&view, &move);
-        int x = -1, y = -1;
-        QTRY_VERIFY_WITH_TIMEOUT(PointerPosition(server.display(), &x, &y) &&
-                                     std::abs(x - remote.x()) <= 1 && std::abs(y - remote.y()) <= 1,
-                                 5000);
-
-        // The wheel reaches the server: a notch away from the user is button 4
-        // there, one towards the user button 5.
-        ButtonWatch buttons(server.display());
-        QCOMPARE(buttons.Presses(4), 0);
-        const QPointF at(view.width() / 2.0, view.height() / 2.0);
-        QWheelEvent away(at, view.mapToGlobal(at), {}, QPoint(0, 120), Qt::NoButton, Qt::NoModifier,
-                         Qt::NoScrollPhase, false);
-        QWheelEvent towards(at, view.mapToGlobal(at), {}, QPoint(0, -120), Qt::NoButton,
-                            Qt::NoModifier, Qt::NoScrollPhase, false);
-        QApplication::sendEvent(&view, &away);
-        QApplication::sendEvent(&view, &towards);
-        QTRY_VERIFY_WITH_TIMEOUT(buttons.Presses(4) == 1 && buttons.Presses(5) == 1, 5000);
-
-        // Keys reach the server: Caps Lock (key code 66) lights its indicator there.
-        unsigned before = 0, after = 0;
-        QVERIFY(KeyboardIndicators(server.display(), &before));
-        QKeyEvent press(QEvent::KeyPress, Qt::Key_CapsLock, Qt::NoModifier, 66, 0, 0);
-        QKeyEvent release(QEvent::KeyRelease, Qt::Key_CapsLock, Qt::NoModifier, 66, 0, 0);
-        QApplication::sendEvent(&view, &press);
-        QApplication::sendEvent(&view, &release);
-        QTRY_VERIFY_WITH_TIMEOUT(
-            KeyboardIndicators(server.display(), &after) && (after & 1) != (before & 1), 5000);
-
-        // A key still held when the session loses the focus is released there.
-        QKeyEvent shift(QEvent::KeyPress, Qt::Key_Shift, Qt::NoModifier, 50, 0, 0);
-        QApplication::sendEvent(&view, &shift);
-        QTRY_VERIFY_WITH_TIMEOUT(KeyHeld(server.display(), 50), 5000);
-        QFocusEvent focusOut(QEvent::FocusOut, Qt::ActiveWindowFocusReason);
-        QApplication::sendEvent(&view, &focusOut);
-        QTRY_VERIFY_WITH_TIMEOUT(!KeyHeld(server.display(), 50), 5000);
-
-        // (The full-screen bar's requests to a container: the widget's own tests.)
-        client.put_DisconnectedText("Disconnected, reason (1, 0): Local disconnection.");
-        client.Disconnect();
-        QTRY_VERIFY_WITH_TIMEOUT(sink.events.contains(QStringLiteral("disconnected 1")), 10000);
-        // Without a picture the widget shows the disconnected text on its background.
-        QTRY_VERIFY(!Near(view.grab().toImage().pixel(200, 150)));
-    }
-
-    // Without a container the widget covers the screen itself: once the
-    // session shows its picture, not before; its bar minimizes the window;
-    // the end of the session gives the screen back.
-    void withoutAContainerFullScreenComesWithTheSessionAndGoesWithIt() {
-        ShadowServer server;
-        QVERIFY2(server.ok(), server.error().c_str());
         FixedPrompts prompts(CertificateAnswer::AcceptOnce);
         RecordingSink sink;
         FreeRdpClient client(QtPost(), prompts);
@@ -172,11 +103,47 @@ private Q_SLOTS:
         client.Connect();
         QTRY_VERIFY_WITH_TIMEOUT(sink.events.contains(QStringLiteral("connected")), 20000);
         QTRY_VERIFY(view.CoversScreen());
-        QVERIFY(view.isFullScreen());
-        QVERIFY(view.IsFullScreenBarVisible());
+        QVERIFY(view.isFullScreen() && view.IsFullScreenBarVisible());
+        const QPointF at(view.width() / 2.0, view.height() / 2.0);
+        QTRY_VERIFY_WITH_TIMEOUT(Near(view.grab().toImage().pixel(at.toPoint())), 10000);
+        QTRY_VERIFY(PaintedWhole(view.grab().toImage()));
+
+        // The widget's middle is the remote desktop's middle, whatever the scale.
+        const QPoint remote = view.ToRemote(at);
+        QMouseEvent move(QEvent::MouseMove, at, view.mapToGlobal(at), Qt::NoButton, Qt::NoButton,
+                         Qt::NoModifier);
+        QApplication::sendEvent(&view, &move);
+        InputState in;
+        const auto read = [&] { return ReadInput(server.display(), &in); };
+        QTRY_VERIFY_WITH_TIMEOUT(
+            read() && std::abs(in.x - remote.x()) <= 1 && std::abs(in.y - remote.y()) <= 1, 5000);
+        // A notch away from the user is button 4 there, one towards the user button 5.
+        ButtonWatch buttons(server.display());
+        QCOMPARE(buttons.Presses(4), 0);
+        for (const int delta : {120, -120}) {
+            QWheelEvent wheel(at, view.mapToGlobal(at), {}, QPoint(0, delta), Qt::NoButton,
+                              Qt::NoModifier, Qt::NoScrollPhase, false);
+            QApplication::sendEvent(&view, &wheel);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(buttons.Presses(4) == 1 && buttons.Presses(5) == 1, 5000);
+        // Caps Lock (key code 66) lights its indicator there.
+        QVERIFY(read());
+        const unsigned before = in.indicators;
+        for (const auto type : {QEvent::KeyPress, QEvent::KeyRelease}) {
+            QKeyEvent key(type, Qt::Key_CapsLock, Qt::NoModifier, 66, 0, 0);
+            QApplication::sendEvent(&view, &key);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(read() && (in.indicators & 1) != (before & 1), 5000);
+        // A key still held when the session loses the focus is released there.
+        QKeyEvent shift(QEvent::KeyPress, Qt::Key_Shift, Qt::NoModifier, 50, 0, 0);
+        QApplication::sendEvent(&view, &shift);
+        QTRY_VERIFY_WITH_TIMEOUT(read() && in.Held(50), 5000);
+        QFocusEvent focusOut(QEvent::FocusOut, Qt::ActiveWindowFocusReason);
+        QApplication::sendEvent(&view, &focusOut);
+        QTRY_VERIFY_WITH_TIMEOUT(read() && !in.Held(50), 5000);
+
         view.findChild<QToolButton*>(QStringLiteral("minimizeButton"))->click();
         QTRY_VERIFY(view.isMinimized());
-
         server.Kill();
         QTRY_VERIFY_WITH_TIMEOUT(
             !sink.events.empty() && sink.events.back().startsWith(QStringLiteral("disconnected")),
@@ -186,6 +153,8 @@ private Q_SLOTS:
         QCOMPARE(view.geometry(), place);
         QCOMPARE(client.get_FullScreen(), VariantBool::False);
         QVERIFY(sink.events.filter(QStringLiteral("full screen")).isEmpty());  // no container asked
+        // Without a picture the widget shows the disconnected text on its background.
+        QTRY_VERIFY(!Near(view.grab().toImage().pixel(150, 100)));
     }
 
     void sharesClipboardTextWithTheSessionBothWays() {

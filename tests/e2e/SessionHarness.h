@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// Sessions of the engine against the real servers, with the test as the
+// user-interface thread and folders of its own for the engine's files.
 #pragma once
 
 #include "ConfigStore.h"
-#include "EngineTestKit.h"
 #include "FakeRdpClient.h"
 #include "FileUtil.h"
 #include "FreeRdpClient.h"
@@ -12,14 +13,84 @@
 #include "TempDir.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
+#include <deque>
+#include <filesystem>
 #include <iostream>
+#include <mutex>
 
 namespace vandrelle::test {
 
 using namespace std::chrono_literals;
+
+// Tasks posted from the engine's threads run when the test pumps. Shared: a
+// worker may still post after the test is done with it.
+class TaskQueue : public std::enable_shared_from_this<TaskQueue> {
+public:
+    UiPost Poster() {
+        // Weak: the queue holds the connection's tasks, which hold its poster.
+        return [weak = weak_from_this()](std::function<void()> task) {
+            const auto self = weak.lock();
+            if (!self) return;
+            std::lock_guard lock(self->m_mutex);
+            self->m_tasks.push_back(std::move(task));
+            self->m_ready.notify_all();
+        };
+    }
+
+    bool RunUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (!done()) {
+            std::unique_lock lock(m_mutex);
+            if (!m_ready.wait_until(lock, deadline, [&] { return !m_tasks.empty(); })) {
+                return done();
+            }
+            auto task = std::move(m_tasks.front());
+            m_tasks.pop_front();
+            lock.unlock();
+            task();
+        }
+        return true;
+    }
+    void Pump(std::chrono::milliseconds time) {
+        RunUntil([] { return false; }, time);
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_ready;
+    std::deque<std::function<void()>> m_tasks;
+};
+
+// The engine keeps known certificates under the user's folders. Set once,
+// before any engine thread exists: changing the environment while other
+// threads read it is undefined (and crashed).
+inline const std::string& UseTestHome() {
+    static const std::string& home = *new std::string([] {  // the clean-up at exit needs it
+        const std::string path = (std::filesystem::temp_directory_path() /
+                                  ("vandrelle-e2e-home-" + std::to_string(::getpid())))
+                                     .string();
+        MakeFolders(path + "/xdg");
+        MakeFolders(path + "/runtime");
+        ::chmod((path + "/runtime").c_str(), 0700);
+        ::setenv("HOME", path.c_str(), 1);
+        ::setenv("XDG_CONFIG_HOME", (path + "/xdg").c_str(), 1);
+        // Sound and toolkit libraries keep their sockets there, not in /tmp.
+        ::setenv("XDG_RUNTIME_DIR", (path + "/runtime").c_str(), 1);
+        ::setenv("VANDRELLE_TEST_ADDIN_MARK", (path + "/addin-loaded").c_str(), 1);
+        std::atexit([] {
+            std::error_code ec;
+            std::filesystem::remove_all(UseTestHome(), ec);
+        });
+        return path;
+    }());
+    return home;
+}
 
 class AutoPrompts : public SessionPrompts {
 public:
@@ -54,29 +125,37 @@ protected:
         record.InheritGeneral = 0;
     }
 
-    // Every connection a test made ends once its client is gone, as a program
-    // that exits waits for them.
+    // Every connection ends once its client is gone, as a program that exits waits for them.
     ~SessionHarness() override {
         session.reset();
         client.reset();
-        EXPECT_TRUE(FreeRdpClient::WaitForConnectionsToEnd(std::chrono::seconds(10)))
+        EXPECT_TRUE(FreeRdpClient::WaitForConnectionsToEnd(10s))
             << "a connection's worker thread did not end";
     }
 
-    // A new tab: the old session goes before its client, as its window would.
-    void Open() {
+    void TearDown() override {
+        if (HasFailure() && shadow) std::cout << "The shadow server's logs:\n" << shadow->Logs();
+        if (HasFailure() && xrdp) std::cout << "xrdp's logs:\n" << xrdp->Logs();
+    }
+
+    // A new tab, told to connect: the old session goes before its client, as its window would.
+    void Connect() {
         session.reset();
+        frame.posted.clear();
         client = std::make_unique<FreeRdpClient>(queue->Poster(), prompts);
         session = std::make_unique<Session>(client.get(), view, frame, config, keys, record,
                                             NodePath({"s"}));
+        session->ConnectSession();
     }
 
+    // A disconnection counts once the frame has been told.
     bool WaitForState(std::int32_t state, std::chrono::milliseconds timeout = 20s) {
-        return queue->RunUntil([&] { return session->State() == state && !Pending(); }, timeout);
+        return queue->RunUntil([&] { return session->State() == state && !frame.posted.empty(); },
+                               timeout);
     }
-
-    // A disconnection is reported once the frame has been told.
-    bool Pending() const { return frame.posted.empty(); }
+    bool WaitForStates(std::size_t count, std::chrono::milliseconds timeout = 20s) {
+        return queue->RunUntil([&] { return States().size() == count; }, timeout);
+    }
 
     std::vector<std::uintptr_t> States() const {
         std::vector<std::uintptr_t> states;
@@ -85,14 +164,18 @@ protected:
         }
         return states;
     }
+    std::string Text() const { return client->CurrentValues().disconnectedText; }
 
-    bool CentreShowsTheServedColour() {
+    // The frame's pixel at (x, y), negative from the right and bottom, is that colour.
+    template <typename Server>
+    bool Shows(int x, int y) {
         bool near = false;
         client->WithFrame([&](const FrameView& f) {
-            const std::uint8_t* p = f.pixels + (f.height / 2) * f.stride + (f.width / 2) * 4;
+            const int px = x < 0 ? f.width + x : x, py = y < 0 ? f.height + y : y;
+            const std::uint8_t* p = f.pixels + py * f.stride + px * 4;
             auto close = [](int a, int b) { return std::abs(a - b) <= 16; };
-            near = close(p[2], ShadowServer::kRed) && close(p[1], ShadowServer::kGreen) &&
-                   close(p[0], ShadowServer::kBlue);
+            near = close(p[2], Server::kRed) && close(p[1], Server::kGreen) &&
+                   close(p[0], Server::kBlue);
         });
         return near;
     }
@@ -102,6 +185,8 @@ protected:
         session->HandleMessage(WM_APP_DISCONNECT, 0, 0, handled);
     }
 
+    std::unique_ptr<ShadowServer> shadow;  // the server of the test, whose logs a failure shows
+    std::unique_ptr<XrdpServer> xrdp;
     TempDir dir;
     RegFileKeyStore keys;
     CConfigStore config;
@@ -112,21 +197,6 @@ protected:
     FakeFrame frame;
     std::unique_ptr<FreeRdpClient> client;
     std::unique_ptr<Session> session;
-};
-
-// Sessions against a FreeRDP shadow server of the test's own.
-class ShadowSessionTest : public SessionHarness {
-protected:
-    void SetUp() override {
-        ASSERT_TRUE(server.ok()) << server.error();
-        record.RDPPort = server.port();
-    }
-
-    void TearDown() override {
-        if (HasFailure()) std::cout << "The shadow server's logs:\n" << server.Logs();
-    }
-
-    ShadowServer server;
 };
 
 }  // namespace vandrelle::test

@@ -10,10 +10,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <set>
 #include <sstream>
 
 namespace vandrelle::test {
@@ -26,65 +26,30 @@ constexpr const char* kRunFolder = "/run/xrdp";
 constexpr const char* kSocketFolder = "/run/xrdp/sockdir";
 constexpr const char* kSystemSesmanIni = "/etc/xrdp/sesman.ini";
 
-std::string ReadText(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void WriteText(const std::string& path, const std::string& text) {
-    std::ofstream(path) << text;
-}
-
 struct IniValue {
     std::string section;
     std::string key;
     std::string value;
 };
 
-// The name of the section a line opens, or empty when it opens none.
-std::string SectionName(const std::string& line) {
-    if (line.size() < 2 || line.front() != '[' || line.back() != ']') return {};
-    return line.substr(1, line.size() - 2);
-}
-
 // The configuration with each value set in its section: the key's line is
 // replaced, or one is added below the section's header when there is none.
 std::string WithValues(const std::string& text, const std::vector<IniValue>& values) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    const auto sets = [](const IniValue& v, const std::string& section, const std::string& line) {
-        return v.section == section && line.rfind(v.key + "=", 0) == 0;
-    };
-    std::set<const IniValue*> present;
-    std::string section;
-    for (const std::string& line : lines) {
-        if (const std::string name = SectionName(line); !name.empty()) section = name;
-        for (const IniValue& v : values) {
-            if (sets(v, section, line)) present.insert(&v);
+    std::string out = "\n" + text;
+    for (const IniValue& v : values) {
+        const auto header = out.find("\n[" + v.section + "]");
+        if (header == std::string::npos) continue;
+        const auto body = out.find('\n', header + 1);
+        const auto end = std::min(out.find("\n[", body), out.size());
+        const auto line = out.find("\n" + v.key + "=", body);
+        const std::string set = "\n" + v.key + "=" + v.value;
+        if (line < end) {
+            out.replace(line, out.find('\n', line + 1) - line, set);
+        } else {
+            out.insert(body, set);
         }
     }
-    std::string out;
-    section.clear();
-    for (std::string line : lines) {
-        if (const std::string name = SectionName(line); !name.empty()) {
-            section = name;
-            out += line + "\n";
-            for (const IniValue& v : values) {
-                if (v.section == section && present.count(&v) == 0) {
-                    out += v.key + "=" + v.value + "\n";
-                }
-            }
-            continue;
-        }
-        for (const IniValue& v : values) {
-            if (sets(v, section, line)) line = v.key + "=" + v.value;
-        }
-        out += line + "\n";
-    }
-    return out;
+    return out.substr(1);
 }
 
 // The test user, with a session that paints the desktop and runs a clock.
@@ -201,21 +166,22 @@ bool XrdpServer::Start() {
     do m_port = FreePort();
     while (m_port == sesmanPort);
     const std::string sesmanIni = m_work.file("sesman.ini"), xrdpIni = m_work.file("xrdp.ini");
-    WriteText(sesmanIni,
-              WithValues(ReadText(kSystemSesmanIni),
-                         {{"Globals", "ListenAddress", "127.0.0.1"},
-                          {"Globals", "ListenPort", std::to_string(sesmanPort)},
-                          {"Sessions", "X11DisplayOffset", std::to_string(FreeDisplay())},
-                          {"Logging", "LogFile", m_work.file("sesman.log")},
-                          {"Logging", "EnableSyslog", "false"},
-                          {"ChansrvLogging", "EnableSyslog", "false"}}));
-    WriteText(xrdpIni, WithValues(ReadText("/etc/xrdp/xrdp.ini"),
-                                  {{"Globals", "port", "tcp://127.0.0.1:" + std::to_string(m_port)},
-                                   {"Globals", "fork", "false"},
-                                   {"Globals", "hidelogwindow", "true"},
-                                   {"Globals", "require_credentials", "true"},
-                                   {"Logging", "LogFile", m_work.file("xrdp.log")},
-                                   {"Logging", "EnableSyslog", "false"}}));
+    std::ofstream(sesmanIni) << (WithValues(
+        ReadText(kSystemSesmanIni),
+        {{"Globals", "ListenAddress", "127.0.0.1"},
+         {"Globals", "ListenPort", std::to_string(sesmanPort)},
+         {"Sessions", "X11DisplayOffset", std::to_string(FreeDisplay())},
+         {"Logging", "LogFile", m_work.file("sesman.log")},
+         {"Logging", "EnableSyslog", "false"},
+         {"ChansrvLogging", "EnableSyslog", "false"}}));
+    std::ofstream(xrdpIni) << (WithValues(
+        ReadText("/etc/xrdp/xrdp.ini"),
+        {{"Globals", "port", "tcp://127.0.0.1:" + std::to_string(m_port)},
+         {"Globals", "fork", "false"},
+         {"Globals", "hidelogwindow", "true"},
+         {"Globals", "require_credentials", "true"},
+         {"Logging", "LogFile", m_work.file("xrdp.log")},
+         {"Logging", "EnableSyslog", "false"}}));
 
     m_sesman = std::make_unique<ChildProcess>(
         std::vector<std::string>{"xrdp-sesman", "--nodaemon", "-c", sesmanIni},

@@ -1,14 +1,20 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Full screen of the session widget, with and without a container that
-// handles it, and its keys while it has no session; no server is needed (a
-// refused port ends a session at once).
+// The session widget's full screen, with and without a container that
+// handles it, and its keys while it has no session (no server is needed: a
+// refused port ends a session at once); the session's questions as dialogs.
+#include "DialogPrompts.h"
 #include "FreeRdpClient.h"
 #include "RdpView.h"
 #include "SessionViewKit.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 
 #include <vector>
@@ -30,14 +36,6 @@ struct Fixture {
         QVERIFY(b != nullptr);
         QTest::mouseClick(b, Qt::LeftButton);
     }
-    void VerifyBackInPlace() {
-        QVERIFY(!view.CoversScreen());
-        QVERIFY(!view.isWindow());
-        QCOMPARE(view.parentWidget(), &host);
-        QCOMPARE(view.geometry(), place);
-        QVERIFY(!view.IsFullScreenBarVisible());
-        QCOMPARE(client.get_FullScreen(), VariantBool::False);
-    }
 
     const QRect place{10, 20, 300, 200};
     test::FixedPrompts prompts{CertificateAnswer::Reject};
@@ -47,9 +45,17 @@ struct Fixture {
     RdpView view;
 };
 
+// Runs `act` on the modal window once it is open.
+void WhenModal(std::function<void(QWidget*)> act) {
+    QTimer::singleShot(0, [act] {
+        QTRY_VERIFY(QApplication::activeModalWidget() != nullptr);
+        act(QApplication::activeModalWidget());
+    });
+}
+
 }  // namespace
 
-class RdpViewFullScreenTest : public QObject {
+class ViewTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void cleanup() { QVERIFY(FreeRdpClient::WaitForConnectionsToEnd(std::chrono::seconds(10))); }
@@ -77,7 +83,10 @@ private Q_SLOTS:
         QVERIFY(message->isVisible());
         QCOMPARE(message->text(), failed);
         QCOMPARE(f.view.accessibleDescription(), failed);
-        f.VerifyBackInPlace();
+        QVERIFY(!f.view.CoversScreen() && !f.view.isWindow() && !f.view.IsFullScreenBarVisible());
+        QCOMPARE(f.view.parentWidget(), &f.host);
+        QCOMPARE(f.view.geometry(), f.place);
+        QCOMPARE(f.client.get_FullScreen(), VariantBool::False);
         QCOMPARE(f.recorder.events.count(QStringLiteral("go full screen")), 0);
     }
 
@@ -115,7 +124,56 @@ private Q_SLOTS:
         QApplication::sendEvent(&f.view, &key);
         QVERIFY(!key.isAccepted());
     }
+
+    // The question names the server and the fingerprint, and says when it changed;
+    // closing it, like Escape, never trusts the server.
+    void certificateAnswersFollowTheButtons() {
+        QWidget owner;
+        DialogPrompts prompts(&owner);
+        CertificateQuestion q{"srv.example", 3389, "srv", "CN=srv", "CN=srv", "aa:bb:cc", false};
+        const QString text = DialogPrompts::CertificateText(q);
+        QVERIFY(text.contains(QStringLiteral("srv.example:3389")) &&
+                text.contains(QStringLiteral("aa:bb:cc")));
+        QVERIFY(!text.contains(QStringLiteral("changed")));
+        q.changed = true;
+        QVERIFY(DialogPrompts::CertificateText(q).contains(QStringLiteral("changed")));
+        const struct {
+            const char* button;
+            CertificateAnswer answer;
+        } cases[] = {{"connectOnce", CertificateAnswer::AcceptOnce},
+                     {"connectAlways", CertificateAnswer::AcceptAlways},
+                     {nullptr, CertificateAnswer::Reject}};
+        for (const auto& c : cases) {
+            WhenModal([&](QWidget* box) {
+                if (!c.button) return qobject_cast<QMessageBox*>(box)->reject();
+                auto* button = box->findChild<QPushButton*>(QString::fromLatin1(c.button));
+                QVERIFY(button);
+                button->click();
+            });
+            QCOMPARE(prompts.AskCertificate(q), c.answer);
+        }
+    }
+
+    void credentialsComeFromTheFieldsOrNotAtAll() {
+        QWidget owner;
+        DialogPrompts prompts(&owner);
+        WhenModal([](QWidget* dialog) {
+            QCOMPARE(dialog->findChild<QLineEdit*>(QStringLiteral("user"))->text(),
+                     QStringLiteral("jdoe"));
+            auto* password = dialog->findChild<QLineEdit*>(QStringLiteral("password"));
+            QCOMPARE(password->echoMode(), QLineEdit::Password);
+            password->setText(QStringLiteral("pw"));
+            qobject_cast<QDialog*>(dialog)->accept();
+        });
+        const auto answer = prompts.AskCredentials("srv", {"jdoe", "CORP", ""});
+        QVERIFY(answer.has_value());
+        QCOMPARE(
+            QString::fromStdString(answer->user + "|" + answer->domain + "|" + answer->password),
+            QStringLiteral("jdoe|CORP|pw"));
+        WhenModal([](QWidget* dialog) { qobject_cast<QDialog*>(dialog)->reject(); });
+        QVERIFY(!prompts.AskCredentials("srv", {}).has_value());
+    }
 };
 
-QTEST_MAIN(RdpViewFullScreenTest)
-#include "RdpViewFullScreenTest.moc"
+QTEST_MAIN(ViewTest)
+#include "ViewTest.moc"

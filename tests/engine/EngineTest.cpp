@@ -1,0 +1,87 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The engine's own rules: how a session's end is named, and which local
+// drives and ports it offers.
+#include "DisconnectReason.h"
+#include "LocalDevices.h"
+#include "TempDir.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
+namespace vandrelle::test {
+namespace {
+
+TEST(DisconnectReasonTest, OutcomesMapToTheClientsReasonsAndTexts) {
+    const struct {
+        EngineOutcome outcome;
+        DisconnectReason reason;
+    } cases[] = {
+        {{.localDisconnect = true, .wasActive = true}, {1, 0}},
+        {{.localDisconnect = true, .lastError = kEngineConnectCancelled}, {1, 0}},
+        // The remote user's logoff wins over our own disconnect racing with it.
+        {{.localDisconnect = true, .wasActive = true, .errorInfo = 0xC}, {2, 0xC}},
+        {{.wasActive = true, .errorInfo = 0xB}, {2, 0xB}},
+        {{.errorInfo = 0x100}, {0x808, 0x100}},
+        {{.errorInfo = 0x10A}, {0x808, 0x10A}},
+        {{.wasActive = true, .errorInfo = 3}, {3, 3}},
+        {{.lastError = kEngineDnsNameNotFound}, {0x104, 0}},
+        {{.lastError = kEngineConnectTransportFailed}, {0x204, 0}},
+        {{.lastError = kEngineConnectFailed}, {0x204, 0}},
+        {{.wasActive = true, .lastError = kEngineConnectTransportFailed}, {0x904, 0}},
+        {{.lastError = 0x20009}, {0x20009, 0}},  // authentication
+        {{.wasActive = true}, {3, 0}},           // the server just closed
+    };
+    const auto engine = [](std::uint32_t code) { return "engine text " + std::to_string(code); };
+    const auto info = [](std::uint32_t code) { return "info text " + std::to_string(code); };
+    for (const auto& c : cases) {
+        EXPECT_EQ(MapDisconnect(c.outcome), c.reason) << c.reason.reason;
+        // Every produced reason has a text of its own.
+        EXPECT_EQ(DescribeDisconnect(c.reason.reason, 0, engine, info).find("Disconnected (code"),
+                  std::string::npos)
+            << c.reason.reason;
+    }
+    EXPECT_EQ(DescribeDisconnect(0x20009, 0, engine, info), "engine text 131081");
+    EXPECT_EQ(DescribeDisconnect(3, 7, engine, info),
+              "Remote disconnection by server. info text 7");
+    EXPECT_EQ(DescribeDisconnect(0x506, 0, engine, info), "Disconnected (code 1286).");
+}
+
+TEST(LocalDevicesTest, MountedVolumesBecomeLetteredDrivesRootFirstAndPortsAreNamed) {
+    const auto drives = ParseMountedVolumes(
+        "proc /proc proc rw 0 0\n/dev/sdb1 /srv/data ext4 rw 0 0\ntmpfs /tmp tmpfs rw 0 0\n"
+        "/dev/sda1 / ext4 rw 0 0\n/dev/sdc1 /media/USB\\040Stick vfat rw 0 0\n"
+        "/dev/sda1 / ext4 rw 0 0\n");
+    ASSERT_EQ(drives.size(), 3u);
+    EXPECT_EQ(drives[0].name + "|" + drives[0].path + "|" + ShareName(drives[0]),
+              "System (C:)|/|C_System");
+    EXPECT_EQ(drives[1].name + "|" + drives[1].path + "|" + ShareName(drives[1]),
+              "USB Stick (D:)|/media/USB Stick|D_USB_Stick");
+    EXPECT_EQ(drives[2].name, "data (E:)");
+    std::string many;  // letters stop at Z
+    for (int i = 0; i < 30; ++i) {
+        many += "/dev/sd" + std::to_string(i) + " /m/v" + std::to_string(100 + i) + " ext4\n";
+    }
+    const auto lettered = ParseMountedVolumes(many);
+    ASSERT_EQ(lettered.size(), 24u);
+    EXPECT_EQ(lettered.back().name, "v123 (Z:)");
+
+    TempDir dev;
+    for (const char* name : {"ttyS0", "ttyS2", "lp0"}) WriteFile(dev.file(name), "");
+    const auto ports = LocalPorts(dev.path());
+    ASSERT_EQ(ports.size(), 3u);
+    EXPECT_EQ(ports[0].name + "|" + ports[1].name + "|" + ports[2].name, "COM1|COM3|LPT1");
+    EXPECT_EQ(ports[1].path, dev.file("ttyS2"));
+    EXPECT_EQ(ports[2].kind, "parallel");
+
+    // This machine's root, when it is on a device (not in a container).
+    struct stat root {};
+    ASSERT_EQ(::stat("/", &root), 0);
+    if (major(root.st_dev) == 0) return;
+    const auto mine = MountedVolumes();
+    ASSERT_FALSE(mine.empty());
+    EXPECT_EQ(mine[0].name + "|" + mine[0].path, "System (C:)|/");
+}
+
+}  // namespace
+}  // namespace vandrelle::test
