@@ -6,8 +6,9 @@
 namespace vandrelle {
 namespace {
 
+// Bidirectional controls would reorder the rest of the line: they are escaped too.
 bool IsControl(char32_t cp) {
-    return cp < 0x20 || (cp >= 0x7F && cp <= 0x9F);
+    return cp < 0x20 || (cp >= 0x7F && cp <= 0x9F) || IsBidiControl(cp);
 }
 
 // `prefix` followed by `digits` lower-case hex digits of the value.

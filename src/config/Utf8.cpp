@@ -39,4 +39,9 @@ std::pair<char32_t, std::size_t> DecodeUtf8(std::string_view text) {
     return {cp, length};
 }
 
+bool IsBidiControl(char32_t cp) {
+    return cp == 0x061C || cp == 0x200E || cp == 0x200F || (cp >= 0x202A && cp <= 0x202E) ||
+           (cp >= 0x2066 && cp <= 0x2069);
+}
+
 }  // namespace vandrelle

@@ -13,4 +13,9 @@ namespace vandrelle {
 // truncated sequences included).
 std::pair<char32_t, std::size_t> DecodeUtf8(std::string_view text);
 
+// The bidirectional formatting characters (marks, embeddings, overrides,
+// isolates): in a name they reorder what is shown, so that "abc<U+202E>fdp.exe"
+// reads as "abcexe.pdf". Where names are shown they are made visible.
+bool IsBidiControl(char32_t cp);
+
 }  // namespace vandrelle

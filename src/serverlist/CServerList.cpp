@@ -6,6 +6,7 @@
 #include "ItemPath.h"
 #include "ResourceIds.h"
 #include "SessionMessages.h"
+#include "Utf8.h"
 #include "XmlDocument.h"
 
 #include <QApplication>
@@ -31,12 +32,16 @@ QString Q(const std::string& text) {
     return QString::fromStdString(text);
 }
 
-// Rows two pixels taller than the style's own, for a less crowded tree.
+// Rows two pixels taller than the style's own, for a less crowded tree;
+// labels shown as CServerList::ShownText has them.
 class RowDelegate : public QStyledItemDelegate {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
         return QStyledItemDelegate::sizeHint(option, index) + QSize(0, 2);
+    }
+    QString displayText(const QVariant& value, const QLocale& locale) const override {
+        return CServerList::ShownText(QStyledItemDelegate::displayText(value, locale));
     }
 };
 
@@ -169,13 +174,17 @@ void CServerList::Build() {
              child = child.next_sibling()) {
             if (IsElementNamed(child, "Group")) {
                 const pugi::xml_node name = SelectElement(child, "Properties/Name");
-                if (!name) continue;  // unreachable by path: left out with all below it
+                // Unreachable by path (an empty name ends a path): left out
+                // with all below it.
+                if (!name || ElementText(name).empty()) continue;
                 QTreeWidgetItem* item = NewItem(level.item, ElementText(name), kGroupItem);
                 if (StoredCollapsed(child)) collapsed.push_back(item);
                 pending.push_back({item, child});
             } else if (IsElementNamed(child, "Server")) {
                 const pugi::xml_node name = FirstChildElement(child, "Name");
-                if (name) NewItem(level.item, ElementText(name), kServerItem);
+                if (name && !ElementText(name).empty()) {
+                    NewItem(level.item, ElementText(name), kServerItem);
+                }
             }
         }
         SortChildren(level.item, LabelCollator());
@@ -258,6 +267,18 @@ void CServerList::SortChildren(QTreeWidgetItem* parent, const QCollator& collato
     sorted.reserve(children.size());
     for (const Keyed& k : keyed) sorted.push_back(k.item);
     parent->addChildren(sorted);
+}
+
+QString CServerList::ShownText(const QString& name) {
+    QString shown;
+    for (const QChar c : name) {
+        if (IsBidiControl(c.unicode())) {
+            shown += QStringLiteral("<U+%1>").arg(c.unicode(), 4, 16, QLatin1Char('0')).toUpper();
+        } else {
+            shown += c;
+        }
+    }
+    return shown;
 }
 
 bool CServerList::IsServer(const QTreeWidgetItem* item) {
@@ -532,7 +553,7 @@ void CServerList::DeleteCurrent() {
     PathBuffer path;
     if (!CommandPath(item, path)) return;
     const QString question = IsServer(item) ? tr("Delete server '%1'?") : tr("Delete group '%1'?");
-    QMessageBox box(QMessageBox::Question, tr("Confirm"), question.arg(item->text(0)),
+    QMessageBox box(QMessageBox::Question, tr("Confirm"), question.arg(ShownText(item->text(0))),
                     QMessageBox::Yes | QMessageBox::No, this);
     box.setDefaultButton(QMessageBox::No);
     if (box.exec() != QMessageBox::Yes) return;

@@ -94,6 +94,10 @@ public:
     bool CommandPath(const QTreeWidgetItem* item, PathBuffer& path);
     // The first direct child labelled exactly `label`, or nullptr.
     static QTreeWidgetItem* FindChildByLabel(const QTreeWidgetItem* parent, const QString& label);
+    // A name as it is shown (tree, tabs, caption, menus, questions): its
+    // bidirectional controls written out ("<U+202E>"), so that it is never
+    // shown reordered into another name.
+    static QString ShownText(const QString& name);
 
     // The context menu of an item: the server menu or the group menu (the
     // root's "&Delete" greyed). Its actions carry their command identifiers

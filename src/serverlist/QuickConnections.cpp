@@ -18,7 +18,7 @@ const QString kQuickConnections = QStringLiteral("Quick Connections");
 
 // A label as a menu shows it: an ampersand is not a mnemonic.
 QString MenuText(const QString& label) {
-    QString text = label;
+    QString text = CServerList::ShownText(label);
     return text.replace(QLatin1Char('&'), QStringLiteral("&&"));
 }
 

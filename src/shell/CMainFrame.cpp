@@ -41,6 +41,11 @@ QString Q(std::string_view text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
+// A name or address as the user sees it: never reordered by what it holds.
+QString Shown(const std::string& text) {
+    return CServerList::ShownText(QString::fromStdString(text));
+}
+
 QRect ToQRect(const WindowRect& r) {
     return QRect(QPoint(r.left, r.top), QSize(r.right - r.left, r.bottom - r.top));
 }
@@ -396,11 +401,8 @@ void CMainFrame::ShowPageState(int index) {
     if (const CVandrelleView* session = SessionAt(index)) {
         const Properties& r = session->Record();
         m_statusPane->SetStateText(tr("[%1] Server: %2; Username: %3")
-                                       .arg(QString::fromStdString(r.Name),
-                                            QString::fromStdString(r.Server),
-                                            QString::fromStdString(r.UserName)));
-        setWindowTitle(QString::fromStdString(r.Name) + QStringLiteral(" - ") +
-                       Q(ResourceString(IDR_MAINFRAME)));
+                                       .arg(Shown(r.Name), Shown(r.Server), Shown(r.UserName)));
+        setWindowTitle(Shown(r.Name) + QStringLiteral(" - ") + Q(ResourceString(IDR_MAINFRAME)));
     } else {
         m_statusPane->SetStateText(Q(ResourceString(ATL_IDS_IDLEMESSAGE)));
         setWindowTitle(Q(ResourceString(IDR_MAINFRAME)));
@@ -537,7 +539,7 @@ void CMainFrame::OpenSession(int command, const PathBuffer& path) {
     }
     if (command == ID_SERVER_CONNECT_CONSOLE) record.ConnectToServerConsole = 1;
     if (command == ID_SERVER_CONNECT_NON_CONSOLE) record.ConnectToServerConsole = 0;
-    QString caption = QString::fromStdString(record.Name);
+    QString caption = Shown(record.Name);
     if (record.ConnectToServerConsole != 0) caption += QStringLiteral(" (console)");
     auto* session =
         new CVandrelleView(m_hosts, *this, this, m_config, m_keys, std::move(record), path, m_view);
@@ -571,7 +573,7 @@ void CMainFrame::QuickConnect() {
                 .exec();
         }
     }
-    QString caption = QString::fromStdString(record->Name);
+    QString caption = Shown(record->Name);
     if (record->ConnectToServerConsole != 0) caption += QStringLiteral(" (console)");
     auto* session =
         new CVandrelleView(m_hosts, *this, this, m_config, m_keys, *record, PathBuffer{}, m_view);

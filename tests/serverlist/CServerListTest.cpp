@@ -12,6 +12,7 @@
 #include <QMenu>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QStyledItemDelegate>
 #include <QTest>
 #include <QThread>
 #include <QTreeWidget>
@@ -642,6 +643,21 @@ private Q_SLOTS:
         QVERIFY(last->data().toInt() > kConnectToLastId);
         panel.ConnectByMenuId(last->data().toInt());
         QVERIFY(frame.sent.back().path == NodePath({"srv-13399"}));
+    }
+
+    // A name is shown as stored, never reordered by a bidirectional control;
+    // a node whose name is empty, which no path can reach, is not shown.
+    void namesShowTheirControlsAndEmptyNamesAreLeftOut() {
+        const std::string spoof =
+            "abc\xE2\x80\xAE"
+            "fdp.exe";
+        ConfigOnDisk disk(File(Server(spoof) + Server("") + Group("", Server("inside"))));
+        CServerList panel(disk.config, frame);
+        QCOMPARE(ChildLabels(panel.RootItem()), QString::fromStdString(spoof));
+        auto* delegate = qobject_cast<QStyledItemDelegate*>(panel.Tree()->itemDelegate());
+        QVERIFY(delegate);
+        QCOMPARE(delegate->displayText(QString::fromStdString(spoof), QLocale()),
+                 QStringLiteral("abc<U+202E>fdp.exe"));
     }
 
     // While the tree holds no server a hint says how to add one: readable by a

@@ -377,7 +377,7 @@ private Q_SLOTS:
             });
             close.start(10);
             key(k, m);
-            return QTest::qWaitFor([&] { return shown; }, 300);
+            return QTest::qWaitFor([&] { return shown; }, 2000);
         };
         QVERIFY(menuOpensOn(Qt::Key_F10));
         QVERIFY(menuOpensOn(Qt::Key_Space, Qt::AltModifier));

@@ -275,6 +275,11 @@ TEST(CliTextTest, ControlCharactersAndStrayBytesPrintEscaped) {
               "\"a\\\\b\\n\\r\\t\\u001b[31m\\u007f\\u009b\\ufffd "
               "\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80\"");
     EXPECT_EQ(JsonString("say \"hi\"\xe2\x82"), "\"say \\\"hi\\\"\\ufffd\\ufffd\"");
+    // A right-to-left override would show "abc<RLO>fdp.exe" as "abcexe.pdf".
+    EXPECT_EQ(EscapedText("abc\xe2\x80\xae"
+                          "fdp.exe"),
+              "abc\\xe2\\x80\\xaefdp.exe");
+    EXPECT_EQ(JsonString("\xe2\x81\xa6x"), "\"\\u2066x\"");
 }
 
 TEST_F(CliTest, NamesAndTextsCannotFakeLinesOrTerminalCodes) {
