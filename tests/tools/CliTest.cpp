@@ -174,6 +174,7 @@ TEST_F(CliTest, RefusalsGiveTheirCodesAndReasonsAndChangeNothing) {
     } refusals[] = {
         {1, {"show", "Nope"}, "vandrelle-cli: no node Nope\n"},
         {1, {"set", "Web", "Nope", "--set", "Name=x"}, "Nope"},
+        {1, {"add-server", "Web", "Nope", "--set", "Name=x"}, "no node Web/Nope"},
         {1, {"move", "Lab", "--to", "Nope"}, "Nope"},
         {1, {"delete", "Web", "Nope"}, ""},
         {1, {"external-command", "Nope"}, "Nope"},
@@ -256,7 +257,8 @@ TEST_F(CliTest, SetStoresLogonFieldsPortsAndTheCollapseState) {
     Ok({"set", "Web", "--set", "GroupCollapsed=0", "--set", "Description=open"});
     EXPECT_FALSE(collapsed({"Web"}));
     EXPECT_TRUE(Contains(Ok({"show", "Web"}), "Description=open"));
-    Ok({"set", "--set", "GroupCollapsed=1"});  // the top and a new group take it as well
+    Ok({"set", "Web", "--set", "Description=open"});  // nothing to change is no failure
+    Ok({"set", "--set", "GroupCollapsed=1"});         // the top and a new group take it as well
     EXPECT_TRUE(collapsed({}));
     Ok({"add-group", "--set", "Name=Shut", "--set", "GroupCollapsed=1"});
     EXPECT_TRUE(collapsed({"Shut"}));
