@@ -8,36 +8,30 @@ set -uo pipefail
 script="$(cd "$(dirname "$0")/../.." && pwd)/scripts/install-deps.sh"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-checks=0 failures=0
-
+failures=0
 fail() { echo "FAILED: $*"; failures=$((failures + 1)); }
-check() { checks=$((checks + 1)); }
 
-# Runs the script on the sources written into a fresh apt folder: $1 is the
-# file's name, standard input its text; prints what the script printed.
-suite_for() {
+# Runs the script on sources written into a fresh apt folder (file $1, text on
+# standard input) and expects each further argument as a line of its output.
+expect() {
+  local file=$1 line; shift
   rm -rf "$work/apt"; mkdir -p "$work/apt/sources.list.d"
-  cat > "$work/apt/$1"
-  APT_ETC="$work/apt" bash "$script" --suite-to-add 2>&1
+  cat > "$work/apt/$file"
+  out=$(APT_ETC="$work/apt" bash "$script" --suite-to-add 2>&1) status=$?
+  for line in "$@"; do grep -qxF -- "$line" <<< "$out" || fail "$file: no line '$line' in:"$'\n'"$out"; done
 }
 
-expect_line() {  # output, line, case
-  check
-  grep -qxF -- "$2" <<< "$1" || fail "$3: no line '$2' in:"$'\n'"$1"
-}
-
-out=$(suite_for sources.list <<'SRC'
+expect sources.list "URIs: http://mirror.example/debian" "Suites: bookworm-backports" \
+  "Signed-By: /usr/share/keyrings/mirror.gpg" <<'SRC'
 # deb http://commented.example/debian bookworm main
 deb [arch=amd64 signed-by=/etc/apt/keyrings/other.gpg] https://other.example/linux/debian bookworm stable
 deb http://security.example/debian-security bookworm-security main
 deb [ signed-by=/usr/share/keyrings/mirror.gpg ] http://mirror.example/debian bookworm main contrib
 SRC
-)
-expect_line "$out" "URIs: http://mirror.example/debian" "one-line entries"
-expect_line "$out" "Suites: bookworm-backports" "one-line entries"
-expect_line "$out" "Signed-By: /usr/share/keyrings/mirror.gpg" "one-line entries"
 
-out=$(suite_for sources.list.d/debian.sources <<'SRC'
+# An inline key cannot be named by path: Debian's archive keyring signs the suite.
+expect sources.list.d/debian.sources "URIs: http://mirror2.example/debian" "Components: main" \
+  "Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg" <<'SRC'
 Types: deb
 URIs: http://disabled.example/debian
 Suites: bookworm
@@ -58,24 +52,10 @@ Signed-By:
  mQINBGPL0BUBEADmW5NdOOHwPIJlgPu6JDcKw/NZJPR8lsD3K87ZM18gzyQZJD+w
  -----END PGP PUBLIC KEY BLOCK-----
 SRC
-)
-expect_line "$out" "URIs: http://mirror2.example/debian" "deb822 stanzas"
-expect_line "$out" "Components: main" "deb822 stanzas"
-# An inline key cannot be named by path: Debian's archive keyring signs the suite.
-expect_line "$out" "Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg" "deb822 stanzas"
 
-out=$(suite_for sources.list <<'SRC'
-deb http://security.example/debian-security bookworm-security main
-SRC
-)
-status=$?
-check
-[[ $status -ne 0 ]] || fail "no bookworm source: the script succeeded with:"$'\n'"$out"
-check
-grep -q "bookworm suite" <<< "$out" || fail "no bookworm source: no reason given:"$'\n'"$out"
-
-check
+expect sources.list <<< "deb http://security.example/debian-security bookworm-security main"
+[[ $status -ne 0 ]] && grep -q "bookworm suite" <<< "$out" ||
+  fail "no bookworm source: the script did not stop with the reason:"$'\n'"$out"
 ! grep -nE '[a-z]+://' "$script" || fail "install-deps.sh names a server"
 
-echo "$((checks - failures)) passed, $failures failed"
-[[ $failures -eq 0 ]]
+[[ $failures -eq 0 ]] && echo "install-deps-test: passed"

@@ -30,7 +30,10 @@ public:
     public:
         Drive(FakeRdpClient& owner, std::string name) : m_owner(owner), m_name(std::move(name)) {}
         std::string get_Name() const override { return m_name; }
-        void put_RedirectionState(VariantBool value) override;
+        void put_RedirectionState(VariantBool value) override {
+            state = value;
+            m_owner.Record("put_RedirectionState(" + m_name + ")", value);
+        }
         std::optional<VariantBool> state;
 
     private:
@@ -60,10 +63,23 @@ public:
     RdpClientEvents* sink = nullptr;
 
     // Calls of that name, in order, as their values.
-    std::vector<std::string> Values(const std::string& name) const;
-    std::vector<std::string> Names() const;
+    std::vector<std::string> Values(const std::string& name) const {
+        std::vector<std::string> values;
+        for (const Call& c : calls)
+            if (c.name == name) values.push_back(c.value);
+        return values;
+    }
+    std::vector<std::string> Names() const {
+        std::vector<std::string> names;
+        for (const Call& c : calls) names.push_back(c.name);
+        return names;
+    }
     // Every call as "name=value", in order, each followed by a space.
-    std::string Trace() const;
+    std::string Trace() const {
+        std::string trace;
+        for (const Call& c : calls) trace += c.name + "=" + c.value + " ";
+        return trace;
+    }
     bool Called(const std::string& name) const { return !Values(name).empty(); }
 
     void FireConnecting() { sink->OnConnecting(); }
@@ -72,22 +88,30 @@ public:
 
     // RdpClient
     void SetEventSink(RdpClientEvents* s) override { sink = s; }
-    void put_Server(const std::string& value) override;
+    void put_Server(const std::string& value) override {
+        Record("put_Server", value);
+        if (serverPutFailure) throw RdpError(*serverPutFailure, serverPutFailureText);
+    }
     void put_UserName(const std::string& v) override { Record("put_UserName", v); }
     void put_Domain(const std::string& v) override { Record("put_Domain", v); }
     void put_DisconnectedText(const std::string& v) override { Record("put_DisconnectedText", v); }
     void put_DesktopWidth(std::int32_t v) override { Record("put_DesktopWidth", v); }
     void put_DesktopHeight(std::int32_t v) override { Record("put_DesktopHeight", v); }
-    void Connect() override;
+    void Connect() override {
+        Record("Connect", "");
+        if (connectFailure) throw RdpError(*connectFailure);
+    }
     void Disconnect() override { Record("Disconnect", ""); }
     void put_PluginDlls(const std::string& v) override { Record("put_PluginDlls", v); }
     void put_ContainerHandledFullScreen(std::int32_t v) override {
         Record("put_ContainerHandledFullScreen", v);
     }
     void put_ColorDepth(std::int32_t v) override { Record("put_ColorDepth", v); }
-    VariantBool get_FullScreen() override;
-    void put_FullScreen(VariantBool v) override;
-    std::int32_t get_ExtendedDisconnectReason() override;
+    VariantBool get_FullScreen() override { return Got("get_FullScreen", fullScreen); }
+    void put_FullScreen(VariantBool v) override { Put("put_FullScreen", fullScreen, v); }
+    std::int32_t get_ExtendedDisconnectReason() override {
+        return Got("get_ExtendedDisconnectReason", extendedReason);
+    }
     void put_ClearTextPassword(const std::string& v) override {
         Record("put_ClearTextPassword", v);
     }
@@ -100,8 +124,12 @@ public:
     void put_RedirectPorts(VariantBool v) override { Record("put_RedirectPorts", v); }
     void put_RedirectSmartCards(VariantBool v) override { Record("put_RedirectSmartCards", v); }
     void put_RedirectDrives(VariantBool v) override { Record("put_RedirectDrives", v); }
-    std::int32_t get_PerformanceFlags() override;
-    void put_PerformanceFlags(std::int32_t v) override;
+    std::int32_t get_PerformanceFlags() override {
+        return Got("get_PerformanceFlags", performanceFlags);
+    }
+    void put_PerformanceFlags(std::int32_t v) override {
+        Put("put_PerformanceFlags", performanceFlags, v);
+    }
     void put_AudioRedirectionMode(std::int32_t v) override {
         Record("put_AudioRedirectionMode", v);
     }
@@ -114,7 +142,10 @@ public:
 
     // RdpClient5
     void put_RedirectClipboard(VariantBool v) override { Record("put_RedirectClipboard", v); }
-    std::string GetErrorDescription(std::uint32_t reason, std::uint32_t extended) override;
+    std::string GetErrorDescription(std::uint32_t reason, std::uint32_t extended) override {
+        Record("GetErrorDescription", std::to_string(reason) + "," + std::to_string(extended));
+        return errorDescription;
+    }
 
     // RdpClient6
     void put_ConnectToAdministerServer(VariantBool v) override {
@@ -123,20 +154,33 @@ public:
 
     // RdpClientNonScriptable3
     void put_EnableCredSspSupport(VariantBool v) override { Record("put_EnableCredSspSupport", v); }
-    VariantBool get_RedirectDynamicDrives() override;
-    void put_RedirectDynamicDrives(VariantBool v) override;
-    std::uint32_t get_DriveCount() override;
-    RdpDrive& DriveByIndex(std::uint32_t index) override;
-    void NotifyRedirectDeviceChange(std::uintptr_t wParam, std::intptr_t lParam) override;
+    VariantBool get_RedirectDynamicDrives() override {
+        return Got("get_RedirectDynamicDrives", dynamicDrives);
+    }
+    void put_RedirectDynamicDrives(VariantBool v) override {
+        Put("put_RedirectDynamicDrives", dynamicDrives, v);
+    }
+    std::uint32_t get_DriveCount() override {
+        return Got("get_DriveCount", static_cast<std::uint32_t>(drives.size()));
+    }
+    RdpDrive& DriveByIndex(std::uint32_t index) override { return *drives.at(index); }
+    void NotifyRedirectDeviceChange(std::uintptr_t wParam, std::intptr_t lParam) override {
+        Record("NotifyRedirectDeviceChange", std::to_string(wParam) + "," + std::to_string(lParam));
+    }
 
-    void Record(const std::string& name, const std::string& value) {
-        calls.push_back({name, value});
-    }
-    void Record(const std::string& name, std::int64_t value) {
-        Record(name, std::to_string(value));
-    }
-    void Record(const std::string& name, VariantBool value) {
+    void Record(const std::string& n, const std::string& v) { calls.push_back({n, v}); }
+    void Record(const std::string& n, std::int64_t v) { Record(n, std::to_string(v)); }
+    void Record(const std::string& n, VariantBool v) { Record(n, static_cast<std::int64_t>(v)); }
+    // A get or put that is recorded and reads or sets the configured value.
+    template <typename T>
+    T Got(const std::string& name, T value) {
         Record(name, static_cast<std::int64_t>(value));
+        return value;
+    }
+    template <typename T>
+    void Put(const std::string& name, T& field, T value) {
+        Record(name, static_cast<std::int64_t>(value));
+        field = value;
     }
 };
 
@@ -159,8 +203,14 @@ public:
 
     Size ClientSize() const override { return clientSize; }
     Size PrimaryScreenSize() const override { return screenSize; }
-    void EnterContainerFullScreen() override;
-    void LeaveContainerFullScreen() override;
+    void EnterContainerFullScreen() override {
+        events.push_back("enter");
+        containerFullScreen = true;
+    }
+    void LeaveContainerFullScreen() override {
+        events.push_back("leave");
+        containerFullScreen = false;
+    }
     bool IsContainerFullScreen() const override { return containerFullScreen; }
     void Relayout() override { events.push_back("relayout"); }
     void ShowError(const std::string& text) override { errors.push_back(text); }
