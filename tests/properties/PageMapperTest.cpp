@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <limits>
+#include <map>
 
 namespace vandrelle {
 namespace {
@@ -33,24 +34,22 @@ Properties Server(const std::string& name, const std::string& host) {
 // One letter per problem, in order: p a port that is no number (a beep only),
 // r a port out of range, n no name, d the name 'Office' taken, s no server,
 // c a server with a port.
-std::string Codes(const std::vector<GeneralProblem>& problems) {
-    using C = GeneralControl;
-    const std::pair<C, std::string> kinds[] = {
-        {C::Port, ""},
-        {C::Port, GeneralMapper::kPortRange},
-        {C::Name, "Must enter a name."},
-        {C::Name, "A group or server named 'Office' already exists here."},
-        {C::Server, "Must enter server name (IP Address or hostname)."},
-        {C::Server, GeneralMapper::kServerWithPort},
-    };
+std::string Check(const char* name, const char* server, const char* port, Mode mode = Mode::Server,
+                  bool inherit = false) {
+    const std::map<std::string, char> kinds = {
+        {"", 'p'},
+        {GeneralMapper::kPortRange, 'r'},
+        {"Must enter a name.", 'n'},
+        {"A group or server named 'Office' already exists here.", 'd'},
+        {"Must enter server name (IP Address or hostname).", 's'},
+        {GeneralMapper::kServerWithPort, 'c'}};
+    GeneralState s;
+    s.name = name;
+    s.server = server;
+    s.port = port;
+    s.inherit = inherit;
     std::string out;
-    for (const GeneralProblem& p : problems) {
-        char code = '?';
-        for (int i = 0; i < 6; ++i) {
-            if (kinds[i].first == p.control && kinds[i].second == p.message) code = "prndsc"[i];
-        }
-        out += code;
-    }
+    for (const GeneralProblem& p : Mapper(mode).Validate(s)) out += kinds.at(p.message);
     return out;
 }
 
@@ -86,56 +85,46 @@ TEST(GeneralMapperTest, AutoFillLastsUntilTheServerIsEdited) {
 }
 
 TEST(GeneralMapperTest, ChecksAndTheirOrder) {
-    struct Case {
-        Mode mode;
-        const char *name, *server, *port;
-        bool inherit;
-        const char* problems;
-    };
-    const Case cases[] = {
-        {Mode::Server, "new", "web.example", "3389", false, ""},
-        // Ports: no number only beeps; an inherited one is not this node's.
-        {Mode::Server, "new", "h", "", false, "p"},
-        {Mode::Server, "new", "h", "  ", false, "p"},
-        {Mode::Server, "new", "h", "12abc", false, "p"},
-        {Mode::Server, "new", "h", "99999999999", false, "p"},
-        {Mode::Server, "new", "h", "0", false, "r"},
-        {Mode::Server, "new", "h", "65536", false, "r"},
-        {Mode::Server, "new", "h", "-1", false, "r"},
-        {Mode::Server, "new", "h", "1", false, ""},
-        {Mode::Server, "new", "h", "65535", false, ""},
-        {Mode::Server, "new", "h", " 3390", false, ""},
-        {Mode::Server, "new", "h", "+22", false, ""},
-        {Mode::Server, "new", "h", "0", true, ""},
-        {Mode::Server, " \t ", "  ", "0", false, "rns"},
-        // Servers: one colon is a port, more are an IPv6 address.
-        {Mode::Server, "new", "10.0.0.1:3390", "1", false, "c"},
-        {Mode::Server, "new", "web.example:3389", "1", false, "c"},
-        {Mode::Server, "new", " host: ", "1", false, "c"},
-        {Mode::Server, "new", "::1", "1", false, ""},
-        {Mode::Server, "new", "2001:db8::1:3389", "1", false, ""},
-        // Names: compared exactly after trimming; an empty one is not also
-        // a duplicate of an empty sibling.
-        {Mode::Server, "  Office ", "h", "1", false, "d"},
-        {Mode::Server, "office", "h", "1", false, ""},
-        {Mode::Server, "db  1", "h", "1", false, ""},
-        {Mode::Server, "Office2", "h", "1", false, ""},
-        {Mode::Server, "", "h", "1", false, "n"},
-        // Groups have no server; the root has no siblings.
-        {Mode::Group, "Lab", "", "1", false, ""},
-        {Mode::Group, "Lab", "host:1", "1", false, ""},
-        {Mode::Group, "Office", "", "70000", false, "rd"},
-        {Mode::Root, "Office", "", "1", false, ""},
-    };
-    for (const Case& c : cases) {
-        GeneralState s;
-        s.name = c.name;
-        s.server = c.server;
-        s.port = c.port;
-        s.inherit = c.inherit;
-        EXPECT_EQ(Codes(Mapper(c.mode).Validate(s)), c.problems)
-            << c.name << " / " << c.server << " / " << c.port;
+    using Cases = std::pair<const char*, const char*>[];
+    // A port is a number from 1 to 65535 after blanks; no number only beeps.
+    for (const auto& [port, problems] : Cases{{"", "p"},
+                                              {"  ", "p"},
+                                              {"12abc", "p"},
+                                              {"99999999999", "p"},
+                                              {"0", "r"},
+                                              {"65536", "r"},
+                                              {"-1", "r"},
+                                              {"1", ""},
+                                              {"65535", ""},
+                                              {" 3390", ""},
+                                              {"+22", ""}}) {
+        EXPECT_EQ(Check("new", "h", port), problems) << port;
     }
+    // One colon is a port, more are an IPv6 address.
+    for (const auto& [server, problems] : Cases{{"10.0.0.1:3390", "c"},
+                                                {"web.example:3389", "c"},
+                                                {" host: ", "c"},
+                                                {"::1", ""},
+                                                {"2001:db8::1:3389", ""},
+                                                {" \t ", "s"}}) {
+        EXPECT_EQ(Check("new", server, "1"), problems) << server;
+    }
+    // Names are compared exactly after trimming; an empty one is not also a
+    // duplicate of an empty sibling.
+    for (const auto& [name, problems] : Cases{{"  Office ", "d"},
+                                              {"office", ""},
+                                              {"db  1", ""},
+                                              {"Office2", ""},
+                                              {"", "n"},
+                                              {" \t ", "n"}}) {
+        EXPECT_EQ(Check(name, "h", "1"), problems) << name;
+    }
+    EXPECT_EQ(Check(" ", " ", "0"), "rns") << "the page's order";
+    EXPECT_EQ(Check("new", "h", "0", Mode::Server, true), "") << "an inherited port is not ours";
+    EXPECT_EQ(Check("Lab", "", "1", Mode::Group), "") << "a group has no server";
+    EXPECT_EQ(Check("Lab", "host:1", "1", Mode::Group), "");
+    EXPECT_EQ(Check("Office", "", "70000", Mode::Group), "rd");
+    EXPECT_EQ(Check("Office", "", "1", Mode::Root), "") << "the root has no siblings";
 }
 
 TEST(GeneralMapperTest, StoreTrimsNamesAndWritesRecordLineBreaks) {
@@ -205,8 +194,7 @@ TEST(DisplayMapperTest, TheRecordChoosesTheSizeEntry) {
         {1600, 900, 0, DesktopSize::Custom, "1600", "900"},
         {800, 768, 0, DesktopSize::Custom, "800", "768"},
         {1024, 768, 1, DesktopSize::FullScreen, "", ""},  // full screen wins over any size
-        {-20, -30, 7, DesktopSize::FullScreen, "", ""},
-    };
+        {-20, -30, 7, DesktopSize::FullScreen, "", ""}};
     for (const Case& c : cases) {
         const DisplayState s = DisplayMapper::Load(Sized(c.w, c.h, c.fullScreen));
         EXPECT_EQ(s.size, c.size) << c.w << " x " << c.h;
@@ -226,8 +214,7 @@ TEST(DisplayMapperTest, EditedSizesStoreTheLeadingNumberOfEachText) {
         {DesktopSize::FitWindowWithMargin, "-2147483648", "5", 2147483647, -5},
         {DesktopSize::Custom, "1600", "900", 1600, 900},
         {DesktopSize::Custom, "", "12px", 0, 12},
-        {DesktopSize::Custom, "-20", "0", -20, 0},
-    };
+        {DesktopSize::Custom, "-20", "0", -20, 0}};
     for (const Case& c : cases) {
         const Properties p = Stored(Shown(c.size, c.width, c.height), Sized(-5, -5, 1));
         EXPECT_EQ(p.DesktopWidth, c.w) << c.width;
@@ -255,12 +242,10 @@ TEST(DisplayMapperTest, ChoosingTheMarginProposesTenPixelsOnlyWhenBothEditsAreEm
         DesktopSize chosen;
         const char *width, *height, *expected;
     };
-    const Case cases[] = {
-        {DesktopSize::FitWindowWithMargin, "", "", "10x10"},
-        {DesktopSize::FitWindowWithMargin, "1600", "0", "1600x0"},
-        {DesktopSize::FitWindowWithMargin, "5", "", "5x"},
-        {DesktopSize::Custom, "", "", "x"},
-    };
+    const Case cases[] = {{DesktopSize::FitWindowWithMargin, "", "", "10x10"},
+                          {DesktopSize::FitWindowWithMargin, "1600", "0", "1600x0"},
+                          {DesktopSize::FitWindowWithMargin, "5", "", "5x"},
+                          {DesktopSize::Custom, "", "", "x"}};
     for (const Case& c : cases) {
         DisplayState s = Shown(DesktopSize::FitWindow, c.width, c.height);
         DisplayMapper::ChooseSize(s, c.chosen);
@@ -352,8 +337,7 @@ TEST(ExperienceMapperTest, EachBoxHasItsFlagAndOtherBitsAreCleared) {
         {&ExperienceBoxes::background, 0x181},    {&ExperienceBoxes::dragging, 0x182},
         {&ExperienceBoxes::animation, 0x184},     {&ExperienceBoxes::themes, 0x188},
         {&ExperienceBoxes::fontSmoothing, 0x100}, {&ExperienceBoxes::composition, 0x080},
-        {&ExperienceBoxes::bitmapCaching, 0x180},
-    };
+        {&ExperienceBoxes::bitmapCaching, 0x180}};
     for (const Case& c : cases) {
         ExperienceBoxes boxes = kAll;
         boxes.*c.box = false;
@@ -382,8 +366,7 @@ TEST(ExperienceMapperTest, TheSpeedFollowsTheBoxes) {
         {noCache, Speed::Custom},
         {broadbandNoCache, Speed::Custom},
         {noBackground, Speed::Custom},
-        {ExperienceMapper::BoxesFor(Flags(0x101)), Speed::Broadband},
-    };
+        {ExperienceMapper::BoxesFor(Flags(0x101)), Speed::Broadband}};
     for (const auto& [boxes, speed] : cases) EXPECT_EQ(ExperienceMapper::SpeedFor(boxes), speed);
 }
 
