@@ -104,20 +104,19 @@ TEST_F(SessionTest, ConnectAppliesTheRecordInItsFixedOrder) {
 TEST_F(SessionTest, DesktopSizeFollowsTheWindowTheMarginAndFullScreen) {
     struct Case {
         int w, h, fullScreen;
-        const char *width, *height;
+        const char* sent;  // widths x heights
     };
-    const Case cases[] = {{0, 0, 0, "1000", "700"},      {-10, -20, 0, "980", "660"},
-                          {-600, -20, 0, "1000", "700"}, {-500, -20, 0, "1000", "700"},
-                          {0, -20, 0, "1000", "660"},    {1280, 0, 0, "1280", "0"},
-                          {-10, 600, 0, "-10", "600"},   {800, 600, 1, "800,1920", "600,1080"}};
+    const Case cases[] = {
+        {0, 0, 0, "1000x700"},      {-10, -20, 0, "980x660"}, {-600, -20, 0, "1000x700"},
+        {-500, -20, 0, "1000x700"}, {0, -20, 0, "1000x660"},  {-10, 0, 0, "980x700"},
+        {1280, 0, 0, "1280x0"},     {-10, 600, 0, "-10x600"}, {800, 600, 1, "800,1920x600,1080"},
+    };
     for (const Case& c : cases) {
         record.DesktopWidth = c.w;
         record.DesktopHeight = c.h;
         record.FullScreen = c.fullScreen;
         Open().ConnectSession();
-        EXPECT_EQ(Sent("put_DesktopWidth") + "x" + Sent("put_DesktopHeight"),
-                  std::string(c.width) + "x" + c.height)
-            << c.w << "x" << c.h;
+        EXPECT_EQ(Sent("put_DesktopWidth") + "x" + Sent("put_DesktopHeight"), c.sent) << c.w;
         EXPECT_EQ(Sent("put_FullScreen"), c.fullScreen ? "-1" : "0");
     }
     EXPECT_TRUE(view.events.empty());
