@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// The services around the client: add-ins from the registry, the external
+// client's command and launch, and saved log-on names and passwords.
 #include "AddIns.h"
 #include "ConfigStore.h"
 #include "ExternalClient.h"
 #include "FileUtil.h"
-#include "KeyStore.h"
 #include "RegFileKeyStore.h"
 #include "StoredCredentials.h"
 #include "TempDir.h"
@@ -20,44 +21,40 @@
 namespace vandrelle::test {
 namespace {
 
-const std::string kAddIns = "Software\\Microsoft\\Terminal Server Client\\Default\\AddIns";
+const std::string kClient = "Software\\Microsoft\\Terminal Server Client\\";
 
 class ClientServicesTest : public ::testing::Test {
 protected:
     ClientServicesTest() : keys(dir.file("user.reg"), dir.file("machine.reg")) {}
 
-    void Reg(const std::string& user, const std::string& machine) {
+    void Reg(const std::string& user, const std::string& machine = "") {
         WriteFile(dir.file("user.reg"), "Windows Registry Editor Version 5.00\n\n" + user);
         WriteFile(dir.file("machine.reg"), "Windows Registry Editor Version 5.00\n\n" + machine);
+    }
+    // One add-in key holding `value` (as its Name unless told otherwise).
+    static std::string AddIn(const std::string& hive, const std::string& key,
+                             const std::string& value, const std::string& name = "Name") {
+        return "[" + hive + "\\" + kClient + "Default\\AddIns\\" + key + "]\n\"" + name +
+               "\"=" + value + "\n\n";
     }
 
     TempDir dir;
     RegFileKeyStore keys;
 };
 
+// The user's entries come first and hide the machine's of the same key; a
+// value that is no readable string, or too long, is left out; an expandable
+// one is taken as it is written.
 TEST_F(ClientServicesTest, AddInListJoinsUserThenMachineEntries) {
     EXPECT_EQ(GetAddInList(keys), "");
-    Reg("[HKEY_CURRENT_USER\\" + kAddIns + "\\A]\n\"Name\"=\"pa\"\n\n" + "[HKEY_CURRENT_USER\\" +
-            kAddIns + "\\B]\n\"Other\"=\"x\"\n\n",
-        "[HKEY_LOCAL_MACHINE\\" + kAddIns + "\\B]\n\"Name\"=\"pb\"\n\n" + "[HKEY_LOCAL_MACHINE\\" +
-            kAddIns + "\\C]\n\"Name\"=\"pc\"\n\n");
-    EXPECT_EQ(GetAddInList(keys), "pa,pc");
-    Reg("[HKEY_CURRENT_USER\\" + kAddIns + "\\Only]\n\"Name\"=\"/usr/lib/one.so\"\n", "");
-    EXPECT_EQ(GetAddInList(keys), "/usr/lib/one.so");
-}
-
-TEST_F(ClientServicesTest, AddInValuesMustBeReadableStrings) {
-    const std::string key = "[HKEY_CURRENT_USER\\" + kAddIns;
-    Reg(key + "\\1]\n\"Name\"=dword:00000001\n\n" +                         // not a string
-            key + "\\2]\n\"Name\"=hex(2):61,00,62,00,00,00\n\n" +           // expandable: "ab"
-            key + "\\3]\n\"Name\"=hex(1):61,00,62,00\n\n" +                 // no terminator
-            key + "\\4]\n\"Name\"=hex(1):61,00,00\n\n" +                    // odd length
-            key + "\\5]\n\"Name\"=\"" + std::string(260, 'x') + "\"\n\n" +  // too long
-            key + "\\6]\n\"Name\"=\"" + std::string(259, 'y') + "\"\n\n" +  // fits
-            key + "\\7]\n\"Name\"=hex(1):\n\n" +  // zero bytes: empty text
-            key + "\\8]\n\"Name\"=\"%HOME%\\\\x.so\"\n",
-        "");
-    EXPECT_EQ(GetAddInList(keys), "ab," + std::string(259, 'y') + ",,%HOME%\\x.so");
+    const std::string u = "HKEY_CURRENT_USER", m = "HKEY_LOCAL_MACHINE";
+    Reg(AddIn(u, "A", "\"pa\"") + AddIn(u, "B", "hex(2):61,00,62,00,00,00") +
+            AddIn(u, "C", "dword:00000001") + AddIn(u, "D", "hex(1):61,00,62,00") +
+            AddIn(u, "E", "hex(1):61,00,00") + AddIn(u, "F", "\"" + std::string(260, 'x') + "\"") +
+            AddIn(u, "G", "\"" + std::string(259, 'y') + "\"") + AddIn(u, "H", "hex(1):") +
+            AddIn(u, "I", "\"%HOME%\\\\x.so\"") + AddIn(u, "J", "\"x\"", "Other"),
+        AddIn(m, "J", "\"pj\"") + AddIn(m, "K", "\"pk\""));
+    EXPECT_EQ(GetAddInList(keys), "pa,ab," + std::string(259, 'y') + ",,%HOME%\\x.so,pk");
 }
 
 // A library that another user could have written or replaced is not loaded.
@@ -73,9 +70,7 @@ TEST_F(ClientServicesTest, AnAddInOthersCouldWriteIsRefused) {
     ::chmod(dir.file("sticky").c_str(), 01777);
     ::symlink(dir.file("ok.so").c_str(), dir.file("link.so").c_str());
     struct Case {
-        std::string path;
-        std::string library;  // empty when refused
-        std::string why;
+        std::string path, library, why;  // library: empty when refused
     };
     std::vector<Case> cases = {
         {dir.file("ok.so"), dir.file("ok.so"), ""},
@@ -85,8 +80,7 @@ TEST_F(ClientServicesTest, AnAddInOthersCouldWriteIsRefused) {
         {dir.file("missing.so"), "", "No such file"},
         {dir.file("open"), "", "not a regular file"},
         {dir.file("shared.so"), "", "shared.so can be written by other users (mode 0664)"},
-        {dir.file("open/lib.so"), "", "/open can be written by other users (mode 0777)"},
-    };
+        {dir.file("open/lib.so"), "", "/open can be written by other users (mode 0777)"}};
     if (::chown(dir.file("theirs.so").c_str(), 4242, 4242) == 0) {  // as root only
         cases.push_back(
             {dir.file("theirs.so"), "", "theirs.so belongs to another user (uid 4242)"});
@@ -99,38 +93,42 @@ TEST_F(ClientServicesTest, AnAddInOthersCouldWriteIsRefused) {
     }
 }
 
+// Sizes are passed only when both are fixed; a host stays one argument.
 TEST(ExternalCommandTest, FollowsTheRecordsSizesConsoleAndFullScreen) {
-    Properties r;
-    r.Server = "host";
-    r.DesktopWidth = 1024;
-    r.DesktopHeight = 768;
-    using Args = std::vector<std::string>;
-    EXPECT_EQ(BuildExternalCommand(r, false, "xfreerdp3").arguments,
-              (Args{"/v:host:3389", "/w:1024", "/h:768"}));
-    r.DesktopWidth = -20;
-    r.DesktopHeight = -20;
-    EXPECT_EQ(BuildExternalCommand(r, false, "x").arguments, (Args{"/v:host:3389"}));
-    r.DesktopWidth = 1280;
-    r.DesktopHeight = 0;
-    EXPECT_EQ(BuildExternalCommand(r, false, "x").arguments, (Args{"/v:host:3389"}));
-    r.DesktopWidth = 800;
-    r.DesktopHeight = 600;
-    r.ConnectToServerConsole = 1;
-    r.FullScreen = 1;
-    r.RDPPort = 3390;
-    r.UserName = "secret-user";
-    r.Password = "secret";
-    EXPECT_EQ(BuildExternalCommand(r, false, "x").arguments,
-              (Args{"/v:host:3390", "/w:800", "/h:600", "/admin", "/console", "/f"}));
-    r.FullScreen = 0;
-    r.ConnectToServerConsole = 0;
-    EXPECT_EQ(BuildExternalCommand(r, true, "x").arguments,
-              (Args{"/v:host:3390", "/w:800", "/h:600", "/f"}));
-    // A host with spaces stays one argument; an IPv6 address gets brackets.
-    r.Server = "host /p:x";
-    EXPECT_EQ(BuildExternalCommand(r, false, "x").arguments[0], "/v:host /p:x:3390");
-    r.Server = "::1";
-    EXPECT_EQ(BuildExternalCommand(r, false, "x").arguments[0], "/v:[::1]:3390");
+    struct Case {
+        const char* server;
+        int w, h, console, fullScreen;
+        bool windowFullScreen;
+        const char* arguments;
+    };
+    const Case cases[] = {{"host", 1024, 768, 0, 0, false, "/v:host:3390 /w:1024 /h:768"},
+                          {"host", -20, -20, 0, 0, false, "/v:host:3390"},
+                          {"host", 1280, 0, 0, 0, false, "/v:host:3390"},
+                          {"host", 800, 600, 1, 1, false,
+                           "/v:host:3390 /w:800 /h:600 /admin "
+                           "/console /f"},
+                          {"host", 800, 600, 0, 0, true, "/v:host:3390 /w:800 /h:600 /f"},
+                          {"host /p:x", 0, 0, 0, 0, false, "/v:host /p:x:3390"},
+                          {"::1", 0, 0, 0, 0, false, "/v:[::1]:3390"}};
+    for (const Case& c : cases) {
+        Properties r;
+        r.Server = c.server;
+        r.RDPPort = 3390;
+        r.DesktopWidth = c.w;
+        r.DesktopHeight = c.h;
+        r.ConnectToServerConsole = c.console;
+        r.FullScreen = c.fullScreen;
+        r.UserName = "secret-user";
+        r.Password = "secret";
+        std::string joined;
+        for (const auto& a : BuildExternalCommand(r, c.windowFullScreen, "x").arguments) {
+            joined += (joined.empty() ? "" : " ") + a;
+        }
+        EXPECT_EQ(joined, c.arguments);
+    }
+    Properties plain;
+    plain.Server = "h";
+    EXPECT_EQ(BuildExternalCommand(plain, false, "x").arguments[0], "/v:h:3389");
 }
 
 TEST_F(ClientServicesTest, LaunchStartsTheClientDetachedWithAnArgumentList) {
@@ -165,7 +163,6 @@ TEST_F(ClientServicesTest, LaunchStartsTheClientDetachedWithAnArgumentList) {
     ASSERT_TRUE(store.AddServer(NodePath(), r));
     EXPECT_FALSE(LaunchExternalClient(store, NodePath({"long"}), false, &error));
     EXPECT_NE(error.find("4095"), std::string::npos);
-
     path.reset();
     path.emplace("PATH", dir.file("empty"));
     EXPECT_FALSE(LaunchExternalClient(store, NodePath({"s"}), false, &error));
@@ -186,10 +183,7 @@ public:
 
 std::vector<std::uint8_t> Wide(const std::string& ascii) {
     std::vector<std::uint8_t> out;
-    for (char c : ascii) {
-        out.push_back(static_cast<std::uint8_t>(c));
-        out.push_back(0);
-    }
+    for (char c : ascii) out.insert(out.end(), {static_cast<std::uint8_t>(c), 0});
     return out;
 }
 
@@ -202,44 +196,34 @@ protected:
     std::string user = "u0", password = "p0", domain = "d0";
 };
 
+// A hint is looked for in the list of hints, then in the server's own key.
 TEST_F(CredentialsTest, HintsSplitIntoUserAndDomain) {
     EXPECT_FALSE(Lookup("srv"));  // no hint: nothing changes, nothing is asked
     EXPECT_EQ(user + password + domain, "u0p0d0");
     EXPECT_TRUE(store.asked.empty());
-    Reg("[HKEY_CURRENT_USER\\Software\\Microsoft\\Terminal Server Client\\UsernameHint]\n"
-        "\"srv\"=\"CORP\\\\jdoe\"\n\"Box\"=\"BOX\\\\admin\"\n\"mail\"=\"ann@example.org\"\n"
-        "\"plain\"=\"bob\"\n",
-        "");
-    EXPECT_TRUE(Lookup("srv"));
-    EXPECT_EQ(user, "jdoe");
-    EXPECT_EQ(domain, "CORP");
+    Reg("[HKEY_CURRENT_USER\\" + kClient +
+        "UsernameHint]\n\"srv\"=\"CORP\\\\jdoe\"\n\"Box\"=\"BOX\\\\admin\"\n"
+        "\"mail\"=\"ann@example.org\"\n\"plain\"=\"bob\"\n\n[HKEY_CURRENT_USER\\" +
+        kClient + "Servers\\own]\n\"UsernameHint\"=\"carol\"\n");
+    const char* cases[][3] = {{"srv", "jdoe", "CORP"},
+                              {"Box", "admin", "d0"},  // the domain part is the server itself
+                              {"mail", "ann", "example.org"},
+                              {"plain", "bob", "d0"},
+                              {"own", "carol", "d0"}};
+    for (const auto& c : cases) {
+        domain = "d0";
+        EXPECT_TRUE(Lookup(c[0]));
+        EXPECT_EQ(user + "|" + domain, std::string(c[1]) + "|" + c[2]);
+    }
     EXPECT_EQ(password, "p0");  // no saved credential
-    EXPECT_EQ(store.asked, (std::vector<std::string>{"TERMSRV/srv", "srv"}));
-    domain = "d0";
-    EXPECT_TRUE(Lookup("Box"));  // the domain part is the server itself
-    EXPECT_EQ(user, "admin");
-    EXPECT_EQ(domain, "d0");
-    EXPECT_TRUE(Lookup("mail"));
-    EXPECT_EQ(user, "ann");
-    EXPECT_EQ(domain, "example.org");
-    domain = "d0";
-    EXPECT_TRUE(Lookup("plain"));
-    EXPECT_EQ(user, "bob");
-    EXPECT_EQ(domain, "d0");
+    EXPECT_EQ(store.asked[0] + "," + store.asked[1], "TERMSRV/srv,srv");
 }
 
-TEST_F(CredentialsTest, TheServersOwnKeyIsTheSecondPlaceForAHint) {
-    Reg("[HKEY_CURRENT_USER\\Software\\Microsoft\\Terminal Server Client\\Servers\\srv]\n"
-        "\"UsernameHint\"=\"carol\"\n",
-        "");
-    EXPECT_TRUE(Lookup("srv"));
-    EXPECT_EQ(user, "carol");
-}
-
+// The first generic credential of the hinted user gives the password, from
+// TERMSRV/<server> or else the bare server name.
 TEST_F(CredentialsTest, TheFirstMatchingGenericCredentialGivesThePassword) {
-    Reg("[HKEY_CURRENT_USER\\Software\\Microsoft\\Terminal Server Client\\UsernameHint]\n"
-        "\"srv\"=\"CORP\\\\JDoe\"\n",
-        "");
+    Reg("[HKEY_CURRENT_USER\\" + kClient +
+        "UsernameHint]\n\"srv\"=\"CORP\\\\JDoe\"\n\"bare\"=\"jdoe\"\n");
     std::vector<std::uint8_t> cut = Wide("abc");
     cut.insert(cut.end(), {0, 0, 'x', 0});
     store.byFilter["TERMSRV/srv"] = {
@@ -247,21 +231,14 @@ TEST_F(CredentialsTest, TheFirstMatchingGenericCredentialGivesThePassword) {
         {2, std::string("CORP\\jdoe"), Wide("domain-type")},
         {Credential::kGeneric, std::string("other"), Wide("wrong-user")},
         {Credential::kGeneric, std::string("jdoe@corp.example"), cut},
-        {Credential::kGeneric, std::string("CORP\\jdoe"), Wide("later")},
-    };
+        {Credential::kGeneric, std::string("CORP\\jdoe"), Wide("later")}};
     EXPECT_TRUE(Lookup("srv"));
     EXPECT_EQ(password, "abc");
     EXPECT_EQ(store.asked, std::vector<std::string>{"TERMSRV/srv"});
-}
-
-TEST_F(CredentialsTest, TheBareServerNameIsTheFallbackFilter) {
-    Reg("[HKEY_CURRENT_USER\\Software\\Microsoft\\Terminal Server Client\\UsernameHint]\n"
-        "\"srv\"=\"jdoe\"\n",
-        "");
-    std::vector<std::uint8_t> euro = {0xAC, 0x20, 0x3D, 0xD8, 0x00, 0xDE};  // "€😀"
-    store.byFilter["srv"] = {{Credential::kGeneric, std::string("jdoe"), euro}};
-    EXPECT_TRUE(Lookup("srv"));
-    EXPECT_EQ(password, "\xE2\x82\xAC\xF0\x9F\x98\x80");
+    std::vector<std::uint8_t> euro = {0xAC, 0x20, 0x00, 0xD8, 0x00, 0xDC};  // "€" U+10000
+    store.byFilter["bare"] = {{Credential::kGeneric, std::string("jdoe"), euro}};
+    EXPECT_TRUE(Lookup("bare"));
+    EXPECT_EQ(password, "\xE2\x82\xAC\xF0\x90\x80\x80");
 }
 
 }  // namespace
