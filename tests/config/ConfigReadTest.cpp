@@ -27,6 +27,8 @@ TEST(NumberTextTest, ParsesLikeTheFileReader) {
     int v = 0;
     EXPECT_TRUE(ParseStrictNumber("-20", &v));
     EXPECT_EQ(v, -20);
+    EXPECT_TRUE(ParseStrictNumber("+7", &v));  // a sign, but not two
+    EXPECT_EQ(v, 7);
     for (const char* text : {"12abc", "", "+-1", "2147483648"}) {
         EXPECT_FALSE(ParseStrictNumber(text, &v)) << text;
     }
