@@ -100,7 +100,7 @@ TEST(Cp1252Test, UnrepresentableAndInvalidInputBecomeQuestionMarks) {
     const char* const cases[] = {
         "日本", "??",  "a😀b", "a?b",  "\xC2\x80\xC2\x85", "??",  "Āő", "??",  "a\xFF!", "a?!",
         "\x80", "?",  "\xC0\xAF", "??",  "\xE0\x80\xAF", "???",  "\xED\xA0\x80", "???",
-        "\xE2\x82z", "??z",  "\xF4\x90\x80\x80", "????",  "x\xC3", "x?"};
+        "\xE2\x82z", "??z",  "\xF4\x90\x80\x80", "????",  "x\xC3", "x?",  "\xEF\xBF\xBD", "?"};
     // clang-format on
     for (std::size_t i = 0; i < std::size(cases); i += 2) {
         EXPECT_EQ(Utf8ToCp1252(cases[i]), cases[i + 1]) << cases[i];
