@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <optional>
@@ -44,6 +45,12 @@ std::string DataFile(const std::string& name);
 // Whole file contents; fails the current test when it cannot be read.
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& data);
+
+// Whether `text` holds `piece`; a failure shows both.
+inline ::testing::AssertionResult HasText(const std::string& text, const std::string& piece) {
+    if (text.find(piece) != std::string::npos) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "\"" << piece << "\" not in \"" << text << "\"";
+}
 
 // What stat tells of a path (lstat, when links are not followed); all zero,
 // a st_mode of 0 included, when there is nothing there.
