@@ -15,20 +15,34 @@ if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
   exec "$program"
 fi
 
-# A display number that no X server holds or left behind.
-number=90
-while [ -e "/tmp/.X$number-lock" ] || [ -e "/tmp/.X11-unix/X$number" ]; do
-  number=$((number + 1))
-done
 auth=$(mktemp -d --tmpdir vandrelle-display-XXXXXX)  # mode 0700
 trap 'rm -rf "$auth"' EXIT
 export XAUTHORITY="$auth/cookie"
 cookie=$(od -An -N16 -tx1 /dev/urandom | tr -d ' \n')
-(umask 077 && : >"$XAUTHORITY" && xauth -q -f "$XAUTHORITY" add ":$number" . "$cookie")
-setsid Xvfb ":$number" -auth "$XAUTHORITY" -screen 0 1280x800x24 -nolisten tcp -noreset \
-  >/dev/null 2>&1 &
-xvfb=$!
-for _ in $(seq 1 100); do [ -e "/tmp/.X11-unix/X$number" ] && break; sleep 0.05; done
+(umask 077 && : >"$XAUTHORITY")
+
+# A display number that no X server holds or left behind. An X server of
+# another file system (a container) may hold a number whose files are not
+# seen here, through its abstract socket: an Xvfb that cannot have the number
+# ends at once, and the next is tried.
+number=89
+xvfb=
+for _ in $(seq 1 50); do
+  number=$((number + 1))
+  while [ -e "/tmp/.X$number-lock" ] || [ -e "/tmp/.X11-unix/X$number" ]; do
+    number=$((number + 1))
+  done
+  xauth -q -f "$XAUTHORITY" add ":$number" . "$cookie"
+  setsid Xvfb ":$number" -auth "$XAUTHORITY" -screen 0 1280x800x24 -nolisten tcp -noreset \
+    >/dev/null 2>&1 &
+  xvfb=$!
+  for _ in $(seq 1 100); do
+    [ -e "/tmp/.X11-unix/X$number" ] || ! kill -0 "$xvfb" 2>/dev/null && break
+    sleep 0.05
+  done
+  kill -0 "$xvfb" 2>/dev/null && break
+  wait "$xvfb" 2>/dev/null || true
+done
 export DISPLAY=":$number"
 
 "$program" &

@@ -40,10 +40,9 @@ TEST(ItemPath, NamesEndedByNulsAndWholeOrNotGiven) {
     EXPECT_EQ(Units(path, 1024), whole + u'\0' + u'\0');
     EXPECT_TRUE(BuildItemPath({std::u16string(1020, u'c'), u"d"}, path));
     EXPECT_EQ(NodePathFromBuffer(path).Names().size(), 2u);
-    for (const auto& labels : std::vector<std::vector<std::u16string_view>>{
-             {std::u16string(1023, u'a')},
-             {std::u16string(1021, u'a'), u"d"},
-             {std::u16string(1000, u'a'), std::u16string(100, u'b')}}) {
+    const std::u16string a1023(1023, u'a'), a1021(1021, u'a'), a1000(1000, u'a'), b100(100, u'b');
+    for (const auto& labels :
+         std::vector<std::vector<std::u16string_view>>{{a1023}, {a1021, u"d"}, {a1000, b100}}) {
         path.fill(u'x');
         EXPECT_FALSE(BuildItemPath(labels, path));
         EXPECT_TRUE(AllZero(path));
