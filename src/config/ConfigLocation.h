@@ -27,8 +27,8 @@ bool IsSystemProgramFolder(const std::string& folder);
 
 // Where the first save creates the file when none could be loaded: beside the
 // program when that folder is writable, not shared and not a system program
-// folder, else in the user's configuration folder. An installed program never creates its
-// file beside itself, not even as root, who may write there.
+// folder, else in the user's configuration folder. An installed program never
+// creates its file beside itself, not even as root, who may write there.
 std::string DefaultSavePath(const std::string& programFolder, const std::string& userFolder);
 
 struct ConfigSearchResult {

@@ -230,8 +230,6 @@ bool LoadHive(const HiveFile& file, RegDocument& document, std::string& error) {
     return true;
 }
 
-// A file larger than the reader accepts would lock every later run out of the
-// store (and with it out of the password key), so such a write is refused.
 // What tells versions of a file apart without reading it.
 struct FileStamp {
     dev_t device = 0;
@@ -287,6 +285,8 @@ private:
 
 namespace {
 
+// A file larger than the reader accepts would lock every later run out of the
+// store (and with it out of the password key), so such a write is refused.
 bool SaveHive(const HiveFile& file, const RegDocument& document, std::string& error) {
     const std::string text = FormatRegFile(document);
     if (text.size() > kMaxReadBytes) {

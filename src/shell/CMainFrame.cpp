@@ -539,6 +539,12 @@ void CMainFrame::OpenSession(int command, const PathBuffer& path) {
     }
     if (command == ID_SERVER_CONNECT_CONSOLE) record.ConnectToServerConsole = 1;
     if (command == ID_SERVER_CONNECT_NON_CONSOLE) record.ConnectToServerConsole = 0;
+    AddSessionTab(std::move(record), path);
+}
+
+// The session's tab at the right end, disconnected, its connect posted: it
+// runs once the caller's command is done.
+void CMainFrame::AddSessionTab(Properties record, const PathBuffer& path) {
     QString caption = Shown(record.Name);
     if (record.ConnectToServerConsole != 0) caption += QStringLiteral(" (console)");
     auto* session =
@@ -573,14 +579,8 @@ void CMainFrame::QuickConnect() {
                 .exec();
         }
     }
-    QString caption = Shown(record->Name);
-    if (record->ConnectToServerConsole != 0) caption += QStringLiteral(" (console)");
-    auto* session =
-        new CVandrelleView(m_hosts, *this, this, m_config, m_keys, *record, PathBuffer{}, m_view);
-    m_view->AddPage(session, caption, kStateDisconnected, session);
-    ShowSessionState(m_view->PageIndexOf(session), kStateDisconnected);
+    AddSessionTab(*record, PathBuffer{});
     if (m_serverList) m_serverList->AddQuickConnection(*record);
-    session->Post(WM_APP_CONNECT, 0, 0);
 }
 
 // The user guide installed with the program (the build puts it at the same

@@ -4,6 +4,7 @@
 #include "CServerList.h"
 #include "ClientHost.h"
 #include "NodePath.h"
+#include "Properties.h"
 #include "SessionMessages.h"
 
 #include <QMainWindow>
@@ -108,6 +109,7 @@ private:
     void ToggleStatusBar();
     void ToggleCloseTabOnLogOff();
     void OpenSession(int command, const PathBuffer& path);
+    void AddSessionTab(Properties record, const PathBuffer& path);
     QWidget* ActiveOwner();
     void QuickConnect();
     void OpenUserGuide();

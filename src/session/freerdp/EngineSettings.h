@@ -18,8 +18,8 @@ void ApplySettings(rdpSettings* settings, const ConnectionValues& values);
 
 // Loads each add-in library of a comma-separated list of paths as a channel.
 // One that another user could have written (ResolveSafeAddIn), that does not
-// load, or whose entry point fails, is reported and left out. Returns the libraries loaded, to be
-// closed once the engine is gone.
+// load, or whose entry point fails, is reported and left out. Returns the
+// libraries loaded, to be closed once the engine is gone.
 std::vector<void*> LoadAddIns(rdpContext* context, const std::string& paths,
                               const std::function<void(const std::string&)>& report);
 
