@@ -93,6 +93,7 @@ void CFindBar::Open() {
 void CFindBar::Close() {
     if (!m_open) return;
     QTreeWidget* tree = m_list.Tree();
+    const bool hadFocus = m_field->hasFocus();
     QTreeWidgetItem* keep = m_chosen ? tree->currentItem() : nullptr;
     m_query = FindQuery();
     m_result = FindResult();
@@ -116,7 +117,7 @@ void CFindBar::Close() {
     m_field->blockSignals(false);
     hide();
     tree->viewport()->update();
-    tree->setFocus(Qt::OtherFocusReason);
+    if (hadFocus) tree->setFocus(Qt::OtherFocusReason);
     Q_EMIT CountChanged(QString());
 }
 

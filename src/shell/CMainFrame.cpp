@@ -211,8 +211,11 @@ void CMainFrame::MakeWindowMenu() {
     AddCommand(m_windowMenu, tr("Ma&ximize"), SC_MAXIMIZE_CMD);
     m_windowMenu->addSeparator();
     AddCommand(m_windowMenu, tr("&Show servers list"), IDM_SHOW_SERVERS_LIST);
-    AddCommand(m_windowMenu, tr("&Find Server..."), IDM_FIND_SERVER)
-        ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
+    // Ctrl+F shown beside it; the key itself is seen by eventFilter, which
+    // leaves it to a connected session.
+    QAction* find = AddCommand(m_windowMenu, tr("&Find Server..."), IDM_FIND_SERVER);
+    find->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
+    find->setShortcutContext(Qt::WidgetShortcut);
     m_windowMenu->addSeparator();
     AddCommand(m_windowMenu, tr("Status &Bar"), IDM_STATUS_BAR)->setCheckable(true);
     AddCommand(m_windowMenu, tr("Close &tab on log off"), IDM_CLOSE_TAB_ON_LOG_OFF)
