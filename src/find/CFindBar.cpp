@@ -14,6 +14,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QLocale>
+#include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
 
@@ -85,6 +86,10 @@ void CFindBar::Open() {
         }
         if (m_delegate) m_delegate->SetMarker([this](const QString& l) { return Marks(l); });
         show();
+        // Made once the bar is shown, before the first key comes.
+        QTimer::singleShot(0, this, [this] {
+            if (m_open && !m_indexed) BuildIndex();
+        });
     }
     m_field->setFocus(Qt::ShortcutFocusReason);
     m_field->selectAll();
@@ -131,11 +136,13 @@ QString CFindBar::CountText() const {
 // Walks the tree depth first, in the order it shows, pairing each item with
 // its element by label, a level at a time.
 void CFindBar::BuildIndex() {
+    if (m_touched) RestoreWholeTree();
     m_index = ServerIndex();
     m_groupItems.clear();
     m_serverItems.clear();
     m_itemNumbers.clear();
     const CConfigStore& config = m_list.Config();
+    ServerFeeder feeder(m_index, config);
     struct Pending {
         QTreeWidgetItem* item;
         pugi::xml_node element;
@@ -160,7 +167,7 @@ void CFindBar::BuildIndex() {
         stack.pop_back();
         const std::string label = next.item->text(0).toStdString();
         if (CServerList::IsServer(next.item)) {
-            const int n = next.element ? AddServerElement(m_index, next.group, config, next.element)
+            const int n = next.element ? feeder.Add(next.group, next.element)
                                        : m_index.AddServer(next.group, {label, {}, {}, {}});
             m_serverItems.push_back(next.item);
             m_itemNumbers.emplace(next.item, n);
@@ -171,6 +178,11 @@ void CFindBar::BuildIndex() {
             pushChildren(next.item, next.element, n);
         }
     }
+    m_groupHidden.assign(m_groupItems.size(), 0);
+    m_groupOpened.assign(m_groupItems.size(), 0);
+    m_groupWasOpen.clear();
+    for (const QTreeWidgetItem* item : m_groupItems) m_groupWasOpen.push_back(item->isExpanded());
+    m_serverHidden.assign(m_serverItems.size(), 0);
     m_indexed = true;
 }
 
@@ -198,15 +210,17 @@ void CFindBar::Refilter() {
         tree->setUpdatesEnabled(false);
         if (!m_list.RootItem()->isExpanded()) m_list.ExpandByProgram(m_list.RootItem());
         for (std::size_t g = 0; g < m_groupItems.size(); ++g) {
-            QTreeWidgetItem* item = m_groupItems[g];
-            const bool shown = m_result.groupShown[g] != 0;
-            if (item->isHidden() == shown) item->setHidden(!shown);
-            if (shown && !item->isExpanded()) m_list.ExpandByProgram(item);
+            const bool shown = m_result.groupShown[g] != FindResult::kHidden;
+            SetHidden(m_groupItems[g], m_groupHidden[g], !shown);
+            if (shown && !m_groupOpened[g] && !m_groupWasOpen[g]) {
+                m_list.ExpandByProgram(m_groupItems[g]);
+                m_groupOpened[g] = 1;
+            }
         }
         for (std::size_t s = 0; s < m_serverItems.size(); ++s) {
-            const bool shown = m_serverMatches[s] != 0;
-            if (m_serverItems[s]->isHidden() == shown) m_serverItems[s]->setHidden(!shown);
+            SetHidden(m_serverItems[s], m_serverHidden[s], m_serverMatches[s] == 0);
         }
+        m_touched = true;
         tree->setUpdatesEnabled(true);
         const auto best = m_result.ranked.empty()
                               ? nullptr
@@ -218,8 +232,42 @@ void CFindBar::Refilter() {
     Q_EMIT CountChanged(CountText());
 }
 
-// Every item shown again, each group open or closed as when the bar opened.
+// Hides or shows an item whose state the bar keeps in `hidden`: asking the
+// view would cost a look-up per item and keystroke.
+void CFindBar::SetHidden(QTreeWidgetItem* item, char& hidden, bool hide) {
+    if ((hidden != 0) == hide) return;
+    item->setHidden(hide);
+    hidden = hide ? 1 : 0;
+}
+
+// Every item shown again, each group open or closed as when the bar opened:
+// only what the bar changed is changed back.
 void CFindBar::ShowAsAtOpen() {
+    if (!m_touched) return;
+    if (!m_indexed) {
+        RestoreWholeTree();
+        return;
+    }
+    QTreeWidget* tree = m_list.Tree();
+    tree->setUpdatesEnabled(false);
+    for (std::size_t g = 0; g < m_groupItems.size(); ++g) {
+        SetHidden(m_groupItems[g], m_groupHidden[g], false);
+        if (m_groupOpened[g]) m_list.ExpandByProgram(m_groupItems[g], false);
+        m_groupOpened[g] = 0;
+    }
+    for (std::size_t s = 0; s < m_serverItems.size(); ++s) {
+        SetHidden(m_serverItems[s], m_serverHidden[s], false);
+    }
+    if (m_collapsedAtOpen.contains(m_list.RootItem())) {
+        m_list.ExpandByProgram(m_list.RootItem(), false);
+    }
+    tree->setUpdatesEnabled(true);
+    m_touched = false;
+}
+
+// The same when the items the bar changed are no longer known (the tree
+// changed meanwhile): every item is looked at.
+void CFindBar::RestoreWholeTree() {
     QTreeWidget* tree = m_list.Tree();
     tree->setUpdatesEnabled(false);
     for (QTreeWidgetItemIterator it(tree); *it; ++it) {
@@ -231,6 +279,7 @@ void CFindBar::ShowAsAtOpen() {
         }
     }
     tree->setUpdatesEnabled(true);
+    m_touched = false;
 }
 
 void CFindBar::Select(QTreeWidgetItem* item, bool chosen) {

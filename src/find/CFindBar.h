@@ -52,6 +52,8 @@ private:
     void ForgetIndex();
     void Refilter();
     void ShowAsAtOpen();
+    void RestoreWholeTree();
+    static void SetHidden(QTreeWidgetItem* item, char& hidden, bool hide);
     void Select(QTreeWidgetItem* item, bool chosen);
     void MoveToMatch(bool forward);
     void Activate();
@@ -76,6 +78,13 @@ private:
     FindQuery m_query;
     FindResult m_result;
     std::vector<char> m_serverMatches;
+    // What the bar did to the tree: per group and server whether it hid it,
+    // per group whether it opened it; whether it changed anything at all.
+    std::vector<char> m_groupHidden;
+    std::vector<char> m_groupOpened;
+    std::vector<char> m_groupWasOpen;  // when the index was made
+    std::vector<char> m_serverHidden;
+    bool m_touched = false;
 
     // The tree when the bar opened.
     std::unordered_set<const QTreeWidgetItem*> m_collapsedAtOpen;

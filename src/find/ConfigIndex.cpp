@@ -54,19 +54,26 @@ std::u16string Folded16(const std::string& utf8) {
 
 }  // namespace
 
-int AddServerElement(ServerIndex& index, int group, const CConfigStore& store,
-                     pugi::xml_node element) {
-    std::string user = ChildText(element, "UserName");
-    const pugi::xml_node inherit = FirstChildElement(element, "InheritGeneral");
-    if (inherit && ParseNumber(ElementText(inherit)) != 0) {
+// What a server that inherits its log-on gets depends on the groups above it
+// alone: one resolution serves all the servers of a group.
+const std::string& ServerFeeder::InheritedUser(pugi::xml_node element) {
+    const auto [it, added] = m_inheritedUsers.try_emplace(element.parent().internal_object());
+    if (added) {
         Properties inherited;
-        store.ResolveInherited(element, inherited);
-        user = inherited.UserName;
+        m_store.ResolveInherited(element, inherited);
+        it->second = inherited.UserName;
     }
+    return it->second;
+}
+
+int ServerFeeder::Add(int group, pugi::xml_node element) {
+    const pugi::xml_node inherit = FirstChildElement(element, "InheritGeneral");
+    const bool inherits = !inherit || ParseNumber(ElementText(inherit)) != 0;  // as records read it
+    const std::string user = inherits ? InheritedUser(element) : ChildText(element, "UserName");
     const std::string name = ChildText(element, "Name");
     const std::string host = ChildText(element, "Server");
     const std::string description = ChildText(element, "Description");
-    return index.AddServer(group, {name, host, description, user});
+    return m_index.AddServer(group, {name, host, description, user});
 }
 
 LabelOrder::LabelOrder() {
@@ -91,6 +98,7 @@ bool LabelOrder::Less(const std::string& a, const std::string& b) const {
 
 IndexedConfig IndexConfig(const CConfigStore& store) {
     IndexedConfig out;
+    ServerFeeder feeder(out.index, store);
     const LabelOrder order;
     struct Pending {
         pugi::xml_node node;
@@ -120,7 +128,7 @@ IndexedConfig IndexConfig(const CConfigStore& store) {
         if (IsElementNamed(next.node, "Group")) {
             pushLevel(next.node, out.index.AddGroup(next.group, next.label), path);
         } else {
-            AddServerElement(out.index, next.group, store, next.node);
+            feeder.Add(next.group, next.node);
             out.serverPaths.push_back(std::move(path));
         }
     }

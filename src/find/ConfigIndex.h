@@ -7,17 +7,28 @@
 #include <pugixml.hpp>
 
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace vandrelle {
 
 class CConfigStore;
 
-// Adds the server `element` of `store` below `group`: its name, host,
-// description and the user name it logs on with (its group's where it
-// inherits its log-on).
-int AddServerElement(ServerIndex& index, int group, const CConfigStore& store,
-                     pugi::xml_node element);
+// Adds server elements of a store to an index: name, host, description and
+// the user name each logs on with (its groups' where it inherits its log-on,
+// worked out once per group).
+class ServerFeeder {
+public:
+    ServerFeeder(ServerIndex& index, const CConfigStore& store) : m_index(index), m_store(store) {}
+    int Add(int group, pugi::xml_node element);
+
+private:
+    const std::string& InheritedUser(pugi::xml_node element);
+
+    ServerIndex& m_index;
+    const CConfigStore& m_store;
+    std::unordered_map<const void*, std::string> m_inheritedUsers;  // by parent element
+};
 
 // Orders a level's labels as the tree panel lists them: case-insensitively,
 // by the user's locale (LC_ALL, LC_COLLATE, LANG), equal ones as they come.
