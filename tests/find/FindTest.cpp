@@ -13,7 +13,8 @@ TEST(FindText, FoldsCaseAndAccentsAndKeepsBadBytesVisible) {
         {"u\xCC\x88", "u"},       {"ΩMEGA-12", "ωmega-12"},
         {"\xFF", "\xEF\xBF\xBD"}, {"\xE2\x84\xAA", "k"},  // the Kelvin sign
     };
-    for (const auto& [in, out] : rows) EXPECT_EQ(FoldForMatch(in), out) << in;
+    for (const auto& [in, out] : rows)
+        EXPECT_EQ(FoldForMatch(in), out) << testing::PrintToString(in);
 }
 
 TEST(FindText, TypedTextIsWordsFoldedAndJoined) {
@@ -40,7 +41,8 @@ TEST(FindText, MarksEveryOccurrenceOnCharacterBoundaries) {
         {"x", "y", {}},
     };
     for (const auto& row : rows) {
-        EXPECT_EQ(MatchRanges(row.label, ParseQuery(row.typed)), row.marks) << row.label;
+        EXPECT_EQ(MatchRanges(row.label, ParseQuery(row.typed)), row.marks)
+            << testing::PrintToString(row.label);
     }
 }
 
