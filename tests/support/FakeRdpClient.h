@@ -12,10 +12,17 @@
 
 namespace vandrelle::test {
 
-// A put that is only recorded.
+// A put that is only recorded, and a property whose get gives what its put set.
 #define VANDRELLE_FAKE_PUT(Name, Type) \
     void put_##Name(Type v) override { \
         Record("put_" #Name, v);       \
+    }
+#define VANDRELLE_FAKE_PROPERTY(Name, Type, field) \
+    Type get_##Name() override {                   \
+        return Get(#Name, field);                  \
+    }                                              \
+    void put_##Name(Type v) override {             \
+        Record("put_" #Name, field = v);           \
     }
 
 // An RDP client for tests: records every property put, property get and
@@ -110,20 +117,9 @@ public:
     VANDRELLE_FAKE_PUT(RedirectClipboard, VariantBool)
     VANDRELLE_FAKE_PUT(ConnectToAdministerServer, VariantBool)
     VANDRELLE_FAKE_PUT(EnableCredSspSupport, VariantBool)
-    VariantBool get_FullScreen() override { return Get("FullScreen", fullScreen); }
-    void put_FullScreen(VariantBool v) override { Record("put_FullScreen", fullScreen = v); }
-    std::int32_t get_PerformanceFlags() override {
-        return Get("PerformanceFlags", performanceFlags);
-    }
-    void put_PerformanceFlags(std::int32_t v) override {
-        Record("put_PerformanceFlags", performanceFlags = v);
-    }
-    VariantBool get_RedirectDynamicDrives() override {
-        return Get("RedirectDynamicDrives", dynamicDrives);
-    }
-    void put_RedirectDynamicDrives(VariantBool v) override {
-        Record("put_RedirectDynamicDrives", dynamicDrives = v);
-    }
+    VANDRELLE_FAKE_PROPERTY(FullScreen, VariantBool, fullScreen)
+    VANDRELLE_FAKE_PROPERTY(PerformanceFlags, std::int32_t, performanceFlags)
+    VANDRELLE_FAKE_PROPERTY(RedirectDynamicDrives, VariantBool, dynamicDrives)
     std::int32_t get_ExtendedDisconnectReason() override {
         return Get("ExtendedDisconnectReason", extendedReason);
     }
@@ -156,6 +152,7 @@ public:
 };
 
 #undef VANDRELLE_FAKE_PUT
+#undef VANDRELLE_FAKE_PROPERTY
 
 // The session window for tests: fixed sizes, recorded requests.
 class FakeSessionView : public SessionView {
