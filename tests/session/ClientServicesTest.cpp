@@ -158,30 +158,26 @@ TEST_F(ClientServicesTest, LaunchStartsTheClientDetachedWithAnArgumentList) {
     EXPECT_NE(error.find("xfreerdp3"), std::string::npos);
 }
 
-class FakeCredentialStore : public CredentialStore {
-public:
-    std::map<std::string, std::vector<Credential>> byFilter;
-    std::vector<std::string> asked;
-    std::optional<std::vector<Credential>> Enumerate(std::string_view filter) override {
-        asked.emplace_back(filter);
-        const auto it = byFilter.find(std::string(filter));
-        if (it == byFilter.end()) return std::nullopt;
-        return it->second;
-    }
-};
-
 std::vector<std::uint8_t> Wide(const std::string& ascii) {
     std::vector<std::uint8_t> out;
     for (char c : ascii) out.insert(out.end(), {static_cast<std::uint8_t>(c), 0});
     return out;
 }
 
-class CredentialsTest : public ClientServicesTest {
+// The fixture is the system's credential store as well: what it holds, by
+// filter, and what it was asked.
+class CredentialsTest : public ClientServicesTest, public CredentialStore {
 protected:
     bool Lookup(const std::string& server) {
-        return LookupStoredCredentials(keys, store, server, user, password, domain);
+        return LookupStoredCredentials(keys, *this, server, user, password, domain);
     }
-    FakeCredentialStore store;
+    std::optional<std::vector<Credential>> Enumerate(std::string_view filter) override {
+        asked.emplace_back(filter);
+        const auto it = byFilter.find(std::string(filter));
+        return it == byFilter.end() ? std::nullopt : std::optional(it->second);
+    }
+    std::map<std::string, std::vector<Credential>> byFilter;
+    std::vector<std::string> asked;
     std::string user = "u0", password = "p0", domain = "d0";
 };
 
@@ -189,7 +185,7 @@ protected:
 TEST_F(CredentialsTest, HintsSplitIntoUserAndDomain) {
     EXPECT_FALSE(Lookup("srv"));  // no hint: nothing changes, nothing is asked
     EXPECT_EQ(user + password + domain, "u0p0d0");
-    EXPECT_TRUE(store.asked.empty());
+    EXPECT_TRUE(asked.empty());
     Reg("[HKEY_CURRENT_USER\\" + kClient +
         "UsernameHint]\n\"srv\"=\"CORP\\\\jdoe\"\n\"Box\"=\"BOX\\\\admin\"\n"
         "\"mail\"=\"ann@example.org\"\n\"plain\"=\"bob\"\n\n[HKEY_CURRENT_USER\\" +
@@ -205,7 +201,7 @@ TEST_F(CredentialsTest, HintsSplitIntoUserAndDomain) {
         EXPECT_EQ(user + "|" + domain, std::string(c[1]) + "|" + c[2]);
     }
     EXPECT_EQ(password, "p0");  // no saved credential
-    EXPECT_EQ(store.asked[0] + "," + store.asked[1], "TERMSRV/srv,srv");
+    EXPECT_EQ(asked[0] + "," + asked[1], "TERMSRV/srv,srv");
 }
 
 // The first generic credential of the hinted user gives the password, from
@@ -215,17 +211,16 @@ TEST_F(CredentialsTest, TheFirstMatchingGenericCredentialGivesThePassword) {
         "UsernameHint]\n\"srv\"=\"CORP\\\\JDoe\"\n\"bare\"=\"jdoe\"\n");
     std::vector<std::uint8_t> cut = Wide("abc");
     cut.insert(cut.end(), {0, 0, 'x', 0});
-    store.byFilter["TERMSRV/srv"] = {
-        {Credential::kGeneric, std::nullopt, Wide("no-user")},
-        {2, std::string("CORP\\jdoe"), Wide("domain-type")},
-        {Credential::kGeneric, std::string("other"), Wide("wrong-user")},
-        {Credential::kGeneric, std::string("jdoe@corp.example"), cut},
-        {Credential::kGeneric, std::string("CORP\\jdoe"), Wide("later")}};
+    byFilter["TERMSRV/srv"] = {{Credential::kGeneric, std::nullopt, Wide("no-user")},
+                               {2, std::string("CORP\\jdoe"), Wide("domain-type")},
+                               {Credential::kGeneric, std::string("other"), Wide("wrong-user")},
+                               {Credential::kGeneric, std::string("jdoe@corp.example"), cut},
+                               {Credential::kGeneric, std::string("CORP\\jdoe"), Wide("later")}};
     EXPECT_TRUE(Lookup("srv"));
     EXPECT_EQ(password, "abc");
-    EXPECT_EQ(store.asked, std::vector<std::string>{"TERMSRV/srv"});
+    EXPECT_EQ(asked, std::vector<std::string>{"TERMSRV/srv"});
     std::vector<std::uint8_t> euro = {0xAC, 0x20, 0x00, 0xD8, 0x00, 0xDC};  // "€" U+10000
-    store.byFilter["bare"] = {{Credential::kGeneric, std::string("jdoe"), euro}};
+    byFilter["bare"] = {{Credential::kGeneric, std::string("jdoe"), euro}};
     EXPECT_TRUE(Lookup("bare"));
     EXPECT_EQ(password, "\xE2\x82\xAC\xF0\x90\x80\x80");
 }
