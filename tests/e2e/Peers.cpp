@@ -202,6 +202,16 @@ void RemoveDisplayLeftovers(int display) {
     std::filesystem::remove(DisplaySocket(display), ec);
 }
 
+std::string ShadowConfig(int port, const std::string& settings) {
+    return "<?xml version=\"1.0\"?><Vandrelle><Servers><Server><Name>Shadow</Name>"
+           "<Server>127.0.0.1</Server><InheritGeneral>0</InheritGeneral><RDPPort>" +
+           std::to_string(port) +
+           "</RDPPort><ColorDepth>32</ColorDepth><DesktopWidth>800</DesktopWidth>"
+           "<DesktopHeight>600</DesktopHeight><AudioRedirectionMode>2</AudioRedirectionMode>"
+           "</Server></Servers><Settings>" +
+           settings + "</Settings></Vandrelle>\n";
+}
+
 VirtualDisplay::VirtualDisplay(WorkFolder& work, const std::string& size) {
     for (int attempt = 0; attempt < 5 && !m_xvfb; ++attempt) {
         m_number = FreeDisplay();

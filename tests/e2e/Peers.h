@@ -81,6 +81,15 @@ bool DisplayFree(int display);
 // removing them; nothing while a live process holds it.
 void RemoveDisplayLeftovers(int display);
 
+// A configuration file with one server, "Shadow", on the loopback port, without sound.
+std::string ShadowConfig(int port, const std::string& settings = "");
+// Whether the colour is the one the server paints (within a margin).
+template <typename Server>
+bool Served(unsigned r, unsigned g, unsigned b) {
+    const auto near = [](unsigned x, unsigned y) { return (x > y ? x - y : y - x) <= 16; };
+    return near(r, Server::kRed) && near(g, Server::kGreen) && near(b, Server::kBlue);
+}
+
 // A headless X display (Xvfb).
 class VirtualDisplay {
 public:

@@ -42,14 +42,7 @@ protected:
 
     // The program, with one server, "Shadow", on the port; its main window shows.
     void Start(int port, const std::string& settings = "") {
-        std::ofstream(Config()) << "<?xml version=\"1.0\"?><Vandrelle><Servers><Server>"
-                                   "<Name>Shadow</Name><Server>127.0.0.1</Server>"
-                                   "<InheritGeneral>0</InheritGeneral><RDPPort>"
-                                << port
-                                << "</RDPPort><ColorDepth>32</ColorDepth>"
-                                   "<AudioRedirectionMode>2</AudioRedirectionMode>"
-                                   "</Server></Servers><Settings>"
-                                << settings << "</Settings></Vandrelle>\n";
+        std::ofstream(Config()) << ShadowConfig(port, settings);
         program = Run();
         window = AwaitWindow("Vandrelle");
         ASSERT_FALSE(window.empty()) << "the main window did not appear";
@@ -110,14 +103,12 @@ protected:
                                  std::to_string(width / 2) + "+" + std::to_string(height / 2) +
                                  " txt:-";
         unsigned r = 0, g = 0, b = 0;
-        const auto near = [](unsigned x, unsigned y) { return (x > y ? x - y : y - x) <= 16; };
         EXPECT_TRUE(WaitFor(
             [&] {
                 const std::string pixel = On(shot);
                 return std::sscanf(pixel.c_str() + std::min(pixel.find("srgb("), pixel.size()),
                                    "srgb(%u,%u,%u", &r, &g, &b) == 3 &&
-                       near(r, ShadowServer::kRed) && near(g, ShadowServer::kGreen) &&
-                       near(b, ShadowServer::kBlue);
+                       Served<ShadowServer>(r, g, b);
             },
             10000))
             << "the remote desktop is not in the tab";
@@ -141,19 +132,6 @@ protected:
     std::unique_ptr<ChildProcess> program;
     std::string window;
 };
-
-// The window menu (F10: window managers take Alt+Space), "&Close", and Yes to
-// the question; the window's place is kept.
-TEST_F(ProgramProcessTest, AServerOpensFromTheKeyboardAndTheProgramQuitsThroughTheQuestion) {
-    ASSERT_NO_FATAL_FAILURE(StartConnected());
-    On("xdotool key F10");
-    ASSERT_TRUE(AwaitPopup()) << "the window menu did not open";
-    On("xdotool key c");
-    ASSERT_FALSE(AwaitWindow("Quit Vandrelle").empty());
-    On("xdotool key Return");
-    EXPECT_EQ(program->ExitCode(20000), 0);
-    EXPECT_NE(ReadText(KeyStore()).find("\"WindowPos\"=hex:"), std::string::npos);
-}
 
 // A second start hands over to the first and touches no file. Shift+F10 (the
 // menu key of keyboards without one) opens the tree's menu. A request to end
@@ -186,11 +164,16 @@ TEST_F(ProgramProcessTest, ASecondStartHandsOverAndARequestToEndSaves) {
     EXPECT_EQ(ReadText(Config()).find("Shadow"), std::string::npos);
 }
 
-// The display goes away under a connected session: the program ends with
-// Qt's code for it, without a crash, its configuration saved.
-TEST_F(ProgramProcessTest, LosingTheDisplayEndsAsACloseDoes) {
+// The window menu (F10: window managers take Alt+Space) and its "&Close" ask
+// before closing the connected session. The display goes away meanwhile: the
+// program ends with Qt's code for it, without a crash, its configuration saved.
+TEST_F(ProgramProcessTest, AServerOpensFromTheKeyboardAndALostDisplayEndsAsACloseDoes) {
     ASSERT_NO_FATAL_FAILURE(StartConnected());
     ASSERT_NO_FATAL_FAILURE(DeleteSelectedServer());
+    On("xdotool key F10");
+    ASSERT_TRUE(AwaitPopup()) << "the window menu did not open";
+    On("xdotool key c");
+    ASSERT_FALSE(AwaitWindow("Quit Vandrelle").empty());
     display.reset();
     EXPECT_EQ(program->ExitCode(20000), 1);
     EXPECT_EQ(ReadText(Config()).find("Shadow"), std::string::npos);

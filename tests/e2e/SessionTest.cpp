@@ -81,25 +81,19 @@ private:
 // before any engine thread exists: changing the environment while other
 // threads read it is undefined (and crashed).
 const std::string& UseTestHome() {
-    static const std::string& home = *new std::string([] {  // the clean-up at exit needs it
-        const std::string path = (std::filesystem::temp_directory_path() /
-                                  ("vandrelle-e2e-home-" + std::to_string(::getpid())))
-                                     .string();
-        MakeFolders(path + "/xdg");
-        MakeFolders(path + "/runtime");
-        ::chmod((path + "/runtime").c_str(), 0700);
-        ::setenv("HOME", path.c_str(), 1);
-        ::setenv("XDG_CONFIG_HOME", (path + "/xdg").c_str(), 1);
+    static const TempDir home;  // removed at exit, after every connection has ended
+    [[maybe_unused]] static const bool set = [] {
+        MakeFolders(home.file("xdg"));
+        MakeFolders(home.file("runtime"));
+        ::chmod(home.file("runtime").c_str(), 0700);
+        ::setenv("HOME", home.path().c_str(), 1);
+        ::setenv("XDG_CONFIG_HOME", home.file("xdg").c_str(), 1);
         // Sound and toolkit libraries keep their sockets there, not in /tmp.
-        ::setenv("XDG_RUNTIME_DIR", (path + "/runtime").c_str(), 1);
-        ::setenv("VANDRELLE_TEST_ADDIN_MARK", (path + "/addin-loaded").c_str(), 1);
-        std::atexit([] {
-            std::error_code ec;
-            std::filesystem::remove_all(UseTestHome(), ec);
-        });
-        return path;
-    }());
-    return home;
+        ::setenv("XDG_RUNTIME_DIR", home.file("runtime").c_str(), 1);
+        ::setenv("VANDRELLE_TEST_ADDIN_MARK", home.file("addin-loaded").c_str(), 1);
+        return true;
+    }();
+    return home.path();
 }
 
 class AutoPrompts : public SessionPrompts {
@@ -188,9 +182,7 @@ protected:
         client->WithFrame([&](const FrameView& f) {
             const int px = x < 0 ? f.width + x : x, py = y < 0 ? f.height + y : y;
             const std::uint8_t* p = f.pixels + py * f.stride + px * 4;
-            auto close = [](int a, int b) { return std::abs(a - b) <= 16; };
-            near = close(p[2], Server::kRed) && close(p[1], Server::kGreen) &&
-                   close(p[0], Server::kBlue);
+            near = Served<Server>(p[2], p[1], p[0]);
         });
         return near;
     }

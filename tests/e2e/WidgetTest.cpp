@@ -67,9 +67,7 @@ void Aim(FreeRdpClient& client, RecordingSink& sink, int port) {
 }
 
 bool Near(QRgb c) {
-    auto close = [](int a, int b) { return std::abs(a - b) <= 16; };
-    return close(qRed(c), ShadowServer::kRed) && close(qGreen(c), ShadowServer::kGreen) &&
-           close(qBlue(c), ShadowServer::kBlue);
+    return Served<ShadowServer>(qRed(c), qGreen(c), qBlue(c));
 }
 bool ShowsServedColour(QWidget* picture) {
     const QImage image = picture->grab().toImage();
@@ -83,16 +81,6 @@ bool PaintedWhole(const QImage& image) {
         if (!Near(image.pixel(1, y)) || !Near(image.pixel(image.width() - 2, y))) return false;
     }
     return true;
-}
-
-// A configuration with one server, "Shadow", on the server's port.
-std::string ShadowFile(int port) {
-    return "<?xml version=\"1.0\"?><Vandrelle><Servers><Server><Name>Shadow</Name>"
-           "<Server>127.0.0.1</Server><InheritGeneral>0</InheritGeneral><RDPPort>" +
-           std::to_string(port) +
-           "</RDPPort><ColorDepth>32</ColorDepth><DesktopWidth>800</DesktopWidth>"
-           "<DesktopHeight>600</DesktopHeight><AudioRedirectionMode>2</AudioRedirectionMode>"
-           "</Server></Servers><Settings/></Vandrelle>";
 }
 
 }  // namespace
@@ -218,7 +206,7 @@ private Q_SLOTS:
     void serversThroughTheMainWindow() {
         ShadowServer server;
         QVERIFY2(server.ok(), server.error().c_str());
-        ConfigOnDisk disk(ShadowFile(server.port()));
+        ConfigOnDisk disk(ShadowConfig(server.port()));
         CMainFrame frame(disk.config, disk.keys, EngineHosts());
         frame.resize(1000, 700);
         frame.show();
