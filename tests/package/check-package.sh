@@ -19,7 +19,8 @@ build_package() {
 
 # The scratch user's folders, so that nothing of the real user's is read or written.
 user_environment() {
-  mkdir -p "$scratch/home/xdg" && mkdir -m 700 "$scratch/home/run"
+  mkdir -p "$scratch/home/xdg" "$scratch/home/run"
+  chmod 700 "$scratch/home/run"
   export HOME=$scratch/home XDG_CONFIG_HOME=$scratch/home/xdg XDG_RUNTIME_DIR=$scratch/home/run
 }
 
