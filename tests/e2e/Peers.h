@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// The servers and displays the end-to-end tests run against, each a process
+// of the test's own on a loopback port or display number found free. Every
+// wait is bounded; what a peer leaves in /tmp goes with it.
 #pragma once
-
-#include "PeerProcess.h"
 
 #include <sys/types.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -13,9 +15,82 @@ struct _XDisplay;  // Xlib's Display
 
 namespace vandrelle::test {
 
-// A headless X display (Xvfb) of the test's own, on a display number found
-// free (tried again on another when taken meanwhile); what it leaves in /tmp
-// goes with it.
+// A child process, asked to end (then forced after a second) when destroyed.
+class ChildProcess {
+public:
+    // Output and errors go to `log` (dropped when empty). Returns once the
+    // child runs the program, so that it holds none of the caller's
+    // descriptors any more.
+    ChildProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env = {},
+                 const std::string& log = {});
+    ~ChildProcess() { Kill(); }
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    void Kill();
+    // False once it has ended (it is then waited for).
+    bool Running();
+    // Its exit code (128 + the signal that killed it), or -1 when it did not end within `ms`.
+    int ExitCode(int ms);
+    pid_t pid() const { return m_pid; }
+
+private:
+    pid_t m_pid = -1;
+    int m_status = -1;
+};
+
+// Starts the program and waits until `ready(pid)` holds while it runs; null
+// when it ends first or is not ready within five seconds (a port or display
+// taken meanwhile: the caller tries again on another).
+std::unique_ptr<ChildProcess> StartReady(const std::vector<std::string>& argv,
+                                         const std::vector<std::string>& env,
+                                         const std::string& log,
+                                         const std::function<bool(pid_t)>& ready);
+// Whether that process itself listens on the TCP port, as `ss` sees it.
+bool ListensOn(pid_t pid, int port);
+
+// A folder of the peer's own under the temporary folder, removed with it.
+class WorkFolder {
+public:
+    explicit WorkFolder(const std::string& kind);
+    ~WorkFolder();
+    const std::string& path() const { return m_path; }
+    std::string file(const std::string& name) const { return m_path + "/" + name; }
+    // Its "*.log" files, then each of `more` that exists: what a failing test prints.
+    std::string Logs(const std::vector<std::string>& more = {}) const;
+
+private:
+    std::string m_path;
+};
+
+std::string ReadText(const std::string& path);  // empty when it cannot be read
+// What the shell command prints, without its last line end.
+std::string Shell(const std::string& command);
+// Whether the process is there and not merely waiting to be reaped.
+bool ProcessAlive(pid_t pid);
+// Waits (bounded by `ms`) until `done` holds, checking every 20 ms.
+bool WaitFor(const std::function<bool()>& done, int ms);
+
+// A TCP port without sockets now, at random below the range of outgoing
+// connections' own ends, so that little else takes it before a peer binds it.
+int FreePort();
+// An X display number (200 and up, from a random start) without lock file or socket.
+int FreeDisplay();
+bool DisplayFree(int display);
+// Removes the lock file and socket of a display whose server ended without
+// removing them; nothing while a live process holds it.
+void RemoveDisplayLeftovers(int display);
+
+// A configuration file with one server, "Shadow", on the loopback port, without sound.
+std::string ShadowConfig(int port, const std::string& settings = "");
+// Whether the colour is the one the server paints (within a margin).
+template <typename Server>
+bool Served(unsigned r, unsigned g, unsigned b) {
+    const auto near = [](unsigned x, unsigned y) { return (x > y ? x - y : y - x) <= 16; };
+    return near(r, Server::kRed) && near(g, Server::kGreen) && near(b, Server::kBlue);
+}
+
+// A headless X display (Xvfb).
 class VirtualDisplay {
 public:
     VirtualDisplay(WorkFolder& work, const std::string& size);
@@ -24,39 +99,28 @@ public:
     const std::string& name() const { return m_name; }  // ":N"
 
 private:
-    bool Start(WorkFolder& work, const std::string& size);
-
     int m_number = 0;
     std::string m_name;
     std::unique_ptr<ChildProcess> m_xvfb;
 };
 
-// A headless X display with a known background colour, and the FreeRDP
-// shadow server serving it on a loopback port, each on a display and port
-// found free (tried again on another when taken meanwhile). Every wait is
-// bounded; what the display leaves in /tmp goes with it.
+// The FreeRDP shadow server serving a virtual display of a known colour.
 class ShadowServer {
 public:
-    // `extraArgs` are added to the server's command line (for example a user
-    // database and /sec:nla); without them the server needs no log-on.
+    // `extraArgs` go on the server's command line (a user database and
+    // /sec:nla, say); without them the server needs no log-on.
     explicit ShadowServer(std::vector<std::string> extraArgs = {"-auth"});
-    ~ShadowServer();
-    bool ok() const { return m_ok; }
+    bool ok() const { return m_server != nullptr; }
     int port() const { return m_port; }
     const std::string& display() const { return m_display->name(); }
-    // Why it did not start, with its processes' output.
-    std::string error() const { return m_error + "\n" + Logs(); }
-    // The output of the display's and the server's processes.
+    std::string error() const { return m_error + "\n" + Logs(); }  // why it did not start
     std::string Logs() const { return m_work.Logs(); }
-    void Kill();
+    void Kill() { m_server.reset(); }
 
     static constexpr unsigned kRed = 0x30, kGreen = 0x60, kBlue = 0xa0;  // the display's colour
 
 private:
-    bool StartServer(const std::vector<std::string>& extraArgs);
-
     WorkFolder m_work{"shadow"};
-    bool m_ok = false;
     int m_port = 0;
     std::string m_error;
     std::unique_ptr<VirtualDisplay> m_display;
@@ -64,13 +128,11 @@ private:
 };
 
 // xrdp with a local test user whose session paints the desktop green and
-// runs a clock: real log-on sessions and server-side logoffs. Needs root (to
-// make the user and a mount namespace) and the xrdp packages. Its sesman and
-// xrdp run in a mount namespace of their own, so the system's xrdp services,
-// running or not, are neither seen nor touched: their PID files and socket
-// folder under /run/xrdp are hidden by a folder of the test's, and
-// /etc/xrdp/sesman.ini, where xrdp always looks for sesman's port, is the
-// test's copy there. Ports and the session's display are found free.
+// runs a clock: real log-ons and server-side logoffs. Needs root (for the
+// user and a mount namespace). Its sesman and xrdp run in a mount namespace
+// of their own, so the system's xrdp services, running or not, are neither
+// seen nor touched: /run/xrdp is a folder of the test's there, and
+// /etc/xrdp/sesman.ini, where xrdp always looks for sesman's port, the test's copy.
 class XrdpServer {
 public:
     static constexpr const char* kUser = "rdptest";
@@ -79,8 +141,7 @@ public:
 
     XrdpServer();
     ~XrdpServer();
-    bool ok() const { return m_ok; }
-    // Why it did not start, with its logs.
+    bool ok() const { return m_xrdp != nullptr; }
     std::string error() const { return m_error + "\n" + Logs(); }
     int port() const { return m_port; }
     // The PID of the running session's window manager, 0 while there is none.
@@ -91,7 +152,6 @@ public:
     bool LogOffSession();
     // The logs of xrdp, sesman and the session's X server.
     std::string Logs() const;
-
     // Why this machine cannot run it, or empty when it can.
     static std::string Unavailable();
 
@@ -101,10 +161,9 @@ private:
     int SessionDisplayNumber() const;
 
     WorkFolder m_work{"xrdp"};
-    bool m_ok = false;
     int m_port = 0;
     bool m_madeRunFolder = false;
-    int m_mounts = -1;        // the namespace of sesman, xrdp and the sessions
+    int m_mounts = -1;        // held open: the namespace keeps its name while the server lives
     std::string m_namespace;  // its name, as /proc/PID/ns/mnt shows it
     std::string m_error;
     std::unique_ptr<ChildProcess> m_sesman;
@@ -114,25 +173,19 @@ private:
 // What a display's input devices show, as its X server reports them.
 struct InputState {
     int x = -1, y = -1;       // the pointer
-    unsigned indicators = 0;  // bit 0 Caps Lock, 1 Num Lock, 2 Scroll Lock
+    unsigned indicators = 0;  // bit 0 Caps Lock
     char keys[32] = {};       // a bit for each X key code held down
     bool Held(unsigned keycode) const { return (keys[keycode / 8] >> (keycode % 8)) & 1; }
 };
-// False when the display cannot be asked.
-bool ReadInput(const std::string& display, InputState* state);
+bool ReadInput(const std::string& display, InputState* state);  // false when it cannot be asked
 
-// Counts the pointer button presses that reach a bare X server (one without
-// windows of its own) from the moment it is made. Buttons 4 and 5 are the
-// wheel turned away from and towards the user.
+// Counts the pointer button presses that reach a bare X server (whose only
+// window is its root) from the moment it is made.
 class ButtonWatch {
 public:
     explicit ButtonWatch(const std::string& display);
     ~ButtonWatch();
-    ButtonWatch(const ButtonWatch&) = delete;
-    ButtonWatch& operator=(const ButtonWatch&) = delete;
-
-    // Presses of that button so far; -1 when the display cannot be watched.
-    int Presses(unsigned button);
+    int Presses(unsigned button);  // -1 when the display cannot be watched
 
 private:
     _XDisplay* m_display;

@@ -10,30 +10,14 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <memory>
 #include <thread>
 
 namespace vandrelle::test {
 namespace {
-
-using namespace std::chrono_literals;
-
-// The centre of a window's picture, as ImageMagick reads it.
-bool CentreNear(const std::string& shot, unsigned red, unsigned green, unsigned blue) {
-    unsigned r = 0, g = 0, b = 0;
-    const auto srgb = shot.find("srgb(");
-    if (srgb == std::string::npos ||
-        std::sscanf(shot.c_str() + srgb, "srgb(%u,%u,%u", &r, &g, &b) != 3) {
-        return false;
-    }
-    auto close = [](unsigned x, unsigned y) { return (x > y ? x - y : y - x) <= 16; };
-    return close(r, red) && close(g, green) && close(b, blue);
-}
 
 // A copy of the program with its configuration file beside it, as an
 // unpacked program keeps it, and the user's folders apart.
@@ -53,21 +37,17 @@ protected:
         std::filesystem::copy_file(VANDRELLE_PROGRAM, work.file("bin/vandrelle"));
     }
     void TearDown() override {
-        if (HasFailure()) std::cout << work.Logs();
+        if (HasFailure()) std::cout << work.Logs() << (server ? server->Logs() : "");
     }
 
-    // One server, "Shadow", on the port.
-    void Configure(int port, const std::string& settings = "") const {
-        std::ofstream(Config()) << "<?xml version=\"1.0\"?><Vandrelle><Servers><Server>"
-                                   "<Name>Shadow</Name><Server>127.0.0.1</Server>"
-                                   "<InheritGeneral>0</InheritGeneral><RDPPort>"
-                                << port
-                                << "</RDPPort><ColorDepth>32</ColorDepth>"
-                                   "<AudioRedirectionMode>2</AudioRedirectionMode>"
-                                   "</Server></Servers><Settings>"
-                                << settings << "</Settings></Vandrelle>\n";
+    // The program, with one server, "Shadow", on the port; its main window shows.
+    void Start(int port, const std::string& settings = "") {
+        std::ofstream(Config()) << ShadowConfig(port, settings);
+        program = Run();
+        window = AwaitWindow("Vandrelle");
+        ASSERT_FALSE(window.empty()) << "the main window did not appear";
     }
-    std::unique_ptr<ChildProcess> Start() const {
+    std::unique_ptr<ChildProcess> Run() const {
         return std::make_unique<ChildProcess>(
             std::vector<std::string>{work.file("bin/vandrelle")},
             std::vector<std::string>{
@@ -84,15 +64,16 @@ protected:
     std::string On(const std::string& command) const {
         return Shell("DISPLAY=" + display->name() + " timeout 30 " + command + " 2>/dev/null");
     }
-    // What `probe` prints once it prints something (or at least `lines` lines),
-    // asked again for a bounded time: a search can fail when a window goes while it looks.
+    // What `probe` prints once it prints at least `lines` lines, asked again for
+    // a bounded time: a search can fail when a window goes while it looks.
     std::string Await(const std::string& probe, int lines = 1) const {
         std::string found;
-        for (int i = 0; i < 300; ++i) {
-            found = On(probe);
-            if (!found.empty() && std::count(found.begin(), found.end(), '\n') + 1 >= lines) break;
-            std::this_thread::sleep_for(100ms);
-        }
+        WaitFor(
+            [&] {
+                found = On(probe);
+                return !found.empty() && std::count(found.begin(), found.end(), '\n') + 1 >= lines;
+            },
+            30000);
         return found;
     }
     std::string AwaitWindow(const std::string& title) const {
@@ -104,9 +85,12 @@ protected:
                std::string::npos;
     }
 
-    // Opens the shadow server's entry from the keyboard and accepts its
-    // certificate; the remote desktop shows in the window.
-    void OpenShadowSession(const std::string& window) const {
+    // With the shadow server's entry opened from the keyboard and its
+    // certificate accepted, the remote desktop shows in the window; then back to the tree.
+    void StartConnected() {
+        server = std::make_unique<ShadowServer>();
+        ASSERT_TRUE(server->ok()) << server->error();
+        ASSERT_NO_FATAL_FAILURE(Start(server->port()));
         On("xdotool windowfocus --sync " + window + " key Down Down Return");
         ASSERT_FALSE(AwaitWindow("Server certificate").empty());
         On("xdotool key alt+o");  // "Connect &once"
@@ -118,13 +102,18 @@ protected:
         const std::string shot = "import -window " + window + " -crop 1x1+" +
                                  std::to_string(width / 2) + "+" + std::to_string(height / 2) +
                                  " txt:-";
+        unsigned r = 0, g = 0, b = 0;
         EXPECT_TRUE(WaitFor(
             [&] {
-                return CentreNear(On(shot), ShadowServer::kRed, ShadowServer::kGreen,
-                                  ShadowServer::kBlue);
+                const std::string pixel = On(shot);
+                return std::sscanf(pixel.c_str() + std::min(pixel.find("srgb("), pixel.size()),
+                                   "srgb(%u,%u,%u", &r, &g, &b) == 3 &&
+                       Served<ShadowServer>(r, g, b);
             },
             10000))
             << "the remote desktop is not in the tab";
+        On("xdotool key ctrl+Tab");
+        ASSERT_EQ(AwaitWindow("Vandrelle"), window);
     }
     // Deletes the server selected in the tree, confirmed: only marked in the
     // store, the file follows at the next save.
@@ -139,76 +128,51 @@ protected:
 
     WorkFolder work{"program"};
     std::unique_ptr<VirtualDisplay> display;
+    std::unique_ptr<ShadowServer> server;
+    std::unique_ptr<ChildProcess> program;
+    std::string window;
 };
 
-TEST_F(ProgramProcessTest, AServerOpensFromTheKeyboardAndTheProgramQuitsThroughTheQuestion) {
-    ShadowServer server;
-    ASSERT_TRUE(server.ok()) << server.error();
-    Configure(server.port());
-    const auto program = Start();
-    const std::string window = AwaitWindow("Vandrelle");
-    ASSERT_FALSE(window.empty()) << "the main window did not appear";
-    // Shift+F10, the menu key of keyboards without a Menu key, comes as a key on X.
+// A second start hands over to the first and touches no file. Shift+F10 (the
+// menu key of keyboards without one) opens the tree's menu. A request to end
+// (as at log-out) closes without a question, also while a dialog is open
+// (cancelled), and saves what was only marked changed.
+TEST_F(ProgramProcessTest, ASecondStartHandsOverAndARequestToEndSaves) {
+    ASSERT_NO_FATAL_FAILURE(Start(FreePort(), "<SingleInstance>1</SingleInstance>"));
+    const auto files = [this] {
+        struct stat config {};
+        ::stat(Config().c_str(), &config);
+        return ReadText(Config()) + ReadText(KeyStore()) + std::to_string(config.st_mtim.tv_nsec);
+    };
+    const std::string before = files();
+    EXPECT_EQ(Run()->ExitCode(20000), 0);
+    EXPECT_EQ(files(), before);
+    EXPECT_EQ(On("xdotool search --onlyvisible --name '^Vandrelle$'"), window);
+
     On("xdotool windowfocus --sync " + window + " key shift+F10");
     ASSERT_TRUE(AwaitPopup()) << "the tree's menu did not open";
     On("xdotool key Escape");
-    ASSERT_NO_FATAL_FAILURE(OpenShadowSession(window));
-
-    // Back to the tree, the window menu (F10: window managers take Alt+Space),
-    // "&Close", and Yes to the question.
-    On("xdotool key ctrl+Tab");
-    On("xdotool key F10");
-    ASSERT_TRUE(AwaitPopup()) << "the window menu did not open";
-    On("xdotool key c");
-    ASSERT_FALSE(AwaitWindow("Quit Vandrelle").empty());
-    On("xdotool key Return");
-    EXPECT_EQ(program->ExitCode(20000), 0);
-    EXPECT_NE(ReadText(KeyStore()).find("\"WindowPos\"=hex:"), std::string::npos);
-}
-
-// A second start hands over to the first and touches no file. A request to
-// end (as at log-out) closes without a question, also while a dialog is open
-// (cancelled), and saves what was only marked changed.
-TEST_F(ProgramProcessTest, ASecondStartHandsOverAndARequestToEndSaves) {
-    Configure(FreePort(), "<SingleInstance>1</SingleInstance>");
-    const auto first = Start();
-    const std::string window = AwaitWindow("Vandrelle");
-    ASSERT_FALSE(window.empty());
-    const std::string config = ReadText(Config()), keys = ReadText(KeyStore());
-    struct stat before {};
-    ASSERT_EQ(::stat(Config().c_str(), &before), 0);
-    EXPECT_EQ(Start()->ExitCode(20000), 0);
-    struct stat after {};
-    ASSERT_EQ(::stat(Config().c_str(), &after), 0);
-    EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
-    EXPECT_EQ(ReadText(Config()), config);
-    EXPECT_EQ(ReadText(KeyStore()), keys);
-    EXPECT_EQ(On("xdotool search --onlyvisible --name '^Vandrelle$'"), window);
-
     On("xdotool windowfocus --sync " + window + " key Down Down");
     ASSERT_NO_FATAL_FAILURE(DeleteSelectedServer());
     On("xdotool windowfocus --sync " + window + " key Home Menu");
     ASSERT_TRUE(AwaitPopup()) << "the tree's menu did not open";
     On("xdotool key p");  // "&Properties"
     ASSERT_FALSE(AwaitWindow("Properties of Servers").empty());
-    ::kill(first->pid(), SIGTERM);
-    EXPECT_EQ(first->ExitCode(20000), 0);
+    ::kill(program->pid(), SIGTERM);
+    EXPECT_EQ(program->ExitCode(20000), 0);
     EXPECT_EQ(ReadText(Config()).find("Shadow"), std::string::npos);
 }
 
-// The display goes away under a connected session: the program ends with
-// Qt's code for it, without a crash, its configuration saved.
-TEST_F(ProgramProcessTest, LosingTheDisplayEndsAsACloseDoes) {
-    ShadowServer server;
-    ASSERT_TRUE(server.ok()) << server.error();
-    Configure(server.port());
-    const auto program = Start();
-    const std::string window = AwaitWindow("Vandrelle");
-    ASSERT_FALSE(window.empty()) << "the main window did not appear";
-    ASSERT_NO_FATAL_FAILURE(OpenShadowSession(window));
-    On("xdotool key ctrl+Tab");
-    ASSERT_EQ(AwaitWindow("Vandrelle"), window);  // back to the tree
+// The window menu (F10: window managers take Alt+Space) and its "&Close" ask
+// before closing the connected session. The display goes away meanwhile: the
+// program ends with Qt's code for it, without a crash, its configuration saved.
+TEST_F(ProgramProcessTest, AServerOpensFromTheKeyboardAndALostDisplayEndsAsACloseDoes) {
+    ASSERT_NO_FATAL_FAILURE(StartConnected());
     ASSERT_NO_FATAL_FAILURE(DeleteSelectedServer());
+    On("xdotool key F10");
+    ASSERT_TRUE(AwaitPopup()) << "the window menu did not open";
+    On("xdotool key c");
+    ASSERT_FALSE(AwaitWindow("Quit Vandrelle").empty());
     display.reset();
     EXPECT_EQ(program->ExitCode(20000), 1);
     EXPECT_EQ(ReadText(Config()).find("Shadow"), std::string::npos);

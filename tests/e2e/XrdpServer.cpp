@@ -3,33 +3,22 @@
 
 #include <fcntl.h>
 #include <pwd.h>
-#include <sched.h>
 #include <signal.h>
-#include <sys/mount.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 namespace vandrelle::test {
 namespace {
 
-// Paths built into xrdp: the services' PID files and the sessions' sockets,
-// and the sesman.ini where xrdp (and a session's channel server) read sesman's
-// port and settings, whatever configuration sesman itself was given.
+// Built into xrdp: the services' run folder, and the sesman.ini where xrdp
+// (and a session's channel server) read sesman's port, whatever sesman was given.
 constexpr const char* kRunFolder = "/run/xrdp";
-constexpr const char* kSocketFolder = "/run/xrdp/sockdir";
 constexpr const char* kSystemSesmanIni = "/etc/xrdp/sesman.ini";
 
 struct IniValue {
-    std::string section;
-    std::string key;
-    std::string value;
+    std::string section, key, value;
 };
 
 // The configuration with each value set in its section: the key's line is
@@ -70,49 +59,25 @@ std::string UserHome(const char* user) {
     return entry && entry->pw_dir ? entry->pw_dir : "";
 }
 
-// Runs in the child that becomes sesman: a mount namespace of its own, whose
-// mounts the machine does not see, with an empty run folder over the
-// services' and the test's sesman.ini at the path xrdp reads.
-bool EnterOwnMounts(const char* sesmanIni) {
-    return ::unshare(CLONE_NEWNS) == 0 &&
-           ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
-           ::mount("tmpfs", kRunFolder, "tmpfs", MS_NOSUID | MS_NODEV, "mode=0755") == 0 &&
-           ::mkdir(kSocketFolder, 0) == 0 &&
-           ::chmod(kSocketFolder, 03777) == 0 &&  // sessions of every user put sockets there
-           ::mount(sesmanIni, kSystemSesmanIni, nullptr, MS_BIND, nullptr) == 0;
-}
-
-// Runs in the child that becomes xrdp: into sesman's mount namespace, keeping
-// the root folder sesman has (entering a namespace resets it to the
-// namespace's own, which differs when the tests run in a chroot).
-bool JoinMounts(int mounts, int root) {
-    return ::setns(mounts, CLONE_NEWNS) == 0 && ::fchdir(root) == 0 && ::chroot(".") == 0 &&
-           ::chdir("/") == 0;
-}
-
 std::string MountNamespace(pid_t pid) {
     std::error_code ec;
     return std::filesystem::read_symlink("/proc/" + std::to_string(pid) + "/ns/mnt", ec).string();
 }
 
-// The processes in that mount namespace: started by the test's sesman, and the test's alone.
-std::vector<pid_t> ProcessesIn(const std::string& mounts) {
-    std::vector<pid_t> pids;
-    std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator("/proc", ec)) {
-        const std::string name = entry.path().filename().string();
-        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-        const pid_t pid = std::atoi(name.c_str());
-        if (MountNamespace(pid) == mounts) pids.push_back(pid);
-    }
-    return pids;
-}
-
-// Ends what is left of the test's sessions once sesman is gone.
+// Ends what is left of the test's sessions (the processes in its namespace) once sesman is gone.
 void EndProcessesIn(const std::string& mounts) {
+    const auto in = [&mounts] {
+        std::vector<pid_t> pids;
+        std::error_code ec;
+        for (const auto& entry : std::filesystem::directory_iterator("/proc", ec)) {
+            const pid_t pid = std::atoi(entry.path().filename().c_str());
+            if (pid > 0 && MountNamespace(pid) == mounts) pids.push_back(pid);
+        }
+        return pids;
+    };
     for (const int signal : {SIGTERM, SIGKILL}) {
-        for (const pid_t pid : ProcessesIn(mounts)) ::kill(pid, signal);
-        if (WaitFor([&] { return ProcessesIn(mounts).empty(); }, 1000)) return;
+        for (const pid_t pid : in()) ::kill(pid, signal);
+        if (WaitFor([&] { return in().empty(); }, 1000)) return;
     }
 }
 
@@ -132,87 +97,72 @@ std::string XrdpServer::Unavailable() {
     for (const char* tool : {"/usr/sbin/xrdp", "/usr/sbin/xrdp-sesman", "/usr/bin/xclock"}) {
         if (::access(tool, X_OK) != 0) return std::string(tool) + " is not installed";
     }
-    const pid_t probe = ::fork();
-    if (probe == 0) ::_exit(::unshare(CLONE_NEWNS) == 0 ? 0 : 1);
-    int status = 1;
-    ::waitpid(probe, &status, 0);
-    if (probe < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    if (std::system("unshare -m true 2>/dev/null") != 0)
         return "no mount namespace can be made here";
-    }
     return {};
 }
 
 XrdpServer::XrdpServer() {
-    if (const std::string why = Unavailable(); !why.empty()) {
-        m_error = why;
-        return;
-    }
+    m_error = Unavailable();
+    if (!m_error.empty()) return;
     if (!PrepareUser(kUser, kPassword)) {
         m_error = "could not prepare the test user";
         return;
     }
-    // The run folder is only a place to mount on; it is taken away again when it was not there.
+    // The run folder is only a place to mount on; it goes again when it was not there.
     std::error_code ec;
     if (!std::filesystem::exists(kRunFolder, ec)) {
         m_madeRunFolder = std::filesystem::create_directory(kRunFolder, ec);
     }
-    // A port or display taken between the check and the start is tried again elsewhere.
-    for (int attempt = 0; attempt < 5 && !m_ok; ++attempt) m_ok = Start();
+    for (int attempt = 0; attempt < 5 && !Start(); ++attempt) Stop();
 }
 
 bool XrdpServer::Start() {
-    Stop();
     const int sesmanPort = FreePort();
     do m_port = FreePort();
     while (m_port == sesmanPort);
     const std::string sesmanIni = m_work.file("sesman.ini"), xrdpIni = m_work.file("xrdp.ini");
-    std::ofstream(sesmanIni) << (WithValues(
+    std::ofstream(sesmanIni) << WithValues(
         ReadText(kSystemSesmanIni),
         {{"Globals", "ListenAddress", "127.0.0.1"},
          {"Globals", "ListenPort", std::to_string(sesmanPort)},
          {"Sessions", "X11DisplayOffset", std::to_string(FreeDisplay())},
          {"Logging", "LogFile", m_work.file("sesman.log")},
          {"Logging", "EnableSyslog", "false"},
-         {"ChansrvLogging", "EnableSyslog", "false"}}));
-    std::ofstream(xrdpIni) << (WithValues(
+         {"ChansrvLogging", "EnableSyslog", "false"}});
+    std::ofstream(xrdpIni) << WithValues(
         ReadText("/etc/xrdp/xrdp.ini"),
         {{"Globals", "port", "tcp://127.0.0.1:" + std::to_string(m_port)},
          {"Globals", "fork", "false"},
          {"Globals", "hidelogwindow", "true"},
          {"Globals", "require_credentials", "true"},
          {"Logging", "LogFile", m_work.file("xrdp.log")},
-         {"Logging", "EnableSyslog", "false"}}));
+         {"Logging", "EnableSyslog", "false"}});
 
-    m_sesman = std::make_unique<ChildProcess>(
-        std::vector<std::string>{"xrdp-sesman", "--nodaemon", "-c", sesmanIni},
-        std::vector<std::string>{}, m_work.file("sesman-output.log"),
-        [&sesmanIni] { return EnterOwnMounts(sesmanIni.c_str()); });
-    const pid_t sesman = m_sesman->pid();
-    const auto sesmanListens = [&] { return m_sesman->Running() && ListensOn(sesman, sesmanPort); };
-    if (!WaitFor([&] { return sesmanListens() || !m_sesman->Running(); }, 5000) ||
-        !sesmanListens()) {
+    // sesman in a mount namespace of its own, with an empty run folder over the
+    // services' (its socket folder open to every user's sessions) and the test's sesman.ini.
+    m_sesman =
+        StartReady({"unshare", "-m", "--propagation", "private", "sh", "-c",
+                    std::string("mount -t tmpfs -o mode=0755,nosuid,nodev tmpfs ") + kRunFolder +
+                        " && mkdir -m 3777 " + kRunFolder + "/sockdir && mount --bind \"$0\" " +
+                        kSystemSesmanIni + " && exec xrdp-sesman --nodaemon -c \"$0\"",
+                    sesmanIni},
+                   {}, m_work.file("sesman-output.log"),
+                   [sesmanPort](pid_t pid) { return ListensOn(pid, sesmanPort); });
+    if (!m_sesman) {
         m_error = "xrdp-sesman did not listen on port " + std::to_string(sesmanPort);
         return false;
     }
-    // Held open while the server lives, so that the namespace, and with it the
-    // name by which its processes are found, stays its own.
-    m_mounts =
-        ::open(("/proc/" + std::to_string(sesman) + "/ns/mnt").c_str(), O_RDONLY | O_CLOEXEC);
-    m_namespace = MountNamespace(sesman);
-    const int root =
-        ::open(("/proc/" + std::to_string(sesman) + "/root").c_str(), O_RDONLY | O_CLOEXEC);
-    const int mounts = m_mounts;
-    m_xrdp = std::make_unique<ChildProcess>(
-        std::vector<std::string>{"xrdp", "--nodaemon", "-c", xrdpIni}, std::vector<std::string>{},
-        m_work.file("xrdp-output.log"), [mounts, root] { return JoinMounts(mounts, root); });
-    if (root >= 0) ::close(root);
-    const pid_t xrdp = m_xrdp->pid();
-    const auto xrdpListens = [&] { return m_xrdp->Running() && ListensOn(xrdp, m_port); };
-    if (!WaitFor([&] { return xrdpListens() || !m_xrdp->Running(); }, 5000) || !xrdpListens()) {
-        m_error = "xrdp did not listen on port " + std::to_string(m_port);
-        return false;
-    }
-    return true;
+    const std::string sesman = std::to_string(m_sesman->pid());
+    m_mounts = ::open(("/proc/" + sesman + "/ns/mnt").c_str(), O_RDONLY | O_CLOEXEC);
+    m_namespace = MountNamespace(m_sesman->pid());
+    // xrdp joins it, keeping sesman's root folder (the namespace's own differs
+    // when the tests run in a chroot).
+    m_xrdp = StartReady(
+        {"nsenter", "-t", sesman, "-m", "-r", "--wd=/", "xrdp", "--nodaemon", "-c", xrdpIni}, {},
+        m_work.file("xrdp-output.log"), [this](pid_t pid) { return ListensOn(pid, m_port); });
+    if (!m_xrdp) m_error = "xrdp did not listen on port " + std::to_string(m_port);
+    return m_xrdp != nullptr;
 }
 
 // The session first, so that sesman ends its X server; then the daemons, then
@@ -228,12 +178,11 @@ void XrdpServer::Stop() {
     m_namespace.clear();
     if (m_mounts >= 0) ::close(m_mounts);
     m_mounts = -1;
-    const std::string home = UserHome(kUser);
     std::error_code ec;
     for (const int display :
          NumbersAfter(ReadText(m_work.file("sesman.log")), "Starting X server on display ")) {
         RemoveDisplayLeftovers(display);
-        const std::string log = home + "/.xorgxrdp." + std::to_string(display) + ".log";
+        const std::string log = UserHome(kUser) + "/.xorgxrdp." + std::to_string(display) + ".log";
         std::filesystem::remove(log, ec);
         std::filesystem::remove(log + ".old", ec);
     }
@@ -258,8 +207,7 @@ std::string XrdpServer::SessionDisplay() const {
 pid_t XrdpServer::WindowManagerPid() const {
     const std::vector<int> pids =
         NumbersAfter(ReadText(m_work.file("sesman.log")), "window manager (pid ");
-    const pid_t pid = pids.empty() ? 0 : pids.back();
-    return ProcessAlive(pid) ? pid : 0;
+    return !pids.empty() && ProcessAlive(pids.back()) ? pids.back() : 0;
 }
 
 bool XrdpServer::LogOffSession() {
@@ -271,11 +219,8 @@ bool XrdpServer::LogOffSession() {
 }
 
 std::string XrdpServer::Logs() const {
-    const int display = SessionDisplayNumber();
-    if (display == 0) return m_work.Logs();
-    const std::string home = UserHome(kUser);
-    return m_work.Logs(
-        {home + "/.xorgxrdp." + std::to_string(display) + ".log", home + "/.xsession-errors"});
+    const std::string home = UserHome(kUser), display = std::to_string(SessionDisplayNumber());
+    return m_work.Logs({home + "/.xorgxrdp." + display + ".log", home + "/.xsession-errors"});
 }
 
 }  // namespace vandrelle::test

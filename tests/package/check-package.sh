@@ -11,8 +11,7 @@ root=$scratch/root
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 build_package() {
-  rm -rf "$scratch"
-  mkdir -p "$scratch"
+  rm -rf "$scratch" && mkdir -p "$scratch"
   "${CPACK:-cpack}" --config "$build/CPackConfig.cmake" -B "$scratch" >"$scratch/cpack.log" ||
     { cat "$scratch/cpack.log"; fail "cpack"; }
   dpkg-deb -x "$scratch"/vandrelle_*.deb "$root"
@@ -26,7 +25,7 @@ user_environment() {
 }
 
 check_files() {
-  local share=$root/usr/share id=org.vandrelle.Vandrelle size
+  local share=$root/usr/share id=org.vandrelle.Vandrelle size f
   for f in bin/vandrelle bin/vandrelle-cli share/applications/$id.desktop \
       share/metainfo/$id.metainfo.xml share/icons/hicolor/scalable/apps/$id.svg \
       share/man/man1/vandrelle.1.gz share/man/man1/vandrelle-cli.1.gz \
@@ -65,14 +64,12 @@ check_package() {
 # offscreen platform), and ends as after a close when told to: its window
 # placement is then stored.
 check_program() {
-  local keys=$XDG_CONFIG_HOME/vandrelle/registry.reg pid code=0
-  QT_QPA_PLATFORM=offscreen "$root/usr/bin/vandrelle" &
-  pid=$!
+  local keys=$XDG_CONFIG_HOME/vandrelle/registry.reg code=0
+  QT_QPA_PLATFORM=offscreen "$root/usr/bin/vandrelle" & local pid=$!
   for _ in $(seq 100); do [ -s "$keys" ] && break; sleep 0.1; done
   sleep 2  # the key is stored at start-up, before the window is shown
   kill -0 "$pid" 2>/dev/null || fail "the program ended at start-up"
-  kill -TERM "$pid"
-  wait "$pid" || code=$?
+  kill -TERM "$pid" && wait "$pid" || code=$?
   [ "$code" -eq 0 ] || fail "the program ended with $code"
   grep -q '"WindowPos"=' "$keys" || fail "the program stored no window placement"
 }
@@ -85,8 +82,7 @@ check_completion() {
   "$cli" --config "$config" add-group --set Name=Web
   "$cli" --config "$config" add-server Web --set "Name=db 1"
   "$cli" --config "$config" add-server --set Name=Lab
-  local fields
-  fields=$("$cli" --config "$config" show | cut -d= -f1 | sort | paste -sd' ')
+  local fields=$("$cli" --config "$config" show | cut -d= -f1 | sort | paste -sd' ')
   CLI=$cli CONFIG=$config FIELDS=$fields bash -c '
     source /usr/share/bash-completion/bash_completion
     source "$0"
@@ -116,8 +112,7 @@ dpkg_waiting() {
     grep -q "lock" "$scratch/dpkg.log" || break
     sleep 2
   done
-  cat "$scratch/dpkg.log"
-  fail "dpkg $*"
+  cat "$scratch/dpkg.log" && fail "dpkg $*"
 }
 
 # As root: dpkg installs the package, the installed companion keeps its file in
@@ -125,12 +120,9 @@ dpkg_waiting() {
 # pages, and dpkg removes every file again.
 check_install() {
   [ "$(id -u)" -eq 0 ] || { echo "not root: the install check is skipped"; exit 77; }
-  if dpkg-query -W -f='${Status}' vandrelle 2>/dev/null | grep -q "ok installed"; then
-    echo "a vandrelle package is installed here already; it is left alone"; exit 77
-  fi
-  if [ -e /usr/bin/Vandrelle.xml ]; then
-    echo "/usr/bin/Vandrelle.xml exists here; the companion would use it, so the check is skipped"; exit 77
-  fi
+  ! dpkg-query -W -f='${Status}' vandrelle 2>/dev/null | grep -q "ok installed" ||
+    { echo "a vandrelle package is installed here already; it is left alone"; exit 77; }
+  [ ! -e /usr/bin/Vandrelle.xml ] || { echo "/usr/bin/Vandrelle.xml exists here; the companion would use it: skipped"; exit 77; }
   trap 'dpkg -r vandrelle >/dev/null 2>&1 || true' EXIT
   dpkg_waiting -i "$scratch"/vandrelle_*.deb
   mapfile -t files < <(dpkg -L vandrelle | while read -r f; do [ -d "$f" ] || echo "$f"; done)
@@ -139,8 +131,7 @@ check_install() {
   [ -f "$XDG_CONFIG_HOME/vandrelle/Vandrelle.xml" ] || fail "the installed companion saved elsewhere"
   [ ! -e /usr/bin/Vandrelle.xml ] || { rm -f /usr/bin/Vandrelle.xml; fail "the installed companion saved in /usr/bin"; }
   [ "$(man -w vandrelle-cli)" = /usr/share/man/man1/vandrelle-cli.1.gz ] || fail "man vandrelle-cli"
-  dpkg_waiting -r vandrelle
-  trap - EXIT
+  dpkg_waiting -r vandrelle && trap - EXIT
   # A package removed whole is forgotten, or known as not installed.
   case $(dpkg-query -W -f='${db:Status-Status}' vandrelle 2>/dev/null || true) in
     "" | not-installed) ;;

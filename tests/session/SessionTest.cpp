@@ -11,10 +11,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <memory>
 
 namespace vandrelle::test {
 namespace {
+
+using Texts = std::vector<std::string>;
 
 // A real configuration store and key store in a temporary folder.
 class SessionTest : public ::testing::Test {
@@ -37,34 +40,29 @@ protected:
         return *session;
     }
     Session& Open() { return Open(&client); }
-
+    std::string Connect() {
+        Open().ConnectSession();
+        return client.Trace();
+    }
     void Connected() {
         Open().ConnectSession();
         client.FireConnecting();
         client.FireConnected();
     }
-
     std::intptr_t Handle(std::uint32_t message, std::uintptr_t wParam = 0) {
         bool handled = false;
         const std::intptr_t result = session->HandleMessage(message, wParam, 0, handled);
         EXPECT_TRUE(handled);
         return result;
     }
-
-    // The values the client was given for one property, comma-separated.
-    std::string Sent(const std::string& name) const {
-        std::string out;
-        for (const std::string& v : client.Values(name)) out += (out.empty() ? "" : ",") + v;
-        return out;
-    }
     std::string LastText() const { return client.Values("put_DisconnectedText").back(); }
-
-    std::vector<std::int64_t> PostedStates() const {
-        std::vector<std::int64_t> states;
+    // The states reported to the frame, one digit each.
+    std::string States() const {
+        std::string states;
         for (const auto& m : frame.posted) {
             if (m.message != WM_APP_SESSION_STATE) continue;
             EXPECT_EQ(m.lParam, view.WindowId());
-            states.push_back(static_cast<std::int64_t>(m.wParam));
+            states += std::to_string(m.wParam);
         }
         return states;
     }
@@ -82,11 +80,10 @@ protected:
 TEST_F(SessionTest, ConnectAppliesTheRecordInItsFixedOrder) {
     record.ConnectToServerConsole = 1;
     record.RedirectDrives = 0;
-    auto key = keys.CreateKey(Hive::CurrentUser,
-                              "Software\\Microsoft\\Terminal Server Client\\Default\\AddIns\\A");
-    key->WriteString("Name", "/opt/addins/a.so");
-    EXPECT_EQ(Open().ConnectSession(), 1);
-    EXPECT_EQ(client.Trace(),
+    keys.CreateKey(Hive::CurrentUser,
+                   "Software\\Microsoft\\Terminal Server Client\\Default\\AddIns\\A")
+        ->WriteString("Name", "/opt/addins/a.so");
+    EXPECT_EQ(Connect(),
               "put_Server=rdp.example put_UserName=jdoe put_ClearTextPassword=pw put_Domain=CORP "
               "put_RDPPort=3389 put_ConnectToServerConsole=-1 put_ConnectToAdministerServer=-1 "
               "put_DesktopWidth=1000 put_DesktopHeight=700 put_ColorDepth=16 put_FullScreen=0 "
@@ -97,103 +94,89 @@ TEST_F(SessionTest, ConnectAppliesTheRecordInItsFixedOrder) {
               "put_ContainerHandledFullScreen=1 Connect= ");
     EXPECT_TRUE(view.errors.empty());
     EXPECT_EQ(session->State(), kStateDisconnected);  // only events change the state
+
+    // A client without the optional capabilities is given the rest.
+    client.has5 = client.has6 = client.hasNonScriptable3 = false;
+    record.RedirectDrives = 1;
+    record.DriveCollection = "C:";
+    const std::string trace = Connect();
+    for (const char* skipped : {"Clipboard", "Administer", "CredSsp"})
+        EXPECT_FALSE(HasText(trace, skipped));
+    EXPECT_EQ(client.Sent("put_RedirectDrives") + client.calls.back().name, "-1Connect");
+    EXPECT_EQ(view.errors, Texts{"Cannot redirect specified drives. See readme.txt to download "
+                                 "RDP 6."});
 }
 
 // Fit and margins follow the 1000 x 700 window; full screen sends the record's
 // size, then the primary screen's.
 TEST_F(SessionTest, DesktopSizeFollowsTheWindowTheMarginAndFullScreen) {
-    struct Case {
+    const struct {
         int w, h, fullScreen;
         const char* sent;  // widths x heights
-    };
-    const Case cases[] = {
+    } cases[] = {
         {0, 0, 0, "1000x700"},      {-10, -20, 0, "980x660"}, {-600, -20, 0, "1000x700"},
         {-500, -20, 0, "1000x700"}, {0, -20, 0, "1000x660"},  {-10, 0, 0, "980x700"},
         {1280, 0, 0, "1280x0"},     {-10, 600, 0, "-10x600"}, {800, 600, 1, "800,1920x600,1080"},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         record.DesktopWidth = c.w;
         record.DesktopHeight = c.h;
         record.FullScreen = c.fullScreen;
-        Open().ConnectSession();
-        EXPECT_EQ(Sent("put_DesktopWidth") + "x" + Sent("put_DesktopHeight"), c.sent) << c.w;
-        EXPECT_EQ(Sent("put_FullScreen"), c.fullScreen ? "-1" : "0");
+        Connect();
+        EXPECT_EQ(client.Sent("put_DesktopWidth") + "x" + client.Sent("put_DesktopHeight"), c.sent);
+        EXPECT_EQ(client.Sent("put_FullScreen"), c.fullScreen ? "-1" : "0");
     }
     EXPECT_TRUE(view.events.empty());
     // A client already in full screen: the window covers the screen at once.
     client.fullScreen = VariantBool::True;
-    Open().ConnectSession();
-    EXPECT_FALSE(client.Called("put_FullScreen"));
-    EXPECT_EQ(view.events, std::vector<std::string>{"enter"});
+    EXPECT_FALSE(HasText(Connect(), "put_FullScreen"));
+    EXPECT_EQ(view.events, Texts{"enter"});
 }
 
 TEST_F(SessionTest, ShiftEmptyValuesAndAnimationsChangeWhatIsSent) {
     view.shiftDown = true;
-    Open().ConnectSession();
-    EXPECT_EQ(Sent("put_UserName") + Sent("put_ClearTextPassword") + Sent("put_Domain"), "");
-    EXPECT_TRUE(client.Called("put_Domain"));
+    EXPECT_TRUE(HasText(Connect(), "put_UserName= put_ClearTextPassword= put_Domain= "));
     EXPECT_EQ(session->Record().UserName, "jdoe");
-
     view.shiftDown = false;
     record.Password.clear();
-    record.RDPPort = 0;
-    record.ColorDepth = 0;
+    record.RDPPort = record.ColorDepth = 0;
     record.PerformanceFlags = 0x184;  // animations off: read back what the client keeps
-    Open().ConnectSession();
-    EXPECT_FALSE(client.Called("put_ClearTextPassword") || client.Called("put_RDPPort") ||
-                 client.Called("put_ColorDepth"));
-    EXPECT_EQ(Sent("put_UserName"), "jdoe");
-    EXPECT_EQ(Sent("put_PerformanceFlags"), "388,404");
+    for (const char* skipped : {"Password", "RDPPort", "ColorDepth"})
+        EXPECT_FALSE(HasText(Connect(), skipped));
+    EXPECT_EQ(client.Sent("put_UserName") + client.Sent("put_PerformanceFlags"), "jdoe388,404");
     EXPECT_EQ(client.performanceFlags, 0x194);
     record.PerformanceFlags = 0x180;
-    Open().ConnectSession();
-    EXPECT_EQ(Sent("put_PerformanceFlags"), "384");
-    EXPECT_FALSE(client.Called("get_PerformanceFlags"));
+    EXPECT_FALSE(HasText(Connect(), "get_PerformanceFlags"));
+    EXPECT_EQ(client.Sent("put_PerformanceFlags"), "384");
 }
 
 TEST_F(SessionTest, DriveListsChooseDrivesAndLaterDrives) {
-    for (const char* name : {"C:", "D:", "Network (Z:)", "nocolon"}) client.AddDrive(name);
-    struct Case {
+    for (const char* name : {"C:", "D:", "Network (Z:)", "nocolon", ":"})
+        client.drives.emplace_back(name);
+    const struct {
         int redirect;
         const char* list;
         const char* states;  // per drive: T on, F off, - untouched
         const char *dynamic, *drives;
-    };
-    const Case cases[] = {{1, "  c: ", "TFF-", "0", "-1"},
-                          {1, "D:; z:. $:", "FTT-", "-1", "-1"},
-                          {1, " \t ", "----", "-1", "-1"},  // no drive switched off
-                          {0, "C:", "----", "", "0"}};
-    for (const Case& c : cases) {
-        for (auto& d : client.drives) d->state.reset();
+    } cases[] = {{1, "  c: ", "TFF--", "0", "-1"},
+                 {1, "D:; z:. $:", "FTT--", "-1", "-1"},
+                 {1, " \t ", "-----", "-1", "-1"},  // no drive switched off
+                 {0, "C:", "-----", "", "0"}};
+    for (const auto& c : cases) {
+        for (auto& d : client.drives) d.state.reset();
         record.RedirectDrives = c.redirect;
         record.DriveCollection = c.list;
-        Open().ConnectSession();
+        Connect();
         std::string states;
-        for (auto& d : client.drives) {
-            states += !d->state ? '-' : *d->state == VariantBool::True ? 'T' : 'F';
-        }
+        for (auto& d : client.drives)
+            states += !d.state ? '-' : *d.state == VariantBool::True ? 'T' : 'F';
         EXPECT_EQ(states, c.states) << c.list;
-        EXPECT_EQ(Sent("put_RedirectDynamicDrives"), c.dynamic) << c.list;
-        EXPECT_EQ(Sent("put_RedirectDrives"), c.drives) << c.list;
+        EXPECT_EQ(client.Sent("put_RedirectDynamicDrives"), c.dynamic) << c.list;
+        EXPECT_EQ(client.Sent("put_RedirectDrives"), c.drives) << c.list;
     }
     record.RedirectDrives = 1;
-    Open().ConnectSession();
-    EXPECT_EQ(client.Values("get_DriveCount").size(), 5u);  // read again for every index
-}
-
-TEST_F(SessionTest, MissingOptionalCapabilitiesAreSkipped) {
-    client.has5 = client.has6 = client.hasNonScriptable3 = false;
-    record.RedirectDrives = 1;
-    record.DriveCollection = "C:";
-    Open().ConnectSession();
-    EXPECT_FALSE(client.Called("put_RedirectClipboard") ||
-                 client.Called("put_ConnectToAdministerServer") ||
-                 client.Called("put_EnableCredSspSupport"));
-    EXPECT_EQ(Sent("put_RedirectDrives"), "-1");
-    EXPECT_EQ(view.errors,
-              std::vector<std::string>{
-                  "Cannot redirect specified drives. See readme.txt to download RDP 6."});
-    EXPECT_EQ(client.Names().back(), "Connect");
+    Connect();
+    EXPECT_EQ(client.Values("get_DriveCount").size(), 6u);  // read again for every index
 }
 
 TEST_F(SessionTest, ConnectFailuresShowTheirTextAndLeaveTheSessionUsable) {
@@ -205,11 +188,10 @@ TEST_F(SessionTest, ConnectFailuresShowTheirTextAndLeaveTheSessionUsable) {
         {0x80004005, "Bad host name."}};  // the engine's own text
     for (const auto& [code, text] : cases) {
         view.errors.clear();
-        client.serverPutFailure = static_cast<HResult>(code);
-        client.serverPutFailureText = code == 0x80004005 ? "Bad host name.\r\n" : "";
-        EXPECT_EQ(Open().ConnectSession(), 1);
-        EXPECT_EQ(client.Names(), std::vector<std::string>{"put_Server"});
-        EXPECT_EQ(view.errors, std::vector<std::string>{"Server name error: " + text});
+        client.serverPutFailure.emplace(static_cast<HResult>(code),
+                                        code == 0x80004005 ? "Bad host name.\r\n" : "");
+        EXPECT_EQ(Connect(), "put_Server=rdp.example ");
+        EXPECT_EQ(view.errors, Texts{"Server name error: " + text});
     }
     client.serverPutFailure.reset();
     client.connectFailure = static_cast<HResult>(0x80004005);
@@ -219,31 +201,37 @@ TEST_F(SessionTest, ConnectFailuresShowTheirTextAndLeaveTheSessionUsable) {
     EXPECT_EQ(session->ConnectSession(), 1);
     EXPECT_EQ(client.Values("Connect").size(), 2u);
     EXPECT_EQ(session->State(), kStateDisconnected);
-
     EXPECT_EQ(Open(nullptr).ConnectSession(), 1);
     EXPECT_EQ(view.errors.back(), "Create remote desktop failed. See readme.txt to download RDP.");
 }
 
-TEST_F(SessionTest, ConnectIsIgnoredWhileOneIsUnderWay) {
+// Connect acts only while disconnected and no connection is under way;
+// Disconnect, and closing the tab, only outside the disconnected state.
+TEST_F(SessionTest, ConnectAndDisconnectActOnlyInTheirStates) {
     Open();
+    EXPECT_EQ(Handle(WM_APP_DISCONNECT), 1);
     EXPECT_EQ(Handle(WM_APP_CONNECT), 1);
     EXPECT_EQ(Handle(WM_APP_CONNECT), 0);  // no event yet
     client.FireConnecting();
     EXPECT_EQ(session->ConnectSession(), 0);
     client.FireConnected();
     EXPECT_EQ(session->ConnectSession(), 0);
-    EXPECT_EQ(client.Values("Connect").size(), 1u);
+    Handle(WM_APP_DISCONNECT);
     client.FireDisconnected(1);
     EXPECT_EQ(session->ConnectSession(), 1);
+    client.FireConnecting();
+    session->Destroy();  // closing the tab while connecting disconnects
+    EXPECT_EQ(client.Values("Connect").size(), 2u);
+    EXPECT_EQ(client.Values("Disconnect").size(), 2u);
 }
 
 TEST_F(SessionTest, StatesAndDisconnectionTextsFollowTheEvents) {
     Connected();
     EXPECT_EQ(session->State(), kStateConnected);
-    EXPECT_EQ(view.events, std::vector<std::string>{"relayout"});
+    EXPECT_EQ(view.events, Texts{"relayout"});
     client.FireDisconnected(1);
     EXPECT_EQ(session->State(), kStateDisconnected);
-    EXPECT_EQ(PostedStates(), (std::vector<std::int64_t>{1, 2, 0}));
+    EXPECT_EQ(States(), "120");
     EXPECT_EQ(LastText(), "Disconnected, reason (1, 0): Local disconnection.");
     client.extendedReason = 12;
     client.FireDisconnected(3);
@@ -253,31 +241,30 @@ TEST_F(SessionTest, StatesAndDisconnectionTextsFollowTheEvents) {
     client.errorDescription = "The host name could not be found.";
     client.extendedReason = 0;
     client.FireDisconnected(0x104);
-    EXPECT_EQ(Sent("GetErrorDescription"), "260,0");
+    EXPECT_EQ(client.Sent("GetErrorDescription"), "260,0");
     EXPECT_EQ(LastText(), "Disconnected, reason (260, 0): The host name could not be found.");
-
-    // Cut at 259 UTF-16 units, never splitting a character.
-    const std::string prefix = "Disconnected, reason (2308, 0): ";
-    client.errorDescription.clear();
-    for (int i = 0; i < 300; ++i) client.errorDescription += "\xE0\xA0\x80";  // U+0800: 1 unit
-    client.FireDisconnected(0x904);
-    EXPECT_EQ(LastText().rfind(prefix + "\xE0\xA0\x80", 0), 0u);
-    EXPECT_EQ(LastText().size(), prefix.size() + 227 * 3);
-    client.errorDescription.clear();
-    for (int i = 0; i < 200; ++i) client.errorDescription += "\xF0\x9F\x98\x80";  // 2 units each
-    client.FireDisconnected(0x904);
-    EXPECT_EQ(LastText().size(), prefix.size() + 113 * 4);  // 113 fit, not 114
+    // Cut at 259 UTF-16 units, never splitting a character: U+0800 is one
+    // unit, an emoji two.
+    const std::size_t prefix = std::string("Disconnected, reason (2308, 0): ").size();
+    const std::pair<const char*, std::size_t> cuts[] = {{"\xE0\xA0\x80", 227},
+                                                        {"\xF0\x9F\x98\x80", 113}};
+    for (const auto& [character, fit] : cuts) {
+        client.errorDescription.clear();
+        for (int i = 0; i < 300; ++i) client.errorDescription += character;
+        client.FireDisconnected(0x904);
+        EXPECT_EQ(LastText().size(), prefix + fit * std::strlen(character));
+    }
 }
 
 TEST_F(SessionTest, RemoteLogoffClosesTheTabOnlyWhenSwitchedOn) {
     Connected();
     client.FireDisconnected(2);
-    EXPECT_EQ(PostedStates().back(), 0);
+    EXPECT_EQ(States().back(), '0');
     config.SetCloseTabOnLogOff(1);
     Connected();
     client.FireDisconnected(2);
     EXPECT_EQ(session->State(), kStateLoggedOff);
-    EXPECT_EQ(PostedStates().back(), 3);
+    EXPECT_EQ(States().back(), '3');
     // The tab is closed in state 3: no Disconnect when the window goes away.
     session->Destroy();
     EXPECT_FALSE(client.Called("Disconnect"));
@@ -286,95 +273,61 @@ TEST_F(SessionTest, RemoteLogoffClosesTheTabOnlyWhenSwitchedOn) {
     client.has5 = false;
     Connected();
     client.FireDisconnected(2);
-    EXPECT_EQ(PostedStates().back(), 0);
+    EXPECT_EQ(States().back(), '0');
     EXPECT_FALSE(client.Called("put_DisconnectedText"));
 }
 
-TEST_F(SessionTest, DisconnectActsOnlyOutsideTheDisconnectedState) {
-    Open();
-    EXPECT_EQ(Handle(WM_APP_DISCONNECT), 1);
-    EXPECT_FALSE(client.Called("Disconnect"));
-    session->ConnectSession();
-    client.FireConnecting();
-    EXPECT_EQ(Handle(WM_APP_DISCONNECT), 1);
-    EXPECT_EQ(client.Values("Disconnect").size(), 1u);
-    session->Destroy();  // closing the tab while connecting disconnects
-    EXPECT_EQ(client.Values("Disconnect").size(), 2u);
-}
-
+// Reconnect waits for the disconnection on a short timer, within a bound;
+// chosen twice before the first disconnection, it connects once and the
+// second request ends without a word.
 TEST_F(SessionTest, ReconnectWaitsForTheDisconnectedEventWithinItsBound) {
-    Connected();
-    client.calls.clear();
-    Handle(WM_APP_DISCONNECT);
-    EXPECT_EQ(Handle(WM_APP_RECONNECT), 1);
-    // Still connected: the reconnect waits on a short timer instead of spinning.
-    ASSERT_EQ(view.selfPosts.size(), 1u);
-    EXPECT_EQ(view.selfPosts[0].message, WM_APP_RECONNECT);
-    EXPECT_GT(view.selfPosts[0].delayMs, 0);
-    Handle(WM_APP_RECONNECT, view.selfPosts.back().wParam);
-    EXPECT_FALSE(client.Called("Connect"));
-    client.FireDisconnected(1);
-    Handle(WM_APP_RECONNECT, view.selfPosts.back().wParam);
-    const auto names = client.Names();
-    const auto connectAt = std::find(names.begin(), names.end(), "Connect");
-    ASSERT_NE(connectAt, names.end());
-    EXPECT_LT(std::find(names.begin(), names.end(), "put_DisconnectedText"), connectAt);
-    EXPECT_EQ(view.selfPosts.size(), 2u);
-
-    Connected();
-    Handle(WM_APP_RECONNECT);
-    const std::size_t first = view.selfPosts.size();
-    for (int i = 1; i < Session::kReconnectMaxPolls; ++i) {
-        Handle(WM_APP_RECONNECT, view.selfPosts.back().wParam);
-    }
-    EXPECT_TRUE(view.errors.empty());
-    EXPECT_EQ(view.selfPosts.size() - first + 1, std::size_t(Session::kReconnectMaxPolls));
-    Handle(WM_APP_RECONNECT, view.selfPosts.back().wParam);
-    EXPECT_EQ(view.errors.size(), 1u) << "gives up after its bound";
-    EXPECT_EQ(view.selfPosts.size() - first + 1, std::size_t(Session::kReconnectMaxPolls));
-}
-
-// Reconnect chosen twice before the first disconnection: the first request
-// reconnects, the second finds it done and ends without a word.
-TEST_F(SessionTest, ReconnectsQueuedTogetherConnectOnceAndEndQuietly) {
     Connected();
     client.calls.clear();
     for (int i = 0; i < 2; ++i) {
         Handle(WM_APP_DISCONNECT);
-        Handle(WM_APP_RECONNECT);
+        EXPECT_EQ(Handle(WM_APP_RECONNECT), 1);
     }
     ASSERT_EQ(view.selfPosts.size(), 2u);
+    EXPECT_EQ(view.selfPosts[0].message, WM_APP_RECONNECT);
+    EXPECT_GT(view.selfPosts[0].delayMs, 0);
     client.FireDisconnected(1);
     Handle(WM_APP_RECONNECT, view.selfPosts[0].wParam);
+    EXPECT_TRUE(HasText(client.Trace(),
+                        "put_DisconnectedText=Disconnected, reason (1, 0): Local "
+                        "disconnection. put_Server"));
     client.FireConnecting();
     client.FireConnected();
     Handle(WM_APP_RECONNECT, view.selfPosts[1].wParam);
     EXPECT_EQ(client.Values("Connect").size(), 1u);
     EXPECT_EQ(view.selfPosts.size(), 2u);  // no more waiting
     EXPECT_TRUE(view.errors.empty());
+
+    Handle(WM_APP_RECONNECT);
+    for (int i = 1; i < Session::kReconnectMaxPolls; ++i)
+        Handle(WM_APP_RECONNECT, view.selfPosts.back().wParam);
+    EXPECT_TRUE(view.errors.empty());
+    Handle(WM_APP_RECONNECT, view.selfPosts.back().wParam);
+    EXPECT_EQ(view.errors.size(), 1u) << "gives up after its bound";
+    EXPECT_EQ(view.selfPosts.size(), std::size_t(Session::kReconnectMaxPolls + 2));
+    EXPECT_EQ(client.Values("Connect").size(), 1u);
 }
 
-TEST_F(SessionTest, FullScreenRequestsAndReconnectInFullScreenOnce) {
+TEST_F(SessionTest, FullScreenRequestsAndNewDrives) {
     Open();
-    Handle(WM_APP_RECONNECT_FULL_SCREEN);
-    EXPECT_EQ(Sent("put_FullScreen"), "-1");
-    EXPECT_EQ(session->Record().FullScreen, 0);
+    Handle(WM_APP_RECONNECT_FULL_SCREEN);  // full screen for this connection only
+    EXPECT_EQ(client.Sent("put_FullScreen") + std::to_string(session->Record().FullScreen), "-10");
     client.FireConnecting();
     client.FireDisconnected(1);
     client.calls.clear();
     Handle(WM_APP_CONNECT);
-    EXPECT_EQ(Sent("put_FullScreen"), "0");
-
+    EXPECT_EQ(client.Sent("put_FullScreen"), "0");
     view.events.clear();
     Connected();
     client.sink->OnRequestGoFullScreen();
-    EXPECT_TRUE(view.containerFullScreen);
     // A disconnection leaves full screen before it is reported.
-    const std::size_t postsBefore = frame.posted.size();
     client.FireDisconnected(1);
-    EXPECT_FALSE(view.containerFullScreen);
-    EXPECT_EQ(view.events, (std::vector<std::string>{"relayout", "enter", "leave"}));
-    EXPECT_EQ(frame.posted.size(), postsBefore + 1);
+    EXPECT_EQ(view.events, (Texts{"relayout", "enter", "leave"}));
+    EXPECT_EQ(States().back(), '0');
     client.sink->OnRequestContainerMinimize();
     EXPECT_EQ(frame.posted.back(), (FakeFrame::Message{WM_SYSCOMMAND, SC_MINIMIZE, 0}));
     Connected();
@@ -384,17 +337,13 @@ TEST_F(SessionTest, FullScreenRequestsAndReconnectInFullScreenOnce) {
     bool handled = true;
     session->HandleMessage(0x0401, 0, 0, handled);
     EXPECT_FALSE(handled);
-}
-
-TEST_F(SessionTest, DeviceChangesReachOnlyClientsThatFollowNewDrives) {
-    Open();
+    // Device changes reach only a client that follows new drives.
     session->OnDeviceChange(0x8000, 77);
-    EXPECT_FALSE(client.Called("NotifyRedirectDeviceChange"));
     client.dynamicDrives = VariantBool::True;
-    session->OnDeviceChange(0x8000, 77);
-    client.hasNonScriptable3 = false;
     session->OnDeviceChange(0x8000, 78);
-    EXPECT_EQ(Sent("NotifyRedirectDeviceChange"), "32768,77");
+    client.hasNonScriptable3 = false;
+    session->OnDeviceChange(0x8000, 79);
+    EXPECT_EQ(client.Sent("NotifyRedirectDeviceChange"), "32768,78");
 }
 
 }  // namespace

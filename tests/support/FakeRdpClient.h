@@ -5,16 +5,29 @@
 #include "SessionMessages.h"
 #include "SessionView.h"
 
-#include <memory>
+#include <deque>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace vandrelle::test {
 
+// A put that is only recorded, and a property whose get gives what its put set.
+#define VANDRELLE_FAKE_PUT(Name, Type) \
+    void put_##Name(Type v) override { \
+        Record("put_" #Name, v);       \
+    }
+#define VANDRELLE_FAKE_PROPERTY(Name, Type, field) \
+    Type get_##Name() override {                   \
+        return Get(#Name, field);                  \
+    }                                              \
+    void put_##Name(Type v) override {             \
+        Record("put_" #Name, field = v);           \
+    }
+
 // An RDP client for tests: records every property put, property get and
-// method call in order with its value, can refuse the Server put, can lack
-// any optional capability, and lets a test fire each event.
+// method call in order with its value, can refuse the Server put or Connect,
+// can lack any optional capability, and lets a test fire each event.
 class FakeRdpClient : public RdpClient,
                       public RdpClient5,
                       public RdpClient6,
@@ -23,40 +36,26 @@ public:
     struct Call {
         std::string name;
         std::string value;
-        friend bool operator==(const Call&, const Call&) = default;
     };
-
-    class Drive : public RdpDrive {
-    public:
-        Drive(FakeRdpClient& owner, std::string name) : m_owner(owner), m_name(std::move(name)) {}
-        std::string get_Name() const override { return m_name; }
-        void put_RedirectionState(VariantBool value) override {
-            state = value;
-            m_owner.Record("put_RedirectionState(" + m_name + ")", value);
-        }
+    // A local drive; its state stays unset until the session sets it.
+    struct Drive : RdpDrive {
+        explicit Drive(std::string n) : name(std::move(n)) {}
+        std::string get_Name() const override { return name; }
+        void put_RedirectionState(VariantBool v) override { state = v; }
+        std::string name;
         std::optional<VariantBool> state;
-
-    private:
-        FakeRdpClient& m_owner;
-        std::string m_name;
     };
 
-    // Configuration.
-    std::optional<HResult> serverPutFailure;
-    std::string serverPutFailureText;  // the engine's own text, if any
+    // Configuration; the four values a get reads are also set by their put.
+    std::optional<RdpError> serverPutFailure;
     std::optional<HResult> connectFailure;
-    bool has5 = true;
-    bool has6 = true;
-    bool hasNonScriptable3 = true;
+    bool has5 = true, has6 = true, hasNonScriptable3 = true;
     VariantBool fullScreen = VariantBool::False;
+    VariantBool dynamicDrives = VariantBool::False;
     std::int32_t performanceFlags = 0;
     std::int32_t extendedReason = 0;
-    VariantBool dynamicDrives = VariantBool::False;
     std::string errorDescription = "The engine's description.";
-    std::vector<std::unique_ptr<Drive>> drives;
-    void AddDrive(const std::string& name) {
-        drives.push_back(std::make_unique<Drive>(*this, name));
-    }
+    std::deque<Drive> drives;
 
     // What happened.
     std::vector<Call> calls;
@@ -69,10 +68,11 @@ public:
             if (c.name == name) values.push_back(c.value);
         return values;
     }
-    std::vector<std::string> Names() const {
-        std::vector<std::string> names;
-        for (const Call& c : calls) names.push_back(c.name);
-        return names;
+    // The same, joined by commas.
+    std::string Sent(const std::string& name) const {
+        std::string out;
+        for (const std::string& v : Values(name)) out += (out.empty() ? "" : ",") + v;
+        return out;
     }
     // Every call as "name=value", in order, each followed by a space.
     std::string Trace() const {
@@ -86,112 +86,80 @@ public:
     void FireConnected() { sink->OnConnected(); }
     void FireDisconnected(std::int32_t reason) { sink->OnDisconnected(reason); }
 
-    // RdpClient
     void SetEventSink(RdpClientEvents* s) override { sink = s; }
-    void put_Server(const std::string& value) override {
-        Record("put_Server", value);
-        if (serverPutFailure) throw RdpError(*serverPutFailure, serverPutFailureText);
+    void put_Server(const std::string& v) override {
+        Record("put_Server", v);
+        if (serverPutFailure) throw *serverPutFailure;
     }
-    void put_UserName(const std::string& v) override { Record("put_UserName", v); }
-    void put_Domain(const std::string& v) override { Record("put_Domain", v); }
-    void put_DisconnectedText(const std::string& v) override { Record("put_DisconnectedText", v); }
-    void put_DesktopWidth(std::int32_t v) override { Record("put_DesktopWidth", v); }
-    void put_DesktopHeight(std::int32_t v) override { Record("put_DesktopHeight", v); }
     void Connect() override {
         Record("Connect", "");
         if (connectFailure) throw RdpError(*connectFailure);
     }
     void Disconnect() override { Record("Disconnect", ""); }
-    void put_PluginDlls(const std::string& v) override { Record("put_PluginDlls", v); }
-    void put_ContainerHandledFullScreen(std::int32_t v) override {
-        Record("put_ContainerHandledFullScreen", v);
-    }
-    void put_ColorDepth(std::int32_t v) override { Record("put_ColorDepth", v); }
-    VariantBool get_FullScreen() override { return Got("get_FullScreen", fullScreen); }
-    void put_FullScreen(VariantBool v) override { Put("put_FullScreen", fullScreen, v); }
+    VANDRELLE_FAKE_PUT(UserName, const std::string&)
+    VANDRELLE_FAKE_PUT(Domain, const std::string&)
+    VANDRELLE_FAKE_PUT(DisconnectedText, const std::string&)
+    VANDRELLE_FAKE_PUT(DesktopWidth, std::int32_t)
+    VANDRELLE_FAKE_PUT(DesktopHeight, std::int32_t)
+    VANDRELLE_FAKE_PUT(PluginDlls, const std::string&)
+    VANDRELLE_FAKE_PUT(ContainerHandledFullScreen, std::int32_t)
+    VANDRELLE_FAKE_PUT(ColorDepth, std::int32_t)
+    VANDRELLE_FAKE_PUT(ClearTextPassword, const std::string&)
+    VANDRELLE_FAKE_PUT(RDPPort, std::int32_t)
+    VANDRELLE_FAKE_PUT(ConnectToServerConsole, VariantBool)
+    VANDRELLE_FAKE_PUT(BitmapPersistence, std::int32_t)
+    VANDRELLE_FAKE_PUT(RedirectPrinters, VariantBool)
+    VANDRELLE_FAKE_PUT(RedirectPorts, VariantBool)
+    VANDRELLE_FAKE_PUT(RedirectSmartCards, VariantBool)
+    VANDRELLE_FAKE_PUT(RedirectDrives, VariantBool)
+    VANDRELLE_FAKE_PUT(AudioRedirectionMode, std::int32_t)
+    VANDRELLE_FAKE_PUT(KeyboardHookMode, std::int32_t)
+    VANDRELLE_FAKE_PUT(RedirectClipboard, VariantBool)
+    VANDRELLE_FAKE_PUT(ConnectToAdministerServer, VariantBool)
+    VANDRELLE_FAKE_PUT(EnableCredSspSupport, VariantBool)
+    VANDRELLE_FAKE_PROPERTY(FullScreen, VariantBool, fullScreen)
+    VANDRELLE_FAKE_PROPERTY(PerformanceFlags, std::int32_t, performanceFlags)
+    VANDRELLE_FAKE_PROPERTY(RedirectDynamicDrives, VariantBool, dynamicDrives)
     std::int32_t get_ExtendedDisconnectReason() override {
-        return Got("get_ExtendedDisconnectReason", extendedReason);
+        return Get("ExtendedDisconnectReason", extendedReason);
     }
-    void put_ClearTextPassword(const std::string& v) override {
-        Record("put_ClearTextPassword", v);
+    std::uint32_t get_DriveCount() override {
+        return Get("DriveCount", static_cast<std::uint32_t>(drives.size()));
     }
-    void put_RDPPort(std::int32_t v) override { Record("put_RDPPort", v); }
-    void put_ConnectToServerConsole(VariantBool v) override {
-        Record("put_ConnectToServerConsole", v);
+    RdpDrive& DriveByIndex(std::uint32_t index) override { return drives.at(index); }
+    std::string GetErrorDescription(std::uint32_t reason, std::uint32_t extended) override {
+        Record("GetErrorDescription", std::to_string(reason) + "," + std::to_string(extended));
+        return errorDescription;
     }
-    void put_BitmapPersistence(std::int32_t v) override { Record("put_BitmapPersistence", v); }
-    void put_RedirectPrinters(VariantBool v) override { Record("put_RedirectPrinters", v); }
-    void put_RedirectPorts(VariantBool v) override { Record("put_RedirectPorts", v); }
-    void put_RedirectSmartCards(VariantBool v) override { Record("put_RedirectSmartCards", v); }
-    void put_RedirectDrives(VariantBool v) override { Record("put_RedirectDrives", v); }
-    std::int32_t get_PerformanceFlags() override {
-        return Got("get_PerformanceFlags", performanceFlags);
+    void NotifyRedirectDeviceChange(std::uintptr_t wParam, std::intptr_t lParam) override {
+        Record("NotifyRedirectDeviceChange", std::to_string(wParam) + "," + std::to_string(lParam));
     }
-    void put_PerformanceFlags(std::int32_t v) override {
-        Put("put_PerformanceFlags", performanceFlags, v);
-    }
-    void put_AudioRedirectionMode(std::int32_t v) override {
-        Record("put_AudioRedirectionMode", v);
-    }
-    void put_KeyboardHookMode(std::int32_t v) override { Record("put_KeyboardHookMode", v); }
     RdpClient5* AsClient5() override { return has5 ? this : nullptr; }
     RdpClient6* AsClient6() override { return has6 ? this : nullptr; }
     RdpClientNonScriptable3* AsNonScriptable3() override {
         return hasNonScriptable3 ? this : nullptr;
     }
 
-    // RdpClient5
-    void put_RedirectClipboard(VariantBool v) override { Record("put_RedirectClipboard", v); }
-    std::string GetErrorDescription(std::uint32_t reason, std::uint32_t extended) override {
-        Record("GetErrorDescription", std::to_string(reason) + "," + std::to_string(extended));
-        return errorDescription;
-    }
-
-    // RdpClient6
-    void put_ConnectToAdministerServer(VariantBool v) override {
-        Record("put_ConnectToAdministerServer", v);
-    }
-
-    // RdpClientNonScriptable3
-    void put_EnableCredSspSupport(VariantBool v) override { Record("put_EnableCredSspSupport", v); }
-    VariantBool get_RedirectDynamicDrives() override {
-        return Got("get_RedirectDynamicDrives", dynamicDrives);
-    }
-    void put_RedirectDynamicDrives(VariantBool v) override {
-        Put("put_RedirectDynamicDrives", dynamicDrives, v);
-    }
-    std::uint32_t get_DriveCount() override {
-        return Got("get_DriveCount", static_cast<std::uint32_t>(drives.size()));
-    }
-    RdpDrive& DriveByIndex(std::uint32_t index) override { return *drives.at(index); }
-    void NotifyRedirectDeviceChange(std::uintptr_t wParam, std::intptr_t lParam) override {
-        Record("NotifyRedirectDeviceChange", std::to_string(wParam) + "," + std::to_string(lParam));
-    }
-
     void Record(const std::string& n, const std::string& v) { calls.push_back({n, v}); }
     void Record(const std::string& n, std::int64_t v) { Record(n, std::to_string(v)); }
     void Record(const std::string& n, VariantBool v) { Record(n, static_cast<std::int64_t>(v)); }
-    // A get or put that is recorded and reads or sets the configured value.
+    // A get that is recorded and gives the configured value.
     template <typename T>
-    T Got(const std::string& name, T value) {
-        Record(name, static_cast<std::int64_t>(value));
+    T Get(const std::string& name, T value) {
+        Record("get_" + name, static_cast<std::int64_t>(value));
         return value;
     }
-    template <typename T>
-    void Put(const std::string& name, T& field, T value) {
-        Record(name, static_cast<std::int64_t>(value));
-        field = value;
-    }
 };
+
+#undef VANDRELLE_FAKE_PUT
+#undef VANDRELLE_FAKE_PROPERTY
 
 // The session window for tests: fixed sizes, recorded requests.
 class FakeSessionView : public SessionView {
 public:
     Size clientSize{1000, 700};
-    Size screenSize{1920, 1080};
     bool shiftDown = false;
     bool containerFullScreen = false;
-
     std::vector<std::string> errors;
     std::vector<std::string> events;  // "enter", "leave", "relayout"
     struct SelfPost {
@@ -202,15 +170,9 @@ public:
     std::vector<SelfPost> selfPosts;
 
     Size ClientSize() const override { return clientSize; }
-    Size PrimaryScreenSize() const override { return screenSize; }
-    void EnterContainerFullScreen() override {
-        events.push_back("enter");
-        containerFullScreen = true;
-    }
-    void LeaveContainerFullScreen() override {
-        events.push_back("leave");
-        containerFullScreen = false;
-    }
+    Size PrimaryScreenSize() const override { return {1920, 1080}; }
+    void EnterContainerFullScreen() override { Event("enter", true); }
+    void LeaveContainerFullScreen() override { Event("leave", false); }
     bool IsContainerFullScreen() const override { return containerFullScreen; }
     void Relayout() override { events.push_back("relayout"); }
     void ShowError(const std::string& text) override { errors.push_back(text); }
@@ -219,6 +181,10 @@ public:
     }
     bool IsShiftDown() const override { return shiftDown; }
     std::intptr_t WindowId() const override { return 4242; }
+    void Event(const std::string& name, bool fullScreen) {
+        events.push_back(name);
+        containerFullScreen = fullScreen;
+    }
 };
 
 // The main frame for tests: records what it is posted.

@@ -109,12 +109,11 @@ public:
     }
     RdpClient& Client() override { return client; }
     QWidget* Widget() override { return widget; }
-    void SetFullScreenBarVisible(bool visible) override { barVisible = visible; }
+    void SetFullScreenBarVisible(bool) override {}
     void ReleaseWindowsKeys() override { ++windowsKeyReleases; }
 
     FakeRdpClient client;
     QWidget* widget;
-    bool barVisible = false;
     int windowsKeyReleases = 0;
 
 private:

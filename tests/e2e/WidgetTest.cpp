@@ -1,20 +1,30 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// The session widget and the main window with the real engine, against a
+// shadow server (and xrdp) of the test's own.
+#include "CDlgQuickConnect.h"
+#include "CMainFrame.h"
+#include "CSimpleTabView.h"
+#include "CVandrelleView.h"
 #include "FreeRdpClient.h"
 #include "Peers.h"
+#include "QtTestKit.h"
 #include "RdpView.h"
+#include "ResourceIds.h"
 #include "SessionViewKit.h"
 
 #include <QApplication>
 #include <QClipboard>
 #include <QDir>
 #include <QFile>
-#include <QImage>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QMouseEvent>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
+#include <QTreeWidget>
 
 #include <unistd.h>
 #include <cstdio>
@@ -30,12 +40,11 @@ namespace {
 QString OnSessionDisplay(const XrdpServer& server, const QString& command) {
     const std::string display = server.SessionDisplay();
     if (display.empty()) return {};
-    const QString full =
-        QStringLiteral(
-            "DISPLAY=%1 XAUTHORITY=$(getent passwd %2 | cut -d: -f6)/.Xauthority "
-            "timeout 5 sh -c '%3' 2>/dev/null")
-            .arg(QString::fromStdString(display), QString::fromLatin1(XrdpServer::kUser), command);
-    return QString::fromStdString(Shell(full.toStdString()));
+    return QString::fromStdString(Shell(
+        QStringLiteral("DISPLAY=%1 XAUTHORITY=$(getent passwd %2 | cut -d: -f6)/.Xauthority "
+                       "timeout 5 sh -c '%3' 2>/dev/null")
+            .arg(QString::fromStdString(display), QString::fromLatin1(XrdpServer::kUser), command)
+            .toStdString()));
 }
 
 // Prints the peer's logs when the test fails (also when a check ends it early).
@@ -54,13 +63,15 @@ void Aim(FreeRdpClient& client, RecordingSink& sink, int port) {
     client.put_DesktopWidth(800);
     client.put_DesktopHeight(600);
     client.put_ColorDepth(32);
-    client.put_AudioRedirectionMode(2);  // see SessionHarness: no ALSA fallback in tests
+    client.put_AudioRedirectionMode(2);  // no sound in tests
 }
 
 bool Near(QRgb c) {
-    auto close = [](int a, int b) { return std::abs(a - b) <= 16; };
-    return close(qRed(c), ShadowServer::kRed) && close(qGreen(c), ShadowServer::kGreen) &&
-           close(qBlue(c), ShadowServer::kBlue);
+    return Served<ShadowServer>(qRed(c), qGreen(c), qBlue(c));
+}
+bool ShowsServedColour(QWidget* picture) {
+    const QImage image = picture->grab().toImage();
+    return !image.isNull() && Near(image.pixel(image.width() / 2, image.height() / 2));
 }
 
 // Every row of the picture shows the served colour at both edges: the frame
@@ -74,7 +85,7 @@ bool PaintedWhole(const QImage& image) {
 
 }  // namespace
 
-class RdpViewTest : public QObject {
+class WidgetTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     // Every connection ends once its client is gone, as a program that exits waits for them.
@@ -158,9 +169,7 @@ private Q_SLOTS:
     }
 
     void sharesClipboardTextWithTheSessionBothWays() {
-        if (const std::string why = XrdpServer::Unavailable(); !why.empty()) {
-            QSKIP(why.c_str());
-        }
+        if (const std::string why = XrdpServer::Unavailable(); !why.empty()) QSKIP(why.c_str());
         if (::access("/usr/bin/xclip", X_OK) != 0) QSKIP("xclip is not installed");
         XrdpServer server;
         QVERIFY2(server.ok(), server.error().c_str());
@@ -176,23 +185,118 @@ private Q_SLOTS:
         view.show();
         client.Connect();
         QTRY_VERIFY_WITH_TIMEOUT(sink.events.contains(QStringLiteral("connected")), 30000);
-
-        // Local to remote: a program in the session pastes what we copied.
-        // (Text travels with CR LF line ends, which xrdp hands on unchanged.)
+        // Local to remote: a program in the session pastes what we copied
+        // (with CR LF line ends, which xrdp hands on unchanged).
         QTRY_COMPARE_WITH_TIMEOUT(
             OnSessionDisplay(server, QStringLiteral("xclip -o -selection clipboard"))
                 .remove(QLatin1Char('\r')),
             QStringLiteral("from Vandrelle\nline two"), 15000);
-
         // Remote to local: a program in the session copies, and our clipboard follows.
-        OnSessionDisplay(
-            server,
-            QStringLiteral(
-                "printf %s \"from the server\" | xclip -i -selection clipboard -l 1 >/dev/null &"));
+        OnSessionDisplay(server, QStringLiteral("printf %s \"from the server\" | xclip -i "
+                                                "-selection clipboard -l 1 >/dev/null &"));
         QTRY_COMPARE_WITH_TIMEOUT(QGuiApplication::clipboard()->text(),
                                   QStringLiteral("from the server"), 15000);
         client.Disconnect();
         QTRY_VERIFY_WITH_TIMEOUT(sink.events.contains(QStringLiteral("disconnected 1")), 10000);
+    }
+
+    // The main window: a server opened from the tree with the keyboard,
+    // reconnected in and out of full screen, a quick connection beside it, full
+    // screen until the server goes, and quitting through the question.
+    void serversThroughTheMainWindow() {
+        ShadowServer server;
+        QVERIFY2(server.ok(), server.error().c_str());
+        ConfigOnDisk disk(ShadowConfig(server.port()));
+        CMainFrame frame(disk.config, disk.keys, EngineHosts());
+        frame.resize(1000, 700);
+        frame.show();
+        CSimpleTabView* tabs = frame.View();
+        const auto image = [tabs](int page) { return tabs->GetPageImage(page); };
+        // Each connection asks about the self-signed certificate; it is taken once.
+        bool taken = false;
+        const auto takeCertificate = [&taken] {
+            taken = false;
+            PressInNextModal(QStringLiteral("connectOnce"), &taken);
+        };
+
+        QTreeWidget* tree = frame.ServerList()->Tree();
+        tree->setFocus();
+        QTest::keyClick(tree, Qt::Key_Down);
+        QTest::keyClick(tree, Qt::Key_Down);
+        QCOMPARE(tree->currentItem()->text(0), QStringLiteral("Shadow"));
+        takeCertificate();
+        QTest::keyClick(tree, Qt::Key_Return);
+        QCOMPARE(tabs->GetPageCount(), 2);
+        QTRY_VERIFY_WITH_TIMEOUT(taken, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(image(1), 2, 20000);
+        QCOMPARE(frame.windowTitle(), QStringLiteral("Shadow - Vandrelle"));
+        QCOMPARE(frame.StatusText(), QStringLiteral("[Shadow] Server: 127.0.0.1; Username: "));
+        CVandrelleView* session = frame.SessionAt(1);
+        QTRY_VERIFY_WITH_TIMEOUT(ShowsServedColour(session->Host().Widget()), 10000);
+        // Opening it again finds the open tab.
+        tabs->SetActivePage(0);
+        QTest::keyClick(tree, Qt::Key_Return);
+        QCOMPARE(tabs->GetPageCount(), 2);
+        QCOMPARE(tabs->GetActivePage(), 1);
+
+        // "Reconnect in Full Screen mode" covers the screen for that connection only.
+        Q_EMIT tabs->ContextMenuRequested(1, QPoint(5, 5));
+        takeCertificate();
+        frame.OnSessionCommand(ID_SESSION_RECONNECT_FULL_SCREEN);
+        QTRY_VERIFY_WITH_TIMEOUT(session->IsContainerFullScreen(), 30000);
+        QCOMPARE(session->parentWidget(), &frame);
+        QTRY_VERIFY(frame.isFullScreen());
+        takeCertificate();
+        frame.OnSessionCommand(ID_SESSION_RECONNECT);
+        QTRY_VERIFY_WITH_TIMEOUT(taken, 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(image(1), 2, 20000);
+        QVERIFY(!session->IsContainerFullScreen());
+        QCOMPARE(session->parentWidget(), tabs);
+        QTRY_VERIFY(!frame.isFullScreen());
+
+        // A typed server connects at once in a tab of its own and is filed.
+        ShadowServer other;
+        QVERIFY2(other.ok(), other.error().c_str());
+        const QString typed = QStringLiteral("127.0.0.1:%1").arg(other.port());
+        auto* timer = new QTimer(&frame);
+        QObject::connect(timer, &QTimer::timeout, [timer, typed] {
+            auto* dialog = qobject_cast<CDlgQuickConnect*>(QApplication::activeModalWidget());
+            if (!dialog) return;
+            timer->stop();
+            dialog->ServerEdit()->setText(typed);
+            dialog->accept();
+        });
+        timer->start(10);
+        takeCertificate();
+        frame.OnSysCommand(IDM_QUICK_CONNECT);
+        QCOMPARE(tabs->GetPageCaption(2), QStringLiteral("127.0.0.1"));
+        QTRY_COMPARE_WITH_TIMEOUT(image(2), 2, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(ShowsServedColour(frame.SessionAt(2)->Host().Widget()), 10000);
+        QVERIFY(disk.config.FindNode(NodePath({"Quick Connections", "127.0.0.1"})));
+
+        // Full screen from the tab and back with the bar's button, again from
+        // the tab, and the session comes back into its tab when its server goes.
+        Q_EMIT tabs->TabDoubleClicked(1);
+        QTRY_VERIFY(session->IsContainerFullScreen());
+        auto* leave = session->findChild<QToolButton*>(QStringLiteral("leaveFullScreenButton"));
+        QVERIFY(leave && leave->isVisible());
+        leave->click();
+        QTRY_VERIFY(!session->IsContainerFullScreen());
+        QCOMPARE(session->parentWidget(), tabs);
+        QTRY_VERIFY(!frame.isFullScreen());
+        Q_EMIT tabs->TabDoubleClicked(1);
+        QTRY_VERIFY(frame.isFullScreen());
+        server.Kill();
+        QTRY_COMPARE_WITH_TIMEOUT(image(1), 0, 20000);
+        QVERIFY(!session->IsContainerFullScreen());
+        QCOMPARE(session->parentWidget(), tabs);
+        QTRY_VERIFY(!frame.isFullScreen());
+
+        SeenBox box;  // asked, as the quick connection is still connected
+        AnswerNextMessageBox(QMessageBox::Yes, &box);
+        QVERIFY(frame.close());
+        QCOMPARE(box.title, QStringLiteral("Quit Vandrelle"));
+        QCOMPARE(tabs->GetPageCount(), 0);
     }
 };
 
@@ -209,7 +313,7 @@ int main(int argc, char** argv) {
     qputenv("XDG_CONFIG_HOME", (home.path() + QStringLiteral("/xdg")).toUtf8());
     qputenv("XDG_RUNTIME_DIR", runtime.toUtf8());
     QApplication app(argc, argv);
-    RdpViewTest test;
+    WidgetTest test;
     return QTest::qExec(&test, argc, argv);
 }
-#include "RdpViewTest.moc"
+#include "WidgetTest.moc"
