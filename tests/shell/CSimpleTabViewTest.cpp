@@ -153,26 +153,6 @@ private Q_SLOTS:
         f.VerifyOnlyActiveShown();
     }
 
-    // An inserted page becomes active wherever it goes; tabs take the images
-    // set before or after them.
-    void insertedPagesBecomeActiveAndShowTheirImages() {
-        Fixture f(3);
-        QVERIFY(!f.view->AddPage(f.Page(0), QStringLiteral("Twice"), 0));
-        QVERIFY(f.view->InsertPage(0, new KeyRecorder, QStringLiteral("First"), 1));
-        f.view->SetActivePage(3);
-        QVERIFY(f.view->InsertPage(3, new KeyRecorder, QStringLiteral("Middle"), 1));
-        QCOMPARE(f.Log(), QStringLiteral("activated 0; activated 3"));
-        QCOMPARE(f.view->GetPageData(4)->objectName(), QStringLiteral("data2"));
-        QCOMPARE(f.Strip()->tabText(4), QStringLiteral("Page 2"));
-        f.VerifyOnlyActiveShown();
-        const QList<QIcon> images = {QIcon(QPixmap(4, 4)), QIcon(QPixmap(16, 16)),
-                                     QIcon(QPixmap(8, 8))};
-        f.view->SetImageList(images);
-        QCOMPARE(f.Strip()->tabIcon(0).cacheKey(), images[1].cacheKey());  // "First"
-        QCOMPARE(f.view->SetPageImage(0, 2), 1);
-        QCOMPARE(f.Strip()->tabIcon(0).cacheKey(), images[2].cacheKey());
-    }
-
     void captionsAreShortenedAndTooltipsWhole_data() {
         const QString smile = QString::fromUtf16(u"\U0001F600");
         QTest::addColumn<QString>("caption");
@@ -203,25 +183,6 @@ private Q_SLOTS:
         QHelpEvent hover(QEvent::ToolTip, f.TabCenter(0), f.Strip()->mapToGlobal(f.TabCenter(0)));
         QApplication::sendEvent(f.Strip(), &hover);
         QTRY_COMPARE(ShownToolTip(QToolTip::text()), caption);
-    }
-
-    // Ctrl+Tab wraps around from any widget of the window and is swallowed,
-    // unless the view holds no page or the key is another window's.
-    void ctrlTabWrapsAroundFromAnyWidgetOfTheWindow() {
-        Fixture f(3);
-        QTest::keyClick(f.Page(2), Qt::Key_Tab, Qt::ControlModifier);
-        QTest::keyClick(f.Page(0), Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier);
-        QTest::keyClick(f.outside, Qt::Key_Tab, Qt::ControlModifier);
-        QCOMPARE(f.Log(), QStringLiteral("activated 0; activated 2; activated 0"));
-        QVERIFY(!f.Page(2)->Got(Qt::Key_Tab) && !f.outside->Got(Qt::Key_Tab));
-        f.VerifyOnlyActiveShown();
-        Fixture none;
-        QTest::keyClick(none.outside, Qt::Key_Tab, Qt::ControlModifier);
-        QVERIFY(none.outside->Got(Qt::Key_Tab));
-        KeyRecorder otherWindow;
-        otherWindow.show();
-        QTest::keyClick(&otherWindow, Qt::Key_Tab, Qt::ControlModifier);
-        QVERIFY(otherWindow.Got(Qt::Key_Tab));
     }
 
     void mouseNoticesOnTabsAndBetweenThem_data() {
@@ -266,14 +227,22 @@ private Q_SLOTS:
         f.VerifyOnlyActiveShown();
     }
 
-    // The keys stand for the mouse on the active tab: its menu, its double
-    // click, and a drag one place to either side (none past the ends).
-    void theFocusedStripSelectsAndOpensTheMenuByKeyboard() {
+    // Ctrl+Tab wraps around from any widget of the window and is swallowed,
+    // unless the view holds no page or the key is another window's. On the
+    // focused strip the keys stand for the mouse on the active tab: its menu
+    // (at the tab's lower-left corner), its double click, and a drag one
+    // place to either side (none past the ends).
+    void theTabsAreUsedFromTheKeyboard() {
         Fixture f(3);
-        QTest::keyClick(f.Strip(), Qt::Key_Left);
+        QTest::keyClick(f.Page(2), Qt::Key_Tab, Qt::ControlModifier);
+        QTest::keyClick(f.Page(0), Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier);
+        QTest::keyClick(f.outside, Qt::Key_Tab, Qt::ControlModifier);
+        QCOMPARE(f.Log(), QStringLiteral("activated 0; activated 2; activated 0"));
+        QVERIFY(!f.Page(2)->Got(Qt::Key_Tab) && !f.outside->Got(Qt::Key_Tab));
+        f.VerifyOnlyActiveShown();
+        QTest::keyClick(f.Strip(), Qt::Key_Right);
         QTest::keyClick(f.Strip(), Qt::Key_F10, Qt::ShiftModifier);
         QTest::keyClick(f.Strip(), Qt::Key_Menu);
-        // At the lower-left corner of the active tab.
         const QRect tab = f.Strip()->tabRect(1);
         const QString corner =
             QStringLiteral("menu 1 (%1,%2)").arg(tab.left()).arg(tab.bottom() + 1);
@@ -284,6 +253,14 @@ private Q_SLOTS:
         QTest::keyClick(f.Strip(), Qt::Key_PageDown, move);
         QCOMPARE(f.Order(), QStringLiteral("00 11 22"));
         QCOMPARE(f.Log(), QStringLiteral("double 1; activated 0; activated 1"));
+
+        Fixture none;
+        QTest::keyClick(none.outside, Qt::Key_Tab, Qt::ControlModifier);
+        QVERIFY(none.outside->Got(Qt::Key_Tab));
+        KeyRecorder otherWindow;
+        otherWindow.show();
+        QTest::keyClick(&otherWindow, Qt::Key_Tab, Qt::ControlModifier);
+        QVERIFY(otherWindow.Got(Qt::Key_Tab));
     }
 
     // A drag moves the page (the press selects, the drop activates) unless
@@ -338,40 +315,29 @@ private Q_SLOTS:
         f.VerifyOnlyActiveShown();
     }
 
-    // A page reparented or made a window of its own is left alone; back in
-    // the view it is placed below the strip, shown only while active.
+    // A page made a window of its own (a session covering the screen) is
+    // left alone; back in the view it is placed below the strip, shown only
+    // while active.
     void aPageAwayIsLeftAloneAndComesBackInPlace() {
-        for (const bool ownWindow : {false, true}) {
-            Fixture f(2);
-            QWidget* page = f.Page(1);
-            const auto leave = [&] {
-                ownWindow ? page->setWindowFlag(Qt::Window) : page->setParent(&f.window);
-            };
-            const auto comeBack = [&] {
-                ownWindow ? page->setWindowFlag(Qt::Window, false) : page->setParent(f.view);
-            };
-            const QRect elsewhere(5, 5, 100, 80);
-            leave();
-            page->setGeometry(elsewhere);
-            page->show();
-            f.view->resize(600, 400);
-            f.view->SetActivePage(1);
-            QCoreApplication::processEvents();
-            QCOMPARE(page->geometry(), elsewhere);
-            QVERIFY(page->isVisible());
-            comeBack();
-            page->setGeometry(elsewhere);
-            if (ownWindow) page->show();
-            QTRY_COMPARE(page->geometry(),
-                         QRect(0, f.Strip()->height(), 600, 400 - f.Strip()->height()));
-            QVERIFY(page->isVisible());
-            f.view->SetActivePage(0);
-            leave();
-            comeBack();
-            page->show();
-            QTRY_VERIFY(page->isHidden());
-            f.VerifyOnlyActiveShown();
-        }
+        Fixture f(2);
+        QWidget* page = f.Page(1);
+        const QRect elsewhere(5, 5, 100, 80);
+        page->setWindowFlag(Qt::Window);
+        page->setGeometry(elsewhere);
+        page->show();
+        f.view->resize(600, 400);
+        QCoreApplication::processEvents();
+        QCOMPARE(page->geometry(), elsewhere);
+        page->setWindowFlag(Qt::Window, false);
+        page->show();
+        QTRY_COMPARE(page->geometry(),
+                     QRect(0, f.Strip()->height(), 600, 400 - f.Strip()->height()));
+        f.view->SetActivePage(0);
+        page->setWindowFlag(Qt::Window);
+        page->setWindowFlag(Qt::Window, false);
+        page->show();
+        QTRY_VERIFY(page->isHidden());
+        f.VerifyOnlyActiveShown();
     }
 
     void theFocusGoesToTheActivePage() {
@@ -392,31 +358,6 @@ private Q_SLOTS:
         f.Strip()->setFocus();
         f.view->RemovePage(0);
         QVERIFY(f.Strip()->hasFocus());
-    }
-
-    // The strip and its button show only with pages; the view's end takes
-    // its pages, even one away for a while, without a notice.
-    void theStripRowIsThereOnlyWithPages() {
-        Fixture f;
-        auto* button = new QToolButton;
-        f.view->SetStripButton(button);
-        QVERIFY(!f.Strip()->isVisible() && !button->isVisible());
-        QPointer<QWidget> first = f.Add();
-        QPointer<QWidget> second = f.Add();
-        QVERIFY(f.Strip()->isVisible() && button->isVisible());
-        QCOMPARE(f.Strip()->geometry().left(), button->geometry().right() + 1);
-        QCOMPARE(second->y(), f.Strip()->height());
-        f.view->RemoveAllPages();
-        QVERIFY(first.isNull() && second.isNull());
-        QCOMPARE(f.Log(), QStringLiteral("activated 0; activated 1; activated -1"));
-        QVERIFY(!f.Strip()->isVisible() && !button->isVisible());
-        f.Add();
-        QPointer<QWidget> away = f.Add();
-        away->setParent(&f.window);
-        f.Log();
-        delete f.view;
-        QVERIFY(away.isNull());
-        QCOMPARE(f.Log(), QString());
     }
 };
 
