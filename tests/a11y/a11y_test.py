@@ -1,15 +1,15 @@
 #!/usr/bin/python3
 # SPDX-License-Identifier: GPL-3.0-or-later
-"""The program as a screen reader reads it: through the accessibility bus
-(AT-SPI, Debian's pyatspi), on a virtual display of its own, driven from the
-keyboard (xdotool): the main window, a session whose connection failed, the
-menus, the properties sheet and the About box.
-
-    a11y_test.py PROGRAM
-
-It runs itself again inside a private session bus (dbus-run-session), where
-it starts the accessibility bus. Exits 77 (skipped) only when that bus cannot
-start; a missing tool or module is a failure."""
+# The program as a screen reader reads it: through the accessibility bus
+# (AT-SPI, Debian's pyatspi), on a virtual display of its own, driven from the
+# keyboard (xdotool): the main window, a session whose connection failed, the
+# menus, the properties sheet and the About box.
+#
+#     a11y_test.py PROGRAM
+#
+# It runs itself again inside a private session bus (dbus-run-session), where
+# it starts the accessibility bus. Exits 77 (skipped) only when that bus cannot
+# start; a missing tool or module is a failure.
 
 import os
 import shutil
@@ -63,9 +63,9 @@ def end(code, why):
     sys.exit(code)
 
 
+# The probe's first value other than None and False, or None when time
+# runs out.
 def wait_for(probe, seconds=20.0):
-    """The probe's first value other than None and False, or None when time
-    runs out."""
     deadline = time.monotonic() + seconds
     while True:
         for pump in pumps:
@@ -95,8 +95,8 @@ def outer(program):
     sys.exit(code)
 
 
+# The launcher, in a process group of its own with the bus it starts.
 def start_accessibility_bus(display, work):
-    """The launcher, in a process group of its own with the bus it starts."""
     if not os.access(LAUNCHER, os.X_OK):
         end(SKIP, LAUNCHER + " is missing: the accessibility bus cannot start")
     runtime = os.path.join(work, "bus")
@@ -137,8 +137,8 @@ def start_display():
     return xvfb, ":" + number.decode()
 
 
+# The program copied beside its configuration file, with folders of its own.
 def start_program(program, work, display):
-    """The program copied beside its configuration file, with folders of its own."""
     for sub in ("bin", "home/xdg", "runtime"):
         os.makedirs(os.path.join(work, sub), mode=0o700)
     copy = shutil.copy(program, os.path.join(work, "bin", "vandrelle"))
@@ -172,8 +172,8 @@ def states(node):
             if have.contains(getattr(pyatspi, "STATE_" + name.upper()))}
 
 
+# The text a screen reader reads through the text interface, or None.
 def text_of(node):
-    """The text a screen reader reads through the text interface, or None."""
     try:
         return node.queryText().getText(0, -1)
     except NotImplementedError:
@@ -204,11 +204,11 @@ def tab(frame, name):
     return find(find(frame, "page tab list"), "page tab", name)
 
 
+# The program on the bus. Its menus and dialogs have a parent window, and
+# Qt lists only windows without one as the application's children: they
+# are found, as a screen reader finds them, from the object that takes the
+# focus and from what shows.
 class Session:
-    """The program on the bus. Its menus and dialogs have a parent window, and
-    Qt lists only windows without one as the application's children: they
-    are found, as a screen reader finds them, from the object that takes the
-    focus and from what shows."""
 
     def __init__(self, display):
         import pyatspi

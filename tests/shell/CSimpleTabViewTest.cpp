@@ -264,7 +264,9 @@ private Q_SLOTS:
     }
 
     // A drag moves the page (the press selects, the drop activates) unless
-    // cancelled; no drag image before the drag distance or after the end.
+    // cancelled by Escape, a release below the strip or a release lost (a
+    // move without the button); no drag image before the drag distance or
+    // after the end.
     void draggingATabMovesItsPageUnlessCancelled_data() {
         QTest::addColumn<int>("from");
         QTest::addColumn<int>("to");
@@ -274,10 +276,7 @@ private Q_SLOTS:
         QTest::newRow("first to the right") << 0 << 2 << "drop"
                                             << "11 22 00 33"
                                             << "activated 0; activated 2";
-        QTest::newRow("last to the left") << 3 << 1 << "drop"
-                                          << "00 33 11 22"
-                                          << "activated 1";
-        for (const char* how : {"escape", "below", "deactivate", "lost"})
+        for (const char* how : {"escape", "below", "lost"})
             QTest::newRow(how) << 3 << 1 << how << "00 11 22 33"
                                << "";
     }
@@ -300,9 +299,6 @@ private Q_SLOTS:
         } else if (how == QStringLiteral("below")) {
             release.setY(f.Strip()->height() + 20);
             QTest::mouseMove(f.Strip(), release);
-        } else if (how == QStringLiteral("deactivate")) {
-            QEvent deactivate(QEvent::WindowDeactivate);
-            QApplication::sendEvent(f.Strip(), &deactivate);
         } else if (how == QStringLiteral("lost")) {
             QMouseEvent move(QEvent::MouseMove, release, f.Strip()->mapToGlobal(release),
                              Qt::NoButton, Qt::NoButton, {});
