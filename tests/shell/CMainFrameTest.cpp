@@ -446,6 +446,28 @@ private Q_SLOTS:
         QCOMPARE(shownAgain, QStringLiteral("rdp.example:99999"));
         QCOMPARE(f.View()->GetPageCount(), 3);
     }
+
+    // "C&onnect To" mirrors the tree each time the menu opens, one submenu
+    // however often; a chosen server opens, or its open tab comes forward.
+    void connectToMirrorsTheTreeAndFindsOpenTabs() {
+        Frame f;
+        QMenu* menu = f.frame->WindowMenu();
+        for (int i = 0; i < 2; ++i) {
+            Q_EMIT menu->aboutToShow();
+            Q_EMIT menu->aboutToHide();
+        }
+        const int quickAt = menu->actions().indexOf(f.frame->Action(IDM_QUICK_CONNECT));
+        QMenu* connectTo = menu->actions().at(quickAt - 1)->menu();
+        QCOMPARE(connectTo->title(), QStringLiteral("C&onnect To"));
+        QCOMPARE(quickAt, 10);  // one submenu more than the items
+        Q_EMIT connectTo->actions().at(0)->menu()->aboutToShow();  // Office
+        f.frame->OnSysCommand(4112);                               // Lab
+        QCOMPARE(f.View()->GetPageCaption(1), QStringLiteral("Lab"));
+        f.View()->SetActivePage(0);
+        f.frame->OnSysCommand(4112);
+        QCOMPARE(f.View()->GetPageCount(), 2);
+        QCOMPARE(f.View()->GetActivePage(), 1);
+    }
 };
 
 QTEST_MAIN(CMainFrameTest)
