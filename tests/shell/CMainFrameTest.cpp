@@ -405,7 +405,8 @@ private Q_SLOTS:
     }
 
     // A typed server opens at once in a tab of its own, never found by the
-    // tree, and is filed once under "Quick Connections"; Escape files
+    // tree, and is filed once under "Quick Connections" (names compared
+    // case-sensitively); Escape files
     // nothing; a refused text comes back in the dialog to mend.
     void quickConnectOpensAtOnceAndFilesTheServerOnce() {
         Frame f;
@@ -426,10 +427,12 @@ private Q_SLOTS:
 
         AnswerQuickConnect(QStringLiteral("rdp.example"), false);
         f.frame->OnSysCommand(IDM_QUICK_CONNECT);
+        AnswerQuickConnect(QStringLiteral("RDP.example"), false);
+        f.frame->OnSysCommand(IDM_QUICK_CONNECT);
         AnswerQuickConnect(QStringLiteral("a"), false, Qt::Key_Escape);
         f.frame->OnSysCommand(IDM_QUICK_CONNECT);
-        QCOMPARE(f.View()->GetPageCount(), 3);
-        QCOMPARE(ChildLabels(quick), QStringLiteral("rdp.example"));
+        QCOMPARE(f.View()->GetPageCount(), 4);
+        QCOMPARE(ChildLabels(quick), QStringLiteral("rdp.example, RDP.example"));
         QCOMPARE(f.Send(WM_APP_FIND_SESSION, {u"Quick Connections", u"rdp.example"}),
                  std::intptr_t(0));
 
@@ -444,7 +447,7 @@ private Q_SLOTS:
         f.frame->OnSysCommand(IDM_QUICK_CONNECT);
         QVERIFY(refused.seen);
         QCOMPARE(shownAgain, QStringLiteral("rdp.example:99999"));
-        QCOMPARE(f.View()->GetPageCount(), 3);
+        QCOMPARE(f.View()->GetPageCount(), 4);
     }
 
     // "C&onnect To" mirrors the tree each time the menu opens, one submenu
