@@ -63,6 +63,16 @@ struct Frame {
     FakeRdpClient& Client(int made) {
         return hosts.made.at(static_cast<std::size_t>(made))->client;
     }
+    // Opens Lab, then Build box, and lets their connects run.
+    void OpenBoth() {
+        Open({u"Office", u"Lab"});
+        Open({u"Office", u"Build box"});
+        Pump();
+    }
+    void Connect(int made) {
+        Client(made).FireConnecting();
+        Client(made).FireConnected();
+    }
     // Lets the posted messages run.
     static void Pump() {
         for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
@@ -164,8 +174,7 @@ private Q_SLOTS:
             QCOMPARE(f.View()->GetPageImage(1), step.image);
             QCOMPARE(f.StateOf(1), QString::fromLatin1(step.state));
         }
-        c.FireConnecting();
-        c.FireConnected();
+        f.Connect(0);
         c.FireDisconnected(2);  // the remote user logged off
         Frame::Pump();
         QCOMPARE(f.View()->GetPageCount(), 2);
@@ -176,9 +185,7 @@ private Q_SLOTS:
     // opened for, even when tabs moved meanwhile.
     void theTabMenuActsOnItsPage() {
         Frame f;
-        f.Open({u"Office", u"Lab"});
-        f.Open({u"Office", u"Build box"});
-        Frame::Pump();
+        f.OpenBoth();
         const auto enabled = [&](int page) {
             std::unique_ptr<QMenu> menu(f.frame->MakeSessionMenu(page));
             QList<bool> states;
@@ -269,11 +276,8 @@ private Q_SLOTS:
         QVERIFY(menuOpensOn(Qt::Key_Space, Qt::AltModifier));
         Key(Qt::Key_W, Qt::ControlModifier);  // the tree's tab stays
 
-        f.Open({u"Office", u"Lab"});
-        f.Open({u"Office", u"Build box"});
-        Frame::Pump();
-        f.Client(1).FireConnecting();
-        f.Client(1).FireConnected();
+        f.OpenBoth();
+        f.Connect(1);
         QCOMPARE(QApplication::focusWidget(), f.hosts.made[1]->widget);
         QVERIFY(!menuOpensOn(Qt::Key_F10, {}, 300));
         Key(Qt::Key_W, Qt::ControlModifier);
@@ -294,9 +298,7 @@ private Q_SLOTS:
             Frame f;
             f.frame->setGeometry(60, 40, 700, 500);
             f.frame->show();
-            f.Open({u"Office", u"Lab"});
-            f.Open({u"Office", u"Build box"});
-            Frame::Pump();
+            f.OpenBoth();
             if (active) f.Client(1).FireConnecting();
             SeenBox box;
             AnswerNextMessageBox(QMessageBox::No, &box, 300);
@@ -322,11 +324,8 @@ private Q_SLOTS:
     // and the end of the user's session saves what is only marked changed.
     void systemNoticesReachTheSessions() {
         Frame f;
-        f.Open({u"Office", u"Lab"});
-        f.Open({u"Office", u"Build box"});
-        Frame::Pump();
-        f.Client(0).FireConnecting();  // not the active tab
-        f.Client(0).FireConnected();
+        f.OpenBoth();
+        f.Connect(0);  // not the active tab
         f.frame->OnUnlock();
         QCOMPARE(f.hosts.made[0]->windowsKeyReleases, 1);
         QCOMPARE(f.hosts.made[1]->windowsKeyReleases, 0);
