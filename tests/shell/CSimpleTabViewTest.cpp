@@ -8,6 +8,7 @@
 #include <QHelpEvent>
 #include <QKeyEvent>
 #include <QPointer>
+#include <QScopeGuard>
 #include <QTabBar>
 #include <QTest>
 #include <QTextDocument>
@@ -110,6 +111,13 @@ private:
     int m_created = 0;
 };
 
+// Names the row of a table when a check of it failed.
+auto OnFailureName(const char* row) {
+    return qScopeGuard([row] {
+        if (QTest::currentTestFailed()) qWarning("in the row \"%s\"", row);
+    });
+}
+
 // A tooltip's text as shown: one that looks like markup is read as markup.
 QString ShownToolTip(const QString& tip) {
     if (!Qt::mightBeRichText(tip)) return tip;
@@ -123,133 +131,91 @@ QString ShownToolTip(const QString& tip) {
 class CSimpleTabViewTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void removingAPageActivatesItsLeftNeighbour_data() {
-        QTest::addColumn<int>("pages");
-        QTest::addColumn<int>("active");
-        QTest::addColumn<int>("removed");
-        QTest::addColumn<QString>("order");
-        QTest::addColumn<int>("expected");
-        QTest::newRow("active in the middle") << 3 << 1 << 1 << "00 22" << 0;
-        QTest::newRow("active at the end") << 3 << 2 << 2 << "00 11" << 1;
-        QTest::newRow("active first") << 3 << 0 << 0 << "11 22" << 0;
-        QTest::newRow("other before the active") << 3 << 2 << 0 << "11 22" << 1;
-        QTest::newRow("other after the active") << 3 << 0 << 2 << "00 11" << 0;
-        QTest::newRow("the only page") << 1 << 0 << 0 << "" << -1;
-    }
     void removingAPageActivatesItsLeftNeighbour() {
-        QFETCH(int, pages);
-        QFETCH(int, active);
-        QFETCH(int, removed);
-        QFETCH(QString, order);
-        QFETCH(int, expected);
-        Fixture f(pages);
-        f.view->SetActivePage(active);
-        QPointer<QWidget> gone = f.view->GetPageWidget(removed);
-        f.view->RemovePage(removed);
-        QVERIFY(gone.isNull());
-        QCOMPARE(f.Order(), order);
-        QCOMPARE(f.Log(), QStringLiteral("activated %1").arg(expected));  // SetActivePage: none
-        QCOMPARE(f.Strip()->isVisible(), pages > 1);
-        f.VerifyOnlyActiveShown();
-    }
-
-    // An inserted page becomes active wherever it goes; tabs take the images
-    // set before or after them.
-    void insertedPagesBecomeActiveAndShowTheirImages() {
-        Fixture f(3);
-        QVERIFY(!f.view->AddPage(f.Page(0), QStringLiteral("Twice"), 0));
-        QVERIFY(f.view->InsertPage(0, new KeyRecorder, QStringLiteral("First"), 1));
-        f.view->SetActivePage(3);
-        QVERIFY(f.view->InsertPage(3, new KeyRecorder, QStringLiteral("Middle"), 1));
-        QCOMPARE(f.Log(), QStringLiteral("activated 0; activated 3"));
-        QCOMPARE(f.view->GetPageData(4)->objectName(), QStringLiteral("data2"));
-        QCOMPARE(f.Strip()->tabText(4), QStringLiteral("Page 2"));
-        f.VerifyOnlyActiveShown();
-        const QList<QIcon> images = {QIcon(QPixmap(4, 4)), QIcon(QPixmap(16, 16)),
-                                     QIcon(QPixmap(8, 8))};
-        f.view->SetImageList(images);
-        QCOMPARE(f.Strip()->tabIcon(0).cacheKey(), images[1].cacheKey());  // "First"
-        QCOMPARE(f.view->SetPageImage(0, 2), 1);
-        QCOMPARE(f.Strip()->tabIcon(0).cacheKey(), images[2].cacheKey());
-    }
-
-    void captionsAreShortenedAndTooltipsWhole_data() {
-        const QString smile = QString::fromUtf16(u"\U0001F600");
-        QTest::addColumn<QString>("caption");
-        QTest::addColumn<QString>("shown");
-        QTest::newRow("30 whole") << QString(30, u'x') << QString(30, u'x');
-        QTest::newRow("31 cut") << QStringLiteral("abcdefghijklmnopqrstuvwxyz01234")
-                                << QStringLiteral("abcdefghijklmnopqrstuvwxyz0...");
-        QTest::newRow("pair across the cut") << QString(26, u'a') + smile + QStringLiteral("bbbb")
-                                             << QString(26, u'a') + QStringLiteral("...");
-        QTest::newRow("pair before the cut") << QString(25, u'a') + smile + QStringLiteral("bbbbbb")
-                                             << QString(25, u'a') + smile + QStringLiteral("...");
-        QTest::newRow("ampersands") << QStringLiteral("R&D && QA") << QStringLiteral("R&D && QA");
-        QTest::newRow("like markup")
-            << QStringLiteral("<b>Prod</b>") << QStringLiteral("<b>Prod</b>");
-    }
-    void captionsAreShortenedAndTooltipsWhole() {
-        QFETCH(QString, caption);
-        QFETCH(QString, shown);
-        Fixture f;
-        f.Add(caption);
-        QCOMPARE(f.Strip()->tabText(0).replace(QStringLiteral("&&"), QStringLiteral("&")), shown);
-        // A screen reader cannot rest the pointer on the tab: it reads the
-        // whole caption as the name, and the page's description apart.
-        f.view->SetPageDescription(0, QStringLiteral("connected"));
-        QAccessibleInterface* tabs = QAccessible::queryAccessibleInterface(f.Strip());
-        QCOMPARE(tabs->child(0)->text(QAccessible::Name), caption);
-        QCOMPARE(tabs->child(0)->text(QAccessible::Description), QStringLiteral("connected"));
-        QHelpEvent hover(QEvent::ToolTip, f.TabCenter(0), f.Strip()->mapToGlobal(f.TabCenter(0)));
-        QApplication::sendEvent(f.Strip(), &hover);
-        QTRY_COMPARE(ShownToolTip(QToolTip::text()), caption);
-    }
-
-    // Ctrl+Tab wraps around from any widget of the window and is swallowed,
-    // unless the view holds no page or the key is another window's.
-    void ctrlTabWrapsAroundFromAnyWidgetOfTheWindow() {
-        Fixture f(3);
-        QTest::keyClick(f.Page(2), Qt::Key_Tab, Qt::ControlModifier);
-        QTest::keyClick(f.Page(0), Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier);
-        QTest::keyClick(f.outside, Qt::Key_Tab, Qt::ControlModifier);
-        QCOMPARE(f.Log(), QStringLiteral("activated 0; activated 2; activated 0"));
-        QVERIFY(!f.Page(2)->Got(Qt::Key_Tab) && !f.outside->Got(Qt::Key_Tab));
-        f.VerifyOnlyActiveShown();
-        Fixture none;
-        QTest::keyClick(none.outside, Qt::Key_Tab, Qt::ControlModifier);
-        QVERIFY(none.outside->Got(Qt::Key_Tab));
-        KeyRecorder otherWindow;
-        otherWindow.show();
-        QTest::keyClick(&otherWindow, Qt::Key_Tab, Qt::ControlModifier);
-        QVERIFY(otherWindow.Got(Qt::Key_Tab));
-    }
-
-    void mouseNoticesOnTabsAndBetweenThem_data() {
-        QTest::addColumn<Qt::MouseButton>("button");
-        QTest::addColumn<bool>("twice");
-        QTest::addColumn<int>("tab");           // -1: between tabs
-        QTest::addColumn<QString>("expected");  // %1: the point
-        QTest::newRow("right on a tab") << Qt::RightButton << false << 1 << "menu 1 %1";
-        QTest::newRow("middle on a tab") << Qt::MiddleButton << false << 0 << "close 0";
-        QTest::newRow("double on a tab") << Qt::LeftButton << true << 1 << "activated 1; double 1";
-        QTest::newRow("right between") << Qt::RightButton << false << -1 << "strip menu %1";
-        QTest::newRow("middle between") << Qt::MiddleButton << false << -1 << "strip middle";
-        QTest::newRow("double between") << Qt::LeftButton << true << -1 << "";
-    }
-    void mouseNoticesOnTabsAndBetweenThem() {
-        QFETCH(Qt::MouseButton, button);
-        QFETCH(bool, twice);
-        QFETCH(int, tab);
-        QFETCH(QString, expected);
-        Fixture f(3);
-        const QPoint at = tab >= 0 ? f.TabCenter(tab) : f.EmptyPart();
-        QCOMPARE(f.Strip()->tabAt(at), tab);
-        QTest::mouseClick(f.Strip(), button, {}, at);
-        if (twice) {
-            QTest::mouseDClick(f.Strip(), button, {}, at);
-            QTest::mouseRelease(f.Strip(), button, {}, at);
+        const struct {
+            const char* name;
+            int pages, active, removed;
+            const char* order;
+            int expected;
+        } rows[] = {{"active in the middle", 3, 1, 1, "00 22", 0},
+                    {"active at the end", 3, 2, 2, "00 11", 1},
+                    {"active first", 3, 0, 0, "11 22", 0},
+                    {"other before the active", 3, 2, 0, "11 22", 1},
+                    {"other after the active", 3, 0, 2, "00 11", 0},
+                    {"the only page", 1, 0, 0, "", -1}};
+        for (const auto& row : rows) {
+            const auto named = OnFailureName(row.name);
+            Fixture f(row.pages);
+            f.view->SetActivePage(row.active);
+            QPointer<QWidget> gone = f.view->GetPageWidget(row.removed);
+            f.view->RemovePage(row.removed);
+            QVERIFY(gone.isNull());
+            QCOMPARE(f.Order(), QString::fromLatin1(row.order));
+            QCOMPARE(f.Log(), QStringLiteral("activated %1").arg(row.expected));  // Set...: none
+            QCOMPARE(f.Strip()->isVisible(), row.pages > 1);
+            f.VerifyOnlyActiveShown();
         }
-        QCOMPARE(f.Log(), expected.arg(QStringLiteral("(%1,%2)").arg(at.x()).arg(at.y())));
+    }
+
+    // A caption shows its first 27 characters and "..." when longer than 30,
+    // never half a surrogate pair; the tooltip and a screen reader read it
+    // whole (the reader the page's description apart).
+    void captionsAreShortenedAndTooltipsWhole() {
+        const QString smile = QString::fromUtf16(u"\U0001F600"), a25(25, u'a');
+        const struct {
+            const char* name;
+            QString caption, shown;
+        } rows[] = {
+            {"30 whole", QString(30, u'x'), QString(30, u'x')},
+            {"31 cut", QStringLiteral("abcdefghijklmnopqrstuvwxyz01234"),
+             QStringLiteral("abcdefghijklmnopqrstuvwxyz0...")},
+            {"pair across the cut", a25 + u'a' + smile + QStringLiteral("bbbb"), a25 + "a..."},
+            {"pair before the cut", a25 + smile + QStringLiteral("bbbbbb"), a25 + smile + "..."},
+            {"ampersands", QStringLiteral("R&D && QA"), QStringLiteral("R&D && QA")},
+            {"like markup", QStringLiteral("<b>Prod</b>"), QStringLiteral("<b>Prod</b>")}};
+        for (const auto& row : rows) {
+            const auto named = OnFailureName(row.name);
+            Fixture f;
+            f.Add(row.caption);
+            QCOMPARE(f.Strip()->tabText(0).replace(QStringLiteral("&&"), QStringLiteral("&")),
+                     row.shown);
+            f.view->SetPageDescription(0, QStringLiteral("connected"));
+            QAccessibleInterface* tab = QAccessible::queryAccessibleInterface(f.Strip())->child(0);
+            QCOMPARE(tab->text(QAccessible::Name), row.caption);
+            QCOMPARE(tab->text(QAccessible::Description), QStringLiteral("connected"));
+            const QPoint at = f.TabCenter(0);
+            QHelpEvent hover(QEvent::ToolTip, at, f.Strip()->mapToGlobal(at));
+            QApplication::sendEvent(f.Strip(), &hover);
+            QTRY_COMPARE(ShownToolTip(QToolTip::text()), row.caption);
+        }
+    }
+
+    // Clicks on a tab and on the strip between tabs; %1 is the point.
+    void mouseNoticesOnTabsAndBetweenThem() {
+        const struct {
+            Qt::MouseButton button;
+            bool twice;
+            int tab;  // -1: between tabs
+            const char* expected;
+        } rows[] = {{Qt::RightButton, false, 1, "menu 1 %1"},
+                    {Qt::MiddleButton, false, 0, "close 0"},
+                    {Qt::LeftButton, true, 1, "activated 1; double 1"},
+                    {Qt::RightButton, false, -1, "strip menu %1"},
+                    {Qt::MiddleButton, false, -1, "strip middle"},
+                    {Qt::LeftButton, true, -1, ""}};
+        for (const auto& row : rows) {
+            const auto named = OnFailureName(row.expected);
+            Fixture f(3);
+            const QPoint at = row.tab >= 0 ? f.TabCenter(row.tab) : f.EmptyPart();
+            QCOMPARE(f.Strip()->tabAt(at), row.tab);
+            QTest::mouseClick(f.Strip(), row.button, {}, at);
+            if (row.twice) {
+                QTest::mouseDClick(f.Strip(), row.button, {}, at);
+                QTest::mouseRelease(f.Strip(), row.button, {}, at);
+            }
+            QCOMPARE(f.Log(), QString::fromLatin1(row.expected)
+                                  .arg(QStringLiteral("(%1,%2)").arg(at.x()).arg(at.y())));
+        }
     }
 
     // As the main window does: the receiver of a notice removes the page at once.
@@ -266,14 +232,22 @@ private Q_SLOTS:
         f.VerifyOnlyActiveShown();
     }
 
-    // The keys stand for the mouse on the active tab: its menu, its double
-    // click, and a drag one place to either side (none past the ends).
-    void theFocusedStripSelectsAndOpensTheMenuByKeyboard() {
+    // Ctrl+Tab wraps around from any widget of the window and is swallowed,
+    // unless the view holds no page or the key is another window's. On the
+    // focused strip the keys stand for the mouse on the active tab: its menu
+    // (at the tab's lower-left corner), its double click, and a drag one
+    // place to either side (none past the ends).
+    void theTabsAreUsedFromTheKeyboard() {
         Fixture f(3);
-        QTest::keyClick(f.Strip(), Qt::Key_Left);
+        QTest::keyClick(f.Page(2), Qt::Key_Tab, Qt::ControlModifier);
+        QTest::keyClick(f.Page(0), Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier);
+        QTest::keyClick(f.outside, Qt::Key_Tab, Qt::ControlModifier);
+        QCOMPARE(f.Log(), QStringLiteral("activated 0; activated 2; activated 0"));
+        QVERIFY(!f.Page(2)->Got(Qt::Key_Tab) && !f.outside->Got(Qt::Key_Tab));
+        f.VerifyOnlyActiveShown();
+        QTest::keyClick(f.Strip(), Qt::Key_Right);
         QTest::keyClick(f.Strip(), Qt::Key_F10, Qt::ShiftModifier);
         QTest::keyClick(f.Strip(), Qt::Key_Menu);
-        // At the lower-left corner of the active tab.
         const QRect tab = f.Strip()->tabRect(1);
         const QString corner =
             QStringLiteral("menu 1 (%1,%2)").arg(tab.left()).arg(tab.bottom() + 1);
@@ -284,94 +258,74 @@ private Q_SLOTS:
         QTest::keyClick(f.Strip(), Qt::Key_PageDown, move);
         QCOMPARE(f.Order(), QStringLiteral("00 11 22"));
         QCOMPARE(f.Log(), QStringLiteral("double 1; activated 0; activated 1"));
+
+        Fixture none;
+        QTest::keyClick(none.outside, Qt::Key_Tab, Qt::ControlModifier);
+        QVERIFY(none.outside->Got(Qt::Key_Tab));
+        KeyRecorder otherWindow;
+        otherWindow.show();
+        QTest::keyClick(&otherWindow, Qt::Key_Tab, Qt::ControlModifier);
+        QVERIFY(otherWindow.Got(Qt::Key_Tab));
     }
 
     // A drag moves the page (the press selects, the drop activates) unless
-    // cancelled; no drag image before the drag distance or after the end.
-    void draggingATabMovesItsPageUnlessCancelled_data() {
-        QTest::addColumn<int>("from");
-        QTest::addColumn<int>("to");
-        QTest::addColumn<QString>("how");
-        QTest::addColumn<QString>("order");
-        QTest::addColumn<QString>("log");
-        QTest::newRow("first to the right") << 0 << 2 << "drop"
-                                            << "11 22 00 33"
-                                            << "activated 0; activated 2";
-        QTest::newRow("last to the left") << 3 << 1 << "drop"
-                                          << "00 33 11 22"
-                                          << "activated 1";
-        for (const char* how : {"escape", "below", "deactivate", "lost"})
-            QTest::newRow(how) << 3 << 1 << how << "00 11 22 33"
-                               << "";
-    }
+    // cancelled by Escape, a release below the strip or a release lost (a
+    // move without the button); no drag image before the drag distance or
+    // after the end.
     void draggingATabMovesItsPageUnlessCancelled() {
-        QFETCH(int, from);
-        QFETCH(int, to);
-        QFETCH(QString, how);
-        QFETCH(QString, order);
-        QFETCH(QString, log);
-        Fixture f(4);
-        QTest::mousePress(f.Strip(), Qt::LeftButton, {}, f.TabCenter(from));
-        QTest::mouseMove(f.Strip(), f.TabCenter(from) + QPoint(1, 0));
-        QVERIFY(f.DragImage() == nullptr);
-        QTest::mouseMove(f.Strip(), f.TabCenter(to));
-        QVERIFY(f.DragImage() != nullptr && f.DragImage()->isVisible());
-        QPoint release = f.TabCenter(to);
-        if (how == QStringLiteral("escape")) {
-            QTest::keyClick(f.Page(3), Qt::Key_Escape);
-            QVERIFY(!f.Page(3)->Got(Qt::Key_Escape));
-        } else if (how == QStringLiteral("below")) {
-            release.setY(f.Strip()->height() + 20);
-            QTest::mouseMove(f.Strip(), release);
-        } else if (how == QStringLiteral("deactivate")) {
-            QEvent deactivate(QEvent::WindowDeactivate);
-            QApplication::sendEvent(f.Strip(), &deactivate);
-        } else if (how == QStringLiteral("lost")) {
-            QMouseEvent move(QEvent::MouseMove, release, f.Strip()->mapToGlobal(release),
-                             Qt::NoButton, Qt::NoButton, {});
-            QApplication::sendEvent(f.Strip(), &move);
-        }
-        QTest::mouseRelease(f.Strip(), Qt::LeftButton, {}, release);
-        QCOMPARE(f.Order(), order);
-        QCOMPARE(f.Log(), log);
-        QVERIFY(f.DragImage() == nullptr);
-        f.VerifyOnlyActiveShown();
-    }
-
-    // A page reparented or made a window of its own is left alone; back in
-    // the view it is placed below the strip, shown only while active.
-    void aPageAwayIsLeftAloneAndComesBackInPlace() {
-        for (const bool ownWindow : {false, true}) {
-            Fixture f(2);
-            QWidget* page = f.Page(1);
-            const auto leave = [&] {
-                ownWindow ? page->setWindowFlag(Qt::Window) : page->setParent(&f.window);
-            };
-            const auto comeBack = [&] {
-                ownWindow ? page->setWindowFlag(Qt::Window, false) : page->setParent(f.view);
-            };
-            const QRect elsewhere(5, 5, 100, 80);
-            leave();
-            page->setGeometry(elsewhere);
-            page->show();
-            f.view->resize(600, 400);
-            f.view->SetActivePage(1);
-            QCoreApplication::processEvents();
-            QCOMPARE(page->geometry(), elsewhere);
-            QVERIFY(page->isVisible());
-            comeBack();
-            page->setGeometry(elsewhere);
-            if (ownWindow) page->show();
-            QTRY_COMPARE(page->geometry(),
-                         QRect(0, f.Strip()->height(), 600, 400 - f.Strip()->height()));
-            QVERIFY(page->isVisible());
-            f.view->SetActivePage(0);
-            leave();
-            comeBack();
-            page->show();
-            QTRY_VERIFY(page->isHidden());
+        for (const char* how : {"drop", "escape", "below", "lost"}) {
+            const auto named = OnFailureName(how);
+            const bool drop = qstrcmp(how, "drop") == 0;
+            Fixture f(4);
+            const QPoint from = f.TabCenter(drop ? 0 : 3), to = f.TabCenter(drop ? 2 : 1);
+            QTest::mousePress(f.Strip(), Qt::LeftButton, {}, from);
+            QTest::mouseMove(f.Strip(), from + QPoint(1, 0));
+            QVERIFY(f.DragImage() == nullptr);
+            QTest::mouseMove(f.Strip(), to);
+            QVERIFY(f.DragImage() != nullptr && f.DragImage()->isVisible());
+            QPoint release = to;
+            if (qstrcmp(how, "escape") == 0) {
+                QTest::keyClick(f.Page(3), Qt::Key_Escape);
+                QVERIFY(!f.Page(3)->Got(Qt::Key_Escape));
+            } else if (qstrcmp(how, "below") == 0) {
+                release.setY(f.Strip()->height() + 20);
+                QTest::mouseMove(f.Strip(), release);
+            } else if (qstrcmp(how, "lost") == 0) {
+                QMouseEvent move(QEvent::MouseMove, release, f.Strip()->mapToGlobal(release),
+                                 Qt::NoButton, Qt::NoButton, {});
+                QApplication::sendEvent(f.Strip(), &move);
+            }
+            QTest::mouseRelease(f.Strip(), Qt::LeftButton, {}, release);
+            QCOMPARE(f.Order(), QString::fromLatin1(drop ? "11 22 00 33" : "00 11 22 33"));
+            QCOMPARE(f.Log(), QString::fromLatin1(drop ? "activated 0; activated 2" : ""));
+            QVERIFY(f.DragImage() == nullptr);
             f.VerifyOnlyActiveShown();
         }
+    }
+
+    // A page made a window of its own (a session covering the screen) is
+    // left alone; back in the view it is placed below the strip, shown only
+    // while active.
+    void aPageAwayIsLeftAloneAndComesBackInPlace() {
+        Fixture f(2);
+        QWidget* page = f.Page(1);
+        const QRect elsewhere(5, 5, 100, 80);
+        page->setWindowFlag(Qt::Window);
+        page->setGeometry(elsewhere);
+        page->show();
+        f.view->resize(600, 400);
+        QCoreApplication::processEvents();
+        QCOMPARE(page->geometry(), elsewhere);
+        page->setWindowFlag(Qt::Window, false);
+        page->show();
+        QTRY_COMPARE(page->geometry(),
+                     QRect(0, f.Strip()->height(), 600, 400 - f.Strip()->height()));
+        f.view->SetActivePage(0);
+        page->setWindowFlag(Qt::Window);
+        page->setWindowFlag(Qt::Window, false);
+        page->show();
+        QTRY_VERIFY(page->isHidden());
+        f.VerifyOnlyActiveShown();
     }
 
     void theFocusGoesToTheActivePage() {
@@ -392,31 +346,6 @@ private Q_SLOTS:
         f.Strip()->setFocus();
         f.view->RemovePage(0);
         QVERIFY(f.Strip()->hasFocus());
-    }
-
-    // The strip and its button show only with pages; the view's end takes
-    // its pages, even one away for a while, without a notice.
-    void theStripRowIsThereOnlyWithPages() {
-        Fixture f;
-        auto* button = new QToolButton;
-        f.view->SetStripButton(button);
-        QVERIFY(!f.Strip()->isVisible() && !button->isVisible());
-        QPointer<QWidget> first = f.Add();
-        QPointer<QWidget> second = f.Add();
-        QVERIFY(f.Strip()->isVisible() && button->isVisible());
-        QCOMPARE(f.Strip()->geometry().left(), button->geometry().right() + 1);
-        QCOMPARE(second->y(), f.Strip()->height());
-        f.view->RemoveAllPages();
-        QVERIFY(first.isNull() && second.isNull());
-        QCOMPARE(f.Log(), QStringLiteral("activated 0; activated 1; activated -1"));
-        QVERIFY(!f.Strip()->isVisible() && !button->isVisible());
-        f.Add();
-        QPointer<QWidget> away = f.Add();
-        away->setParent(&f.window);
-        f.Log();
-        delete f.view;
-        QVERIFY(away.isNull());
-        QCOMPARE(f.Log(), QString());
     }
 };
 

@@ -10,7 +10,6 @@
 #include <QDBusObjectPath>
 #include <QLocalSocket>
 #include <QProcess>
-#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -49,17 +48,6 @@ bool Reaches(SingleInstance& running, const QString& name) {
         QTest::qWait(10);
     return answered.get() && asked.count() == 1;
 }
-
-// Run as another user: asks the copy at argv[1] to come forward (exit code 1
-// if it answers), then listens at argv[2] and answers whatever comes.
-const char* const kOtherUser = R"(import socket, sys
-ask = socket.socket(socket.AF_UNIX); ask.connect(sys.argv[1])
-try: ask.sendall(b"activate\n"); answered = ask.recv(3) != b""
-except ConnectionError: answered = False
-listen = socket.socket(socket.AF_UNIX); listen.bind(sys.argv[2]); listen.listen()
-peer = listen.accept()[0]
-if peer.recv(16): peer.sendall(b"ok\n")
-sys.exit(1 if answered else 0))";
 
 void SendSessionSignal(QDBusConnection& bus, const QString& session, const QString& name) {
     bus.send(QDBusMessage::createSignal(session, QStringLiteral("org.freedesktop.login1.Session"),
@@ -162,32 +150,6 @@ private Q_SLOTS:
         QCOMPARE(SingleInstance::ServerName(QStringLiteral("W")), QString());
         qputenv("XDG_RUNTIME_DIR", runtime);
         qputenv("TMPDIR", tmp);
-    }
-
-    // Another local user is neither heard nor answers, even where a folder
-    // open to all lets it reach the socket or take the name.
-    void anotherUserIsNeitherHeardNorAnswers() {
-        if (::geteuid() != 0) QSKIP("needs root, to add a second user");
-        const QString user = QStringLiteral("vdl-si-%1").arg(::getpid());
-        QCOMPARE(QProcess::execute(QStringLiteral("useradd"), {QStringLiteral("-r"), user}), 0);
-        const auto removeUser =
-            qScopeGuard([&] { QProcess::execute(QStringLiteral("userdel"), {user}); });
-        QTemporaryDir dir;
-        ::chmod(dir.path().toUtf8().constData(), 01777);
-        const QString ours = dir.filePath(QStringLiteral("ours")),
-                      theirs = dir.filePath(QStringLiteral("theirs"));
-        SingleInstance running(ours);
-        ::chmod(ours.toUtf8().constData(), 0777);
-        QSignalSpy asked(&running, &SingleInstance::ActivationRequested);
-        QProcess other;
-        other.start(QStringLiteral("runuser"),
-                    {QStringLiteral("-u"), user, QStringLiteral("--"), QStringLiteral("python3"),
-                     QStringLiteral("-c"), QString::fromLatin1(kOtherUser), ours, theirs});
-        QTRY_VERIFY(QFileInfo::exists(theirs));
-        QVERIFY(!SingleInstance::ActivateRunning(theirs, 1000));
-        QTRY_COMPARE(other.state(), QProcess::NotRunning);
-        QCOMPARE(other.exitCode(), 0);
-        QCOMPARE(asked.count(), 0);
     }
 
     void signalsToEndArriveOnTheEventLoop() {
