@@ -73,20 +73,10 @@ struct CliFailure {
 };
 
 // Known before anything is read, so that a mistyped command touches no file.
-constexpr std::string_view kCommands[] = {"tree",
-                                          "find",
-                                          "show",
-                                          "add-group",
-                                          "add-server",
-                                          "set",
-                                          "move",
-                                          "delete",
-                                          "addins",
-                                          "external-command",
-                                          "encode-password",
-                                          "decode-password",
-                                          "import-mstsc",
-                                          "import-reg"};
+constexpr std::string_view kCommands[] = {
+    "tree",         "find",      "show",   "add-group",        "add-server",      "set",
+    "move",         "delete",    "addins", "external-command", "encode-password", "decode-password",
+    "import-mstsc", "import-reg"};
 
 // Ends a command line the companion does not understand, pointing to the help.
 CliFailure UsageFailure(const std::string& message) {
@@ -373,16 +363,18 @@ std::string ReadPassword(const CliEnvironment& env, std::ostream& err) {
 }
 
 // The servers the program's find bar shows for the words, best first, as
-// paths; nothing found ends with kExitNoSuchNode, as grep does.
+// paths; nothing found ends with kExitNoSuchNode.
 int FindServers(const Command& cmd, const CConfigStore& store, std::ostream& out) {
     std::string typed;
-    for (const std::string& word : cmd.path) typed += word + " ";
+    for (const std::string& word : cmd.path) typed += (typed.empty() ? "" : " ") + word;
     const IndexedConfig indexed = IndexConfig(store);
     const FindResult found = indexed.index.Find(ParseQuery(typed));
+    if (found.ranked.empty()) throw CliFailure{kExitNoSuchNode, "no server matches " + typed};
     for (const int server : found.ranked) {
-        out << EscapedText(indexed.serverPaths[static_cast<std::size_t>(server)].ToString()) << "\n";
+        out << EscapedText(indexed.serverPaths[static_cast<std::size_t>(server)].ToString())
+            << "\n";
     }
-    return found.ranked.empty() ? kExitNoSuchNode : kExitOk;
+    return kExitOk;
 }
 
 void RunFileCommand(const Command& cmd, CConfigStore& store, const CliEnvironment& env,
