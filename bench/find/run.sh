@@ -28,8 +28,27 @@ Xvfb ":$number" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 & xvfb=$!
 for _ in $(seq 100); do [[ -e /tmp/.X11-unix/X$number ]] && break; sleep 0.05; done
 export DISPLAY=":$number"
 
+# The same count of servers in a chain of 100 nested groups with long
+# labels: a keystroke's work should not grow with depth or label length.
+python3 - "$work/Deep.xml" <<'PY'
+import sys
+from xml.sax.saxutils import escape
+parts = ['<?xml version="1.0" encoding="utf-8"?><Vandrelle><Servers>']
+for level in range(100):
+    parts.append("<Group><Properties><Name>%s</Name></Properties>" % escape(
+        "Level %03d of a long chain of nested groups in the data centre" % level))
+    for i in range(100):
+        n = level * 100 + i
+        parts.append("<Server><Name>srv-%05d with a rather long descriptive label</Name>"
+                     "<Server>srv-%05d.example.test</Server></Server>" % (n, n))
+parts.append("</Group>" * 100 + "</Servers></Vandrelle>")
+open(sys.argv[1], "w").write("".join(parts))
+PY
+
 [[ $# -gt 0 ]] || set -- srv-012 web12
 for typed in "$@"; do
-  echo "typed \"$typed\", 10,000 servers in 1,000 groups:"
+  echo "typed \"$typed\", 10,000 servers in 1,000 groups, 3 levels:"
   "$bench" "$work/Vandrelle.xml" "$typed" | sed 's/^figure /  /'
+  echo "typed \"$typed\", 10,000 servers in 100 nested groups, long labels:"
+  "$bench" "$work/Deep.xml" "$typed" | sed 's/^figure /  /'
 done
