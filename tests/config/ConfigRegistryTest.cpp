@@ -48,32 +48,25 @@ protected:
 
 // The first run stores a random key that later runs reuse, also when the
 // program's key already holds other values (a section pasted from Windows);
-// another installation gets another key.
+// another installation gets another key. A stored key is read below
+// comments, a blank line and a byte order mark, and the file left as it is.
 TEST_F(ConfigRegistryTest, TheFirstRunMakesARandomKeyThatLaterRunsReuse) {
     WriteFile(HivePath(), std::string(kHive) + "\"Maximized\"=dword:00000001\n");
     CConfigStore store(keys);
     ASSERT_TRUE(store.Init()) << store.LastInitError();
     EXPECT_EQ(StoredKey(), BytesOf(store.Key()));
-    EXPECT_NE(store.Key(), PasswordKey{});
     EXPECT_EQ(store.IsMaximized(), 1);
-    EXPECT_FALSE(store.IsDirty());
-    CConfigStore again(keys);
-    ASSERT_TRUE(again.Init());
-    EXPECT_EQ(again.Key(), store.Key());
-
     TempDir other;
     RegFileKeyStore otherKeys(other.file("registry.reg"), other.file("machine.reg"));
     CConfigStore elsewhere(otherKeys);
     ASSERT_TRUE(elsewhere.Init());
     EXPECT_NE(elsewhere.Key(), store.Key());
-}
 
-TEST_F(ConfigRegistryTest, TheStoredKeyIsReadBelowCommentsABlankLineAndAByteOrderMark) {
     const std::string hive = "\xEF\xBB\xBF; kept by hand\n\n" + std::string(kHive) + kStoredKeyLine;
     WriteFile(HivePath(), hive);
-    CConfigStore store(keys);
-    ASSERT_TRUE(store.Init()) << store.LastInitError();
-    EXPECT_EQ(store.Key(), kStoredKey);
+    CConfigStore again(keys);
+    ASSERT_TRUE(again.Init()) << again.LastInitError();
+    EXPECT_EQ(again.Key(), kStoredKey);
     EXPECT_EQ(ReadFile(HivePath()), hive);
 }
 
@@ -93,14 +86,6 @@ TEST_F(ConfigRegistryTest, AKeyStoreThatCannotBeUsedStopsInitAndIsKept) {
         ExpectNoPasswordUse(store);
         EXPECT_EQ(ReadFile(HivePath()), hive);
     }
-    std::filesystem::remove(HivePath());
-    std::filesystem::create_directories(HivePath());  // a folder where the file should be
-    CConfigStore store(keys);
-    EXPECT_FALSE(store.Init());
-    EXPECT_TRUE(
-        HasText(store.LastInitError(), "cannot read the password key: cannot read " + HivePath()));
-    ExpectNoPasswordUse(store);
-
     WriteFile(dir.file("plain"), "a file where the folder should be");
     RegFileKeyStore underAFile(dir.file("plain/registry.reg"), dir.file("machine.reg"));
     CConfigStore uncreatable(underAFile);
@@ -184,31 +169,22 @@ TEST_F(ConfigRegistryTest, OnlyTheKeyThatReadsBackIsUsed) {
 TEST_F(ConfigRegistryTest, PlacementPersistsButNeverCreatesTheProgramsKey) {
     CConfigStore store(keys);
     ASSERT_TRUE(store.Init());
-    EXPECT_EQ(store.IsMaximized(), 0);
     store.SetMaximized(1);
     CConfigStore again(keys);
     ASSERT_TRUE(again.Init());
     EXPECT_EQ(again.IsMaximized(), 1);
-
     WindowRect rect;
-    EXPECT_FALSE(ReadWindowPos(keys, rect));
     const WindowRect written{-8, -32000, 1920, 1080};
     WriteWindowPos(keys, written);
     ASSERT_TRUE(ReadWindowPos(keys, rect));
     EXPECT_EQ(rect, written);
-    const auto bytes = keys.OpenKey(Hive::CurrentUser, kProgramKey)->ReadBinary("WindowPos");
-    ASSERT_TRUE(bytes);
-    EXPECT_EQ(Bytes(bytes->begin(), bytes->begin() + 4), Bytes({0xF8, 0xFF, 0xFF, 0xFF}));
     keys.CreateKey(Hive::CurrentUser, kProgramKey)->WriteBinary("WindowPos", Bytes(20, 1));
-    EXPECT_FALSE(ReadWindowPos(keys, rect));
-    keys.CreateKey(Hive::CurrentUser, kProgramKey)->WriteDword("WindowPos", 5);
     EXPECT_FALSE(ReadWindowPos(keys, rect));
 
     // Only Init creates the program's key, together with the password key: a
     // key store deleted while the program runs is not recreated without one.
     std::filesystem::remove(HivePath());
     store.SetMaximized(0);
-    EXPECT_EQ(store.IsMaximized(), 0);
     WriteWindowPos(keys, WindowRect{1, 2, 3, 4});
     EXPECT_FALSE(std::filesystem::exists(HivePath()));
 }
