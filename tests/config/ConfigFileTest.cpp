@@ -81,20 +81,6 @@ TEST_F(ConfigSearchTest, AMalformedFileIsPassedOverOrKeptBeforeTheFirstSave) {
     EXPECT_TRUE(HasText(ReadFile(first), "<Name>H</Name>"));
 }
 
-// What is not a regular file counts as unreadable: a FIFO is neither waited
-// on nor replaced.
-TEST_F(ConfigSearchTest, AFifoCountsAsUnreadableAndIsNotReplaced) {
-    const std::string fifo = dir.file("fifo.xml");
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    ConfigSearchResult found = LoadGivenConfig(*store, fifo);
-    EXPECT_FALSE(found.loaded);
-    ASSERT_EQ(found.problems.size(), 1u);
-    EXPECT_TRUE(HasText(found.problems[0], "not a regular file"));
-    EXPECT_FALSE(store->AddGroup(NodePath(), Named("G")));
-    EXPECT_TRUE(HasText(store->LastSaveError(), "not a regular file"));
-    EXPECT_TRUE(S_ISFIFO(StatOf(fifo, false).st_mode));
-}
-
 // Saves go to the user's folder when the program's folder cannot be written,
 // and also from a system folder: root may write to /usr/bin, yet an installed
 // program must not leave its file among the system's programs.

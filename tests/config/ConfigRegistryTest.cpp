@@ -25,10 +25,6 @@ constexpr const char* kStoredKeyLine =
 class ConfigRegistryTest : public ::testing::Test {
 protected:
     std::string HivePath() const { return dir.file("registry.reg"); }
-    std::optional<std::vector<std::uint8_t>> StoredKey() {
-        auto key = keys.OpenKey(Hive::CurrentUser, kProgramKey);
-        return key ? key->ReadBinary("key") : std::nullopt;
-    }
     static Bytes BytesOf(const PasswordKey& k) { return {k.begin(), k.end()}; }
 
     // A store whose Init failed neither enciphers nor deciphers a password.
@@ -54,7 +50,8 @@ TEST_F(ConfigRegistryTest, TheFirstRunMakesARandomKeyThatLaterRunsReuse) {
     WriteFile(HivePath(), std::string(kHive) + "\"Maximized\"=dword:00000001\n");
     CConfigStore store(keys);
     ASSERT_TRUE(store.Init()) << store.LastInitError();
-    EXPECT_EQ(StoredKey(), BytesOf(store.Key()));
+    EXPECT_EQ(keys.OpenKey(Hive::CurrentUser, kProgramKey)->ReadBinary("key"),
+              BytesOf(store.Key()));
     EXPECT_EQ(store.IsMaximized(), 1);
     TempDir other;
     RegFileKeyStore otherKeys(other.file("registry.reg"), other.file("machine.reg"));
