@@ -239,20 +239,6 @@ TEST_F(RegFileKeyStoreTest, ReadsAndWritesSeeChangesMadeSinceTheKeyWasOpened) {
     EXPECT_EQ(m_store.OpenKey(Hive::CurrentUser, kProgramKey)->ReadString("x"), "2");
 }
 
-TEST_F(RegFileKeyStoreTest, MachineHiveIsReadOnlyAndReadFromItsOwnFile) {
-    const std::string machine =
-        kHeader + "[HKEY_LOCAL_MACHINE\\Software\\Vandrelle]\n\"P\"=dword:00000003\n\n";
-    WriteFile(MachineFile(), machine);
-    WriteUserFile(kHeader + "[HKLM\\Software\\Vandrelle]\n\"P\"=dword:00000004\n\n");
-    auto key = m_store.OpenKey(Hive::LocalMachine, kProgramKey);
-    ASSERT_NE(key, nullptr);
-    EXPECT_EQ(key->ReadDword("P"), 3u);
-    EXPECT_FALSE(key->WriteDword("P", 5));
-    EXPECT_EQ(m_store.CreateKey(Hive::LocalMachine, "Software\\New"), nullptr);
-    EXPECT_TRUE(HasText(m_store.LastError(), "read only"));
-    EXPECT_EQ(ReadFile(MachineFile()), machine);
-}
-
 // OpenKey only reads and OpenKeyForWriting never creates; a file that cannot
 // be read is reported and never overwritten.
 TEST_F(RegFileKeyStoreTest, OnlyCreateKeyCreatesAndAnUnreadableFileIsKept) {
