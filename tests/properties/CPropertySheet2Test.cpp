@@ -141,21 +141,11 @@ private Q_SLOTS:
 
         for (bool ok : {true, false}) {
             Properties edited = record;
-            auto* timer = new QTimer(qApp);
-            connect(timer, &QTimer::timeout, [timer, ok] {
-                auto* sheet = qobject_cast<CPropertySheet2*>(QApplication::activeModalWidget());
-                if (!sheet) return;
-                timer->deleteLater();
-                timer->stop();
-                Retype(Edit(sheet->Page(IDD_GENERAL), IDC_NAME), QStringLiteral("changed"));
-                sheet
-                    ->findChild<QPushButton*>(ok ? QStringLiteral("IDOK")
-                                                 : QStringLiteral("IDCANCEL"))
-                    ->click();
-            });
-            timer->start(10);
+            edited.Name = " web ";  // trimmed by an OK
+            bool pressed = false;
+            PressInNextModal(ok ? QStringLiteral("IDOK") : QStringLiteral("IDCANCEL"), &pressed);
             QCOMPARE(RunPropertySheet(nullptr, Sheet(), edited), ok);
-            QCOMPARE(edited.Name, std::string(ok ? "changed" : "web"));
+            QCOMPARE(edited.Name, std::string(ok ? "web" : " web "));
         }
         ShownSheet escaped(Sheet(), record);
         QTest::keyClick(&escaped.sheet, Qt::Key_Escape);
