@@ -145,50 +145,43 @@ Properties Sized(int width, int height, int fullScreen = 0) {
     return p;
 }
 
-// The entry a record opens with; the edits store the leading number of each
-// text, a margin as negative numbers; other entries store their own size.
+// The entry a record opens with and what the page stores back: the leading
+// number of each edit's text, a margin as negative numbers; other entries
+// store their own size, whatever the edits hold.
 TEST(DisplayMapperTest, SizesTravelBetweenRecordAndPage) {
-    constexpr int kMin = std::numeric_limits<int>::min();
+    constexpr int kMin = std::numeric_limits<int>::min(), kMax = std::numeric_limits<int>::max();
     struct Case {
         int w, h, fullScreen;
         DesktopSize size;
         const char *width, *height;
+        bool load, store;
     };
     const Case cases[] = {
-        {0, 0, 0, DesktopSize::FitWindow, "", ""},
-        {-20, -30, 0, DesktopSize::FitWindowWithMargin, "20", "30"},
-        {kMin, -1, 0, DesktopSize::FitWindowWithMargin, "2147483647", "1"},  // no overflow
-        {-20, 0, 0, DesktopSize::Custom, "-20", "0"},
-        {0, -30, 0, DesktopSize::Custom, "0", "-30"},
-        {1024, 768, 0, DesktopSize::Size1024x768, "", ""},
-        {800, 768, 0, DesktopSize::Custom, "800", "768"},
-        {-20, -30, 7, DesktopSize::FullScreen, "", ""}};  // full screen wins over any size
+        {0, 0, 0, DesktopSize::FitWindow, "", "", true, true},
+        {-20, -30, 0, DesktopSize::FitWindowWithMargin, "20", "30", true, true},
+        {-20, 0, 0, DesktopSize::Custom, "-20", "0", true, true},
+        {0, -30, 0, DesktopSize::Custom, "0", "-30", true, true},
+        {1024, 768, 0, DesktopSize::Size1024x768, "", "", true, true},
+        {800, 768, 0, DesktopSize::Custom, "800", "768", true, true},
+        {kMin, -1, 0, DesktopSize::FitWindowWithMargin, "2147483647", "1", true, false},
+        {kMax, -5, 0, DesktopSize::FitWindowWithMargin, "-2147483648", "5x", false, true},
+        {0, 12, 0, DesktopSize::Custom, "", "12px", false, true},
+        {-20, -30, 7, DesktopSize::FullScreen, "", "", true, false},  // wins over any size
+        {0, 0, 1, DesktopSize::FullScreen, "1", "2", false, true},
+        {1024, 768, 0, DesktopSize::Size1024x768, "1", "2", false, true}};
     for (const Case& c : cases) {
-        const DisplayState s = DisplayMapper::Load(Sized(c.w, c.h, c.fullScreen));
-        EXPECT_EQ(s.size, c.size) << c.w << " x " << c.h;
-        EXPECT_EQ(s.width + "x" + s.height, std::string(c.width) + "x" + c.height) << c.w;
-    }
-    struct Stored {
-        DesktopSize size;
-        const char *width, *height;
-        int w, h, fullScreen;
-    };
-    for (const Stored& c : {Stored{DesktopSize::FitWindowWithMargin, "20", "5", -20, -5, 0},
-                            Stored{DesktopSize::FitWindowWithMargin, "-2147483648", "5",
-                                   std::numeric_limits<int>::max(), -5, 0},
-                            Stored{DesktopSize::Custom, "", "12px", 0, 12, 0},
-                            Stored{DesktopSize::Size1024x768, "1", "2", 1024, 768, 0},
-                            Stored{DesktopSize::FitWindow, "1", "2", 0, 0, 0},
-                            Stored{DesktopSize::FullScreen, "1", "2", 0, 0, 1}}) {
-        Properties p = Sized(-5, -5, 1);
-        DisplayState s;
-        s.size = c.size;
-        s.width = c.width;
-        s.height = c.height;
-        DisplayMapper::Store(s, p);
+        Properties p = Sized(c.w, c.h, c.fullScreen);
+        const DisplayState s = DisplayMapper::Load(p);
+        if (c.load) {
+            EXPECT_EQ(s.size, c.size) << c.w << " x " << c.h;
+            EXPECT_EQ(s.width + "x" + s.height, std::string(c.width) + "x" + c.height);
+        }
+        if (!c.store) continue;
+        const DisplayState shown{c.size, c.width, c.height, {}, false};
+        DisplayMapper::Store(shown, p = Sized(-5, -5, 1));
         EXPECT_EQ(std::vector({p.DesktopWidth, p.DesktopHeight, p.FullScreen}),
                   std::vector({c.w, c.h, c.fullScreen}))
-            << c.width;
+            << c.width << " x " << c.height;
     }
 }
 
