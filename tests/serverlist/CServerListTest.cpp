@@ -80,28 +80,18 @@ std::string File(std::string_view tree, const std::string& more) {
            "</Servers><Settings/></Vandrelle>";
 }
 
-// A properties sheet that records what it was asked and gives back the
-// record it was given, changed by `edit`; Cancel when `cancel` is set.
-struct FakeSheet {
-    std::vector<SheetRequest> requests;
-    std::vector<Properties> given;
-    std::function<void(Properties&)> edit;
-    bool cancel = false;
-    SheetRunner Runner() {
-        return [this](QWidget*, const SheetRequest& request, Properties& record) {
+// A panel over a file that holds `tree` (see Nodes) and then `more`, with a
+// properties sheet that records what it was asked and gives back the record
+// it was given, changed by `edit`; Cancel when `cancel` is set.
+struct Panel {
+    Panel(RecordingFrame& frame, std::string_view tree, const std::string& more = "")
+        : disk(File(tree, more)), list(disk.config, frame) {
+        list.SetSheetRunner([this](QWidget*, const SheetRequest& request, Properties& record) {
             requests.push_back(request);
             given.push_back(record);
             if (!cancel && edit) edit(record);
             return !cancel;
-        };
-    }
-};
-
-// A panel over a file that holds `tree` (see Nodes) and then `more`.
-struct Panel {
-    Panel(RecordingFrame& frame, std::string_view tree, const std::string& more = "")
-        : disk(File(tree, more)), list(disk.config, frame) {
-        list.SetSheetRunner(sheet.Runner());
+        });
     }
     // The item at "G/sub/t"; "" is the top.
     QTreeWidgetItem* operator[](std::string_view path) const {
@@ -130,7 +120,10 @@ struct Panel {
     }
     ConfigOnDisk disk;
     CServerList list;
-    FakeSheet sheet;
+    std::vector<SheetRequest> requests;
+    std::vector<Properties> given;
+    std::function<void(Properties&)> edit;
+    bool cancel = false;
 };
 
 QPoint LabelPoint(QTreeWidget* tree, QTreeWidgetItem* item) {
@@ -286,33 +279,31 @@ private Q_SLOTS:
                 Group("Office", Server("zeta"),
                       "<InheritGeneral>0</InheritGeneral><UserName>jdoe</UserName>"
                       "<Description>shared</Description><GroupCollapsed>1</GroupCollapsed>"));
-        FakeSheet& sheet = p.sheet;
-        sheet.edit = [](Properties& r) { r.Name = r.Server = "alpha"; };
+        p.edit = [](Properties& r) { r.Name = r.Server = "alpha"; };
         p.Command("Office", ID_GROUP_ADD_SERVER);
-        QCOMPARE(sheet.requests.back().title, u"Add Server"_s);
-        QCOMPARE(sheet.requests.back().siblingNames, QStringList{u"zeta"_s});
-        QCOMPARE(sheet.given.back().UserName, std::string("jdoe"));
-        QVERIFY(sheet.given.back().InheritGeneral == 1 && sheet.given.back().Name.empty() &&
-                sheet.given.back().Description.empty());
+        QCOMPARE(p.requests.back().title, u"Add Server"_s);
+        QCOMPARE(p.requests.back().siblingNames, QStringList{u"zeta"_s});
+        QCOMPARE(p.given.back().UserName, std::string("jdoe"));
+        QVERIFY(p.given.back().InheritGeneral == 1 && p.given.back().Name.empty() &&
+                p.given.back().Description.empty());
         QCOMPARE(ChildLabels(p["Office"]), u"zeta, alpha"_s);
         QVERIFY(p["Office"]->isExpanded());
         QCOMPARE(p.Tree()->currentItem(), p["Office/alpha"]);
         QVERIFY(p.Saved("alpha") && p.Saved("<GroupCollapsed>1</GroupCollapsed>"));
 
-        sheet.edit = [](Properties& r) { r.Name = "Sub"; };
+        p.edit = [](Properties& r) { r.Name = "Sub"; };
         p.list.OnCommand(ID_GROUP_ADD_GROUP);  // a server is current: nothing is added
-        QCOMPARE(sheet.requests.size(), 1u);
+        QCOMPARE(p.requests.size(), 1u);
         p.Command("Office", ID_GROUP_ADD_GROUP);
-        QVERIFY(sheet.requests.back().groupMode && !sheet.requests.back().serverPages);
+        QVERIFY(p.requests.back().groupMode && !p.requests.back().serverPages);
         QCOMPARE(p.list.CurrentItem(), p["Office"]);  // the parent stays current
         QVERIFY(p.disk.config.FindNode(NodePath({"Office", "Sub"})));
-        sheet.edit = nullptr;
+        p.edit = nullptr;
         QString copies;
         for (const char* of : {"Office/alpha", "Office/alpha", "Office/alpha (2)"}) {
             p.Command(of, ID_SERVER_INSERT_COPY);
             copies +=
-                QString::fromStdString(sheet.given.back().Name + "|" + sheet.given.back().Server) +
-                u' ';
+                QString::fromStdString(p.given.back().Name + "|" + p.given.back().Server) + u' ';
         }
         QCOMPARE(copies, u"alpha (2)|alpha alpha (3)|alpha alpha (2) (2)|alpha "_s);
         QVERIFY(p.disk.config.FindNode(NodePath({"Office", "alpha (2) (2)"})));
@@ -325,10 +316,10 @@ private Q_SLOTS:
 
         // Nothing is added when the sheet is cancelled or the file refuses.
         const std::string before = p.disk.Text();
-        sheet.cancel = true;
+        p.cancel = true;
         p.Command("Office", ID_GROUP_ADD_SERVER);
-        sheet.cancel = false;
-        sheet.edit = [](Properties& r) { r.Name.clear(); };
+        p.cancel = false;
+        p.edit = [](Properties& r) { r.Name.clear(); };
         SeenBox box;
         AnswerNextMessageBox(QMessageBox::Ok, &box);
         p.Command("Office", ID_GROUP_ADD_GROUP);
@@ -342,28 +333,27 @@ private Q_SLOTS:
     // told and undone; the top's sheet shows "Servers" and its own log-on.
     void propertiesRenameInPlaceAndTheTopHasItsOwnSheet() {
         Panel p(frame, "b c");
-        FakeSheet& sheet = p.sheet;
-        sheet.edit = [](Properties& r) { r.Name = "z"; };
+        p.edit = [](Properties& r) { r.Name = "z"; };
         p.Command("b", ID_SERVER_PROPERTIES);
-        QCOMPARE(sheet.requests.back().title, u"Properties of b"_s);
-        QCOMPARE(sheet.requests.back().siblingNames, QStringList{u"c"_s});
+        QCOMPARE(p.requests.back().title, u"Properties of b"_s);
+        QCOMPARE(p.requests.back().siblingNames, QStringList{u"c"_s});
         QCOMPARE(ChildLabels(p[""]), u"z, c"_s);
         QVERIFY(p.disk.config.FindNode(NodePath({"z"})) &&
                 !p.disk.config.FindNode(NodePath({"b"})));
 
         SeenBox box;
         AnswerNextMessageBox(QMessageBox::Ok, &box);
-        sheet.edit = [](Properties& r) { r.Name = "c"; };
+        p.edit = [](Properties& r) { r.Name = "c"; };
         p.list.OnCommand(ID_SERVER_PROPERTIES);
         QVERIFY(box.text.contains(u"already exists"_s));
         QCOMPARE(p.list.CurrentItem()->text(0), u"z"_s);
 
-        sheet.edit = [](Properties& r) { r.UserName = "admin"; };
+        p.edit = [](Properties& r) { r.UserName = "admin"; };
         p.Command("", ID_GROUP_PROPERTIES);
-        const SheetRequest& top = sheet.requests.back();
+        const SheetRequest& top = p.requests.back();
         QVERIFY(top.rootMode && top.groupMode && top.siblingNames.isEmpty());
         QCOMPARE(top.title, u"Properties of Servers"_s);
-        QCOMPARE(sheet.given.back().InheritGeneral, 0);
+        QCOMPARE(p.given.back().InheritGeneral, 0);
         Properties inherited;
         p.disk.config.LoadProperties(NodePath({"c"}), inherited);
         QCOMPARE(inherited.UserName, std::string("admin"));
@@ -502,7 +492,7 @@ private Q_SLOTS:
     // tree follows at once, the file at the next save; the top is not deleted.
     void theHintAndTheDeleteKey() {
         Panel p(frame, "G()");
-        p.sheet.edit = [](Properties& r) { r.Name = "S"; };
+        p.edit = [](Properties& r) { r.Name = "S"; };
         p.Show();
         p.Tree()->setFocus();
         auto* hint = p.list.findChild<QLabel*>(u"emptyHint"_s);
