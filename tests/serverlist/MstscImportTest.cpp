@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
@@ -131,27 +130,15 @@ protected:
     RegFileKeyStore keys{dir.file("user.reg"), dir.file("machine.reg")};
 };
 
-// Hex of a UTF-16LE text, with or without its terminator.
-std::string WideHex(const std::string& ascii, bool terminated) {
-    std::string hex;
-    for (const char c : ascii) {
-        char byte[8];
-        std::snprintf(byte, sizeof byte, "%02x,00,", static_cast<unsigned char>(c));
-        hex += byte;
-    }
-    if (terminated) return hex + "00,00";
-    hex.pop_back();
-    return hex;
-}
-
-// No string, none without its terminator, none of 260 units, MRU5 missing,
+// MRU2 holds "open" without its terminator, MRU6 "expand" with it. No
+// string, none without its terminator, none of 260 units, MRU5 missing,
 // binary: none; MRU10 is never read.
 TEST_F(ReadSourcesTest, RecentValuesThatDoNotFitTheBufferAreSkipped) {
     const std::string fits(259, 'f');
     const MstscSources sources = Read(
         Key("Default") + "\"MRU0\"=\"first:3390\"\n\"MRU1\"=dword:00000001\n" +
-        "\"MRU2\"=hex(1):" + WideHex("open", false) + "\n\"MRU3\"=\"" + std::string(260, 'x') +
-        "\"\n\"MRU4\"=\"" + fits + "\"\n\"MRU6\"=hex(2):" + WideHex("expand", true) +
+        "\"MRU2\"=hex(1):6f,00,70,00,65,00,6e,00\n\"MRU3\"=\"" + std::string(260, 'x') +
+        "\"\n\"MRU4\"=\"" + fits + "\"\n\"MRU6\"=hex(2):65,00,78,00,70,00,61,00,6e,00,64,00,00,00" +
         "\n\"MRU7\"=hex:41,00,00,00\n" + "\"MRU9\"=\"h\xc3\xb6st\"\n\"MRU10\"=\"never read\"\n");
     ASSERT_TRUE(sources.hasDefaultKey);
     const std::optional<std::string> none;
