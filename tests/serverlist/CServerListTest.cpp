@@ -189,10 +189,6 @@ private Q_SLOTS:
         auto* delegate = qobject_cast<QStyledItemDelegate*>(p.Tree()->itemDelegate());
         QCOMPARE(delegate->displayText(QString::fromStdString(spoof), QLocale()),
                  u"abc<U+202E>fdp.exe"_s);
-        PathBuffer path;
-        QVERIFY(p.list.GetItemPath(p["Charlie/zulu"], path));
-        QVERIFY(NodePathFromBuffer(path) == NodePath({"Charlie", "zulu"}));
-        QVERIFY(!p.list.GetItemPath(nullptr, path));
     }
 
     // The user's collapse reaches the file at once and survives a restart;
