@@ -16,12 +16,13 @@ TEST(NumberTextTest, ParsesLenientlyOrStrictly) {
     const std::pair<const char*, int> lenient[] = {
         {"12abc", 12},           {"", 0}, {" -5", -5}, {"--5", 0}, {"2147483648", INT_MAX},
         {"-2147483649", INT_MIN}};
-    for (const auto& [text, value] : lenient) EXPECT_EQ(ParseNumber(text), value) << text;
+    for (const auto& [text, value] : lenient)
+        EXPECT_EQ(ParseNumber(text), value) << testing::PrintToString(text);
     int v = 0;
     EXPECT_TRUE(ParseStrictNumber("-20", &v) && v == -20);
     EXPECT_TRUE(ParseStrictNumber("+7", &v) && v == 7);
     for (const char* text : {"12abc", "", "+-1", "2147483648"}) {
-        EXPECT_FALSE(ParseStrictNumber(text, &v)) << text;
+        EXPECT_FALSE(ParseStrictNumber(text, &v)) << testing::PrintToString(text);
     }
 }
 
@@ -115,7 +116,8 @@ TEST_F(ConfigReadTest, ValuesAreTheirTextAndAReferenceToCharacterZeroIsRefused) 
         {"<Description>ab&#X000;cd</Description>", "line 2, column 48"},
         {"<Description a=\"&#0;\">x</Description>", "line 2, column 33"}};
     for (const auto& [value, where] : refused) {
-        EXPECT_FALSE(LoadXml(head + value + "</Server></Servers></V>")) << value;
+        EXPECT_FALSE(LoadXml(head + value + "</Server></Servers></V>"))
+            << testing::PrintToString(value);
         EXPECT_TRUE(HasText(store->LastLoadError(), where));
     }
 }

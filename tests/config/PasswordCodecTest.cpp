@@ -54,10 +54,12 @@ TEST(Base64Test, EncodesRfc4648AndDecodesLeniently) {
         "Z*m9v!Y=m~E=", "fooba",  std::string("Zm9v\0YmFy", 9), "foo",  "Zm9vY", "foo",  "====", ""};
     // clang-format on
     for (std::size_t i = 0; i < std::size(rows); i += 2) {
-        EXPECT_EQ(Text(Base64DecodeLenient(rows[i])), rows[i + 1]) << rows[i];
+        EXPECT_EQ(Text(Base64DecodeLenient(rows[i])), rows[i + 1])
+            << testing::PrintToString(rows[i]);
         const Bytes bytes(rows[i + 1].begin(), rows[i + 1].end());
         const std::string encoded = Base64Encode(bytes.data(), bytes.size());
-        EXPECT_TRUE(i >= 16 || encoded == rows[i]) << encoded << " for " << rows[i + 1];
+        EXPECT_TRUE(i >= 16 || encoded == rows[i])
+            << encoded << " for " << testing::PrintToString(rows[i + 1]);
     }
 }
 
@@ -92,7 +94,7 @@ TEST(Cp1252Test, UnrepresentableAndInvalidInputBecomeQuestionMarks) {
         "\xE2\x82z", "??z",  "\xF4\x90\x80\x80", "????",  "x\xC3", "x?",  "\xEF\xBF\xBD", "?"};
     // clang-format on
     for (std::size_t i = 0; i < std::size(cases); i += 2) {
-        EXPECT_EQ(Utf8ToCp1252(cases[i]), cases[i + 1]) << cases[i];
+        EXPECT_EQ(Utf8ToCp1252(cases[i]), cases[i + 1]) << testing::PrintToString(cases[i]);
     }
 }
 
