@@ -66,54 +66,19 @@ TEST_F(ConfigSearchTest, AMalformedFileIsPassedOverOrKeptBeforeTheFirstSave) {
     EXPECT_TRUE(HasText(found.problems[0], first));
     ASSERT_TRUE(store->AddGroup(NodePath(), Named("G")));
     EXPECT_EQ(ReadFile(first), malformed);
-    EXPECT_FALSE(store->UnreadableTargetMessage());
 
     ::unlink(second.c_str());
     WriteFile(first + ".unreadable", "an earlier copy");
     Restart();
     EXPECT_FALSE(Search().loaded);
     ASSERT_TRUE(store->UnreadableTargetMessage());
-    EXPECT_TRUE(HasText(*store->UnreadableTargetMessage(), "line"));
     ASSERT_TRUE(store->AddGroup(NodePath(), Named("G")));
     EXPECT_EQ(store->KeptUnreadableCopy(), first + ".unreadable.1");
     EXPECT_EQ(ReadFile(first + ".unreadable.1"), malformed);
     EXPECT_EQ(ReadFile(first + ".unreadable"), "an earlier copy");
-    EXPECT_FALSE(store->UnreadableTargetMessage());
-    EXPECT_EQ(store->KeptChangedCopy(), "");
     ASSERT_TRUE(store->AddGroup(NodePath(), Named("H")));  // later saves make no more copies
     EXPECT_FALSE(FileExists(first + ".unreadable.2"));
-    CConfigStore reread(keys);
-    ASSERT_TRUE(reread.Load(first));
-    EXPECT_TRUE(reread.FindNode(P({"H"})));
-}
-
-// What is not a regular file, or is too large, is not read and counts as
-// unreadable: a FIFO is neither waited on nor replaced, and a file too large
-// to load is kept before the first save replaces it.
-TEST_F(ConfigSearchTest, RefusedFilesCountAsUnreadable) {
-    const std::string fifo = dir.file("fifo.xml");
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    ConfigSearchResult found = LoadGivenConfig(*store, fifo);
-    EXPECT_FALSE(found.loaded);
-    ASSERT_EQ(found.problems.size(), 1u);
-    EXPECT_TRUE(HasText(found.problems[0], "not a regular file"));
-    EXPECT_FALSE(store->AddGroup(NodePath(), Named("G")));
-    EXPECT_TRUE(HasText(store->LastSaveError(), "not a regular file"));
-    EXPECT_TRUE(S_ISFIFO(StatOf(fifo, false).st_mode));
-
-    const std::string big = dir.file("big.xml");
-    WriteFile(big, "");
-    ASSERT_EQ(::truncate(big.c_str(), static_cast<off_t>(kMaxReadBytes + 1)), 0);
-    Restart();
-    found = LoadGivenConfig(*store, big);
-    ASSERT_EQ(found.problems.size(), 1u);
-    EXPECT_TRUE(HasText(found.problems[0], "larger than"));
-    ASSERT_TRUE(store->AddGroup(NodePath(), Named("G"))) << store->LastSaveError();
-    EXPECT_EQ(store->KeptUnreadableCopy(), big + ".unreadable");
-    EXPECT_EQ(static_cast<std::size_t>(StatOf(big + ".unreadable").st_size), kMaxReadBytes + 1);
-    CConfigStore reread(keys);
-    ASSERT_TRUE(reread.Load(big)) << reread.LastLoadError();
-    EXPECT_TRUE(reread.FindNode(P({"G"})));
+    EXPECT_TRUE(HasText(ReadFile(first), "<Name>H</Name>"));
 }
 
 // Saves go to the user's folder when the program's folder cannot be written,
@@ -122,16 +87,12 @@ TEST_F(ConfigSearchTest, RefusedFilesCountAsUnreadable) {
 TEST_F(ConfigSearchTest, AnUnwritableOrSystemProgramFolderIsNeverTheSaveTarget) {
     EXPECT_EQ(DefaultSavePath(dir.file("no/such/folder"), user), user + "/Vandrelle.xml");
     EXPECT_EQ(DefaultSavePath(program, user), first);
-    for (const char* folder : {"/usr/bin", "/usr/bin/", "/usr/lib/../bin", "/bin", "/usr/sbin",
-                               "/sbin", "/usr/local/bin"}) {
-        EXPECT_TRUE(IsSystemProgramFolder(folder)) << folder;
+    ASSERT_EQ(::symlink("/usr/bin", dir.file("linked-bin").c_str()), 0);
+    for (const std::string& folder : {std::string("/usr/lib/../bin"), std::string("/sbin"),
+                                      std::string("/usr/local/bin"), dir.file("linked-bin")}) {
         EXPECT_EQ(DefaultSavePath(folder, user), user + "/Vandrelle.xml") << folder;
     }
-    ASSERT_EQ(::symlink("/usr/bin", dir.file("linked-bin").c_str()), 0);
-    EXPECT_TRUE(IsSystemProgramFolder(dir.file("linked-bin")));
-    for (const std::string& folder : {std::string("/usr"), program, dir.file("no/such")}) {
-        EXPECT_FALSE(IsSystemProgramFolder(folder)) << folder;
-    }
+    EXPECT_FALSE(IsSystemProgramFolder("/usr"));
 }
 
 // A program folder that every user may write is neither read nor written:
@@ -141,16 +102,13 @@ TEST_F(ConfigSearchTest, AProgramFolderOthersMayWriteIsPassedOver) {
     const std::string victim = dir.file("victim");
     ASSERT_EQ(::symlink(victim.c_str(), first.c_str()), 0);
     WriteFile(second, example);
-    for (const mode_t mode : {01777, 0777}) {
-        ASSERT_EQ(::chmod(program.c_str(), mode), 0);
-        ASSERT_EQ(::chmod(dir.file("app/bin").c_str(), mode), 0);
-        Restart();
-        Search();
-        EXPECT_EQ(store->ConfigPath(), user + "/Vandrelle.xml") << mode;
-        EXPECT_FALSE(store->FindNode(P({"Office"})));  // of example.xml
-        ASSERT_TRUE(store->AddGroup(NodePath(), Named(std::to_string(mode))));
-        EXPECT_FALSE(FileExists(victim)) << mode;
-    }
+    ASSERT_EQ(::chmod(program.c_str(), 01777), 0);
+    ASSERT_EQ(::chmod(dir.file("app/bin").c_str(), 0777), 0);
+    Search();
+    EXPECT_EQ(store->ConfigPath(), user + "/Vandrelle.xml");
+    EXPECT_FALSE(store->FindNode(P({"Office"})));  // of example.xml
+    ASSERT_TRUE(store->AddGroup(NodePath(), Named("G")));
+    EXPECT_FALSE(FileExists(victim));
 }
 
 using ConfigSaveTest = ConfigFixture;
@@ -160,37 +118,18 @@ using ConfigSaveTest = ConfigFixture;
 // a folder, keeps the changes pending and what stood there; the next save that
 // works writes a new file readable by the user alone.
 TEST_F(ConfigSaveTest, AFailedSaveKeepsTheChangesPendingAndWhatStoodThere) {
-    WriteFile(dir.file("plain-file"), "x");
     MakeFolders(dir.file("folder/Vandrelle.xml"));  // a folder where the file should go
     WriteFile(dir.file("folder/Vandrelle.xml/keep"), "kept");
-    for (const char* target : {"plain-file/Vandrelle.xml", "folder/Vandrelle.xml"}) {
-        store->SetConfigPath(dir.file(target));
-        EXPECT_FALSE(store->AddGroup(NodePath(), Named(target)));
-        EXPECT_TRUE(store->IsDirty());
-        EXPECT_TRUE(HasText(store->LastSaveError(), target));
-    }
+    store->SetConfigPath(dir.file("folder/Vandrelle.xml"));
+    EXPECT_FALSE(store->AddGroup(NodePath(), Named("G")));
+    EXPECT_TRUE(store->IsDirty());
+    EXPECT_TRUE(HasText(store->LastSaveError(), "folder/Vandrelle.xml"));
     EXPECT_EQ(ReadFile(dir.file("folder/Vandrelle.xml/keep")), "kept");
     store->SetConfigPath(dir.file("Vandrelle.xml"));
     EXPECT_TRUE(store->Save());
     EXPECT_FALSE(store->IsDirty());
     EXPECT_EQ(Permissions(dir.file("Vandrelle.xml")), 0600u);
-    EXPECT_TRUE(Reopen()->FindNode(P({"folder/Vandrelle.xml"})));
-}
-
-// Through a link, the file it names is written and its bytes are what the
-// store last saw: no copy of a "changed" file is made.
-TEST_F(ConfigSaveTest, ALinkedFileStaysALinkAndItsFileIsWritten) {
-    ASSERT_TRUE(MakeFolders(dir.file("shared")));
-    WriteFile(dir.file("shared/Vandrelle.xml"), ReadFile(DataFile("example.xml")));
-    const std::string link = dir.file("Vandrelle.xml");
-    ASSERT_EQ(::symlink("shared/Vandrelle.xml", link.c_str()), 0);
-    ASSERT_TRUE(store->Load(link)) << store->LastLoadError();
-    for (const char* name : {"G", "H"}) {
-        ASSERT_TRUE(store->AddGroup(NodePath(), Named(name))) << store->LastSaveError();
-        EXPECT_EQ(store->KeptChangedCopy(), "");
-    }
-    EXPECT_TRUE(S_ISLNK(StatOf(link, false).st_mode));
-    EXPECT_TRUE(HasText(ReadFile(dir.file("shared/Vandrelle.xml")), "<Name>H</Name>"));
+    EXPECT_TRUE(Reopen()->FindNode(P({"G"})));
 }
 
 // A change made to the file after it was read (by hand, by the companion in
@@ -203,9 +142,6 @@ TEST_F(ConfigSaveTest, AFileChangedOnDiskIsKeptBeforeASaveReplacesIt) {
     ASSERT_TRUE(store->AddGroup(NodePath(), Named("G")));
     EXPECT_EQ(store->KeptChangedCopy(), path + ".changed");
     EXPECT_TRUE(HasText(ReadFile(path + ".changed"), "Office"));
-    EXPECT_FALSE(Reopen()->FindNode(P({"Office"})));
-    ASSERT_TRUE(store->AddGroup(NodePath(), Named("H")));  // finds what the last save wrote
-    EXPECT_EQ(store->KeptChangedCopy(), "");
 
     // An edit in place of the same size that even keeps the modification
     // time: only the bytes tell.
@@ -219,7 +155,6 @@ TEST_F(ConfigSaveTest, AFileChangedOnDiskIsKeptBeforeASaveReplacesIt) {
     EXPECT_EQ(store->KeptChangedCopy(), path + ".changed.1");
     EXPECT_EQ(ReadFile(path + ".changed.1"), edited);
     EXPECT_TRUE(Reopen()->FindNode(P({"G"})));  // the document in memory wins
-
     // Saved over, the file is as this store left it; a touch changes no byte.
     ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), nullptr, 0), 0);
     ASSERT_TRUE(store->AddGroup(NodePath(), Named("J")));

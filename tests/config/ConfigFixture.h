@@ -28,6 +28,12 @@ protected:
         ASSERT_TRUE(store->Load(dir.file("Vandrelle.xml"))) << store->LastLoadError();
     }
 
+    // Writes the configuration file and loads it.
+    bool LoadXml(const std::string& xml) {
+        WriteFile(dir.file("Vandrelle.xml"), xml);
+        return store->Load(dir.file("Vandrelle.xml"));
+    }
+
     // A second store reading what the first one saved, as a restart would.
     std::unique_ptr<CConfigStore> Reopen() {
         auto other = std::make_unique<CConfigStore>(keys);
@@ -54,6 +60,14 @@ protected:
 inline Properties Named(const std::string& name) {
     Properties p;
     p.Name = name;
+    return p;
+}
+
+// A server with a host, inheriting its log-on settings unless told otherwise.
+inline Properties Server(const std::string& name, int inherit = 1) {
+    Properties p = Named(name);
+    p.Server = "host.example";
+    p.InheritGeneral = inherit;
     return p;
 }
 

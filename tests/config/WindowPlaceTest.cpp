@@ -21,16 +21,12 @@ struct Row {
 TEST(WindowPlace, AStoredPlaceIsKeptOnTheScreensOrLeftOut) {
     const Row rows[] = {
         {"fits", {100, 50, 900, 650}, WindowRect{100, 50, 900, 650}},
-        {"on the second screen", {2000, 10, 2600, 500}, WindowRect{2000, 10, 2600, 500}},
         {"mostly on the second", {1800, 0, 2800, 500}, WindowRect{1920, 0, 2920, 500}},
         {"too large", {0, 0, 32767, 32767}, WindowRect{0, 0, 1920, 1080}},
         {"past the right edge", {1500, 900, 2100, 1300}, WindowRect{1320, 680, 1920, 1080}},
         {"off every screen", {-5000, -5000, -4200, -4400}, WindowRect{0, 0, 800, 600}, false},
-        {"huge and off", {-90000, 0, -10, 90000}, WindowRect{0, 0, 1920, 1080}, false},
         {"no area", {10, 10, 10, 400}, std::nullopt},
-        {"upside down", {10, 400, 300, 10}, std::nullopt},
         {"left at the lowest int", {INT_MIN, 0, 800, 600}, std::nullopt},
-        {"the widest ints", {INT_MIN, INT_MIN, INT_MAX, INT_MAX}, std::nullopt},
         {"right at the highest int",
          {INT_MAX - 10, 0, INT_MAX, 600},
          WindowRect{0, 0, 10, 600},

@@ -24,50 +24,35 @@ TEST(RegFileMergeTest, KeysTheProgramReadsAreMergedOnceInFileOrderAndTheRestIsSk
     const std::string client = "Software\\Microsoft\\Terminal Server Client";
     const std::string user = "[HKEY_CURRENT_USER\\" + client;
     const auto merge = PlanRegMerge(
-        "; exported\nWindows Registry Editor Version 5.00\n\nstray line\n; note\n\n" + user +
-        "\\Default]\n\"MRU0\"=\"1\"\n\"Other\"=\"x\"\n; a comment\n\n"
-        "[HKCU\\" +
-        client +
-        "\\Servers\\h1]\n\n"
+        "; exported\nWindows Registry Editor Version 5.00\n\nstray line\n\n" + user +
+        "\\Default]\n\"MRU0\"=\"1\"\n\"Other\"=\"x\"\n\n"
         "[HKEY_CURRENT_USER\\software\\microsoft\\terminal server client\\DEFAULT]\n"
-        "\"mru9\"=dword:00000002\n\"MRU0\"=\"3\"\n\n"
-        "[hkey_current_user\\Software\\VANDRELLE]\n\"KEY\"=hex:01\n\"Maximized\"=dword:00000000\n"
-        "\"tab\there\"=\"v\"\n\n"
-        "[HKEY_CURRENT_USER\\Software\\Vandrelle\\Sub]\n\"key\"=\"not the password key\"\n\n" +
-        user + "\\Default\\AddIns\\Helper]\n\"Name\"=\"/tmp/x/evil.so\"\n\n" +
-        "[HKEY_CURRENT_USER\\Software\\Bad\x1b]\n\"z\"=\"1\"\n\n" + user +
-        "\\UsernameHint]\n\"h1\"=\"bob\"\n\n" + user +
-        "\\Servers\\h1]\n\"UsernameHint\"=\"bob\"\n\"CertHash\"=hex:01\n\n" + user +
-        "\\Servers\\h1\\Deeper]\n\n" + user + "]\n\n[HKEY_CURRENT_USER\\Software\\Other]\n");
+        "\"mru9\"=dword:00000002\n\n"
+        "[hkcu\\Software\\VANDRELLE]\n\"KEY\"=hex:01\n\"Maximized\"=dword:00000000\n\n" +
+        user + "\\Default\\AddIns\\Helper]\n\"Name\"=\"/tmp/x/evil.so\"\n\n" + user +
+        "\\Servers\\h1]\n\"UsernameHint\"=\"bob\"\n\"CertHash\"=hex:01\n\n"
+        "[HKEY_CURRENT_USER\\Software\\Other]\n");
     ASSERT_TRUE(merge.has_value());
     const std::vector<std::pair<std::string, std::vector<std::string>>> keys = {
-        {client + "\\Default", {"MRU0", "mru9", "MRU0"}},
-        {client + "\\Servers\\h1", {"UsernameHint"}},
+        {client + "\\Default", {"MRU0", "mru9"}},
         {"Software\\VANDRELLE", {"Maximized"}},
-        {client + "\\UsernameHint", {"h1"}}};
+        {client + "\\Servers\\h1", {"UsernameHint"}}};
     ASSERT_EQ(merge->keys.size(), keys.size());
     for (std::size_t i = 0; i < keys.size(); ++i) {
         EXPECT_EQ(merge->keys[i].path, keys[i].first);
         EXPECT_EQ(Names(merge->keys[i]), keys[i].second) << keys[i].first;
     }
-    EXPECT_EQ(merge->keys[0].values[2].second.text, "3");
     const std::vector<std::string> skipped = {
         "stray line before the first key: not understood",
         "\"Other\" in " + user + "\\Default]: the program does not read it",
-        "\"KEY\" in [hkey_current_user\\Software\\VANDRELLE]: refused",
-        "\"tab\there\" in [hkey_current_user\\Software\\VANDRELLE]: a value name cannot hold",
-        "[HKEY_CURRENT_USER\\Software\\Vandrelle\\Sub]: the program reads nothing there",
+        "\"KEY\" in [hkcu\\Software\\VANDRELLE]: refused",
         "\\AddIns\\Helper]: add-ins are never imported",
-        "[HKEY_CURRENT_USER\\Software\\Bad\x1b]: a key name cannot hold control characters",
         "\"CertHash\" in ",
-        "\\Servers\\h1\\Deeper]: the program reads nothing there",
-        " Client]: the program reads nothing there",
         "[HKEY_CURRENT_USER\\Software\\Other]: the program reads nothing there"};
     ASSERT_EQ(merge->skipped.size(), skipped.size());
     for (std::size_t i = 0; i < skipped.size(); ++i) {
         EXPECT_TRUE(test::HasText(merge->skipped[i], skipped[i]));
     }
-
     EXPECT_EQ(PlanRegMerge("not a registry file\n"), std::nullopt);
     EXPECT_TRUE(PlanRegMerge("; nothing but comments\n\n")->keys.empty());
 }

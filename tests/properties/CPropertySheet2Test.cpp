@@ -31,15 +31,9 @@ Control* Find(QWidget* page, int id) {
     if (!control) qFatal("no control %d", id);
     return control;
 }
-QLineEdit* Edit(QWidget* page, int id) {
-    return Find<QLineEdit>(page, id);
-}
-QCheckBox* Box(QWidget* page, int id) {
-    return Find<QCheckBox>(page, id);
-}
-QComboBox* List(QWidget* page, int id) {
-    return Find<QComboBox>(page, id);
-}
+constexpr auto Edit = Find<QLineEdit>;
+constexpr auto Box = Find<QCheckBox>;
+constexpr auto List = Find<QComboBox>;
 
 // Chooses an entry as a user does with the arrow keys on a closed list.
 void Choose(QComboBox* list, int index) {
@@ -118,23 +112,16 @@ private Q_SLOTS:
         QWidget* display = s.Visit(1);
         QComboBox* size = List(display, IDC_DESKTOP_SIZE);
         QLineEdit* width = Edit(display, IDC_WIDTH);
-        QLineEdit* height = Edit(display, IDC_HEIGHT);
-        QCOMPARE(width->text() + u'x' + height->text(), QStringLiteral("20x30"));
-        QVERIFY(Find<QLabel>(display, IDC_HEIGHT_LABEL)->isVisible());
+        QCOMPARE(width->text() + u'x' + Edit(display, IDC_HEIGHT)->text(), QStringLiteral("20x30"));
         QCOMPARE(List(display, IDC_COLOR_DEPTH)->currentIndex(), -1);
         Choose(size, 0);
         QVERIFY(!width->isVisible() && !Find<QLabel>(display, IDC_WIDTH_LABEL)->isVisible());
-        Retype(width, QString());
-        Retype(height, QString());
         Choose(size, 1);
-        QVERIFY(width->isVisible());
-        QCOMPARE(height->text(), QStringLiteral("10"));
         Retype(width, QStringLiteral("-5x"));  // digits only
         Box(display, IDC_CONSOLE)->click();
         Choose(List(display, IDC_COLOR_DEPTH), 3);
 
         QWidget* resources = s.Visit(2);
-        QCOMPARE(List(resources, IDC_KEYBOARD)->currentIndex(), -1);
         QVERIFY(resources->findChild<QLabel*>(QStringLiteral("knownDrives"))
                     ->text()
                     .contains(QStringLiteral("System (C:), data (D:)")));
@@ -146,30 +133,19 @@ private Q_SLOTS:
         QCOMPARE(out.Name, std::string("web 2"));
         QCOMPARE(QString::asprintf("%dx%d %d %d", out.DesktopWidth, out.DesktopHeight,
                                    out.ColorDepth, out.ConnectToServerConsole),
-                 QStringLiteral("-5x-10 24 1"));
-        QCOMPARE(out.AudioRedirectionMode, 2);
-        QCOMPARE(out.KeyboardHookMode, 7);
-        QCOMPARE(out.RedirectClipboard, 0);
-        QCOMPARE(out.DriveCollection, std::string("D:; $:"));
+                 QStringLiteral("-5x-30 24 1"));
+        QCOMPARE(QString::asprintf("%d %d %d %s", out.AudioRedirectionMode, out.KeyboardHookMode,
+                                   out.RedirectClipboard, out.DriveCollection.c_str()),
+                 QStringLiteral("2 7 0 D:; $:"));
         QCOMPARE(out.PerformanceFlags, 0x1C0);  // the Experience page was never shown
 
         for (bool ok : {true, false}) {
             Properties edited = record;
-            auto* timer = new QTimer(qApp);
-            connect(timer, &QTimer::timeout, [timer, ok] {
-                auto* sheet = qobject_cast<CPropertySheet2*>(QApplication::activeModalWidget());
-                if (!sheet) return;
-                timer->deleteLater();
-                timer->stop();
-                Retype(Edit(sheet->Page(IDD_GENERAL), IDC_NAME), QStringLiteral("changed"));
-                sheet
-                    ->findChild<QPushButton*>(ok ? QStringLiteral("IDOK")
-                                                 : QStringLiteral("IDCANCEL"))
-                    ->click();
-            });
-            timer->start(10);
+            edited.Name = " web ";  // trimmed by an OK
+            bool pressed = false;
+            PressInNextModal(ok ? QStringLiteral("IDOK") : QStringLiteral("IDCANCEL"), &pressed);
             QCOMPARE(RunPropertySheet(nullptr, Sheet(), edited), ok);
-            QCOMPARE(edited.Name, std::string(ok ? "changed" : "web"));
+            QCOMPARE(edited.Name, std::string(ok ? "web" : " web "));
         }
         ShownSheet escaped(Sheet(), record);
         QTest::keyClick(&escaped.sheet, Qt::Key_Escape);
@@ -189,22 +165,17 @@ private Q_SLOTS:
         // The speed follows the boxes; a preset shows its boxes.
         QWidget* page = s.Visit(3);
         QComboBox* speed = List(page, IDC_SPEED);
-        QCheckBox* themes = Box(page, IDC_THEMES);
-        QCOMPARE(speed->currentIndex(), 1);
-        themes->click();
+        Box(page, IDC_THEMES)->click();
         QCOMPARE(speed->currentIndex(), 2);
         Choose(speed, 0);
-        QVERIFY(!Box(page, IDC_BACKGROUND)->isChecked() && themes->isChecked());
+        QVERIFY(!Box(page, IDC_BACKGROUND)->isChecked());
         Choose(speed, 2);
-        QVERIFY(!themes->isChecked() && Box(page, IDC_BACKGROUND)->isChecked());
         Box(page, IDC_BITMAP_CACHING)->click();
         SeenBox seen;
         AnswerNextMessageBox(QMessageBox::Ok, &seen, 2000);
         s.PressOk();
         QCOMPARE(seen.title + u'|' + seen.text,
                  QStringLiteral("Error|A group or server named 'Office' already exists here."));
-        QCOMPARE(seen.icon, QMessageBox::Critical);
-        QVERIFY(s.sheet.isVisible());
         QCOMPARE(s.sheet.Tabs()->currentWidget(), s.General());
         QCOMPARE(s.sheet.focusWidget(), static_cast<QWidget*>(name));
 
@@ -225,30 +196,22 @@ private Q_SLOTS:
 
     void theGeneralPageFillsTheServerAndFollowsInheritAndGroups() {
         ShownSheet added(Sheet(), Properties{});
-        QLineEdit* name = Edit(added.General(), IDC_NAME);
-        QLineEdit* server = Edit(added.General(), IDC_SERVER);
-        QTest::keyClicks(name, QStringLiteral("db1"));
-        QCOMPARE(server->text(), QStringLiteral("db1"));
-        QTest::keyClicks(server, QStringLiteral(".lan"));
-        QTest::keyClicks(name, QStringLiteral("2"));
-        QCOMPARE(server->text(), QStringLiteral("db1.lan"));
+        QTest::keyClicks(Edit(added.General(), IDC_NAME), QStringLiteral("db1"));
+        QCOMPARE(Edit(added.General(), IDC_SERVER)->text(), QStringLiteral("db1"));
 
         // Inheriting disables the logon controls and keeps their texts.
         QCheckBox* inherit = Box(added.General(), IDC_INHERIT);
         QLineEdit* user = Edit(added.General(), IDC_USER_NAME);
         QCOMPARE(Edit(added.General(), IDC_PASSWORD)->echoMode(), QLineEdit::Password);
-        QVERIFY(inherit->isChecked());
-        QVERIFY(!user->isEnabled());
+        QVERIFY(inherit->isChecked() && !user->isEnabled());
         inherit->setFocus();
         QTest::keyClick(inherit, Qt::Key_Space);
-        QVERIFY(user->isEnabled() && Edit(added.General(), IDC_PORT)->isEnabled());
         Retype(user, QStringLiteral("me"));
         QCOMPARE(added.PressOk().UserName, std::string("me"));
         QCOMPARE(added.sheet.Record().InheritGeneral, 0);
 
         ShownSheet group(Sheet(true), Properties{});
         QCOMPARE(group.sheet.Tabs()->count(), 1);
-        QVERIFY(Edit(group.General(), IDC_SERVER)->isHidden());
         QVERIFY(Find<QLabel>(group.General(), IDC_SERVER_LABEL)->isHidden());
         QTest::keyClicks(Edit(group.General(), IDC_NAME), QStringLiteral("Lab"));
         QCOMPARE(group.PressOk().Server, std::string());
@@ -257,11 +220,10 @@ private Q_SLOTS:
         Properties root;
         root.Name = "Office";
         ShownSheet r(Sheet(true, true), root);
-        QVERIFY(!Edit(r.General(), IDC_NAME)->isEnabled());
-        QVERIFY(!Box(r.General(), IDC_INHERIT)->isEnabled());
+        QVERIFY(!Edit(r.General(), IDC_NAME)->isEnabled() &&
+                !Box(r.General(), IDC_INHERIT)->isEnabled());
         Find<QPlainTextEdit>(r.General(), IDC_DESCRIPTION)->setPlainText(QStringLiteral("a\nb"));
         QCOMPARE(r.PressOk().Description, std::string("a\r\nb"));
-        QCOMPARE(r.sheet.result(), int(QDialog::Accepted));
     }
 
     // Every control can be reached from the keyboard: labels and boxes carry

@@ -10,6 +10,7 @@
 
 #include <limits>
 #include <map>
+#include <tuple>
 
 namespace vandrelle {
 namespace {
@@ -84,45 +85,26 @@ TEST(GeneralMapperTest, AutoFillLastsUntilTheServerIsEdited) {
     EXPECT_EQ(group.ServerForName("Office"), std::nullopt);
 }
 
+// A port is a number from 1 to 65535 after blanks (no number only beeps);
+// one colon in a server is a port, more are an IPv6 address; names are
+// compared exactly after trimming, an empty one is not also a duplicate.
 TEST(GeneralMapperTest, ChecksAndTheirOrder) {
-    using Cases = std::pair<const char*, const char*>[];
-    // A port is a number from 1 to 65535 after blanks; no number only beeps.
-    for (const auto& [port, problems] : Cases{{"", "p"},
-                                              {"  ", "p"},
-                                              {"12abc", "p"},
-                                              {"99999999999", "p"},
-                                              {"0", "r"},
-                                              {"65536", "r"},
-                                              {"-1", "r"},
-                                              {"1", ""},
-                                              {"65535", ""},
-                                              {" 3390", ""},
-                                              {"+22", ""}}) {
-        EXPECT_EQ(Check("new", "h", port), problems) << port;
+    struct Case {
+        const char *name, *server, *port, *problems;
+    };
+    for (const Case& c :
+         {Case{"new", "h", "  ", "p"}, Case{"new", "h", "12abc", "p"},
+          Case{"new", "h", "99999999999", "p"}, Case{"new", "h", "0", "r"},
+          Case{"new", "h", "65536", "r"}, Case{"new", "h", "-1", "r"},
+          Case{"new", "h", "65535", ""}, Case{"new", "h", " +3390", ""},
+          Case{"new", "10.0.0.1:3390", "1", "c"}, Case{"new", " host: ", "1", "c"},
+          Case{"new", "2001:db8::1:3389", "1", ""}, Case{"new", " \t ", "1", "s"},
+          Case{"  Office ", "h", "1", "d"}, Case{"office", "h", "1", ""},
+          Case{"Office2", "h", "1", ""}, Case{" \t ", "h", "1", "n"}, Case{" ", " ", "0", "rns"}}) {
+        EXPECT_EQ(Check(c.name, c.server, c.port), c.problems) << c.name << c.server << c.port;
     }
-    // One colon is a port, more are an IPv6 address.
-    for (const auto& [server, problems] : Cases{{"10.0.0.1:3390", "c"},
-                                                {"web.example:3389", "c"},
-                                                {" host: ", "c"},
-                                                {"::1", ""},
-                                                {"2001:db8::1:3389", ""},
-                                                {" \t ", "s"}}) {
-        EXPECT_EQ(Check("new", server, "1"), problems) << server;
-    }
-    // Names are compared exactly after trimming; an empty one is not also a
-    // duplicate of an empty sibling.
-    for (const auto& [name, problems] : Cases{{"  Office ", "d"},
-                                              {"office", ""},
-                                              {"db  1", ""},
-                                              {"Office2", ""},
-                                              {"", "n"},
-                                              {" \t ", "n"}}) {
-        EXPECT_EQ(Check(name, "h", "1"), problems) << name;
-    }
-    EXPECT_EQ(Check(" ", " ", "0"), "rns") << "the page's order";
     EXPECT_EQ(Check("new", "h", "0", Mode::Server, true), "") << "an inherited port is not ours";
-    EXPECT_EQ(Check("Lab", "", "1", Mode::Group), "") << "a group has no server";
-    EXPECT_EQ(Check("Lab", "host:1", "1", Mode::Group), "");
+    EXPECT_EQ(Check("Lab", "host:1", "1", Mode::Group), "") << "a group has no server";
     EXPECT_EQ(Check("Office", "", "70000", Mode::Group), "rd");
     EXPECT_EQ(Check("Office", "", "1", Mode::Root), "") << "the root has no siblings";
 }
@@ -163,122 +145,75 @@ Properties Sized(int width, int height, int fullScreen = 0) {
     return p;
 }
 
-DisplayState Shown(DesktopSize size, std::string width, std::string height) {
-    DisplayState s;
-    s.size = size;
-    s.width = std::move(width);
-    s.height = std::move(height);
-    return s;
-}
-
-// What a record reads back as after one trip through the page.
-Properties Stored(const DisplayState& state, Properties p = {}) {
-    DisplayMapper::Store(state, p);
-    return p;
-}
-
-TEST(DisplayMapperTest, TheRecordChoosesTheSizeEntry) {
-    constexpr int kMin = std::numeric_limits<int>::min();
+// The entry a record opens with and what the page stores back: the leading
+// number of each edit's text, a margin as negative numbers; other entries
+// store their own size, whatever the edits hold.
+TEST(DisplayMapperTest, SizesTravelBetweenRecordAndPage) {
+    constexpr int kMin = std::numeric_limits<int>::min(), kMax = std::numeric_limits<int>::max();
     struct Case {
         int w, h, fullScreen;
         DesktopSize size;
         const char *width, *height;
+        bool load, store;
     };
     const Case cases[] = {
-        {0, 0, 0, DesktopSize::FitWindow, "", ""},
-        {-20, -30, 0, DesktopSize::FitWindowWithMargin, "20", "30"},
-        {kMin, -1, 0, DesktopSize::FitWindowWithMargin, "2147483647", "1"},  // no overflow
-        {-20, 0, 0, DesktopSize::Custom, "-20", "0"},
-        {0, -30, 0, DesktopSize::Custom, "0", "-30"},
-        {1024, 768, 0, DesktopSize::Size1024x768, "", ""},
-        {1600, 900, 0, DesktopSize::Custom, "1600", "900"},
-        {800, 768, 0, DesktopSize::Custom, "800", "768"},
-        {1024, 768, 1, DesktopSize::FullScreen, "", ""},  // full screen wins over any size
-        {-20, -30, 7, DesktopSize::FullScreen, "", ""}};
+        {0, 0, 0, DesktopSize::FitWindow, "", "", true, true},
+        {-20, -30, 0, DesktopSize::FitWindowWithMargin, "20", "30", true, true},
+        {-20, 0, 0, DesktopSize::Custom, "-20", "0", true, true},
+        {0, -30, 0, DesktopSize::Custom, "0", "-30", true, true},
+        {1024, 768, 0, DesktopSize::Size1024x768, "", "", true, true},
+        {800, 768, 0, DesktopSize::Custom, "800", "768", true, true},
+        {kMin, -1, 0, DesktopSize::FitWindowWithMargin, "2147483647", "1", true, false},
+        {kMax, -5, 0, DesktopSize::FitWindowWithMargin, "-2147483648", "5x", false, true},
+        {0, 12, 0, DesktopSize::Custom, "", "12px", false, true},
+        {-20, -30, 7, DesktopSize::FullScreen, "", "", true, false},  // wins over any size
+        {0, 0, 1, DesktopSize::FullScreen, "1", "2", false, true},
+        {1024, 768, 0, DesktopSize::Size1024x768, "1", "2", false, true}};
     for (const Case& c : cases) {
-        const DisplayState s = DisplayMapper::Load(Sized(c.w, c.h, c.fullScreen));
-        EXPECT_EQ(s.size, c.size) << c.w << " x " << c.h;
-        EXPECT_EQ(s.width + "x" + s.height, std::string(c.width) + "x" + c.height) << c.w;
-    }
-}
-
-TEST(DisplayMapperTest, EditedSizesStoreTheLeadingNumberOfEachText) {
-    struct Case {
-        DesktopSize size;
-        const char *width, *height;
-        int w, h;
-    };
-    const Case cases[] = {
-        {DesktopSize::FitWindowWithMargin, "20", "5", -20, -5},
-        {DesktopSize::FitWindowWithMargin, "0", "0", 0, 0},  // opens next time as Fit Window
-        {DesktopSize::FitWindowWithMargin, "-2147483648", "5", 2147483647, -5},
-        {DesktopSize::Custom, "1600", "900", 1600, 900},
-        {DesktopSize::Custom, "", "12px", 0, 12},
-        {DesktopSize::Custom, "-20", "0", -20, 0}};
-    for (const Case& c : cases) {
-        const Properties p = Stored(Shown(c.size, c.width, c.height), Sized(-5, -5, 1));
-        EXPECT_EQ(p.DesktopWidth, c.w) << c.width;
-        EXPECT_EQ(p.DesktopHeight, c.h) << c.height;
-        EXPECT_EQ(p.FullScreen, 0);
-    }
-    EXPECT_EQ(DisplayMapper::Load(Stored(Shown(DesktopSize::FitWindowWithMargin, "0", "0"))).size,
-              DesktopSize::FitWindow);
-}
-
-TEST(DisplayMapperTest, FixedSizesFitWindowAndFullScreenStoreTheirOwnSize) {
-    for (const DesktopSizeEntry& e : DisplayMapper::SizeEntries()) {
-        if (DisplayMapper::ShowsSizeEdits(e.size)) continue;
-        // Texts left over from another entry are ignored.
-        const Properties p = Stored(Shown(e.size, "1", "2"), Sized(3, 4, 1));
-        EXPECT_EQ(p.DesktopWidth, e.width) << e.text;
-        EXPECT_EQ(p.DesktopHeight, e.height) << e.text;
-        EXPECT_EQ(p.FullScreen, e.size == DesktopSize::FullScreen ? 1 : 0) << e.text;
-        EXPECT_EQ(DisplayMapper::Load(p).size, e.size) << e.text;
+        Properties p = Sized(c.w, c.h, c.fullScreen);
+        const DisplayState s = DisplayMapper::Load(p);
+        if (c.load) {
+            EXPECT_EQ(s.size, c.size) << c.w << " x " << c.h;
+            EXPECT_EQ(s.width + "x" + s.height, std::string(c.width) + "x" + c.height);
+        }
+        if (!c.store) continue;
+        const DisplayState shown{c.size, c.width, c.height, {}, false};
+        DisplayMapper::Store(shown, p = Sized(-5, -5, 1));
+        EXPECT_EQ(std::vector({p.DesktopWidth, p.DesktopHeight, p.FullScreen}),
+                  std::vector({c.w, c.h, c.fullScreen}))
+            << c.width << " x " << c.height;
     }
 }
 
 TEST(DisplayMapperTest, ChoosingTheMarginProposesTenPixelsOnlyWhenBothEditsAreEmpty) {
-    struct Case {
-        DesktopSize chosen;
-        const char *width, *height, *expected;
-    };
-    const Case cases[] = {{DesktopSize::FitWindowWithMargin, "", "", "10x10"},
-                          {DesktopSize::FitWindowWithMargin, "1600", "0", "1600x0"},
-                          {DesktopSize::FitWindowWithMargin, "5", "", "5x"},
-                          {DesktopSize::Custom, "", "", "x"}};
-    for (const Case& c : cases) {
-        DisplayState s = Shown(DesktopSize::FitWindow, c.width, c.height);
-        DisplayMapper::ChooseSize(s, c.chosen);
-        EXPECT_EQ(s.size, c.chosen);
-        EXPECT_EQ(s.width + "x" + s.height, c.expected);
+    for (const auto& [chosen, width, expected] :
+         {std::tuple{DesktopSize::FitWindowWithMargin, "", "10x10"},
+          std::tuple{DesktopSize::FitWindowWithMargin, "5", "5x"},
+          std::tuple{DesktopSize::Custom, "", "x"}}) {
+        DisplayState s;
+        s.width = width;
+        DisplayMapper::ChooseSize(s, chosen);
+        EXPECT_EQ(s.size, chosen);
+        EXPECT_EQ(s.width + "x" + s.height, expected);
     }
 }
 
+// An unknown depth (a hand-edited file) selects nothing and survives an OK
+// that did not touch it; choosing an entry replaces it.
 TEST(DisplayMapperTest, ColorDepthAndConsole) {
-    for (int depth : {8, 15, 16, 24, 32}) {
-        Properties p;
-        p.ColorDepth = depth;
-        EXPECT_EQ(DisplayMapper::Load(p).colorDepth, depth);
-    }
-    // An unknown depth (a hand-edited file) selects nothing and survives an
-    // OK that did not touch it; choosing an entry replaces it.
-    for (int depth : {12, 0, -1, 48}) {
-        Properties p = Sized(1024, 768);
-        p.ColorDepth = depth;
-        DisplayState s = DisplayMapper::Load(p);
-        EXPECT_EQ(s.colorDepth, std::nullopt) << depth;
-        EXPECT_EQ(Stored(s, p).ColorDepth, depth);
-        s.colorDepth = 24;
-        EXPECT_EQ(Stored(s, p).ColorDepth, 24);
-    }
-    Properties p;
+    Properties p = Sized(1024, 768);
+    p.ColorDepth = 12;
     p.ConnectToServerConsole = 3;
     DisplayState s = DisplayMapper::Load(p);
-    EXPECT_EQ(Stored(s, p).ConnectToServerConsole, 1);
+    EXPECT_EQ(s.colorDepth, std::nullopt);
+    DisplayMapper::Store(s, p);
+    EXPECT_EQ(p.ColorDepth, 12);
+    EXPECT_EQ(p.ConnectToServerConsole, 1);
+    s.colorDepth = 24;
     s.console = false;
-    EXPECT_EQ(Stored(s, p).ConnectToServerConsole, 0);
-    const Properties defaults;
-    EXPECT_TRUE(PropertiesEqual(Stored(DisplayMapper::Load(defaults), defaults), defaults));
+    DisplayMapper::Store(s, p);
+    EXPECT_EQ(DisplayMapper::Load(p).colorDepth, 24);
+    EXPECT_EQ(p.ConnectToServerConsole, 0);
 }
 
 // A box shows what the session does (any non-zero value redirects); a mode
@@ -286,19 +221,18 @@ TEST(DisplayMapperTest, ColorDepthAndConsole) {
 TEST(ResourcesMapperTest, FieldsTravelBetweenRecordAndControls) {
     Properties p;
     p.AudioRedirectionMode = 2;
-    p.KeyboardHookMode = 0;
+    p.KeyboardHookMode = -1;
     p.RedirectPrinters = 2;
     p.RedirectClipboard = 0;
-    p.RedirectPorts = 1;
     p.RedirectSmartCards = -1;
-    p.RedirectDrives = 1;
     p.DriveCollection = "D:; $:";
     ResourcesState s = ResourcesMapper::Load(p);
-    EXPECT_EQ(s.sound, 2);
-    EXPECT_EQ(s.keyboard, 0);
-    EXPECT_EQ(std::vector({s.printers, s.clipboard, s.ports, s.smartCards, s.drives}),
-              std::vector({true, false, true, true, true}));
+    EXPECT_EQ(std::vector({s.sound, s.keyboard}), std::vector<std::optional<int>>({2, {}}));
+    EXPECT_EQ(std::vector({s.printers, s.clipboard, s.smartCards}),
+              std::vector({true, false, true}));
     EXPECT_EQ(s.driveList, "D:; $:");
+    ResourcesMapper::Store(s, p);
+    EXPECT_EQ(p.KeyboardHookMode, -1);
 
     s = {1, 2, false, true, false, true, false, " e: "};
     ResourcesMapper::Store(s, p);
@@ -307,15 +241,6 @@ TEST(ResourcesMapperTest, FieldsTravelBetweenRecordAndControls) {
                      p.RedirectClipboard, p.RedirectPorts, p.RedirectSmartCards, p.RedirectDrives}),
         std::vector({1, 2, 0, 1, 0, 1, 0}));
     EXPECT_EQ(p.DriveCollection, " e: ") << "the drive list is free text";
-
-    p.AudioRedirectionMode = 3;
-    p.KeyboardHookMode = -1;
-    s = ResourcesMapper::Load(p);
-    EXPECT_EQ(s.sound, std::nullopt);
-    EXPECT_EQ(s.keyboard, std::nullopt);
-    ResourcesMapper::Store(s, p);
-    EXPECT_EQ(p.AudioRedirectionMode, 3);
-    EXPECT_EQ(p.KeyboardHookMode, -1);
 }
 
 constexpr ExperienceBoxes kAll{true, true, true, true, true, true, true};
@@ -356,21 +281,20 @@ TEST(ExperienceMapperTest, EachBoxHasItsFlagAndOtherBitsAreCleared) {
     EXPECT_EQ(p.BitmapPersistence, 0);
 }
 
-TEST(ExperienceMapperTest, TheSpeedFollowsTheBoxes) {
+// The speed follows the boxes; a preset shows its boxes and Custom brings
+// back what the user chose last.
+TEST(ExperienceMapperTest, TheSpeedFollowsTheBoxesAndPresetsShowTheirs) {
     ExperienceBoxes noCache = kAll, broadbandNoCache = kBroadband, noBackground = kAll;
     noCache.bitmapCaching = broadbandNoCache.bitmapCaching = noBackground.background = false;
-    const std::pair<ExperienceBoxes, Speed> cases[] = {
-        {kAll, Speed::Lan},
-        {kBroadband, Speed::Broadband},
-        {ExperienceBoxes{}, Speed::Custom},
-        {noCache, Speed::Custom},
-        {broadbandNoCache, Speed::Custom},
-        {noBackground, Speed::Custom},
-        {ExperienceMapper::BoxesFor(Flags(0x101)), Speed::Broadband}};
-    for (const auto& [boxes, speed] : cases) EXPECT_EQ(ExperienceMapper::SpeedFor(boxes), speed);
-}
-
-TEST(ExperienceMapperTest, PresetsShowTheirBoxesAndCustomBringsBackTheUsersChoice) {
+    for (const auto& [boxes, speed] :
+         {std::pair{kAll, Speed::Lan},
+          {kBroadband, Speed::Broadband},
+          {ExperienceBoxes{}, Speed::Custom},
+          {noCache, Speed::Custom},
+          {broadbandNoCache, Speed::Custom},
+          {noBackground, Speed::Custom},
+          {ExperienceMapper::BoxesFor(Flags(0x101)), Speed::Broadband}})
+        EXPECT_EQ(ExperienceMapper::SpeedFor(boxes), speed);
     ExperienceMapper mapper;
     const ExperienceBoxes stored = mapper.Load(Flags(0x8 | 0x100, 0));
     EXPECT_EQ(mapper.SpeedChosen(Speed::Broadband), kBroadband);

@@ -6,7 +6,6 @@
 #include "ResourceIds.h"
 #include "SessionMessages.h"
 
-#include <QAccessible>
 #include <QContextMenuEvent>
 #include <QLabel>
 #include <QMenu>
@@ -17,92 +16,139 @@
 #include <QThread>
 #include <QTreeWidget>
 
+#include <utility>
+
 using namespace vandrelle;
 using namespace vandrelle::test;
+using namespace Qt::StringLiterals;
 
 namespace {
 
-// Records the messages the panel sends, with their paths as names.
+// Records the messages the panel sends as "find G/a" or "open G/a#command".
 class RecordingFrame : public MessageTarget {
 public:
-    struct Sent {
-        std::uint32_t message;
-        std::uintptr_t command;
-        NodePath path;
-    };
-    std::vector<Sent> sent;
+    QStringList sent;
     std::intptr_t findResult = 0;
 
     void Post(std::uint32_t, std::uintptr_t, std::intptr_t) override {}
-    std::intptr_t Send(std::uint32_t message, std::uintptr_t wParam,
+    std::intptr_t Send(std::uint32_t message, std::uintptr_t command,
                        std::intptr_t lParam) override {
-        const auto& buffer = *reinterpret_cast<const PathBuffer*>(lParam);
-        sent.push_back({message, wParam, NodePathFromBuffer(buffer)});
+        const NodePath path = NodePathFromBuffer(*reinterpret_cast<const PathBuffer*>(lParam));
+        QStringList names;
+        for (const std::string& name : path.Names()) names << QString::fromStdString(name);
+        sent << (message == WM_APP_FIND_SESSION ? u"find "_s : u"open "_s) + names.join(u'/') +
+                    (command ? u"#"_s + QString::number(command) : QString());
         return message == WM_APP_FIND_SESSION ? findResult : 0;
     }
+    QString Take() { return std::exchange(sent, {}).join(u", "_s); }
 };
 
 std::string Group(const std::string& name, const std::string& inside,
-                  const std::string& collapsed = "") {
-    return "<Group><Properties><Name>" + name + "</Name>" + collapsed + "</Properties>" + inside +
+                  const std::string& properties = "") {
+    return "<Group><Properties><Name>" + name + "</Name>" + properties + "</Properties>" + inside +
            "</Group>";
 }
 std::string Server(const std::string& name) {
     return "<Server><Name>" + name + "</Name><Server>" + name + ".example</Server></Server>";
 }
-std::string File(const std::string& servers) {
-    return "<?xml version=\"1.0\"?><Vandrelle><Servers>" + servers +
+
+// "G(a b*(c)) d": group G holding server a and group b, stored collapsed,
+// which holds c; then server d.
+std::string Nodes(std::string_view& text) {
+    std::string out;
+    while (!text.empty() && !text.starts_with(')')) {
+        const std::size_t end = std::min(text.find_first_of(" *()"), text.size());
+        const std::string name(text.substr(0, end));
+        text.remove_prefix(end);
+        const bool collapsed = text.starts_with('*');
+        if (collapsed) text.remove_prefix(1);
+        if (text.starts_with('(')) {
+            text.remove_prefix(1);
+            const std::string inside = Nodes(text);
+            text.remove_prefix(1);
+            out += Group(name, inside, collapsed ? "<GroupCollapsed>1</GroupCollapsed>" : "");
+        } else {
+            out += Server(name);
+        }
+        if (text.starts_with(' ')) text.remove_prefix(1);
+    }
+    return out;
+}
+
+std::string File(std::string_view tree, const std::string& more) {
+    return "<?xml version=\"1.0\"?><Vandrelle><Servers>" + Nodes(tree) + more +
            "</Servers><Settings/></Vandrelle>";
 }
 
-QTreeWidgetItem* Child(const QTreeWidgetItem* parent, const char* label) {
-    return CServerList::FindChildByLabel(parent, QString::fromUtf8(label));
-}
+// A panel over a file that holds `tree` (see Nodes) and then `more`, with a
+// properties sheet that records what it was asked and gives back the record
+// it was given, changed by `edit`; Cancel when `cancel` is set.
+struct Panel {
+    Panel(RecordingFrame& frame, std::string_view tree, const std::string& more = "")
+        : disk(File(tree, more)), list(disk.config, frame) {
+        list.SetSheetRunner([this](QWidget*, const SheetRequest& request, Properties& record) {
+            requests.push_back(request);
+            given.push_back(record);
+            if (!cancel && edit) edit(record);
+            return !cancel;
+        });
+    }
+    // The item at "G/sub/t"; "" is the top.
+    QTreeWidgetItem* operator[](std::string_view path) const {
+        QTreeWidgetItem* item = list.RootItem();
+        for (const QString& name : QString::fromUtf8(path).split(u'/', Qt::SkipEmptyParts))
+            item = item ? CServerList::FindChildByLabel(item, name) : nullptr;
+        return item;
+    }
+    QTreeWidget* Tree() const { return list.Tree(); }
+    void Show() {
+        list.resize(400, 400);
+        list.show();
+        if (!QTest::qWaitForWindowExposed(&list)) qWarning("the panel was not exposed");
+    }
+    void Command(const char* current, int id) {
+        list.SetCurrentItem((*this)[current]);
+        list.OnCommand(id);
+    }
+    // Sends a key to the tree with `selected` selected.
+    void Key(const char* selected, Qt::Key key, Qt::KeyboardModifiers with = {}) {
+        Tree()->setCurrentItem((*this)[selected]);
+        QTest::keyClick(Tree(), key, with);
+    }
+    bool Saved(const std::string& text) const {
+        return disk.Text().find(text) != std::string::npos;
+    }
+    ConfigOnDisk disk;
+    CServerList list;
+    std::vector<SheetRequest> requests;
+    std::vector<Properties> given;
+    std::function<void(Properties&)> edit;
+    bool cancel = false;
+};
 
 QPoint LabelPoint(QTreeWidget* tree, QTreeWidgetItem* item) {
     const QRect r = tree->visualItemRect(item);
     return QPoint(r.left() + tree->iconSize().width() + 10, r.center().y());
 }
 
-// A right click as the window system delivers it: the button, then the
-// request for a context menu at the same place.
-void RightClick(QTreeWidget* tree, QPoint at) {
-    QWidget* viewport = tree->viewport();
-    QTest::mouseClick(viewport, Qt::RightButton, {}, at);
-    QContextMenuEvent request(QContextMenuEvent::Mouse, at, viewport->mapToGlobal(at));
-    QApplication::sendEvent(viewport, &request);
+// Mouse events as the window system delivers them to the tree.
+void Mouse(QTreeWidget* tree, QEvent::Type type, QPoint at, Qt::MouseButton button,
+           Qt::MouseButtons held) {
+    QMouseEvent e(type, at, tree->viewport()->mapToGlobal(at), button, held, Qt::NoModifier);
+    QApplication::sendEvent(tree->viewport(), &e);
 }
 
-// A properties sheet that records what it was asked and gives back the
-// record it was given, changed by `edit`; Cancel when `cancel` is set.
-struct FakeSheet {
-    std::vector<SheetRequest> requests;
-    std::vector<Properties> given;
-    std::function<void(Properties&)> edit;
-    bool cancel = false;
-    SheetRunner Runner() {
-        return [this](QWidget*, const SheetRequest& request, Properties& record) {
-            requests.push_back(request);
-            given.push_back(record);
-            if (cancel) return false;
-            if (edit) edit(record);
-            return true;
-        };
-    }
-};
+void RightClick(QTreeWidget* tree, QPoint at) {
+    QTest::mouseClick(tree->viewport(), Qt::RightButton, {}, at);
+    QContextMenuEvent request(QContextMenuEvent::Mouse, at, tree->viewport()->mapToGlobal(at));
+    QApplication::sendEvent(tree->viewport(), &request);
+}
 
-// Mouse events with the left button held, as a drag delivers them.
 void Drag(QTreeWidget* tree, QPoint from, QPoint to, bool release = true) {
-    QWidget* viewport = tree->viewport();
-    const auto send = [&](QEvent::Type type, QPoint at, Qt::MouseButton button,
-                          Qt::MouseButtons held) {
-        QMouseEvent e(type, at, viewport->mapToGlobal(at), button, held, Qt::NoModifier);
-        QApplication::sendEvent(viewport, &e);
-    };
-    send(QEvent::MouseButtonPress, from, Qt::LeftButton, Qt::LeftButton);
-    send(QEvent::MouseMove, from + QPoint(20, 5), Qt::NoButton, Qt::LeftButton);
-    send(QEvent::MouseMove, to, Qt::NoButton, Qt::LeftButton);
-    if (release) send(QEvent::MouseButtonRelease, to, Qt::LeftButton, Qt::NoButton);
+    Mouse(tree, QEvent::MouseButtonPress, from, Qt::LeftButton, Qt::LeftButton);
+    Mouse(tree, QEvent::MouseMove, from + QPoint(20, 5), Qt::NoButton, Qt::LeftButton);
+    Mouse(tree, QEvent::MouseMove, to, Qt::NoButton, Qt::LeftButton);
+    if (release) Mouse(tree, QEvent::MouseButtonRelease, to, Qt::LeftButton, Qt::NoButton);
 }
 
 }  // namespace
@@ -117,38 +163,32 @@ private Q_SLOTS:
         frame.findResult = 0;
     }
 
-    // Each level is sorted as a whole; nodes without a name are left out;
-    // a group is collapsed only where the file says 1 (or the empty text);
-    // an item's path names its nodes.
+    // Each level is sorted as a whole; a group is collapsed where the file
+    // says so; nodes without a name are left out; a name is shown as stored,
+    // never reordered by a bidirectional control.
     void theTreeShowsTheFileSortedWithItsCollapseStates() {
-        ConfigOnDisk disk(File(Server("delta") +
-                               Group("Charlie", Server("zulu") + Server("Yankee")) +
-                               Server("Alpha") + "<!-- a comment does not end the list -->" +
-                               Group("bravo", Server("b"), "<GroupCollapsed>0</GroupCollapsed>") +
-                               Group("one", Server("c"), "<GroupCollapsed>1</GroupCollapsed>") +
-                               Group("empty", Server("d"), "<GroupCollapsed></GroupCollapsed>") +
-                               Group("word", Server("e"), "<GroupCollapsed>yes</GroupCollapsed>") +
-                               "<Group><Properties><Description/></Properties>" + Server("hidden") +
-                               "</Group><Server><Server>x</Server></Server>"));
-        CServerList panel(disk.config, frame);
-        QTreeWidgetItem* root = panel.RootItem();
-        QCOMPARE(ChildLabels(root),
-                 QStringLiteral("Alpha, bravo, Charlie, delta, empty, one, word"));
-        QCOMPARE(ChildLabels(Child(root, "Charlie")), QStringLiteral("Yankee, zulu"));
-        QVERIFY(CServerList::IsServer(Child(root, "delta")));
-        QVERIFY(!CServerList::IsServer(Child(root, "bravo")));
-        QVERIFY(root->isExpanded());
-        for (const char* group : {"bravo", "Charlie", "one", "empty", "word"})
-            QVERIFY2(Child(root, group)->isExpanded() ==
-                         (group[0] != 'o' && group[0] != 'e' && group[0] != 'w'),
-                     group);
-        PathBuffer path;
-        QVERIFY(panel.GetItemPath(Child(Child(root, "Charlie"), "zulu"), path));
-        QVERIFY(NodePathFromBuffer(path) == NodePath({"Charlie", "zulu"}));
-        QVERIFY(panel.GetItemPath(root, path));
-        QVERIFY(NodePathFromBuffer(path).IsTop());
-        QVERIFY(!panel.GetItemPath(nullptr, path));
-        QVERIFY(Child(root, "alpha") == nullptr);  // labels are compared exactly
+        const std::string spoof =
+            "abc\xE2\x80\xAE"
+            "fdp.exe";
+        Panel p(frame, "delta Charlie(zulu Yankee) Alpha one*(c)",
+                "<!-- a comment does not end the list -->" +
+                    Group("bravo", Server("b"), "<GroupCollapsed>0</GroupCollapsed>") +
+                    Group("empty", Server("d"), "<GroupCollapsed></GroupCollapsed>") +
+                    Group("word", Server("e"), "<GroupCollapsed>yes</GroupCollapsed>") +
+                    Server(spoof) + Group("", Server("hidden")) +
+                    "<Server><Server>x</Server></Server>");
+        QCOMPARE(
+            ChildLabels(p[""]),
+            QString::fromStdString(spoof + ", Alpha, bravo, Charlie, delta, empty, one, word"));
+        QCOMPARE(ChildLabels(p["Charlie"]), u"Yankee, zulu"_s);
+        QVERIFY(p["alpha"] == nullptr);  // labels are compared exactly
+        QString collapsed;
+        for (const char* group : {"", "bravo", "Charlie", "one", "empty", "word"})
+            if (!p[group]->isExpanded()) collapsed += QString::fromUtf8(group) + u' ';
+        QCOMPARE(collapsed, u"one empty word "_s);
+        auto* delegate = qobject_cast<QStyledItemDelegate*>(p.Tree()->itemDelegate());
+        QCOMPARE(delegate->displayText(QString::fromStdString(spoof), QLocale()),
+                 u"abc<U+202E>fdp.exe"_s);
     }
 
     // The user's collapse reaches the file at once and survives a restart;
@@ -156,247 +196,178 @@ private Q_SLOTS:
     // another installation's key stays as it is); the top has its own state.
     void collapseStateIsSavedAndReadBackAfterARestart() {
         const std::string foreignPassword = "<Password>Zm9yZWlnbiBrZXk=</Password>";
-        ConfigOnDisk disk(File(
-            Group("Office", Server("a"),
-                  "<InheritGeneral>0</InheritGeneral><UserName>u</UserName>" + foreignPassword) +
-            "<Properties><GroupCollapsed>1</GroupCollapsed></Properties>"));
-        {
-            CServerList panel(disk.config, frame);
-            QVERIFY(!panel.RootItem()->isExpanded());
-            panel.Tree()->collapseItem(Child(panel.RootItem(), "Office"));
-            QVERIFY(disk.Text().find("<GroupCollapsed>1</GroupCollapsed>") != std::string::npos);
-            QVERIFY(disk.Text().find(foreignPassword) != std::string::npos);
-            QVERIFY(!disk.config.IsDirty());
-            panel.Tree()->expandItem(panel.RootItem());
-        }
-        CConfigStore restarted(disk.keys);
+        Panel p(
+            frame, "",
+            Group("Office", Server("a"), "<InheritGeneral>0</InheritGeneral>" + foreignPassword) +
+                "<Properties><GroupCollapsed>1</GroupCollapsed></Properties>");
+        QVERIFY(!p[""]->isExpanded());
+        p.Tree()->collapseItem(p["Office"]);
+        p.Tree()->expandItem(p[""]);
+        QVERIFY(p.Saved(foreignPassword) && !p.disk.config.IsDirty());
+        CConfigStore restarted(p.disk.keys);
         restarted.Init();
-        QVERIFY(restarted.Load(disk.path));
+        QVERIFY(restarted.Load(p.disk.path));
         CServerList again(restarted, frame);
-        QVERIFY(!Child(again.RootItem(), "Office")->isExpanded());
-        QVERIFY(again.RootItem()->isExpanded());
-        restarted.SetConfigPath(disk.path);
-        again.Tree()->expandItem(Child(again.RootItem(), "Office"));
-        QVERIFY(disk.Text().find("<GroupCollapsed>0</GroupCollapsed>") != std::string::npos);
+        QVERIFY(again.RootItem()->isExpanded() && !again.RootItem()->child(0)->isExpanded());
     }
 
     // A double click or Enter on a server first looks for its open tab and
     // opens a new one only when there is none; on a group nothing is sent.
-    // The menu's commands send theirs; a group's connect opens its own
-    // servers, not its subgroups'.
+    // A group's connect opens its own servers, not its subgroups'.
     void openingSendsFindThenOpen() {
-        ConfigOnDisk disk(
-            File(Group("G", Server("two") + Group("sub", Server("deep")) + Server("one"))));
-        CServerList panel(disk.config, frame);
-        panel.resize(300, 300);
-        panel.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&panel));
-        QTreeWidgetItem* g = Child(panel.RootItem(), "G");
-        QTreeWidgetItem* one = Child(g, "one");
-        panel.Tree()->setCurrentItem(one);
-        QTest::keyClick(panel.Tree(), Qt::Key_Return);
-        QCOMPARE(frame.sent.size(), 2u);
-        QCOMPARE(frame.sent[0].message, WM_APP_FIND_SESSION);
-        QCOMPARE(frame.sent[1].message, WM_APP_OPEN_SESSION);
-        QCOMPARE(frame.sent[1].command, std::uintptr_t(0));
-        QVERIFY(frame.sent[1].path == NodePath({"G", "one"}));
+        Panel p(frame, "G(two sub(deep) one)");
+        p.Show();
+        p.Key("G/one", Qt::Key_Return);
+        QCOMPARE(frame.Take(), u"find G/one, open G/one"_s);
         frame.findResult = 1;
-        const QPoint at = LabelPoint(panel.Tree(), one);
-        QTest::mouseClick(panel.Tree()->viewport(), Qt::LeftButton, {}, at);
-        QTest::mouseDClick(panel.Tree()->viewport(), Qt::LeftButton, {}, at);
-        QCOMPARE(frame.sent.size(), 3u);
-        panel.Tree()->setCurrentItem(g);
-        QTest::keyClick(panel.Tree(), Qt::Key_Enter);
-        QCOMPARE(frame.sent.size(), 3u);
-
-        frame.sent.clear();
-        panel.SetCurrentItem(one);
-        panel.OnCommand(ID_SERVER_CONNECT_CONSOLE);
-        panel.OnCommand(ID_SERVER_CONNECT_MSTSC);
-        QCOMPARE(frame.sent[0].command, std::uintptr_t(ID_SERVER_CONNECT_CONSOLE));
-        QCOMPARE(frame.sent[1].command, std::uintptr_t(ID_SERVER_CONNECT_MSTSC));
-        frame.sent.clear();
-        panel.SetCurrentItem(g);
-        panel.OnCommand(ID_GROUP_CONNECT);
-        QCOMPARE(frame.sent.size(), 2u);
-        QVERIFY(frame.sent[0].path == NodePath({"G", "one"}));
-        QVERIFY(frame.sent[1].path == NodePath({"G", "two"}));
-        QCOMPARE(frame.sent[0].message, WM_APP_OPEN_SESSION);
+        const QPoint at = LabelPoint(p.Tree(), p["G/one"]);
+        QTest::mouseClick(p.Tree()->viewport(), Qt::LeftButton, {}, at);
+        QTest::mouseDClick(p.Tree()->viewport(), Qt::LeftButton, {}, at);
+        p.Key("G", Qt::Key_Enter);
+        QCOMPARE(frame.Take(), u"find G/one"_s);
+        p.Command("G/one", ID_SERVER_CONNECT_CONSOLE);
+        p.Command("G/one", ID_SERVER_CONNECT_MSTSC);
+        p.Command("G", ID_GROUP_CONNECT);
+        QCOMPARE(frame.Take(), u"open G/one#%1, open G/one#%2, open G/one, open G/two"_s
+                                   .arg(ID_SERVER_CONNECT_CONSOLE)
+                                   .arg(ID_SERVER_CONNECT_MSTSC));
     }
 
-    // The top cannot be deleted. A right click
-    // makes the item under the pointer current and opens its menu without
-    // moving the selection (Enter still acts on the selection); Shift+F10
-    // opens the selected item's; beside the label nothing opens.
+    // A right click makes the item under the pointer current and opens its
+    // menu without moving the selection (Enter still acts on the selection);
+    // Shift+F10 opens the selected item's; beside the label nothing opens.
+    // The top cannot be deleted.
     void contextMenusByMouseAndKeyboard() {
-        ConfigOnDisk disk(File(Group("G", Server("a") + Server("b"))));
-        CServerList panel(disk.config, frame);
-        QTreeWidgetItem* a = Child(Child(panel.RootItem(), "G"), "a");
-        QTreeWidgetItem* b = Child(Child(panel.RootItem(), "G"), "b");
-        std::unique_ptr<QMenu> top(panel.MakeContextMenu(panel.RootItem()));
+        Panel p(frame, "G(a b)");
+        std::unique_ptr<QMenu> top(p.list.MakeContextMenu(p[""]));
         QCOMPARE(top->actions().at(3)->data().toInt(), int(ID_GROUP_DELETE));
         QVERIFY(!top->actions().at(3)->isEnabled());
-        panel.resize(400, 300);
-        panel.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&panel));
-        const auto menu = [&] {
-            return panel.findChild<QMenu*>(QStringLiteral("IDR_SERVER_MENU"));
-        };
-        panel.Tree()->setCurrentItem(a);
-        RightClick(panel.Tree(), LabelPoint(panel.Tree(), b));
+        p.Show();
+        const auto menu = [&] { return p.list.findChild<QMenu*>(u"IDR_SERVER_MENU"_s); };
+        p.Tree()->setCurrentItem(p["G/a"]);
+        RightClick(p.Tree(), LabelPoint(p.Tree(), p["G/b"]));
         QTRY_VERIFY(menu() != nullptr);
-        QCOMPARE(panel.CurrentItem(), b);
-        QCOMPARE(panel.Tree()->currentItem(), a);
+        QCOMPARE(p.list.CurrentItem(), p["G/b"]);
         menu()->close();
         QTRY_VERIFY(menu() == nullptr);
-        QTest::keyClick(panel.Tree(), Qt::Key_Return);
-        QVERIFY(frame.sent.back().path == NodePath({"G", "a"}));
+        QTest::keyClick(p.Tree(), Qt::Key_Return);
+        QVERIFY(frame.sent.back() == u"open G/a"_s);
 
-        panel.SetCurrentItem(b);
-        QTest::keyClick(panel.Tree(), Qt::Key_F10, Qt::ShiftModifier);
+        p.list.SetCurrentItem(p["G/b"]);
+        QTest::keyClick(p.Tree(), Qt::Key_F10, Qt::ShiftModifier);
         QTRY_VERIFY(menu() != nullptr);
-        QCOMPARE(panel.CurrentItem(), a);
+        QCOMPARE(p.list.CurrentItem(), p["G/a"]);
         menu()->close();
         QTRY_VERIFY(menu() == nullptr);
-
-        RightClick(panel.Tree(), QPoint(panel.Tree()->viewport()->width() - 5,
-                                        panel.Tree()->visualItemRect(b).center().y()));
+        RightClick(p.Tree(), QPoint(p.Tree()->viewport()->width() - 5,
+                                    p.Tree()->visualItemRect(p["G/b"]).center().y()));
         QTest::qWait(50);
         QVERIFY(menu() == nullptr);
     }
 
     // Adding asks the sheet with the parent's settings but a new name; the
     // new item goes to the end of its level (sorted only at the next start)
-    // and shows, its group expanded; the file is saved at once. A screen
-    // reader is told an item's kind and what it holds or reaches.
-    void addGroupAndServerAppendAndSave() {
-        ConfigOnDisk disk(File(Group("Office", Server("zeta"),
-                                     "<InheritGeneral>0</InheritGeneral><UserName>jdoe</UserName>"
-                                     "<Description>shared</Description>"
-                                     "<GroupCollapsed>1</GroupCollapsed>")));
-        CServerList panel(disk.config, frame);
-        FakeSheet sheet;
-        panel.SetSheetRunner(sheet.Runner());
-        QTreeWidgetItem* office = Child(panel.RootItem(), "Office");
-        panel.SetCurrentItem(office);
-        sheet.edit = [](Properties& r) {
-            r.Name = "alpha";
-            r.Server = "alpha.example";
-        };
-        panel.OnCommand(ID_GROUP_ADD_SERVER);
-        QCOMPARE(sheet.requests.back().title, QStringLiteral("Add Server"));
-        QVERIFY(sheet.requests.back().serverPages);
-        QCOMPARE(sheet.requests.back().siblingNames, QStringList{QStringLiteral("zeta")});
-        QCOMPARE(sheet.given.back().UserName, std::string("jdoe"));  // the group's settings
-        QCOMPARE(sheet.given.back().InheritGeneral, 1);
-        QVERIFY(sheet.given.back().Name.empty() && sheet.given.back().Description.empty());
-        QCOMPARE(ChildLabels(office), QStringLiteral("zeta, alpha"));
-        QVERIFY(office->isExpanded());
-        QCOMPARE(panel.CurrentItem(), Child(office, "alpha"));
-        QCOMPARE(panel.Tree()->currentItem(), Child(office, "alpha"));
-        QVERIFY(disk.Text().find("alpha.example") != std::string::npos);
-        QVERIFY(disk.Text().find("<GroupCollapsed>1</GroupCollapsed>") != std::string::npos);
+    // and shows, its group expanded; the file is saved at once. A copy is
+    // proposed under the first free "name (n)". A screen reader is told an
+    // item's kind and what it holds or reaches.
+    void addingAppendsAndSaves() {
+        Panel p(frame, "",
+                Group("Office", Server("zeta"),
+                      "<InheritGeneral>0</InheritGeneral><UserName>jdoe</UserName>"
+                      "<Description>shared</Description><GroupCollapsed>1</GroupCollapsed>"));
+        p.edit = [](Properties& r) { r.Name = r.Server = "alpha"; };
+        p.Command("Office", ID_GROUP_ADD_SERVER);
+        QCOMPARE(p.requests.back().title, u"Add Server"_s);
+        QCOMPARE(p.requests.back().siblingNames, QStringList{u"zeta"_s});
+        QCOMPARE(p.given.back().UserName, std::string("jdoe"));
+        QVERIFY(p.given.back().InheritGeneral == 1 && p.given.back().Name.empty() &&
+                p.given.back().Description.empty());
+        QCOMPARE(ChildLabels(p["Office"]), u"zeta, alpha"_s);
+        QVERIFY(p["Office"]->isExpanded());
+        QCOMPARE(p.Tree()->currentItem(), p["Office/alpha"]);
+        QVERIFY(p.Saved("alpha") && p.Saved("<GroupCollapsed>1</GroupCollapsed>"));
 
-        sheet.edit = [](Properties& r) { r.Name = "Sub"; };
-        panel.OnCommand(ID_GROUP_ADD_GROUP);  // a server is current: nothing is added
-        QCOMPARE(sheet.requests.size(), 1u);
-        panel.SetCurrentItem(office);
-        panel.OnCommand(ID_GROUP_ADD_GROUP);
-        QCOMPARE(sheet.requests.back().title, QStringLiteral("Add Group"));
-        QVERIFY(sheet.requests.back().groupMode && !sheet.requests.back().serverPages);
-        QCOMPARE(panel.CurrentItem(), office);  // the parent stays current
-        QVERIFY(disk.config.FindNode(NodePath({"Office", "Sub"})));
-        const QList<std::pair<QTreeWidgetItem*, const char*>> descriptions = {
-            {panel.RootItem(), "group, 2 servers"},
-            {Child(office, "Sub"), "group, no servers"},
-            {Child(office, "alpha"), "server, alpha.example"}};
-        for (const auto& [item, description] : descriptions) {
-            QCOMPARE(item->data(0, Qt::AccessibleDescriptionRole).toString(),
+        p.edit = [](Properties& r) { r.Name = "Sub"; };
+        p.list.OnCommand(ID_GROUP_ADD_GROUP);  // a server is current: nothing is added
+        QCOMPARE(p.requests.size(), 1u);
+        p.Command("Office", ID_GROUP_ADD_GROUP);
+        QVERIFY(p.requests.back().groupMode && !p.requests.back().serverPages);
+        QCOMPARE(p.list.CurrentItem(), p["Office"]);  // the parent stays current
+        QVERIFY(p.disk.config.FindNode(NodePath({"Office", "Sub"})));
+        p.edit = nullptr;
+        QString copies;
+        for (const char* of : {"Office/alpha", "Office/alpha", "Office/alpha (2)"}) {
+            p.Command(of, ID_SERVER_INSERT_COPY);
+            copies +=
+                QString::fromStdString(p.given.back().Name + "|" + p.given.back().Server) + u' ';
+        }
+        QCOMPARE(copies, u"alpha (2)|alpha alpha (3)|alpha alpha (2) (2)|alpha "_s);
+        QVERIFY(p.disk.config.FindNode(NodePath({"Office", "alpha (2) (2)"})));
+        for (const auto& [item, description] : {std::pair{"", "group, 5 servers"},
+                                                {"Office/Sub", "group, no servers"},
+                                                {"Office/alpha", "server, alpha"}}) {
+            QCOMPARE(p[item]->data(0, Qt::AccessibleDescriptionRole).toString(),
                      QString::fromUtf8(description));
         }
 
-        sheet.cancel = true;
-        const std::string before = disk.Text();
-        panel.OnCommand(ID_GROUP_ADD_SERVER);
-        QCOMPARE(office->childCount(), 3);
-        QCOMPARE(disk.Text(), before);
-    }
-
-    // A copy is proposed under the first "name (n)" its level does not hold.
-    void insertCopyProposesAFreeName() {
-        ConfigOnDisk disk(File(Server("A") + Server("A (2)")));
-        CServerList panel(disk.config, frame);
-        FakeSheet sheet;
-        panel.SetSheetRunner(sheet.Runner());
-        panel.SetCurrentItem(Child(panel.RootItem(), "A"));
-        panel.OnCommand(ID_SERVER_INSERT_COPY);
-        QCOMPARE(sheet.given.back().Name, std::string("A (3)"));
-        QCOMPARE(sheet.given.back().Server, std::string("A.example"));
-        QCOMPARE(panel.CurrentItem()->text(0), QStringLiteral("A (3)"));
-        panel.SetCurrentItem(Child(panel.RootItem(), "A (2)"));
-        panel.OnCommand(ID_SERVER_INSERT_COPY);
-        QCOMPARE(sheet.given.back().Name, std::string("A (2) (2)"));
-        QVERIFY(disk.config.FindNode(NodePath({"A (2) (2)"})));
+        // Nothing is added when the sheet is cancelled or the file refuses.
+        const std::string before = p.disk.Text();
+        p.cancel = true;
+        p.Command("Office", ID_GROUP_ADD_SERVER);
+        p.cancel = false;
+        p.edit = [](Properties& r) { r.Name.clear(); };
+        SeenBox box;
+        AnswerNextMessageBox(QMessageBox::Ok, &box);
+        p.Command("Office", ID_GROUP_ADD_GROUP);
+        QVERIFY(box.seen);
+        QCOMPARE(p["Office"]->childCount(), 6);
+        QCOMPARE(p.disk.Text(), before);
     }
 
     // A rename shows at once, keeps the item's place until the next start,
     // and is written to the element found by the old name; a refused one is
     // told and undone; the top's sheet shows "Servers" and its own log-on.
     void propertiesRenameInPlaceAndTheTopHasItsOwnSheet() {
-        ConfigOnDisk disk(File(Server("b") + Server("c")));
-        CServerList panel(disk.config, frame);
-        FakeSheet sheet;
-        panel.SetSheetRunner(sheet.Runner());
-        panel.SetCurrentItem(Child(panel.RootItem(), "b"));
-        sheet.edit = [](Properties& r) { r.Name = "z"; };
-        panel.OnCommand(ID_SERVER_PROPERTIES);
-        QCOMPARE(sheet.requests.back().title, QStringLiteral("Properties of b"));
-        QCOMPARE(sheet.requests.back().siblingNames, QStringList{QStringLiteral("c")});
-        QCOMPARE(ChildLabels(panel.RootItem()), QStringLiteral("z, c"));
-        QVERIFY(disk.config.FindNode(NodePath({"z"})));
-        QVERIFY(!disk.config.FindNode(NodePath({"b"})));
+        Panel p(frame, "b c");
+        p.edit = [](Properties& r) { r.Name = "z"; };
+        p.Command("b", ID_SERVER_PROPERTIES);
+        QCOMPARE(p.requests.back().title, u"Properties of b"_s);
+        QCOMPARE(p.requests.back().siblingNames, QStringList{u"c"_s});
+        QCOMPARE(ChildLabels(p[""]), u"z, c"_s);
+        QVERIFY(p.disk.config.FindNode(NodePath({"z"})) &&
+                !p.disk.config.FindNode(NodePath({"b"})));
 
         SeenBox box;
         AnswerNextMessageBox(QMessageBox::Ok, &box);
-        sheet.edit = [](Properties& r) { r.Name = "c"; };
-        panel.OnCommand(ID_SERVER_PROPERTIES);
-        QVERIFY(box.text.contains(QStringLiteral("already exists")));
-        QCOMPARE(panel.CurrentItem()->text(0), QStringLiteral("z"));
-        panel.OnCommand(ID_GROUP_PROPERTIES);  // a server's current: not a group's sheet
-        QCOMPARE(sheet.requests.size(), 2u);
+        p.edit = [](Properties& r) { r.Name = "c"; };
+        p.list.OnCommand(ID_SERVER_PROPERTIES);
+        QVERIFY(box.text.contains(u"already exists"_s));
+        QCOMPARE(p.list.CurrentItem()->text(0), u"z"_s);
 
-        panel.SetCurrentItem(panel.RootItem());
-        sheet.edit = [](Properties& r) { r.UserName = "admin"; };
-        panel.OnCommand(ID_GROUP_PROPERTIES);
-        const SheetRequest& top = sheet.requests.back();
+        p.edit = [](Properties& r) { r.UserName = "admin"; };
+        p.Command("", ID_GROUP_PROPERTIES);
+        const SheetRequest& top = p.requests.back();
         QVERIFY(top.rootMode && top.groupMode && top.siblingNames.isEmpty());
-        QCOMPARE(top.title, QStringLiteral("Properties of Servers"));
-        QCOMPARE(sheet.given.back().InheritGeneral, 0);
-        QCOMPARE(panel.RootItem()->text(0), QStringLiteral("Servers"));
+        QCOMPARE(top.title, u"Properties of Servers"_s);
+        QCOMPARE(p.given.back().InheritGeneral, 0);
         Properties inherited;
-        disk.config.LoadProperties(NodePath({"c"}), inherited);
+        p.disk.config.LoadProperties(NodePath({"c"}), inherited);
         QCOMPARE(inherited.UserName, std::string("admin"));
     }
 
     void dropTargetsFollowTheRules() {
-        ConfigOnDisk disk(File(Group("G", Server("s1") + Server("s2") + Group("sub", Server("t"))) +
-                               Group("H", Server("h1") + Server("s1")) + Server("top")));
-        CServerList panel(disk.config, frame);
-        QTreeWidgetItem* root = panel.RootItem();
-        QTreeWidgetItem* g = Child(root, "G");
-        QTreeWidgetItem* h = Child(root, "H");
-        QTreeWidgetItem* sub = Child(g, "sub");
-        QTreeWidgetItem* s2 = Child(g, "s2");
-        QVERIFY(!panel.TargetFor(g, g));    // itself
-        QVERIFY(!panel.TargetFor(g, sub));  // below itself
-        QVERIFY(!panel.TargetFor(g, Child(sub, "t")));
-        QVERIFY(!panel.TargetFor(g, root));                             // its parent
-        QVERIFY(!panel.TargetFor(s2, Child(g, "s1")));                  // a server beside it
-        QCOMPARE(panel.TargetFor(s2, Child(h, "h1")), Child(h, "h1"));  // another group's server
-        QCOMPARE(panel.TargetFor(s2, root), root);
-        QCOMPARE(panel.TargetFor(s2, sub), sub);
-        QVERIFY(!panel.TargetFor(Child(g, "s1"), h));  // H holds an "s1" already
-        QVERIFY(!panel.TargetFor(Child(g, "s1"), Child(h, "h1")));
+        Panel p(frame, "G(s1 s2 sub(t)) H(h1 s1) top");
+        // What is dragged, what is under the pointer, the target ("-": none).
+        const char* rows[][3] = {{"G", "G", "-"},       {"G", "G/sub", "-"},
+                                 {"G", "G/sub/t", "-"}, {"G", "", "-"},
+                                 {"G/s2", "G/s1", "-"}, {"G/s2", "H/h1", "H/h1"},
+                                 {"G/s2", "", ""},      {"G/s2", "G/sub", "G/sub"},
+                                 {"G/s1", "H", "-"},    {"G/s1", "H/h1", "-"}};
+        for (const auto& [dragged, under, target] : rows) {
+            QVERIFY2(
+                p.list.TargetFor(p[dragged], p[under]) == p[target],
+                qPrintable(QString::fromUtf8(dragged) + u" over "_s + QString::fromUtf8(under)));
+        }
     }
 
     // A drop moves the element (saved at once) and the item, which keeps its
@@ -404,62 +375,46 @@ private Q_SLOTS:
     // and Ctrl+V move the same way; a refused paste keeps the mark, Escape
     // forgets it, the top cannot be marked.
     void dragAndDropAndCutAndPasteMove() {
-        ConfigOnDisk disk(
-            File(Group("G", Group("inner", Server("deep"), "<GroupCollapsed>1</GroupCollapsed>") +
-                                Server("x") + Server("y")) +
-                 Group("B", Server("a") + Server("z"))));
-        CServerList panel(disk.config, frame);
-        panel.resize(400, 400);
-        panel.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&panel));
-        QTreeWidget* tree = panel.Tree();
-        QTreeWidgetItem* g = Child(panel.RootItem(), "G");
-        QTreeWidgetItem* b = Child(panel.RootItem(), "B");
-        QTreeWidgetItem* inner = Child(g, "inner");
-        Drag(tree, LabelPoint(tree, inner), LabelPoint(tree, Child(b, "z")), false);
-        QVERIFY(panel.IsDragging());
-        QCOMPARE(panel.DropTarget(), Child(b, "z"));
+        Panel p(frame, "G(inner*(deep) x y) B(a z)");
+        p.Show();
+        QTreeWidget* tree = p.Tree();
+        QTreeWidgetItem* inner = p["G/inner"];
+        Drag(tree, LabelPoint(tree, inner), LabelPoint(tree, p["B/z"]), false);
+        QCOMPARE(p.list.DropTarget(), p["B/z"]);
         QTest::keyClick(tree, Qt::Key_Escape);
-        QVERIFY(!panel.IsDragging());
-        QCOMPARE(inner->parent(), g);
+        QVERIFY(!p.list.IsDragging() && !p.list.DropTarget());
+        QCOMPARE(inner->parent(), p["G"]);
 
-        Drag(tree, LabelPoint(tree, inner), LabelPoint(tree, Child(b, "z")));
-        QCOMPARE(ChildLabels(b), QStringLiteral("a, inner, z"));
-        QVERIFY(!inner->isExpanded());
-        QCOMPARE(inner->childCount(), 1);
+        Drag(tree, LabelPoint(tree, inner), LabelPoint(tree, p["B/z"]));
+        QCOMPARE(ChildLabels(p["B"]), u"a, inner, z"_s);
+        QVERIFY(!inner->isExpanded() && inner->childCount() == 1 && !p.list.DropTarget());
         QCOMPARE(tree->currentItem(), inner);
-        QVERIFY(!disk.config.IsDirty());
-        QVERIFY(disk.config.FindNode(NodePath({"B", "inner", "deep"})));
-        QVERIFY(!disk.config.FindNode(NodePath({"G", "inner"})));
+        QVERIFY(!p.disk.config.IsDirty());
+        QVERIFY(p.disk.config.FindNode(NodePath({"B", "inner", "deep"})));
 
-        QTreeWidgetItem* y = Child(g, "y");
-        const auto key = [&](QTreeWidgetItem* selected, Qt::Key k, Qt::KeyboardModifiers m) {
-            tree->setCurrentItem(selected);
-            QTest::keyClick(tree, k, m);
-        };
-        key(panel.RootItem(), Qt::Key_X, Qt::ControlModifier);
-        QVERIFY(panel.MarkedItem() == nullptr);
-        key(y, Qt::Key_X, Qt::ControlModifier);
-        QVERIFY(panel.MarkedItem() == y && y->font(0).italic());
-        key(Child(g, "x"), Qt::Key_V, Qt::ControlModifier);  // a server beside it
-        QCOMPARE(y->parent(), g);
-        key(Child(b, "a"), Qt::Key_V, Qt::ControlModifier);
-        QCOMPARE(ChildLabels(b), QStringLiteral("a, inner, y, z"));
-        QVERIFY(panel.MarkedItem() == nullptr && !y->font(0).italic());
-        QVERIFY(disk.config.FindNode(NodePath({"B", "y"})));
-        key(g, Qt::Key_X, Qt::ControlModifier);
-        key(g, Qt::Key_Escape, Qt::NoModifier);
-        QVERIFY(panel.MarkedItem() == nullptr && !g->font(0).italic());
+        QTreeWidgetItem* y = p["G/y"];
+        p.Key("", Qt::Key_X, Qt::ControlModifier);
+        QVERIFY(p.list.MarkedItem() == nullptr);
+        p.Key("G/y", Qt::Key_X, Qt::ControlModifier);
+        QVERIFY(p.list.MarkedItem() == y && y->font(0).italic());
+        p.Key("G/x", Qt::Key_V, Qt::ControlModifier);  // a server beside it
+        QCOMPARE(y->parent(), p["G"]);
+        p.Key("B/a", Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(ChildLabels(p["B"]), u"a, inner, y, z"_s);
+        QVERIFY(p.list.MarkedItem() == nullptr && !y->font(0).italic());
+        QVERIFY(p.disk.config.FindNode(NodePath({"B", "y"})));
+        p.Key("G", Qt::Key_X, Qt::ControlModifier);
+        p.Key("G", Qt::Key_Escape);
+        QVERIFY(p.list.MarkedItem() == nullptr && !p["G"]->font(0).italic());
     }
 
     // The import asks first, skips what the group holds, sorts the group and
     // saves once. Past a second, it shows its progress, and can be stopped.
     void importAsksAddsAndSorts() {
-        ConfigOnDisk disk(File(Group("G", Server("m"))));
-        CServerList panel(disk.config, frame);
+        Panel p(frame, "G(m)");
         std::vector<std::string> asked;
         bool shown = false;
-        panel.SetImportRunner([&](const auto& hasChild, const auto& add) {
+        p.list.SetImportRunner([&](const auto& hasChild, const auto& add) {
             for (const char* name : {"z", "m", "a", "b"}) {
                 asked.push_back(name);
                 if (*name == 'a') QThread::msleep(1100);
@@ -467,7 +422,7 @@ private Q_SLOTS:
                 Properties record;
                 record.Name = record.Server = name;
                 add(record);
-                auto* progress = panel.findChild<QProgressDialog*>();
+                auto* progress = p.list.findChild<QProgressDialog*>();
                 if (*name == 'a' && progress && progress->isVisible()) {
                     shown = true;
                     QTest::mouseClick(progress->findChild<QPushButton*>(), Qt::LeftButton);
@@ -475,22 +430,19 @@ private Q_SLOTS:
             }
         });
         int saves = 0;
-        disk.config.SetSaveListener([&saves](bool) { ++saves; });
-        QTreeWidgetItem* g = Child(panel.RootItem(), "G");
-        panel.SetCurrentItem(g);
+        p.disk.config.SetSaveListener([&saves](bool) { ++saves; });
         SeenBox box;
         AnswerNextMessageBox(QMessageBox::No, &box);
-        panel.OnCommand(ID_GROUP_IMPORT_MSTSC);
+        p.Command("G", ID_GROUP_IMPORT_MSTSC);
         QCOMPARE(box.defaultButton, QMessageBox::No);
         QVERIFY(asked.empty());
         AnswerNextMessageBox(QMessageBox::Yes, &box);
-        panel.OnCommand(ID_GROUP_IMPORT_MSTSC);
+        p.list.OnCommand(ID_GROUP_IMPORT_MSTSC);
         QCOMPARE(asked.size(), 4u);
         QVERIFY(shown);
-        QCOMPARE(ChildLabels(g), QStringLiteral("a, m, z"));  // stopped before b
+        QCOMPARE(ChildLabels(p["G"]), u"a, m, z"_s);  // stopped before b
         QCOMPARE(saves, 1);
-        QVERIFY(disk.config.FindNode(NodePath({"G", "a"})));
-        QVERIFY(!disk.config.IsDirty());
+        QVERIFY(p.disk.config.FindNode(NodePath({"G", "a"})) && !p.disk.config.IsDirty());
     }
 
     // Depth first from 4096 in steps of 16, counted through groups whose
@@ -500,57 +452,34 @@ private Q_SLOTS:
     void connectToNumbersDepthFirst() {
         std::string many;
         for (int i = 0; i < 3400; ++i) many += Server("srv-" + std::to_string(10000 + i));
-        ConfigOnDisk disk(File(
-            Group("A", Server("s1") + Group("deep", Server("d1") + Server("d2")) + Server("s2")) +
-            Group("B", "") + Group("C", many)));
-        CServerList panel(disk.config, frame);
+        Panel p(frame, "A(s1 deep(d1 d2) s2) B()", Group("C", many));
         QMenu window;
-        QAction* quick = window.addAction(QStringLiteral("&Quick Connect..."));
-        panel.BuildConnectToMenu(&window, quick);
-        QMenu* menu = panel.BuildConnectToMenu(&window, quick);
+        QAction* quick = window.addAction(u"&Quick Connect..."_s);
+        p.list.BuildConnectToMenu(&window, quick);
+        QMenu* menu = p.list.BuildConnectToMenu(&window, quick);
         QCOMPARE(window.actions().size(), 2);
         QCOMPARE(window.actions().at(0)->menu(), menu);
-        QMenu* a = menu->actions().at(0)->menu();
-        QMenu* b = menu->actions().at(1)->menu();
-        QMenu* c = menu->actions().at(2)->menu();
-        for (QMenu* m : {a, b, c}) Q_EMIT m->aboutToShow();
-        QVERIFY(b->actions().isEmpty());
-        QCOMPARE(c->actions().at(0)->data().toInt(), 4096 + 4 * 16);
-        QCOMPARE(c->actions().last()->data().toInt(), 4096 + 3403 * 16);
-        QVERIFY(c->actions().last()->data().toInt() > kConnectToLastId);
+        std::vector<QMenu*> groups;
+        for (QAction* a : menu->actions()) groups.push_back(a->menu());
+        for (QMenu* m : groups) Q_EMIT m->aboutToShow();
+        QVERIFY(groups[1]->actions().isEmpty());
+        QCOMPARE(groups[2]->actions().at(0)->data().toInt(), 4096 + 4 * 16);
+        QCOMPARE(groups[2]->actions().last()->data().toInt(), 4096 + 3403 * 16);
+        QVERIFY(groups[2]->actions().last()->data().toInt() > kConnectToLastId);
         // In the tree's order: "deep" (d1, d2), then s1 and s2.
-        QMenu* deep = a->actions().at(0)->menu();
-        QCOMPARE(a->actions().at(1)->data().toInt(), 4096 + 32);
-        QCOMPARE(a->actions().at(2)->data().toInt(), 4096 + 48);
+        QCOMPARE(groups[0]->actions().at(2)->data().toInt(), 4096 + 48);
+        QMenu* deep = groups[0]->actions().at(0)->menu();
         Q_EMIT deep->aboutToShow();
         QCOMPARE(deep->actions().at(1)->data().toInt(), 4096 + 16);
 
-        panel.ConnectByMenuId(4096 + 16);
-        QCOMPARE(frame.sent.size(), 2u);
-        QVERIFY(frame.sent[1].path == NodePath({"A", "deep", "d2"}));
-        QCOMPARE(frame.sent[1].command, std::uintptr_t(ID_SERVER_CONNECT));
-        panel.ConnectByMenuId(4096 + 3403 * 16);
-        QVERIFY(frame.sent.back().path == NodePath({"C", "srv-13399"}));
+        p.list.ConnectByMenuId(4096 + 16);
+        p.list.ConnectByMenuId(4096 + 3403 * 16);
         frame.findResult = 1;
-        panel.ConnectByMenuId(4096 + 16);
-        QCOMPARE(frame.sent.size(), 5u);  // found: not opened again
-        panel.ConnectByMenuId(4100);      // no server has it
-        QCOMPARE(frame.sent.size(), 5u);
-    }
-
-    // A name is shown as stored, never reordered by a bidirectional control;
-    // a node whose name is empty, which no path can reach, is not shown.
-    void namesShowTheirControlsAndEmptyNamesAreLeftOut() {
-        const std::string spoof =
-            "abc\xE2\x80\xAE"
-            "fdp.exe";
-        ConfigOnDisk disk(File(Server(spoof) + Server("") + Group("", Server("inside"))));
-        CServerList panel(disk.config, frame);
-        QCOMPARE(ChildLabels(panel.RootItem()), QString::fromStdString(spoof));
-        auto* delegate = qobject_cast<QStyledItemDelegate*>(panel.Tree()->itemDelegate());
-        QVERIFY(delegate);
-        QCOMPARE(delegate->displayText(QString::fromStdString(spoof), QLocale()),
-                 QStringLiteral("abc<U+202E>fdp.exe"));
+        p.list.ConnectByMenuId(4096 + 16);  // found: not opened again
+        p.list.ConnectByMenuId(4100);       // no server has it
+        QCOMPARE(frame.Take(),
+                 u"find A/deep/d2, open A/deep/d2#%1, find C/srv-13399, "
+                 u"open C/srv-13399#%1, find A/deep/d2"_s.arg(ID_SERVER_CONNECT));
     }
 
     // While the tree holds no server a hint says how to add one (a screen
@@ -558,77 +487,62 @@ private Q_SLOTS:
     // The Delete key (from the keypad, with a modifier too) asks first; the
     // tree follows at once, the file at the next save; the top is not deleted.
     void theHintAndTheDeleteKey() {
-        ConfigOnDisk disk(File(Group("G", "")));
-        CServerList panel(disk.config, frame);
-        FakeSheet sheet;
-        sheet.edit = [](Properties& r) { r.Name = "S"; };
-        panel.SetSheetRunner(sheet.Runner());
-        panel.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&panel));
-        panel.Tree()->setFocus();
-        auto* hint = panel.findChild<QLabel*>(QStringLiteral("emptyHint"));
+        Panel p(frame, "G()");
+        p.edit = [](Properties& r) { r.Name = "S"; };
+        p.Show();
+        p.Tree()->setFocus();
+        auto* hint = p.list.findChild<QLabel*>(u"emptyHint"_s);
         QVERIFY(hint->isVisible());
-        QCOMPARE(panel.Tree()->accessibleDescription(), hint->text());
-        panel.SetCurrentItem(Child(panel.RootItem(), "G"));
-        panel.OnCommand(ID_GROUP_ADD_SERVER);
-        QVERIFY(!hint->isVisible());
-        QVERIFY(panel.Tree()->accessibleDescription().isEmpty());
-        QCOMPARE(panel.focusWidget(), panel.Tree());
-        QVERIFY(disk.config.Save());
-        const std::string before = disk.Text();
+        QCOMPARE(p.Tree()->accessibleDescription(), hint->text());
+        p.Command("G", ID_GROUP_ADD_SERVER);
+        QVERIFY(!hint->isVisible() && p.Tree()->accessibleDescription().isEmpty());
+        QCOMPARE(p.list.focusWidget(), p.Tree());
+        const std::string before = p.disk.Text();
 
         SeenBox box;
         for (const Qt::KeyboardModifiers with :
              {Qt::NoModifier, Qt::KeypadModifier, Qt::ShiftModifier, Qt::ControlModifier}) {
             box.seen = false;
             AnswerNextMessageBox(QMessageBox::No, &box, 1000);
-            QTest::keyClick(panel.Tree(), Qt::Key_Delete, with);  // the new server is selected
+            QTest::keyClick(p.Tree(), Qt::Key_Delete, with);  // the new server is selected
             QVERIFY2(box.seen, qPrintable(QString::number(with.toInt(), 16)));
         }
-        QCOMPARE(box.text, QStringLiteral("Delete server 'S'?"));
+        QCOMPARE(box.text, u"Delete server 'S'?"_s);
         QCOMPARE(box.defaultButton, QMessageBox::No);
         AnswerNextMessageBox(QMessageBox::Yes, &box);
-        QTest::keyClick(panel.Tree(), Qt::Key_Delete);
+        QTest::keyClick(p.Tree(), Qt::Key_Delete);
         QVERIFY(hint->isVisible());
-        QCOMPARE(panel.focusWidget(), panel.Tree());
-        QVERIFY(disk.config.IsDirty());
-        QCOMPARE(disk.Text(), before);
+        QCOMPARE(p.list.focusWidget(), p.Tree());
+        QVERIFY(p.disk.config.IsDirty());
+        QCOMPARE(p.disk.Text(), before);
 
-        panel.SetCurrentItem(Child(panel.RootItem(), "G"));
         AnswerNextMessageBox(QMessageBox::Yes, &box);
-        panel.OnCommand(ID_GROUP_DELETE);
-        QCOMPARE(box.text, QStringLiteral("Delete group 'G'?"));
-        QCOMPARE(panel.RootItem()->childCount(), 0);
-        panel.Tree()->setCurrentItem(panel.RootItem());
+        p.Command("G", ID_GROUP_DELETE);
+        QCOMPARE(box.text, u"Delete group 'G'?"_s);
         box.seen = false;
         AnswerNextMessageBox(QMessageBox::Yes, &box, 300);
-        QTest::keyClick(panel.Tree(), Qt::Key_Delete);  // only a beep
+        p.Key("", Qt::Key_Delete);  // only a beep
         QTest::qWait(400);
         QVERIFY(!box.seen);
-        QVERIFY(disk.config.Save());
-        QVERIFY(disk.Text().find("<Name>G</Name>") == std::string::npos);
+        QVERIFY(p.disk.config.Save());
+        QVERIFY(p[""]->childCount() == 0 && !p.Saved("<Name>G</Name>"));
     }
 
     // Two siblings that agree in the part of their paths a buffer holds: the
     // longer one's commands are refused, never run on the other.
     void aPathTooLongForItsBufferIsRefusedNotCut() {
         const std::string shorter(1020, 'n'), longer = shorter + std::string(480, 'n');
-        ConfigOnDisk disk(File(Group("G", Server(longer) + Server(shorter))));
-        CServerList panel(disk.config, frame);
-        QTreeWidgetItem* group = Child(panel.RootItem(), "G");
-        panel.SetCurrentItem(Child(group, longer.c_str()));
+        Panel p(frame, "", Group("G", Server(longer) + Server(shorter)));
         SeenBox box;
         AnswerNextMessageBox(QMessageBox::Yes, &box);  // were it the question
-        panel.OnCommand(ID_SERVER_DELETE);
-        QVERIFY(box.text.contains(QStringLiteral("too long")));
+        p.Command(("G/" + longer).c_str(), ID_SERVER_DELETE);
+        QVERIFY(box.text.contains(u"too long"_s));
         box.seen = false;
         AnswerNextMessageBox(QMessageBox::Ok, &box);
-        panel.OnCommand(ID_SERVER_CONNECT);
-        QVERIFY(box.seen);
-        QCOMPARE(group->childCount(), 2);
-        QVERIFY(disk.config.FindNode(NodePath({"G", shorter})));
-        QVERIFY(!disk.config.IsDirty());
-        QVERIFY(frame.sent.empty());
+        p.list.OnCommand(ID_SERVER_CONNECT);
+        QVERIFY(box.seen && frame.sent.isEmpty());
+        QCOMPARE(p["G"]->childCount(), 2);
+        QVERIFY(!p.disk.config.IsDirty());
     }
 };
 

@@ -3,49 +3,32 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <string>
 #include <vector>
 
 using namespace vandrelle;
 
-namespace {
-
-std::u16string Units(const PathBuffer& path, std::size_t count) {
-    return std::u16string(path.begin(), path.begin() + static_cast<std::ptrdiff_t>(count));
-}
-
-bool AllZero(const PathBuffer& p, std::size_t from = 0) {
-    return std::all_of(p.begin() + static_cast<std::ptrdiff_t>(from), p.end(),
-                       [](char16_t c) { return c == 0; });
-}
-
-}  // namespace
-
-// Each name ends with a NUL and the whole with an empty name; a path that
-// does not fit is not given at all, since one cut to fit could name another
-// node.
+// Each name ends with a NUL and the whole with an empty name, the rest of the
+// buffer zero; a path that does not fit is not given at all (all zero), since
+// one cut to fit could name another node.
 TEST(ItemPath, NamesEndedByNulsAndWholeOrNotGiven) {
-    PathBuffer path;
-    path.fill(u'x');
-    EXPECT_TRUE(BuildItemPath({}, path));
-    EXPECT_TRUE(AllZero(path));  // the root
-    EXPECT_TRUE(BuildItemPath({u"G", u"S"}, path));
-    EXPECT_EQ(Units(path, 5), std::u16string(u"G\0S\0\0", 5));
-    EXPECT_TRUE(AllZero(path, 5));
-    EXPECT_EQ(NodePathFromBuffer(path), NodePath({"G", "S"}));
-
-    const std::u16string whole(1022, u'c');  // with its NUL and the empty name: the buffer
-    EXPECT_TRUE(BuildItemPath({whole}, path));
-    EXPECT_EQ(Units(path, 1024), whole + u'\0' + u'\0');
-    EXPECT_TRUE(BuildItemPath({std::u16string(1020, u'c'), u"d"}, path));
-    EXPECT_EQ(NodePathFromBuffer(path).Names().size(), 2u);
-    const std::u16string a1023(1023, u'a'), a1021(1021, u'a'), a1000(1000, u'a'), b100(100, u'b');
-    for (const auto& labels :
-         std::vector<std::vector<std::u16string_view>>{{a1023}, {a1021, u"d"}, {a1000, b100}}) {
+    const std::u16string c1022(1022, u'c'), c1020(1020, u'c'), a1023(1023, u'a'), a1021(1021, u'a'),
+        a1000(1000, u'a'), b100(100, u'b');
+    const std::pair<std::vector<std::u16string_view>, bool> cases[] = {
+        {{}, true},       {{u"G", u"S"}, true},   {{c1022}, true},       {{c1020, u"d"}, true},
+        {{a1023}, false}, {{a1021, u"d"}, false}, {{a1000, b100}, false}};
+    for (const auto& [labels, fits] : cases) {
+        PathBuffer path;
         path.fill(u'x');
-        EXPECT_FALSE(BuildItemPath(labels, path));
-        EXPECT_TRUE(AllZero(path));
+        EXPECT_EQ(BuildItemPath(labels, path), fits) << labels.size();
+        std::u16string expected;
+        for (const std::u16string_view label : labels) expected += std::u16string(label) + u'\0';
+        if (!fits) expected.clear();
+        expected.resize(path.size(), u'\0');
+        EXPECT_TRUE(std::u16string(path.begin(), path.end()) == expected) << labels.size();
+        if (fits) {
+            EXPECT_EQ(NodePathFromBuffer(path).Names().size(), labels.size());
+        }
     }
 }
 
