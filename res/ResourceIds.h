@@ -62,6 +62,7 @@ inline constexpr int IDM_HELP = 32;
 inline constexpr int IDM_QUICK_CONNECT = 48;
 inline constexpr int IDM_CLOSE_TAB_ON_LOG_OFF = 64;
 inline constexpr int IDM_SHOW_SERVERS_LIST = 80;
+inline constexpr int IDM_FIND_SERVER = 96;
 inline constexpr int ID_APP_ABOUT = 57664;
 // The window manager's own commands, as the window menu offers them.
 inline constexpr int SC_MINIMIZE_CMD = 0xF020;

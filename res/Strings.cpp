@@ -9,11 +9,12 @@
 namespace vandrelle {
 namespace {
 
-constexpr std::array<std::pair<int, std::string_view>, 12> kStrings{{
+constexpr std::array<std::pair<int, std::string_view>, 13> kStrings{{
     {IDR_MAINFRAME, "Vandrelle"},
     {IDM_STATUS_BAR, "Show or hide the status bar\nToggle StatusBar"},
     {ID_APP_ABOUT, "Display program information, version number and web page\nAbout"},
     {ATL_IDS_IDLEMESSAGE, "Ready"},
+    {IDM_FIND_SERVER, "Find a server by its name, address, description, user name or group\nFind"},
     {61184, "Change the window size"},
     {61185, "Change the window position"},
     {61186, "Reduce the window to an icon"},

@@ -15,6 +15,8 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang-format
   qt6-base-dev
+  # Finding servers folds case and accents, and orders as the tree does.
+  libicu-dev
   # The icon's PNG sizes are drawn at build time with Qt's SVG renderer.
   qt6-svg-dev
   # The RDP engine (from bookworm-backports); freerdp3.pc requires zlib's module,

@@ -3,6 +3,7 @@
 
 #include "AddIns.h"
 #include "CliText.h"
+#include "ConfigIndex.h"
 #include "ConfigLocation.h"
 #include "ConfigStore.h"
 #include "ExternalClient.h"
@@ -33,6 +34,8 @@ constexpr std::string_view kHelp =
     "\n"
     "Commands:\n"
     "  tree                                        print the tree, groups with a final /\n"
+    "  find WORD ...                               print the paths of the servers that match\n"
+    "                                              every WORD, best match first\n"
     "  show [--json] [--show-password] [NAME ...]  print a node's settings\n"
     "  add-group [NAME ...] --set Name=N ...       add a group to the named group\n"
     "  add-server [NAME ...] --set Name=N ...      add a server to the named group\n"
@@ -70,19 +73,10 @@ struct CliFailure {
 };
 
 // Known before anything is read, so that a mistyped command touches no file.
-constexpr std::string_view kCommands[] = {"tree",
-                                          "show",
-                                          "add-group",
-                                          "add-server",
-                                          "set",
-                                          "move",
-                                          "delete",
-                                          "addins",
-                                          "external-command",
-                                          "encode-password",
-                                          "decode-password",
-                                          "import-mstsc",
-                                          "import-reg"};
+constexpr std::string_view kCommands[] = {
+    "tree",         "find",      "show",   "add-group",        "add-server",      "set",
+    "move",         "delete",    "addins", "external-command", "encode-password", "decode-password",
+    "import-mstsc", "import-reg"};
 
 // Ends a command line the companion does not understand, pointing to the help.
 CliFailure UsageFailure(const std::string& message) {
@@ -368,6 +362,21 @@ std::string ReadPassword(const CliEnvironment& env, std::ostream& err) {
     return password;
 }
 
+// The servers the program's find bar shows for the words, best first, as
+// paths; nothing found ends with kExitNoSuchNode.
+int FindServers(const Command& cmd, const CConfigStore& store, std::ostream& out) {
+    std::string typed;
+    for (const std::string& word : cmd.path) typed += (typed.empty() ? "" : " ") + word;
+    const IndexedConfig indexed = IndexConfig(store);
+    const FindResult found = indexed.index.Find(ParseQuery(typed));
+    if (found.ranked.empty()) throw CliFailure{kExitNoSuchNode, "no server matches " + typed};
+    for (const int server : found.ranked) {
+        out << EscapedText(indexed.serverPaths[static_cast<std::size_t>(server)].ToString())
+            << "\n";
+    }
+    return kExitOk;
+}
+
 void RunFileCommand(const Command& cmd, CConfigStore& store, const CliEnvironment& env,
                     std::ostream& out, std::ostream& err) {
     const NodePath path(cmd.path);
@@ -418,6 +427,8 @@ void CheckArguments(const Command& cmd) {
     }
     if (cmd.name == "tree" && !cmd.path.empty())
         throw CliFailure{kExitUsage, "tree takes no names"};
+    if (cmd.name == "find" && cmd.path.empty())
+        throw CliFailure{kExitUsage, "find needs at least one WORD"};
 }
 
 // Merges a registry editor's file into the user's key store, all of it in one
@@ -493,6 +504,7 @@ int Run(const std::vector<std::string>& args, const CliEnvironment& env, std::os
     for (const std::string& problem : found.problems) {
         err << "vandrelle-cli: warning: skipped: " << EscapedText(problem) << "\n";
     }
+    if (cmd.name == "find") return FindServers(cmd, store, out);
     RunFileCommand(cmd, store, env, out, err);
     if (!store.KeptChangedCopy().empty()) {
         err << "vandrelle-cli: warning: " << EscapedText(store.ConfigPath())

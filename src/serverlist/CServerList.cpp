@@ -5,6 +5,7 @@
 #include "Icons.h"
 #include "ItemPath.h"
 #include "ResourceIds.h"
+#include "RowDelegate.h"
 #include "SessionMessages.h"
 #include "Utf8.h"
 #include "XmlDocument.h"
@@ -17,7 +18,6 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
-#include <QStyledItemDelegate>
 #include <QTreeWidget>
 #include <QTreeWidgetItemIterator>
 #include <QVBoxLayout>
@@ -31,19 +31,6 @@ namespace {
 QString Q(const std::string& text) {
     return QString::fromStdString(text);
 }
-
-// Rows two pixels taller than the style's own, for a less crowded tree;
-// labels shown as CServerList::ShownText has them.
-class RowDelegate : public QStyledItemDelegate {
-public:
-    using QStyledItemDelegate::QStyledItemDelegate;
-    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
-        return QStyledItemDelegate::sizeHint(option, index) + QSize(0, 2);
-    }
-    QString displayText(const QVariant& value, const QLocale& locale) const override {
-        return CServerList::ShownText(QStyledItemDelegate::displayText(value, locale));
-    }
-};
 
 // The order of a level: the user's collation, without regard to case (the
 // collator of the C locale compares code points, case and all, so labels are
@@ -242,9 +229,13 @@ void CServerList::SortLevel(QTreeWidgetItem* parent) {
     parent->sortChildren(0, Qt::AscendingOrder);
 }
 
-void CServerList::ExpandByProgram(QTreeWidgetItem* item) {
+void CServerList::SetTopBar(QWidget* bar) {
+    static_cast<QVBoxLayout*>(layout())->insertWidget(0, bar);
+}
+
+void CServerList::ExpandByProgram(QTreeWidgetItem* item, bool expanded) {
     m_expandingByProgram = true;
-    item->setExpanded(true);
+    item->setExpanded(expanded);
     m_expandingByProgram = false;
 }
 

@@ -72,6 +72,7 @@ public:
     ~CServerList() override;
 
     QTreeWidget* Tree() const { return m_tree; }
+    const CConfigStore& Config() const { return m_config; }
     QTreeWidgetItem* RootItem() const { return m_root; }
     // The item that menu commands act on: set by a right click, the Delete
     // key, the start of a drag, and to a newly added server.
@@ -139,6 +140,12 @@ public:
     // Opens the server of a "C&onnect To" identifier: its open tab, else a new one.
     void ConnectByMenuId(int id);
 
+    // Expands or collapses a group for the program's own purposes: unlike the
+    // user's, the change is not stored in the configuration.
+    void ExpandByProgram(QTreeWidgetItem* item, bool expanded = true);
+    // Puts a bar (the find bar) above the tree.
+    void SetTopBar(QWidget* bar);
+
     // Drag and drop: whether a drag is under way, and where it would drop.
     bool IsDragging() const { return m_dragging; }
     QTreeWidgetItem* DropTarget() const { return m_dropTarget; }
@@ -159,7 +166,6 @@ private:
     void UpdateEmptyHint();
     static void SortChildren(QTreeWidgetItem* parent, const QCollator& collator);
     QTreeWidgetItem* NewItem(QTreeWidgetItem* parent, const std::string& label, int kind) const;
-    void ExpandByProgram(QTreeWidgetItem* item);
     void ShowError(const QString& text);
     QStringList ChildLabels(const QTreeWidgetItem* parent, const QTreeWidgetItem* except) const;
     bool Scratch(const QTreeWidgetItem* item, PathBuffer& path, Properties& record);

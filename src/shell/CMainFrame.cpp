@@ -3,6 +3,7 @@
 
 #include "AccessibleLabels.h"
 #include "CDlgQuickConnect.h"
+#include "CFindBar.h"
 #include "CPropertySheet2.h"
 #include "CServerList.h"
 #include "CSimpleTabView.h"
@@ -117,6 +118,13 @@ CMainFrame::CMainFrame(CConfigStore& config, KeyStore& keys, ClientHostFactory h
         ImportMstscConnections(m_keys, credentials, hasChild, add);
     });
     m_view->AddPage(m_serverList, tr("Servers"), kTreeImage);
+    m_findBar = new CFindBar(*m_serverList);
+    connect(m_findBar, &CFindBar::CountChanged, this, [this](const QString& count) {
+        m_findCount = count;
+        if (m_view->GetActivePage() == m_view->PageIndexOf(m_serverList)) {
+            ShowPageState(m_view->GetActivePage());
+        }
+    });
 
     // A size that suits a first start; a stored placement replaces it.
     const QRect available = screen() ? screen()->availableGeometry() : QRect(0, 0, 1024, 768);
@@ -203,6 +211,11 @@ void CMainFrame::MakeWindowMenu() {
     AddCommand(m_windowMenu, tr("Ma&ximize"), SC_MAXIMIZE_CMD);
     m_windowMenu->addSeparator();
     AddCommand(m_windowMenu, tr("&Show servers list"), IDM_SHOW_SERVERS_LIST);
+    // Ctrl+F shown beside it; the key itself is seen by eventFilter, which
+    // leaves it to a connected session.
+    QAction* find = AddCommand(m_windowMenu, tr("&Find Server..."), IDM_FIND_SERVER);
+    find->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
+    find->setShortcutContext(Qt::WidgetShortcut);
     m_windowMenu->addSeparator();
     AddCommand(m_windowMenu, tr("Status &Bar"), IDM_STATUS_BAR)->setCheckable(true);
     AddCommand(m_windowMenu, tr("Close &tab on log off"), IDM_CLOSE_TAB_ON_LOG_OFF)
@@ -250,7 +263,7 @@ bool CMainFrame::event(QEvent* event) {
 }
 
 // F10 opens the window menu (Alt+Space too, where the window manager lets it
-// through), and Ctrl+W closes the active session's tab, wherever the focus is
+// through), Ctrl+F the find bar, and Ctrl+W closes the active session's tab, wherever the focus is
 // in the window but in a connected session, whose remote desktop has every
 // key (also those it passes on to its parents). They are seen before the
 // focused widget, which might take them.
@@ -268,6 +281,10 @@ bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
     }
     if (key->key() == Qt::Key_W && modifiers == Qt::ControlModifier) {
         OnTabCloseRequest(m_view->GetActivePage());
+        return true;
+    }
+    if (key->key() == Qt::Key_F && modifiers == Qt::ControlModifier) {
+        FindServer();
         return true;
     }
     return false;
@@ -325,6 +342,9 @@ void CMainFrame::OnSysCommand(int id) {
             break;
         case IDM_SHOW_SERVERS_LIST:
             ShowServersList();
+            break;
+        case IDM_FIND_SERVER:
+            FindServer();
             break;
         case IDM_STATUS_BAR:
             ToggleStatusBar();
@@ -404,7 +424,8 @@ void CMainFrame::ShowPageState(int index) {
                                        .arg(Shown(r.Name), Shown(r.Server), Shown(r.UserName)));
         setWindowTitle(Shown(r.Name) + QStringLiteral(" - ") + Q(ResourceString(IDR_MAINFRAME)));
     } else {
-        m_statusPane->SetStateText(Q(ResourceString(ATL_IDS_IDLEMESSAGE)));
+        m_statusPane->SetStateText(m_findCount.isEmpty() ? Q(ResourceString(ATL_IDS_IDLEMESSAGE))
+                                                         : m_findCount);
         setWindowTitle(Q(ResourceString(IDR_MAINFRAME)));
     }
 }
@@ -495,6 +516,12 @@ void CMainFrame::ShowServersList() {
     if (page < 0 || page == m_view->GetActivePage()) return;
     m_view->SetActivePage(page);
     ShowPageState(page);
+}
+
+void CMainFrame::FindServer() {
+    if (!m_serverList || !m_findBar) return;
+    ShowServersList();
+    m_findBar->Open();
 }
 
 void CMainFrame::ToggleStatusBar() {

@@ -23,6 +23,7 @@ class CSimpleTabView;
 class CVandrelleView;
 class KeyStore;
 class StatusPane;
+class CFindBar;
 
 // The program's one main window: the tab view with the server tree as its
 // first page and the sessions after it, the status bar, and the window menu
@@ -106,6 +107,8 @@ private:
     void OnTabDoubleClick(int index);
     void OnTabCloseRequest(int index);
     void ShowServersList();
+    // Brings the "Servers" page forward and opens its find bar.
+    void FindServer();
     void ToggleStatusBar();
     void ToggleCloseTabOnLogOff();
     void OpenSession(int command, const PathBuffer& path);
@@ -132,6 +135,8 @@ private:
     ClientHostFactory m_hosts;
     CSimpleTabView* m_view = nullptr;
     QPointer<CServerList> m_serverList;
+    QPointer<CFindBar> m_findBar;
+    QString m_findCount;  // the find bar's count while it filters
     StatusPane* m_statusPane = nullptr;
     QMenu* m_windowMenu = nullptr;
     QToolButton* m_menuButton = nullptr;

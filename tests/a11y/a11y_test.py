@@ -269,6 +269,22 @@ def check_main_window(frame):
     check(status_text(frame) == "Ready", "the status bar reads 'Ready' through its text")
 
 
+def check_find_bar(s, frame):
+    s.keys("ctrl+f")
+    s.xdotool("type", "--delay", "60", "rack")
+    field = wait_for(lambda: find(frame, "text", "Find server"), 5)
+    check(field is not None, "the find field is named 'Find server'")
+    check(wait_for(lambda: s.focused is not None and s.focused.name == "Rack 1", 5),
+          "the screen reader is told of the selected match (%s)" % (s.focused and s.focused.name))
+    check(wait_for(lambda: field.description == "1 of 4 servers", 5) if field else False,
+          "the find field's description tells the count")
+    check(wait_for(lambda: status_text(frame) == "1 of 4 servers", 5),
+          "the status bar reads the count (%r)" % status_text(frame))
+    s.keys("Escape")
+    check(wait_for(lambda: status_text(frame) == "Ready", 5) and field is not None and
+          wait_for(lambda: "showing" not in states(field), 5), "Escape closes the find bar")
+
+
 def check_failed_session(s, frame):
     s.keys("End", "Return")  # the last item, "Refused"
     check(wait_for(lambda: tab(frame, "Refused").description == "disconnected"),
@@ -355,6 +371,7 @@ def inner(program):
             s.xdotool("search", "--sync", "--onlyvisible", "--name", "^Vandrelle$",
                       "windowfocus", "--sync")
             check_main_window(frame)
+            check_find_bar(s, frame)
             check_failed_session(s, frame)
             check_window_menu(s, frame)
             check_tree_menus_and_properties(s)

@@ -85,13 +85,16 @@ protected:
                std::string::npos;
     }
 
-    // With the shadow server's entry opened from the keyboard and its
-    // certificate accepted, the remote desktop shows in the window; then back to the tree.
+    // With the shadow server's entry found by a part of its host (Ctrl+F),
+    // opened with Enter and its certificate accepted, the remote desktop shows
+    // in the window; then back to the tree, the find bar closed.
     void StartConnected() {
         server = std::make_unique<ShadowServer>();
         ASSERT_TRUE(server->ok()) << server->error();
         ASSERT_NO_FATAL_FAILURE(Start(server->port()));
-        On("xdotool windowfocus --sync " + window + " key Down Down Return");
+        On("xdotool windowfocus --sync " + window + " key ctrl+f");
+        On("xdotool type 0.0.1");
+        On("xdotool key Return");
         ASSERT_FALSE(AwaitWindow("Server certificate").empty());
         On("xdotool key alt+o");  // "Connect &once"
         ASSERT_EQ(AwaitWindow("Shadow - Vandrelle"), window);
@@ -114,6 +117,7 @@ protected:
             << "the remote desktop is not in the tab";
         On("xdotool key ctrl+Tab");
         ASSERT_EQ(AwaitWindow("Vandrelle"), window);
+        On("xdotool key Escape");
     }
     // Deletes the server selected in the tree, confirmed: only marked in the
     // store, the file follows at the next save.

@@ -461,7 +461,7 @@ private Q_SLOTS:
         const int quickAt = menu->actions().indexOf(f.frame->Action(IDM_QUICK_CONNECT));
         QMenu* connectTo = menu->actions().at(quickAt - 1)->menu();
         QCOMPARE(connectTo->title(), QStringLiteral("C&onnect To"));
-        QCOMPARE(quickAt, 10);  // one submenu more than the items
+        QCOMPARE(quickAt, 11);  // one submenu more than the items
         Q_EMIT connectTo->actions().at(0)->menu()->aboutToShow();  // Office
         f.frame->OnSysCommand(4112);                               // Lab
         QCOMPARE(f.View()->GetPageCaption(1), QStringLiteral("Lab"));

@@ -180,6 +180,23 @@ TEST_F(CliTest, CommandsShowAndEditTheTree) {
     });
 }
 
+// Find prints the paths of the servers the find bar shows, best first: a word
+// of the name before a host, a host before a group's name; a user name
+// inherited from a group counts.
+TEST_F(CliTest, FindPrintsTheMatchingServersBestFirst) {
+    Build();
+    Check({
+        {{"add-server", "--set", "Name=Zürich web", "--set", "Server=10.1.0.12"}},
+        {{"add-server", "--set", "Name=mail", "--set", "Server=webmail"}},
+        {{"set", "Web", "--set", "UserName=ops7"}},
+        {{"find", "WEB"}, 0, "Zürich web\nmail\nWeb/A/db1\n", true},
+        {{"find", "zurich", "12"}, 0, "Zürich web\n", true},
+        {{"find", "ops7"}, 0, "Web/A/db1\n", true},
+        {{"find", "web", "nothing"}, 1, "vandrelle-cli: no server matches web nothing\n"},
+        {{"find"}, 2, "find needs at least one WORD"},
+    });
+}
+
 // Each refusal leaves the file and the key store as they were: unknown nodes
 // (1); bad usage, fields and values, log-on fields while the node inherits,
 // ports outside the range and fields the node does not keep (2); files that

@@ -1,0 +1,108 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Finding servers: folding, the typed words, the marks and the index's
+// matches, groups and ranking.
+#include "ServerIndex.h"
+
+#include <gtest/gtest.h>
+
+using namespace vandrelle;
+
+TEST(FindText, FoldsCaseAndAccentsAndKeepsBadBytesVisible) {
+    const std::pair<std::string, std::string> rows[] = {
+        {"Zürich", "zurich"},     {"ÉCOLE Ünï", "ecole uni"},
+        {"u\xCC\x88", "u"},       {"ΩMEGA-12", "ωmega-12"},
+        {"\xFF", "\xEF\xBF\xBD"}, {"\xE2\x84\xAA", "k"},  // the Kelvin sign
+    };
+    for (const auto& [in, out] : rows)
+        EXPECT_EQ(FoldForMatch(in), out) << testing::PrintToString(in);
+}
+
+TEST(FindText, TypedTextIsWordsFoldedAndJoined) {
+    const FindQuery query = ParseQuery("  Web\t12\xC2\xA0Zü ");
+    EXPECT_EQ(query.words, (std::vector<std::string>{"web", "12", "zu"}));
+    EXPECT_EQ(query.whole, "web 12 zu");
+    EXPECT_TRUE(ParseQuery(" \t").Empty());
+    std::string many;
+    for (int i = 0; i < 70; ++i) many += "w" + std::to_string(i) + " ";
+    EXPECT_EQ(ParseQuery(many).words.size(), FindQuery::kMaxWords);
+}
+
+TEST(FindText, MarksEveryOccurrenceOnCharacterBoundaries) {
+    using Ranges = std::vector<std::pair<std::size_t, std::size_t>>;
+    const struct {
+        std::string label, typed;
+        Ranges marks;
+    } rows[] = {
+        {"Zürich Web", "zu web", {{0, 3}, {8, 11}}},
+        {"web web", "WEB", {{0, 3}, {4, 7}}},
+        {"aaaa", "aa", {{0, 4}}},
+        {"naïve", "i", {{2, 4}}},
+        {"xu\xCC\x88y", "u", {{1, 4}}},  // the dropped mark goes with its letter
+        {"x", "y", {}},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(MatchRanges(row.label, ParseQuery(row.typed)), row.marks)
+            << testing::PrintToString(row.label);
+    }
+}
+
+namespace {
+
+// Europe / Zürich / {db1, web12}, Europe / Empty, then Web, big web farm,
+// cobweb and mail at the top: the order a listing shows.
+struct Tree {
+    Tree() {
+        const int europe = index.AddGroup(ServerIndex::kTop, "Europe");
+        const int zurich = index.AddGroup(europe, "Zürich");
+        Add(zurich, {"db1", "db1.zh.test", "Main DB", "ops"});
+        Add(zurich, {"web12", "10.1.0.12", "", "ops"});
+        index.AddGroup(europe, "Empty");
+        Add(ServerIndex::kTop, {"Web", "web.test", "", "admin"});
+        Add(ServerIndex::kTop, {"big web farm", "farm", "", ""});
+        Add(ServerIndex::kTop, {"cobweb", "cw", "", ""});
+        Add(ServerIndex::kTop, {"mail", "webmail.test", "", ""});
+    }
+    void Add(int group, const ServerFields& fields) {
+        index.AddServer(group, fields);
+        names.emplace_back(fields.name);
+    }
+    std::string Ranked(const std::string& typed) const {
+        std::string out;
+        for (const int s : index.Find(ParseQuery(typed)).ranked) out += names[s] + ";";
+        return out;
+    }
+    ServerIndex index;
+    std::vector<std::string> names;
+};
+
+}  // namespace
+
+TEST(ServerIndex, EveryWordMatchesSomewhereBestFirst) {
+    const Tree tree;
+    const std::pair<std::string, std::string> rows[] = {
+        // equal name, name start, word of the name, host, anything else
+        {"web", "Web;web12;big web farm;mail;cobweb;"},
+        {"zurich", "db1;web12;"},  // a group above
+        {"ZÜR web", "web12;"},     // words in the group and the name
+        {"main db", "db1;"},       // the description
+        {"admin", "Web;"},         // the user name
+        {"10.1.0", "web12;"},      // the host
+        {"europe zurich ops", "db1;web12;"},
+        {"web nothing", ""},
+    };
+    for (const auto& [typed, ranked] : rows) EXPECT_EQ(tree.Ranked(typed), ranked) << typed;
+    EXPECT_FALSE(tree.index.Find(ParseQuery(" ")).filtering);
+}
+
+TEST(ServerIndex, GroupsShowOnTheWayOrWhenTheyMatchThemselves) {
+    const Tree tree;
+    constexpr char H = FindResult::kHidden, W = FindResult::kOnTheWay, M = FindResult::kMatches;
+    const std::pair<std::string, std::vector<char>> rows[] = {
+        {"web12", {W, W, H}},  {"zurich", {W, M, H}},
+        {"empty", {W, H, M}},  // shown without a server, and so is its way
+        {"europe", {M, M, M}}, {"cobweb", {H, H, H}},
+    };
+    for (const auto& [typed, shown] : rows) {
+        EXPECT_EQ(tree.index.Find(ParseQuery(typed)).groupShown, shown) << typed;
+    }
+}
