@@ -296,7 +296,9 @@ void FreeRdpConnection::NotifyFrameChanged() {
             self->m_dirty = {};
             self->m_frameNoticePending = false;
         }
-        owner.FrameChanged(dirty);
+        // Nothing is told of a paint that changed nothing, or of changes an
+        // earlier notice took already.
+        if (dirty.width > 0 && dirty.height > 0) owner.FrameChanged(dirty);
     });
 }
 
