@@ -124,6 +124,7 @@ protected:
 // Show prints the effective record, the tree groups with a slash indented by
 // depth; names and texts print escaped, so that none fakes a line or a
 // terminal code. A group's collapse state stays unless the command sets it.
+// Find prints the matching servers' paths, best first.
 TEST_F(CliTest, CommandsShowAndEditTheTree) {
     Build();
     keys.CreateKey(Hive::CurrentUser,
