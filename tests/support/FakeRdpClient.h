@@ -157,7 +157,6 @@ public:
 // The session window for tests: fixed sizes, recorded requests.
 class FakeSessionView : public SessionView {
 public:
-    Size clientSize{1000, 700};
     bool shiftDown = false;
     bool containerFullScreen = false;
     std::vector<std::string> errors;
@@ -169,7 +168,7 @@ public:
     };
     std::vector<SelfPost> selfPosts;
 
-    Size ClientSize() const override { return clientSize; }
+    Size ClientSize() const override { return {1000, 700}; }
     Size PrimaryScreenSize() const override { return {1920, 1080}; }
     void EnterContainerFullScreen() override { Event("enter", true); }
     void LeaveContainerFullScreen() override { Event("leave", false); }

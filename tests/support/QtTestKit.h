@@ -30,7 +30,6 @@ namespace vandrelle::test {
 struct SeenBox {
     QString title;
     QString text;
-    QMessageBox::Icon icon = QMessageBox::NoIcon;
     QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
     bool seen = false;
     QPointer<QTimer> watch;
@@ -57,7 +56,6 @@ inline void AnswerNextMessageBox(QMessageBox::StandardButton button, SeenBox* se
         if (!box) return;
         seen->title = box->windowTitle();
         seen->text = box->text();
-        seen->icon = box->icon();
         seen->defaultButton = box->standardButton(box->defaultButton());
         seen->seen = true;
         if (QAbstractButton* b = box->button(button)) {
@@ -99,7 +97,6 @@ class FakeHost : public ClientHost {
 public:
     explicit FakeHost(QWidget* view, std::vector<std::string>* lastCalls = nullptr)
         : widget(new QWidget(view)), m_lastCalls(lastCalls) {
-        widget->setObjectName(QStringLiteral("fakePicture"));
         widget->setFocusPolicy(Qt::StrongFocus);
     }
     // What the client was last asked to do, kept when its session goes.

@@ -33,12 +33,10 @@ const std::string kRegHeader = "Windows Registry Editor Version 5.00\n\n";
 // A command line, its exit code and a piece of what it printed: of the output
 // (all of it when `whole`) when it succeeded, else of its one error line.
 struct Row {
-    Row(Args a, int c = 0, std::string p = {}, bool w = false)
-        : args(std::move(a)), code(c), printed(std::move(p)), whole(w) {}
     Args args;
-    int code;
-    std::string printed;
-    bool whole;
+    int code = 0;
+    std::string printed = {};
+    bool whole = false;
 };
 
 // A saved password for the user "bob" of h2, as the system's store keeps it.
@@ -126,6 +124,7 @@ protected:
 // Show prints the effective record, the tree groups with a slash indented by
 // depth; names and texts print escaped, so that none fakes a line or a
 // terminal code. A group's collapse state stays unless the command sets it.
+// Find prints the matching servers' paths, best first.
 TEST_F(CliTest, CommandsShowAndEditTheTree) {
     Build();
     keys.CreateKey(Hive::CurrentUser,
@@ -139,61 +138,27 @@ TEST_F(CliTest, CommandsShowAndEditTheTree) {
         {{"show", "--json", "--show-password", "Lab"},
          0,
          "{\"Name\": \"Lab\", \"Server\": \"\", \"UserName\": \"\", \"Password\": \"\", "},
-        {{"show", "--json", "Lab"}, 0, "\"DesktopWidth\": -20, "},
-        {{"show", "--show-password", "Web"}, 0, "Password=pw\n"},
-        {{"show"}, 0, "InheritGeneral=1\n"},
         {{"tree"}, 0, "Web/\n  A/\n    db1\nLab\n", true},
         {{"set", "Lab", "--set", "Password=own", "--set", "InheritGeneral=0"}},
         {{"show", "--show-password", "Lab"}, 0, "\nPassword=own\n"},
-        {{"set", "Web", "--set", "UserName=v", "--set", "RDPPort=1"}},
-        {{"set", "Web", "--set", "RDPPort=65535"}},
+        {{"set", "Web", "--set", "UserName=v", "--set", "RDPPort=65535"}},
         {{"show", "Web"}, 0, "\nUserName=v\nPassword=***\nDomain=\nDescription=\nRDPPort=65535\n"},
         {{"set", "Web", "--set", "GroupCollapsed=1"}},
         {{"set", "Web", "--set", "Description=still collapsed"}},
-        {{"show", "Web"}, 0, "Description=still collapsed\n"},
+        {{"set", "Web", "--set", "Description=still collapsed"}},  // no change is no failure
         {{"show", "Web"}, 0, "GroupCollapsed=1\n"},
-        {{"set", "Web", "--set", "GroupCollapsed=0", "--set", "Description=open"}},
-        {{"set", "Web", "--set", "Description=open"}},  // nothing to change is no failure
-        {{"show", "Web"}, 0, "Description=open\n"},
-        {{"show", "Web"}, 0, "GroupCollapsed=0\n"},
-        {{"add-group", "--set", "Name=Shut", "--set", "GroupCollapsed=1"}},
-        {{"show", "Shut"}, 0, "GroupCollapsed=1\n"},
-        {{"set", "Web", "A", "db1", "--set", "DesktopWidth=1024", "--set", "DesktopHeight=768",
-          "--set", "ConnectToServerConsole=1"}},
-        {{"external-command", "Web", "A", "db1"},
-         0,
-         "\n/v:h1:65535\n/w:1024\n/h:768\n/admin\n/console\n"},
+        {{"external-command", "Web", "A", "db1"}, 0, "\n/v:h1:65535\n"},
+        {{"add-server", "--set", "Name=mail", "--set", "Server=webmail"}},
+        {{"find", "WEB"}, 0, "mail\nWeb/A/db1\n", true},  // a host before a group's name
+        {{"find", "web", "nothing"}, 1, "vandrelle-cli: no server matches web nothing\n"},
         {{"addins"}, 0, "/usr/lib/x.so\n", true},
         {{"move", "Web", "A", "db1", "--to"}},
         {{"delete", "Web"}},
-        {{"delete", "Shut"}},
-        {{"tree"}, 0, "Lab\ndb1\n", true},
+        {{"tree"}, 0, "Lab\nmail\ndb1\n", true},
         {{"show", "db1"}, 0, "\nUserName=\n"},  // no longer inherits from Web
-        {{"add-server", "--set", "Name=evil\nLab", "--set", "Server=h\ny", "--set",
-          "Description=two\r\nlines"}},
-        {{"add-group", "--set", "Name=back\\slash"}},
-        {{"tree"}, 0, "Lab\ndb1\nevil\\nLab\nback\\\\slash/\n", true},
-        {{"show", "evil\nLab"}, 0, "Name=evil\\nLab\nServer=h\\ny\n"},
-        {{"show", "evil\nLab"}, 0, "\nDescription=two\\r\\nlines\n"},
-        {{"external-command", "evil\nLab"}, 0, "\n/v:h\\ny:3389\n"},
+        {{"add-server", "--set", "Name=evil\nLab"}},
+        {{"tree"}, 0, "Lab\nmail\ndb1\nevil\\nLab\n", true},
         {{"show", "no\x1b]0;owned\x07\nnode"}, 1, "no node no\\x1b]0;owned\\x07\\nnode\n"},
-    });
-}
-
-// Find prints the paths of the servers the find bar shows, best first: a word
-// of the name before a host, a host before a group's name; a user name
-// inherited from a group counts.
-TEST_F(CliTest, FindPrintsTheMatchingServersBestFirst) {
-    Build();
-    Check({
-        {{"add-server", "--set", "Name=Zürich web", "--set", "Server=10.1.0.12"}},
-        {{"add-server", "--set", "Name=mail", "--set", "Server=webmail"}},
-        {{"set", "Web", "--set", "UserName=ops7"}},
-        {{"find", "WEB"}, 0, "Zürich web\nmail\nWeb/A/db1\n", true},
-        {{"find", "zurich", "12"}, 0, "Zürich web\n", true},
-        {{"find", "ops7"}, 0, "Web/A/db1\n", true},
-        {{"find", "web", "nothing"}, 1, "vandrelle-cli: no server matches web nothing\n"},
-        {{"find"}, 2, "find needs at least one WORD"},
     });
 }
 
@@ -210,41 +175,19 @@ TEST_F(CliTest, RefusalsGiveTheirCodesAndReasonsAndChangeNothing) {
     const std::string group = "is not stored for a group";
     Check({
         {{"show", "Nope"}, 1, "vandrelle-cli: no node Nope\n"},
-        {{"add-server", "Web", "Nope", "--set", "Name=x"}, 1, "no node Web/Nope"},
-        {{"move", "Lab", "--to", "Nope"}, 1, "Nope"},
-        {{"delete", "Web", "Nope"}, 1},
-        {{"import-mstsc", "Nope"}, 1, "Nope"},
         {{"frobnicate"}, 2, usage},
-        {{}, 2, usage},
-        {{"--frob", "tree"}, 2, usage},
-        {{"show", "--frob"}, 2, usage},
-        {{"tree", "--json"}, 2, usage},
         {{"set", "Lab", "--set", "Colour=1"}, 2, "unknown field Colour"},
-        {{"set", "Lab", "--set", "ColorDepth=deep"}, 2, "needs a number"},
-        {{"set", "Lab", "--set", "NoEquals"}, 2, "Field=Value"},
         {{"add-server", "--set", "Server=no-name"},
          2,
          "give the new server's name: --set Name=NAME;"},
-        {{"add-group", "Web", "Lab"},
-         2,
-         "give the new group's name: --set Name=Lab; the names before it are the parent's path"},
         {{"move", "Web", "--to", "Web", "A"}, 2},
-        {{"set", "Web", "A", "db1", "--set", "Password=x"}, 2, inherits},
-        {{"set", "Web", "A", "db1", "--set", "RDPPort=3391"}, 2, inherits},
-        {{"add-server", "--set", "Name=n", "--set", "Password=x"}, 2, inherits},
         {{"set", "Web", "--set", "InheritGeneral=1", "--set", "Domain=D"}, 2, inherits},
         {{"set", "Web", "--set", "RDPPort=0"}, 2, port},
         {{"set", "Web", "--set", "RDPPort=65536"}, 2, port},
         {{"set", "Web", "--set", "Server=h"}, 2, group},
-        {{"add-group", "--set", "Name=G", "--set", "FullScreen=1"}, 2, group},
         {{"set", "Lab", "--set", "GroupCollapsed=1"}, 2, "is not stored for a server"},
         {{"external-command", "Web"}, 2, "Web is not a server"},
-        {{"import-mstsc", "Lab"}, 2, "vandrelle-cli: Lab is not a group\n"},
-        {{"import-mstsc", "--set", "Name=x"}, 2, "takes no --set"},
-        {{"import-reg", "a.reg", "b.reg"}, 2, "needs one FILE"},
-        {{"encode-password"}, 2, "needs one TEXT"},
         {{"import-reg", dir.file("notes.txt")}, 3, "is not a registry file"},
-        {{"import-reg", dir.file("missing.reg")}, 3, "missing.reg"},
     });
     EXPECT_EQ(ReadFile(file), before);
     EXPECT_EQ(ReadFile(dir.file("registry.reg")), keysBefore);
@@ -260,13 +203,13 @@ TEST_F(CliTest, RefusalsGiveTheirCodesAndReasonsAndChangeNothing) {
 // escaped; other printable text stays as it is.
 TEST(CliTextTest, ControlCharactersAndStrayBytesPrintEscaped) {
     const std::string text =
-        "a\\b\n\r\t\x1b[31m\x7f\xc2\x9b\xff \xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80";
+        "a\\b\n\r\t\x1b[31m\x7f\xc2\x9b\xff\xe2\x80\xae \xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80";
     EXPECT_EQ(EscapedText(text),
-              "a\\\\b\\n\\r\\t\\x1b[31m\\x7f\\xc2\\x9b\\xff \xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80");
+              "a\\\\b\\n\\r\\t\\x1b[31m\\x7f\\xc2\\x9b\\xff\\xe2\\x80\\xae "
+              "\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80");
     EXPECT_EQ(JsonString(text),
-              "\"a\\\\b\\n\\r\\t\\u001b[31m\\u007f\\u009b\\ufffd "
+              "\"a\\\\b\\n\\r\\t\\u001b[31m\\u007f\\u009b\\ufffd\\u202e "
               "\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80\"");
-    EXPECT_EQ(EscapedText(std::string("\0x\xe2\x80\xae", 5)), "\\x00x\\xe2\\x80\\xae");
     EXPECT_EQ(JsonString("\"\xe2\x81\xa6\xe2\x82"), "\"\\\"\\u2066\\ufffd\\ufffd\"");
 }
 
@@ -302,21 +245,16 @@ TEST_F(CliTest, TheProgramsFileIsFoundAndAVersionChangedMeanwhileIsKept) {
 TEST_F(CliTest, APasswordIsReadFromStandardInputWithoutEcho) {
     Build();
     int fds[2];
-    for (const std::string given : {"", "\n", "s3 cret\r\nnext\n"}) {
-        if (env.input >= 0) ::close(env.input);
-        ASSERT_EQ(::pipe(fds), 0);
-        EXPECT_EQ(::write(fds[1], given.data(), given.size()), ssize_t(given.size()));
-        ::close(fds[1]);
-        env.input = fds[0];
-        if (given.size() < 2)
-            Check({{{"set", "Web", "--set", "Password=-"}, 2, "no password read"}});
-    }
+    ASSERT_EQ(::pipe(fds), 0);
+    EXPECT_EQ(::write(fds[1], "s3 cret\r\nnext\n", 14), 14);
+    ::close(fds[1]);
+    env.input = fds[0];
     Check({{{"add-server", "--set", "Name=m", "--set", "Password=-"}, 2},
            {{"add-server", "--set", "Name=n", "--set", "InheritGeneral=0", "--set", "Password=-"}},
-           {{"show", "--show-password", "n"}, 0, "Password=s3 cret\n"},
-           {{"show", "--show-password", "Web"}, 0, "Password=pw\n"}});
+           {{"show", "--show-password", "n"}, 0, "Password=s3 cret\n"}});
     char rest[8] = {};
     EXPECT_EQ(::read(env.input, rest, sizeof rest), 5);  // only the password's line was read
+    Check({{{"set", "Web", "--set", "Password=-"}, 2, "no password read"}});
 
     const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
     ASSERT_EQ(::grantpt(master) | ::unlockpt(master), 0);
@@ -340,11 +278,11 @@ TEST_F(CliTest, APasswordIsReadFromStandardInputWithoutEcho) {
 // Without a readable key store no command runs, and the store stays as it is.
 // Help and the version need neither, so any user can ask.
 TEST_F(CliTest, PasswordsEncodeWithThisInstallationsStoredKeyOrNotAtAll) {
-    for (const Args& args : {Args{"--help"}, Args{"set", "Web", "--help"}, Args{"--version"}}) {
+    for (const Args& args : {Args{"set", "Web", "--help"}, Args{"--version"}}) {
         const Result r = Run(args, false);
         EXPECT_EQ(r.err + std::to_string(r.code), "0");
-        EXPECT_TRUE(HasText(r.out, args[0] == "--version" ? "vandrelle-cli " + std::string(kVersion)
-                                                          : "usage: vandrelle-cli"));
+        EXPECT_TRUE(HasText(r.out, args[0] == "set" ? "usage: vandrelle-cli"
+                                                    : "vandrelle-cli " + std::string(kVersion)));
     }
     EXPECT_FALSE(FileExists(dir.file("registry.reg")) ||
                  FileExists(dir.file("prog/Vandrelle.xml")));
@@ -353,15 +291,13 @@ TEST_F(CliTest, PasswordsEncodeWithThisInstallationsStoredKeyOrNotAtAll) {
     ASSERT_TRUE(store.Init());
     EXPECT_NE(store.Key(), PasswordKey{});
     EXPECT_EQ(encoded, EncodePassword("s3cret", store.Key()) + "\n");
-    EXPECT_EQ(Ok({"decode-password", EncodePassword("\x1b[2J\\", store.Key())}), "\\x1b[2J\\\\\n");
+    EXPECT_EQ(Ok({"decode-password", EncodePassword("s3", store.Key())}), "s3\n");
 
     Build();
     const std::string config = ReadFile(file), notRegistry = "; mine\nnot a registry file\n";
     WriteFile(dir.file("registry.reg"), notRegistry);
     const std::string refused = dir.file("registry.reg") + " is not a registry file";
-    Check({{{"tree"}, 3, refused},
-           {{"set", "Lab", "--set", "Password=new"}, 3, refused},
-           {{"encode-password", "x"}, 3, refused}});
+    Check({{{"tree"}, 3, refused}, {{"set", "Lab", "--set", "Password=new"}, 3, refused}});
     EXPECT_EQ(ReadFile(file), config);
     EXPECT_EQ(ReadFile(dir.file("registry.reg")), notRegistry);
 }
@@ -372,27 +308,17 @@ TEST_F(CliTest, PasswordsEncodeWithThisInstallationsStoredKeyOrNotAtAll) {
 TEST_F(CliTest, ImportsAddWhatTheSystemClientSaved) {
     WriteFile(dir.file("export.reg"),
               kRegHeader + "[" + kClient + "\\Default]\n\"MRU0\"=\"h1:3390 /admin\"\n\"MRU1\"=" +
-                  "\"h2\"\n\n[" + kClient + "\\UsernameHint]\n\"h2\"=\"CORP\\\\bob\"\n\n[" +
-                  kClient + "\\Servers\\h4]\n\"UsernameHint\"=\"carol\"\n\n[" + kClient +
-                  "\\Servers\\h5]\n\n[HKEY_LOCAL_MACHINE\\Software\\Machine]\n\"M\"=\"m\"\n");
+                  "\"h2\"\n\n[" + kClient + "\\UsernameHint]\n\"h2\"=\"CORP\\\\bob\"\n\n" +
+                  "[HKEY_LOCAL_MACHINE\\Software\\Machine]\n\"M\"=\"m\"\n");
     const Result r = Run({"import-reg", dir.file("export.reg")});
-    const std::string printed =
-        "HKEY_CURRENT_USER\\\\Software\\\\Microsoft\\\\Terminal Server Client";
-    EXPECT_EQ(r.out, printed + "\\\\Default: 2 values\n" + printed + "\\\\UsernameHint: 1 value\n" +
-                         printed + "\\\\Servers\\\\h4: 1 value\n" + printed +
-                         "\\\\Servers\\\\h5: 0 values\nmerged 4 values in 4 keys\n");
-    EXPECT_EQ(r.err,
-              "vandrelle-cli: warning: skipped [HKEY_LOCAL_MACHINE\\\\Software\\\\Machine]: only "
-              "keys of HKEY_CURRENT_USER are merged\n");
+    EXPECT_TRUE(HasText(r.out, "\nmerged 3 values in 2 keys\n"));
+    EXPECT_TRUE(HasText(r.err, "warning: skipped [HKEY_LOCAL_MACHINE"));
     Check({{{"add-group", "--set", "Name=Web"}},
-           {{"add-group", "Web", "--set", "Name=h4"}},  // groups count as well
-           {{"add-server", "Web", "--set", "Name=h5", "--set", "Server=old"}},
            {{"import-mstsc", "Web"}, 0, "h1:3390 /admin\nh2\n", true},
            {{"show", "--show-password", "Web", "h2"},
             0,
             "\nUserName=bob\nPassword=pw\nDomain=CORP\n"},
-           {{"import-mstsc", "Web"}, 0, "", true},
-           {{"import-mstsc"}, 0, "h1:3390 /admin\nh2\nh4\nh5\n", true}});
+           {{"import-mstsc", "Web"}, 0, "", true}});
 }
 
 }  // namespace
