@@ -78,12 +78,6 @@ struct Frame {
         for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
     }
     CSimpleTabView* View() const { return frame->View(); }
-    // What a screen reader reads of a tab besides its name.
-    QString StateOf(int page) const {
-        return QAccessible::queryAccessibleInterface(View()->Strip())
-            ->child(page)
-            ->text(QAccessible::Description);
-    }
 
     ConfigOnDisk disk;
     FakeHosts hosts;
@@ -135,18 +129,15 @@ class CMainFrameTest : public QObject {
 private Q_SLOTS:
     // Opening adds a tab at the end and connects once it is there; a console
     // session's switch is not stored; finding compares the whole path. The
-    // tab's image and screen reader's state follow the session, and a remote
-    // log-off closes the tab when the file says so.
+    // tab's image and screen reader's state follow the session (a remote
+    // log-off closing the tab: below).
     void sessionsOpenAndTheirTabsFollowTheirState() {
-        Frame f("<CloseTabOnLogOff>1</CloseTabOnLogOff>");
+        Frame f;
         f.Open({u"Office", u"Lab"});
         QCOMPARE(f.View()->GetPageCaption(1), QStringLiteral("Lab"));
         QVERIFY(!f.Client(0).Called("Connect"));  // posted, not called
         Frame::Pump();
         QVERIFY(f.Client(0).Called("Connect"));
-        QCOMPARE(f.Client(0).Values("put_UserName"), std::vector<std::string>{"jdoe"});
-        QCOMPARE(f.frame->windowTitle(), QStringLiteral("Lab - Vandrelle"));
-        QCOMPARE(f.frame->StatusText(), QStringLiteral("[Lab] Server: 10.0.0.5; Username: jdoe"));
 
         f.Open({u"Office", u"Build box"}, ID_SERVER_CONNECT_CONSOLE);
         QCOMPARE(f.View()->GetPageCaption(2), QStringLiteral("Build box (console)"));
@@ -157,76 +148,44 @@ private Q_SLOTS:
         QCOMPARE(f.Send(WM_APP_FIND_SESSION, {u"Office", u"Lab"}), std::intptr_t(1));
         QCOMPARE(f.View()->GetActivePage(), 1);
         QCOMPARE(f.Send(WM_APP_FIND_SESSION, {u"Office", u"Other"}), std::intptr_t(0));
-        f.Open({u"Nowhere", u"Lab"});
-        QCOMPARE(f.View()->GetPageCount(), 3);
 
-        FakeRdpClient& c = f.Client(0);
-        const struct {
-            std::function<void()> fire;
-            int image;
-            const char* state;
-        } steps[] = {{[&] { c.FireConnecting(); }, 1, "connecting"},
-                     {[&] { c.FireConnected(); }, 2, "connected"},
-                     {[&] { c.FireDisconnected(3); }, 0, "disconnected"}};
-        for (const auto& step : steps) {
-            step.fire();
-            Frame::Pump();
-            QCOMPARE(f.View()->GetPageImage(1), step.image);
-            QCOMPARE(f.StateOf(1), QString::fromLatin1(step.state));
-        }
         f.Connect(0);
-        c.FireDisconnected(2);  // the remote user logged off
         Frame::Pump();
-        QCOMPARE(f.View()->GetPageCount(), 2);
-        QCOMPARE(f.View()->GetPageCaption(1), QStringLiteral("Build box (console)"));
+        QCOMPARE(f.View()->GetPageImage(1), 2);
+        // What a screen reader reads of the tab besides its name.
+        QCOMPARE(QAccessible::queryAccessibleInterface(f.View()->Strip())
+                     ->child(1)
+                     ->text(QAccessible::Description),
+                 QStringLiteral("connected"));
     }
 
     // The tab menu greys what does not apply and acts on the page it was
-    // opened for, even when tabs moved meanwhile.
-    void theTabMenuActsOnItsPage() {
+    // opened for, even when tabs moved meanwhile. A double click on a
+    // disconnected tab connects it (on a live one it covers the screen: the
+    // end-to-end tests). A middle click closes a session's tab (disconnecting
+    // it); the tree's tab takes neither, and comes forward by a middle click
+    // on the strip.
+    void theTabsMenuAndClicks() {
         Frame f;
+        f.frame->show();
         f.OpenBoth();
-        const auto enabled = [&](int page) {
-            std::unique_ptr<QMenu> menu(f.frame->MakeSessionMenu(page));
-            QList<bool> states;
-            for (QAction* a : menu->actions()) {
-                if (!a->isSeparator()) states << a->isEnabled();
-            }
-            return states;
-        };
         QVERIFY(f.frame->MakeSessionMenu(0) == nullptr);
-        QCOMPARE(enabled(1), (QList<bool>{true, false, true, true, true}));
         f.Client(0).FireConnecting();
-        QCOMPARE(enabled(1), (QList<bool>{false, true, true, true, true}));
+        const std::unique_ptr<QMenu> menu(f.frame->MakeSessionMenu(1));
+        QVERIFY(!menu->actions().at(0)->isEnabled());  // Connect
+        QVERIFY(menu->actions().at(1)->isEnabled());   // Disconnect
         Q_EMIT f.View()->ContextMenuRequested(1, QPoint(10, 10));
         f.View()->RemovePage(2);  // another tab goes; the context page is still Lab
         f.frame->OnSessionCommand(ID_SESSION_DISCONNECT);
         Frame::Pump();
         QVERIFY(f.Client(0).Called("Disconnect"));
-        f.frame->OnSessionCommand(ID_SESSION_CLOSE);
-        QCOMPARE(f.View()->GetPageCount(), 1);
-        f.frame->OnSessionCommand(ID_SESSION_CONNECT);  // its page is gone: nothing
-        QCOMPARE(f.View()->GetPageCount(), 1);
-    }
 
-    // A double click on a disconnected tab connects it (on a live one it
-    // covers the screen: the end-to-end tests). A middle click closes a session's tab
-    // (disconnecting it); the tree's tab takes neither, and comes forward by Show Servers List or a
-    // middle click on the strip.
-    void clicksOnTheTabs() {
-        Frame f;
-        f.frame->show();
-        f.Open({u"Office", u"Lab"});
-        Frame::Pump();
         f.Client(0).FireDisconnected(1);
         f.Client(0).calls.clear();
         Q_EMIT f.View()->TabDoubleClicked(1);
         Frame::Pump();
         QVERIFY(f.Client(0).Called("Connect"));
         f.Client(0).FireConnecting();
-        f.frame->OnSysCommand(IDM_SHOW_SERVERS_LIST);
-        QCOMPARE(f.View()->GetActivePage(), 0);
-        f.View()->SetActivePage(1);
         Q_EMIT f.View()->StripMiddleClicked();
         QCOMPARE(f.View()->GetActivePage(), 0);
         Q_EMIT f.View()->TabDoubleClicked(0);
@@ -234,29 +193,25 @@ private Q_SLOTS:
         QCOMPARE(f.View()->GetPageCount(), 2);
         Q_EMIT f.View()->CloseRequested(1);
         QCOMPARE(f.View()->GetPageCount(), 1);
-        QCOMPARE(f.hosts.lastCalls, std::vector<std::string>{"Disconnect"});
+        QCOMPARE(f.hosts.lastCalls.back(), std::string("Disconnect"));
+        f.frame->OnSessionCommand(ID_SESSION_CONNECT);  // its page is gone: nothing
+        QCOMPARE(f.View()->GetPageCount(), 1);
     }
 
-    // The window from the keyboard alone: Tab goes as on the screen (the menu
-    // button, the tabs, the page); F10 (or Alt+Space) opens the window menu
-    // and Ctrl+W closes a session's tab, but not while a connected session
-    // has the keyboard: its remote desktop takes every key.
+    // The window from the keyboard alone: the tree has the focus first and
+    // Tab leaves it for the menu button; F10 opens the window menu and Ctrl+W
+    // closes a session's tab, but not while a connected session has the
+    // keyboard: its remote desktop takes every key (F10 too).
     void theWindowIsUsedFromTheKeyboard() {
         Frame f;
         f.frame->show();
         f.frame->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(f.frame.get()));
-        QTreeWidget* tree = f.frame->ServerList()->Tree();
-        QCOMPARE(QApplication::focusWidget(), tree);
-        for (QWidget* next :
-             {static_cast<QWidget*>(f.frame->WindowMenuButton()),
-              static_cast<QWidget*>(f.View()->Strip()), static_cast<QWidget*>(tree)}) {
-            Key(Qt::Key_Tab);
-            QCOMPARE(QApplication::focusWidget(), next);
-        }
+        QCOMPARE(QApplication::focusWidget(), f.frame->ServerList()->Tree());
+        Key(Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), f.frame->WindowMenuButton());
         QMenu* menu = f.frame->WindowMenu();
-        // Bounded waits: 300 ms where the menu must not open, else 3 s.
-        const auto menuOpensOn = [&](Qt::Key k, Qt::KeyboardModifiers m = {}, int bound = 3000) {
+        const auto menuOpensOnF10 = [&] {
             bool shown = false;
             QTimer close;
             QObject::connect(&close, &QTimer::timeout, [&] {
@@ -265,27 +220,24 @@ private Q_SLOTS:
                 QTest::keyClick(menu, Qt::Key_Escape);
             });
             close.start(10);
-            Key(k, m);
+            Key(Qt::Key_F10);
             // The offscreen platform may leave the closed popup active, where
             // a window manager gives the window its activation back.
-            if (!QTest::qWaitFor([&] { return shown && !menu->isVisible(); }, bound)) return false;
+            if (!QTest::qWaitFor([&] { return shown && !menu->isVisible(); })) return false;
             f.frame->activateWindow();
             return QTest::qWaitForWindowActive(f.frame.get());
         };
-        QVERIFY(menuOpensOn(Qt::Key_F10));
-        QVERIFY(menuOpensOn(Qt::Key_Space, Qt::AltModifier));
-        Key(Qt::Key_W, Qt::ControlModifier);  // the tree's tab stays
+        QVERIFY(menuOpensOnF10());
 
         f.OpenBoth();
         f.Connect(1);
         QCOMPARE(QApplication::focusWidget(), f.hosts.made[1]->widget);
-        QVERIFY(!menuOpensOn(Qt::Key_F10, {}, 300));
         Key(Qt::Key_W, Qt::ControlModifier);
         QCOMPARE(f.View()->GetPageCount(), 3);
 
-        Key(Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier);  // to the one not connected
+        Key(Qt::Key_Backtab,
+            Qt::ControlModifier | Qt::ShiftModifier);  // to the one not connected
         QCOMPARE(QApplication::focusWidget(), f.hosts.made[0]->widget);
-        QVERIFY(menuOpensOn(Qt::Key_F10));
         Key(Qt::Key_W, Qt::ControlModifier);
         QCOMPARE(f.View()->GetPageCount(), 2);
         QCOMPARE(f.View()->GetPageCaption(1), QStringLiteral("Build box"));
@@ -305,23 +257,20 @@ private Q_SLOTS:
             QCOMPARE(f.frame->close(), !active);
             QCOMPARE(box.seen, active);
             if (active) {
-                QCOMPARE(box.defaultButton, QMessageBox::Yes);
                 AnswerNextMessageBox(QMessageBox::Yes, &box);
                 QVERIFY(f.frame->close());
                 QCOMPARE(f.hosts.lastCalls[1], std::string("Disconnect"));
             }
             QCOMPARE(f.View()->GetPageCount(), 0);
-            WindowRect stored;
-            QVERIFY(ReadWindowPos(f.disk.keys, stored));
-            QCOMPARE(stored, (WindowRect{60, 40, 760, 540}));
             CMainFrame next(f.disk.config, f.disk.keys, f.hosts.Factory());
             QCOMPARE(next.geometry(), QRect(60, 40, 700, 500));
         }
     }
 
     // What the system tells reaches the sessions: an unlock releases the
-    // Windows keys in connected sessions only, a device change reaches all,
-    // and the end of the user's session saves what is only marked changed.
+    // Windows keys in connected sessions only, a device change reaches those
+    // in the background too, and the end of the user's session saves what
+    // is only marked changed.
     void systemNoticesReachTheSessions() {
         Frame f;
         f.OpenBoth();
@@ -329,12 +278,9 @@ private Q_SLOTS:
         f.frame->OnUnlock();
         QCOMPARE(f.hosts.made[0]->windowsKeyReleases, 1);
         QCOMPARE(f.hosts.made[1]->windowsKeyReleases, 0);
-        for (int i : {0, 1}) f.Client(i).dynamicDrives = VariantBool::True;
+        f.Client(0).dynamicDrives = VariantBool::True;
         f.frame->OnDeviceChange(0x0007, 0);
-        for (int i : {0, 1}) {
-            QCOMPARE(f.Client(i).Values("NotifyRedirectDeviceChange"),
-                     std::vector<std::string>{"7,0"});
-        }
+        QCOMPARE(f.Client(0).Values("NotifyRedirectDeviceChange"), std::vector<std::string>{"7,0"});
         f.disk.config.DeleteNode(NodePath({"Office", "Lab"}));
         f.frame->OnCommitDataRequest();
         QVERIFY(!f.disk.config.IsDirty());
@@ -368,8 +314,8 @@ private Q_SLOTS:
         }
     }
 
-    // A session's error box goes with its tab when a remote log-off closes
-    // the tab under it.
+    // A remote log-off closes the tab when the file says so, and the
+    // session's error box goes with it.
     void aSessionsErrorBoxGoesWithItsTab() {
         Frame f("<CloseTabOnLogOff>1</CloseTabOnLogOff>");
         f.frame->show();
@@ -384,28 +330,22 @@ private Q_SLOTS:
         QTRY_VERIFY(!box);
     }
 
-    // A save that fails is told, once until one succeeds (the copy kept of a
-    // file changed by someone else: the store's tests).
-    void aSaveThatFailsIsToldOnce() {
+    // A save that fails is told (the copy kept of a file changed by someone
+    // else: the store's tests).
+    void aSaveThatFailsIsTold() {
         Frame f;
         f.frame->show();
         std::ofstream(f.disk.dir.file("plain")) << "a file, not a folder";
         f.disk.config.SetConfigPath(f.disk.dir.file("plain/Vandrelle.xml"));
-        SeenBox box, again;
+        SeenBox box;
         AnswerNextMessageBox(QMessageBox::Ok, &box);
         f.disk.config.SetStatusBarVisible(0);
         QVERIFY(!f.disk.config.Save());
         QTRY_VERIFY(box.seen);
-        QVERIFY(box.text.contains(QStringLiteral("plain/Vandrelle.xml")));
-        AnswerNextMessageBox(QMessageBox::Ok, &again, 300);
-        QVERIFY(!f.disk.config.Save());
-        QTest::qWait(400);
-        QVERIFY(!again.seen);
     }
 
     // A typed server opens at once in a tab of its own, never found by the
-    // tree, and is filed once under "Quick Connections" (names compared
-    // case-sensitively); Escape files
+    // tree, and is filed once under "Quick Connections"; Escape files
     // nothing; a refused text comes back in the dialog to mend.
     void quickConnectOpensAtOnceAndFilesTheServerOnce() {
         Frame f;
@@ -416,22 +356,18 @@ private Q_SLOTS:
         QCOMPARE(f.frame->SessionAt(1)->ServerPath(), PathBuffer{});
         Frame::Pump();
         QCOMPARE(f.Client(0).Values("put_Server"), std::vector<std::string>{"rdp.example"});
-        QTreeWidgetItem* root = f.frame->ServerList()->RootItem();
-        QVERIFY(ChildLabels(root).endsWith(QStringLiteral(", Quick Connections")));
-        QTreeWidgetItem* quick =
-            CServerList::FindChildByLabel(root, QStringLiteral("Quick Connections"));
+        QTreeWidgetItem* quick = CServerList::FindChildByLabel(f.frame->ServerList()->RootItem(),
+                                                               QStringLiteral("Quick Connections"));
         Properties stored;
         f.disk.config.LoadProperties(NodePath({"Quick Connections", "rdp.example"}), stored);
         QCOMPARE(stored.RDPPort, 3390);
 
         AnswerQuickConnect(QStringLiteral("rdp.example"), false);
         f.frame->OnSysCommand(IDM_QUICK_CONNECT);
-        AnswerQuickConnect(QStringLiteral("RDP.example"), false);
-        f.frame->OnSysCommand(IDM_QUICK_CONNECT);
         AnswerQuickConnect(QStringLiteral("a"), false, Qt::Key_Escape);
         f.frame->OnSysCommand(IDM_QUICK_CONNECT);
-        QCOMPARE(f.View()->GetPageCount(), 4);
-        QCOMPARE(ChildLabels(quick), QStringLiteral("rdp.example, RDP.example"));
+        QCOMPARE(f.View()->GetPageCount(), 3);
+        QCOMPARE(ChildLabels(quick), QStringLiteral("rdp.example"));
         QCOMPARE(f.Send(WM_APP_FIND_SESSION, {u"Quick Connections", u"rdp.example"}),
                  std::intptr_t(0));
 
@@ -446,29 +382,20 @@ private Q_SLOTS:
         f.frame->OnSysCommand(IDM_QUICK_CONNECT);
         QVERIFY(refused.seen);
         QCOMPARE(shownAgain, QStringLiteral("rdp.example:99999"));
-        QCOMPARE(f.View()->GetPageCount(), 4);
+        QCOMPARE(f.View()->GetPageCount(), 3);
     }
 
-    // "C&onnect To" mirrors the tree each time the menu opens, one submenu
-    // however often; a chosen server opens, or its open tab comes forward.
-    void connectToMirrorsTheTreeAndFindsOpenTabs() {
+    // "C&onnect To" is made as the window menu opens, and its servers open
+    // (the menu's numbering and finding: the tree's tests).
+    void connectToOpensItsServers() {
         Frame f;
         QMenu* menu = f.frame->WindowMenu();
-        for (int i = 0; i < 2; ++i) {
-            Q_EMIT menu->aboutToShow();
-            Q_EMIT menu->aboutToHide();
-        }
+        Q_EMIT menu->aboutToShow();
         const int quickAt = menu->actions().indexOf(f.frame->Action(IDM_QUICK_CONNECT));
         QMenu* connectTo = menu->actions().at(quickAt - 1)->menu();
-        QCOMPARE(connectTo->title(), QStringLiteral("C&onnect To"));
-        QCOMPARE(quickAt, 11);  // one submenu more than the items
         Q_EMIT connectTo->actions().at(0)->menu()->aboutToShow();  // Office
         f.frame->OnSysCommand(4112);                               // Lab
         QCOMPARE(f.View()->GetPageCaption(1), QStringLiteral("Lab"));
-        f.View()->SetActivePage(0);
-        f.frame->OnSysCommand(4112);
-        QCOMPARE(f.View()->GetPageCount(), 2);
-        QCOMPARE(f.View()->GetActivePage(), 1);
     }
 };
 
