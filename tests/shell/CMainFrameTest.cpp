@@ -385,17 +385,23 @@ private Q_SLOTS:
         QCOMPARE(f.View()->GetPageCount(), 3);
     }
 
-    // "C&onnect To" is made as the window menu opens, and its servers open
-    // (the menu's numbering and finding: the tree's tests).
+    // "C&onnect To" is made anew each time the window menu opens, one submenu
+    // however often; a chosen server opens, or its open tab comes forward
+    // (the menu's numbering: the tree's tests).
     void connectToOpensItsServers() {
         Frame f;
         QMenu* menu = f.frame->WindowMenu();
-        Q_EMIT menu->aboutToShow();
+        for (int i = 0; i < 2; ++i) Q_EMIT menu->aboutToShow();
         const int quickAt = menu->actions().indexOf(f.frame->Action(IDM_QUICK_CONNECT));
         QMenu* connectTo = menu->actions().at(quickAt - 1)->menu();
+        QCOMPARE(menu->actions().at(quickAt - 2)->menu(), nullptr);
         Q_EMIT connectTo->actions().at(0)->menu()->aboutToShow();  // Office
         f.frame->OnSysCommand(4112);                               // Lab
         QCOMPARE(f.View()->GetPageCaption(1), QStringLiteral("Lab"));
+        f.View()->SetActivePage(0);
+        f.frame->OnSysCommand(4112);
+        QCOMPARE(f.View()->GetPageCount(), 2);
+        QCOMPARE(f.View()->GetActivePage(), 1);
     }
 };
 
