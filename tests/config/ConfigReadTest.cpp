@@ -15,11 +15,12 @@ using ConfigReadTest = ConfigFixture;
 TEST(NumberTextTest, ParsesLenientlyOrStrictly) {
     const std::pair<const char*, int> lenient[] = {
         {"12abc", 12}, {" -5", -5}, {"2147483648", INT_MAX}, {"-2147483649", INT_MIN}};
-    for (const auto& [text, value] : lenient) EXPECT_EQ(ParseNumber(text), value) << text;
+    for (const auto& [text, value] : lenient)
+        EXPECT_EQ(ParseNumber(text), value) << testing::PrintToString(text);
     int v = 0;
     EXPECT_TRUE(ParseStrictNumber("+7", &v) && v == 7);
     for (const char* text : {"12abc", "", "+-1", "2147483648"}) {
-        EXPECT_FALSE(ParseStrictNumber(text, &v)) << text;
+        EXPECT_FALSE(ParseStrictNumber(text, &v)) << testing::PrintToString(text);
     }
 }
 
