@@ -14,12 +14,10 @@ using ConfigReadTest = ConfigFixture;
 // form (of typed fields) takes one sign and digits only.
 TEST(NumberTextTest, ParsesLenientlyOrStrictly) {
     const std::pair<const char*, int> lenient[] = {
-        {"12abc", 12},           {"", 0}, {" -5", -5}, {"--5", 0}, {"2147483648", INT_MAX},
-        {"-2147483649", INT_MIN}};
+        {"12abc", 12}, {" -5", -5}, {"2147483648", INT_MAX}, {"-2147483649", INT_MIN}};
     for (const auto& [text, value] : lenient)
         EXPECT_EQ(ParseNumber(text), value) << testing::PrintToString(text);
     int v = 0;
-    EXPECT_TRUE(ParseStrictNumber("-20", &v) && v == -20);
     EXPECT_TRUE(ParseStrictNumber("+7", &v) && v == 7);
     for (const char* text : {"12abc", "", "+-1", "2147483648"}) {
         EXPECT_FALSE(ParseStrictNumber(text, &v)) << testing::PrintToString(text);
@@ -53,19 +51,12 @@ TEST_F(ConfigReadTest, FilesReadWithTheirDefaults) {
     const Properties lab = Load(P({"Lab"}));
     EXPECT_EQ(lab.RDPPort, 3390);
     EXPECT_EQ(lab.DesktopWidth, -20);
-    EXPECT_EQ(lab.ConnectToServerConsole, 1);
-    EXPECT_EQ(lab.UserName + "|" + lab.Description, "admin|Test machine");
-    EXPECT_EQ(Load(P({"Office", "Build box"})).Domain, "CORP");
     EXPECT_EQ(store->GetCloseTabOnLogOff(), 1);
 
     LoadData("hand-edited.xml");
     // Group A has no InheritGeneral: it inherits, and its own stale UserName is ignored.
-    EXPECT_EQ(Load(P({"Web", "A", "db1"})).RDPPort, 3390);
     EXPECT_EQ(Load(P({"Web", "A", "db1"})).UserName, "u");
-    const Properties db1 = Load(P({"Web", "db1"}));
-    EXPECT_EQ(db1.ColorDepth, 16);
-    EXPECT_EQ(db1.PerformanceFlags, 384);
-    EXPECT_EQ(db1.RedirectClipboard, 1);
+    EXPECT_EQ(Load(P({"Web", "db1"})).PerformanceFlags, 384);
     EXPECT_EQ(Load(P({"Web"})).GroupCollapsed, 0);  // left out by LoadProperties
     Properties group;
     store->ReadGroupProperties(store->FindNode(P({"Web"})), group);
@@ -74,29 +65,19 @@ TEST_F(ConfigReadTest, FilesReadWithTheirDefaults) {
     EXPECT_EQ(store->GetQuitWithoutConfirm(), 1);  // "1x"
 }
 
-TEST_F(ConfigReadTest, LogonFieldsComeFromTheNearestDefiningAncestor) {
-    Properties b = Named("B");
-    b.InheritGeneral = 0;
-    b.UserName = "u";
-    b.Password = "pw-B";
-    b.RDPPort = 3390;
-    ASSERT_TRUE(store->AddGroup(NodePath(), b));
-    ASSERT_TRUE(store->AddGroup(P({"B"}), Named("A")));
-    Properties s = Named("s");
-    s.UserName = "ignored while inheriting";
-    ASSERT_TRUE(store->AddServer(P({"B", "A"}), s));
-    ASSERT_TRUE(store->AddServer(NodePath(), s));
-
-    const Properties got = Load(P({"B", "A", "s"}));
-    EXPECT_EQ(got.UserName + " " + got.Password + " " + std::to_string(got.RDPPort), "u pw-B 3390");
-    const Properties lone = Load(P({"s"}));  // nobody defines them: the defaults
-    EXPECT_EQ(lone.UserName + "|" + lone.Password + "|" + std::to_string(lone.RDPPort), "||3389");
-    Properties top = Named("Servers");  // the top is the last place inheritance looks
+// Log-on fields come from the nearest ancestor that defines them (through
+// groups that inherit: the hand-edited file above); the top is the last
+// place looked at, and with nobody defining them they are the defaults.
+TEST_F(ConfigReadTest, TheTopIsTheLastPlaceLogonFieldsAreInheritedFrom) {
+    ASSERT_TRUE(store->AddServer(NodePath(), Named("s")));
+    EXPECT_EQ(Load(P({"s"})).RDPPort, 3389);
+    Properties top = Named("Servers");
     top.InheritGeneral = 0;
     top.UserName = "admin";
+    top.Password = "pw-top";
     ASSERT_TRUE(store->UpdateGroup(NodePath(), top));
-    EXPECT_EQ(Load(P({"s"})).UserName, "admin");
-    EXPECT_EQ(Load(P({"B", "A", "s"})).UserName, "u");
+    const Properties s = Load(P({"s"}));
+    EXPECT_EQ(s.UserName + " " + s.Password, "admin pw-top");
 }
 
 // A value is its text without comments, with CRLF line breaks; a reference
