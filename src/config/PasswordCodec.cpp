@@ -2,6 +2,7 @@
 #include "PasswordCodec.h"
 
 #include "SystemInfo.h"
+#include "Utf16.h"
 #include "Utf8.h"
 
 #include <stdexcept>
@@ -36,20 +37,6 @@ constexpr std::array<char32_t, 32> kCp1252High = {
 };
 
 constexpr char kReplacement = '?';
-
-void AppendUtf8(std::string& out, char32_t cp) {
-    if (cp < 0x80) {
-        out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        // Every Windows-1252 character lies in the Basic Multilingual Plane.
-        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-}
 
 // The Windows-1252 byte of a code point, or the replacement when there is none.
 char ToCp1252(char32_t cp) {

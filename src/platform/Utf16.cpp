@@ -10,6 +10,8 @@ bool IsSurrogate(char32_t c) {
     return c >= 0xD800 && c < 0xE000;
 }
 
+}  // namespace
+
 void AppendUtf8(std::string& out, char32_t cp) {
     auto put = [&out](char32_t byte) { out += static_cast<char>(byte); };
     if (cp < 0x80) {
@@ -28,6 +30,8 @@ void AppendUtf8(std::string& out, char32_t cp) {
         put(0x80 | (cp & 0x3F));
     }
 }
+
+namespace {
 
 // The code point at `pos`, moving past it; a malformed sequence gives U+FFFD
 // and moves past its first byte only.

@@ -11,4 +11,7 @@ namespace vandrelle {
 std::string Utf16ToUtf8(std::u16string_view text);
 std::u16string Utf8ToUtf16(std::string_view text);
 
+// Appends the UTF-8 form of a code point (not a surrogate) to `out`.
+void AppendUtf8(std::string& out, char32_t cp);
+
 }  // namespace vandrelle
