@@ -269,7 +269,8 @@ private Q_SLOTS:
         p.edit = [](Properties& r) { r.Name = "Sub"; };
         p.Command("Office", ID_GROUP_ADD_GROUP);
         QVERIFY(p.requests.back().groupMode && !p.requests.back().serverPages);
-        QCOMPARE(p.list.CurrentItem(), p["Office"]);  // the parent stays current
+        QCOMPARE(p.list.CurrentItem(), p["Office"]);         // the parent stays current
+        QCOMPARE(p.Tree()->currentItem(), p["Office/Sub"]);  // the new group is selected
         QVERIFY(p.disk.config.FindNode(NodePath({"Office", "Sub"})));
         p.edit = nullptr;
         QString copies;
