@@ -6,7 +6,6 @@
 #include "ConfigStore.h"
 #include "ResourceIds.h"
 #include "RowDelegate.h"
-#include "XmlDocument.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>
@@ -20,12 +19,6 @@
 
 namespace vandrelle {
 namespace {
-
-std::string ElementLabel(pugi::xml_node node) {
-    if (IsElementNamed(node, "Group")) return ElementText(SelectElement(node, "Properties/Name"));
-    if (IsElementNamed(node, "Server")) return ElementText(FirstChildElement(node, "Name"));
-    return {};
-}
 
 // Numbers with their thousands marked, also where no locale is set.
 QString Count(int n) {

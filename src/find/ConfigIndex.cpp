@@ -18,14 +18,6 @@ std::string ChildText(pugi::xml_node element, const char* name) {
     return ElementText(FirstChildElement(element, name));
 }
 
-// A group's or server's label, empty for one the tree panel leaves out (an
-// empty name cannot be reached by path).
-std::string Label(pugi::xml_node node) {
-    if (IsElementNamed(node, "Group")) return ElementText(SelectElement(node, "Properties/Name"));
-    if (IsElementNamed(node, "Server")) return ChildText(node, "Name");
-    return {};
-}
-
 std::string UserLocale() {
     for (const char* name : {"LC_ALL", "LC_COLLATE", "LANG"}) {
         const char* value = std::getenv(name);
@@ -53,6 +45,12 @@ std::u16string Folded16(const std::string& utf8) {
 }
 
 }  // namespace
+
+std::string ElementLabel(pugi::xml_node node) {
+    if (IsElementNamed(node, "Group")) return ElementText(SelectElement(node, "Properties/Name"));
+    if (IsElementNamed(node, "Server")) return ChildText(node, "Name");
+    return {};
+}
 
 // What a server that inherits its log-on gets depends on the groups above it
 // alone: one resolution serves all the servers of a group.
@@ -111,7 +109,7 @@ IndexedConfig IndexConfig(const CConfigStore& store) {
     const auto pushLevel = [&](pugi::xml_node parent, int group, const NodePath& path) {
         std::vector<Pending> level;
         for (pugi::xml_node child = parent.first_child(); child; child = child.next_sibling()) {
-            std::string label = Label(child);
+            std::string label = ElementLabel(child);
             if (!label.empty()) level.push_back({child, std::move(label), group, path});
         }
         std::stable_sort(level.begin(), level.end(), [&](const Pending& a, const Pending& b) {

@@ -14,6 +14,10 @@ namespace vandrelle {
 
 class CConfigStore;
 
+// A group's or server element's label as the tree shows it; empty for one the
+// tree leaves out (an empty name cannot be reached by path) and other nodes.
+std::string ElementLabel(pugi::xml_node node);
+
 // Adds server elements of a store to an index: name, host, description and
 // the user name each logs on with (its groups' where it inherits its log-on,
 // worked out once per group).
