@@ -13,20 +13,8 @@ generate="$build/bin/vandrelle-generate-config"
 for p in "$bench" "$generate"; do
   [[ -x "$p" ]] || { echo "run.sh: $p is missing; build it first" >&2; exit 1; }
 done
-work=$(mktemp -d "${TMPDIR:-/tmp}/vandrelle-find-XXXXXX")
-xvfb=
-cleanup() { [[ -n $xvfb ]] && kill "$xvfb" 2>/dev/null; wait 2>/dev/null || true; rm -rf "$work"; }
-trap cleanup EXIT
-export HOME="$work" XDG_CONFIG_HOME="$work/xdg" XDG_RUNTIME_DIR="$work/run" QT_QPA_PLATFORM=xcb
-mkdir -p "$XDG_CONFIG_HOME" "$XDG_RUNTIME_DIR"
-chmod 700 "$XDG_RUNTIME_DIR"
+source "$(dirname "$0")/../virtual-display.sh" find
 "$generate" "$work/Vandrelle.xml" 10000 1000 >/dev/null
-
-number=$(( 600 + $$ % 300 ))
-while [[ -e /tmp/.X$number-lock || -e /tmp/.X11-unix/X$number ]]; do number=$((number + 1)); done
-Xvfb ":$number" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 & xvfb=$!
-for _ in $(seq 100); do [[ -e /tmp/.X11-unix/X$number ]] && break; sleep 0.05; done
-export DISPLAY=":$number"
 
 # The same count of servers in a chain of 100 nested groups with long
 # labels: a keystroke's work should not grow with depth or label length.
