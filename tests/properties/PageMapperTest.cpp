@@ -10,7 +10,7 @@
 
 #include <limits>
 #include <map>
-#include <tuple>
+#include <sstream>
 
 namespace vandrelle {
 namespace {
@@ -25,10 +25,18 @@ GeneralMapper Mapper(Mode mode = Mode::Server) {
     return GeneralMapper(m);
 }
 
-Properties Server(const std::string& name, const std::string& host) {
+// A record from "Field=value" words; the other fields keep their defaults.
+Properties Rec(const std::string& fields) {
     Properties p;
-    p.Name = name;
-    p.Server = host;
+    std::istringstream words(fields);
+    for (std::string word; words >> word;) {
+        const std::size_t eq = word.find('=');
+        const PropertyField* f = FindPropertyField(word.substr(0, eq));
+        if (f->number)
+            p.*f->number = std::stoi(word.substr(eq + 1));
+        else
+            p.*f->text = word.substr(eq + 1);
+    }
     return p;
 }
 
@@ -44,39 +52,58 @@ std::string Check(const char* name, const char* server, const char* port, Mode m
         {"A group or server named 'Office' already exists here.", 'd'},
         {"Must enter server name (IP Address or hostname).", 's'},
         {GeneralMapper::kServerWithPort, 'c'}};
-    GeneralState s;
-    s.name = name;
-    s.server = server;
-    s.port = port;
-    s.inherit = inherit;
     std::string out;
-    for (const GeneralProblem& p : Mapper(mode).Validate(s)) out += kinds.at(p.message);
+    for (const GeneralProblem& p :
+         Mapper(mode).Validate({name, server, "", "", "", port, "", inherit}))
+        out += kinds.at(p.message);
     return out;
 }
 
-TEST(GeneralMapperTest, LoadShowsTheRecordWithEditLineBreaks) {
-    Properties p = Server("web", "web.example");
-    p.RDPPort = -5;
+// Load shows the edits' line breaks and takes any non-zero InheritGeneral as
+// inheriting, as every reader does; Store trims names, keeps log-on texts as
+// typed and writes the record's line breaks. An untouched record stores
+// unchanged, a group's hidden server too.
+TEST(GeneralMapperTest, LoadAndStoreConvertLineBreaksAndKeepWhatWasNotEdited) {
+    GeneralMapper mapper = Mapper();
+    Properties p = Rec("Name=web Server=web.example RDPPort=-5 InheritGeneral=-1");
     p.Description = "one\r\ntwo\rthree\nfour";
-    const GeneralState s = Mapper().Load(p);
+    GeneralState s = mapper.Load(p);
     EXPECT_EQ(s.port + "|" + s.description, "-5|one\ntwo\nthree\nfour");
-    // Every reader takes a non-zero InheritGeneral as inheriting.
-    for (int value : {0, -1}) {
-        p.InheritGeneral = value;
-        EXPECT_EQ(Mapper().Load(p).inherit, value != 0) << value;
-    }
+    EXPECT_TRUE(s.inherit);
+
+    s = {"  web 1\t", " web.example ", " u ", " p ", "d", "3390", "a\nb\n", false};
+    mapper.Store(s, p);
+    EXPECT_EQ(p.Name + "|" + p.Server + "|" + p.UserName + "|" + p.Password + "|" + p.Domain + "|" +
+                  p.Description + "|" + std::to_string(p.RDPPort) + "," +
+                  std::to_string(p.InheritGeneral),
+              "web 1|web.example| u | p |d|a\r\nb\r\n|3390,0");
+    s.inherit = true;
+    s.port = "";
+    mapper.Store(s, p);
+    EXPECT_EQ(std::vector({p.RDPPort, p.InheritGeneral}), std::vector({3390, 1}))
+        << "a port that is no number is not written";
+
+    p = Rec("Name=web Server=web.example");
+    p.Description = "line 1\r\nline 2";
+    Properties stored = p;
+    mapper.Store(mapper.Load(p), stored);
+    EXPECT_TRUE(PropertiesEqual(stored, p));
+    GeneralMapper group = Mapper(Mode::Group);
+    p.Server = " kept ";
+    group.Store(group.Load(p), stored);
+    EXPECT_EQ(stored.Server, " kept ");
 }
 
 TEST(GeneralMapperTest, AutoFillLastsUntilTheServerIsEdited) {
     GeneralMapper mapper = Mapper();
-    mapper.Load(Server("", ""));
+    mapper.Load(Properties{});
     EXPECT_EQ(mapper.ServerForName("db1"), "db1");
     mapper.ServerEdited();
     EXPECT_EQ(mapper.ServerForName("db12"), std::nullopt);
-    mapper.Load(Server("web", "web.example"));
+    mapper.Load(Rec("Name=web Server=web.example"));
     EXPECT_EQ(mapper.ServerForName("web2"), std::nullopt);
     GeneralMapper group = Mapper(Mode::Group);
-    group.Load(Server("", ""));
+    group.Load(Properties{});
     EXPECT_EQ(group.ServerForName("Office"), std::nullopt);
 }
 
@@ -99,42 +126,6 @@ TEST(GeneralMapperTest, ChecksAndTheirOrder) {
     EXPECT_EQ(Check("Lab", "host:1", "1", Mode::Group), "") << "a group has no server";
     EXPECT_EQ(Check("Office", "", "70000", Mode::Group), "rd");
     EXPECT_EQ(Check("Office", "", "1", Mode::Root), "") << "the root has no siblings";
-}
-
-TEST(GeneralMapperTest, StoreTrimsNamesAndWritesRecordLineBreaks) {
-    GeneralMapper mapper = Mapper();
-    Properties p;
-    GeneralState s{"  web 1\t", " web.example ", " u ", " p ", "d", "3390", "a\nb\n", false};
-    mapper.Store(s, p);
-    EXPECT_EQ(p.Name + "|" + p.Server + "|" + p.UserName + "|" + p.Password + "|" + p.Domain + "|" +
-                  p.Description,
-              "web 1|web.example| u | p |d|a\r\nb\r\n")
-        << "logon texts are kept as typed";
-    EXPECT_EQ(p.RDPPort, 3390);
-    EXPECT_EQ(p.InheritGeneral, 0);
-    s.inherit = true;
-    s.port = "";
-    mapper.Store(s, p);
-    EXPECT_EQ(p.InheritGeneral, 1);
-    EXPECT_EQ(p.RDPPort, 3390) << "a port that is no number is not written";
-
-    // An untouched record stores unchanged; a group's hidden server too.
-    p = Server("web", "web.example");
-    p.Description = "line 1\r\nline 2";
-    Properties stored = p;
-    mapper.Store(mapper.Load(p), stored);
-    EXPECT_TRUE(PropertiesEqual(stored, p));
-    GeneralMapper group = Mapper(Mode::Group);
-    group.Store(group.Load(Server("Lab", " kept ")), stored);
-    EXPECT_EQ(stored.Server, " kept ");
-}
-
-Properties Sized(int width, int height, int fullScreen = 0) {
-    Properties p;
-    p.DesktopWidth = width;
-    p.DesktopHeight = height;
-    p.FullScreen = fullScreen;
-    return p;
 }
 
 // The entry a record opens with and what the page stores back: the leading
@@ -160,7 +151,10 @@ TEST(DisplayMapperTest, SizesTravelBetweenRecordAndPage) {
         {-20, -30, 7, DesktopSize::FullScreen, "", "", true, false},  // wins over any size
         {0, 0, 1, DesktopSize::FullScreen, "1", "2", false, true}};
     for (const Case& c : cases) {
-        Properties p = Sized(c.w, c.h, c.fullScreen);
+        Properties p;
+        p.DesktopWidth = c.w;
+        p.DesktopHeight = c.h;
+        p.FullScreen = c.fullScreen;
         const DisplayState s = DisplayMapper::Load(p);
         if (c.load) {
             EXPECT_EQ(s.size, c.size) << c.w << " x " << c.h;
@@ -168,7 +162,7 @@ TEST(DisplayMapperTest, SizesTravelBetweenRecordAndPage) {
         }
         if (!c.store) continue;
         const DisplayState shown{c.size, c.width, c.height, {}, false};
-        DisplayMapper::Store(shown, p = Sized(-5, -5, 1));
+        DisplayMapper::Store(shown, p = Rec("DesktopWidth=-5 DesktopHeight=-5 FullScreen=1"));
         EXPECT_EQ(std::vector({p.DesktopWidth, p.DesktopHeight, p.FullScreen}),
                   std::vector({c.w, c.h, c.fullScreen}))
             << c.width << " x " << c.height;
@@ -188,29 +182,18 @@ TEST(DisplayMapperTest, ChoosingTheMarginProposesTenPixelsOnlyWhenBothEditsAreEm
     }
 }
 
-// An unknown depth (a hand-edited file) selects nothing and survives an OK
-// that did not touch it.
-TEST(DisplayMapperTest, ColorDepthAndConsole) {
-    Properties p = Sized(1024, 768);
-    p.ColorDepth = 12;
-    p.ConnectToServerConsole = 3;
-    DisplayState s = DisplayMapper::Load(p);
-    EXPECT_EQ(s.colorDepth, std::nullopt);
-    DisplayMapper::Store(s, p);
-    EXPECT_EQ(p.ColorDepth, 12);
-    EXPECT_EQ(p.ConnectToServerConsole, 1);
-}
-
-// A box shows what the session does (any non-zero value redirects); a mode
-// outside its list (a hand-edited file) shows no entry and is kept.
+// A box shows what the session does (any non-zero value redirects); a depth
+// or mode outside its list (a hand-edited file) shows no entry and is kept by
+// an OK that did not touch it.
 TEST(ResourcesMapperTest, FieldsTravelBetweenRecordAndControls) {
-    Properties p;
-    p.AudioRedirectionMode = 2;
-    p.KeyboardHookMode = -1;
-    p.RedirectPrinters = 2;
-    p.RedirectClipboard = 0;
-    p.RedirectSmartCards = -1;
+    Properties p =
+        Rec("ColorDepth=12 ConnectToServerConsole=3 AudioRedirectionMode=2 KeyboardHookMode=-1 "
+            "RedirectPrinters=2 RedirectClipboard=0 RedirectSmartCards=-1");
     p.DriveCollection = "D:; $:";
+    const DisplayState display = DisplayMapper::Load(p);
+    EXPECT_EQ(display.colorDepth, std::nullopt);
+    DisplayMapper::Store(display, p);
+    EXPECT_EQ(std::vector({p.ColorDepth, p.ConnectToServerConsole}), std::vector({12, 1}));
     ResourcesState s = ResourcesMapper::Load(p);
     EXPECT_EQ(std::vector({s.sound, s.keyboard}), std::vector<std::optional<int>>({2, {}}));
     EXPECT_EQ(std::vector({s.printers, s.clipboard, s.smartCards}),
@@ -232,49 +215,37 @@ constexpr ExperienceBoxes kAll{true, true, true, true, true, true, true};
 constexpr ExperienceBoxes kBroadband{false, false, true, true, true, true, true};
 
 Properties Flags(int flags, int bitmap = 1) {
-    Properties p;
-    p.PerformanceFlags = flags;
-    p.BitmapPersistence = bitmap;
-    return p;
+    return Rec("PerformanceFlags=" + std::to_string(flags) +
+               " BitmapPersistence=" + std::to_string(bitmap));
 }
 
-TEST(ExperienceMapperTest, EachBoxHasItsFlagAndOtherBitsAreCleared) {
-    struct Case {
-        bool ExperienceBoxes::*box;
-        int flagWhenUnchecked;  // the flags with only this box unchecked
-    };
-    const Case cases[] = {{&ExperienceBoxes::dragging, 0x182},
-                          {&ExperienceBoxes::fontSmoothing, 0x100},
-                          {&ExperienceBoxes::bitmapCaching, 0x180}};
-    for (const Case& c : cases) {
+// Each box has its flag and other bits are cleared. The speed follows the
+// boxes; a preset shows its boxes and Custom brings back what the user chose
+// last.
+TEST(ExperienceMapperTest, BoxesFlagsAndSpeeds) {
+    const std::pair<bool ExperienceBoxes::*, int> unchecked[] = {
+        {&ExperienceBoxes::dragging, 0x182},
+        {&ExperienceBoxes::fontSmoothing, 0x100},
+        {&ExperienceBoxes::bitmapCaching, 0x180}};  // the flags with only this box unchecked
+    for (const auto& [box, flags] : unchecked) {
         ExperienceBoxes boxes = kAll;
-        boxes.*c.box = false;
-        EXPECT_EQ(ExperienceMapper::FlagsFor(boxes), c.flagWhenUnchecked);
-        Properties p = Flags(c.flagWhenUnchecked, c.box == &ExperienceBoxes::bitmapCaching ? 0 : 1);
+        boxes.*box = false;
+        EXPECT_EQ(ExperienceMapper::FlagsFor(boxes), flags);
+        const Properties p = Flags(flags, box == &ExperienceBoxes::bitmapCaching ? 0 : 1);
         EXPECT_EQ(ExperienceMapper::BoxesFor(p), boxes) << "and back again";
+        EXPECT_EQ(ExperienceMapper::SpeedFor(boxes), Speed::Custom);
     }
     ExperienceMapper mapper;
     EXPECT_EQ(mapper.Load(Properties{}), kAll) << "the default record is LAN";
+    EXPECT_EQ(ExperienceMapper::SpeedFor(kAll), Speed::Lan);
+    EXPECT_EQ(ExperienceMapper::SpeedFor(ExperienceMapper::BoxesFor(Flags(0x101))),
+              Speed::Broadband);
     Properties p = Flags(0x180 | 0x40 | 0x20 | 0x10000);
     ExperienceMapper::Store(mapper.Load(p), p);
-    EXPECT_EQ(p.PerformanceFlags, 0x180);
-    EXPECT_EQ(p.BitmapPersistence, 1);
+    EXPECT_EQ(std::vector({p.PerformanceFlags, p.BitmapPersistence}), std::vector({0x180, 1}));
     ExperienceMapper::Store(ExperienceBoxes{}, p);
-    EXPECT_EQ(p.PerformanceFlags, 0xF);
-    EXPECT_EQ(p.BitmapPersistence, 0);
-}
+    EXPECT_EQ(std::vector({p.PerformanceFlags, p.BitmapPersistence}), std::vector({0xF, 0}));
 
-// The speed follows the boxes; a preset shows its boxes and Custom brings
-// back what the user chose last.
-TEST(ExperienceMapperTest, TheSpeedFollowsTheBoxesAndPresetsShowTheirs) {
-    ExperienceBoxes broadbandNoCache = kBroadband;
-    broadbandNoCache.bitmapCaching = false;
-    for (const auto& [boxes, speed] :
-         {std::pair{kAll, Speed::Lan},
-          {broadbandNoCache, Speed::Custom},
-          {ExperienceMapper::BoxesFor(Flags(0x101)), Speed::Broadband}})
-        EXPECT_EQ(ExperienceMapper::SpeedFor(boxes), speed);
-    ExperienceMapper mapper;
     const ExperienceBoxes stored = mapper.Load(Flags(0x8 | 0x100, 0));
     EXPECT_EQ(mapper.SpeedChosen(Speed::Broadband), kBroadband);
     EXPECT_EQ(mapper.SpeedChosen(Speed::Lan), kAll);

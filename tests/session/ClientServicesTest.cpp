@@ -69,7 +69,7 @@ TEST_F(ClientServicesTest, AnAddInOthersCouldWriteIsRefused) {
     }
     ::symlink(dir.file("ok.so").c_str(), dir.file("link.so").c_str());
     std::vector<std::pair<std::string, std::string>> cases = {
-        // why empty: accepted
+        // an empty reason: accepted
         {dir.file("ok.so"), ""},
         {dir.file("link.so"), ""},
         {dir.file("sticky/lib.so"), ""},
@@ -171,15 +171,17 @@ protected:
 };
 
 // A hint is looked for in the list of hints, then in the server's own key.
-TEST_F(CredentialsTest, HintsSplitIntoUserAndDomain) {
+// The first generic credential of the hinted user, in any case, gives the
+// password, from TERMSRV/<server> or else the bare server name.
+TEST_F(CredentialsTest, HintsGiveTheUserAndTheFirstMatchingCredentialThePassword) {
     EXPECT_FALSE(Lookup("srv"));  // no hint: nothing changes, nothing is asked
     EXPECT_EQ(user + password + domain, "u0p0d0");
     EXPECT_TRUE(asked.empty());
     Reg("[HKEY_CURRENT_USER\\" + kClient +
-        "UsernameHint]\n\"srv\"=\"CORP\\\\jdoe\"\n\"Box\"=\"BOX\\\\admin\"\n"
+        "UsernameHint]\n\"srv\"=\"CORP\\\\JDoe\"\n\"Box\"=\"BOX\\\\admin\"\n"
         "\"mail\"=\"ann@example.org\"\n\n[HKEY_CURRENT_USER\\" +
         kClient + "Servers\\own]\n\"UsernameHint\"=\"carol\"\n");
-    const char* cases[][3] = {{"srv", "jdoe", "CORP"},
+    const char* cases[][3] = {{"srv", "JDoe", "CORP"},
                               {"Box", "admin", "d0"},  // the domain part is the server itself
                               {"mail", "ann", "example.org"},
                               {"own", "carol", "d0"}};
@@ -190,13 +192,7 @@ TEST_F(CredentialsTest, HintsSplitIntoUserAndDomain) {
     }
     EXPECT_EQ(password, "p0");  // no saved credential
     EXPECT_EQ(asked[0] + "," + asked[1], "TERMSRV/srv,srv");
-}
 
-// The first generic credential of the hinted user gives the password, from
-// TERMSRV/<server> or else the bare server name.
-TEST_F(CredentialsTest, TheFirstMatchingGenericCredentialGivesThePassword) {
-    Reg("[HKEY_CURRENT_USER\\" + kClient +
-        "UsernameHint]\n\"srv\"=\"CORP\\\\JDoe\"\n\"bare\"=\"jdoe\"\n");
     std::vector<std::uint8_t> cut = Wide("abc");
     cut.insert(cut.end(), {0, 0, 'x', 0});
     byFilter["TERMSRV/srv"] = {{Credential::kGeneric, std::nullopt, Wide("no-user")},
@@ -204,12 +200,13 @@ TEST_F(CredentialsTest, TheFirstMatchingGenericCredentialGivesThePassword) {
                                {Credential::kGeneric, std::string("other"), Wide("wrong-user")},
                                {Credential::kGeneric, std::string("jdoe@corp.example"), cut},
                                {Credential::kGeneric, std::string("CORP\\jdoe"), Wide("later")}};
+    asked.clear();
     EXPECT_TRUE(Lookup("srv"));
     EXPECT_EQ(password, "abc");
     EXPECT_EQ(asked, std::vector<std::string>{"TERMSRV/srv"});
     std::vector<std::uint8_t> euro = {0xAC, 0x20, 0x00, 0xD8, 0x00, 0xDC};  // "€" U+10000
-    byFilter["bare"] = {{Credential::kGeneric, std::string("jdoe"), euro}};
-    EXPECT_TRUE(Lookup("bare"));
+    byFilter["own"] = {{Credential::kGeneric, std::string("carol"), euro}};
+    EXPECT_TRUE(Lookup("own"));
     EXPECT_EQ(password, "\xE2\x82\xAC\xF0\x90\x80\x80");
 }
 
