@@ -81,8 +81,10 @@ MstscSources Sources(std::vector<std::optional<std::string>> recent,
 
 // Recent entries, then hints, then saved servers, each label once. A bare
 // host keeps inheriting without stored credentials and stops with them;
-// hints and saved servers never inherit, and are read as addresses.
-TEST(ImportTest, RecentEntriesThenHintsThenSavedServersEachOnce) {
+// hints and saved servers never inherit, and are read as addresses. Nothing
+// is imported twice, nor at all without the system client's key; nor what
+// names no host or holds text the configuration file cannot hold.
+TEST(ImportTest, EachServerOnceInItsOrderAndWhatCannotBeStoredIsLeftOut) {
     Import import;
     EXPECT_EQ(import(Sources({"H:3390", std::nullopt, "B", "H:3390", "withpw"},
                              {"H", "dom", "[::1]:3390", "withpw"}, {"dom", "h:3391"})),
@@ -91,12 +93,8 @@ TEST(ImportTest, RecentEntriesThenHintsThenSavedServersEachOnce) {
               "h:3391=h:3391 0 0 ||; ");
     // Asked by server text for each candidate that was not left out.
     EXPECT_EQ(import.asked, (std::vector<std::string>{"H", "B", "withpw", "H", "dom", "::1", "h"}));
-}
 
-// Nothing is imported twice, nor at all without the system client's key;
-// nor what names no host or holds text the configuration file cannot hold.
-TEST(ImportTest, WhatIsThereOrCannotBeStoredIsLeftOut) {
-    Import import;
+    import = {};
     import.children.push_back(ParseRecentEntry("B"));
     import.children.back().Server = "elsewhere";
     MstscSources sources = Sources({"B", "", ":3390", " /admin", "ctl\x02", "ok1"},
@@ -105,8 +103,7 @@ TEST(ImportTest, WhatIsThereOrCannotBeStoredIsLeftOut) {
     EXPECT_EQ(import(sources), once);
     EXPECT_EQ(import(sources), once);
     sources.hasDefaultKey = false;
-    import.children.clear();
-    import.asked.clear();
+    import = {};
     EXPECT_EQ(import(sources), "");
     EXPECT_TRUE(import.asked.empty());
 }
@@ -127,32 +124,28 @@ protected:
 
 // MRU2 holds "open" without its terminator, MRU6 "expand" with it. No
 // string, none without its terminator, none of 260 units, MRU5 missing,
-// binary: none; MRU10 is never read.
-TEST_F(ReadSourcesTest, RecentValuesThatDoNotFitTheBufferAreSkipped) {
+// binary: none; MRU10 is never read. Names are counted in UTF-16 units (an
+// emoji takes two), hint data in bytes: the enumerations end at the first
+// that does not fit.
+TEST_F(ReadSourcesTest, ValuesAndNamesThatDoNotFitTheBufferAreSkippedOrEndTheList) {
     const std::string fits(259, 'f');
+    std::string emoji;
+    for (int i = 0; i < 129; ++i) emoji += "\xf0\x9f\x98\x80";
+    const std::string name259 = emoji + "a", name260 = emoji + "ab";
     const MstscSources sources = Read(
         Key("Default") + "\"MRU0\"=\"first:3390\"\n\"MRU1\"=dword:00000001\n" +
         "\"MRU2\"=hex(1):6f,00,70,00,65,00,6e,00\n\"MRU3\"=\"" + std::string(260, 'x') +
         "\"\n\"MRU4\"=\"" + fits + "\"\n\"MRU6\"=hex(2):65,00,78,00,70,00,61,00,6e,00,64,00,00,00" +
-        "\n\"MRU7\"=hex:41,00,00,00\n" + "\"MRU9\"=\"h\xc3\xb6st\"\n\"MRU10\"=\"never read\"\n");
+        "\n\"MRU7\"=hex:41,00,00,00\n" + "\"MRU9\"=\"h\xc3\xb6st\"\n\"MRU10\"=\"never read\"\n" +
+        Key("UsernameHint") + "\"a\"=\"u\"\n\"" + name259 + "\"=\"" + std::string(259, 'u') +
+        "\"\n\"n\"=dword:00000001\n\"big\"=\"" + std::string(260, 'u') + "\"\n\"after\"=\"u\"\n" +
+        Key("Servers\\s1") + Key("Servers\\" + name259) + Key("Servers\\" + name260) +
+        Key("Servers\\s3"));
     ASSERT_TRUE(sources.hasDefaultKey);
     const std::optional<std::string> none;
     EXPECT_EQ(sources.recent,
               (std::vector<std::optional<std::string>>{"first:3390", none, none, none, fits, none,
                                                        "expand", none, none, "h\xc3\xb6st"}));
-}
-
-// Names are counted in UTF-16 units (an emoji takes two); hint data is
-// counted in bytes.
-TEST_F(ReadSourcesTest, EnumerationsEndAtTheFirstNameOrHintDataThatDoesNotFit) {
-    std::string emoji;
-    for (int i = 0; i < 129; ++i) emoji += "\xf0\x9f\x98\x80";
-    const std::string name259 = emoji + "a", name260 = emoji + "ab";
-    const MstscSources sources =
-        Read(Key("Default") + Key("UsernameHint") + "\"a\"=\"u\"\n\"" + name259 + "\"=\"" +
-             std::string(259, 'u') + "\"\n\"n\"=dword:00000001\n\"big\"=\"" +
-             std::string(260, 'u') + "\"\n\"after\"=\"u\"\n" + Key("Servers\\s1") +
-             Key("Servers\\" + name259) + Key("Servers\\" + name260) + Key("Servers\\s3"));
     EXPECT_EQ(sources.hints, (std::vector<std::string>{"a", name259, "n"}));
     EXPECT_EQ(sources.servers, (std::vector<std::string>{"s1", name259}));
 }

@@ -3,7 +3,6 @@
 #include "CliText.h"
 #include "ConfigStore.h"
 #include "FileUtil.h"
-#include "KeyStore.h"
 #include "RegFileKeyStore.h"
 #include "StoredCredentials.h"
 #include "TempDir.h"
@@ -16,12 +15,7 @@
 
 #include <algorithm>
 #include <functional>
-#include <optional>
 #include <sstream>
-#include <streambuf>
-#include <string>
-#include <utility>
-#include <vector>
 
 namespace vandrelle::test {
 namespace {
@@ -121,12 +115,37 @@ protected:
     std::string file = dir.file("conn.xml");
 };
 
+// Each refusal leaves the file and the key store as they were: unknown nodes
+// (1); bad usage, fields and values, log-on fields while the node inherits,
+// ports outside the range and fields the node does not keep (2); files that
+// cannot be read (3). A mistaken command line is found before any file is read.
 // Show prints the effective record, the tree groups with a slash indented by
 // depth; names and texts print escaped, so that none fakes a line or a
 // terminal code. A group's collapse state stays unless the command sets it.
 // Find prints the matching servers' paths, best first.
-TEST_F(CliTest, CommandsShowAndEditTheTree) {
+TEST_F(CliTest, CommandsShowAndEditTheTreeAndRefusalsChangeNothing) {
     Build();
+    WriteFile(dir.file("notes.txt"), "[HKEY_CURRENT_USER\\Software\\X]\n\"a\"=\"b\"\n");
+    const std::string before = ReadFile(file), keysBefore = ReadFile(dir.file("registry.reg"));
+    const std::string usage = "(see vandrelle-cli --help)\n", inherits = "--set InheritGeneral=0";
+    Check({
+        {{"show", "Nope"}, 1, "vandrelle-cli: no node Nope\n"},
+        {{"set", "Lab", "--set", "Colour=1"}, 2, "unknown field Colour"},
+        {{"add-server", "--set", "Server=no-name"},
+         2,
+         "give the new server's name: --set Name=NAME;"},
+        {{"set", "Web", "--set", "InheritGeneral=1", "--set", "Domain=D"}, 2, inherits},
+        {{"set", "Web", "--set", "RDPPort=65536"},
+         2,
+         "vandrelle-cli: Port must between 1 and 65535, default is 3389.\n"},
+        {{"set", "Web", "--set", "Server=h"}, 2, "is not stored for a group"},
+        {{"set", "Lab", "--set", "GroupCollapsed=1"}, 2, "is not stored for a server"},
+        {{"external-command", "Web"}, 2, "Web is not a server"},
+        {{"import-reg", dir.file("notes.txt")}, 3, "is not a registry file"},
+    });
+    EXPECT_EQ(ReadFile(file), before);
+    EXPECT_EQ(ReadFile(dir.file("registry.reg")), keysBefore);
+
     keys.CreateKey(Hive::CurrentUser,
                    "Software\\Microsoft\\Terminal Server Client\\Default\\AddIns\\x")
         ->WriteString("Name", "/usr/lib/x.so");
@@ -160,37 +179,6 @@ TEST_F(CliTest, CommandsShowAndEditTheTree) {
         {{"tree"}, 0, "Lab\nmail\ndb1\nevil\\nLab\n", true},
         {{"show", "no\x1b]0;owned\x07\nnode"}, 1, "no node no\\x1b]0;owned\\x07\\nnode\n"},
     });
-}
-
-// Each refusal leaves the file and the key store as they were: unknown nodes
-// (1); bad usage, fields and values, log-on fields while the node inherits,
-// ports outside the range and fields the node does not keep (2); files that
-// cannot be read (3). A mistaken command line is found before any file is read.
-TEST_F(CliTest, RefusalsGiveTheirCodesAndReasonsAndChangeNothing) {
-    Build();
-    WriteFile(dir.file("notes.txt"), "[HKEY_CURRENT_USER\\Software\\X]\n\"a\"=\"b\"\n");
-    const std::string before = ReadFile(file), keysBefore = ReadFile(dir.file("registry.reg"));
-    const std::string usage = "(see vandrelle-cli --help)\n", inherits = "--set InheritGeneral=0";
-    const std::string port = "vandrelle-cli: Port must between 1 and 65535, default is 3389.\n";
-    const std::string group = "is not stored for a group";
-    Check({
-        {{"show", "Nope"}, 1, "vandrelle-cli: no node Nope\n"},
-        {{"frobnicate"}, 2, usage},
-        {{"set", "Lab", "--set", "Colour=1"}, 2, "unknown field Colour"},
-        {{"add-server", "--set", "Server=no-name"},
-         2,
-         "give the new server's name: --set Name=NAME;"},
-        {{"move", "Web", "--to", "Web", "A"}, 2},
-        {{"set", "Web", "--set", "InheritGeneral=1", "--set", "Domain=D"}, 2, inherits},
-        {{"set", "Web", "--set", "RDPPort=0"}, 2, port},
-        {{"set", "Web", "--set", "RDPPort=65536"}, 2, port},
-        {{"set", "Web", "--set", "Server=h"}, 2, group},
-        {{"set", "Lab", "--set", "GroupCollapsed=1"}, 2, "is not stored for a server"},
-        {{"external-command", "Web"}, 2, "Web is not a server"},
-        {{"import-reg", dir.file("notes.txt")}, 3, "is not a registry file"},
-    });
-    EXPECT_EQ(ReadFile(file), before);
-    EXPECT_EQ(ReadFile(dir.file("registry.reg")), keysBefore);
     WriteFile(file, "<broken>");
     Check({{{"tree"}, 3, "line 1"},
            {{"add-group", "--set", "Name=G"}, 3},
