@@ -242,19 +242,19 @@ TEST_F(SessionTest, ReconnectWaitsForTheDisconnectedEventWithinItsBound) {
     }
     ASSERT_EQ(view.selfPosts.size(), 2u);
     client.FireDisconnected(1);
-    Handle(WM_APP_RECONNECT, view.selfPosts[0].wParam);
+    Handle(WM_APP_RECONNECT, view.selfPosts[0]);
     EXPECT_EQ(client.Values("Connect").size(), 1u);
     client.FireConnecting();
     client.FireConnected();
-    Handle(WM_APP_RECONNECT, view.selfPosts[1].wParam);
+    Handle(WM_APP_RECONNECT, view.selfPosts[1]);
     EXPECT_EQ(client.Values("Connect").size(), 1u);
     EXPECT_EQ(view.selfPosts.size(), 2u);  // no more waiting
 
     Handle(WM_APP_RECONNECT);
     for (int i = 1; i < Session::kReconnectMaxPolls; ++i)
-        Handle(WM_APP_RECONNECT, view.selfPosts.back().wParam);
+        Handle(WM_APP_RECONNECT, view.selfPosts.back());
     EXPECT_TRUE(view.errors.empty());
-    Handle(WM_APP_RECONNECT, view.selfPosts.back().wParam);
+    Handle(WM_APP_RECONNECT, view.selfPosts.back());
     EXPECT_EQ(view.errors.size(), 1u) << "gives up after its bound";
     EXPECT_EQ(view.selfPosts.size(), std::size_t(Session::kReconnectMaxPolls + 2));
 }

@@ -160,13 +160,8 @@ public:
     bool shiftDown = false;
     bool containerFullScreen = false;
     std::vector<std::string> errors;
-    std::vector<std::string> events;  // "enter", "leave", "relayout"
-    struct SelfPost {
-        std::uint32_t message;
-        int delayMs;
-        std::uintptr_t wParam;
-    };
-    std::vector<SelfPost> selfPosts;
+    std::vector<std::string> events;        // "enter", "leave", "relayout"
+    std::vector<std::uintptr_t> selfPosts;  // the wParam of each message posted to itself
 
     Size ClientSize() const override { return {1000, 700}; }
     Size PrimaryScreenSize() const override { return {1920, 1080}; }
@@ -175,8 +170,8 @@ public:
     bool IsContainerFullScreen() const override { return containerFullScreen; }
     void Relayout() override { events.push_back("relayout"); }
     void ShowError(const std::string& text) override { errors.push_back(text); }
-    void PostToSelf(std::uint32_t message, int delayMs, std::uintptr_t wParam) override {
-        selfPosts.push_back({message, delayMs, wParam});
+    void PostToSelf(std::uint32_t, int, std::uintptr_t wParam) override {
+        selfPosts.push_back(wParam);
     }
     bool IsShiftDown() const override { return shiftDown; }
     std::intptr_t WindowId() const override { return 4242; }

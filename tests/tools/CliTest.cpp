@@ -128,16 +128,13 @@ TEST_F(CliTest, CommandsShowAndEditTheTreeAndRefusalsChangeNothing) {
     WriteFile(dir.file("notes.txt"), "[HKEY_CURRENT_USER\\Software\\X]\n\"a\"=\"b\"\n");
     const std::string before = ReadFile(file), keysBefore = ReadFile(dir.file("registry.reg"));
     const std::string usage = "(see vandrelle-cli --help)\n", inherits = "--set InheritGeneral=0";
+    const std::string port = "vandrelle-cli: Port must between 1 and 65535, default is 3389.\n";
     Check({
         {{"show", "Nope"}, 1, "vandrelle-cli: no node Nope\n"},
         {{"set", "Lab", "--set", "Colour=1"}, 2, "unknown field Colour"},
-        {{"add-server", "--set", "Server=no-name"},
-         2,
-         "give the new server's name: --set Name=NAME;"},
+        {{"add-server", "--set", "Server=no-name"}, 2, "give the new server's name"},
         {{"set", "Web", "--set", "InheritGeneral=1", "--set", "Domain=D"}, 2, inherits},
-        {{"set", "Web", "--set", "RDPPort=65536"},
-         2,
-         "vandrelle-cli: Port must between 1 and 65535, default is 3389.\n"},
+        {{"set", "Web", "--set", "RDPPort=65536"}, 2, port},
         {{"set", "Web", "--set", "Server=h"}, 2, "is not stored for a group"},
         {{"set", "Lab", "--set", "GroupCollapsed=1"}, 2, "is not stored for a server"},
         {{"external-command", "Web"}, 2, "Web is not a server"},
@@ -150,13 +147,8 @@ TEST_F(CliTest, CommandsShowAndEditTheTreeAndRefusalsChangeNothing) {
                    "Software\\Microsoft\\Terminal Server Client\\Default\\AddIns\\x")
         ->WriteString("Name", "/usr/lib/x.so");
     Check({
-        {{"show", "Web", "A", "db1"},
-         0,
-         "Name=db1\nServer=h1\nUserName=u\nPassword=***\nDomain=\nDescription=\nRDPPort=3390\n"
-         "ConnectToServerConsole=0\nInheritGeneral=1\n"},
-        {{"show", "--json", "--show-password", "Lab"},
-         0,
-         "{\"Name\": \"Lab\", \"Server\": \"\", \"UserName\": \"\", \"Password\": \"\", "},
+        {{"show", "Web", "A", "db1"}, 0, "Name=db1\nServer=h1\nUserName=u\nPassword=***\n"},
+        {{"show", "--json", "--show-password", "Lab"}, 0, "{\"Name\": \"Lab\", \"Server\": \"\", "},
         {{"tree"}, 0, "Web/\n  A/\n    db1\nLab\n", true},
         {{"set", "Lab", "--set", "Password=own", "--set", "InheritGeneral=0"}},
         {{"show", "--show-password", "Lab"}, 0, "\nPassword=own\n"},
@@ -179,6 +171,23 @@ TEST_F(CliTest, CommandsShowAndEditTheTreeAndRefusalsChangeNothing) {
         {{"tree"}, 0, "Lab\nmail\ndb1\nevil\\nLab\n", true},
         {{"show", "no\x1b]0;owned\x07\nnode"}, 1, "no node no\\x1b]0;owned\\x07\\nnode\n"},
     });
+
+    // import-reg merges the user's keys, warns of each part left out and
+    // counts what it merged. import-mstsc then adds each server of the system
+    // client once into the named group, beside nodes of other names, and
+    // prints it.
+    WriteFile(dir.file("export.reg"),
+              kRegHeader + "[" + kClient + "\\Default]\n\"MRU0\"=\"h1:3390 /admin\"\n\"MRU1\"=" +
+                  "\"h2\"\n\n[" + kClient + "\\UsernameHint]\n\"h2\"=\"CORP\\\\bob\"\n\n" +
+                  "[HKEY_LOCAL_MACHINE\\Software\\Machine]\n\"M\"=\"m\"\n");
+    const Result r = Run({"import-reg", dir.file("export.reg")});
+    EXPECT_TRUE(HasText(r.out, "\nmerged 3 values in 2 keys\n"));
+    EXPECT_TRUE(HasText(r.err, "warning: skipped [HKEY_LOCAL_MACHINE"));
+    Check({{{"add-group", "--set", "Name=Imported"}},
+           {{"import-mstsc", "Imported"}, 0, "h1:3390 /admin\nh2\n", true},
+           {{"show", "--show-password", "Imported", "h2"}, 0, "\nUserName=bob\nPassword=pw\n"},
+           {{"import-mstsc", "Imported"}, 0, "", true}});
+
     WriteFile(file, "<broken>");
     Check({{{"tree"}, 3, "line 1"},
            {{"add-group", "--set", "Name=G"}, 3},
@@ -201,11 +210,29 @@ TEST(CliTextTest, ControlCharactersAndStrayBytesPrintEscaped) {
     EXPECT_EQ(JsonString("\"\xe2\x81\xa6\xe2\x82"), "\"\\\"\\u2066\\ufffd\\ufffd\"");
 }
 
-// Without --config the file is found as the program finds it. When it is
+// Help and the version need no key and no file, so any user can ask. On a
+// first run the key is made and stored before anything is enciphered, and
+// without --config the file is made where the program looks. When the file is
 // edited by someone else while a command runs, the command's save keeps that
-// version beside the file and warns. The edit is made when the warning about
-// an unreadable candidate is printed: after the read, before the change.
-TEST_F(CliTest, TheProgramsFileIsFoundAndAVersionChangedMeanwhileIsKept) {
+// version beside it and warns; the edit is made when the warning about an
+// unreadable candidate is printed: after the read, before the change. Without
+// a readable key store no command runs, and the store stays as it is.
+TEST_F(CliTest, AFirstRunMakesTheKeyAndTheFileAndKeepsWhatOthersChanged) {
+    for (const Args& args : {Args{"set", "Web", "--help"}, Args{"--version"}}) {
+        const Result r = Run(args, false);
+        EXPECT_EQ(r.err + std::to_string(r.code), "0");
+        EXPECT_TRUE(HasText(r.out, args[0] == "set" ? "usage: vandrelle-cli"
+                                                    : "vandrelle-cli " + std::string(kVersion)));
+    }
+    EXPECT_FALSE(FileExists(dir.file("registry.reg")) ||
+                 FileExists(dir.file("prog/Vandrelle.xml")));
+    const std::string encoded = Ok({"encode-password", "s3cret"});
+    CConfigStore store(keys);  // reads the key that run made and stored
+    ASSERT_TRUE(store.Init());
+    EXPECT_NE(store.Key(), PasswordKey{});
+    EXPECT_EQ(encoded, EncodePassword("s3cret", store.Key()) + "\n");
+    EXPECT_EQ(Ok({"decode-password", EncodePassword("s3", store.Key())}), "s3\n");
+
     EXPECT_EQ(Run({"add-group", "--set", "Name=G"}, false).code, 0);
     EXPECT_TRUE(FileExists(dir.file("prog/Vandrelle.xml")));
     WriteFile(dir.file("prog/Vandrelle.xml"), "<broken>");
@@ -225,6 +252,14 @@ TEST_F(CliTest, TheProgramsFileIsFoundAndAVersionChangedMeanwhileIsKept) {
                                          config + ".changed\n"));
     EXPECT_EQ(ReadFile(config + ".changed"), theirs);
     EXPECT_EQ(Run({"tree"}, false).out, "Mine/\n");
+
+    Build();
+    const std::string before = ReadFile(file), notRegistry = "; mine\nnot a registry file\n";
+    WriteFile(dir.file("registry.reg"), notRegistry);
+    const std::string refused = dir.file("registry.reg") + " is not a registry file";
+    Check({{{"tree"}, 3, refused}, {{"set", "Lab", "--set", "Password=new"}, 3, refused}});
+    EXPECT_EQ(ReadFile(file), before);
+    EXPECT_EQ(ReadFile(dir.file("registry.reg")), notRegistry);
 }
 
 // --set Password=- reads the password from standard input, out of the
@@ -260,53 +295,6 @@ TEST_F(CliTest, APasswordIsReadFromStandardInputWithoutEcho) {
               "\r\n");
     ::close(master);
     EXPECT_TRUE(HasText(Ok({"show", "--show-password", "Web"}), "Password=typed\n"));
-}
-
-// On a first run the key is made and stored before anything is enciphered.
-// Without a readable key store no command runs, and the store stays as it is.
-// Help and the version need neither, so any user can ask.
-TEST_F(CliTest, PasswordsEncodeWithThisInstallationsStoredKeyOrNotAtAll) {
-    for (const Args& args : {Args{"set", "Web", "--help"}, Args{"--version"}}) {
-        const Result r = Run(args, false);
-        EXPECT_EQ(r.err + std::to_string(r.code), "0");
-        EXPECT_TRUE(HasText(r.out, args[0] == "set" ? "usage: vandrelle-cli"
-                                                    : "vandrelle-cli " + std::string(kVersion)));
-    }
-    EXPECT_FALSE(FileExists(dir.file("registry.reg")) ||
-                 FileExists(dir.file("prog/Vandrelle.xml")));
-    const std::string encoded = Ok({"encode-password", "s3cret"});
-    CConfigStore store(keys);  // reads the key that run made and stored
-    ASSERT_TRUE(store.Init());
-    EXPECT_NE(store.Key(), PasswordKey{});
-    EXPECT_EQ(encoded, EncodePassword("s3cret", store.Key()) + "\n");
-    EXPECT_EQ(Ok({"decode-password", EncodePassword("s3", store.Key())}), "s3\n");
-
-    Build();
-    const std::string config = ReadFile(file), notRegistry = "; mine\nnot a registry file\n";
-    WriteFile(dir.file("registry.reg"), notRegistry);
-    const std::string refused = dir.file("registry.reg") + " is not a registry file";
-    Check({{{"tree"}, 3, refused}, {{"set", "Lab", "--set", "Password=new"}, 3, refused}});
-    EXPECT_EQ(ReadFile(file), config);
-    EXPECT_EQ(ReadFile(dir.file("registry.reg")), notRegistry);
-}
-
-// import-reg merges the user's keys, warns of each part left out and counts
-// what it merged. import-mstsc then adds each server of the system client
-// once into the named group, beside nodes of other names, and prints it.
-TEST_F(CliTest, ImportsAddWhatTheSystemClientSaved) {
-    WriteFile(dir.file("export.reg"),
-              kRegHeader + "[" + kClient + "\\Default]\n\"MRU0\"=\"h1:3390 /admin\"\n\"MRU1\"=" +
-                  "\"h2\"\n\n[" + kClient + "\\UsernameHint]\n\"h2\"=\"CORP\\\\bob\"\n\n" +
-                  "[HKEY_LOCAL_MACHINE\\Software\\Machine]\n\"M\"=\"m\"\n");
-    const Result r = Run({"import-reg", dir.file("export.reg")});
-    EXPECT_TRUE(HasText(r.out, "\nmerged 3 values in 2 keys\n"));
-    EXPECT_TRUE(HasText(r.err, "warning: skipped [HKEY_LOCAL_MACHINE"));
-    Check({{{"add-group", "--set", "Name=Web"}},
-           {{"import-mstsc", "Web"}, 0, "h1:3390 /admin\nh2\n", true},
-           {{"show", "--show-password", "Web", "h2"},
-            0,
-            "\nUserName=bob\nPassword=pw\nDomain=CORP\n"},
-           {{"import-mstsc", "Web"}, 0, "", true}});
 }
 
 }  // namespace
