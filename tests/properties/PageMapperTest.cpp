@@ -63,7 +63,7 @@ std::string Check(const char* name, const char* server, const char* port, Mode m
 // inheriting, as every reader does; Store trims names, keeps log-on texts as
 // typed and writes the record's line breaks. An untouched record stores
 // unchanged, a group's hidden server too.
-TEST(GeneralMapperTest, LoadAndStoreConvertLineBreaksAndKeepWhatWasNotEdited) {
+TEST(GeneralMapperTest, LoadStoreAndAutoFillKeepWhatWasNotEdited) {
     GeneralMapper mapper = Mapper();
     Properties p = Rec("Name=web Server=web.example RDPPort=-5 InheritGeneral=-1");
     p.Description = "one\r\ntwo\rthree\nfour";
@@ -92,17 +92,14 @@ TEST(GeneralMapperTest, LoadAndStoreConvertLineBreaksAndKeepWhatWasNotEdited) {
     p.Server = " kept ";
     group.Store(group.Load(p), stored);
     EXPECT_EQ(stored.Server, " kept ");
-}
 
-TEST(GeneralMapperTest, AutoFillLastsUntilTheServerIsEdited) {
-    GeneralMapper mapper = Mapper();
+    // The server follows the name until it is edited; never for a group.
     mapper.Load(Properties{});
     EXPECT_EQ(mapper.ServerForName("db1"), "db1");
     mapper.ServerEdited();
     EXPECT_EQ(mapper.ServerForName("db12"), std::nullopt);
     mapper.Load(Rec("Name=web Server=web.example"));
     EXPECT_EQ(mapper.ServerForName("web2"), std::nullopt);
-    GeneralMapper group = Mapper(Mode::Group);
     group.Load(Properties{});
     EXPECT_EQ(group.ServerForName("Office"), std::nullopt);
 }
@@ -131,7 +128,7 @@ TEST(GeneralMapperTest, ChecksAndTheirOrder) {
 // The entry a record opens with and what the page stores back: the leading
 // number of each edit's text, a margin as negative numbers; other entries
 // store their own size, whatever the edits hold.
-TEST(DisplayMapperTest, SizesTravelBetweenRecordAndPage) {
+TEST(DisplayMapperTest, SizesTravelBetweenRecordAndPageAndTheMarginIsProposed) {
     constexpr int kMin = std::numeric_limits<int>::min(), kMax = std::numeric_limits<int>::max();
     struct Case {
         int w, h, fullScreen;
@@ -167,9 +164,7 @@ TEST(DisplayMapperTest, SizesTravelBetweenRecordAndPage) {
                   std::vector({c.w, c.h, c.fullScreen}))
             << c.width << " x " << c.height;
     }
-}
-
-TEST(DisplayMapperTest, ChoosingTheMarginProposesTenPixelsOnlyWhenBothEditsAreEmpty) {
+    // Choosing the margin proposes ten pixels only when both edits are empty.
     for (const auto& [chosen, width, expected] :
          {std::tuple{DesktopSize::FitWindowWithMargin, "", "10x10"},
           std::tuple{DesktopSize::FitWindowWithMargin, "5", "5x"},

@@ -31,14 +31,13 @@ protected:
     }
 
     // Replaces the session; the old one goes first, as its window would.
-    Session& Open(RdpClient* withClient) {
+    Session& Open(bool withClient = true) {
         session.reset();
         client.calls.clear();
-        session = std::make_unique<Session>(withClient, view, frame, config, keys, record,
-                                            NodePath({"srv"}));
+        session = std::make_unique<Session>(withClient ? &client : nullptr, view, frame, config,
+                                            keys, record, NodePath({"srv"}));
         return *session;
     }
-    Session& Open() { return Open(&client); }
     std::string Connect() {
         Open().ConnectSession();
         return client.Trace();
@@ -194,7 +193,7 @@ TEST_F(SessionTest, ConnectAndDisconnectActOnlyInTheirStatesAndAfterFailures) {
     session->Destroy();  // closing the tab while connecting disconnects
     EXPECT_EQ(client.Values("Connect").size(), 3u);
     EXPECT_EQ(client.Values("Disconnect").size(), 2u);
-    EXPECT_EQ(Open(nullptr).ConnectSession(), 1);
+    EXPECT_EQ(Open(false).ConnectSession(), 1);
     EXPECT_EQ(view.errors.back(), "Create remote desktop failed. See readme.txt to download RDP.");
 }
 
