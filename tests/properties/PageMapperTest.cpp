@@ -4,13 +4,13 @@
 #include "DisplayMapper.h"
 #include "ExperienceMapper.h"
 #include "GeneralMapper.h"
+#include "RecordText.h"
 #include "ResourcesMapper.h"
 
 #include <gtest/gtest.h>
 
 #include <limits>
 #include <map>
-#include <sstream>
 
 namespace vandrelle {
 namespace {
@@ -25,20 +25,7 @@ GeneralMapper Mapper(Mode mode = Mode::Server) {
     return GeneralMapper(m);
 }
 
-// A record from "Field=value" words; the other fields keep their defaults.
-Properties Rec(const std::string& fields) {
-    Properties p;
-    std::istringstream words(fields);
-    for (std::string word; words >> word;) {
-        const std::size_t eq = word.find('=');
-        const PropertyField* f = FindPropertyField(word.substr(0, eq));
-        if (f->number)
-            p.*f->number = std::stoi(word.substr(eq + 1));
-        else
-            p.*f->text = word.substr(eq + 1);
-    }
-    return p;
-}
+using test::RecordFrom;
 
 // One letter per problem, in order: p a port that is no number (a beep only),
 // r a port out of range, n no name, d the name 'Office' taken, s no server,
@@ -65,7 +52,7 @@ std::string Check(const char* name, const char* server, const char* port, Mode m
 // unchanged, a group's hidden server too.
 TEST(GeneralMapperTest, LoadStoreAndAutoFillKeepWhatWasNotEdited) {
     GeneralMapper mapper = Mapper();
-    Properties p = Rec("Name=web Server=web.example RDPPort=-5 InheritGeneral=-1");
+    Properties p = RecordFrom("Name=web Server=web.example RDPPort=-5 InheritGeneral=-1");
     p.Description = "one\r\ntwo\rthree\nfour";
     GeneralState s = mapper.Load(p);
     EXPECT_EQ(s.port + "|" + s.description, "-5|one\ntwo\nthree\nfour");
@@ -83,7 +70,7 @@ TEST(GeneralMapperTest, LoadStoreAndAutoFillKeepWhatWasNotEdited) {
     EXPECT_EQ(std::vector({p.RDPPort, p.InheritGeneral}), std::vector({3390, 1}))
         << "a port that is no number is not written";
 
-    p = Rec("Name=web Server=web.example");
+    p = RecordFrom("Name=web Server=web.example");
     p.Description = "line 1\r\nline 2";
     Properties stored = p;
     mapper.Store(mapper.Load(p), stored);
@@ -98,7 +85,7 @@ TEST(GeneralMapperTest, LoadStoreAndAutoFillKeepWhatWasNotEdited) {
     EXPECT_EQ(mapper.ServerForName("db1"), "db1");
     mapper.ServerEdited();
     EXPECT_EQ(mapper.ServerForName("db12"), std::nullopt);
-    mapper.Load(Rec("Name=web Server=web.example"));
+    mapper.Load(RecordFrom("Name=web Server=web.example"));
     EXPECT_EQ(mapper.ServerForName("web2"), std::nullopt);
     group.Load(Properties{});
     EXPECT_EQ(group.ServerForName("Office"), std::nullopt);
@@ -159,7 +146,8 @@ TEST(DisplayMapperTest, SizesTravelBetweenRecordAndPageAndTheMarginIsProposed) {
         }
         if (!c.store) continue;
         const DisplayState shown{c.size, c.width, c.height, {}, false};
-        DisplayMapper::Store(shown, p = Rec("DesktopWidth=-5 DesktopHeight=-5 FullScreen=1"));
+        DisplayMapper::Store(shown,
+                             p = RecordFrom("DesktopWidth=-5 DesktopHeight=-5 FullScreen=1"));
         EXPECT_EQ(std::vector({p.DesktopWidth, p.DesktopHeight, p.FullScreen}),
                   std::vector({c.w, c.h, c.fullScreen}))
             << c.width << " x " << c.height;
@@ -181,9 +169,9 @@ TEST(DisplayMapperTest, SizesTravelBetweenRecordAndPageAndTheMarginIsProposed) {
 // or mode outside its list (a hand-edited file) shows no entry and is kept by
 // an OK that did not touch it.
 TEST(ResourcesMapperTest, FieldsTravelBetweenRecordAndControls) {
-    Properties p =
-        Rec("ColorDepth=12 ConnectToServerConsole=3 AudioRedirectionMode=2 KeyboardHookMode=-1 "
-            "RedirectPrinters=2 RedirectClipboard=0 RedirectSmartCards=-1");
+    Properties p = RecordFrom(
+        "ColorDepth=12 ConnectToServerConsole=3 AudioRedirectionMode=2 KeyboardHookMode=-1 "
+        "RedirectPrinters=2 RedirectClipboard=0 RedirectSmartCards=-1");
     p.DriveCollection = "D:; $:";
     const DisplayState display = DisplayMapper::Load(p);
     EXPECT_EQ(display.colorDepth, std::nullopt);
@@ -210,8 +198,8 @@ constexpr ExperienceBoxes kAll{true, true, true, true, true, true, true};
 constexpr ExperienceBoxes kBroadband{false, false, true, true, true, true, true};
 
 Properties Flags(int flags, int bitmap = 1) {
-    return Rec("PerformanceFlags=" + std::to_string(flags) +
-               " BitmapPersistence=" + std::to_string(bitmap));
+    return RecordFrom("PerformanceFlags=" + std::to_string(flags) +
+                      " BitmapPersistence=" + std::to_string(bitmap));
 }
 
 // Each box has its flag and other bits are cleared. The speed follows the

@@ -5,6 +5,7 @@
 #include "ConfigStore.h"
 #include "ExternalClient.h"
 #include "FileUtil.h"
+#include "RecordText.h"
 #include "RegFileKeyStore.h"
 #include "StoredCredentials.h"
 #include "TempDir.h"
@@ -90,28 +91,23 @@ TEST_F(ClientServicesTest, AnAddInOthersCouldWriteIsRefused) {
 // log-on settings are not given.
 TEST(ExternalCommandTest, FollowsTheRecordsSizesConsoleAndFullScreen) {
     const struct {
-        const char* server;
-        int w, h, console, fullScreen;
+        const char* record;
         bool shift;
         const char* arguments;
-    } cases[] = {{"host", 1024, 768, 0, 0, false, "/v:host:3390 /w:1024 /h:768"},
-                 {"host", 1280, 0, 0, 0, false, "/v:host:3390"},
-                 {"host", 800, 600, 1, 1, false, "/v:host:3390 /w:800 /h:600 /admin /console /f"},
-                 {"host", 800, 600, 0, 0, true, "/v:host:3390 /w:800 /h:600 /f"},
-                 {"host /p:x", 0, 0, 0, 0, false, "/v:host /p:x:3390"},
-                 {"::1", 0, 0, 0, 0, false, "/v:[::1]:3390"}};
+    } cases[] = {{"DesktopWidth=1024 DesktopHeight=768", false, "/v:host:3390 /w:1024 /h:768"},
+                 {"DesktopWidth=1280", false, "/v:host:3390"},
+                 {"DesktopWidth=800 DesktopHeight=600 ConnectToServerConsole=1 FullScreen=1", false,
+                  "/v:host:3390 /w:800 /h:600 /admin /console /f"},
+                 {"DesktopWidth=800 DesktopHeight=600", true, "/v:host:3390 /w:800 /h:600 /f"},
+                 {"Server=::1", false, "/v:[::1]:3390"}};
     for (const auto& c : cases) {
-        Properties r;
-        r.Server = c.server;
-        r.RDPPort = 3390;
-        r.DesktopWidth = c.w;
-        r.DesktopHeight = c.h;
-        r.ConnectToServerConsole = c.console;
-        r.FullScreen = c.fullScreen;
-        r.UserName = r.Password = "secret";
+        Properties r = RecordFrom("Server=host RDPPort=3390 UserName=secret Password=secret " +
+                                  std::string(c.record));
         std::string joined;
         for (const auto& a : BuildExternalCommand(r, c.shift, "x").arguments) joined += a + " ";
-        EXPECT_EQ(joined, c.arguments + std::string(" "));
+        EXPECT_EQ(joined, c.arguments + std::string(" ")) << c.record;
+        r.Server = "host /p:x";
+        EXPECT_EQ(BuildExternalCommand(r, false, "x").arguments[0], "/v:host /p:x:3390");
     }
 }
 

@@ -5,6 +5,7 @@
 #include "ConfigStore.h"
 #include "FakeRdpClient.h"
 #include "KeyStore.h"
+#include "RecordText.h"
 #include "RegFileKeyStore.h"
 #include "Session.h"
 #include "TempDir.h"
@@ -24,10 +25,6 @@ protected:
     SessionTest() : keys(dir.file("registry.reg"), dir.file("machine.reg")), config(keys) {
         config.Init();
         config.SetConfigPath(dir.file("Vandrelle.xml"));
-        record.Server = "rdp.example";
-        record.UserName = "jdoe";
-        record.Password = "pw";
-        record.Domain = "CORP";
     }
 
     // Replaces the session; the old one goes first, as its window would.
@@ -68,7 +65,7 @@ protected:
     TempDir dir;
     RegFileKeyStore keys;
     CConfigStore config;
-    Properties record;
+    Properties record = RecordFrom("Server=rdp.example UserName=jdoe Password=pw Domain=CORP");
     FakeRdpClient client;
     FakeSessionView view;
     FakeFrame frame;
