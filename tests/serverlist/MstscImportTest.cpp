@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <vector>
@@ -63,9 +64,7 @@ struct Import {
                 return true;
             },
             [this](const std::string& label) {
-                for (const Properties& child : children)
-                    if (child.Name == label) return true;
-                return false;
+                return std::ranges::any_of(children, [&](auto& c) { return c.Name == label; });
             },
             [this](const Properties& record) { children.push_back(record); });
         std::string out;
@@ -74,11 +73,6 @@ struct Import {
     }
 };
 
-MstscSources Sources(std::vector<std::optional<std::string>> recent,
-                     std::vector<std::string> hints = {}, std::vector<std::string> servers = {}) {
-    return {true, std::move(recent), std::move(hints), std::move(servers)};
-}
-
 // Recent entries, then hints, then saved servers, each label once. A bare
 // host keeps inheriting without stored credentials and stops with them;
 // hints and saved servers never inherit, and are read as addresses. Nothing
@@ -86,8 +80,10 @@ MstscSources Sources(std::vector<std::optional<std::string>> recent,
 // names no host or holds text the configuration file cannot hold.
 TEST(ImportTest, EachServerOnceInItsOrderAndWhatCannotBeStoredIsLeftOut) {
     Import import;
-    EXPECT_EQ(import(Sources({"H:3390", std::nullopt, "B", "H:3390", "withpw"},
-                             {"H", "dom", "[::1]:3390", "withpw"}, {"dom", "h:3391"})),
+    EXPECT_EQ(import({true,
+                      {"H:3390", std::nullopt, "B", "H:3390", "withpw"},
+                      {"H", "dom", "[::1]:3390", "withpw"},
+                      {"dom", "h:3391"}}),
               "H:3390=H:3390 0 0 ann||; B=B:3389 1 0 ||; withpw=withpw:3389 0 0 u|pw|; "
               "H=H:3389 0 0 ann||; dom=dom:3389 0 0 u||CORP; [::1]:3390=::1:3390 0 0 ||; "
               "h:3391=h:3391 0 0 ||; ");
@@ -97,8 +93,10 @@ TEST(ImportTest, EachServerOnceInItsOrderAndWhatCannotBeStoredIsLeftOut) {
     import = {};
     import.children.push_back(ParseRecentEntry("B"));
     import.children.back().Server = "elsewhere";
-    MstscSources sources = Sources({"B", "", ":3390", " /admin", "ctl\x02", "ok1"},
-                                   {"bad\xff", "badhint", "B"}, {"ok2"});
+    MstscSources sources = {true,
+                            {"B", "", ":3390", " /admin", "ctl\x02", "ok1"},
+                            {"bad\xff", "badhint", "B"},
+                            {"ok2"}};
     const std::string once = "B=elsewhere:3389 1 0 ||; ok1=ok1:3389 1 0 ||; ok2=ok2:3389 0 0 ||; ";
     EXPECT_EQ(import(sources), once);
     EXPECT_EQ(import(sources), once);

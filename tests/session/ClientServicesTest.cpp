@@ -46,7 +46,7 @@ protected:
 // The user's entries come first and hide the machine's of the same key; a
 // value that is no readable string, or too long, is left out; an expandable
 // one is taken as it is written.
-TEST_F(ClientServicesTest, AddInListJoinsUserThenMachineEntries) {
+TEST_F(ClientServicesTest, AddInsComeUserFirstAndOnlyFromSafeLibraries) {
     EXPECT_EQ(GetAddInList(keys), "");
     const std::string u = "HKEY_CURRENT_USER", m = "HKEY_LOCAL_MACHINE";
     Reg(AddIn(u, "A", "\"pa\"") + AddIn(u, "B", "hex(2):25,00,48,00,00,00") +
@@ -54,11 +54,9 @@ TEST_F(ClientServicesTest, AddInListJoinsUserThenMachineEntries) {
             AddIn(u, "G", "\"" + std::string(259, 'y') + "\"") + AddIn(u, "J", "\"x\"", "Other"),
         AddIn(m, "J", "\"pj\"") + AddIn(m, "K", "\"pk\""));
     EXPECT_EQ(GetAddInList(keys), "pa,%H," + std::string(259, 'y') + ",pk");
-}
 
-// A library that another user could have written or replaced is not loaded;
-// an accepted one is loaded from where its links lead.
-TEST_F(ClientServicesTest, AnAddInOthersCouldWriteIsRefused) {
+    // A library that another user could have written or replaced is not
+    // loaded; an accepted one is loaded from where its links lead.
     MakeFolders(dir.file("open"));
     MakeFolders(dir.file("sticky"));
     const std::pair<const char*, mode_t> modes[] = {

@@ -112,7 +112,7 @@ TEST_F(SessionTest, ConnectAppliesTheRecordInItsFixedOrder) {
 
 // Fit and margins follow the 1000 x 700 window; full screen sends the record's
 // size, then the primary screen's.
-TEST_F(SessionTest, DesktopSizeFollowsTheWindowTheMarginAndFullScreen) {
+TEST_F(SessionTest, DesktopSizeAndDrivesFollowTheWindowAndTheRecord) {
     const struct {
         int w, h, fullScreen;
         const char* sent;  // widths x heights
@@ -133,9 +133,7 @@ TEST_F(SessionTest, DesktopSizeFollowsTheWindowTheMarginAndFullScreen) {
     client.fullScreen = VariantBool::True;
     EXPECT_FALSE(HasText(Connect(), "put_FullScreen"));
     EXPECT_EQ(view.events, Texts{"enter"});
-}
-
-TEST_F(SessionTest, DriveListsChooseDrivesAndLaterDrives) {
+    // Drive lists choose the drives to redirect and whether later ones follow.
     for (const char* name : {"C:", "D:", "Network (Z:)", "nocolon", ":"})
         client.drives.emplace_back(name);
     const struct {
@@ -143,10 +141,10 @@ TEST_F(SessionTest, DriveListsChooseDrivesAndLaterDrives) {
         const char* list;
         const char* states;  // per drive: T on, F off, - untouched
         const char *dynamic, *drives;
-    } cases[] = {{1, "  c: z:", "TFT--", "0", "-1"},
+    } lists[] = {{1, "  c: z:", "TFT--", "0", "-1"},
                  {1, " \t ", "-----", "-1", "-1"},  // no drive switched off
                  {0, "C:", "-----", "", "0"}};
-    for (const auto& c : cases) {
+    for (const auto& c : lists) {
         for (auto& d : client.drives) d.state.reset();
         record.RedirectDrives = c.redirect;
         record.DriveCollection = c.list;
@@ -229,7 +227,7 @@ TEST_F(SessionTest, StatesAndDisconnectionTextsFollowTheEvents) {
 // Reconnect waits for the disconnection on a short timer, within a bound;
 // chosen twice before the first disconnection, it connects once and the
 // second request ends without a word.
-TEST_F(SessionTest, ReconnectWaitsForTheDisconnectedEventWithinItsBound) {
+TEST_F(SessionTest, ReconnectWithinItsBoundFullScreenAndNewDrives) {
     Connected();
     client.calls.clear();
     for (int i = 0; i < 2; ++i) {
@@ -253,9 +251,8 @@ TEST_F(SessionTest, ReconnectWaitsForTheDisconnectedEventWithinItsBound) {
     Handle(WM_APP_RECONNECT, view.selfPosts.back());
     EXPECT_EQ(view.errors.size(), 1u) << "gives up after its bound";
     EXPECT_EQ(view.selfPosts.size(), std::size_t(Session::kReconnectMaxPolls + 2));
-}
 
-TEST_F(SessionTest, FullScreenRequestsAndNewDrives) {
+    // Full screen requests, minimising, and new drives.
     Open();
     Handle(WM_APP_RECONNECT_FULL_SCREEN);  // full screen for this connection only
     EXPECT_EQ(client.Sent("put_FullScreen") + std::to_string(session->Record().FullScreen), "-10");

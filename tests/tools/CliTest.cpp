@@ -123,7 +123,7 @@ protected:
 // depth; names and texts print escaped, so that none fakes a line or a
 // terminal code. A group's collapse state stays unless the command sets it.
 // Find prints the matching servers' paths, best first.
-TEST_F(CliTest, CommandsShowAndEditTheTreeAndRefusalsChangeNothing) {
+TEST_F(CliTest, CommandsEditTheTreeReadPasswordsAndImportAndRefusalsChangeNothing) {
     Build();
     WriteFile(dir.file("notes.txt"), "[HKEY_CURRENT_USER\\Software\\X]\n\"a\"=\"b\"\n");
     const std::string before = ReadFile(file), keysBefore = ReadFile(dir.file("registry.reg"));
@@ -171,6 +171,38 @@ TEST_F(CliTest, CommandsShowAndEditTheTreeAndRefusalsChangeNothing) {
         {{"tree"}, 0, "Lab\nmail\ndb1\nevil\\nLab\n", true},
         {{"show", "no\x1b]0;owned\x07\nnode"}, 1, "no node no\\x1b]0;owned\\x07\\nnode\n"},
     });
+
+    // --set Password=- reads the password from standard input, out of the
+    // command line: one line, or on a terminal asked and typed without echo.
+    // Nothing read is refused; a refused command reads nothing.
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    EXPECT_EQ(::write(fds[1], "s3 cret\r\nnext\n", 14), 14);
+    ::close(fds[1]);
+    env.input = fds[0];
+    Check({{{"add-server", "--set", "Name=m", "--set", "Password=-"}, 2},
+           {{"add-server", "--set", "Name=n", "--set", "InheritGeneral=0", "--set", "Password=-"}},
+           {{"show", "--show-password", "n"}, 0, "Password=s3 cret\n"}});
+    char rest[8] = {};
+    EXPECT_EQ(::read(env.input, rest, sizeof rest), 5);  // only the password's line was read
+    Check({{{"set", "Lab", "--set", "Password=-"}, 2, "no password read"}});
+
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_EQ(::grantpt(master) | ::unlockpt(master), 0);
+    env.input = ::open(::ptsname(master), O_RDWR | O_NOCTTY);
+    // Typed once asked: the echo is off by then.
+    HookedBuffer asked([&] { ASSERT_EQ(::write(master, "typed\n", 6), 6); });
+    std::ostream err(&asked);
+    std::ostringstream out;
+    EXPECT_EQ(RunCli({"--config", file, "set", "Lab", "--set", "Password=-"}, env, out, err), 0);
+    EXPECT_EQ(asked.text, "Password: ");
+    pollfd echo{master, POLLIN, 0};
+    char echoed[16] = {};
+    ASSERT_EQ(::poll(&echo, 1, 5000), 1);
+    EXPECT_EQ(std::string(echoed, std::max<ssize_t>(::read(master, echoed, sizeof echoed), 0)),
+              "\r\n");
+    ::close(master);
+    EXPECT_TRUE(HasText(Ok({"show", "--show-password", "Lab"}), "Password=typed\n"));
 
     // import-reg merges the user's keys, warns of each part left out and
     // counts what it merged. import-mstsc then adds each server of the system
@@ -260,41 +292,6 @@ TEST_F(CliTest, AFirstRunMakesTheKeyAndTheFileAndKeepsWhatOthersChanged) {
     Check({{{"tree"}, 3, refused}, {{"set", "Lab", "--set", "Password=new"}, 3, refused}});
     EXPECT_EQ(ReadFile(file), before);
     EXPECT_EQ(ReadFile(dir.file("registry.reg")), notRegistry);
-}
-
-// --set Password=- reads the password from standard input, out of the
-// command line: one line, or on a terminal asked and typed without echo.
-// Nothing read is refused; a refused command reads nothing.
-TEST_F(CliTest, APasswordIsReadFromStandardInputWithoutEcho) {
-    Build();
-    int fds[2];
-    ASSERT_EQ(::pipe(fds), 0);
-    EXPECT_EQ(::write(fds[1], "s3 cret\r\nnext\n", 14), 14);
-    ::close(fds[1]);
-    env.input = fds[0];
-    Check({{{"add-server", "--set", "Name=m", "--set", "Password=-"}, 2},
-           {{"add-server", "--set", "Name=n", "--set", "InheritGeneral=0", "--set", "Password=-"}},
-           {{"show", "--show-password", "n"}, 0, "Password=s3 cret\n"}});
-    char rest[8] = {};
-    EXPECT_EQ(::read(env.input, rest, sizeof rest), 5);  // only the password's line was read
-    Check({{{"set", "Web", "--set", "Password=-"}, 2, "no password read"}});
-
-    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
-    ASSERT_EQ(::grantpt(master) | ::unlockpt(master), 0);
-    env.input = ::open(::ptsname(master), O_RDWR | O_NOCTTY);
-    // Typed once asked: the echo is off by then.
-    HookedBuffer asked([&] { ASSERT_EQ(::write(master, "typed\n", 6), 6); });
-    std::ostream err(&asked);
-    std::ostringstream out;
-    EXPECT_EQ(RunCli({"--config", file, "set", "Web", "--set", "Password=-"}, env, out, err), 0);
-    EXPECT_EQ(asked.text, "Password: ");
-    pollfd echo{master, POLLIN, 0};
-    char echoed[16] = {};
-    ASSERT_EQ(::poll(&echo, 1, 5000), 1);
-    EXPECT_EQ(std::string(echoed, std::max<ssize_t>(::read(master, echoed, sizeof echoed), 0)),
-              "\r\n");
-    ::close(master);
-    EXPECT_TRUE(HasText(Ok({"show", "--show-password", "Web"}), "Password=typed\n"));
 }
 
 }  // namespace
