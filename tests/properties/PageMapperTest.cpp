@@ -128,7 +128,6 @@ TEST(DisplayMapperTest, SizesTravelBetweenRecordAndPageAndTheMarginIsProposed) {
         {-20, -30, 0, DesktopSize::FitWindowWithMargin, "20", "30", true, true},
         {-20, 0, 0, DesktopSize::Custom, "-20", "0", true, true},
         {1024, 768, 0, DesktopSize::Size1024x768, "", "", true, true},
-        {800, 768, 0, DesktopSize::Custom, "800", "768", true, true},
         {kMin, -1, 0, DesktopSize::FitWindowWithMargin, "2147483647", "1", true, false},
         {kMax, -5, 0, DesktopSize::FitWindowWithMargin, "-2147483648", "5x", false, true},
         {0, 12, 0, DesktopSize::Custom, "", "12px", false, true},
