@@ -200,10 +200,15 @@ private Q_SLOTS:
     // unless the key is another window's. On the
     // focused strip the keys stand for the mouse on the active tab: its menu
     // (Shift+F10, at the tab's lower-left corner), its double click, and a
-    // drag one place to either side (none past the ends).
+    // drag one place to either side (none past the ends). The focus follows
+    // the active page (hiding the focused page must not leave it where Qt
+    // moved it), unless the strip has it.
     void theTabsAreUsedFromTheKeyboard() {
         Fixture f(3);
+        f.window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&f.window));
         QTest::keyClick(f.Page(2), Qt::Key_Tab, Qt::ControlModifier);
+        QCOMPARE(QApplication::focusWidget(), f.Page(0));
         QTest::keyClick(f.Page(0), Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier);
         QTest::keyClick(f.outside, Qt::Key_Tab, Qt::ControlModifier);
         QCOMPARE(f.Log(), QStringLiteral("activated 0; activated 2; activated 0"));
@@ -221,6 +226,11 @@ private Q_SLOTS:
         QTest::keyClick(f.Strip(), Qt::Key_PageDown, move);
         QCOMPARE(f.Order(), QStringLiteral("00 11 22"));
         QCOMPARE(f.Log(), QStringLiteral("double 1; activated 0; activated 1"));
+        f.view->RemovePage(1);
+        QCOMPARE(QApplication::focusWidget(), f.Page(0));
+        f.Strip()->setFocus();
+        f.view->RemovePage(0);
+        QVERIFY(f.Strip()->hasFocus());
 
         KeyRecorder otherWindow;
         otherWindow.show();
@@ -275,21 +285,6 @@ private Q_SLOTS:
         page->show();
         QTRY_VERIFY(page->isHidden());
         f.VerifyOnlyActiveShown();
-    }
-
-    // The focus follows the active page (hiding the focused page must not
-    // leave it where Qt moved it), unless the strip has it.
-    void theFocusGoesToTheActivePage() {
-        Fixture f(3);
-        f.window.activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(&f.window));
-        QTest::keyClick(f.Page(2), Qt::Key_Tab, Qt::ControlModifier);
-        QCOMPARE(QApplication::focusWidget(), f.Page(0));
-        f.view->RemovePage(0);
-        QCOMPARE(QApplication::focusWidget(), f.Page(0));
-        f.Strip()->setFocus();
-        f.view->RemovePage(0);
-        QVERIFY(f.Strip()->hasFocus());
     }
 };
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // What the program hears from the system: a second start, the login
-// manager's unlock (on a private message bus of the test's own), mount
-// changes and requests to end.
+// manager's unlock (on a private message bus of the test's own) and mount
+// changes (requests to end: the main window's tests).
 #include "SingleInstance.h"
 #include "SystemWatchers.h"
 
@@ -143,15 +143,6 @@ private Q_SLOTS:
         QCOMPARE(SingleInstance::ServerName(QStringLiteral("W")), QString());
         qputenv("XDG_RUNTIME_DIR", runtime);
         qputenv("TMPDIR", tmp);
-    }
-
-    void signalsToEndArriveOnTheEventLoop() {
-        EndRequestWatcher watcher;
-        QSignalSpy ended(&watcher, &EndRequestWatcher::EndRequested);
-        ::raise(SIGTERM);
-        QTRY_COMPARE(ended.count(), 1);
-        ::raise(SIGHUP);
-        QTRY_COMPARE(ended.count(), 2);
     }
 
     // A volume mounted in a mount namespace of the test's own.

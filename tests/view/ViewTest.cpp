@@ -123,8 +123,9 @@ private Q_SLOTS:
 
     // The question names the server and the fingerprint, and says when it
     // changed; closing it, like Escape, never trusts the server (Connect
-    // Once: the end-to-end tests).
-    void certificateAnswersFollowTheButtons() {
+    // Once: the end-to-end tests). Credentials come from the fields, or
+    // none when the dialog is cancelled.
+    void theSessionsQuestionsAsDialogs() {
         QWidget owner;
         DialogPrompts prompts(&owner);
         CertificateQuestion q{"srv.example", 3389, "srv", "CN=srv", "CN=srv", "aa:bb:cc", false};
@@ -142,11 +143,7 @@ private Q_SLOTS:
         QCOMPARE(prompts.AskCertificate(q), CertificateAnswer::AcceptAlways);
         WhenModal([](QWidget* box) { qobject_cast<QMessageBox*>(box)->reject(); });
         QCOMPARE(prompts.AskCertificate(q), CertificateAnswer::Reject);
-    }
 
-    void credentialsComeFromTheFieldsOrNotAtAll() {
-        QWidget owner;
-        DialogPrompts prompts(&owner);
         WhenModal([](QWidget* dialog) {
             QCOMPARE(dialog->findChild<QLineEdit*>(QStringLiteral("user"))->text(),
                      QStringLiteral("jdoe"));
