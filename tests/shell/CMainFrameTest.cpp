@@ -99,23 +99,18 @@ void Key(Qt::Key key, Qt::KeyboardModifiers modifiers = {}) {
 }
 
 // Answers the next Quick Connect dialog from the keyboard: the console box
-// and the server field by their mnemonics, then Enter or Escape.
+// and the server field by their mnemonics, then Enter or Escape; a dialog
+// still open after that is cancelled (the test fails on what it shows).
 void AnswerQuickConnect(const QString& text, bool console, Qt::Key ending = Qt::Key_Return) {
-    WhenModalOpens([text, console, ending](QWidget* modal) {
-        auto* dialog = qobject_cast<CDlgQuickConnect*>(modal);
-        const auto answer = [&] {
-            QVERIFY(dialog);
-            if (console) {
-                Key(Qt::Key_O, Qt::AltModifier);
-                QTRY_VERIFY(dialog->ConsoleBox()->isChecked());
-            }
-            Key(Qt::Key_S, Qt::AltModifier);
-            QCOMPARE(QApplication::focusWidget(), dialog->ServerEdit());
-            QTest::keyClicks(dialog->ServerEdit(), text);
-            Key(ending);
-        };
-        answer();
-        if (modal->isVisible()) qobject_cast<QDialog*>(modal)->reject();  // a check failed
+    WhenModalOpens([text, console, ending](QWidget* dialog) {
+        if (console) {
+            Key(Qt::Key_O, Qt::AltModifier);  // clicks the box after a moment
+            QTRY_VERIFY(qobject_cast<CDlgQuickConnect*>(dialog)->ConsoleBox()->isChecked());
+        }
+        Key(Qt::Key_S, Qt::AltModifier);
+        QTest::keyClicks(QApplication::focusWidget(), text);
+        Key(ending);
+        if (dialog->isVisible()) qobject_cast<QDialog*>(dialog)->reject();
     });
 }
 
