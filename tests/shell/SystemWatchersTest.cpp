@@ -46,31 +46,20 @@ void SendSessionSignal(QDBusConnection& bus, const QString& session, const QStri
 
 class SystemWatchersTest : public QObject {
     Q_OBJECT
-private:
-    QProcess m_bus;
-    QString m_address;
-
 private Q_SLOTS:
-    void initTestCase() {
-        m_bus.start(QStringLiteral("dbus-daemon"),
-                    {QStringLiteral("--session"), QStringLiteral("--nofork"),
-                     QStringLiteral("--print-address=1")});
-        if (!m_bus.waitForStarted(5000)) QSKIP("dbus-daemon is not installed");
-        QTRY_VERIFY_WITH_TIMEOUT(m_bus.canReadLine(), 5000);
-        m_address = QString::fromUtf8(m_bus.readLine()).trimmed();
-    }
-
-    void cleanupTestCase() {
-        m_bus.terminate();
-        m_bus.waitForFinished(5000);
-    }
-
     // The unlock of this process's session is heard, not another's; without
     // an answer about its session the watcher takes any.
     void unlockOfThisSessionIsHeard() {
-        QDBusConnection login = QDBusConnection::connectToBus(m_address, QStringLiteral("login"));
+        QProcess daemon;
+        daemon.start(QStringLiteral("dbus-daemon"),
+                     {QStringLiteral("--session"), QStringLiteral("--nofork"),
+                      QStringLiteral("--print-address=1")});
+        if (!daemon.waitForStarted(5000)) QSKIP("dbus-daemon is not installed");
+        QTRY_VERIFY_WITH_TIMEOUT(daemon.canReadLine(), 5000);
+        const QString address = QString::fromUtf8(daemon.readLine()).trimmed();
+        QDBusConnection login = QDBusConnection::connectToBus(address, QStringLiteral("login"));
         QVERIFY(login.registerService(kLogin));
-        QDBusConnection bus = QDBusConnection::connectToBus(m_address, QStringLiteral("watcher"));
+        QDBusConnection bus = QDBusConnection::connectToBus(address, QStringLiteral("watcher"));
         UnlockWatcher anySession(bus);
         QThread managerThread;
         FakeLoginManager manager;
@@ -89,8 +78,8 @@ private Q_SLOTS:
         QCOMPARE(unlocked.count(), 1);
         managerThread.quit();
         managerThread.wait();
-        QDBusConnection::disconnectFromBus(QStringLiteral("watcher"));
-        QDBusConnection::disconnectFromBus(QStringLiteral("login"));
+        daemon.terminate();
+        daemon.waitForFinished(5000);
     }
 
     // A socket left by a program that died does not stand in the way (a
