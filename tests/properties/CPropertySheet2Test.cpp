@@ -58,12 +58,13 @@ SheetOptions Sheet(bool group = false, bool root = false) {
     return options;
 }
 
-Properties ServerRecord() {
+Properties Record(const char* name, const char* server = "") {
     Properties p;
-    p.Name = "web";
-    p.Server = "web.example";
+    p.Name = name;
+    p.Server = server;
     return p;
 }
+const Properties kServer = Record("web", "web.example");
 
 struct ShownSheet {
     ShownSheet(const SheetOptions& options, const Properties& record)
@@ -92,14 +93,13 @@ private Q_SLOTS:
     // Pages load when first shown and only those are stored; the copy
     // reaches the caller's record on OK only.
     void okStoresOnlyThePagesShownAndCancelDiscards() {
-        Properties record = ServerRecord();
+        Properties record = kServer;
         record.PerformanceFlags = 0x180 | 0x40;  // a bit the Experience page would clear
         record.DesktopWidth = -20;
         record.DesktopHeight = -30;
         SheetOptions options = Sheet();
         options.drives = {QStringLiteral("System (C:)"), QStringLiteral("data (D:)")};
         ShownSheet s(options, record);
-        QCOMPARE(s.sheet.Tabs()->count(), 4);
         QVERIFY(!s.sheet.Page(IDD_DISPLAY));
         Retype(Edit(s.General(), IDC_NAME), QStringLiteral("  web 2 "));
 
@@ -140,7 +140,7 @@ private Q_SLOTS:
     // and the focus on the control to fix, and changes nothing in the copy.
     // The Experience page, shown meanwhile, is stored with the rest.
     void refusedOkKeepsTheSheetOpenOnTheControlToFix() {
-        Properties record = ServerRecord();
+        Properties record = kServer;
         record.InheritGeneral = 0;
         ShownSheet s(Sheet(), record);
         QLineEdit* name = Edit(s.General(), IDC_NAME);
@@ -173,10 +173,21 @@ private Q_SLOTS:
         QCOMPARE(s.sheet.Record().BitmapPersistence, 0);
     }
 
-    void theGeneralPageFollowsInheritAndGroups() {
-        ShownSheet added(Sheet(), ServerRecord());
-
-        // Inheriting disables the logon controls and keeps their texts.
+    // Alt and a label's letter moves to its control; Ctrl+Tab turns the
+    // page, also from a list that would take the keys for itself.
+    // Inheriting disables the logon controls and keeps their texts; a group
+    // has the General page alone; the root edits only its logon settings
+    // and description.
+    void theGeneralPageFollowsInheritAndGroupsAndTheKeyboard() {
+        ShownSheet added(Sheet(), kServer);
+        QTest::keyClick(&added.sheet, Qt::Key_S, Qt::AltModifier);
+        QCOMPARE(added.sheet.focusWidget(),
+                 static_cast<QWidget*>(Edit(added.General(), IDC_SERVER)));
+        QComboBox* size = added.Visit(1)->findChild<QComboBox*>();
+        size->setFocus();
+        QTest::keyClick(size, Qt::Key_Tab, Qt::ControlModifier);
+        QCOMPARE(added.sheet.Tabs()->currentIndex(), 2);
+        added.Visit(0);
         QCheckBox* inherit = Box(added.General(), IDC_INHERIT);
         QLineEdit* user = Edit(added.General(), IDC_USER_NAME);
         QCOMPARE(Edit(added.General(), IDC_PASSWORD)->echoMode(), QLineEdit::Password);
@@ -191,24 +202,9 @@ private Q_SLOTS:
         QCOMPARE(group.sheet.Tabs()->count(), 1);
         QVERIFY(Find<QLabel>(group.General(), IDC_SERVER_LABEL)->isHidden());
 
-        // The root edits only its logon settings and description.
-        Properties root;
-        root.Name = "Office";
-        ShownSheet r(Sheet(true, true), root);
+        ShownSheet r(Sheet(true, true), Record("Office"));
         QVERIFY(!Edit(r.General(), IDC_NAME)->isEnabled() &&
                 !Box(r.General(), IDC_INHERIT)->isEnabled());
-    }
-
-    // Alt and a label's letter moves to its control; Ctrl+Tab turns the
-    // page, also from a list that would take the keys for itself.
-    void theKeyboardReachesControlsAndPages() {
-        ShownSheet s(Sheet(), ServerRecord());
-        QTest::keyClick(&s.sheet, Qt::Key_S, Qt::AltModifier);
-        QCOMPARE(s.sheet.focusWidget(), static_cast<QWidget*>(Edit(s.General(), IDC_SERVER)));
-        QComboBox* size = s.Visit(1)->findChild<QComboBox*>();
-        size->setFocus();
-        QTest::keyClick(size, Qt::Key_Tab, Qt::ControlModifier);
-        QCOMPARE(s.sheet.Tabs()->currentIndex(), 2);
     }
 };
 

@@ -155,7 +155,9 @@ private Q_SLOTS:
         }
     }
 
-    // Clicks on a tab and on the strip between tabs; %1 is the point.
+    // Clicks on a tab and on the strip between tabs; %1 is the point. As
+    // the main window does, the receiver of a close or a double click
+    // removes the page at once.
     void mouseNoticesOnTabsAndBetweenThem() {
         const struct {
             Qt::MouseButton button;
@@ -163,12 +165,14 @@ private Q_SLOTS:
             int tab;  // -1: between tabs
             const char* expected;
         } rows[] = {{Qt::RightButton, false, 1, "menu 1 %1"},
-                    {Qt::MiddleButton, false, 0, "close 0"},
-                    {Qt::LeftButton, true, 1, "activated 1; double 1"},
+                    {Qt::MiddleButton, false, 0, "close 0; activated 1"},
+                    {Qt::LeftButton, true, 1, "activated 1; double 1; activated 0"},
                     {Qt::RightButton, false, -1, "strip menu %1"},
                     {Qt::MiddleButton, false, -1, "strip middle"}};
         for (const auto& row : rows) {
             Fixture f(3);
+            for (auto notice : {&CSimpleTabView::CloseRequested, &CSimpleTabView::TabDoubleClicked})
+                QObject::connect(f.view, notice, f.view, &CSimpleTabView::RemovePage);
             const QPoint at = row.tab >= 0 ? f.TabCenter(row.tab) : f.EmptyPart();
             QCOMPARE(f.Strip()->tabAt(at), row.tab);
             QTest::mouseClick(f.Strip(), row.button, {}, at);
@@ -179,31 +183,23 @@ private Q_SLOTS:
             QCOMPARE(f.Log(), QString::fromLatin1(row.expected)
                                   .replace(QStringLiteral("%1"),
                                            QStringLiteral("(%1,%2)").arg(at.x()).arg(at.y())));
+            f.VerifyOnlyActiveShown();
         }
-    }
-
-    // As the main window does: the receiver of a notice removes the page at once.
-    void aPageCanBeRemovedFromItsTabsOwnNotice() {
-        Fixture f(4);
-        QObject::connect(f.view, &CSimpleTabView::CloseRequested, f.view,
-                         &CSimpleTabView::RemovePage);
-        QObject::connect(f.view, &CSimpleTabView::TabDoubleClicked, f.view,
-                         &CSimpleTabView::RemovePage);
-        QTest::mouseClick(f.Strip(), Qt::MiddleButton, {}, f.TabCenter(3));
-        QTest::mouseDClick(f.Strip(), Qt::LeftButton, {}, f.TabCenter(0));
-        QTest::mouseRelease(f.Strip(), Qt::LeftButton, {}, f.TabCenter(0));
-        QCOMPARE(f.Order(), QStringLiteral("11 22"));
-        f.VerifyOnlyActiveShown();
     }
 
     // Ctrl+Tab wraps around from any widget of the window and is swallowed,
     // unless the key is another window's. On the
     // focused strip the keys stand for the mouse on the active tab: its menu
     // (Shift+F10, at the tab's lower-left corner), its double click, and a
-    // drag one place to either side (none past the ends).
+    // drag one place to either side (none past the ends). The focus follows
+    // the active page (hiding the focused page must not leave it where Qt
+    // moved it), unless the strip has it.
     void theTabsAreUsedFromTheKeyboard() {
         Fixture f(3);
+        f.window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&f.window));
         QTest::keyClick(f.Page(2), Qt::Key_Tab, Qt::ControlModifier);
+        QCOMPARE(QApplication::focusWidget(), f.Page(0));
         QTest::keyClick(f.Page(0), Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier);
         QTest::keyClick(f.outside, Qt::Key_Tab, Qt::ControlModifier);
         QCOMPARE(f.Log(), QStringLiteral("activated 0; activated 2; activated 0"));
@@ -221,6 +217,11 @@ private Q_SLOTS:
         QTest::keyClick(f.Strip(), Qt::Key_PageDown, move);
         QCOMPARE(f.Order(), QStringLiteral("00 11 22"));
         QCOMPARE(f.Log(), QStringLiteral("double 1; activated 0; activated 1"));
+        f.view->RemovePage(1);
+        QCOMPARE(QApplication::focusWidget(), f.Page(0));
+        f.Strip()->setFocus();
+        f.view->RemovePage(0);
+        QVERIFY(f.Strip()->hasFocus());
 
         KeyRecorder otherWindow;
         otherWindow.show();
@@ -275,21 +276,6 @@ private Q_SLOTS:
         page->show();
         QTRY_VERIFY(page->isHidden());
         f.VerifyOnlyActiveShown();
-    }
-
-    // The focus follows the active page (hiding the focused page must not
-    // leave it where Qt moved it), unless the strip has it.
-    void theFocusGoesToTheActivePage() {
-        Fixture f(3);
-        f.window.activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(&f.window));
-        QTest::keyClick(f.Page(2), Qt::Key_Tab, Qt::ControlModifier);
-        QCOMPARE(QApplication::focusWidget(), f.Page(0));
-        f.view->RemovePage(0);
-        QCOMPARE(QApplication::focusWidget(), f.Page(0));
-        f.Strip()->setFocus();
-        f.view->RemovePage(0);
-        QVERIFY(f.Strip()->hasFocus());
     }
 };
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // What the program hears from the system: a second start, the login
-// manager's unlock (on a private message bus of the test's own), mount
-// changes and requests to end.
+// manager's unlock (on a private message bus of the test's own) and mount
+// changes (requests to end: the main window's tests).
 #include "SingleInstance.h"
 #include "SystemWatchers.h"
 
@@ -19,8 +19,6 @@
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <csignal>
-#include <future>
 
 using namespace vandrelle;
 
@@ -39,16 +37,6 @@ public Q_SLOTS:
 
 const QString kLogin = QStringLiteral("org.freedesktop.login1");
 
-// Whether a start reaches `running` and is answered.
-bool Reaches(SingleInstance& running, const QString& name) {
-    QSignalSpy asked(&running, &SingleInstance::ActivationRequested);
-    auto answered =
-        std::async(std::launch::async, [name] { return SingleInstance::ActivateRunning(name); });
-    while (answered.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
-        QTest::qWait(10);
-    return answered.get() && asked.count() == 1;
-}
-
 void SendSessionSignal(QDBusConnection& bus, const QString& session, const QString& name) {
     bus.send(QDBusMessage::createSignal(session, QStringLiteral("org.freedesktop.login1.Session"),
                                         name));
@@ -58,31 +46,20 @@ void SendSessionSignal(QDBusConnection& bus, const QString& session, const QStri
 
 class SystemWatchersTest : public QObject {
     Q_OBJECT
-private:
-    QProcess m_bus;
-    QString m_address;
-
 private Q_SLOTS:
-    void initTestCase() {
-        m_bus.start(QStringLiteral("dbus-daemon"),
-                    {QStringLiteral("--session"), QStringLiteral("--nofork"),
-                     QStringLiteral("--print-address=1")});
-        if (!m_bus.waitForStarted(5000)) QSKIP("dbus-daemon is not installed");
-        QTRY_VERIFY_WITH_TIMEOUT(m_bus.canReadLine(), 5000);
-        m_address = QString::fromUtf8(m_bus.readLine()).trimmed();
-    }
-
-    void cleanupTestCase() {
-        m_bus.terminate();
-        m_bus.waitForFinished(5000);
-    }
-
     // The unlock of this process's session is heard, not another's; without
     // an answer about its session the watcher takes any.
     void unlockOfThisSessionIsHeard() {
-        QDBusConnection login = QDBusConnection::connectToBus(m_address, QStringLiteral("login"));
+        QProcess daemon;
+        daemon.start(QStringLiteral("dbus-daemon"),
+                     {QStringLiteral("--session"), QStringLiteral("--nofork"),
+                      QStringLiteral("--print-address=1")});
+        if (!daemon.waitForStarted(5000)) QSKIP("dbus-daemon is not installed");
+        QTRY_VERIFY_WITH_TIMEOUT(daemon.canReadLine(), 5000);
+        const QString address = QString::fromUtf8(daemon.readLine()).trimmed();
+        QDBusConnection login = QDBusConnection::connectToBus(address, QStringLiteral("login"));
         QVERIFY(login.registerService(kLogin));
-        QDBusConnection bus = QDBusConnection::connectToBus(m_address, QStringLiteral("watcher"));
+        QDBusConnection bus = QDBusConnection::connectToBus(address, QStringLiteral("watcher"));
         UnlockWatcher anySession(bus);
         QThread managerThread;
         FakeLoginManager manager;
@@ -101,15 +78,14 @@ private Q_SLOTS:
         QCOMPARE(unlocked.count(), 1);
         managerThread.quit();
         managerThread.wait();
-        QDBusConnection::disconnectFromBus(QStringLiteral("watcher"));
-        QDBusConnection::disconnectFromBus(QStringLiteral("login"));
+        daemon.terminate();
+        daemon.waitForFinished(5000);
     }
 
-    // A second start reaches the first, which answers once it has come
-    // forward; a socket left by a program that died does not stand in the
-    // way, and a peer that sends more than a short line without its end is
-    // dropped.
-    void aSecondStartReachesTheFirst() {
+    // A socket left by a program that died does not stand in the way (a
+    // second start handing over: the end-to-end tests), and a peer that
+    // sends more than a short line without its end is dropped.
+    void theFirstStartListensAndDropsAnEndlessPeer() {
         QTemporaryDir dir;
         const QString name = dir.filePath(QStringLiteral("VandrelleMainFrame"));
         QVERIFY(!SingleInstance::ActivateRunning(name, 200));
@@ -119,7 +95,6 @@ private Q_SLOTS:
         }
         SingleInstance first(name);
         QVERIFY(first.IsListening());
-        QVERIFY(Reaches(first, name));
         QLocalSocket endless;
         endless.connectToServer(name);
         endless.write(QByteArray(1 << 20, 'a'));
@@ -143,15 +118,6 @@ private Q_SLOTS:
         QCOMPARE(SingleInstance::ServerName(QStringLiteral("W")), QString());
         qputenv("XDG_RUNTIME_DIR", runtime);
         qputenv("TMPDIR", tmp);
-    }
-
-    void signalsToEndArriveOnTheEventLoop() {
-        EndRequestWatcher watcher;
-        QSignalSpy ended(&watcher, &EndRequestWatcher::EndRequested);
-        ::raise(SIGTERM);
-        QTRY_COMPARE(ended.count(), 1);
-        ::raise(SIGHUP);
-        QTRY_COMPARE(ended.count(), 2);
     }
 
     // A volume mounted in a mount namespace of the test's own.

@@ -18,6 +18,7 @@
 #include <QTreeWidgetItem>
 #include <QWidget>
 
+#include <deque>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -92,39 +93,30 @@ inline QString ChildLabels(const QTreeWidgetItem* parent) {
     return labels.join(QStringLiteral(", "));
 }
 
-// A session's host without an engine: the fake client and a plain widget.
-class FakeHost : public ClientHost {
-public:
-    explicit FakeHost(QWidget* view, std::vector<std::string>* lastCalls = nullptr)
-        : widget(new QWidget(view)), m_lastCalls(lastCalls) {
+// A session's host without an engine: a plain widget and a fake client that
+// FakeHosts keeps, to be read after its session ended.
+struct FakeHost : ClientHost {
+    FakeHost(QWidget* view, FakeRdpClient& c) : client(c), widget(new QWidget(view)) {
         widget->setFocusPolicy(Qt::StrongFocus);
-    }
-    // What the client was last asked to do, kept when its session goes.
-    ~FakeHost() override {
-        if (m_lastCalls)
-            m_lastCalls->push_back(client.calls.empty() ? "" : client.calls.back().name);
     }
     RdpClient& Client() override { return client; }
     QWidget* Widget() override { return widget; }
     void SetFullScreenBarVisible(bool) override {}
     void ReleaseWindowsKeys() override { ++windowsKeyReleases; }
 
-    FakeRdpClient client;
+    FakeRdpClient& client;
     QWidget* widget;
     int windowsKeyReleases = 0;
-
-private:
-    std::vector<std::string>* m_lastCalls;
 };
 
-// Makes fake hosts and keeps a pointer to each (valid while its session lives).
+// Makes fake hosts; each client lives on, a pointer to each host is valid
+// while its session lives.
 struct FakeHosts {
+    std::deque<FakeRdpClient> clients;
     std::vector<FakeHost*> made;
-    // For each host that ended, in order: the last call its client had.
-    std::vector<std::string> lastCalls;
     ClientHostFactory Factory() {
         return [this](QWidget* view) -> std::unique_ptr<ClientHost> {
-            auto host = std::make_unique<FakeHost>(view, &lastCalls);
+            auto host = std::make_unique<FakeHost>(view, clients.emplace_back());
             made.push_back(host.get());
             return host;
         };

@@ -86,25 +86,11 @@ private Q_SLOTS:
         QCOMPARE(f.recorder.events.count(QStringLiteral("go full screen")), 0);
     }
 
-    // The bar's buttons and Ctrl+Alt+Return are requests to a container that
-    // handles full screen (its Leave button: the end-to-end tests).
-    void aContainerThatHandlesFullScreenGetsTheBarsRequests() {
-        Fixture f;
-        f.client.put_ContainerHandledFullScreen(1);
-        f.client.put_FullScreen(VariantBool::True);
-        QVERIFY(!f.view.CoversScreen());  // the container covers the screen
-        f.view.SetFullScreenBarVisible(true);
-        f.Click("minimizeButton");
-        QTest::keyClick(&f.view, Qt::Key_Return, Qt::ControlModifier | Qt::AltModifier);
-        QTRY_COMPARE(f.recorder.events, QStringList({QStringLiteral("minimize"),
-                                                     QStringLiteral("leave full screen")}));
-        QVERIFY(!f.view.isWindow());
-        QCOMPARE(f.client.get_FullScreen(), VariantBool::True);  // the container decides
-    }
-
     // Without a session the widget is a page like any other: Tab and
-    // Shift+Tab move the focus, other keys go on to the window.
-    void withoutASessionKeysAreTheWindows() {
+    // Shift+Tab move the focus, other keys go on to the window. The bar's
+    // buttons and Ctrl+Alt+Return are requests to a container that handles
+    // full screen (its Leave button: the end-to-end tests).
+    void withoutASessionKeysAreTheWindowsAndFullScreenTheContainers() {
         Fixture f;
         QWidget after(&f.host);
         after.setFocusPolicy(Qt::StrongFocus);
@@ -119,12 +105,24 @@ private Q_SLOTS:
         QKeyEvent key(QEvent::KeyPress, Qt::Key_W, Qt::ControlModifier, 25, 0, 0);
         QApplication::sendEvent(&f.view, &key);
         QVERIFY(!key.isAccepted());
+
+        f.client.put_ContainerHandledFullScreen(1);
+        f.client.put_FullScreen(VariantBool::True);
+        QVERIFY(!f.view.CoversScreen());  // the container covers the screen
+        f.view.SetFullScreenBarVisible(true);
+        f.Click("minimizeButton");
+        QTest::keyClick(&f.view, Qt::Key_Return, Qt::ControlModifier | Qt::AltModifier);
+        QTRY_COMPARE(f.recorder.events, QStringList({QStringLiteral("minimize"),
+                                                     QStringLiteral("leave full screen")}));
+        QVERIFY(!f.view.isWindow());
+        QCOMPARE(f.client.get_FullScreen(), VariantBool::True);  // the container decides
     }
 
     // The question names the server and the fingerprint, and says when it
     // changed; closing it, like Escape, never trusts the server (Connect
-    // Once: the end-to-end tests).
-    void certificateAnswersFollowTheButtons() {
+    // Once: the end-to-end tests). Credentials come from the fields, or
+    // none when the dialog is cancelled.
+    void theSessionsQuestionsAsDialogs() {
         QWidget owner;
         DialogPrompts prompts(&owner);
         CertificateQuestion q{"srv.example", 3389, "srv", "CN=srv", "CN=srv", "aa:bb:cc", false};
@@ -142,11 +140,7 @@ private Q_SLOTS:
         QCOMPARE(prompts.AskCertificate(q), CertificateAnswer::AcceptAlways);
         WhenModal([](QWidget* box) { qobject_cast<QMessageBox*>(box)->reject(); });
         QCOMPARE(prompts.AskCertificate(q), CertificateAnswer::Reject);
-    }
 
-    void credentialsComeFromTheFieldsOrNotAtAll() {
-        QWidget owner;
-        DialogPrompts prompts(&owner);
         WhenModal([](QWidget* dialog) {
             QCOMPARE(dialog->findChild<QLineEdit*>(QStringLiteral("user"))->text(),
                      QStringLiteral("jdoe"));
