@@ -33,8 +33,9 @@ bool Write(const std::string& path, const std::string& data, std::string* error 
 // An existing file keeps its mode, and root saving another user's file
 // leaves it that user's. A leftover temporary file passes nothing on: not
 // its mode, and not a link planted under its name to have the file written
-// elsewhere.
-TEST(WriteFileAtomicallyTest, AFileKeepsItsModeAndOwnerAndLeftoversAreNeverFollowed) {
+// elsewhere. A file reached through a chain of relative links in other
+// (private) folders is replaced where the chain ends, and the links stay.
+TEST(WriteFileAtomicallyTest, AFileKeepsItsModeAndOwnerAndOnlyItsOwnLinksAreFollowed) {
     TempDir dir;
     WriteFile(dir.file("a"), "old");
     ASSERT_EQ(::chmod(dir.file("a").c_str(), 0644), 0);
@@ -52,27 +53,21 @@ TEST(WriteFileAtomicallyTest, AFileKeepsItsModeAndOwnerAndLeftoversAreNeverFollo
     EXPECT_EQ(ReadFile(dir.file("b")), "secret");
     EXPECT_EQ(Permissions(dir.file("b")), 0600u);
     EXPECT_EQ(StatOf(dir.file("b~"), false).st_mode, 0u);
-}
 
-// The file is reached through a chain of relative links in other folders:
-// the file the chain ends at is replaced, and the links stay.
-TEST(WriteFileAtomicallyTest, ALinkIsWrittenThroughToTheFileItNames) {
-    TempDir dir;
     ASSERT_TRUE(MakeFolders(dir.file("links/sub")));
-    ASSERT_TRUE(MakeFolders(dir.file("real")));
-    WriteFile(dir.file("real/a"), "old");
+    EXPECT_EQ(Permissions(dir.file("links")), 0700u);
     ASSERT_EQ(::symlink("sub/mid", dir.file("links/a").c_str()), 0);
-    ASSERT_EQ(::symlink("../../real/a", dir.file("links/sub/mid").c_str()), 0);
-    ASSERT_TRUE(Write(dir.file("links/a"), "new"));
-    EXPECT_EQ(ReadFile(dir.file("real/a")), "new");
+    ASSERT_EQ(::symlink("../../a", dir.file("links/sub/mid").c_str()), 0);
+    ASSERT_TRUE(Write(dir.file("links/a"), "through links"));
+    EXPECT_EQ(ReadFile(dir.file("a")), "through links");
     EXPECT_TRUE(S_ISLNK(StatOf(dir.file("links/a"), false).st_mode));
     EXPECT_TRUE(S_ISLNK(StatOf(dir.file("links/sub/mid"), false).st_mode));
-    EXPECT_FALSE(FileExists(dir.file("real/a~")));
+    EXPECT_FALSE(FileExists(dir.file("a~")));
 }
 
 // A write that fails half-way (here the file size limit; in life a full
 // disk), or would replace something other than a regular file, is reported,
-// leaves what stood there and no temporary file.
+// leaves what stood there and no temporary file; no folder replaces a file.
 TEST(WriteFileAtomicallyTest, AFailedWriteIsReportedAndLeavesNoTrace) {
     TempDir dir;
     WriteFile(dir.file("a"), "old");
@@ -94,6 +89,7 @@ TEST(WriteFileAtomicallyTest, AFailedWriteIsReportedAndLeavesNoTrace) {
     }
     EXPECT_TRUE(S_ISFIFO(StatOf(dir.file("fifo"), false).st_mode));
     EXPECT_FALSE(FileExists(dir.file("fifo~")));
+    EXPECT_FALSE(MakeFolders(path));
 }
 
 // The reads run in a child, so that a read that never ends (of a FIFO
@@ -138,14 +134,6 @@ TEST(FileUtilTest, CopyBesideTakesTheFirstFreeNameAndTheOriginalsMode) {
     EXPECT_EQ(ReadFile(dir.file("a.kept")), "an earlier copy");
     EXPECT_FALSE(FileExists(dir.file("victim")));
     EXPECT_FALSE(CopyBeside(dir.file("missing"), ".kept", &copy, &error));
-}
-
-TEST(FileUtilTest, MakeFoldersCreatesPrivateParents) {
-    TempDir dir;
-    ASSERT_TRUE(MakeFolders(dir.file("x/y")));
-    EXPECT_EQ(Permissions(dir.file("x")), 0700u);
-    WriteFile(dir.file("f"), "");
-    EXPECT_FALSE(MakeFolders(dir.file("f")));
 }
 
 }  // namespace
