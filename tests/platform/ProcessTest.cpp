@@ -15,11 +15,6 @@
 namespace vandrelle::test {
 namespace {
 
-void WriteProgram(const std::string& path, mode_t mode) {
-    WriteFile(path, "#!/bin/sh\nexit 0\n");
-    ::chmod(path.c_str(), mode);
-}
-
 // Only regular executable files are taken, and an empty element of PATH
 // does not stand for the current folder; a program that cannot run is
 // reported with the reason.
@@ -27,9 +22,10 @@ TEST(FindProgramOnPathTest, TakesOnlyRegularExecutableFiles) {
     TempDir dir;
     MakeFolders(dir.file("a/prog"));  // a folder of that name
     MakeFolders(dir.file("b"));
-    WriteProgram(dir.file("b/prog"), 0644);  // not executable
+    WriteFile(dir.file("b/prog"), "#!/bin/sh\n");  // not executable
     MakeFolders(dir.file("c"));
-    WriteProgram(dir.file("c/prog"), 0755);
+    WriteFile(dir.file("c/prog"), "#!/bin/sh\n");
+    ASSERT_EQ(::chmod(dir.file("c/prog").c_str(), 0755), 0);
     ScopedEnv path("PATH", dir.file("a") + ":" + dir.file("b") + ":" + dir.file("c"));
     EXPECT_EQ(FindProgramOnPath("prog"), dir.file("c/prog"));
     EXPECT_EQ(FindProgramOnPath(dir.file("c/prog")), dir.file("c/prog"));
