@@ -173,24 +173,25 @@ TEST_F(RegFileKeyStoreTest, TheHeaderDecidesWhatIsARegistryFile) {
 }
 
 // Key and value names match whatever their case: a later value overrides an
-// earlier one, a write replaces a value where it stands and appends new ones
-// in order, and a new key gets its section at the end. Sub-keys include
+// earlier one, a write replaces the value that counts where it stands and
+// appends new ones to the key's last section, and a new key gets its
+// section at the end. Sub-keys include
 // keys implied by deeper sections.
 TEST_F(RegFileKeyStoreTest, NamesMatchWhateverTheirCase) {
     const std::string other = "[HKEY_CURRENT_USER\\Software\\Other]\n\"A\"=\"other\"\n\n";
-    WriteUserFile(kHeader + kSection + "\"A\"=dword:00000001\n\"B\"=\"b\"\n\n" + other +
-                  "[HKCU\\software\\VANDRELLE]\n\"b\"=\"second\"\n\n");
-    EXPECT_EQ(m_store.OpenKey(Hive::CurrentUser, kProgramKey)->ReadString("B"), "second");
-    WriteUserFile(kHeader + kSection + "\"A\"=dword:00000001\n\"B\"=\"b\"\n\n" + other);
+    const std::string second = "[HKCU\\software\\VANDRELLE]\n\"b\"=\"second\"\n";
+    WriteUserFile(kHeader + kSection + "\"A\"=dword:00000001\n\"B\"=\"b\"\n\n" + other + second);
     auto key = m_store.CreateKey(Hive::CurrentUser, "software\\VANDRELLE");
     ASSERT_NE(key, nullptr);
+    EXPECT_EQ(key->ReadString("B"), "second");
     ASSERT_TRUE(key->WriteDword("a", 2));
     ASSERT_TRUE(key->WriteString("C", "c"));
     ASSERT_TRUE(key->WriteString("B", "b2"));
     auto implied = m_store.CreateKey(Hive::CurrentUser, "Software\\Vandrelle\\A");
     ASSERT_TRUE(implied && implied->WriteDword("X", 1));
     EXPECT_EQ(ReadFile(UserFile()),
-              kHeader + kSection + "\"A\"=dword:00000002\n\"B\"=\"b2\"\n\"C\"=\"c\"\n\n" + other +
+              kHeader + kSection + "\"A\"=dword:00000002\n\"B\"=\"b\"\n\n" + other +
+                  "[HKCU\\software\\VANDRELLE]\n\"b\"=\"b2\"\n\"C\"=\"c\"\n\n"
                   "[HKEY_CURRENT_USER\\Software\\Vandrelle\\A]\n\"X\"=dword:00000001\n\n");
 
     WriteUserFile(
