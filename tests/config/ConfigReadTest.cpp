@@ -19,9 +19,8 @@ TEST(NumberTextTest, ParsesLenientlyOrStrictly) {
         EXPECT_EQ(ParseNumber(text), value) << testing::PrintToString(text);
     int v = 0;
     EXPECT_TRUE(ParseStrictNumber("+7", &v) && v == 7);
-    for (const char* text : {"12abc", "", "+-1", "2147483648"}) {
+    for (const char* text : {"12abc", "", "+-1", "2147483648"})
         EXPECT_FALSE(ParseStrictNumber(text, &v)) << testing::PrintToString(text);
-    }
 }
 
 // What the files hold, what missing elements default to, and the switches.

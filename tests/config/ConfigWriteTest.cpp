@@ -69,9 +69,8 @@ TEST_F(ConfigWriteTest, HandEditedOrderAndForeignElementsSurviveRewrites) {
     EXPECT_TRUE(names.starts_with("Server Name InheritGeneral UserName Extra ")) << names;
     EXPECT_TRUE(names.ends_with(" BitmapPersistence ")) << names;
     for (const char* kept : {"<Extra>foreign</Extra>", "<!-- the database servers follow -->",
-                             "<Notes>not a node</Notes>", "<UserName>stale</UserName>"}) {
+                             "<Notes>not a node</Notes>", "<UserName>stale</UserName>"})
         EXPECT_TRUE(HasText(SavedFile(), kept));
-    }
 }
 
 // An unchanged record or switch writes nothing; GroupCollapsed alone is no
