@@ -28,10 +28,6 @@ protected:
         MakeFolders(user);
     }
     ConfigSearchResult Search() { return FindAndLoadConfig(*store, program, user); }
-    void Restart() {
-        store = std::make_unique<CConfigStore>(keys);
-        store->Init();
-    }
 
     std::string program = dir.file("app/sub");
     std::string second = dir.file("app/bin/Vandrelle.xml");
@@ -44,18 +40,23 @@ protected:
 // The bin folder beside the program's wins over the user's (the program's
 // own folder wins over both: below; the user's is taken alone in the command
 // line's tests); with none, the file is made beside the program at the first
-// change.
-TEST_F(ConfigSearchTest, TheProgramFolderWinsThenTheBinFolderThenTheUserFolder) {
+// change. Saves go to the user's folder when the program's folder cannot be
+// written, and also from a system folder: root may write to /usr/bin, yet an
+// installed program must not leave its file among the system's programs.
+TEST_F(ConfigSearchTest, TheSearchOrderDecidesTheSaveTargetUnlessItIsASystemFolder) {
     EXPECT_FALSE(Search().loaded);
     EXPECT_EQ(store->ConfigPath(), first);
-    EXPECT_TRUE(store->Save());
-    EXPECT_FALSE(FileExists(first));  // nothing changed, nothing written
     WriteFile(user + "/Vandrelle.xml", example);
     WriteFile(second, "<V><Servers><Server><Name>bin</Name></Server></Servers></V>");
     ASSERT_TRUE(Search().loaded);
     EXPECT_EQ(store->ConfigPath(), program + "/../bin/Vandrelle.xml");
     ASSERT_TRUE(store->AddGroup(NodePath(), Named("G")));  // saves go back to that file
     EXPECT_TRUE(HasText(ReadFile(second), "<Name>G</Name>"));
+    ASSERT_EQ(::symlink("/usr/bin", dir.file("linked-bin").c_str()), 0);
+    for (const std::string& folder :
+         {dir.file("no/such/folder"), std::string("/usr/lib/../bin"), dir.file("linked-bin")})
+        EXPECT_EQ(DefaultSavePath(folder, user), user + "/Vandrelle.xml") << folder;
+    EXPECT_FALSE(IsSystemProgramFolder("/usr"));
 }
 
 // A malformed file is passed over and left alone while another loads; as
@@ -71,7 +72,7 @@ TEST_F(ConfigSearchTest, AMalformedFileIsPassedOverOrKeptBeforeTheFirstSave) {
     EXPECT_EQ(ReadFile(first), malformed);
 
     ::unlink(second.c_str());
-    Restart();
+    store = NewStore();  // a restart
     EXPECT_FALSE(Search().loaded);
     ASSERT_TRUE(store->UnreadableTargetMessage());
     ASSERT_TRUE(store->AddGroup(NodePath(), Named("G")));
@@ -80,19 +81,6 @@ TEST_F(ConfigSearchTest, AMalformedFileIsPassedOverOrKeptBeforeTheFirstSave) {
     ASSERT_TRUE(store->AddGroup(NodePath(), Named("H")));  // later saves make no more copies
     EXPECT_FALSE(FileExists(first + ".unreadable.1"));
     EXPECT_TRUE(HasText(ReadFile(first), "<Name>H</Name>"));
-}
-
-// Saves go to the user's folder when the program's folder cannot be written,
-// and also from a system folder: root may write to /usr/bin, yet an installed
-// program must not leave its file among the system's programs.
-TEST_F(ConfigSearchTest, AnUnwritableOrSystemProgramFolderIsNeverTheSaveTarget) {
-    EXPECT_EQ(DefaultSavePath(dir.file("no/such/folder"), user), user + "/Vandrelle.xml");
-    EXPECT_EQ(DefaultSavePath(program, user), first);
-    ASSERT_EQ(::symlink("/usr/bin", dir.file("linked-bin").c_str()), 0);
-    for (const std::string& folder : {std::string("/usr/lib/../bin"), dir.file("linked-bin")}) {
-        EXPECT_EQ(DefaultSavePath(folder, user), user + "/Vandrelle.xml") << folder;
-    }
-    EXPECT_FALSE(IsSystemProgramFolder("/usr"));
 }
 
 // A program folder that every user may write is neither read nor written:
@@ -117,93 +105,24 @@ using ConfigSaveTest = ConfigFixture;
 // what the store makes of it. A write that cannot even start, or a rename onto
 // a folder, keeps the changes pending and what stood there; the next save that
 // works writes a new file readable by the user alone.
-TEST_F(ConfigSaveTest, AFailedSaveKeepsTheChangesPendingAndWhatStoodThere) {
-    MakeFolders(dir.file("folder/Vandrelle.xml"));  // a folder where the file should go
-    WriteFile(dir.file("folder/Vandrelle.xml/keep"), "kept");
-    store->SetConfigPath(dir.file("folder/Vandrelle.xml"));
-    EXPECT_FALSE(store->AddGroup(NodePath(), Named("G")));
-    EXPECT_TRUE(store->IsDirty());
-    EXPECT_TRUE(HasText(store->LastSaveError(), "folder/Vandrelle.xml"));
-    EXPECT_EQ(ReadFile(dir.file("folder/Vandrelle.xml/keep")), "kept");
-    store->SetConfigPath(dir.file("Vandrelle.xml"));
-    EXPECT_TRUE(store->Save());
-    EXPECT_FALSE(store->IsDirty());
-    EXPECT_EQ(Permissions(dir.file("Vandrelle.xml")), 0600u);
-    EXPECT_TRUE(Reopen()->FindNode(P({"G"})));
-}
-
-// Servers with their own log-on settings, so that every save re-encodes a
-// password; enough of them to catch a save in the middle.
-std::string ManyServers(const PasswordKey& key) {
-    std::string xml = "<Vandrelle><Servers>\n";
-    for (int s = 0; s < 3000; ++s) {
-        xml += "<Server><Name>srv-" + std::to_string(s) + "</Name><Description>rack " +
-               std::to_string(s) +
-               "</Description><Server>h.example.test</Server>"
-               "<InheritGeneral>0</InheritGeneral><UserName>user</UserName><Password>" +
-               EncodePassword("pw-" + std::to_string(s), key) +
-               "</Password><RDPPort>3389</RDPPort><ColorDepth>16</ColorDepth>"
-               "<DriveCollection/><PerformanceFlags>384</PerformanceFlags></Server>\n";
-    }
-    return xml + "</Servers><Settings/></Vandrelle>\n";
-}
-
-// A process killed while it saves leaves the old version or the new one,
-// byte for byte, and never no file at all.
-TEST_F(ConfigSaveTest, AKilledSaveLeavesOneWholeVersion) {
-    const std::string path = dir.file("Vandrelle.xml");
-    ASSERT_TRUE(LoadXml(ManyServers(store->Key())));
-    const auto save = [this](int version) {
-        const pugi::xml_node node = store->FindNode(P({"srv-1234"}));
-        Properties record;
-        store->ReadProperties(node, record);
-        record.Description = version ? "second version" : "first version";
-        return node && store->WriteServerProperties(node, record);
-    };
-    std::string versions[2];
-    for (const int v : {1, 0}) {
-        ASSERT_TRUE(save(v)) << store->LastSaveError();
-        versions[v] = SavedFile();
-    }
-    ASSERT_EQ(Load(P({"srv-1234"})).Password, "pw-1234");
-    std::mt19937 random(20240611u);
-    for (int kill = 0; kill < 25; ++kill) {
-        SCOPED_TRACE("kill " + std::to_string(kill));
-        int fds[2];
-        ASSERT_EQ(::pipe(fds), 0);
-        const pid_t pid = ::fork();
-        ASSERT_GE(pid, 0);
-        if (pid == 0) {  // reloads, then saves forever, reporting each save
-            ::close(fds[0]);
-            if (!store->Load(path)) ::_exit(10);
-            for (int i = 0;; ++i) {
-                if (::write(fds[1], "s", 1) != 1 || !save(i % 2)) ::_exit(11);
-            }
-        }
-        ::close(fds[1]);
-        char report[2];  // loaded and saved once
-        const bool saving = ::read(fds[0], report, 1) == 1 && ::read(fds[0], report + 1, 1) == 1;
-        std::this_thread::sleep_for(std::chrono::microseconds(random() % 40000));
-        ::kill(pid, SIGKILL);
-        int status = 0;
-        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-        }
-        ::close(fds[0]);
-        ASSERT_TRUE(saving && WIFSIGNALED(status)) << "the child stopped by itself";
-        const std::string bytes = SavedFile();
-        ASSERT_TRUE(bytes == versions[0] || bytes == versions[1])
-            << "the file is neither version (" << bytes.size() << " bytes)";
-    }
-}
-
+//
 // A change made to the file after it was read (by hand, by the companion in
 // another shell, by a colleague's copy of the program) is kept beside it
 // before the save replaces it; the save itself goes ahead. Here an edit in
 // place of the same size that even keeps the modification time: only the
 // bytes tell.
-TEST_F(ConfigSaveTest, AFileChangedOnDiskIsKeptBeforeASaveReplacesIt) {
-    LoadData("example.xml");
+TEST_F(ConfigSaveTest, SavesKeepWhatStoodThereWhenTheyFailOrTheFileChanged) {
+    MakeFolders(dir.file("folder/Vandrelle.xml"));  // a folder where the file should go
+    store->SetConfigPath(dir.file("folder/Vandrelle.xml"));
+    EXPECT_FALSE(store->AddGroup(NodePath(), Named("Lab")));
+    EXPECT_TRUE(store->IsDirty());
+    EXPECT_TRUE(HasText(store->LastSaveError(), "folder/Vandrelle.xml"));
     const std::string path = dir.file("Vandrelle.xml");
+    store->SetConfigPath(path);
+    EXPECT_TRUE(store->Save());
+    EXPECT_FALSE(store->IsDirty());
+    EXPECT_EQ(Permissions(path), 0600u);
+
     const struct stat before = StatOf(path);
     std::string edited = SavedFile();
     edited.replace(edited.find("<Name>Lab</Name>"), 16, "<Name>Lba</Name>");
@@ -218,6 +137,60 @@ TEST_F(ConfigSaveTest, AFileChangedOnDiskIsKeptBeforeASaveReplacesIt) {
     ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), nullptr, 0), 0);
     ASSERT_TRUE(store->AddGroup(NodePath(), Named("J")));
     EXPECT_EQ(store->KeptChangedCopy(), "");
+}
+
+// Servers with their own log-on settings, so that every save re-encodes a
+// password; enough of them to catch a save in the middle.
+std::string ManyServers(const PasswordKey& key) {
+    std::string xml = "<V><Servers>\n";
+    for (int s = 0; s < 4000; ++s) {
+        xml += "<Server><Name>srv-" + std::to_string(s) + "</Name><Server>h.example.test</Server>" +
+               "<InheritGeneral>0</InheritGeneral><Password>" + EncodePassword("pw", key) +
+               "</Password></Server>\n";
+    }
+    return xml + "</Servers><Settings/></V>\n";
+}
+
+// A process killed while it saves leaves the old version or the new one,
+// byte for byte, and never no file at all.
+TEST_F(ConfigSaveTest, AKilledSaveLeavesOneWholeVersion) {
+    ASSERT_TRUE(LoadXml(ManyServers(store->Key())));
+    const auto save = [this](int version) {
+        Properties record = Load(P({"srv-1234"}));
+        record.Description = version ? "second version" : "first version";
+        return store->UpdateServer(P({"srv-1234"}), record);
+    };
+    std::string versions[2];
+    for (const int v : {1, 0}) {
+        ASSERT_TRUE(save(v)) << store->LastSaveError();
+        versions[v] = SavedFile();
+    }
+    std::mt19937 random(20240611u);
+    for (int kill = 0; kill < 25; ++kill) {
+        SCOPED_TRACE("kill " + std::to_string(kill));
+        int fds[2];
+        ASSERT_EQ(::pipe(fds), 0);
+        const pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {  // saves forever, reporting each save
+            ::close(fds[0]);
+            for (int i = 0;; ++i)
+                if (::write(fds[1], "s", 1) != 1 || !save(i % 2)) ::_exit(11);
+        }
+        ::close(fds[1]);
+        char report[2];  // started and saved once
+        const bool saving = ::read(fds[0], report, 1) == 1 && ::read(fds[0], report + 1, 1) == 1;
+        std::this_thread::sleep_for(std::chrono::microseconds(random() % 40000));
+        ::kill(pid, SIGKILL);
+        int status = 0;
+        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        ::close(fds[0]);
+        ASSERT_TRUE(saving && WIFSIGNALED(status)) << "the child stopped by itself";
+        const std::string bytes = SavedFile();
+        ASSERT_TRUE(bytes == versions[0] || bytes == versions[1])
+            << "the file is neither version (" << bytes.size() << " bytes)";
+    }
 }
 
 }  // namespace

@@ -15,11 +15,14 @@ namespace vandrelle::test {
 // A store over a key store and a configuration path inside a fresh folder.
 class ConfigFixture : public ::testing::Test {
 protected:
-    ConfigFixture()
-        : keys(dir.file("registry.reg"), dir.file("machine.reg")),
-          store(std::make_unique<CConfigStore>(keys)) {
-        store->Init();
-        store->SetConfigPath(dir.file("Vandrelle.xml"));
+    ConfigFixture() : keys(dir.file("registry.reg"), dir.file("machine.reg")), store(NewStore()) {}
+
+    // A store over the same key store and save target, as after a restart.
+    std::unique_ptr<CConfigStore> NewStore() {
+        auto other = std::make_unique<CConfigStore>(keys);
+        other->Init();
+        other->SetConfigPath(dir.file("Vandrelle.xml"));
+        return other;
     }
 
     // Loads a data file through a copy in the folder, which becomes the save target.
@@ -36,9 +39,7 @@ protected:
 
     // A second store reading what the first one saved, as a restart would.
     std::unique_ptr<CConfigStore> Reopen() {
-        auto other = std::make_unique<CConfigStore>(keys);
-        other->Init();
-        other->SetConfigPath(dir.file("Vandrelle.xml"));
+        auto other = NewStore();
         EXPECT_TRUE(other->Load(dir.file("Vandrelle.xml"))) << other->LastLoadError();
         return other;
     }
@@ -69,6 +70,12 @@ inline Properties Server(const std::string& name, int inherit = 1) {
     p.Server = "host.example";
     p.InheritGeneral = inherit;
     return p;
+}
+
+inline std::string Repeat(std::string_view piece, int times) {
+    std::string out;
+    for (int i = 0; i < times; ++i) out += piece;
+    return out;
 }
 
 inline NodePath P(std::initializer_list<const char*> names) {

@@ -15,18 +15,20 @@ constexpr const char* kHive =
     "[HKEY_CURRENT_USER\\Software\\Vandrelle]\n";
 using Bytes = std::vector<std::uint8_t>;
 
-class ConfigRegistryTest : public ConfigFixture {
-protected:
-    std::string HivePath() const { return dir.file("registry.reg"); }
-};
+using ConfigRegistryTest = ConfigFixture;
 
 // The first run stores a random key that later runs reuse, also when the
 // program's key already holds other values (a section pasted from Windows);
 // another installation gets another key. A stored key is read below
 // comments, a blank line and a byte order mark, and the file left as it is.
-TEST_F(ConfigRegistryTest, TheFirstRunMakesARandomKeyThatLaterRunsReuse) {
+//
+// A stored key that cannot be used stops Init with its reason and is left as
+// it is, not replaced by a new one that would make every password unreadable;
+// such a store neither enciphers nor deciphers a password.
+TEST_F(ConfigRegistryTest, TheFirstRunMakesAKeyThatLaterRunsReuseAndAnUnusableOneIsKept) {
+    const std::string path = dir.file("registry.reg");
     const PasswordKey elsewhere = store->Key();  // made by the fixture's first run
-    WriteFile(HivePath(), std::string(kHive) + "\"Maximized\"=dword:00000001\n");
+    WriteFile(path, std::string(kHive) + "\"Maximized\"=dword:00000001\n");
     CConfigStore first(keys);
     ASSERT_TRUE(first.Init()) << first.LastInitError();
     EXPECT_EQ(keys.OpenKey(Hive::CurrentUser, kProgramKey)->ReadBinary("key"),
@@ -36,19 +38,14 @@ TEST_F(ConfigRegistryTest, TheFirstRunMakesARandomKeyThatLaterRunsReuse) {
 
     const std::string hive = "\xEF\xBB\xBF; kept by hand\n\n" + std::string(kHive) +
                              "\"key\"=hex:00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f\n";
-    WriteFile(HivePath(), hive);
+    WriteFile(path, hive);
     CConfigStore again(keys);
     ASSERT_TRUE(again.Init()) << again.LastInitError();
     EXPECT_EQ(again.Key(), (PasswordKey{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15}));
-    EXPECT_EQ(ReadFile(HivePath()), hive);
-}
+    EXPECT_EQ(ReadFile(path), hive);
 
-// A stored key that cannot be used stops Init with its reason and is left as
-// it is, not replaced by a new one that would make every password unreadable;
-// such a store neither enciphers nor deciphers a password.
-TEST_F(ConfigRegistryTest, AKeyThatCannotBeUsedStopsInitAndIsKept) {
-    const std::string hive = std::string(kHive) + "\"key\"=hex:00,01,02\n";
-    WriteFile(HivePath(), hive);
+    const std::string bad = std::string(kHive) + "\"key\"=hex:00,01,02\n";
+    WriteFile(path, bad);
     CConfigStore broken(keys);
     EXPECT_FALSE(broken.Init());
     EXPECT_TRUE(HasText(broken.LastInitError(), "is not 16 bytes of binary data"));
@@ -58,7 +55,7 @@ TEST_F(ConfigRegistryTest, AKeyThatCannotBeUsedStopsInitAndIsKept) {
     server.Password = "secret";
     EXPECT_THROW(broken.AddServer(NodePath(), server), std::logic_error);
     EXPECT_FALSE(broken.IsDirty());
-    EXPECT_EQ(ReadFile(HivePath()), hive);
+    EXPECT_EQ(ReadFile(path), bad);
 }
 
 TEST_F(ConfigRegistryTest, PlacementPersistsButNeverCreatesTheProgramsKey) {
@@ -76,10 +73,10 @@ TEST_F(ConfigRegistryTest, PlacementPersistsButNeverCreatesTheProgramsKey) {
 
     // Only Init creates the program's key, together with the password key: a
     // key store deleted while the program runs is not recreated without one.
-    std::filesystem::remove(HivePath());
+    std::filesystem::remove(dir.file("registry.reg"));
     store->SetMaximized(0);
     WriteWindowPos(keys, WindowRect{1, 2, 3, 4});
-    EXPECT_FALSE(std::filesystem::exists(HivePath()));
+    EXPECT_FALSE(std::filesystem::exists(dir.file("registry.reg")));
 }
 
 }  // namespace

@@ -20,38 +20,43 @@ constexpr const char* kServerOrder =
     "RedirectClipboard RedirectPorts RedirectSmartCards RedirectDrives DriveCollection "
     "AudioRedirectionMode KeyboardHookMode PerformanceFlags BitmapPersistence ";
 
-TEST_F(ConfigWriteTest, NewNodesGetEveryElementInTheWritersOrder) {
-    ASSERT_TRUE(store->AddServer(NodePath(), Server("own", 0)));
-    ASSERT_TRUE(store->AddServer(NodePath(), Server("inherits")));
-    ASSERT_TRUE(store->AddGroup(NodePath(), Server("G", 0)));
-    EXPECT_EQ(ChildNames(store->FindNode(P({"own"}))), kServerOrder);
+// New nodes get every element in the writer's order; log-on texts are not
+// written while a node inherits, nor a host by a group, so only what is
+// written must be storable. Passwords are stored enciphered under the
+// installation key, so any text goes in. Everything reads back as written.
+TEST_F(ConfigWriteTest, NewNodesAreWrittenInTheWritersOrderAndReadBackIdentically) {
+    Properties g = Server("G \xF0\x9F\x96\xA5 & <Co>", 0);  // outside the BMP, XML specials
+    g.Server = "not\x03written";
+    g.Password = "p\xE2\x82\xAC ss";
+    g.Description = "line one\r\n  line two \r\n";
+    ASSERT_TRUE(store->AddGroup(NodePath(), g));
+    Properties s = Server("\xF0\x9F\x98\x80", 0);
+    s.DesktopHeight = INT_MIN;
+    s.Domain = "  spaced  ";
+    s.Password = "\x01\xE2\x82\xAC";  // SOH, euro
+    const NodePath gp({g.Name}), sp({g.Name, s.Name});
+    ASSERT_TRUE(store->AddServer(gp, s));
+    Properties inherits = Server("i");
+    inherits.UserName = "not\x02written";
+    ASSERT_TRUE(store->AddServer(NodePath(), inherits));
+    EXPECT_EQ(ChildNames(store->FindNode(sp)), kServerOrder);
     std::string inheriting = kServerOrder;
     inheriting.erase(inheriting.find("UserName"), 33);  // "UserName Domain Password RDPPort "
-    EXPECT_EQ(ChildNames(store->FindNode(P({"inherits"}))), inheriting);
-    EXPECT_EQ(ChildNames(SelectElement(store->FindNode(P({"G"})), "Properties")),
+    EXPECT_EQ(ChildNames(store->FindNode(P({"i"}))), inheriting);
+    EXPECT_EQ(ChildNames(SelectElement(store->FindNode(gp), "Properties")),
               "Name Description InheritGeneral UserName Domain Password RDPPort GroupCollapsed ");
-    EXPECT_EQ(ChildNames(store->ServersElement()), "Server Server Group ");
-}
-
-// An import adds thousands of servers: within a batch they cost one save at
-// its end, also when the batch is cut short; other saves stay immediate.
-TEST_F(ConfigWriteTest, ABatchOfEditsIsSavedOnceAtItsEnd) {
-    int saves = 0;
-    store->SetSaveListener([&saves](bool) { ++saves; });
-    try {
-        CConfigStore::SaveBatch batch(*store);
-        CConfigStore::SaveBatch inner(*store);
-        ASSERT_TRUE(store->AddServer(NodePath(), Server("b1")));
-        EXPECT_TRUE(inner.Finish());
-        EXPECT_EQ(saves, 0);
-        EXPECT_TRUE(store->IsDirty());
-        store->AddServer(NodePath(), Server("b1"));  // a duplicate: throws
-    } catch (const ConfigError&) {
-    }
-    EXPECT_EQ(saves, 1);
-    EXPECT_TRUE(Reopen()->FindNode(P({"b1"})));
-    ASSERT_TRUE(store->AddServer(NodePath(), Server("b2")));
-    EXPECT_EQ(saves, 2);
+    EXPECT_EQ(ChildNames(store->ServersElement()), "Group Server ");
+    EXPECT_EQ(ElementText(store->FindNode(sp).child("Password")),
+              EncodePassword(s.Password, store->Key()));
+    EXPECT_TRUE(SavedFile().starts_with(
+        "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"utf-8\" standalone=\"yes\"?>\n"));
+    auto reread = Reopen();
+    Properties rg, rs;
+    reread->LoadProperties(gp, rg);
+    reread->LoadProperties(sp, rs);
+    g.Server.clear();
+    EXPECT_TRUE(PropertiesEqual(rg, g));
+    EXPECT_TRUE(PropertiesEqual(rs, s));
 }
 
 TEST_F(ConfigWriteTest, HandEditedOrderAndForeignElementsSurviveRewrites) {
@@ -64,14 +69,15 @@ TEST_F(ConfigWriteTest, HandEditedOrderAndForeignElementsSurviveRewrites) {
     EXPECT_TRUE(names.starts_with("Server Name InheritGeneral UserName Extra ")) << names;
     EXPECT_TRUE(names.ends_with(" BitmapPersistence ")) << names;
     for (const char* kept : {"<Extra>foreign</Extra>", "<!-- the database servers follow -->",
-                             "<Notes>not a node</Notes>", "<UserName>stale</UserName>"}) {
+                             "<Notes>not a node</Notes>", "<UserName>stale</UserName>"})
         EXPECT_TRUE(HasText(SavedFile(), kept));
-    }
 }
 
 // An unchanged record or switch writes nothing; GroupCollapsed alone is no
-// change, and a rewritten group is stored expanded.
-TEST_F(ConfigWriteTest, OnlyChangesAreWritten) {
+// change, and a rewritten group is stored expanded. An import adds thousands
+// of servers: within a batch they cost one save at its end, also when the
+// batch is cut short; other saves stay immediate.
+TEST_F(ConfigWriteTest, OnlyChangesAreWrittenAndABatchIsSavedOnceAtItsEnd) {
     ASSERT_TRUE(store->AddServer(NodePath(), Server("s", 0)));
     ::unlink(dir.file("Vandrelle.xml").c_str());
     ASSERT_TRUE(store->UpdateServer(P({"s"}), Load(P({"s"}))));
@@ -90,49 +96,39 @@ TEST_F(ConfigWriteTest, OnlyChangesAreWritten) {
     store->ReadGroupProperties(store->FindNode(P({"G"})), g);
     EXPECT_EQ(g.GroupCollapsed, 0);
     EXPECT_EQ(ChildNames(Reopen()->SettingsElement()), "CloseTabOnLogOff ");
-}
-
-TEST_F(ConfigWriteTest, SavedFilesReadBackIdentically) {
-    Properties g = Server("G \xF0\x9F\x96\xA5 & <Co>", 0);  // outside the BMP, XML specials
-    g.Server.clear();
-    g.Password = "p\xE2\x82\xAC ss";
-    g.Description = "line one\r\n  line two \r\n";
-    ASSERT_TRUE(store->AddGroup(NodePath(), g));
-    Properties s = Server("\xF0\x9F\x98\x80", 0);
-    s.DesktopHeight = INT_MIN;
-    s.Domain = "  spaced  ";
-    ASSERT_TRUE(store->AddServer(P({g.Name.c_str()}), s));
-    auto reread = Reopen();
-    Properties rg, rs;
-    reread->LoadProperties(NodePath({g.Name}), rg);
-    reread->LoadProperties(NodePath({g.Name, s.Name}), rs);
-    EXPECT_TRUE(PropertiesEqual(rg, g));
-    EXPECT_TRUE(PropertiesEqual(rs, s));
-    EXPECT_TRUE(SavedFile().starts_with(
-        "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"utf-8\" standalone=\"yes\"?>\n"));
-}
-
-TEST_F(ConfigWriteTest, DeleteAndMoveChangeTheTree) {
-    LoadData("example.xml");
-    store->DeleteNode(P({"Lab"}));
-    EXPECT_TRUE(store->IsDirty());  // saved by the next save
-    ASSERT_TRUE(store->AddGroup(NodePath(), Named("Target")));
-    ASSERT_TRUE(store->MoveNode(P({"Office"}), P({"Target"})));
-    auto reread = Reopen();
-    EXPECT_TRUE(reread->FindNode(P({"Target", "Office", "Build box"})));
-    EXPECT_FALSE(reread->FindNode(P({"Office"})));
-    EXPECT_FALSE(reread->FindNode(P({"Lab"})));
+    int saves = 0;
+    store->SetSaveListener([&saves](bool) { ++saves; });
+    try {
+        CConfigStore::SaveBatch batch(*store);
+        CConfigStore::SaveBatch inner(*store);
+        ASSERT_TRUE(store->AddServer(NodePath(), Server("b1")));
+        EXPECT_TRUE(inner.Finish());
+        EXPECT_EQ(saves, 0);
+        EXPECT_TRUE(store->IsDirty());
+        store->AddServer(NodePath(), Server("b1"));  // a duplicate: throws
+    } catch (const ConfigError&) {
+    }
+    EXPECT_EQ(saves, 1);
+    EXPECT_TRUE(Reopen()->FindNode(P({"b1"})));
+    ASSERT_TRUE(store->AddServer(NodePath(), Server("b2")));
+    EXPECT_EQ(saves, 2);
 }
 
 // Refused operations leave the document as it was: those that would break
-// the tree, and those that would give two siblings one name (and so one path).
-TEST_F(ConfigWriteTest, OperationsThatWouldBreakTheTreeAreRefused) {
+// the tree, would give two siblings one name (and so one path), or would
+// write a text that cannot be stored. Deletes and moves that keep the tree
+// whole are done.
+TEST_F(ConfigWriteTest, TreeEditsAreDoneUnlessTheyWouldBreakTheTree) {
     LoadData("example.xml");
     ASSERT_TRUE(store->AddGroup(P({"Office"}), Named("Inner")));
-    ASSERT_TRUE(store->AddGroup(NodePath(), Named("Build box")));  // a server's name in Office
+    // A group named like a server in Office.
+    ASSERT_TRUE(store->AddGroup(NodePath(), Named("Build box")));
     const std::string before = SavedFile();
     Properties lab = Load(P({"Lab"}));
     lab.Name = "Build box";
+    Properties badDomain = Load(P({"Office"}));
+    badDomain.InheritGeneral = 0;
+    badDomain.Domain = "bad\x04";
     const NodePath top, office = P({"Office"}), nope = P({"Nope"}), inner = P({"Office", "Inner"}),
                         box = P({"Office", "Build box"});
     const std::pair<std::int32_t, std::function<void()>> refused[] = {
@@ -143,6 +139,7 @@ TEST_F(ConfigWriteTest, OperationsThatWouldBreakTheTreeAreRefused) {
         {kInvalidArgument, [&] { store->AddServer(top, Properties()); }},  // no name
         {kInvalidArgument, [&] { store->AddServer(top, Server("bad\x01name")); }},
         {kInvalidArgument, [&] { store->UpdateGroup(P({"Lab"}), Load(office)); }},
+        {kInvalidArgument, [&] { store->UpdateGroup(office, badDomain); }},
         {kInvalidArgument, [&] { store->AddServer(office, Server("Build box")); }},
         {kInvalidArgument, [&] { store->MoveNode(box, top); }},
         {kInvalidArgument, [&] { store->UpdateServer(P({"Lab"}), lab); }}};
@@ -158,6 +155,14 @@ TEST_F(ConfigWriteTest, OperationsThatWouldBreakTheTreeAreRefused) {
     }
     // Case counts; a file that already holds two siblings of one name still works.
     EXPECT_TRUE(store->AddServer(office, Server("build box")));
+    store->DeleteNode(P({"Lab"}));
+    EXPECT_TRUE(store->IsDirty());  // saved by the next save
+    ASSERT_TRUE(store->AddGroup(NodePath(), Named("Target")));
+    ASSERT_TRUE(store->MoveNode(office, P({"Target"})));
+    auto reread = Reopen();
+    EXPECT_TRUE(reread->FindNode(P({"Target", "Office", "Build box"})));
+    EXPECT_FALSE(reread->FindNode(office));
+    EXPECT_FALSE(reread->FindNode(P({"Lab"})));
     ASSERT_TRUE(
         LoadXml("<V><Servers><Server><Name>twin</Name></Server>"
                 "<Server><Name>twin</Name></Server></Servers></V>"));
@@ -169,21 +174,18 @@ TEST_F(ConfigWriteTest, OperationsThatWouldBreakTheTreeAreRefused) {
 // Adding and moving keep the file within the nesting a load accepts, so that
 // the program never writes a file it would then refuse to read.
 TEST_F(ConfigWriteTest, GroupsAreNotNestedDeeperThanALoadAccepts) {
-    // Groups 1 to 252, each in the one before: the 252nd group's name lies at
-    // the deepest level, as would a server's name inside it.
-    std::string xml = "<V><Servers>";
-    std::vector<std::string> deepest;
-    for (int i = 1; i <= kMaxElementDepth - 4; ++i) {
-        deepest.push_back(std::to_string(i));
-        xml += "<Group><Properties><Name>" + deepest.back() + "</Name></Properties>";
-    }
-    for (std::size_t i = 0; i < deepest.size(); ++i) xml += "</Group>";
-    ASSERT_TRUE(LoadXml(xml + "<Group><Properties><Name>Two</Name></Properties>"
-                              "<Group><Properties><Name>In</Name></Properties></Group></Group>"
-                              "</Servers><Settings/></V>"));
-    const auto below = [&](std::size_t up, std::vector<std::string> more = {}) {
-        std::vector<std::string> names(deepest.begin(), deepest.end() - up);
-        names.insert(names.end(), more.begin(), more.end());
+    // 252 groups named "g", each in the one before: the innermost one's name
+    // lies at the deepest level, as would a server's name inside it.
+    const int depth = kMaxElementDepth - 4;
+    ASSERT_TRUE(LoadXml("<V><Servers>" +
+                        Repeat("<Group><Properties><Name>g</Name></Properties>", depth) +
+                        Repeat("</Group>", depth) +
+                        "<Group><Properties><Name>Two</Name></Properties>"
+                        "<Group><Properties><Name>In</Name></Properties></Group></Group>"
+                        "</Servers><Settings/></V>"));
+    const auto below = [depth](int up, const char* more = nullptr) {
+        std::vector<std::string> names(depth - up, "g");
+        if (more) names.push_back(more);
         return NodePath(names);
     };
     EXPECT_THROW(store->AddGroup(below(0), Named("G")), ConfigError);
@@ -193,31 +195,8 @@ TEST_F(ConfigWriteTest, GroupsAreNotNestedDeeperThanALoadAccepts) {
     EXPECT_FALSE(store->IsDirty());
     ASSERT_TRUE(store->MoveNode(P({"Two"}), below(2))) << store->LastSaveError();
     auto reread = Reopen();
-    EXPECT_TRUE(reread->FindNode(below(2, {"Two"})));
-    EXPECT_TRUE(reread->FindNode(below(0, {"s"})));
-}
-
-// Passwords are stored enciphered under the installation key, so any text
-// goes in, and what the code page cannot hold comes back as '?'; an empty one
-// is stored empty. What is written as text must be storable, and log-on texts
-// are not written while a node inherits, nor a host by a group.
-TEST_F(ConfigWriteTest, PasswordsAreStoredEncodedAndOnlyTextsWrittenMustBeStorable) {
-    Properties s = Server("s", 0);
-    s.Password = "\xCE\xA9\xFF\x01\xE2\x82\xAC";  // Omega, a stray byte, SOH, euro
-    ASSERT_TRUE(store->AddServer(NodePath(), s));
-    const auto stored = [&] { return ElementText(store->FindNode(P({"s"})).child("Password")); };
-    EXPECT_EQ(stored(), EncodePassword(s.Password, store->Key()));
-    Properties inherits = Server("i");
-    inherits.UserName = "not\x02written";
-    ASSERT_TRUE(store->AddServer(NodePath(), inherits));
-    Properties g = Named("G");
-    g.Server = "not\x03written";
-    ASSERT_TRUE(store->AddGroup(NodePath(), g));
-    const std::string before = SavedFile();
-    g.InheritGeneral = 0;
-    g.Domain = "bad\x04";
-    EXPECT_THROW(store->UpdateGroup(P({"G"}), g), ConfigError);
-    EXPECT_EQ(SavedFile(), before);
+    EXPECT_TRUE(reread->FindNode(below(2, "Two")));
+    EXPECT_TRUE(reread->FindNode(below(0, "s")));
 }
 
 }  // namespace

@@ -7,17 +7,15 @@
 
 using namespace vandrelle;
 
-TEST(FindText, FoldsCaseAndAccentsAndKeepsBadBytesVisible) {
-    const std::pair<std::string, std::string> rows[] = {
-        {"Zürich", "zurich"},     {"ÉCOLE Ünï", "ecole uni"},
-        {"u\xCC\x88", "u"},       {"ΩMEGA-12", "ωmega-12"},
-        {"\xFF", "\xEF\xBF\xBD"}, {"\xE2\x84\xAA", "k"},  // the Kelvin sign
+// Text is folded for matching, typed text is split into folded words, and
+// every occurrence is marked on character boundaries.
+TEST(FindText, FoldsTypedWordsAndMarksEveryOccurrence) {
+    const std::pair<std::string, std::string> folded[] = {
+        {"ÉCOLE Ünï", "ecole uni"}, {"u\xCC\x88", "u"},    {"ΩMEGA-12", "ωmega-12"},
+        {"\xFF", "\xEF\xBF\xBD"},   {"\xE2\x84\xAA", "k"},  // the Kelvin sign
     };
-    for (const auto& [in, out] : rows)
+    for (const auto& [in, out] : folded)
         EXPECT_EQ(FoldForMatch(in), out) << testing::PrintToString(in);
-}
-
-TEST(FindText, TypedTextIsWordsFoldedAndJoined) {
     const FindQuery query = ParseQuery("  Web\t12\xC2\xA0Zü ");
     EXPECT_EQ(query.words, (std::vector<std::string>{"web", "12", "zu"}));
     EXPECT_EQ(query.whole, "web 12 zu");
@@ -25,14 +23,11 @@ TEST(FindText, TypedTextIsWordsFoldedAndJoined) {
     std::string many;
     for (int i = 0; i < 70; ++i) many += "w" + std::to_string(i) + " ";
     EXPECT_EQ(ParseQuery(many).words.size(), FindQuery::kMaxWords);
-}
-
-TEST(FindText, MarksEveryOccurrenceOnCharacterBoundaries) {
     using Ranges = std::vector<std::pair<std::size_t, std::size_t>>;
     const struct {
         std::string label, typed;
         Ranges marks;
-    } rows[] = {
+    } marked[] = {
         {"Zürich Web", "zu web", {{0, 3}, {8, 11}}},
         {"web web", "WEB", {{0, 3}, {4, 7}}},
         {"aaaa", "aa", {{0, 4}}},
@@ -40,10 +35,9 @@ TEST(FindText, MarksEveryOccurrenceOnCharacterBoundaries) {
         {"xu\xCC\x88y", "u", {{1, 4}}},  // the dropped mark goes with its letter
         {"x", "y", {}},
     };
-    for (const auto& row : rows) {
+    for (const auto& row : marked)
         EXPECT_EQ(MatchRanges(row.label, ParseQuery(row.typed)), row.marks)
             << testing::PrintToString(row.label);
-    }
 }
 
 namespace {
@@ -77,7 +71,9 @@ struct Tree {
 
 }  // namespace
 
-TEST(ServerIndex, EveryWordMatchesSomewhereBestFirst) {
+// Every typed word matches somewhere, best first; groups show on the way to
+// a match or when they match themselves.
+TEST(ServerIndex, EveryWordMatchesSomewhereBestFirstAndGroupsShowOnTheWay) {
     const Tree tree;
     const std::pair<std::string, std::string> rows[] = {
         // equal name, name start, word of the name, host, anything else
@@ -92,17 +88,12 @@ TEST(ServerIndex, EveryWordMatchesSomewhereBestFirst) {
     };
     for (const auto& [typed, ranked] : rows) EXPECT_EQ(tree.Ranked(typed), ranked) << typed;
     EXPECT_FALSE(tree.index.Find(ParseQuery(" ")).filtering);
-}
-
-TEST(ServerIndex, GroupsShowOnTheWayOrWhenTheyMatchThemselves) {
-    const Tree tree;
     constexpr char H = FindResult::kHidden, W = FindResult::kOnTheWay, M = FindResult::kMatches;
-    const std::pair<std::string, std::vector<char>> rows[] = {
+    const std::pair<std::string, std::vector<char>> groupRows[] = {
         {"web12", {W, W, H}},  {"zurich", {W, M, H}},
         {"empty", {W, H, M}},  // shown without a server, and so is its way
         {"europe", {M, M, M}}, {"cobweb", {H, H, H}},
     };
-    for (const auto& [typed, shown] : rows) {
+    for (const auto& [typed, shown] : groupRows)
         EXPECT_EQ(tree.index.Find(ParseQuery(typed)).groupShown, shown) << typed;
-    }
 }

@@ -25,16 +25,18 @@ bool HoldsInChild(const std::function<bool()>& check) {
            WEXITSTATUS(status) == 0;
 }
 
-bool Write(const std::string& path, const std::string& data, std::string* error = nullptr,
-           const char* suffix = "~") {
-    return WriteFileAtomically(path, data, 0600, error, suffix);
+bool Write(const std::string& path, const std::string& data, std::string* error = nullptr) {
+    return WriteFileAtomically(path, data, 0600, error, "~");
 }
 
 // An existing file keeps its mode, and root saving another user's file
 // leaves it that user's. A leftover temporary file passes nothing on: not
 // its mode, and not a link planted under its name to have the file written
-// elsewhere.
-TEST(WriteFileAtomicallyTest, AFileKeepsItsModeAndOwnerAndLeftoversAreNeverFollowed) {
+// elsewhere. A file reached through a chain of relative links in other
+// (private) folders is replaced where the chain ends, and the links stay.
+// A copy kept beside takes the first free name, never a link's, and the
+// original's mode.
+TEST(WriteFileAtomicallyTest, AFileKeepsItsModeAndOwnerAndOnlyItsOwnLinksAreFollowed) {
     TempDir dir;
     WriteFile(dir.file("a"), "old");
     ASSERT_EQ(::chmod(dir.file("a").c_str(), 0644), 0);
@@ -52,28 +54,37 @@ TEST(WriteFileAtomicallyTest, AFileKeepsItsModeAndOwnerAndLeftoversAreNeverFollo
     EXPECT_EQ(ReadFile(dir.file("b")), "secret");
     EXPECT_EQ(Permissions(dir.file("b")), 0600u);
     EXPECT_EQ(StatOf(dir.file("b~"), false).st_mode, 0u);
-}
 
-// The file is reached through a chain of relative links in other folders:
-// the file the chain ends at is replaced, and the links stay.
-TEST(WriteFileAtomicallyTest, ALinkIsWrittenThroughToTheFileItNames) {
-    TempDir dir;
     ASSERT_TRUE(MakeFolders(dir.file("links/sub")));
-    ASSERT_TRUE(MakeFolders(dir.file("real")));
-    WriteFile(dir.file("real/a"), "old");
+    EXPECT_EQ(Permissions(dir.file("links")), 0700u);
     ASSERT_EQ(::symlink("sub/mid", dir.file("links/a").c_str()), 0);
-    ASSERT_EQ(::symlink("../../real/a", dir.file("links/sub/mid").c_str()), 0);
-    ASSERT_TRUE(Write(dir.file("links/a"), "new"));
-    EXPECT_EQ(ReadFile(dir.file("real/a")), "new");
+    ASSERT_EQ(::symlink("../../a", dir.file("links/sub/mid").c_str()), 0);
+    ASSERT_TRUE(Write(dir.file("links/a"), "through links"));
+    EXPECT_EQ(ReadFile(dir.file("a")), "through links");
     EXPECT_TRUE(S_ISLNK(StatOf(dir.file("links/a"), false).st_mode));
     EXPECT_TRUE(S_ISLNK(StatOf(dir.file("links/sub/mid"), false).st_mode));
-    EXPECT_FALSE(FileExists(dir.file("real/a~")));
+
+    WriteFile(dir.file("a.kept"), "an earlier copy");
+    ASSERT_EQ(::symlink(dir.file("victim2").c_str(), dir.file("a.kept.1").c_str()), 0);
+    std::string copy, error;
+    ASSERT_TRUE(CopyBeside(dir.file("a"), ".kept", &copy, &error)) << error;
+    EXPECT_EQ(copy, dir.file("a.kept.2"));
+    EXPECT_EQ(ReadFile(copy), "through links");
+    EXPECT_EQ(Permissions(copy), 0644u);
+    EXPECT_EQ(ReadFile(dir.file("a.kept")), "an earlier copy");
+    EXPECT_FALSE(FileExists(dir.file("victim2")));
+    EXPECT_FALSE(CopyBeside(dir.file("missing"), ".kept", &copy, &error));
 }
 
 // A write that fails half-way (here the file size limit; in life a full
 // disk), or would replace something other than a regular file, is reported,
-// leaves what stood there and no temporary file.
-TEST(WriteFileAtomicallyTest, AFailedWriteIsReportedAndLeavesNoTrace) {
+// leaves what stood there and no temporary file; no folder replaces a file.
+//
+// Only regular files up to the limit are read. The reads run in a child, so
+// that a read that never ends (of a FIFO without a writer, or of /dev/zero)
+// fails the test by the alarm instead of hanging it, and cannot take the
+// machine's memory.
+TEST(FileUtilTest, AFailedWriteLeavesNoTraceAndOnlyRegularFilesAreRead) {
     TempDir dir;
     WriteFile(dir.file("a"), "old");
     const std::string path = dir.file("a");
@@ -93,15 +104,8 @@ TEST(WriteFileAtomicallyTest, AFailedWriteIsReportedAndLeavesNoTrace) {
         EXPECT_TRUE(HasText(error, reason));
     }
     EXPECT_TRUE(S_ISFIFO(StatOf(dir.file("fifo"), false).st_mode));
-    EXPECT_FALSE(FileExists(dir.file("fifo~")));
-}
+    EXPECT_FALSE(MakeFolders(path));
 
-// The reads run in a child, so that a read that never ends (of a FIFO
-// without a writer, or of /dev/zero) fails the test by the alarm instead of
-// hanging it, and cannot take the machine's memory.
-TEST(ReadWholeFileTest, OnlyRegularFilesUpToTheLimitAreRead) {
-    TempDir dir;
-    ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0600), 0);
     for (const auto& [name, size] :
          {std::pair{"limit", kMaxReadBytes}, {"big", kMaxReadBytes + 1}}) {
         WriteFile(dir.file(name), "");
@@ -122,30 +126,6 @@ TEST(ReadWholeFileTest, OnlyRegularFilesUpToTheLimitAreRead) {
                ReadWholeFile(dir.file("limit"), &data, &error) && data.size() == kMaxReadBytes;
     };
     EXPECT_TRUE(HoldsInChild(readsAsExpected));
-}
-
-TEST(FileUtilTest, CopyBesideTakesTheFirstFreeNameAndTheOriginalsMode) {
-    TempDir dir;
-    WriteFile(dir.file("a"), "contents");
-    ASSERT_EQ(::chmod(dir.file("a").c_str(), 0640), 0);
-    WriteFile(dir.file("a.kept"), "an earlier copy");
-    ASSERT_EQ(::symlink(dir.file("victim").c_str(), dir.file("a.kept.1").c_str()), 0);
-    std::string copy, error;
-    ASSERT_TRUE(CopyBeside(dir.file("a"), ".kept", &copy, &error)) << error;
-    EXPECT_EQ(copy, dir.file("a.kept.2"));
-    EXPECT_EQ(ReadFile(copy), "contents");
-    EXPECT_EQ(Permissions(copy), 0640u);
-    EXPECT_EQ(ReadFile(dir.file("a.kept")), "an earlier copy");
-    EXPECT_FALSE(FileExists(dir.file("victim")));
-    EXPECT_FALSE(CopyBeside(dir.file("missing"), ".kept", &copy, &error));
-}
-
-TEST(FileUtilTest, MakeFoldersCreatesPrivateParents) {
-    TempDir dir;
-    ASSERT_TRUE(MakeFolders(dir.file("x/y")));
-    EXPECT_EQ(Permissions(dir.file("x")), 0700u);
-    WriteFile(dir.file("f"), "");
-    EXPECT_FALSE(MakeFolders(dir.file("f")));
 }
 
 }  // namespace

@@ -15,25 +15,25 @@
 namespace vandrelle::test {
 namespace {
 
-void WriteProgram(const std::string& path, mode_t mode) {
-    WriteFile(path, "#!/bin/sh\nexit 0\n");
-    ::chmod(path.c_str(), mode);
-}
-
 // Only regular executable files are taken, and an empty element of PATH
-// does not stand for the current folder.
+// does not stand for the current folder; a program that cannot run is
+// reported with the reason.
 TEST(FindProgramOnPathTest, TakesOnlyRegularExecutableFiles) {
     TempDir dir;
     MakeFolders(dir.file("a/prog"));  // a folder of that name
     MakeFolders(dir.file("b"));
-    WriteProgram(dir.file("b/prog"), 0644);  // not executable
+    WriteFile(dir.file("b/prog"), "#!/bin/sh\n");  // not executable
     MakeFolders(dir.file("c"));
-    WriteProgram(dir.file("c/prog"), 0755);
+    WriteFile(dir.file("c/prog"), "#!/bin/sh\n");
+    ASSERT_EQ(::chmod(dir.file("c/prog").c_str(), 0755), 0);
     ScopedEnv path("PATH", dir.file("a") + ":" + dir.file("b") + ":" + dir.file("c"));
     EXPECT_EQ(FindProgramOnPath("prog"), dir.file("c/prog"));
     EXPECT_EQ(FindProgramOnPath(dir.file("c/prog")), dir.file("c/prog"));
     EXPECT_EQ(FindProgramOnPath(dir.file("a/prog")), std::nullopt);
     EXPECT_EQ(FindProgramOnPath(dir.file("b/prog")), std::nullopt);
+    std::string error;
+    EXPECT_FALSE(StartDetached(dir.file("b/prog"), {}, &error));
+    EXPECT_TRUE(HasText(error, std::strerror(EACCES)));
 
     const auto previous = std::filesystem::current_path();
     std::filesystem::current_path(dir.file("c"));
@@ -43,14 +43,6 @@ TEST(FindProgramOnPathTest, TakesOnlyRegularExecutableFiles) {
         EXPECT_EQ(FindProgramOnPath("prog"), std::nullopt) << "PATH=" << value;
     }
     std::filesystem::current_path(previous);
-}
-
-TEST(StartDetachedTest, AProgramThatCannotRunIsReportedWithTheReason) {
-    TempDir dir;
-    WriteProgram(dir.file("plain"), 0644);
-    std::string error;
-    EXPECT_FALSE(StartDetached(dir.file("plain"), {}, &error));
-    EXPECT_TRUE(test::HasText(error, std::strerror(EACCES)));
 }
 
 }  // namespace

@@ -24,7 +24,6 @@ const std::string kSection = "[HKEY_CURRENT_USER\\Software\\Vandrelle]\n";
 class RegFileKeyStoreTest : public ::testing::Test {
 protected:
     std::string UserFile() const { return m_dir.file("config/registry.reg"); }
-    std::string MachineFile() const { return m_dir.file("machine.reg"); }
     void WriteUserFile(const std::string& text) {
         std::filesystem::create_directories(m_dir.file("config"));
         WriteFile(UserFile(), text);
@@ -34,22 +33,22 @@ protected:
         WriteUserFile(text);
         return m_store.CreateKey(Hive::CurrentUser, kProgramKey);
     }
-    std::unique_ptr<RegKey> Reread() {
-        return RegFileKeyStore(UserFile(), MachineFile()).OpenKey(Hive::CurrentUser, kProgramKey);
+    // The key at `path` as another store reads it from the file.
+    std::unique_ptr<RegKey> Reread(std::string_view path = kProgramKey) {
+        return RegFileKeyStore(UserFile(), m_dir.file("machine.reg"))
+            .OpenKey(Hive::CurrentUser, path);
     }
-    static Names SubKeys(const RegKey& key) {
+    // Its sub-keys, or with `values` its value names, in order.
+    Names List(std::string_view path, bool values = false) {
+        const auto key = Reread(path);
         Names names;
-        while (auto name = key.SubKeyName(names.size())) names.push_back(*name);
-        return names;
-    }
-    static Names ValueNames(const RegKey& key) {
-        Names names;
-        while (auto name = key.ValueName(names.size())) names.push_back(*name);
+        while (auto next = values ? key->ValueName(names.size()) : key->SubKeyName(names.size()))
+            names.push_back(*next);
         return names;
     }
 
     TempDir m_dir;
-    RegFileKeyStore m_store{UserFile(), MachineFile()};
+    RegFileKeyStore m_store{UserFile(), m_dir.file("machine.reg")};
 };
 
 // Each type is written in the registry editor's text, the file is private,
@@ -59,9 +58,7 @@ TEST_F(RegFileKeyStoreTest, EachTypeIsWrittenAsRegeditTextAndReadBack) {
     ASSERT_NE(key, nullptr);
     std::vector<std::uint8_t> bytes(30);
     for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i * 9);
-    RegValue expand;
-    expand.type = ValueType::ExpandString;
-    expand.text = "%HOME% 😀";
+    const RegValue expand{.type = ValueType::ExpandString, .text = "%HOME% 😀", .bytes = {}};
     ASSERT_TRUE(key->WriteString("", "a\\b\"c"));
     ASSERT_TRUE(key->WriteDword("Maximized", 0xdeadbeef));
     ASSERT_TRUE(key->WriteBinary("Pos", bytes));
@@ -78,52 +75,46 @@ TEST_F(RegFileKeyStoreTest, EachTypeIsWrittenAsRegeditTextAndReadBack) {
                   "\"Expand\"=hex(2):25,00,48,00,4f,00,4d,00,45,00,25,00,20,00,3d,d8,00,de,"
                   "00,00\n\"Four\"=hex:01,00,00,00\n\n");
     EXPECT_EQ(Permissions(UserFile()), 0600u);
-    const auto reread = RegFileKeyStore(UserFile(), MachineFile())
-                            .OpenKey(Hive::CurrentUser, "Software\\Vandrelle\\Window");
+    const auto reread = Reread("Software\\Vandrelle\\Window");
     ASSERT_NE(reread, nullptr);
     EXPECT_EQ(reread->ReadString(""), "a\\b\"c");
     EXPECT_EQ(reread->ReadString("Lines"), "one\nü");
     EXPECT_EQ(reread->ReadDword("Maximized"), 0xdeadbeefu);
     EXPECT_EQ(reread->ReadBinary("Pos"), bytes);
     EXPECT_EQ(reread->ReadString("Expand"), expand.text);
-    EXPECT_FALSE(reread->ReadDword("Lines"));
     EXPECT_FALSE(reread->ReadDword("Four"));
 }
 
 // An export of the registry editor (UTF-16) reads whole, and a write rewrites
-// it as UTF-8 keeping everything.
-TEST_F(RegFileKeyStoreTest, ARegeditUtf16ExportIsReadAndRewrittenAsUtf8) {
+// it as UTF-8 keeping everything. Other tools save UTF-16 big endian without
+// a BOM; invalid UTF-16 or UTF-8 becomes replacement characters.
+TEST_F(RegFileKeyStoreTest, Utf16IsReadInEitherOrderAndRewrittenAsUtf8) {
     auto key = Program(ReadFile(DataFile("regedit-export.reg")));
     ASSERT_NE(key, nullptr);
     EXPECT_EQ(key->ReadString(""), "Standard – café 😀");
-    EXPECT_EQ(ValueNames(*key), (Names{"", "Maximized", "WindowPos", "Path", "Name", "Recent"}));
+    EXPECT_EQ(List(kProgramKey, true),
+              (Names{"", "Maximized", "WindowPos", "Path", "Name", "Recent"}));
     ASSERT_TRUE(key->WriteDword("maximized", 0));
     EXPECT_EQ(ReadFile(UserFile()), ReadFile(DataFile("regedit-export-rewritten.reg")));
-}
-
-// Other tools save UTF-16 big endian without a BOM (the editor's own export,
-// little endian with one: above); invalid UTF-16 or UTF-8 becomes replacement
-// characters.
-TEST_F(RegFileKeyStoreTest, Utf16InEitherOrderIsReadAndInvalidUnicodeReplaced) {
     const std::u16string text =
         u"Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Vandrelle]"
         u"\r\n\"Name\"=\"caf\u00e9\"\r\n\"S\"=hex(2):3d,d8,41,00,42\r\n";
     std::string bytes;
     for (const char16_t unit : text)
         bytes += {static_cast<char>(unit >> 8), static_cast<char>(unit)};
-    const auto key = Program(bytes);
-    ASSERT_NE(key, nullptr) << m_store.LastError();
-    EXPECT_EQ(key->ReadString("Name"), "caf\xC3\xA9");
-    EXPECT_EQ(key->ReadString("S"), "\uFFFDA\uFFFD");  // a lone surrogate, "A", half a unit
-    RegValue invalidUtf8;
-    invalidUtf8.type = ValueType::ExpandString;
-    invalidUtf8.text = "\xC3(";  // a lead byte without its continuation
-    ASSERT_TRUE(Program(kHeader)->WriteValue("S", invalidUtf8));
+    const auto bigEndian = Program(bytes);
+    ASSERT_NE(bigEndian, nullptr) << m_store.LastError();
+    EXPECT_EQ(bigEndian->ReadString("Name"), "caf\xC3\xA9");
+    EXPECT_EQ(bigEndian->ReadString("S"), "\uFFFDA\uFFFD");  // a lone surrogate, "A", half a unit
+    // A lead byte without its continuation.
+    ASSERT_TRUE(Program(kHeader)->WriteValue(
+        "S", RegValue{.type = ValueType::ExpandString, .text = "\xC3(", .bytes = {}}));
     EXPECT_TRUE(HasText(ReadFile(UserFile()), "\"S\"=hex(2):fd,ff,28,00,00,00\n"));
 }
 
 // Lines not understood, deleted values and foreign sections stay where they
-// are; a value is appended at the end of its key.
+// are, and swallow no value; a value is appended at the end of its key, and
+// writes read back exactly.
 TEST_F(RegFileKeyStoreTest, UnknownLinesAndForeignSectionsSurviveRewrite) {
     const std::string head = kHeader + kSection +
                              "; keep me\ngarbage line\n\"Gone\"=-\n\"Bad\"=hex:zz,\\\n  01\n"
@@ -136,7 +127,26 @@ TEST_F(RegFileKeyStoreTest, UnknownLinesAndForeignSectionsSurviveRewrite) {
     ASSERT_NE(key, nullptr);
     ASSERT_TRUE(key->WriteDword("New", 7));
     EXPECT_EQ(ReadFile(UserFile()), head + "\"New\"=dword:00000007\n" + tail);
-    EXPECT_EQ(ValueNames(*key), (Names{"Odd", "Upper", "Tail", "New"}));
+    EXPECT_EQ(List(kProgramKey, true), (Names{"Odd", "Upper", "Tail", "New"}));
+
+    const std::string nul(1, '\0');
+    // Hex data cut short after a continuation, once with CR CR LF (a CRLF file
+    // converted once more) and once at the key's end, where values are
+    // appended; a comment ending in a backslash; a quoted string with a NUL.
+    auto cut =
+        Program(kHeader + kSection + "\"Cut\"=hex:01,\\\r\r\n\"After\"=dword:00000002\r\r\n" +
+                "; C:\\\r\r\n\"Nul\"=\"a" + nul + "b\"\n\"Last\"=hex:zz,\\\n");
+    ASSERT_NE(cut, nullptr);
+    EXPECT_EQ(cut->ReadString("Nul"), "a");  // a string ends at its first NUL
+    ASSERT_TRUE(cut->WriteDword("New", 7));
+    const std::string once = ReadFile(UserFile());
+    EXPECT_TRUE(HasText(once, "\"Nul\"=\"a" + nul + "b\"\n"));
+    EXPECT_EQ(List(kProgramKey, true), (Names{"After", "Nul", "New"}));
+    // Text with a NUL would not read back as written: it is refused.
+    EXPECT_FALSE(
+        cut->WriteValue("E", RegValue{.type = ValueType::ExpandString, .text = nul, .bytes = {}}));
+    EXPECT_TRUE(HasText(m_store.LastError(), "NUL"));
+    EXPECT_EQ(ReadFile(UserFile()), once);
 }
 
 // The header may follow a byte order mark, blank lines and comments; without
@@ -162,83 +172,43 @@ TEST_F(RegFileKeyStoreTest, TheHeaderDecidesWhatIsARegistryFile) {
     }
 }
 
-TEST_F(RegFileKeyStoreTest, KeptLinesSwallowNoValueAndWritesReadBackExactly) {
-    const std::string nul(1, '\0');
-    // Hex data cut short after a continuation, once with CR CR LF (a CRLF file
-    // converted once more) and once at the key's end, where values are
-    // appended; a comment ending in a backslash; a quoted string with a NUL.
-    auto key =
-        Program(kHeader + kSection + "\"Cut\"=hex:01,\\\r\r\n\"After\"=dword:00000002\r\r\n" +
-                "; C:\\\r\r\n\"Nul\"=\"a" + nul + "b\"\n\"Last\"=hex:zz,\\\n");
-    ASSERT_NE(key, nullptr);
-    EXPECT_EQ(key->ReadString("Nul"), "a");  // a string ends at its first NUL
-    ASSERT_TRUE(key->WriteDword("New", 7));
-    const std::string once = ReadFile(UserFile());
-    EXPECT_TRUE(HasText(once, "\"Nul\"=\"a" + nul + "b\"\n"));
-    EXPECT_EQ(ValueNames(*Reread()), (Names{"After", "Nul", "New"}));
-    // Text with a NUL would not read back as written: it is refused.
-    RegValue expand;
-    expand.type = ValueType::ExpandString;
-    expand.text = nul;
-    EXPECT_FALSE(key->WriteValue("E", expand));
-    EXPECT_TRUE(HasText(m_store.LastError(), "NUL"));
-    EXPECT_EQ(ReadFile(UserFile()), once);
-}
-
 // Key and value names match whatever their case: a later value overrides an
-// earlier one, a write replaces a value where it stands and appends new ones
-// in order, and a new key gets its section at the end.
+// earlier one, a write replaces the value that counts where it stands and
+// appends new ones to the key's last section, and a new key gets its
+// section at the end. Sub-keys include
+// keys implied by deeper sections.
 TEST_F(RegFileKeyStoreTest, NamesMatchWhateverTheirCase) {
     const std::string other = "[HKEY_CURRENT_USER\\Software\\Other]\n\"A\"=\"other\"\n\n";
-    WriteUserFile(kHeader + kSection + "\"A\"=dword:00000001\n\"B\"=\"b\"\n\n" + other +
-                  "[HKCU\\software\\VANDRELLE]\n\"b\"=\"second\"\n\n");
-    EXPECT_EQ(m_store.OpenKey(Hive::CurrentUser, kProgramKey)->ReadString("B"), "second");
-    WriteUserFile(kHeader + kSection + "\"A\"=dword:00000001\n\"B\"=\"b\"\n\n" + other);
+    const std::string second = "[HKCU\\software\\VANDRELLE]\n\"b\"=\"second\"\n";
+    WriteUserFile(kHeader + kSection + "\"A\"=dword:00000001\n\"B\"=\"b\"\n\n" + other + second);
     auto key = m_store.CreateKey(Hive::CurrentUser, "software\\VANDRELLE");
     ASSERT_NE(key, nullptr);
+    EXPECT_EQ(key->ReadString("B"), "second");
     ASSERT_TRUE(key->WriteDword("a", 2));
     ASSERT_TRUE(key->WriteString("C", "c"));
     ASSERT_TRUE(key->WriteString("B", "b2"));
     auto implied = m_store.CreateKey(Hive::CurrentUser, "Software\\Vandrelle\\A");
     ASSERT_TRUE(implied && implied->WriteDword("X", 1));
     EXPECT_EQ(ReadFile(UserFile()),
-              kHeader + kSection + "\"A\"=dword:00000002\n\"B\"=\"b2\"\n\"C\"=\"c\"\n\n" + other +
+              kHeader + kSection + "\"A\"=dword:00000002\n\"B\"=\"b\"\n\n" + other +
+                  "[HKCU\\software\\VANDRELLE]\n\"b\"=\"b2\"\n\"C\"=\"c\"\n\n"
                   "[HKEY_CURRENT_USER\\Software\\Vandrelle\\A]\n\"X\"=dword:00000001\n\n");
-}
 
-TEST_F(RegFileKeyStoreTest, SubKeysIncludeKeysImpliedByDeeperSections) {
     WriteUserFile(
         kHeader + "[HKEY_CURRENT_USER\\Software\\Vandrelle\\C\\Office\\Printers]\n\n" +
         "[HKCU\\Software\\Vandrelle\\Window]\n\n[HKCU\\Software\\Vandrelle\\c\\Home]\n\n");
-    EXPECT_EQ(SubKeys(*m_store.OpenKey(Hive::CurrentUser, "Software")), Names{"Vandrelle"});
-    EXPECT_EQ(SubKeys(*m_store.OpenKey(Hive::CurrentUser, kProgramKey)), (Names{"C", "Window"}));
-    EXPECT_EQ(SubKeys(*m_store.OpenKey(Hive::CurrentUser, "Software\\Vandrelle\\C")),
-              (Names{"Office", "Home"}));
+    EXPECT_EQ(List("Software"), Names{"Vandrelle"});
+    EXPECT_EQ(List(kProgramKey), (Names{"C", "Window"}));
+    EXPECT_EQ(List("Software\\Vandrelle\\C"), (Names{"Office", "Home"}));
     EXPECT_EQ(m_store.OpenKey(Hive::CurrentUser, "Software\\Vandrelle\\Garage"), nullptr);
 }
 
-// A key opened earlier sees what was written since; readers reuse the
-// document last read while the file keeps its stamp, yet an edit in place
-// that keeps its size and modification time is seen all the same.
-TEST_F(RegFileKeyStoreTest, ReadsAndWritesSeeChangesMadeSinceTheKeyWasOpened) {
-    auto key = m_store.CreateKey(Hive::CurrentUser, kProgramKey);
-    const auto file = [](char value) { return kHeader + kSection + "\"x\"=\"" + value + "\"\n"; };
-    WriteUserFile(file('1'));
-    ASSERT_TRUE(key->WriteDword("Mine", 1));
-    EXPECT_EQ(key->ReadString("x"), "1");
-    WriteUserFile(file('1'));
-    std::this_thread::sleep_for(std::chrono::milliseconds(2100));  // settled: reused
-    EXPECT_EQ(m_store.OpenKey(Hive::CurrentUser, kProgramKey)->ReadString("x"), "1");
-    const struct stat before = StatOf(UserFile());
-    WriteUserFile(file('2'));
-    const timespec times[2] = {before.st_atim, before.st_mtim};
-    ASSERT_EQ(::utimensat(AT_FDCWD, UserFile().c_str(), times, 0), 0);
-    EXPECT_EQ(m_store.OpenKey(Hive::CurrentUser, kProgramKey)->ReadString("x"), "2");
-}
-
 // OpenKey only reads and OpenKeyForWriting never creates; a file that cannot
-// be read is reported and never overwritten.
-TEST_F(RegFileKeyStoreTest, OnlyCreateKeyCreatesAndAnUnreadableFileIsKept) {
+// be read is reported and never overwritten. A key opened earlier sees what
+// was written since; readers reuse the document last read while the file
+// keeps its stamp, yet an edit in place that keeps its size and modification
+// time is seen all the same.
+TEST_F(RegFileKeyStoreTest, OnlyCreateKeyCreatesAndKeysSeeTheFileAsItIsNow) {
     EXPECT_EQ(m_store.OpenKey(Hive::CurrentUser, kProgramKey), nullptr);
     EXPECT_EQ(m_store.OpenKeyForWriting(Hive::CurrentUser, kProgramKey), nullptr);
     EXPECT_EQ(m_store.LastError(), "");  // missing, which is no error
@@ -249,6 +219,20 @@ TEST_F(RegFileKeyStoreTest, OnlyCreateKeyCreatesAndAnUnreadableFileIsKept) {
     auto writer = m_store.OpenKeyForWriting(Hive::CurrentUser, "software\\vandrelle");
     ASSERT_TRUE(writer && writer->WriteDword("A", 1));
     EXPECT_EQ(m_store.OpenKey(Hive::CurrentUser, kProgramKey)->ReadDword("A"), 1u);
+
+    const auto file = [](char value) { return kHeader + kSection + "\"x\"=\"" + value + "\"\n"; };
+    WriteUserFile(file('1'));
+    ASSERT_TRUE(writer->WriteDword("Mine", 1));
+    EXPECT_EQ(writer->ReadString("x"), "1");
+    WriteUserFile(file('1'));
+    std::this_thread::sleep_for(std::chrono::milliseconds(2100));  // settled: reused
+    EXPECT_EQ(m_store.OpenKey(Hive::CurrentUser, kProgramKey)->ReadString("x"), "1");
+    const struct stat before = StatOf(UserFile());
+    WriteUserFile(file('2'));
+    const timespec times[2] = {before.st_atim, before.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, UserFile().c_str(), times, 0), 0);
+    EXPECT_EQ(m_store.OpenKey(Hive::CurrentUser, kProgramKey)->ReadString("x"), "2");
+
     std::filesystem::remove(UserFile());
     std::filesystem::create_directories(UserFile());  // a folder where the file should be
     EXPECT_EQ(m_store.OpenKey(Hive::CurrentUser, kProgramKey), nullptr);

@@ -1,10 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "TempDir.h"
 
-#include "FileUtil.h"
-
-#include <gtest/gtest.h>
-
 #include <cstdlib>
 #include <filesystem>
 
@@ -32,27 +28,6 @@ ScopedEnv::~ScopedEnv() {
     } else {
         ::unsetenv(m_name.c_str());
     }
-}
-
-std::string DataFile(const std::string& name) {
-    return std::string(VANDRELLE_TEST_DATA) + "/" + name;
-}
-
-std::string ReadFile(const std::string& path) {
-    std::string data, error;
-    EXPECT_TRUE(ReadWholeFile(path, &data, &error)) << error;
-    return data;
-}
-
-void WriteFile(const std::string& path, const std::string& data) {
-    std::string error;
-    ASSERT_TRUE(WriteWholeFile(path, data, 0644, &error)) << error;
-}
-
-struct stat StatOf(const std::string& path, bool followLinks) {
-    struct stat st {};
-    if ((followLinks ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st)) != 0) st = {};
-    return st;
 }
 
 }  // namespace vandrelle::test

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "FileUtil.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -40,11 +42,20 @@ private:
 };
 
 // Path of a file under tests/data.
-std::string DataFile(const std::string& name);
+inline std::string DataFile(const std::string& name) {
+    return std::string(VANDRELLE_TEST_DATA) + "/" + name;
+}
 
 // Whole file contents; fails the current test when it cannot be read.
-std::string ReadFile(const std::string& path);
-void WriteFile(const std::string& path, const std::string& data);
+inline std::string ReadFile(const std::string& path) {
+    std::string data, error;
+    EXPECT_TRUE(ReadWholeFile(path, &data, &error)) << error;
+    return data;
+}
+inline void WriteFile(const std::string& path, const std::string& data) {
+    std::string error;
+    ASSERT_TRUE(WriteWholeFile(path, data, 0644, &error)) << error;
+}
 
 // Whether `text` holds `piece`; a failure shows both.
 inline ::testing::AssertionResult HasText(const std::string& text, const std::string& piece) {
@@ -54,7 +65,11 @@ inline ::testing::AssertionResult HasText(const std::string& text, const std::st
 
 // What stat tells of a path (lstat, when links are not followed); all zero,
 // a st_mode of 0 included, when there is nothing there.
-struct stat StatOf(const std::string& path, bool followLinks = true);
+inline struct stat StatOf(const std::string& path, bool followLinks = true) {
+    struct stat st {};
+    if ((followLinks ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st)) != 0) st = {};
+    return st;
+}
 // The permission bits of a file, set-id and sticky bits included.
 inline unsigned Permissions(const std::string& path) {
     return StatOf(path).st_mode & 07777;
