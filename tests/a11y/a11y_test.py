@@ -3,7 +3,7 @@
 # The program as a screen reader reads it: through the accessibility bus
 # (AT-SPI, Debian's pyatspi), on a virtual display of its own, driven from the
 # keyboard (xdotool): the main window, a session whose connection failed, the
-# menus, the properties sheet and the About box.
+# menus, the About box and the properties sheet.
 #
 #     a11y_test.py PROGRAM
 #
@@ -38,9 +38,8 @@ CONFIG = """<?xml version="1.0"?><Vandrelle><Servers>
 """
 
 # What a screen reader says of each tree item besides its name.
-TREE_ITEMS = (("Servers", "group, 4 servers"), ("Office", "group, 3 servers"),
-              ("Racks", "group, 1 server"), ("Empty", "group, no servers"),
-              ("Lab", "server, 10.0.0.5"), ("Refused", "server, 127.0.0.1"))
+TREE_ITEMS = (("Office", "group, 3 servers"), ("Racks", "group, 1 server"),
+              ("Empty", "group, no servers"), ("Lab", "server, 10.0.0.5"))
 # The keys that open a menu of the tree, and the name it must have.
 TREE_MENUS = ((("Home", "Menu"), "Group"), (("Escape", "End", "Up", "Menu"), "Server"))
 SHEET_PAGES = ["General", "Display", "Local Resources", "Experience"]
@@ -278,8 +277,6 @@ def check_find_bar(s, frame):
           "the screen reader is told of the selected match (%s)" % (s.focused and s.focused.name))
     check(wait_for(lambda: field.description == "1 of 4 servers", 5) if field else False,
           "the find field's description tells the count")
-    check(wait_for(lambda: status_text(frame) == "1 of 4 servers", 5),
-          "the status bar reads the count (%r)" % status_text(frame))
     s.keys("Escape")
     check(wait_for(lambda: status_text(frame) == "Ready", 5) and field is not None and
           wait_for(lambda: "showing" not in states(field), 5), "Escape closes the find bar")
@@ -292,24 +289,26 @@ def check_failed_session(s, frame):
     check(wait_for(lambda: any((text_of(n) or n.name or "").startswith("Disconnected, reason")
                                and "showing" in states(n) for n in walk(frame))),
           "the session page's message is readable text and showing")
-    check(wait_for(lambda: status_text(frame) == "[Refused] Server: 127.0.0.1; Username: ", 5),
-          "the status bar reads the session's server line")
-    check(tab(frame, "Servers").description == "", "the tree's tab has no state")
 
 
-def check_window_menu(s, frame):
+# The window menu's items, and the About box it opens with its link.
+def check_window_menu_and_about(s):
     s.keys("ctrl+Tab", "F10")  # back to the tree, on "Refused" (a connected session has F10)
     menu = s.window("popup menu", "Window", 10)
     if check(menu is not None, "the window menu is a menu named 'Window'"):
         names = [n.name for n in children(menu) if role(n) == "menu item"]
         check({"Quick Connect...", "About..."} <= set(names),
               "the window menu's items are named without their mnemonic marks (%s)" % names)
-        s.keys("Up")  # "&Close"
-        check(wait_for(lambda: status_text(frame) != "Ready", 5),
-              "the status bar reads the highlighted item's prompt (%r)" % status_text(frame))
+    s.keys("a")  # "&About..."
+    about = s.window("dialog", "About Vandrelle")
+    if check(about is not None, "the About box opens from the window menu"):
+        link = find(about, "link")
+        check(link is not None and link.name == "User guide",
+              "the user guide's link has the link role and a name")
         s.keys("Escape")
-        check(wait_for(lambda: status_text(frame) == "Ready", 5),
-              "the status bar reads the page's state again once the menu closes")
+    # A closed dialog gives the focus back only with a window manager.
+    s.xdotool("search", "--sync", "--onlyvisible", "--name", "^Vandrelle$", "windowfocus",
+              "--sync")
 
 
 def check_tree_menus_and_properties(s):
@@ -332,21 +331,6 @@ def check_tree_menus_and_properties(s):
               "name (%d controls, nameless: %s)" % (page.name, len(controls), nameless))
         s.keys("ctrl+Tab")
     s.keys("Escape")
-
-
-def check_about(s):
-    # A closed dialog gives the focus back only with a window manager.
-    s.xdotool("search", "--sync", "--onlyvisible", "--name", "^Vandrelle$", "windowfocus",
-              "--sync")
-    s.keys("F10")
-    s.window("popup menu", "Window", 10)
-    s.keys("a")  # "&About..."
-    about = s.window("dialog", "About Vandrelle")
-    if check(about is not None, "the About box opens from the window menu"):
-        link = find(about, "link")
-        check(link is not None and link.name == "User guide",
-              "the user guide's link has the link role and a name")
-        s.keys("Escape")
 
 
 def inner(program):
@@ -373,9 +357,8 @@ def inner(program):
             check_main_window(frame)
             check_find_bar(s, frame)
             check_failed_session(s, frame)
-            check_window_menu(s, frame)
+            check_window_menu_and_about(s)
             check_tree_menus_and_properties(s)
-            check_about(s)
         finally:
             for process in (app, xvfb):
                 if process is not None:

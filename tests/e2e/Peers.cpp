@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -46,6 +47,21 @@ pid_t DisplayLockHolder(int display) {
 }
 
 }  // namespace
+
+std::vector<std::string> ScratchHome(const std::string& home) {
+    std::filesystem::create_directories(home + "/xdg");
+    std::filesystem::create_directories(home + "/runtime");
+    ::chmod((home + "/runtime").c_str(), 0700);
+    return {"HOME=" + home, "XDG_CONFIG_HOME=" + home + "/xdg",
+            "XDG_RUNTIME_DIR=" + home + "/runtime"};
+}
+
+void UseScratchHome(const std::string& home) {
+    for (const std::string& var : ScratchHome(home)) {
+        const auto eq = var.find('=');
+        ::setenv(var.substr(0, eq).c_str(), var.c_str() + eq + 1, 1);
+    }
+}
 
 std::string ReadText(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

@@ -63,6 +63,12 @@ private:
     std::string m_path;
 };
 
+// A user's folders under `home` (its configuration folder and a private
+// runtime folder, where toolkit and sound libraries keep their sockets, not in
+// /tmp), made, as "NAME=value" for a child's environment; or set as this process's.
+std::vector<std::string> ScratchHome(const std::string& home);
+void UseScratchHome(const std::string& home);
+
 std::string ReadText(const std::string& path);  // empty when it cannot be read
 // What the shell command prints, without its last line end.
 std::string Shell(const std::string& command);
