@@ -25,11 +25,6 @@
 namespace vandrelle::test {
 namespace {
 
-int RandomIn(int low, int high) {
-    static std::mt19937 generator{std::random_device{}()};
-    return std::uniform_int_distribution<int>(low, high - 1)(generator);
-}
-
 // What `ss` lists of the TCP sockets on that local port, with their processes.
 std::string Sockets(const std::string& options, int port) {
     return Shell("ss -Hn" + options + " 'sport = :" + std::to_string(port) + "'");
@@ -44,6 +39,16 @@ std::string DisplaySocket(int display) {
 // The PID an X server wrote into the display's lock file, 0 when there is none.
 pid_t DisplayLockHolder(int display) {
     return static_cast<pid_t>(std::atoi(ReadText(DisplayLock(display)).c_str()));
+}
+
+// A number at random in [low, high) for which `free` holds.
+int FreeNumber(int low, int high, const std::function<bool(int)>& free) {
+    static std::mt19937 generator{std::random_device{}()};
+    for (int i = 0; i < 1000; ++i) {
+        const int n = std::uniform_int_distribution<int>(low, high - 1)(generator);
+        if (free(n)) return n;
+    }
+    throw std::runtime_error("no free port or display found");
 }
 
 }  // namespace
@@ -190,19 +195,11 @@ bool WaitFor(const std::function<bool()>& done, int ms) {
 }
 
 int FreePort() {
-    for (int i = 0; i < 500; ++i) {
-        const int port = RandomIn(20000, 32000);
-        if (Sockets("ta", port).empty()) return port;  // in no state, listening or closing
-    }
-    throw std::runtime_error("no free loopback port found");
+    return FreeNumber(20000, 32000, [](int port) { return Sockets("ta", port).empty(); });
 }
 
 int FreeDisplay() {
-    const int start = RandomIn(0, 800);
-    for (int i = 0; i < 800; ++i) {
-        if (DisplayFree(200 + (start + i) % 800)) return 200 + (start + i) % 800;
-    }
-    throw std::runtime_error("no free X display found");
+    return FreeNumber(200, 1000, DisplayFree);
 }
 
 bool DisplayFree(int display) {
@@ -268,31 +265,28 @@ ShadowServer::ShadowServer(std::vector<std::string> extraArgs) {
     if (!m_server) m_error = "the shadow server did not listen";
 }
 
-bool ReadInput(const std::string& display, InputState* state) {
-    Display* d = XOpenDisplay(display.c_str());
-    if (!d) return false;
-    Window root = 0, child = 0;
-    int wx = 0, wy = 0;
-    unsigned mask = 0;
-    const bool ok = XQueryPointer(d, DefaultRootWindow(d), &root, &child, &state->x, &state->y, &wx,
-                                  &wy, &mask) &&
-                    XkbGetIndicatorState(d, XkbUseCoreKbd, &state->indicators) == Success;
-    XQueryKeymap(d, state->keys);
-    XCloseDisplay(d);
-    return ok;
-}
-
-ButtonWatch::ButtonWatch(const std::string& display) : m_display(XOpenDisplay(display.c_str())) {
+InputWatch::InputWatch(const std::string& display) : m_display(XOpenDisplay(display.c_str())) {
     if (!m_display) return;
     XSelectInput(m_display, DefaultRootWindow(m_display), ButtonPressMask);
     XSync(m_display, False);
 }
 
-ButtonWatch::~ButtonWatch() {
+InputWatch::~InputWatch() {
     if (m_display) XCloseDisplay(m_display);
 }
 
-int ButtonWatch::Presses(unsigned button) {
+bool InputWatch::Read(InputState* state) {
+    if (!m_display) return false;
+    Window root = 0, child = 0;
+    int wx = 0, wy = 0;
+    unsigned mask = 0;
+    XQueryKeymap(m_display, state->keys);
+    return XQueryPointer(m_display, DefaultRootWindow(m_display), &root, &child, &state->x,
+                         &state->y, &wx, &wy, &mask) &&
+           XkbGetIndicatorState(m_display, XkbUseCoreKbd, &state->indicators) == Success;
+}
+
+int InputWatch::Presses(unsigned button) {
     if (!m_display) return -1;
     while (XPending(m_display) > 0) {
         XEvent event;

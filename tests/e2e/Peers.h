@@ -183,14 +183,14 @@ struct InputState {
     char keys[32] = {};       // a bit for each X key code held down
     bool Held(unsigned keycode) const { return (keys[keycode / 8] >> (keycode % 8)) & 1; }
 };
-bool ReadInput(const std::string& display, InputState* state);  // false when it cannot be asked
-
-// Counts the pointer button presses that reach a bare X server (whose only
-// window is its root) from the moment it is made.
-class ButtonWatch {
+// A display's input devices, read from its X server, and the pointer button
+// presses that reach it (a bare X server, whose only window is its root) from
+// the moment this is made.
+class InputWatch {
 public:
-    explicit ButtonWatch(const std::string& display);
-    ~ButtonWatch();
+    explicit InputWatch(const std::string& display);
+    ~InputWatch();
+    bool Read(InputState* state);  // false when the display cannot be asked
     int Presses(unsigned button);  // -1 when the display cannot be watched
 
 private:
