@@ -39,16 +39,6 @@ private:
     int m_status = -1;
 };
 
-// Starts the program and waits until `ready(pid)` holds while it runs; null
-// when it ends first or is not ready within five seconds (a port or display
-// taken meanwhile: the caller tries again on another).
-std::unique_ptr<ChildProcess> StartReady(const std::vector<std::string>& argv,
-                                         const std::vector<std::string>& env,
-                                         const std::string& log,
-                                         const std::function<bool(pid_t)>& ready);
-// Whether that process itself listens on the TCP port, as `ss` sees it.
-bool ListensOn(pid_t pid, int port);
-
 // A folder of the peer's own under the temporary folder, removed with it.
 class WorkFolder {
 public:
@@ -72,20 +62,12 @@ void UseScratchHome(const std::string& home);
 std::string ReadText(const std::string& path);  // empty when it cannot be read
 // What the shell command prints, without its last line end.
 std::string Shell(const std::string& command);
-// Whether the process is there and not merely waiting to be reaped.
-bool ProcessAlive(pid_t pid);
 // Waits (bounded by `ms`) until `done` holds, checking every 20 ms.
 bool WaitFor(const std::function<bool()>& done, int ms);
 
 // A TCP port without sockets now, at random below the range of outgoing
 // connections' own ends, so that little else takes it before a peer binds it.
 int FreePort();
-// An X display number (200 and up, from a random start) without lock file or socket.
-int FreeDisplay();
-bool DisplayFree(int display);
-// Removes the lock file and socket of a display whose server ended without
-// removing them; nothing while a live process holds it.
-void RemoveDisplayLeftovers(int display);
 
 // A configuration file with one server, "Shadow", on the loopback port, without sound.
 std::string ShadowConfig(int port, const std::string& settings = "");
