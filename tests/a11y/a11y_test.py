@@ -3,7 +3,9 @@
 # The program as a screen reader reads it: through the accessibility bus
 # (AT-SPI, Debian's pyatspi), on a virtual display of its own, driven from the
 # keyboard (xdotool): the main window, a session whose connection failed, the
-# menus, the About box and the properties sheet.
+# menus, the About box and the properties sheet; then, as a user runs it, a
+# second start, a session with a FreeRDP shadow server of the test's own
+# (opened from the find bar) and the loss of the display.
 #
 #     dbus-run-session -- a11y_test.py PROGRAM
 #
@@ -11,8 +13,10 @@
 # (skipped) only when that bus cannot start; a missing tool or module is a failure.
 
 import os
+import re
 import shutil
 import signal
+import socket
 import subprocess
 import sys
 import tempfile
@@ -22,7 +26,7 @@ SKIP = 77
 LAUNCHER = "/usr/libexec/at-spi-bus-launcher"
 
 # Groups (one empty, one nested) and servers; "Refused" is a loopback port
-# only root could listen on.
+# only root could listen on, "Live" the shadow server.
 CONFIG = """<?xml version="1.0"?><Vandrelle><Servers>
 <Group><Properties><Name>Office</Name></Properties>
  <Server><Name>Build box</Name><Server>10.0.0.4</Server></Server>
@@ -30,9 +34,12 @@ CONFIG = """<?xml version="1.0"?><Vandrelle><Servers>
  <Group><Properties><Name>Racks</Name></Properties>
   <Server><Name>Rack 1</Name><Server>10.0.1.1</Server></Server></Group></Group>
 <Group><Properties><Name>Empty</Name></Properties></Group>
+<Server><Name>Live</Name><Server>127.0.0.1</Server><InheritGeneral>0</InheritGeneral>
+ <RDPPort>{port}</RDPPort><DesktopWidth>800</DesktopWidth><DesktopHeight>600</DesktopHeight>
+ <AudioRedirectionMode>2</AudioRedirectionMode></Server>
 <Server><Name>Refused</Name><Server>127.0.0.1</Server><InheritGeneral>0</InheritGeneral>
  <RDPPort>1</RDPPort></Server>
-</Servers><Settings/></Vandrelle>
+</Servers><Settings><SingleInstance>1</SingleInstance></Settings></Vandrelle>
 """
 
 # What a screen reader says of each tree item besides its name.
@@ -40,6 +47,7 @@ TREE_ITEMS = (("Office", "group, 3 servers"), ("Racks", "group, 1 server"),
               ("Empty", "group, no servers"), ("Lab", "server, 10.0.0.5"))
 # The keys that open a menu of the tree, and the name it must have.
 TREE_MENUS = ((("Home", "Menu"), "Group"), (("Escape", "End", "Up", "Menu"), "Server"))
+SERVED = (0x30, 0x60, 0xa0)  # the shadow server's display
 SHEET_PAGES = ["General", "Display", "Local Resources", "Experience"]
 WINDOWS = ("popup menu", "menu", "dialog", "frame")
 CONTROLS = ("push button", "check box", "radio button", "text", "password text", "combo box",
@@ -112,7 +120,7 @@ def stop_group(process):
 def start_display():
     read, write = os.pipe()
     xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", "1280x800x24",
-                             "-nolisten", "tcp"], pass_fds=(write,),
+                             "-nolisten", "tcp", "-noreset"], pass_fds=(write,),
                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     os.close(write)
     with os.fdopen(read, "rb") as pipe:
@@ -122,20 +130,41 @@ def start_display():
     return xvfb, ":" + number.decode()
 
 
-# The program copied beside its configuration file, with folders of its own.
-def start_program(program, work, display):
+# The program copied beside its configuration file, with folders of its own:
+# the running program, and how to start it again.
+def start_program(program, work, display, port):
     for sub in ("bin", "home/xdg", "runtime"):
         os.makedirs(os.path.join(work, sub), mode=0o700)
     copy = shutil.copy(program, os.path.join(work, "bin", "vandrelle"))
     with open(os.path.join(work, "bin", "Vandrelle.xml"), "w") as f:
-        f.write(CONFIG)
+        f.write(CONFIG.format(port=port))
     env = dict(os.environ, DISPLAY=display, HOME=os.path.join(work, "home"),
                XDG_CONFIG_HOME=os.path.join(work, "home/xdg"),
                XDG_RUNTIME_DIR=os.path.join(work, "runtime"), QT_QPA_PLATFORM="xcb",
-               QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1")
+               QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", LSAN_OPTIONS="suppressions=" +
+               os.path.join(os.path.dirname(__file__), "lsan-suppressions.txt"))
     env.pop("WAYLAND_DISPLAY", None)
     return subprocess.Popen([copy], env=env, stdout=subprocess.DEVNULL,
-                            stderr=open(os.path.join(work, "program.log"), "w"))
+                            stderr=open(os.path.join(work, "program.log"), "w")), [copy], env
+
+
+# The FreeRDP shadow server, without log-on, serving a display of its own of
+# a known colour on a free loopback port, once it takes connections.
+def start_shadow(work):
+    xvfb, display = start_display()
+    subprocess.run(["xsetroot", "-display", display, "-solid", "#%02x%02x%02x" % SERVED],
+                   check=True, timeout=30)
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        port = s.getsockname()[1]
+    server = subprocess.Popen(["freerdp-shadow-cli3", "/bind-address:127.0.0.1",
+                               "/port:%d" % port, "-auth"], env=dict(os.environ, DISPLAY=display,
+                              HOME=work), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    if not wait_for(lambda: socket.create_connection(("127.0.0.1", port), 1).close() is None, 10):
+        for process in (server, xvfb):
+            process.kill()
+        end(1, "the shadow server did not listen")
+    return (server, xvfb), port
 
 
 # --- reading the tree ----------------------------------------------------------
@@ -229,6 +258,15 @@ class Session:
         subprocess.run(["xdotool"] + list(args), env=dict(os.environ, DISPLAY=self.display),
                        timeout=30, check=True, stdout=subprocess.DEVNULL)
 
+    def output(self, *command):
+        return subprocess.run(command, env=dict(os.environ, DISPLAY=self.display), timeout=30,
+                              capture_output=True, text=True).stdout
+
+    # A closed dialog gives the focus back only with a window manager.
+    def focus(self, title="Vandrelle"):
+        self.xdotool("search", "--sync", "--onlyvisible", "--name", "^%s$" % title, "windowfocus",
+                     "--sync")
+
     def keys(self, *keys):
         self.xdotool("key", "--delay", "60", *keys)
         wait_for(lambda: None, 0.3)
@@ -258,7 +296,7 @@ def check_find_bar(s, frame):
     check(field is not None, "the find field is named 'Find server'")
     check(wait_for(lambda: s.focused is not None and s.focused.name == "Rack 1", 5),
           "the screen reader is told of the selected match (%s)" % (s.focused and s.focused.name))
-    check(wait_for(lambda: field.description == "1 of 4 servers", 5) if field else False,
+    check(wait_for(lambda: field.description == "1 of 5 servers", 5) if field else False,
           "the find field's description tells the count")
     s.keys("Escape")
     check(wait_for(lambda: status_text(frame) == "Ready", 5) and field is not None and
@@ -289,9 +327,7 @@ def check_window_menu_and_about(s):
         check(link is not None and link.name == "User guide",
               "the user guide's link has the link role and a name")
         s.keys("Escape")
-    # A closed dialog gives the focus back only with a window manager.
-    s.xdotool("search", "--sync", "--onlyvisible", "--name", "^Vandrelle$", "windowfocus",
-              "--sync")
+    s.focus()
 
 
 def check_tree_menus_and_properties(s):
@@ -316,8 +352,70 @@ def check_tree_menus_and_properties(s):
     s.keys("Escape")
 
 
+# A second start hands over to the first and touches no file.
+def check_second_start(command, env, work):
+    config = os.path.join(work, "bin", "Vandrelle.xml")
+    files = [config, os.path.join(work, "home/xdg/vandrelle/registry.reg")]
+
+    def state():
+        return [open(f, "rb").read() for f in files if os.path.exists(f)] + [
+            os.stat(config).st_mtime_ns]
+    before = state()
+    second = subprocess.run(command, env=env, timeout=20, stdout=subprocess.DEVNULL,
+                            stderr=subprocess.DEVNULL)
+    check(second.returncode == 0 and state() == before,
+          "a second start hands over to the first and touches no file")
+
+
+def served(pixel):
+    found = re.search(r"\((\d+),(\d+),(\d+)", pixel)
+    return found is not None and all(abs(int(v) - w) <= 16 for v, w in zip(found.groups(), SERVED))
+
+
+# The server found by a part of its name (Ctrl+F) and opened with Enter, its
+# certificate accepted: the remote desktop shows in its tab, which says so.
+def check_connected_session(s, frame):
+    s.focus()
+    s.keys("ctrl+f")
+    s.xdotool("type", "--delay", "60", "liv")
+    s.keys("Return")
+    s.focus("Server certificate")
+    s.keys("alt+o")  # "Connect &once"
+    check(wait_for(lambda: tab(frame, "Live").description == "connected"),
+          "a connected session's tab says 'connected'")
+    s.focus("Live - Vandrelle")
+
+    def centre():  # the middle of the window
+        window = s.output("xdotool", "search", "--onlyvisible", "--name", "^Live - Vandrelle$")
+        return s.output("import", "-window", (window.split() or ["root"])[0], "-gravity",
+                        "center", "-crop", "1x1+0+0", "-depth", "8", "txt:-")
+    check(wait_for(lambda: served(centre()), 10),
+          "the remote desktop shows in the tab (%r)" % centre())
+    s.keys("ctrl+Tab", "Escape")  # back to the tree, the find bar closed
+
+
+# The server deleted (confirmed) is only marked in the store; the window
+# menu's Close asks first, as a session is connected; the display goes
+# meanwhile: the program ends with Qt's code for it, without a crash, and saves.
+def check_lost_display(s, app, xvfb, work):
+    s.keys("Delete")
+    s.focus("Confirm")
+    s.keys("alt+y")
+    check(wait_for(lambda: not s.output("xdotool", "search", "--onlyvisible", "--name",
+                                        "^Confirm$"), 10), "the confirmation closes")
+    s.focus()
+    s.keys("F10")
+    s.window("popup menu", "Window", 10)
+    s.keys("c")
+    s.focus("Quit Vandrelle")
+    xvfb.kill()
+    check(app.wait(20) == 1, "a lost display ends the program with Qt's code for it")
+    config = open(os.path.join(work, "bin", "Vandrelle.xml")).read()
+    check("Live" not in config and "Refused" in config, "the program saved as it ended")
+
+
 def main(program):
-    for tool in ("Xvfb", "xdotool"):
+    for tool in ("Xvfb", "xdotool", "xsetroot", "import", "freerdp-shadow-cli3"):
         if not shutil.which(tool):
             end(1, tool + " is not installed (scripts/install-deps.sh installs it)")
     try:
@@ -327,22 +425,25 @@ def main(program):
     with tempfile.TemporaryDirectory(prefix="vandrelle-a11y-") as work:
         xvfb, display = start_display()
         launcher = app = None
+        shadow, port = start_shadow(work)
         try:
             launcher = start_accessibility_bus(display, work)
-            app = start_program(program, work, display)
+            app, command, env = start_program(program, work, display, port)
             s = Session(display)
             frame = s.app and s.window("frame", "Vandrelle", 30)
             if not frame:
                 end(1, "the main window never showed on the accessibility bus")
-            s.xdotool("search", "--sync", "--onlyvisible", "--name", "^Vandrelle$",
-                      "windowfocus", "--sync")
+            s.focus()
+            check_second_start(command, env, work)
             check_main_window(frame)
             check_find_bar(s, frame)
             check_failed_session(s, frame)
             check_window_menu_and_about(s)
             check_tree_menus_and_properties(s)
+            check_connected_session(s, frame)
+            check_lost_display(s, app, xvfb, work)
         finally:
-            for process in (app, xvfb):
+            for process in (app, xvfb) + shadow:
                 if process is not None:
                     process.kill()
                     process.wait()
