@@ -26,6 +26,11 @@
 namespace vandrelle::test {
 namespace {
 
+std::string ReadText(const std::string& path) {  // empty when it cannot be read
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
 // What `ss` lists of the TCP sockets on that local port, with their processes.
 std::string Sockets(const std::string& options, int port) {
     return Shell("ss -Hn" + options + " 'sport = :" + std::to_string(port) + "'");
@@ -165,30 +170,25 @@ void RemoveDisplayLeftovers(int display) {
     std::filesystem::remove(DisplaySocket(display), ec);
 }
 
+// A TCP port without sockets now, at random below the range of outgoing
+// connections' own ends, so that little else takes it before a peer binds it.
+int FreePort() {
+    return FreeNumber(20000, 32000, [](int port) { return Sockets("ta", port).empty(); });
+}
+
 int FreeDisplay() {
     return FreeNumber(200, 1000, DisplayFree);
 }
 
 }  // namespace
 
-std::vector<std::string> ScratchHome(const std::string& home) {
+void UseScratchHome(const std::string& home) {
     std::filesystem::create_directories(home + "/xdg");
     std::filesystem::create_directories(home + "/runtime");
     ::chmod((home + "/runtime").c_str(), 0700);
-    return {"HOME=" + home, "XDG_CONFIG_HOME=" + home + "/xdg",
-            "XDG_RUNTIME_DIR=" + home + "/runtime"};
-}
-
-void UseScratchHome(const std::string& home) {
-    for (const std::string& var : ScratchHome(home)) {
-        const auto eq = var.find('=');
-        ::setenv(var.substr(0, eq).c_str(), var.c_str() + eq + 1, 1);
-    }
-}
-
-std::string ReadText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
+    ::setenv("HOME", home.c_str(), 1);
+    ::setenv("XDG_CONFIG_HOME", (home + "/xdg").c_str(), 1);
+    ::setenv("XDG_RUNTIME_DIR", (home + "/runtime").c_str(), 1);
 }
 
 std::string Shell(const std::string& command) {
@@ -250,11 +250,6 @@ bool ChildProcess::Running() {
     return m_pid > 0;
 }
 
-int ChildProcess::ExitCode(int ms) {
-    if (!WaitFor([this] { return !Running(); }, ms)) return -1;
-    return WIFEXITED(m_status) ? WEXITSTATUS(m_status) : 128 + WTERMSIG(m_status);
-}
-
 WorkFolder::WorkFolder(const std::string& kind) {
     std::string pattern =
         (std::filesystem::temp_directory_path() / ("vandrelle-" + kind + "-XXXXXX")).string();
@@ -290,45 +285,31 @@ bool WaitFor(const std::function<bool()>& done, int ms) {
     return true;
 }
 
-int FreePort() {
-    return FreeNumber(20000, 32000, [](int port) { return Sockets("ta", port).empty(); });
-}
-
-std::string ShadowConfig(int port, const std::string& settings) {
+std::string ShadowConfig(int port) {
     return "<?xml version=\"1.0\"?><Vandrelle><Servers><Server><Name>Shadow</Name>"
            "<Server>127.0.0.1</Server><InheritGeneral>0</InheritGeneral><RDPPort>" +
            std::to_string(port) +
            "</RDPPort><ColorDepth>32</ColorDepth><DesktopWidth>800</DesktopWidth>"
            "<DesktopHeight>600</DesktopHeight><AudioRedirectionMode>2</AudioRedirectionMode>"
-           "</Server></Servers><Settings>" +
-           settings + "</Settings></Vandrelle>\n";
-}
-
-VirtualDisplay::VirtualDisplay(WorkFolder& work, const std::string& size) {
-    for (int attempt = 0; attempt < 5 && !m_xvfb; ++attempt) {
-        m_number = FreeDisplay();
-        m_name = ":" + std::to_string(m_number);
-        // Held: its lock file names it and the socket exists.
-        m_xvfb =
-            StartReady({"Xvfb", m_name, "-screen", "0", size, "-nolisten", "tcp", "-noreset"}, {},
-                       work.file("xvfb-" + std::to_string(m_number) + ".log"), [this](pid_t pid) {
-                           std::error_code ec;
-                           return DisplayLockHolder(m_number) == pid &&
-                                  std::filesystem::exists(DisplaySocket(m_number), ec);
-                       });
-    }
-}
-
-VirtualDisplay::~VirtualDisplay() {
-    m_xvfb.reset();
-    RemoveDisplayLeftovers(m_number);
+           "</Server></Servers><Settings/></Vandrelle>\n";
 }
 
 ShadowServer::ShadowServer(std::vector<std::string> extraArgs) {
-    m_display = std::make_unique<VirtualDisplay>(m_work, "1024x768x24");
+    for (int attempt = 0; attempt < 5 && !m_xvfb; ++attempt) {
+        m_displayNumber = FreeDisplay();
+        m_display = ":" + std::to_string(m_displayNumber);
+        // Held: its lock file names it and the socket exists.
+        m_xvfb = StartReady(
+            {"Xvfb", m_display, "-screen", "0", "1024x768x24", "-nolisten", "tcp", "-noreset"}, {},
+            m_work.file("xvfb.log"), [this](pid_t pid) {
+                std::error_code ec;
+                return DisplayLockHolder(m_displayNumber) == pid &&
+                       std::filesystem::exists(DisplaySocket(m_displayNumber), ec);
+            });
+    }
     // The socket can appear before the server takes clients: tried until the colour is set.
-    const std::string paint = "DISPLAY=" + display() + " xsetroot -solid '#3060a0' 2>/dev/null";
-    if (!m_display->ok() || !WaitFor([&] { return std::system(paint.c_str()) == 0; }, 5000)) {
+    const std::string paint = "DISPLAY=" + m_display + " xsetroot -solid '#3060a0' 2>/dev/null";
+    if (!m_xvfb || !WaitFor([&] { return std::system(paint.c_str()) == 0; }, 5000)) {
         m_error = "no display of the served colour";
         return;
     }
@@ -337,11 +318,17 @@ ShadowServer::ShadowServer(std::vector<std::string> extraArgs) {
         std::vector<std::string> argv = {"freerdp-shadow-cli3", "/bind-address:127.0.0.1",
                                          "/port:" + std::to_string(m_port)};
         argv.insert(argv.end(), extraArgs.begin(), extraArgs.end());
-        m_server = StartReady(argv, {"DISPLAY=" + display(), "HOME=" + m_work.path()},
+        m_server = StartReady(argv, {"DISPLAY=" + m_display, "HOME=" + m_work.path()},
                               m_work.file("shadow-server.log"),
                               [this](pid_t pid) { return ListensOn(pid, m_port); });
     }
     if (!m_server) m_error = "the shadow server did not listen";
+}
+
+ShadowServer::~ShadowServer() {
+    m_server.reset();
+    m_xvfb.reset();
+    RemoveDisplayLeftovers(m_displayNumber);
 }
 
 InputWatch::InputWatch(const std::string& display) : m_display(XOpenDisplay(display.c_str())) {

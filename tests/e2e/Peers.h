@@ -30,8 +30,6 @@ public:
     void Kill();
     // False once it has ended (it is then waited for).
     bool Running();
-    // Its exit code (128 + the signal that killed it), or -1 when it did not end within `ms`.
-    int ExitCode(int ms);
     pid_t pid() const { return m_pid; }
 
 private:
@@ -53,24 +51,17 @@ private:
     std::string m_path;
 };
 
-// A user's folders under `home` (its configuration folder and a private
-// runtime folder, where toolkit and sound libraries keep their sockets, not in
-// /tmp), made, as "NAME=value" for a child's environment; or set as this process's.
-std::vector<std::string> ScratchHome(const std::string& home);
+// A user's folders under `home`, made and set as this process's: its
+// configuration folder and a private runtime folder, where toolkit and sound
+// libraries keep their sockets, not in /tmp.
 void UseScratchHome(const std::string& home);
-
-std::string ReadText(const std::string& path);  // empty when it cannot be read
 // What the shell command prints, without its last line end.
 std::string Shell(const std::string& command);
 // Waits (bounded by `ms`) until `done` holds, checking every 20 ms.
 bool WaitFor(const std::function<bool()>& done, int ms);
 
-// A TCP port without sockets now, at random below the range of outgoing
-// connections' own ends, so that little else takes it before a peer binds it.
-int FreePort();
-
 // A configuration file with one server, "Shadow", on the loopback port, without sound.
-std::string ShadowConfig(int port, const std::string& settings = "");
+std::string ShadowConfig(int port);
 // Whether the colour is the one the server paints (within a margin).
 template <typename Server>
 bool Served(unsigned r, unsigned g, unsigned b) {
@@ -78,29 +69,16 @@ bool Served(unsigned r, unsigned g, unsigned b) {
     return near(r, Server::kRed) && near(g, Server::kGreen) && near(b, Server::kBlue);
 }
 
-// A headless X display (Xvfb).
-class VirtualDisplay {
-public:
-    VirtualDisplay(WorkFolder& work, const std::string& size);
-    ~VirtualDisplay();
-    bool ok() const { return m_xvfb != nullptr; }
-    const std::string& name() const { return m_name; }  // ":N"
-
-private:
-    int m_number = 0;
-    std::string m_name;
-    std::unique_ptr<ChildProcess> m_xvfb;
-};
-
-// The FreeRDP shadow server serving a virtual display of a known colour.
+// The FreeRDP shadow server serving a virtual display (Xvfb) of a known colour.
 class ShadowServer {
 public:
     // `extraArgs` go on the server's command line (a user database and
     // /sec:nla, say); without them the server needs no log-on.
     explicit ShadowServer(std::vector<std::string> extraArgs = {"-auth"});
+    ~ShadowServer();
     bool ok() const { return m_server != nullptr; }
     int port() const { return m_port; }
-    const std::string& display() const { return m_display->name(); }
+    const std::string& display() const { return m_display; }       // ":N"
     std::string error() const { return m_error + "\n" + Logs(); }  // why it did not start
     std::string Logs() const { return m_work.Logs(); }
     void Kill() { m_server.reset(); }
@@ -111,7 +89,9 @@ private:
     WorkFolder m_work{"shadow"};
     int m_port = 0;
     std::string m_error;
-    std::unique_ptr<VirtualDisplay> m_display;
+    int m_displayNumber = 0;
+    std::string m_display;
+    std::unique_ptr<ChildProcess> m_xvfb;
     std::unique_ptr<ChildProcess> m_server;
 };
 
