@@ -343,8 +343,6 @@ TEST_F(SessionTest, ShadowNlaLogOnAndItsQuestions) {
             EXPECT_NE(Text().find("uthentication"), std::string::npos) << Text();
         }
     }
-    Disconnect();
-    EXPECT_TRUE(WaitForState(kStateDisconnected));
 }
 
 // Real log-ons with a local user, beside another xrdp (the system's services
