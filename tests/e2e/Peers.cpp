@@ -2,8 +2,10 @@
 #include "Peers.h"
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -24,9 +26,9 @@
 namespace vandrelle::test {
 namespace {
 
-int RandomIn(int low, int high) {
-    static std::mt19937 generator{std::random_device{}()};
-    return std::uniform_int_distribution<int>(low, high - 1)(generator);
+std::string ReadText(const std::string& path) {  // empty when it cannot be read
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 // What `ss` lists of the TCP sockets on that local port, with their processes.
@@ -45,11 +47,148 @@ pid_t DisplayLockHolder(int display) {
     return static_cast<pid_t>(std::atoi(ReadText(DisplayLock(display)).c_str()));
 }
 
+// A number at random in [low, high) for which `free` holds.
+int FreeNumber(int low, int high, const std::function<bool(int)>& free) {
+    static std::mt19937 generator{std::random_device{}()};
+    for (int i = 0; i < 1000; ++i) {
+        const int n = std::uniform_int_distribution<int>(low, high - 1)(generator);
+        if (free(n)) return n;
+    }
+    throw std::runtime_error("no free port or display found");
+}
+
+// Built into xrdp: the services' run folder, and the sesman.ini where xrdp
+// (and a session's channel server) read sesman's port, whatever sesman was given.
+constexpr const char* kRunFolder = "/run/xrdp";
+constexpr const char* kSystemSesmanIni = "/etc/xrdp/sesman.ini";
+
+struct IniValue {
+    std::string section, key, value;
+};
+
+// The configuration with each value set in its section: the key's line is
+// replaced, or one is added below the section's header when there is none.
+std::string WithValues(const std::string& text, const std::vector<IniValue>& values) {
+    std::string out = "\n" + text;
+    for (const IniValue& v : values) {
+        const auto header = out.find("\n[" + v.section + "]");
+        if (header == std::string::npos) continue;
+        const auto body = out.find('\n', header + 1);
+        const auto end = std::min(out.find("\n[", body), out.size());
+        const auto line = out.find("\n" + v.key + "=", body);
+        const std::string set = "\n" + v.key + "=" + v.value;
+        if (line < end) {
+            out.replace(line, out.find('\n', line + 1) - line, set);
+        } else {
+            out.insert(body, set);
+        }
+    }
+    return out.substr(1);
+}
+
+// The test user, with a session that paints the desktop and runs a clock.
+bool PrepareUser(const std::string& user, const std::string& password) {
+    const std::string setup =
+        "id " + user + " >/dev/null 2>&1 || useradd -m " + user + " && echo '" + user + ":" +
+        password + "' | chpasswd && home=$(getent passwd " + user +
+        " | cut -d: -f6) && printf '#!/bin/sh\\nxsetroot -solid \"#208040\"\\nexec xclock -update "
+        "1\\n' > \"$home/.xsession\" && chmod 755 \"$home/.xsession\" && "
+        "echo 'SSH_AUTH_SOCK=/dev/null; export SSH_AUTH_SOCK' > \"$home/.xsessionrc\" && "
+        "chown " +
+        user + " \"$home/.xsession\" \"$home/.xsessionrc\"";
+    return std::system(setup.c_str()) == 0;
+}
+
+std::string UserHome(const char* user) {
+    const passwd* entry = ::getpwnam(user);
+    return entry && entry->pw_dir ? entry->pw_dir : "";
+}
+
+std::string MountNamespace(pid_t pid) {
+    std::error_code ec;
+    return std::filesystem::read_symlink("/proc/" + std::to_string(pid) + "/ns/mnt", ec).string();
+}
+
+// Ends what is left of the test's sessions (the processes in its namespace) once sesman is gone.
+void EndProcessesIn(const std::string& mounts) {
+    const auto in = [&mounts] {
+        std::vector<pid_t> pids;
+        std::error_code ec;
+        for (const auto& entry : std::filesystem::directory_iterator("/proc", ec)) {
+            const pid_t pid = std::atoi(entry.path().filename().c_str());
+            if (pid > 0 && MountNamespace(pid) == mounts) pids.push_back(pid);
+        }
+        return pids;
+    };
+    for (const int signal : {SIGTERM, SIGKILL}) {
+        for (const pid_t pid : in()) ::kill(pid, signal);
+        if (WaitFor([&] { return in().empty(); }, 1000)) return;
+    }
+}
+
+// Every number that follows `marker` in the text.
+std::vector<int> NumbersAfter(const std::string& text, const std::string& marker) {
+    std::vector<int> numbers;
+    for (auto at = text.find(marker); at != std::string::npos; at = text.find(marker, at + 1)) {
+        numbers.push_back(std::atoi(text.c_str() + at + marker.size()));
+    }
+    return numbers;
+}
+
+std::unique_ptr<ChildProcess> StartReady(const std::vector<std::string>& argv,
+                                         const std::vector<std::string>& env,
+                                         const std::string& log,
+                                         const std::function<bool(pid_t)>& ready) {
+    auto child = std::make_unique<ChildProcess>(argv, env, log);
+    const auto up = [&] { return child->Running() && ready(child->pid()); };
+    if (WaitFor([&] { return up() || !child->Running(); }, 5000) && up()) return child;
+    return nullptr;
+}
+
+bool ListensOn(pid_t pid, int port) {
+    return Sockets("ltp", port).find("pid=" + std::to_string(pid) + ",") != std::string::npos;
+}
+
+bool ProcessAlive(pid_t pid) {
+    if (pid <= 0 || (::kill(pid, 0) != 0 && errno != EPERM)) return false;
+    // The state follows the name, which is in parentheses and may hold spaces.
+    const std::string stat = ReadText("/proc/" + std::to_string(pid) + "/stat");
+    const auto end = stat.rfind(')');
+    return end == std::string::npos || stat.compare(end, 3, ") Z") != 0;
+}
+
+bool DisplayFree(int display) {
+    std::error_code ec;
+    return !std::filesystem::exists(DisplayLock(display), ec) &&
+           !std::filesystem::exists(DisplaySocket(display), ec);
+}
+
+void RemoveDisplayLeftovers(int display) {
+    if (display <= 0 || ProcessAlive(DisplayLockHolder(display))) return;
+    std::error_code ec;
+    std::filesystem::remove(DisplayLock(display), ec);
+    std::filesystem::remove(DisplaySocket(display), ec);
+}
+
+// A TCP port without sockets now, at random below the range of outgoing
+// connections' own ends, so that little else takes it before a peer binds it.
+int FreePort() {
+    return FreeNumber(20000, 32000, [](int port) { return Sockets("ta", port).empty(); });
+}
+
+int FreeDisplay() {
+    return FreeNumber(200, 1000, DisplayFree);
+}
+
 }  // namespace
 
-std::string ReadText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
+void UseScratchHome(const std::string& home) {
+    std::filesystem::create_directories(home + "/xdg");
+    std::filesystem::create_directories(home + "/runtime");
+    ::chmod((home + "/runtime").c_str(), 0700);
+    ::setenv("HOME", home.c_str(), 1);
+    ::setenv("XDG_CONFIG_HOME", (home + "/xdg").c_str(), 1);
+    ::setenv("XDG_RUNTIME_DIR", (home + "/runtime").c_str(), 1);
 }
 
 std::string Shell(const std::string& command) {
@@ -111,25 +250,6 @@ bool ChildProcess::Running() {
     return m_pid > 0;
 }
 
-int ChildProcess::ExitCode(int ms) {
-    if (!WaitFor([this] { return !Running(); }, ms)) return -1;
-    return WIFEXITED(m_status) ? WEXITSTATUS(m_status) : 128 + WTERMSIG(m_status);
-}
-
-std::unique_ptr<ChildProcess> StartReady(const std::vector<std::string>& argv,
-                                         const std::vector<std::string>& env,
-                                         const std::string& log,
-                                         const std::function<bool(pid_t)>& ready) {
-    auto child = std::make_unique<ChildProcess>(argv, env, log);
-    const auto up = [&] { return child->Running() && ready(child->pid()); };
-    if (WaitFor([&] { return up() || !child->Running(); }, 5000) && up()) return child;
-    return nullptr;
-}
-
-bool ListensOn(pid_t pid, int port) {
-    return Sockets("ltp", port).find("pid=" + std::to_string(pid) + ",") != std::string::npos;
-}
-
 WorkFolder::WorkFolder(const std::string& kind) {
     std::string pattern =
         (std::filesystem::temp_directory_path() / ("vandrelle-" + kind + "-XXXXXX")).string();
@@ -156,14 +276,6 @@ std::string WorkFolder::Logs(const std::vector<std::string>& more) const {
     return text;
 }
 
-bool ProcessAlive(pid_t pid) {
-    if (pid <= 0 || (::kill(pid, 0) != 0 && errno != EPERM)) return false;
-    // The state follows the name, which is in parentheses and may hold spaces.
-    const std::string stat = ReadText("/proc/" + std::to_string(pid) + "/stat");
-    const auto end = stat.rfind(')');
-    return end == std::string::npos || stat.compare(end, 3, ") Z") != 0;
-}
-
 bool WaitFor(const std::function<bool()>& done, int ms) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     while (!done()) {
@@ -173,70 +285,31 @@ bool WaitFor(const std::function<bool()>& done, int ms) {
     return true;
 }
 
-int FreePort() {
-    for (int i = 0; i < 500; ++i) {
-        const int port = RandomIn(20000, 32000);
-        if (Sockets("ta", port).empty()) return port;  // in no state, listening or closing
-    }
-    throw std::runtime_error("no free loopback port found");
-}
-
-int FreeDisplay() {
-    const int start = RandomIn(0, 800);
-    for (int i = 0; i < 800; ++i) {
-        if (DisplayFree(200 + (start + i) % 800)) return 200 + (start + i) % 800;
-    }
-    throw std::runtime_error("no free X display found");
-}
-
-bool DisplayFree(int display) {
-    std::error_code ec;
-    return !std::filesystem::exists(DisplayLock(display), ec) &&
-           !std::filesystem::exists(DisplaySocket(display), ec);
-}
-
-void RemoveDisplayLeftovers(int display) {
-    if (display <= 0 || ProcessAlive(DisplayLockHolder(display))) return;
-    std::error_code ec;
-    std::filesystem::remove(DisplayLock(display), ec);
-    std::filesystem::remove(DisplaySocket(display), ec);
-}
-
-std::string ShadowConfig(int port, const std::string& settings) {
+std::string ShadowConfig(int port) {
     return "<?xml version=\"1.0\"?><Vandrelle><Servers><Server><Name>Shadow</Name>"
            "<Server>127.0.0.1</Server><InheritGeneral>0</InheritGeneral><RDPPort>" +
            std::to_string(port) +
            "</RDPPort><ColorDepth>32</ColorDepth><DesktopWidth>800</DesktopWidth>"
            "<DesktopHeight>600</DesktopHeight><AudioRedirectionMode>2</AudioRedirectionMode>"
-           "</Server></Servers><Settings>" +
-           settings + "</Settings></Vandrelle>\n";
-}
-
-VirtualDisplay::VirtualDisplay(WorkFolder& work, const std::string& size) {
-    for (int attempt = 0; attempt < 5 && !m_xvfb; ++attempt) {
-        m_number = FreeDisplay();
-        m_name = ":" + std::to_string(m_number);
-        // Held: its lock file names it and the socket exists.
-        m_xvfb =
-            StartReady({"Xvfb", m_name, "-screen", "0", size, "-nolisten", "tcp", "-noreset"}, {},
-                       work.file("xvfb-" + std::to_string(m_number) + ".log"), [this](pid_t pid) {
-                           std::error_code ec;
-                           return DisplayLockHolder(m_number) == pid &&
-                                  std::filesystem::exists(DisplaySocket(m_number), ec);
-                       });
-    }
-}
-
-VirtualDisplay::~VirtualDisplay() {
-    m_xvfb.reset();
-    RemoveDisplayLeftovers(m_number);
+           "</Server></Servers><Settings/></Vandrelle>\n";
 }
 
 ShadowServer::ShadowServer(std::vector<std::string> extraArgs) {
-    m_display = std::make_unique<VirtualDisplay>(m_work, "1024x768x24");
+    for (int attempt = 0; attempt < 5 && !m_xvfb; ++attempt) {
+        m_displayNumber = FreeDisplay();
+        m_display = ":" + std::to_string(m_displayNumber);
+        // Held: its lock file names it and the socket exists.
+        m_xvfb = StartReady(
+            {"Xvfb", m_display, "-screen", "0", "1024x768x24", "-nolisten", "tcp", "-noreset"}, {},
+            m_work.file("xvfb.log"), [this](pid_t pid) {
+                std::error_code ec;
+                return DisplayLockHolder(m_displayNumber) == pid &&
+                       std::filesystem::exists(DisplaySocket(m_displayNumber), ec);
+            });
+    }
     // The socket can appear before the server takes clients: tried until the colour is set.
-    const std::string paint = "DISPLAY=" + display() + " xsetroot -solid '#3060a0' 2>/dev/null";
-    if (!m_display->ok() || !WaitFor([&] { return std::system(paint.c_str()) == 0; }, 5000)) {
+    const std::string paint = "DISPLAY=" + m_display + " xsetroot -solid '#3060a0' 2>/dev/null";
+    if (!m_xvfb || !WaitFor([&] { return std::system(paint.c_str()) == 0; }, 5000)) {
         m_error = "no display of the served colour";
         return;
     }
@@ -245,38 +318,41 @@ ShadowServer::ShadowServer(std::vector<std::string> extraArgs) {
         std::vector<std::string> argv = {"freerdp-shadow-cli3", "/bind-address:127.0.0.1",
                                          "/port:" + std::to_string(m_port)};
         argv.insert(argv.end(), extraArgs.begin(), extraArgs.end());
-        m_server = StartReady(argv, {"DISPLAY=" + display(), "HOME=" + m_work.path()},
+        m_server = StartReady(argv, {"DISPLAY=" + m_display, "HOME=" + m_work.path()},
                               m_work.file("shadow-server.log"),
                               [this](pid_t pid) { return ListensOn(pid, m_port); });
     }
     if (!m_server) m_error = "the shadow server did not listen";
 }
 
-bool ReadInput(const std::string& display, InputState* state) {
-    Display* d = XOpenDisplay(display.c_str());
-    if (!d) return false;
-    Window root = 0, child = 0;
-    int wx = 0, wy = 0;
-    unsigned mask = 0;
-    const bool ok = XQueryPointer(d, DefaultRootWindow(d), &root, &child, &state->x, &state->y, &wx,
-                                  &wy, &mask) &&
-                    XkbGetIndicatorState(d, XkbUseCoreKbd, &state->indicators) == Success;
-    XQueryKeymap(d, state->keys);
-    XCloseDisplay(d);
-    return ok;
+ShadowServer::~ShadowServer() {
+    m_server.reset();
+    m_xvfb.reset();
+    RemoveDisplayLeftovers(m_displayNumber);
 }
 
-ButtonWatch::ButtonWatch(const std::string& display) : m_display(XOpenDisplay(display.c_str())) {
+InputWatch::InputWatch(const std::string& display) : m_display(XOpenDisplay(display.c_str())) {
     if (!m_display) return;
     XSelectInput(m_display, DefaultRootWindow(m_display), ButtonPressMask);
     XSync(m_display, False);
 }
 
-ButtonWatch::~ButtonWatch() {
+InputWatch::~InputWatch() {
     if (m_display) XCloseDisplay(m_display);
 }
 
-int ButtonWatch::Presses(unsigned button) {
+bool InputWatch::Read(InputState* state) {
+    if (!m_display) return false;
+    Window root = 0, child = 0;
+    int wx = 0, wy = 0;
+    unsigned mask = 0;
+    XQueryKeymap(m_display, state->keys);
+    return XQueryPointer(m_display, DefaultRootWindow(m_display), &root, &child, &state->x,
+                         &state->y, &wx, &wy, &mask) &&
+           XkbGetIndicatorState(m_display, XkbUseCoreKbd, &state->indicators) == Success;
+}
+
+int InputWatch::Presses(unsigned button) {
     if (!m_display) return -1;
     while (XPending(m_display) > 0) {
         XEvent event;
@@ -284,6 +360,137 @@ int ButtonWatch::Presses(unsigned button) {
         if (event.type == ButtonPress) m_presses.push_back(event.xbutton.button);
     }
     return static_cast<int>(std::count(m_presses.begin(), m_presses.end(), button));
+}
+
+std::string XrdpServer::Unavailable() {
+    if (::geteuid() != 0) return "making the test user and a mount namespace needs root";
+    for (const char* tool : {"/usr/sbin/xrdp", "/usr/sbin/xrdp-sesman", "/usr/bin/xclock"}) {
+        if (::access(tool, X_OK) != 0) return std::string(tool) + " is not installed";
+    }
+    if (std::system("unshare -m true 2>/dev/null") != 0)
+        return "no mount namespace can be made here";
+    return {};
+}
+
+XrdpServer::XrdpServer() {
+    m_error = Unavailable();
+    if (!m_error.empty()) return;
+    if (!PrepareUser(kUser, kPassword)) {
+        m_error = "could not prepare the test user";
+        return;
+    }
+    // The run folder is only a place to mount on; it goes again when it was not there.
+    std::error_code ec;
+    if (!std::filesystem::exists(kRunFolder, ec)) {
+        m_madeRunFolder = std::filesystem::create_directory(kRunFolder, ec);
+    }
+    for (int attempt = 0; attempt < 5 && !Start(); ++attempt) Stop();
+}
+
+bool XrdpServer::Start() {
+    const int sesmanPort = FreePort();
+    do m_port = FreePort();
+    while (m_port == sesmanPort);
+    const std::string sesmanIni = m_work.file("sesman.ini"), xrdpIni = m_work.file("xrdp.ini");
+    std::ofstream(sesmanIni) << WithValues(
+        ReadText(kSystemSesmanIni),
+        {{"Globals", "ListenAddress", "127.0.0.1"},
+         {"Globals", "ListenPort", std::to_string(sesmanPort)},
+         {"Sessions", "X11DisplayOffset", std::to_string(FreeDisplay())},
+         {"Logging", "LogFile", m_work.file("sesman.log")},
+         {"Logging", "EnableSyslog", "false"},
+         {"ChansrvLogging", "EnableSyslog", "false"}});
+    std::ofstream(xrdpIni) << WithValues(
+        ReadText("/etc/xrdp/xrdp.ini"),
+        {{"Globals", "port", "tcp://127.0.0.1:" + std::to_string(m_port)},
+         {"Globals", "fork", "false"},
+         {"Globals", "hidelogwindow", "true"},
+         {"Globals", "require_credentials", "true"},
+         {"Logging", "LogFile", m_work.file("xrdp.log")},
+         {"Logging", "EnableSyslog", "false"}});
+
+    // sesman in a mount namespace of its own, with an empty run folder over the
+    // services' (its socket folder open to every user's sessions) and the test's sesman.ini.
+    m_sesman =
+        StartReady({"unshare", "-m", "--propagation", "private", "sh", "-c",
+                    std::string("mount -t tmpfs -o mode=0755,nosuid,nodev tmpfs ") + kRunFolder +
+                        " && mkdir -m 3777 " + kRunFolder + "/sockdir && mount --bind \"$0\" " +
+                        kSystemSesmanIni + " && exec xrdp-sesman --nodaemon -c \"$0\"",
+                    sesmanIni},
+                   {}, m_work.file("sesman-output.log"),
+                   [sesmanPort](pid_t pid) { return ListensOn(pid, sesmanPort); });
+    if (!m_sesman) {
+        m_error = "xrdp-sesman did not listen on port " + std::to_string(sesmanPort);
+        return false;
+    }
+    const std::string sesman = std::to_string(m_sesman->pid());
+    m_mounts = ::open(("/proc/" + sesman + "/ns/mnt").c_str(), O_RDONLY | O_CLOEXEC);
+    m_namespace = MountNamespace(m_sesman->pid());
+    // xrdp joins it, keeping sesman's root folder (the namespace's own differs
+    // when the tests run in a chroot).
+    m_xrdp = StartReady(
+        {"nsenter", "-t", sesman, "-m", "-r", "--wd=/", "xrdp", "--nodaemon", "-c", xrdpIni}, {},
+        m_work.file("xrdp-output.log"), [this](pid_t pid) { return ListensOn(pid, m_port); });
+    if (!m_xrdp) m_error = "xrdp did not listen on port " + std::to_string(m_port);
+    return m_xrdp != nullptr;
+}
+
+// The session first, so that sesman ends its X server; then the daemons, then
+// whatever the session left.
+void XrdpServer::Stop() {
+    if (m_xrdp && m_sesman && LogOffSession()) {
+        const int display = SessionDisplayNumber();
+        WaitFor([&] { return DisplayFree(display); }, 2000);
+    }
+    m_xrdp.reset();
+    m_sesman.reset();
+    if (!m_namespace.empty()) EndProcessesIn(m_namespace);
+    m_namespace.clear();
+    if (m_mounts >= 0) ::close(m_mounts);
+    m_mounts = -1;
+    std::error_code ec;
+    for (const int display :
+         NumbersAfter(ReadText(m_work.file("sesman.log")), "Starting X server on display ")) {
+        RemoveDisplayLeftovers(display);
+        const std::string log = UserHome(kUser) + "/.xorgxrdp." + std::to_string(display) + ".log";
+        std::filesystem::remove(log, ec);
+        std::filesystem::remove(log + ".old", ec);
+    }
+}
+
+XrdpServer::~XrdpServer() {
+    Stop();
+    if (m_madeRunFolder) ::rmdir(kRunFolder);
+}
+
+int XrdpServer::SessionDisplayNumber() const {
+    const std::vector<int> displays =
+        NumbersAfter(ReadText(m_work.file("sesman.log")), "Session in progress on display ");
+    return displays.empty() ? 0 : displays.back();
+}
+
+std::string XrdpServer::SessionDisplay() const {
+    const int display = SessionDisplayNumber();
+    return display > 0 && WindowManagerPid() != 0 ? ":" + std::to_string(display) : std::string();
+}
+
+pid_t XrdpServer::WindowManagerPid() const {
+    const std::vector<int> pids =
+        NumbersAfter(ReadText(m_work.file("sesman.log")), "window manager (pid ");
+    return !pids.empty() && ProcessAlive(pids.back()) ? pids.back() : 0;
+}
+
+bool XrdpServer::LogOffSession() {
+    const pid_t pid = WindowManagerPid();
+    if (pid <= 0) return false;
+    ::kill(pid, SIGTERM);
+    WaitFor([pid] { return !ProcessAlive(pid); }, 5000);
+    return true;
+}
+
+std::string XrdpServer::Logs() const {
+    const std::string home = UserHome(kUser), display = std::to_string(SessionDisplayNumber());
+    return m_work.Logs({home + "/.xorgxrdp." + display + ".log", home + "/.xsession-errors"});
 }
 
 }  // namespace vandrelle::test

@@ -30,24 +30,12 @@ public:
     void Kill();
     // False once it has ended (it is then waited for).
     bool Running();
-    // Its exit code (128 + the signal that killed it), or -1 when it did not end within `ms`.
-    int ExitCode(int ms);
     pid_t pid() const { return m_pid; }
 
 private:
     pid_t m_pid = -1;
     int m_status = -1;
 };
-
-// Starts the program and waits until `ready(pid)` holds while it runs; null
-// when it ends first or is not ready within five seconds (a port or display
-// taken meanwhile: the caller tries again on another).
-std::unique_ptr<ChildProcess> StartReady(const std::vector<std::string>& argv,
-                                         const std::vector<std::string>& env,
-                                         const std::string& log,
-                                         const std::function<bool(pid_t)>& ready);
-// Whether that process itself listens on the TCP port, as `ss` sees it.
-bool ListensOn(pid_t pid, int port);
 
 // A folder of the peer's own under the temporary folder, removed with it.
 class WorkFolder {
@@ -63,26 +51,17 @@ private:
     std::string m_path;
 };
 
-std::string ReadText(const std::string& path);  // empty when it cannot be read
+// A user's folders under `home`, made and set as this process's: its
+// configuration folder and a private runtime folder, where toolkit and sound
+// libraries keep their sockets, not in /tmp.
+void UseScratchHome(const std::string& home);
 // What the shell command prints, without its last line end.
 std::string Shell(const std::string& command);
-// Whether the process is there and not merely waiting to be reaped.
-bool ProcessAlive(pid_t pid);
 // Waits (bounded by `ms`) until `done` holds, checking every 20 ms.
 bool WaitFor(const std::function<bool()>& done, int ms);
 
-// A TCP port without sockets now, at random below the range of outgoing
-// connections' own ends, so that little else takes it before a peer binds it.
-int FreePort();
-// An X display number (200 and up, from a random start) without lock file or socket.
-int FreeDisplay();
-bool DisplayFree(int display);
-// Removes the lock file and socket of a display whose server ended without
-// removing them; nothing while a live process holds it.
-void RemoveDisplayLeftovers(int display);
-
 // A configuration file with one server, "Shadow", on the loopback port, without sound.
-std::string ShadowConfig(int port, const std::string& settings = "");
+std::string ShadowConfig(int port);
 // Whether the colour is the one the server paints (within a margin).
 template <typename Server>
 bool Served(unsigned r, unsigned g, unsigned b) {
@@ -90,29 +69,16 @@ bool Served(unsigned r, unsigned g, unsigned b) {
     return near(r, Server::kRed) && near(g, Server::kGreen) && near(b, Server::kBlue);
 }
 
-// A headless X display (Xvfb).
-class VirtualDisplay {
-public:
-    VirtualDisplay(WorkFolder& work, const std::string& size);
-    ~VirtualDisplay();
-    bool ok() const { return m_xvfb != nullptr; }
-    const std::string& name() const { return m_name; }  // ":N"
-
-private:
-    int m_number = 0;
-    std::string m_name;
-    std::unique_ptr<ChildProcess> m_xvfb;
-};
-
-// The FreeRDP shadow server serving a virtual display of a known colour.
+// The FreeRDP shadow server serving a virtual display (Xvfb) of a known colour.
 class ShadowServer {
 public:
     // `extraArgs` go on the server's command line (a user database and
     // /sec:nla, say); without them the server needs no log-on.
     explicit ShadowServer(std::vector<std::string> extraArgs = {"-auth"});
+    ~ShadowServer();
     bool ok() const { return m_server != nullptr; }
     int port() const { return m_port; }
-    const std::string& display() const { return m_display->name(); }
+    const std::string& display() const { return m_display; }       // ":N"
     std::string error() const { return m_error + "\n" + Logs(); }  // why it did not start
     std::string Logs() const { return m_work.Logs(); }
     void Kill() { m_server.reset(); }
@@ -123,7 +89,9 @@ private:
     WorkFolder m_work{"shadow"};
     int m_port = 0;
     std::string m_error;
-    std::unique_ptr<VirtualDisplay> m_display;
+    int m_displayNumber = 0;
+    std::string m_display;
+    std::unique_ptr<ChildProcess> m_xvfb;
     std::unique_ptr<ChildProcess> m_server;
 };
 
@@ -177,14 +145,14 @@ struct InputState {
     char keys[32] = {};       // a bit for each X key code held down
     bool Held(unsigned keycode) const { return (keys[keycode / 8] >> (keycode % 8)) & 1; }
 };
-bool ReadInput(const std::string& display, InputState* state);  // false when it cannot be asked
-
-// Counts the pointer button presses that reach a bare X server (whose only
-// window is its root) from the moment it is made.
-class ButtonWatch {
+// A display's input devices, read from its X server, and the pointer button
+// presses that reach it (a bare X server, whose only window is its root) from
+// the moment this is made.
+class InputWatch {
 public:
-    explicit ButtonWatch(const std::string& display);
-    ~ButtonWatch();
+    explicit InputWatch(const std::string& display);
+    ~InputWatch();
+    bool Read(InputState* state);  // false when the display cannot be asked
     int Presses(unsigned button);  // -1 when the display cannot be watched
 
 private:

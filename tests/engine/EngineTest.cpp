@@ -21,7 +21,6 @@ TEST(DisconnectReasonTest, OutcomesMapToTheClientsReasonsAndTexts) {
         {{.localDisconnect = true, .wasActive = true, .errorInfo = 0xC}, {2, 0xC}},
         {{.wasActive = true, .errorInfo = 0xB}, {2, 0xB}},
         {{.errorInfo = 0x100}, {0x808, 0x100}},
-        {{.errorInfo = 0x10A}, {0x808, 0x10A}},
         {{.wasActive = true, .errorInfo = 3}, {3, 3}},
         {{.lastError = kEngineDnsNameNotFound}, {0x104, 0}},
         {{.lastError = kEngineConnectTransportFailed}, {0x204, 0}},

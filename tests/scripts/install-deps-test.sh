@@ -38,11 +38,6 @@ Suites: bookworm
 Components: main
 Enabled: no
 
-Types: deb
-URIs: http://updates.example/debian
-Suites: bookworm-updates
-Components: main
-
 Types: deb-src deb
 URIs: http://mirror2.example/debian http://second.example/debian
 Suites: bookworm-updates bookworm
