@@ -25,6 +25,7 @@
 #include <QDialog>
 #include <QDir>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
 #include <QScreen>
@@ -91,6 +92,11 @@ CMainFrame::CMainFrame(CConfigStore& config, KeyStore& keys, ClientHostFactory h
     status->setProperty("controlId", ATL_IDW_STATUS_BAR);
     m_statusPane = new StatusPane(Q(ResourceString(ATL_IDS_IDLEMESSAGE)), status);
     status->addWidget(m_statusPane, 1);
+    m_desktopSize = new QLabel(status);
+    m_desktopSize->setObjectName(QStringLiteral("desktopSize"));
+    m_desktopSize->setAccessibleName(tr("Remote desktop size"));
+    m_desktopSize->hide();
+    status->addPermanentWidget(m_desktopSize);
 
     m_view = new CSimpleTabView(this);
     m_view->setObjectName(QStringLiteral("tabView"));
@@ -432,6 +438,14 @@ void CMainFrame::ShowPageState(int index) {
 
 void CMainFrame::OnPageActivated(int index) {
     ShowPageState(index);
+    ShowDesktopSize(SessionAt(index));
+}
+
+// Beside the state, the remote desktop's size as it follows the window.
+void CMainFrame::ShowDesktopSize(const CVandrelleView* session) {
+    const QSize size = session ? session->DesktopSize() : QSize();
+    m_desktopSize->setText(QStringLiteral("%1 \u00d7 %2").arg(size.width()).arg(size.height()));
+    m_desktopSize->setVisible(!size.isEmpty());
 }
 
 QMenu* CMainFrame::MakeSessionMenu(int page) {
@@ -577,6 +591,9 @@ void CMainFrame::AddSessionTab(Properties record, const PathBuffer& path) {
     auto* session =
         new CVandrelleView(m_hosts, *this, this, m_config, m_keys, std::move(record), path, m_view);
     m_view->AddPage(session, caption, kStateDisconnected, session);
+    connect(session, &CVandrelleView::desktopSizeChanged, this, [this, session] {
+        if (m_view->GetActivePage() == m_view->PageIndexOf(session)) ShowDesktopSize(session);
+    });
     ShowSessionState(m_view->PageIndexOf(session), kStateDisconnected);
     session->Post(WM_APP_CONNECT, 0, 0);
 }

@@ -13,6 +13,7 @@
 #include <map>
 
 class QDialog;
+class QLabel;
 class QMenu;
 class QToolButton;
 
@@ -102,6 +103,7 @@ private:
     QAction* AddCommand(QMenu* menu, const QString& text, int id);
     void UpdateWindowMenu();
     void OnPageActivated(int index);
+    void ShowDesktopSize(const CVandrelleView* session);
     void ShowPageState(int index);
     void OnTabContextMenu(int index, QPoint screenPosition);
     void OnTabDoubleClick(int index);
@@ -138,6 +140,7 @@ private:
     QPointer<CFindBar> m_findBar;
     QString m_findCount;  // the find bar's count while it filters
     StatusPane* m_statusPane = nullptr;
+    QLabel* m_desktopSize = nullptr;
     QMenu* m_windowMenu = nullptr;
     QToolButton* m_menuButton = nullptr;
     std::map<int, QAction*> m_actions;

@@ -29,6 +29,9 @@ public:
     // The part of the frame painted since the last call (changes in between
     // are merged).
     virtual void FrameChanged(FrameArea area) = 0;
+    // The server takes new desktop sizes from now on (its display-control
+    // channel is open).
+    virtual void DesktopResizable(const FreeRdpConnection&) {}
     // The server's clipboard has this text.
     virtual void RemoteClipboardText(const std::string& text) = 0;
     // The worker waits for the answer; an Abort(), or the question's task

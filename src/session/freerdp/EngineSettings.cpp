@@ -53,6 +53,11 @@ void ApplySettings(rdpSettings* s, const ConnectionValues& v) {
                                 static_cast<UINT32>(std::max(200, v.desktopWidth) & ~1));
     freerdp_settings_set_uint32(s, FreeRDP_DesktopHeight,
                                 static_cast<UINT32>(std::max(200, v.desktopHeight)));
+    // The desktop may follow the window later, where the server offers it.
+    freerdp_settings_set_bool(s, FreeRDP_SupportDisplayControl, TRUE);
+    freerdp_settings_set_bool(s, FreeRDP_DynamicResolutionUpdate, TRUE);
+    freerdp_settings_set_uint32(s, FreeRDP_DesktopScaleFactor, static_cast<UINT32>(v.desktopScale));
+    freerdp_settings_set_uint32(s, FreeRDP_DeviceScaleFactor, static_cast<UINT32>(v.deviceScale));
     freerdp_settings_set_uint32(s, FreeRDP_ColorDepth, static_cast<UINT32>(v.colorDepth));
     freerdp_settings_set_bool(s, FreeRDP_AudioPlayback, v.audioMode == 0);
     freerdp_settings_set_bool(s, FreeRDP_RemoteConsoleAudio, v.audioMode == 1);

@@ -22,6 +22,8 @@ struct ConnectionValues {
     std::int32_t containerHandledFullScreen = 0;
     std::int32_t audioMode = 0, keyboardHookMode = 1, performanceFlags = 0;
     std::int32_t bitmapPersistence = 1;
+    // The screen's scale told to the server: percent 100-500, and 100, 140 or 180.
+    std::int32_t desktopScale = 100, deviceScale = 100;
     bool printers = false, clipboard = true, ports = false, smartCards = false;
     bool drives = false, dynamicDrives = false, credSsp = true;
     struct Drive {
@@ -39,6 +41,13 @@ struct FrameView {
     int height = 0;
     int stride = 0;
     const std::uint8_t* pixels = nullptr;
+};
+
+// A desktop size asked for after the connect, with the screen's scale.
+struct DesktopLayout {
+    std::int32_t width = 0, height = 0;
+    std::int32_t desktopScale = 100, deviceScale = 100;
+    friend bool operator==(const DesktopLayout&, const DesktopLayout&) = default;
 };
 
 // A rectangle of the remote desktop, in its pixels.

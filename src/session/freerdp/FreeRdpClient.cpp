@@ -121,6 +121,7 @@ void FreeRdpClient::Ended(const FreeRdpConnection& connection, DisconnectReason 
     if (m_connection.get() == &connection) {
         m_connection.reset();
         m_shown = false;
+        m_resizable = false;
         // A screen the client covers itself is given back; a container leaves
         // full screen on the disconnection by itself.
         const bool was = m_values.fullScreen;
@@ -136,6 +137,17 @@ void FreeRdpClient::FrameChanged(FrameArea area) {
     if (m_frameChanged) m_frameChanged(area);
 }
 
+void FreeRdpClient::DesktopResizable(const FreeRdpConnection& connection) {
+    if (m_connection.get() != &connection) return;
+    m_resizable = true;
+    if (m_resizableChanged) m_resizableChanged();
+}
+
+void FreeRdpClient::RequestDesktopSize(std::int32_t width, std::int32_t height) {
+    if (!m_connection || !m_resizable) return;
+    m_connection->RequestLayout({width, height, m_values.desktopScale, m_values.deviceScale});
+}
+
 void FreeRdpClient::RemoteClipboardText(const std::string& text) {
     m_localClipboard = text;  // it came from there: not to be offered back
     if (m_remoteClipboard) m_remoteClipboard(text);
@@ -143,6 +155,7 @@ void FreeRdpClient::RemoteClipboardText(const std::string& text) {
 
 void FreeRdpClient::Connect() {
     m_extendedReason = 0;
+    m_resizable = false;
     ToOwner toOwner = [post = m_post, alive = std::weak_ptr<bool>(m_alive),
                        owner = static_cast<ConnectionEvents*>(this)](
                           std::function<void(ConnectionEvents&)> task) {

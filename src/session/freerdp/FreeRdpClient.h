@@ -142,6 +142,24 @@ public:
         m_remoteClipboard = std::move(handler);
     }
 
+    // The screen's scale, told to the server at the next connect and with
+    // every desktop size asked for.
+    void SetScreenScale(std::int32_t desktopScale, std::int32_t deviceScale) {
+        m_values.desktopScale = desktopScale;
+        m_values.deviceScale = deviceScale;
+    }
+    // Whether the session's server takes new desktop sizes: from the opening
+    // of its display-control channel to the end of the session. The handler
+    // is called on the user-interface thread when it becomes true.
+    bool CanResizeDesktop() const { return m_resizable; }
+    void SetDesktopResizableHandler(std::function<void()> handler) {
+        m_resizableChanged = std::move(handler);
+    }
+    // Asks the server for a desktop of this size (device pixels, within the
+    // protocol's bounds), with the screen's scale; dropped where the server
+    // does not take sizes. The new picture arrives as a frame change.
+    void RequestDesktopSize(std::int32_t width, std::int32_t height);
+
     // Covering the screen when the container leaves it to the client
     // (ContainerHandledFullScreen 0): called on the user-interface thread with
     // true when FullScreen is set, false when it is cleared or the session ends.
@@ -171,6 +189,7 @@ private:
     void Shown(const FreeRdpConnection& connection) override;
     void Ended(const FreeRdpConnection& connection, DisconnectReason reason) override;
     void FrameChanged(FrameArea area) override;
+    void DesktopResizable(const FreeRdpConnection& connection) override;
     void RemoteClipboardText(const std::string& text) override;
     CertificateAnswer AskCertificate(const CertificateQuestion& question) override {
         return m_prompts.AskCertificate(question);
@@ -192,11 +211,13 @@ private:
     std::int32_t m_extendedReason = 0;
     std::shared_ptr<FreeRdpConnection> m_connection;
     bool m_shown = false;  // between OnConnected and the end of that session
+    bool m_resizable = false;
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
     std::vector<std::unique_ptr<RdpDrive>> m_drives;
     std::function<void(FrameArea)> m_frameChanged;
     std::function<void(bool)> m_fullScreen;
     std::function<void()> m_textChanged;
+    std::function<void()> m_resizableChanged;
     std::function<void(const std::string&)> m_remoteClipboard;
     std::optional<std::string> m_localClipboard;
 };

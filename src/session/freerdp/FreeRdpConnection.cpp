@@ -143,24 +143,77 @@ BOOL FreeRdpConnection::LoadChannels(freerdp* instance) {
     return TRUE;
 }
 
-// The clipboard is ours; every other channel is wired as the engine's own
-// clients wire it.
+// The clipboard and the display control are ours; every other channel is
+// wired as the engine's own clients wire it.
 void FreeRdpConnection::ChannelConnected(void* ctx, const ChannelConnectedEventArgs* e) {
+    FreeRdpConnection& self = Of(static_cast<rdpContext*>(ctx));
     if (std::strcmp(e->name, CLIPRDR_SVC_CHANNEL_NAME) == 0) {
-        Of(static_cast<rdpContext*>(ctx))
-            .m_clipboard.Attach(static_cast<CliprdrClientContext*>(e->pInterface));
+        self.m_clipboard.Attach(static_cast<CliprdrClientContext*>(e->pInterface));
+    } else if (std::strcmp(e->name, DISP_DVC_CHANNEL_NAME) == 0) {
+        auto* disp = static_cast<DispClientContext*>(e->pInterface);
+        disp->custom = &self;
+        disp->DisplayControlCaps = DisplayControlCaps;
+        std::lock_guard lock(self.m_inputMutex);
+        self.m_disp = disp;
+        self.m_dispReady = false;
     } else {
         freerdp_client_OnChannelConnectedEventHandler(ctx, e);
     }
 }
 
 void FreeRdpConnection::ChannelDisconnected(void* ctx, const ChannelDisconnectedEventArgs* e) {
+    FreeRdpConnection& self = Of(static_cast<rdpContext*>(ctx));
     if (std::strcmp(e->name, CLIPRDR_SVC_CHANNEL_NAME) == 0) {
-        Of(static_cast<rdpContext*>(ctx))
-            .m_clipboard.Detach(static_cast<CliprdrClientContext*>(e->pInterface));
+        self.m_clipboard.Detach(static_cast<CliprdrClientContext*>(e->pInterface));
+    } else if (std::strcmp(e->name, DISP_DVC_CHANNEL_NAME) == 0) {
+        std::lock_guard lock(self.m_inputMutex);
+        self.m_disp = nullptr;
+        self.m_dispReady = false;
     } else {
         freerdp_client_OnChannelDisconnectedEventHandler(ctx, e);
     }
+}
+
+// The server's capabilities open the channel for layouts: a size asked for
+// meanwhile goes now, on the worker.
+UINT FreeRdpConnection::DisplayControlCaps(DispClientContext* disp, UINT32, UINT32, UINT32) {
+    auto& self = *static_cast<FreeRdpConnection*>(disp->custom);
+    {
+        std::lock_guard lock(self.m_inputMutex);
+        self.m_dispReady = true;
+        SetEvent(self.m_inputReady);
+    }
+    self.m_toOwner([connection = self.shared_from_this()](ConnectionEvents& owner) {
+        owner.DesktopResizable(*connection);
+    });
+    return CHANNEL_RC_OK;
+}
+
+// One monitor, the whole desktop; its physical size as a screen of 96 dots
+// per inch at the given scale, which servers use to size their text.
+void FreeRdpConnection::SendLayout() {
+    DesktopLayout layout;
+    DispClientContext* disp = nullptr;
+    {
+        std::lock_guard lock(m_inputMutex);
+        if (!m_layout || !m_disp || !m_dispReady) return;
+        layout = *m_layout;
+        m_layout.reset();
+        disp = m_disp;
+    }
+    const auto millimetres = [&](std::int32_t pixels) {
+        return static_cast<UINT32>(pixels * 2540LL / (96LL * layout.desktopScale));
+    };
+    DISPLAY_CONTROL_MONITOR_LAYOUT monitor{};
+    monitor.Flags = DISPLAY_CONTROL_MONITOR_PRIMARY;
+    monitor.Width = static_cast<UINT32>(layout.width);
+    monitor.Height = static_cast<UINT32>(layout.height);
+    monitor.PhysicalWidth = millimetres(layout.width);
+    monitor.PhysicalHeight = millimetres(layout.height);
+    monitor.Orientation = ORIENTATION_LANDSCAPE;
+    monitor.DesktopScaleFactor = static_cast<UINT32>(layout.desktopScale);
+    monitor.DeviceScaleFactor = static_cast<UINT32>(layout.deviceScale);
+    disp->SendMonitorLayout(disp, 1, &monitor);
 }
 
 BOOL FreeRdpConnection::PostConnect(freerdp* instance) {
@@ -439,6 +492,7 @@ void FreeRdpConnection::EventLoop(rdpContext* context) {
         if (count == 0) break;
         if (WaitForMultipleObjects(count + 1, handles, FALSE, 100) == WAIT_FAILED) break;
         SendInput(context);
+        SendLayout();
         if (!freerdp_check_event_handles(context)) break;
     }
 }

@@ -7,6 +7,7 @@
 #include "ConnectionEvents.h"
 #include "EngineTypes.h"
 
+#include <freerdp/client/disp.h>
 #include <freerdp/event.h>
 #include <freerdp/freerdp.h>
 #include <winpr/synch.h>
@@ -17,6 +18,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -53,6 +55,15 @@ public:
         SetEvent(m_inputReady);
     }
 
+    // The desktop size to ask the server for, sent from the worker once the
+    // server takes sizes (its display-control channel is open); a newer one
+    // replaces one not sent yet.
+    void RequestLayout(const DesktopLayout& layout) {
+        std::lock_guard lock(m_inputMutex);
+        m_layout = layout;
+        SetEvent(m_inputReady);
+    }
+
     // Runs the connection on a worker thread of its own.
     void Start();
 
@@ -86,6 +97,9 @@ private:
     static BOOL LoadChannels(freerdp* instance);
     static void ChannelConnected(void* ctx, const ChannelConnectedEventArgs* e);
     static void ChannelDisconnected(void* ctx, const ChannelDisconnectedEventArgs* e);
+    static UINT DisplayControlCaps(DispClientContext* disp, UINT32 maxMonitors, UINT32 factorA,
+                                   UINT32 factorB);
+    void SendLayout();
     static BOOL PostConnect(freerdp* instance);
     static void PostDisconnect(freerdp* instance);
     static void PostFinalDisconnect(freerdp* instance);
@@ -121,9 +135,12 @@ private:
     FrameView m_frame;
     FrameArea m_dirty;  // guarded by m_frameMutex
     std::atomic<bool> m_frameNoticePending{false};
-    std::mutex m_inputMutex;  // guards m_input and m_active
+    std::mutex m_inputMutex;  // guards m_input, m_active, m_layout, m_disp, m_dispReady
     std::vector<InputEvent> m_input;
     bool m_active = false;
+    std::optional<DesktopLayout> m_layout;  // asked for, not sent yet
+    DispClientContext* m_disp = nullptr;
+    bool m_dispReady = false;  // the server sent the channel's capabilities
     HANDLE m_inputReady;
     std::vector<void*> m_plugins;  // add-in libraries, closed when the engine is gone
     ClipboardChannel m_clipboard{[this](std::string text) {

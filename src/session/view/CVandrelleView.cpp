@@ -20,6 +20,13 @@ CVandrelleView::CVandrelleView(const ClientHostFactory& hosts, MessageTarget& fr
     QWidget* picture = m_host->Widget();
     picture->setAccessibleName(tr("Remote desktop of %1").arg(QString::fromStdString(record.Name)));
     setFocusProxy(picture);
+    m_host->FollowArea(
+        DesktopMode::FromRecord(record.DesktopWidth, record.DesktopHeight, record.FullScreen),
+        [this](int width, int height) {
+            if (m_desktopSize == QSize(width, height)) return;
+            m_desktopSize = QSize(width, height);
+            Q_EMIT desktopSizeChanged();
+        });
     m_session = std::make_unique<Session>(&m_host->Client(), *this, frame, config, keys,
                                           std::move(record), NodePathFromBuffer(serverPath));
 }
@@ -56,14 +63,23 @@ void CVandrelleView::PostToSelf(std::uint32_t message, int delayMs, std::uintptr
     QTimer::singleShot(delayMs, this, [this, message, wParam] { Send(message, wParam, 0); });
 }
 
+// In the screen's device pixels: a desktop of that size is drawn 1:1, sharp
+// on a high-DPI screen.
 Size CVandrelleView::ClientSize() const {
-    return {width(), height()};
+    const qreal ratio = devicePixelRatioF();
+    return {qRound(width() * ratio), qRound(height() * ratio)};
 }
 
 // The screen the window is on: full screen covers that one.
+const QScreen* CVandrelleView::Screen() const {
+    return screen() ? screen() : QGuiApplication::primaryScreen();
+}
+
 Size CVandrelleView::PrimaryScreenSize() const {
-    const QScreen* s = screen() ? screen() : QGuiApplication::primaryScreen();
-    return s ? Size{s->size().width(), s->size().height()} : Size{};
+    const QScreen* s = Screen();
+    if (!s) return {};
+    const qreal ratio = s->devicePixelRatio();
+    return {qRound(s->size().width() * ratio), qRound(s->size().height() * ratio)};
 }
 
 // The window leaves its tab for the main window, which covers the screen,
@@ -75,8 +91,7 @@ void CVandrelleView::EnterContainerFullScreen() {
     setParent(m_frameWindow);
     m_frameWindow->installEventFilter(this);
     m_frame.Send(WM_APP_FULL_SCREEN, 1, WindowId());
-    const Size screenSize = PrimaryScreenSize();
-    setGeometry(0, 0, screenSize.width, screenSize.height);
+    if (const QScreen* s = Screen()) setGeometry(QRect(QPoint(0, 0), s->size()));
     show();
     raise();
     m_containerFullScreen = true;

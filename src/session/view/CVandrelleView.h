@@ -8,6 +8,7 @@
 #include "SessionView.h"
 
 #include <QPointer>
+#include <QSize>
 #include <QWidget>
 
 #include <memory>
@@ -39,6 +40,9 @@ public:
     const Properties& Record() const { return m_session->Record(); }
     const PathBuffer& ServerPath() const { return m_serverPath; }
     ClientHost& Host() { return *m_host; }
+    // The remote desktop's size as last asked for or shown, empty before
+    // the first; desktopSizeChanged tells each change.
+    QSize DesktopSize() const { return m_desktopSize; }
 
     void OnDeviceChange(std::uintptr_t wParam, std::intptr_t lParam);
     void ReleaseWindowsKeys();
@@ -60,11 +64,16 @@ public:
     bool IsShiftDown() const override;
     std::intptr_t WindowId() const override;
 
+Q_SIGNALS:
+    void desktopSizeChanged();
+
 protected:
     void resizeEvent(QResizeEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    const QScreen* Screen() const;
+
     MessageTarget& m_frame;
     QPointer<QWidget> m_frameWindow;
     PathBuffer m_serverPath{};
@@ -74,6 +83,7 @@ private:
     QPointer<QWidget> m_savedParent;
     QRect m_savedRect;
     bool m_containerFullScreen = false;
+    QSize m_desktopSize;
 };
 
 }  // namespace vandrelle

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "DesktopFit.h"
 #include "RdpClient.h"
 
 #include <functional>
@@ -23,6 +24,10 @@ public:
     // Releases both Windows keys in the remote session, which may have missed
     // their release while the local screen was locked.
     virtual void ReleaseWindowsKeys() = 0;
+    // The remote desktop follows the widget's size as `mode` says, where the
+    // server takes new sizes; `sized` hears each size asked for and each new
+    // size of the picture (remote pixels). A host without a picture ignores it.
+    virtual void FollowArea(DesktopMode /*mode*/, std::function<void(int, int)> /*sized*/) {}
 };
 
 // Makes the host of a new session window (`view`, the hosted widget's parent).

@@ -37,6 +37,11 @@ public:
         m_client.SendKey(kSuperRight, false);
     }
 
+    void FollowArea(DesktopMode mode, std::function<void(int, int)> sized) override {
+        m_view->FollowArea(
+            mode, [sized = std::move(sized)](QSize size) { sized(size.width(), size.height()); });
+    }
+
 private:
     DialogPrompts m_prompts;
     FreeRdpClient m_client;

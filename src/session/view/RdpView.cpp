@@ -15,6 +15,9 @@
 
 #include <dlfcn.h>
 
+#include <chrono>
+#include <cmath>
+
 #include <optional>
 
 namespace vandrelle {
@@ -50,6 +53,14 @@ RdpView::RdpView(FreeRdpClient& client, QWidget* parent) : QWidget(parent), m_cl
     m_client.SetFrameChangedHandler(
         [this](FrameArea a) { FrameChanged(ToWidget(QRect(a.x, a.y, a.width, a.height))); });
     m_client.SetFullScreenHandler([this](bool on) { CoverScreen(on); });
+    m_settleTimer.setSingleShot(true);
+    connect(&m_settleTimer, &QTimer::timeout, this, &RdpView::SettleResize);
+    m_client.SetDesktopResizableHandler([this] {
+        const QSize desktop = RemoteSize();
+        m_pacer.Connected({desktop.width(), desktop.height()});
+        AreaChanged();
+    });
+    ApplyScreenScale();
 
     m_message = new QLabel(this);
     m_message->setObjectName(QStringLiteral("disconnectedText"));
@@ -76,6 +87,59 @@ RdpView::~RdpView() {
     m_client.SetFullScreenHandler({});
     m_client.SetRemoteClipboardHandler({});
     m_client.SetDisconnectedTextHandler({});
+    m_client.SetDesktopResizableHandler({});
+}
+
+void RdpView::FollowArea(DesktopMode mode, std::function<void(QSize)> sized) {
+    m_mode = mode;
+    m_sized = std::move(sized);
+}
+
+// The server learns the scale at the connect and with each size asked for;
+// a window moved to a screen of another scale asks for its size again.
+void RdpView::ApplyScreenScale() {
+    const ScaleFactors scale = ScaleFactorsFor(devicePixelRatioF());
+    m_client.SetScreenScale(scale.desktop, scale.device);
+}
+
+bool RdpView::event(QEvent* event) {
+    if (event->type() == QEvent::ScreenChangeInternal) {
+        ApplyScreenScale();
+        m_pacer.Connected({});  // the same size may need asking for, at the new scale
+        AreaChanged();
+        update();
+    }
+    return QWidget::event(event);
+}
+
+QSize RdpView::DeviceArea() const {
+    const qreal ratio = devicePixelRatioF();
+    return {qRound(width() * ratio), qRound(height() * ratio)};
+}
+
+// While a drag goes on, the pacer lets one size through per interval and
+// keeps the last; the settle timer sends that one when the interval is up.
+void RdpView::AreaChanged() {
+    if (!m_mode.FollowsArea() || !m_client.CanResizeDesktop()) return;
+    const QSize area = DeviceArea();
+    if (area.isEmpty()) return;
+    const auto now = ResizePacer::Clock::now();
+    if (const auto size =
+            m_pacer.Changed(RequestedDesktop(m_mode, {area.width(), area.height()}), now))
+        AskDesktop(*size);
+    if (const auto due = m_pacer.Due()) {
+        const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*due - now);
+        m_settleTimer.start(std::max<int>(0, int(wait.count())));
+    }
+}
+
+void RdpView::SettleResize() {
+    if (const auto size = m_pacer.Settle(ResizePacer::Clock::now())) AskDesktop(*size);
+}
+
+void RdpView::AskDesktop(PixelSize size) {
+    m_client.RequestDesktopSize(size.width, size.height);
+    if (m_sized) m_sized(QSize(size.width, size.height));
 }
 
 // Shown at once when it changes, not at the next repaint of the widget.
@@ -159,21 +223,35 @@ QSize RdpView::RemoteSize() const {
     return size;
 }
 
+PicturePlacement RdpView::Placement() const {
+    const QSize desktop = RemoteSize(), area = DeviceArea();
+    return {{desktop.width(), desktop.height()}, {area.width(), area.height()}};
+}
+
+// The picture's place in widget coordinates.
+QRectF RdpView::PictureRect(const PicturePlacement& placement) const {
+    const qreal ratio = devicePixelRatioF();
+    return {placement.Origin().x / ratio, placement.Origin().y / ratio,
+            placement.Shown().width / ratio, placement.Shown().height / ratio};
+}
+
 QRect RdpView::ToWidget(QRect remote) const {
     const QSize r = RemoteSize();
     if (r.isEmpty()) return rect();
-    const double sx = double(width()) / r.width(), sy = double(height()) / r.height();
+    const QRectF picture = PictureRect(Placement());
+    const double sx = picture.width() / r.width(), sy = picture.height() / r.height();
     // One pixel of slack on each side covers the rounding of the scaled picture.
-    return QRect(int(remote.x() * sx) - 1, int(remote.y() * sy) - 1, int(remote.width() * sx) + 3,
-                 int(remote.height() * sy) + 3);
+    return QRect(int(picture.x() + remote.x() * sx) - 1, int(picture.y() + remote.y() * sy) - 1,
+                 int(remote.width() * sx) + 3, int(remote.height() * sy) + 3);
 }
 
 QPoint RdpView::ToRemote(QPointF position) const {
-    const QSize r = RemoteSize();
-    if (r.isEmpty() || width() <= 0 || height() <= 0) return {};
-    const int x = int(position.x() * r.width() / width());
-    const int y = int(position.y() * r.height() / height());
-    return {std::clamp(x, 0, r.width() - 1), std::clamp(y, 0, r.height() - 1)};
+    const PicturePlacement placement = Placement();
+    if (placement.Shown().width <= 0) return {};
+    const qreal ratio = devicePixelRatioF();
+    const PixelPoint p = placement.ToDesktop(
+        {int(std::floor(position.x() * ratio)), int(std::floor(position.y() * ratio))});
+    return {p.x, p.y};
 }
 
 // A server sends a changing picture in many small pieces, thousands a second;
@@ -181,6 +259,13 @@ QPoint RdpView::ToRemote(QPointF position) const {
 // and painted at most once a display frame: at once after a quiet spell,
 // else when the frame's time is up.
 void RdpView::FrameChanged(QRect area) {
+    const QSize desktop = RemoteSize();
+    if (desktop != m_shownSize) {
+        // A new desktop size moves the picture and its borders.
+        m_shownSize = desktop;
+        area = rect();
+        if (m_sized && !desktop.isEmpty()) m_sized(desktop);
+    }
     m_changed += area;
     // Scattered pieces cost more to track than to paint over.
     if (m_changed.rectCount() > 64) m_changed = m_changed.boundingRect();
@@ -205,16 +290,25 @@ void RdpView::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
     const bool drawn = m_client.WithFrame([&](const FrameView& f) {
         const QImage image(f.pixels, f.width, f.height, f.stride, QImage::Format_RGB32);
-        const double sx = double(f.width) / width(), sy = double(f.height) / height();
+        const PicturePlacement placement({f.width, f.height},
+                                         {DeviceArea().width(), DeviceArea().height()});
+        const QRectF picture = PictureRect(placement);
+        if (placement.Scaled()) painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        // Widget coordinates to picture pixels.
+        const double sx = f.width / picture.width(), sy = f.height / picture.height();
         for (const QRect& target : event->region()) {
             for (int top = target.top(); top <= target.bottom(); top += kBandRows) {
-                const QRect band(target.left(), top, target.width(),
-                                 std::min(kBandRows, target.bottom() + 1 - top));
-                const QRectF source(band.x() * sx, band.y() * sy, band.width() * sx,
-                                    band.height() * sy);
-                painter.drawImage(QRectF(band), image, source);
+                const QRectF band = QRectF(target.left(), top, target.width(),
+                                           std::min(kBandRows, target.bottom() + 1 - top))
+                                        .intersected(picture);
+                if (band.isEmpty()) continue;
+                const QRectF source((band.x() - picture.x()) * sx, (band.y() - picture.y()) * sy,
+                                    band.width() * sx, band.height() * sy);
+                painter.drawImage(band, image, source);
             }
         }
+        painter.setClipRegion(event->region() - picture.toAlignedRect());
+        painter.fillRect(rect(), Qt::black);
     });
     if (!drawn) painter.fillRect(rect(), palette().window());
 }
@@ -222,6 +316,7 @@ void RdpView::paintEvent(QPaintEvent* event) {
 void RdpView::resizeEvent(QResizeEvent*) {
     m_message->setGeometry(rect());
     if (IsFullScreenBarVisible()) PlaceBar();
+    AreaChanged();
 }
 
 // Every key belongs to a connected session but Ctrl+Alt+Enter in full screen,

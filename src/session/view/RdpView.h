@@ -1,11 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "DesktopFit.h"
+
 #include <QElapsedTimer>
 #include <QRegion>
 #include <QSet>
 #include <QTimer>
 #include <QWidget>
+
+#include <functional>
 
 class QLabel;
 class QToolButton;
@@ -16,10 +20,14 @@ class FreeRdpClient;
 
 // The visible part of the RDP client: draws the remote desktop (only the
 // changed areas are repainted), scaled to the widget, and sends the user's
-// keyboard, mouse and wheel input to it. Shows the client's disconnected text
-// while there is no connection, as a label that a screen reader reads (also
-// as the widget's description). In full screen a small bar offers to leave full
-// screen and to minimize, as the client's own connection bar would.
+// keyboard, mouse and wheel input to it. The remote desktop follows the
+// widget's size where the server takes new sizes; where it does not, or the
+// size is fixed, a picture larger than the widget is scaled down to it,
+// keeping its shape, and a smaller one is drawn 1:1, centred. Sizes are the
+// screen's device pixels, so a picture on a high-DPI screen is drawn sharp. Shows the client's
+// disconnected text while there is no connection, as a label that a screen reader reads (also as
+// the widget's description). In full screen a small bar offers to leave full screen and to
+// minimize, as the client's own connection bar would.
 class RdpView : public QWidget {
     Q_OBJECT
 public:
@@ -35,7 +43,13 @@ public:
     // A widget position in remote desktop pixels (clamped to the desktop).
     QPoint ToRemote(QPointF position) const;
 
+    // The desktop follows the widget's size as `mode` says (a fixed mode
+    // never asks); `sized` hears each size asked for and each new size of
+    // the picture, in remote pixels.
+    void FollowArea(DesktopMode mode, std::function<void(QSize)> sized);
+
 protected:
+    bool event(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
@@ -50,6 +64,13 @@ protected:
 
 private:
     QSize RemoteSize() const;
+    QSize DeviceArea() const;
+    PicturePlacement Placement() const;
+    QRectF PictureRect(const PicturePlacement& placement) const;
+    void ApplyScreenScale();
+    void AreaChanged();
+    void SettleResize();
+    void AskDesktop(PixelSize size);
     QRect ToWidget(QRect remote) const;
     void SendMouseButton(QMouseEvent* event, bool down);
     void ReleaseAllKeys();
@@ -70,6 +91,11 @@ private:
     QTimer m_repaintTimer;
     QElapsedTimer m_sinceRepaint;
     bool m_coversScreen = false;
+    DesktopMode m_mode{DesktopMode::Kind::Fixed};
+    std::function<void(QSize)> m_sized;
+    ResizePacer m_pacer;
+    QTimer m_settleTimer;
+    QSize m_shownSize;  // the picture's size when last painted or told
     QRect m_placeBeforeFullScreen;
 };
 
