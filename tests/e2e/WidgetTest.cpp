@@ -4,6 +4,7 @@
 #include "CMainFrame.h"
 #include "CSimpleTabView.h"
 #include "CVandrelleView.h"
+#include "DesktopFit.h"
 #include "FreeRdpClient.h"
 #include "Peers.h"
 #include "QtTestKit.h"
@@ -13,9 +14,12 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QElapsedTimer>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMouseEvent>
 #include <QScopeGuard>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
@@ -70,12 +74,16 @@ bool ShowsServedColour(QWidget* picture) {
 }
 
 // Every row of the picture shows the served colour at both edges: the frame
-// is painted whole, whatever pieces it is painted in.
+// is painted whole, whatever pieces it is painted in. The served desktop is
+// 4:3: scaled into the image it covers at least three quarters of its rows.
 bool PaintedWhole(const QImage& image) {
+    int rows = 0;
     for (int y = 0; y < image.height(); ++y) {
+        if (!Near(image.pixel(image.width() / 2, y))) continue;
         if (!Near(image.pixel(1, y)) || !Near(image.pixel(image.width() - 2, y))) return false;
+        ++rows;
     }
-    return true;
+    return rows * 4 >= image.height() * 3;
 }
 
 }  // namespace
@@ -125,6 +133,9 @@ private Q_SLOTS:
         QCOMPARE(frame.StatusText(), QStringLiteral("[Shadow] Server: 127.0.0.1; Username: "));
         CVandrelleView* session = frame.SessionAt(1);
         QTRY_VERIFY_WITH_TIMEOUT(ShowsServedColour(session->Host().Widget()), 10000);
+        // Beside it, the size of the desktop the server serves.
+        QTRY_COMPARE(frame.findChild<QLabel*>(QStringLiteral("desktopSize"))->text(),
+                     QStringLiteral("1024 \u00d7 768"));
 
         // "Reconnect in Full Screen mode" covers the screen for that connection only.
         Q_EMIT tabs->ContextMenuRequested(1, QPoint(5, 5));
@@ -188,6 +199,117 @@ private Q_SLOTS:
                                                 "-selection clipboard -l 1 >/dev/null &"));
         QTRY_COMPARE_WITH_TIMEOUT(QGuiApplication::clipboard()->text(),
                                   QStringLiteral("from the server"), 15000);
+    }
+
+    // A desktop that fits the widget follows its size on a server that takes
+    // sizes (xrdp), in the screen's device pixels, paced while a drag goes
+    // on, into full screen and out, without reconnecting.
+    void theDesktopFollowsTheWidgetWithoutReconnecting() {
+        if (const std::string why = XrdpServer::Unavailable(); !why.empty()) QSKIP(why.c_str());
+        XrdpServer server;
+        QVERIFY2(server.ok(), server.error().c_str());
+        const auto logs = LogsOnFailure(server);
+        FixedPrompts prompts(CertificateAnswer::AcceptOnce);
+        RecordingSink sink;
+        FreeRdpClient client(QtPost(), prompts);
+        Aim(client, sink, server.port());
+        client.put_UserName(XrdpServer::kUser);
+        client.put_ClearTextPassword(XrdpServer::kPassword);
+        RdpView view(client);
+        QList<QSize> asked;
+        view.FollowArea(DesktopMode::FromRecord(0, 0, 0), [&](QSize s, bool ask) {
+            if (ask) asked << s;
+        });
+        const qreal ratio = view.devicePixelRatioF();
+        const auto device = [ratio](int w, int h) {
+            return QSize(int(w * ratio) & ~1, int(h * ratio));
+        };
+        view.resize(400, 300);
+        view.show();
+        const ScaleFactors scale = ScaleFactorsFor(ratio);
+        QCOMPARE(client.CurrentValues().desktopScale, scale.desktop);
+        QCOMPARE(client.CurrentValues().deviceScale, scale.device);
+        client.put_DesktopWidth(device(400, 300).width());
+        client.put_DesktopHeight(device(400, 300).height());
+        client.Connect();
+        QTRY_VERIFY_WITH_TIMEOUT(sink.events.contains(QStringLiteral("connected")), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(client.CanResizeDesktop(), 10000);
+        const auto remote = [&client] {
+            QSize size;
+            client.WithFrame([&](const FrameView& f) { size = QSize(f.width, f.height); });
+            return size;
+        };
+        QCOMPARE(remote(), device(400, 300));
+
+        view.resize(513, 350);
+        QTRY_COMPARE_WITH_TIMEOUT(remote(), device(513, 350), 2000);
+        const auto cornerServed = [&view] {
+            const QImage image = view.grab().toImage();
+            const QRgb c = image.pixel(image.width() - 2, image.height() - 2);
+            return Served<XrdpServer>(qRed(c), qGreen(c), qBlue(c));
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(cornerServed(), 2000);
+        // A drag: many sizes in a short time, few requests, the last size wins.
+        asked.clear();
+        QElapsedTimer drag;
+        drag.start();
+        for (int w = 420; w <= 600; w += 20) {
+            view.resize(w, 320);
+            QTest::qWait(25);
+        }
+        const qint64 dragged = drag.elapsed();
+        QTRY_COMPARE_WITH_TIMEOUT(remote(), device(600, 320), 2000);
+        QVERIFY2(asked.size() <= dragged / 200 + 2,
+                 qPrintable(QStringLiteral("%1 in %2 ms").arg(asked.size()).arg(dragged)));
+        QCOMPARE(asked.last(), device(600, 320));
+
+        const QSize screen = view.screen()->size();
+        client.put_FullScreen(VariantBool::True);
+        QTRY_VERIFY(view.CoversScreen());
+        QTRY_COMPARE_WITH_TIMEOUT(remote(), device(screen.width(), screen.height()), 2000);
+        client.put_FullScreen(VariantBool::False);
+        QTRY_COMPARE_WITH_TIMEOUT(remote(), device(600, 320), 2000);
+        QVERIFY2(sink.events.filter(QStringLiteral("disconnected")).isEmpty(),
+                 qPrintable(sink.events.join(QLatin1Char(','))));
+    }
+
+    // A server that keeps its size (the shadow server) in a smaller widget:
+    // the picture is scaled down whole, centred, and a point of it reaches
+    // the remote pixel under it.
+    void aLargerDesktopIsScaledAndPointsMapBack() {
+        ShadowServer server;
+        QVERIFY2(server.ok(), server.error().c_str());
+        const auto logs = LogsOnFailure(server);
+        FixedPrompts prompts(CertificateAnswer::AcceptOnce);
+        RecordingSink sink;
+        FreeRdpClient client(QtPost(), prompts);
+        Aim(client, sink, server.port());
+        RdpView view(client);
+        view.FollowArea(DesktopMode::FromRecord(0, 0, 0), {});
+        const qreal ratio = view.devicePixelRatioF();
+        // The served desktop is 1024 x 768; the widget half as high, wider.
+        view.resize(int(640 / ratio), int(384 / ratio));
+        view.show();
+        client.Connect();
+        QTRY_VERIFY_WITH_TIMEOUT(sink.events.contains(QStringLiteral("connected")), 20000);
+        // Shown at 512 x 384 device pixels from x = 64: black beside it.
+        const auto scaledAndCentred = [&view] {
+            const QImage image = view.grab().toImage();
+            return image.size() == QSize(640, 384) && Near(image.pixel(70, 10)) &&
+                   Near(image.pixel(570, 370)) && image.pixel(60, 200) == qRgb(0, 0, 0) &&
+                   image.pixel(580, 200) == qRgb(0, 0, 0);
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(scaledAndCentred(), 10000);
+        QVERIFY(!client.CanResizeDesktop());
+        // Device pixel (64 + 100, 50) of the picture covers remote (200..201, 100..101).
+        const QPointF at((64 + 100) / ratio, 50 / ratio);
+        QMouseEvent move(QEvent::MouseMove, at, view.mapToGlobal(at), Qt::NoButton, Qt::NoButton,
+                         Qt::NoModifier);
+        QApplication::sendEvent(&view, &move);
+        InputState in;
+        InputWatch input(server.display());
+        QTRY_VERIFY2_WITH_TIMEOUT(input.Read(&in) && in.x == 201 && in.y == 101,
+                                  qPrintable(QStringLiteral("%1,%2").arg(in.x).arg(in.y)), 5000);
     }
 
 private:

@@ -128,6 +128,7 @@ BOOL FreeRdpConnection::PreConnect(freerdp* instance) {
     rdpContext* context = instance->context;
     PubSub_SubscribeChannelConnected(context->pubSub, ChannelConnected);
     PubSub_SubscribeChannelDisconnected(context->pubSub, ChannelDisconnected);
+    PubSub_SubscribeActivated(context->pubSub, Activated);
     return TRUE;
 }
 
@@ -189,6 +190,19 @@ UINT FreeRdpConnection::DisplayControlCaps(DispClientContext* disp, UINT32, UINT
     return CHANNEL_RC_OK;
 }
 
+// A server resizes by deactivating the session and activating it again at
+// the new size; a layout sent meanwhile is lost (xrdp drops it). So the next
+// layout waits for that activation, or a second, for a server that kept its
+// size.
+constexpr auto kLayoutAnswerTime = std::chrono::seconds(1);
+
+void FreeRdpConnection::Activated(void* ctx, const ActivatedEventArgs*) {
+    FreeRdpConnection& self = Of(static_cast<rdpContext*>(ctx));
+    std::lock_guard lock(self.m_inputMutex);
+    self.m_layoutSent.reset();
+    SetEvent(self.m_inputReady);
+}
+
 // One monitor, the whole desktop; its physical size as a screen of 96 dots
 // per inch at the given scale, which servers use to size their text.
 void FreeRdpConnection::SendLayout() {
@@ -197,8 +211,11 @@ void FreeRdpConnection::SendLayout() {
     {
         std::lock_guard lock(m_inputMutex);
         if (!m_layout || !m_disp || !m_dispReady) return;
+        const auto now = std::chrono::steady_clock::now();
+        if (m_layoutSent && now - *m_layoutSent < kLayoutAnswerTime) return;
         layout = *m_layout;
         m_layout.reset();
+        m_layoutSent = now;
         disp = m_disp;
     }
     const auto millimetres = [&](std::int32_t pixels) {
@@ -267,10 +284,15 @@ BOOL FreeRdpConnection::EndPaint(rdpContext* context) {
     return ok;
 }
 
+// The server's new desktop size (after a resize it was asked for, or of its
+// own accord) is the picture's: the engine leaves resizing it to the client.
 BOOL FreeRdpConnection::DesktopResize(rdpContext* context) {
     FreeRdpConnection& self = Of(context);
     std::lock_guard lock(self.m_frameMutex);
-    const BOOL ok = self.m_engineResize ? self.m_engineResize(context) : TRUE;
+    const rdpSettings* settings = context->settings;
+    BOOL ok = gdi_resize(context->gdi, freerdp_settings_get_uint32(settings, FreeRDP_DesktopWidth),
+                         freerdp_settings_get_uint32(settings, FreeRDP_DesktopHeight));
+    if (ok && self.m_engineResize) ok = self.m_engineResize(context);
     self.CaptureFrame(context);
     self.AddDirty({0, 0, self.m_frame.width, self.m_frame.height});
     self.NotifyFrameChanged();

@@ -38,8 +38,9 @@ public:
     }
 
     void FollowArea(DesktopMode mode, std::function<void(int, int)> sized) override {
-        m_view->FollowArea(
-            mode, [sized = std::move(sized)](QSize size) { sized(size.width(), size.height()); });
+        m_view->FollowArea(mode, [sized = std::move(sized)](QSize size, bool) {
+            sized(size.width(), size.height());
+        });
     }
 
 private:

@@ -54,6 +54,7 @@ RdpView::RdpView(FreeRdpClient& client, QWidget* parent) : QWidget(parent), m_cl
         [this](FrameArea a) { FrameChanged(ToWidget(QRect(a.x, a.y, a.width, a.height))); });
     m_client.SetFullScreenHandler([this](bool on) { CoverScreen(on); });
     m_settleTimer.setSingleShot(true);
+    m_settleTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_settleTimer, &QTimer::timeout, this, &RdpView::SettleResize);
     m_client.SetDesktopResizableHandler([this] {
         const QSize desktop = RemoteSize();
@@ -90,7 +91,7 @@ RdpView::~RdpView() {
     m_client.SetDesktopResizableHandler({});
 }
 
-void RdpView::FollowArea(DesktopMode mode, std::function<void(QSize)> sized) {
+void RdpView::FollowArea(DesktopMode mode, SizeHandler sized) {
     m_mode = mode;
     m_sized = std::move(sized);
 }
@@ -123,23 +124,27 @@ void RdpView::AreaChanged() {
     if (!m_mode.FollowsArea() || !m_client.CanResizeDesktop()) return;
     const QSize area = DeviceArea();
     if (area.isEmpty()) return;
-    const auto now = ResizePacer::Clock::now();
-    if (const auto size =
-            m_pacer.Changed(RequestedDesktop(m_mode, {area.width(), area.height()}), now))
-        AskDesktop(*size);
-    if (const auto due = m_pacer.Due()) {
-        const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*due - now);
-        m_settleTimer.start(std::max<int>(0, int(wait.count())));
-    }
+    const PixelSize wanted = RequestedDesktop(m_mode, {area.width(), area.height()});
+    if (const auto size = m_pacer.Changed(wanted, ResizePacer::Clock::now())) AskDesktop(*size);
+    ArmSettle();
 }
 
 void RdpView::SettleResize() {
     if (const auto size = m_pacer.Settle(ResizePacer::Clock::now())) AskDesktop(*size);
+    ArmSettle();  // a timer that fired early finds the size still waiting
+}
+
+void RdpView::ArmSettle() {
+    const auto due = m_pacer.Due();
+    if (!due) return;
+    const auto wait =
+        std::chrono::ceil<std::chrono::milliseconds>(*due - ResizePacer::Clock::now());
+    m_settleTimer.start(std::max<int>(0, int(wait.count())));
 }
 
 void RdpView::AskDesktop(PixelSize size) {
     m_client.RequestDesktopSize(size.width, size.height);
-    if (m_sized) m_sized(QSize(size.width, size.height));
+    if (m_sized) m_sized(QSize(size.width, size.height), true);
 }
 
 // Shown at once when it changes, not at the next repaint of the widget.
@@ -264,7 +269,7 @@ void RdpView::FrameChanged(QRect area) {
         // A new desktop size moves the picture and its borders.
         m_shownSize = desktop;
         area = rect();
-        if (m_sized && !desktop.isEmpty()) m_sized(desktop);
+        if (m_sized && !desktop.isEmpty()) m_sized(desktop, false);
     }
     m_changed += area;
     // Scattered pieces cost more to track than to paint over.

@@ -44,9 +44,10 @@ public:
     QPoint ToRemote(QPointF position) const;
 
     // The desktop follows the widget's size as `mode` says (a fixed mode
-    // never asks); `sized` hears each size asked for and each new size of
-    // the picture, in remote pixels.
-    void FollowArea(DesktopMode mode, std::function<void(QSize)> sized);
+    // never asks); `sized` hears each size asked for (`asked` true) and each
+    // new size of the picture (false), in remote pixels.
+    using SizeHandler = std::function<void(QSize size, bool asked)>;
+    void FollowArea(DesktopMode mode, SizeHandler sized);
 
 protected:
     bool event(QEvent* event) override;
@@ -70,6 +71,7 @@ private:
     void ApplyScreenScale();
     void AreaChanged();
     void SettleResize();
+    void ArmSettle();
     void AskDesktop(PixelSize size);
     QRect ToWidget(QRect remote) const;
     void SendMouseButton(QMouseEvent* event, bool down);
@@ -92,7 +94,7 @@ private:
     QElapsedTimer m_sinceRepaint;
     bool m_coversScreen = false;
     DesktopMode m_mode{DesktopMode::Kind::Fixed};
-    std::function<void(QSize)> m_sized;
+    SizeHandler m_sized;
     ResizePacer m_pacer;
     QTimer m_settleTimer;
     QSize m_shownSize;  // the picture's size when last painted or told
