@@ -128,7 +128,6 @@ BOOL FreeRdpConnection::PreConnect(freerdp* instance) {
     rdpContext* context = instance->context;
     PubSub_SubscribeChannelConnected(context->pubSub, ChannelConnected);
     PubSub_SubscribeChannelDisconnected(context->pubSub, ChannelDisconnected);
-    PubSub_SubscribeActivated(context->pubSub, Activated);
     return TRUE;
 }
 
@@ -191,17 +190,12 @@ UINT FreeRdpConnection::DisplayControlCaps(DispClientContext* disp, UINT32, UINT
 }
 
 // A server resizes by deactivating the session and activating it again at
-// the new size; a layout sent meanwhile is lost (xrdp drops it). So the next
-// layout waits for that activation, or a second, for a server that kept its
-// size.
+// the new size; a layout that arrives meanwhile is lost, and xrdp may end
+// the session on layouts that come too fast. So a layout waits for the
+// answer to the last one (its new desktop size) and a little more, or a
+// second for a server that kept its size.
+constexpr auto kLayoutGap = std::chrono::milliseconds(200);
 constexpr auto kLayoutAnswerTime = std::chrono::seconds(1);
-
-void FreeRdpConnection::Activated(void* ctx, const ActivatedEventArgs*) {
-    FreeRdpConnection& self = Of(static_cast<rdpContext*>(ctx));
-    std::lock_guard lock(self.m_inputMutex);
-    self.m_layoutSent.reset();
-    SetEvent(self.m_inputReady);
-}
 
 // One monitor, the whole desktop; its physical size as a screen of 96 dots
 // per inch at the given scale, which servers use to size their text.
@@ -212,10 +206,13 @@ void FreeRdpConnection::SendLayout() {
         std::lock_guard lock(m_inputMutex);
         if (!m_layout || !m_disp || !m_dispReady) return;
         const auto now = std::chrono::steady_clock::now();
-        if (m_layoutSent && now - *m_layoutSent < kLayoutAnswerTime) return;
+        if (m_layoutSent &&
+            now - *m_layoutSent < (m_layoutAnswered ? kLayoutGap : kLayoutAnswerTime))
+            return;
         layout = *m_layout;
         m_layout.reset();
         m_layoutSent = now;
+        m_layoutAnswered = false;
         disp = m_disp;
     }
     const auto millimetres = [&](std::int32_t pixels) {
@@ -293,6 +290,11 @@ BOOL FreeRdpConnection::DesktopResize(rdpContext* context) {
     BOOL ok = gdi_resize(context->gdi, freerdp_settings_get_uint32(settings, FreeRDP_DesktopWidth),
                          freerdp_settings_get_uint32(settings, FreeRDP_DesktopHeight));
     if (ok && self.m_engineResize) ok = self.m_engineResize(context);
+    {
+        std::lock_guard input(self.m_inputMutex);
+        self.m_layoutAnswered = true;
+        SetEvent(self.m_inputReady);
+    }
     self.CaptureFrame(context);
     self.AddDirty({0, 0, self.m_frame.width, self.m_frame.height});
     self.NotifyFrameChanged();

@@ -100,7 +100,6 @@ private:
     static UINT DisplayControlCaps(DispClientContext* disp, UINT32 maxMonitors, UINT32 factorA,
                                    UINT32 factorB);
     void SendLayout();
-    static void Activated(void* ctx, const ActivatedEventArgs* e);
     static BOOL PostConnect(freerdp* instance);
     static void PostDisconnect(freerdp* instance);
     static void PostFinalDisconnect(freerdp* instance);
@@ -142,8 +141,9 @@ private:
     std::optional<DesktopLayout> m_layout;  // asked for, not sent yet
     DispClientContext* m_disp = nullptr;
     bool m_dispReady = false;  // the server sent the channel's capabilities
-    // When the last layout went, until the session is active again after it.
+    // When the last layout went, and whether the server answered it with a new size.
     std::optional<std::chrono::steady_clock::time_point> m_layoutSent;
+    bool m_layoutAnswered = false;
     HANDLE m_inputReady;
     std::vector<void*> m_plugins;  // add-in libraries, closed when the engine is gone
     ClipboardChannel m_clipboard{[this](std::string text) {
