@@ -44,7 +44,7 @@ std::unique_ptr<QProcess> WatchScreen(const XrdpServer& server, QSize size) {
         " | cut -d: -f6)/.Xauthority; end=$(( $(date +%s) + 10 )); "
         "while [ $(date +%s) -lt $end ]; do xdpyinfo 2>/dev/null | grep -q 'dimensions: *" +
         std::to_string(size.width()) + "x" + std::to_string(size.height()) +
-        " ' && { date +%s%3N; exit 0; }; done; exit 1";
+        " ' && { date +%s%3N; exit 0; }; sleep 0.02; done; exit 1";
     auto watch = std::make_unique<QProcess>();
     watch->start(QStringLiteral("sh"), {QStringLiteral("-c"), QString::fromStdString(script)});
     watch->waitForStarted();

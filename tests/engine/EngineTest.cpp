@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The engine's own rules: how a session's end is named, and which local
-// drives and ports it offers.
+// The engine's own rules: how a session's end is named, which local drives
+// and ports it offers, and what it tells the server of the screen.
 #include "DisconnectReason.h"
+#include "EngineSettings.h"
 #include "LocalDevices.h"
 #include "TempDir.h"
 
+#include <freerdp/settings.h>
 #include <gtest/gtest.h>
 
 namespace vandrelle::test {
@@ -70,6 +72,22 @@ TEST(LocalDevicesTest, MountedVolumesBecomeLetteredDrivesRootFirstAndPortsAreNam
     EXPECT_EQ(ports[0].name + "|" + ports[1].name + "|" + ports[2].name, "COM1|COM3|LPT1");
     EXPECT_EQ(ports[1].path, dev.file("ttyS2"));
     EXPECT_EQ(ports[2].kind, "parallel");
+}
+
+// A desktop may follow the window later (where the server offers the
+// channel), and the server learns the screen's scale at the connect.
+TEST(EngineSettingsTest, DisplayControlAndTheScreensScaleGoToTheEngine) {
+    rdpSettings* settings = freerdp_settings_new(0);
+    ASSERT_NE(settings, nullptr);
+    ConnectionValues values;
+    values.desktopScale = 200;
+    values.deviceScale = 180;
+    ApplySettings(settings, values);
+    EXPECT_TRUE(freerdp_settings_get_bool(settings, FreeRDP_SupportDisplayControl));
+    EXPECT_TRUE(freerdp_settings_get_bool(settings, FreeRDP_DynamicResolutionUpdate));
+    EXPECT_EQ(freerdp_settings_get_uint32(settings, FreeRDP_DesktopScaleFactor), 200u);
+    EXPECT_EQ(freerdp_settings_get_uint32(settings, FreeRDP_DeviceScaleFactor), 180u);
+    freerdp_settings_free(settings);
 }
 
 }  // namespace

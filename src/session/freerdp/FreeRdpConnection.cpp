@@ -263,20 +263,35 @@ void FreeRdpConnection::PostFinalDisconnect(freerdp* instance) {
 }
 
 // Painting happens on engine threads; the frame lock keeps the user
-// interface from reading a half-painted picture.
+// interface from reading a half-painted picture. The engine's paints are not
+// always paired: resizing its picture ends a paint it never began, inside
+// our own resize, which holds the lock. So the lock is recursive and an end
+// lets go of a paint's hold only where a paint was begun: a stray end never
+// lets the user interface draw from a picture the engine is replacing.
 BOOL FreeRdpConnection::BeginPaint(rdpContext* context) {
     FreeRdpConnection& self = Of(context);
     self.m_frameMutex.lock();
     const BOOL ok = self.m_engineBeginPaint ? self.m_engineBeginPaint(context) : TRUE;
-    if (!ok) self.m_frameMutex.unlock();
+    if (ok) {
+        ++self.m_paintsBegun;
+    } else {
+        self.m_frameMutex.unlock();
+    }
     return ok;
 }
 
 BOOL FreeRdpConnection::EndPaint(rdpContext* context) {
     FreeRdpConnection& self = Of(context);
     const BOOL ok = self.m_engineEndPaint ? self.m_engineEndPaint(context) : TRUE;
-    self.CollectDirty(context);
-    self.m_frameMutex.unlock();
+    {
+        std::lock_guard lock(self.m_frameMutex);
+        self.CollectDirty(context);
+        // Holding the lock, a begun paint can only be this thread's own.
+        if (self.m_paintsBegun > 0) {
+            --self.m_paintsBegun;
+            self.m_frameMutex.unlock();
+        }
+    }
     self.NotifyFrameChanged();
     return ok;
 }

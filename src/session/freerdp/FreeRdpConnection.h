@@ -131,9 +131,10 @@ private:
     std::mutex m_mutex;  // guards m_context and m_abort
     rdpContext* m_context = nullptr;
     bool m_abort = false;
-    std::mutex m_frameMutex;
+    std::recursive_mutex m_frameMutex;
     FrameView m_frame;
-    FrameArea m_dirty;  // guarded by m_frameMutex
+    int m_paintsBegun = 0;  // paints holding m_frameMutex, guarded by it
+    FrameArea m_dirty;      // guarded by m_frameMutex
     std::atomic<bool> m_frameNoticePending{false};
     std::mutex m_inputMutex;  // guards m_input, m_active, m_layout, m_disp, m_dispReady
     std::vector<InputEvent> m_input;
