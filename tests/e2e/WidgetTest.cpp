@@ -54,16 +54,23 @@ auto LogsOnFailure(const Peer& peer) {
     });
 }
 
-// A client for the loopback server's port, reporting to `sink`.
-void Aim(FreeRdpClient& client, RecordingSink& sink, int port) {
-    client.SetEventSink(&sink);
-    client.put_Server("127.0.0.1");
-    client.put_RDPPort(port);
-    client.put_DesktopWidth(800);
-    client.put_DesktopHeight(600);
-    client.put_ColorDepth(32);
-    client.put_AudioRedirectionMode(2);  // no sound in tests
-}
+// A client for the loopback server's port that takes its certificate once
+// and reports to `sink`.
+struct Aimed {
+    FixedPrompts prompts{CertificateAnswer::AcceptOnce};
+    RecordingSink sink;
+    FreeRdpClient client{QtPost(), prompts};
+
+    explicit Aimed(int port) {
+        client.SetEventSink(&sink);
+        client.put_Server("127.0.0.1");
+        client.put_RDPPort(port);
+        client.put_DesktopWidth(800);
+        client.put_DesktopHeight(600);
+        client.put_ColorDepth(32);
+        client.put_AudioRedirectionMode(2);  // no sound in tests
+    }
+};
 
 bool Near(QRgb c) {
     return Served<ShadowServer>(qRed(c), qGreen(c), qBlue(c));
@@ -171,50 +178,21 @@ private Q_SLOTS:
         QTRY_VERIFY(!frame.isFullScreen());
     }
 
-    void sharesClipboardTextWithTheSessionBothWays() {
+    // One xrdp session: clipboard text both ways, then a desktop that fits
+    // the widget follows its size (the server takes sizes), in the screen's
+    // device pixels, paced while a drag goes on, into full screen and out,
+    // without reconnecting.
+    void anXrdpSessionSharesTheClipboardAndFollowsTheWidget() {
         if (const std::string why = XrdpServer::Unavailable(); !why.empty()) QSKIP(why.c_str());
         if (::access("/usr/bin/xclip", X_OK) != 0) QSKIP("xclip is not installed");
         XrdpServer server;
         QVERIFY2(server.ok(), server.error().c_str());
         const auto logs = LogsOnFailure(server);
-        FixedPrompts prompts(CertificateAnswer::AcceptOnce);
-        RecordingSink sink;
-        FreeRdpClient client(QtPost(), prompts);
-        Aim(client, sink, server.port());
+        Aimed aimed(server.port());
+        auto& [prompts, sink, client] = aimed;
         client.put_UserName(XrdpServer::kUser);
         client.put_ClearTextPassword(XrdpServer::kPassword);
         QGuiApplication::clipboard()->setText(QStringLiteral("from Vandrelle\nline two"));
-        RdpView view(client);
-        view.show();
-        client.Connect();
-        QTRY_VERIFY_WITH_TIMEOUT(sink.events.contains(QStringLiteral("connected")), 30000);
-        // Local to remote: a program in the session pastes what we copied
-        // (with CR LF line ends, which xrdp hands on unchanged).
-        QTRY_COMPARE_WITH_TIMEOUT(
-            OnSessionDisplay(server, QStringLiteral("xclip -o -selection clipboard"))
-                .remove(QLatin1Char('\r')),
-            QStringLiteral("from Vandrelle\nline two"), 15000);
-        // Remote to local: a program in the session copies, and our clipboard follows.
-        OnSessionDisplay(server, QStringLiteral("printf %s \"from the server\" | xclip -i "
-                                                "-selection clipboard -l 1 >/dev/null &"));
-        QTRY_COMPARE_WITH_TIMEOUT(QGuiApplication::clipboard()->text(),
-                                  QStringLiteral("from the server"), 15000);
-    }
-
-    // A desktop that fits the widget follows its size on a server that takes
-    // sizes (xrdp), in the screen's device pixels, paced while a drag goes
-    // on, into full screen and out, without reconnecting.
-    void theDesktopFollowsTheWidgetWithoutReconnecting() {
-        if (const std::string why = XrdpServer::Unavailable(); !why.empty()) QSKIP(why.c_str());
-        XrdpServer server;
-        QVERIFY2(server.ok(), server.error().c_str());
-        const auto logs = LogsOnFailure(server);
-        FixedPrompts prompts(CertificateAnswer::AcceptOnce);
-        RecordingSink sink;
-        FreeRdpClient client(QtPost(), prompts);
-        Aim(client, sink, server.port());
-        client.put_UserName(XrdpServer::kUser);
-        client.put_ClearTextPassword(XrdpServer::kPassword);
         RdpView view(client);
         QList<QSize> asked;
         view.FollowArea(DesktopMode::FromRecord(0, 0, 0), [&](QSize s, bool ask) {
@@ -233,6 +211,18 @@ private Q_SLOTS:
         client.put_DesktopHeight(device(400, 300).height());
         client.Connect();
         QTRY_VERIFY_WITH_TIMEOUT(sink.events.contains(QStringLiteral("connected")), 30000);
+        // Local to remote: a program in the session pastes what we copied
+        // (with CR LF line ends, which xrdp hands on unchanged).
+        QTRY_COMPARE_WITH_TIMEOUT(
+            OnSessionDisplay(server, QStringLiteral("xclip -o -selection clipboard"))
+                .remove(QLatin1Char('\r')),
+            QStringLiteral("from Vandrelle\nline two"), 15000);
+        // Remote to local: a program in the session copies, and our clipboard follows.
+        OnSessionDisplay(server, QStringLiteral("printf %s \"from the server\" | xclip -i "
+                                                "-selection clipboard -l 1 >/dev/null &"));
+        QTRY_COMPARE_WITH_TIMEOUT(QGuiApplication::clipboard()->text(),
+                                  QStringLiteral("from the server"), 15000);
+
         QTRY_VERIFY_WITH_TIMEOUT(client.CanResizeDesktop(), 10000);
         const auto remote = [&client] {
             QSize size;
@@ -280,10 +270,8 @@ private Q_SLOTS:
         ShadowServer server;
         QVERIFY2(server.ok(), server.error().c_str());
         const auto logs = LogsOnFailure(server);
-        FixedPrompts prompts(CertificateAnswer::AcceptOnce);
-        RecordingSink sink;
-        FreeRdpClient client(QtPost(), prompts);
-        Aim(client, sink, server.port());
+        Aimed aimed(server.port());
+        auto& [prompts, sink, client] = aimed;
         RdpView view(client);
         view.FollowArea(DesktopMode::FromRecord(0, 0, 0), {});
         const qreal ratio = view.devicePixelRatioF();
@@ -314,10 +302,8 @@ private Q_SLOTS:
 
 private:
     void runWidgetAlone(ShadowServer& server) {
-        FixedPrompts prompts(CertificateAnswer::AcceptOnce);
-        RecordingSink sink;
-        FreeRdpClient client(QtPost(), prompts);
-        Aim(client, sink, server.port());
+        Aimed aimed(server.port());
+        auto& [prompts, sink, client] = aimed;
         QWidget host;
         host.resize(640, 480);
         RdpView view(client, &host);
