@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The session widget's full screen, with and without a container that
 // handles it, and its keys while it has no session (no server is needed: a
-// refused port ends a session at once); the session's questions as dialogs.
+// refused port ends a session at once); the session's questions as dialogs;
+// the screen's scale as the window moves between screens.
 #include "DialogPrompts.h"
 #include "FreeRdpClient.h"
 #include "RdpView.h"
@@ -13,9 +14,11 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
+#include <QWindow>
 
 #include <vector>
 
@@ -59,6 +62,18 @@ class ViewTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void cleanup() { QVERIFY(FreeRdpClient::WaitForConnectionsToEnd(std::chrono::seconds(10))); }
+
+    // The server is told the scale of the screen the window is on, also
+    // after a move to a screen of another scale.
+    void theScaleFollowsTheScreen() {
+        const QList<QScreen*> screens = QGuiApplication::screens();
+        QCOMPARE(screens.size(), 2);
+        Fixture f;
+        QCOMPARE(f.client.CurrentValues().desktopScale, 100);
+        f.host.windowHandle()->setScreen(screens[1]);
+        QTRY_COMPARE(f.client.CurrentValues().desktopScale, 200);
+        QCOMPARE(f.client.CurrentValues().deviceScale, 180);
+    }
 
     // Full screen belongs to a session that shows its picture: asked for
     // before the connect it waits, and a connect that fails never covers the
