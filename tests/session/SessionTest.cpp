@@ -117,8 +117,13 @@ TEST_F(SessionTest, DesktopSizeAndDrivesFollowTheWindowAndTheRecord) {
         int w, h, fullScreen;
         const char* sent;  // widths x heights
     } cases[] = {
-        {0, 0, 0, "1000x700"},  {-10, -20, 0, "980x660"}, {-500, -20, 0, "1000x700"},
-        {-10, 0, 0, "980x700"}, {-10, 600, 0, "-10x600"}, {800, 600, 1, "800,1920x600,1080"},
+        {0, 0, 0, "1000x700"},
+        {-10, -20, 0, "980x660"},
+        {-500, -20, 0, "1000x700"},
+        {-10, 0, 0, "980x700"},
+        {0, -20, 0, "1000x660"},
+        {-10, 600, 0, "-10x600"},
+        {800, 600, 1, "800,1920x600,1080"},
     };
     for (const auto& c : cases) {
         record.DesktopWidth = c.w;
