@@ -228,8 +228,9 @@ QSize RdpView::RemoteSize() const {
     return size;
 }
 
-PicturePlacement RdpView::Placement() const {
-    const QSize desktop = RemoteSize(), area = DeviceArea();
+// Where a desktop of that size is drawn in the widget's area (device pixels).
+PicturePlacement RdpView::Placement(QSize desktop) const {
+    const QSize area = DeviceArea();
     return {{desktop.width(), desktop.height()}, {area.width(), area.height()}};
 }
 
@@ -243,7 +244,7 @@ QRectF RdpView::PictureRect(const PicturePlacement& placement) const {
 QRect RdpView::ToWidget(QRect remote) const {
     const QSize r = RemoteSize();
     if (r.isEmpty()) return rect();
-    const QRectF picture = PictureRect(Placement());
+    const QRectF picture = PictureRect(Placement(r));
     const double sx = picture.width() / r.width(), sy = picture.height() / r.height();
     // One pixel of slack on each side covers the rounding of the scaled picture.
     return QRect(int(picture.x() + remote.x() * sx) - 1, int(picture.y() + remote.y() * sy) - 1,
@@ -251,7 +252,7 @@ QRect RdpView::ToWidget(QRect remote) const {
 }
 
 QPoint RdpView::ToRemote(QPointF position) const {
-    const PicturePlacement placement = Placement();
+    const PicturePlacement placement = Placement(RemoteSize());
     if (placement.Shown().width <= 0) return {};
     const qreal ratio = devicePixelRatioF();
     const PixelPoint p = placement.ToDesktop(
@@ -295,8 +296,7 @@ void RdpView::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
     const bool drawn = m_client.WithFrame([&](const FrameView& f) {
         const QImage image(f.pixels, f.width, f.height, f.stride, QImage::Format_RGB32);
-        const PicturePlacement placement({f.width, f.height},
-                                         {DeviceArea().width(), DeviceArea().height()});
+        const PicturePlacement placement = Placement(QSize(f.width, f.height));
         const QRectF picture = PictureRect(placement);
         if (placement.Scaled()) painter.setRenderHint(QPainter::SmoothPixmapTransform);
         // Widget coordinates to picture pixels.

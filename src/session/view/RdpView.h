@@ -66,7 +66,7 @@ protected:
 private:
     QSize RemoteSize() const;
     QSize DeviceArea() const;
-    PicturePlacement Placement() const;
+    PicturePlacement Placement(QSize desktop) const;
     QRectF PictureRect(const PicturePlacement& placement) const;
     void ApplyScreenScale();
     void AreaChanged();
