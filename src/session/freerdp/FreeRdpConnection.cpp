@@ -206,13 +206,13 @@ void FreeRdpConnection::SendLayout() {
         std::lock_guard lock(m_inputMutex);
         if (!m_layout || !m_disp || !m_dispReady) return;
         const auto now = std::chrono::steady_clock::now();
-        if (m_layoutSent &&
-            now - *m_layoutSent < (m_layoutAnswered ? kLayoutGap : kLayoutAnswerTime))
+        if (m_layoutAnswered ? now - *m_layoutAnswered < kLayoutGap
+                             : m_layoutSent && now - *m_layoutSent < kLayoutAnswerTime)
             return;
         layout = *m_layout;
         m_layout.reset();
         m_layoutSent = now;
-        m_layoutAnswered = false;
+        m_layoutAnswered.reset();
         disp = m_disp;
     }
     const auto millimetres = [&](std::int32_t pixels) {
@@ -307,7 +307,7 @@ BOOL FreeRdpConnection::DesktopResize(rdpContext* context) {
     if (ok && self.m_engineResize) ok = self.m_engineResize(context);
     {
         std::lock_guard input(self.m_inputMutex);
-        self.m_layoutAnswered = true;
+        self.m_layoutAnswered = std::chrono::steady_clock::now();
         SetEvent(self.m_inputReady);
     }
     self.CaptureFrame(context);

@@ -142,9 +142,9 @@ private:
     std::optional<DesktopLayout> m_layout;  // asked for, not sent yet
     DispClientContext* m_disp = nullptr;
     bool m_dispReady = false;  // the server sent the channel's capabilities
-    // When the last layout went, and whether the server answered it with a new size.
+    // When the last layout went, and when the server answered it with a new size.
     std::optional<std::chrono::steady_clock::time_point> m_layoutSent;
-    bool m_layoutAnswered = false;
+    std::optional<std::chrono::steady_clock::time_point> m_layoutAnswered;
     HANDLE m_inputReady;
     std::vector<void*> m_plugins;  // add-in libraries, closed when the engine is gone
     ClipboardChannel m_clipboard{[this](std::string text) {
