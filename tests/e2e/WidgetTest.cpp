@@ -20,14 +20,17 @@
 #include <QMouseEvent>
 #include <QScopeGuard>
 #include <QScreen>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
 
 #include <unistd.h>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 
 using namespace vandrelle;
 using namespace vandrelle::test;
@@ -178,39 +181,49 @@ private Q_SLOTS:
         QTRY_VERIFY(!frame.isFullScreen());
     }
 
-    // One xrdp session: clipboard text both ways, then a desktop that fits
-    // the widget follows its size (the server takes sizes), in the screen's
-    // device pixels, paced while a drag goes on, into full screen and out,
-    // without reconnecting.
-    void anXrdpSessionSharesTheClipboardAndFollowsTheWidget() {
+    // One xrdp session opened from the main window: clipboard text both ways,
+    // then a desktop that fits the window follows it (the server takes
+    // sizes) in the screen's device pixels: the window resized, dragged
+    // (paced), maximized, and the session in full screen and out, without
+    // reconnecting; the status bar shows each size.
+    void anXrdpSessionSharesTheClipboardAndFollowsTheWindow() {
         if (const std::string why = XrdpServer::Unavailable(); !why.empty()) QSKIP(why.c_str());
         if (::access("/usr/bin/xclip", X_OK) != 0) QSKIP("xclip is not installed");
         XrdpServer server;
         QVERIFY2(server.ok(), server.error().c_str());
         const auto logs = LogsOnFailure(server);
-        Aimed aimed(server.port());
-        auto& [prompts, sink, client] = aimed;
-        client.put_UserName(XrdpServer::kUser);
-        client.put_ClearTextPassword(XrdpServer::kPassword);
+        ConfigOnDisk disk;
+        std::ofstream(disk.path, std::ios::binary)
+            << "<?xml version=\"1.0\"?><Vandrelle><Servers><Server><Name>Xrdp</Name>"
+               "<Server>127.0.0.1</Server><InheritGeneral>0</InheritGeneral><RDPPort>"
+            << server.port() << "</RDPPort><UserName>" << XrdpServer::kUser
+            << "</UserName><Password>" << EncodePassword(XrdpServer::kPassword, disk.config.Key())
+            << "</Password><ColorDepth>32</ColorDepth><AudioRedirectionMode>2"
+               "</AudioRedirectionMode></Server></Servers><Settings/></Vandrelle>\n";
+        disk.config.Load(disk.path);
         QGuiApplication::clipboard()->setText(QStringLiteral("from Vandrelle\nline two"));
-        RdpView view(client);
-        QList<QSize> asked;
-        view.FollowArea(DesktopMode::FromRecord(0, 0, 0), [&](QSize s, bool ask) {
-            if (ask) asked << s;
-        });
-        const qreal ratio = view.devicePixelRatioF();
-        const auto device = [ratio](int w, int h) {
-            return QSize(int(w * ratio) & ~1, int(h * ratio));
-        };
-        view.resize(400, 300);
-        view.show();
-        const ScaleFactors scale = ScaleFactorsFor(ratio);
-        QCOMPARE(client.CurrentValues().desktopScale, scale.desktop);
-        QCOMPARE(client.CurrentValues().deviceScale, scale.device);
-        client.put_DesktopWidth(device(400, 300).width());
-        client.put_DesktopHeight(device(400, 300).height());
-        client.Connect();
-        QTRY_VERIFY_WITH_TIMEOUT(sink.events.contains(QStringLiteral("connected")), 30000);
+        CMainFrame frame(disk.config, disk.keys, EngineHosts());
+        frame.resize(800, 600);
+        frame.show();
+        CSimpleTabView* tabs = frame.View();
+        bool taken = false;
+        PressInNextModal(QStringLiteral("connectOnce"), &taken);
+        frame.ServerList()->Tree()->setFocus();
+        QTest::keyClick(frame.ServerList()->Tree(), Qt::Key_Down);
+        QTest::keyClick(frame.ServerList()->Tree(), Qt::Key_Down);
+        QTest::keyClick(frame.ServerList()->Tree(), Qt::Key_Return);
+        QTRY_COMPARE_WITH_TIMEOUT(tabs->GetPageImage(1), 2, 30000);
+        // A reconnect would pass through another image (and ask about the certificate again).
+        int lowest = 2;
+        QTimer watch;
+        QObject::connect(&watch, &QTimer::timeout,
+                         [&] { lowest = std::min(lowest, tabs->GetPageImage(1)); });
+        watch.start(10);
+        CVandrelleView* session = frame.SessionAt(1);
+        auto& client = dynamic_cast<FreeRdpClient&>(session->Host().Client());
+        QWidget* picture = session->Host().Widget();
+        QCOMPARE(client.CurrentValues().desktopScale,
+                 ScaleFactorsFor(picture->devicePixelRatioF()).desktop);
         // Local to remote: a program in the session pastes what we copied
         // (with CR LF line ends, which xrdp hands on unchanged).
         QTRY_COMPARE_WITH_TIMEOUT(
@@ -229,38 +242,66 @@ private Q_SLOTS:
             client.WithFrame([&](const FrameView& f) { size = QSize(f.width, f.height); });
             return size;
         };
-        QCOMPARE(remote(), device(400, 300));
+        // The picture's area in device pixels, as the server is asked for it.
+        const auto area = [picture] {
+            const qreal ratio = picture->devicePixelRatioF();
+            return QSize(int(picture->width() * ratio) & ~1, int(picture->height() * ratio));
+        };
+        auto* shown = frame.findChild<QLabel*>(QStringLiteral("desktopSize"));
+        const auto follows = [&] {
+            const QSize a = area();
+            return remote() == a &&
+                   shown->text() == QStringLiteral("%1 \u00d7 %2").arg(a.width()).arg(a.height());
+        };
+        const auto state = [&] {
+            return QStringLiteral("remote %1x%2, area %3x%4, shown %5")
+                .arg(remote().width())
+                .arg(remote().height())
+                .arg(area().width())
+                .arg(area().height())
+                .arg(shown->text());
+        };
+        QTRY_VERIFY2_WITH_TIMEOUT(follows(), qPrintable(state()), 2000);
 
-        view.resize(513, 350);
-        QTRY_COMPARE_WITH_TIMEOUT(remote(), device(513, 350), 2000);
-        const auto cornerServed = [&view] {
-            const QImage image = view.grab().toImage();
+        frame.resize(913, 650);
+        QTRY_VERIFY2_WITH_TIMEOUT(follows(), qPrintable(state()), 2000);
+        const auto cornerServed = [picture] {
+            const QImage image = picture->grab().toImage();
             const QRgb c = image.pixel(image.width() - 2, image.height() - 2);
             return Served<XrdpServer>(qRed(c), qGreen(c), qBlue(c));
         };
         QTRY_VERIFY_WITH_TIMEOUT(cornerServed(), 2000);
-        // A drag: many sizes in a short time, few requests, the last size wins.
-        asked.clear();
+        // A drag: many sizes in a short time, few requests (each shown, and
+        // then the server's answer), the last size wins.
+        QSignalSpy sized(session, &CVandrelleView::desktopSizeChanged);
         QElapsedTimer drag;
         drag.start();
-        for (int w = 420; w <= 600; w += 20) {
-            view.resize(w, 320);
+        for (int w = 820; w <= 1000; w += 20) {
+            frame.resize(w, 620);
             QTest::qWait(25);
         }
         const qint64 dragged = drag.elapsed();
-        QTRY_COMPARE_WITH_TIMEOUT(remote(), device(600, 320), 2000);
-        QVERIFY2(asked.size() <= dragged / 200 + 2,
-                 qPrintable(QStringLiteral("%1 in %2 ms").arg(asked.size()).arg(dragged)));
-        QCOMPARE(asked.last(), device(600, 320));
+        QTRY_VERIFY2_WITH_TIMEOUT(follows(), qPrintable(state()), 2000);
+        QVERIFY2(sized.size() <= 2 * (dragged / 200 + 2),
+                 qPrintable(QStringLiteral("%1 in %2 ms").arg(sized.size()).arg(dragged)));
 
-        const QSize screen = view.screen()->size();
-        client.put_FullScreen(VariantBool::True);
-        QTRY_VERIFY(view.CoversScreen());
-        QTRY_COMPARE_WITH_TIMEOUT(remote(), device(screen.width(), screen.height()), 2000);
-        client.put_FullScreen(VariantBool::False);
-        QTRY_COMPARE_WITH_TIMEOUT(remote(), device(600, 320), 2000);
-        QVERIFY2(sink.events.filter(QStringLiteral("disconnected")).isEmpty(),
-                 qPrintable(sink.events.join(QLatin1Char(','))));
+        const QSize before = area();
+        frame.showMaximized();
+        QTRY_VERIFY(area() != before);
+        QTRY_VERIFY2_WITH_TIMEOUT(follows(), qPrintable(state()), 2000);
+        frame.showNormal();
+        QTRY_COMPARE(area(), before);
+        QTRY_VERIFY2_WITH_TIMEOUT(follows(), qPrintable(state()), 2000);
+
+        Q_EMIT tabs->TabDoubleClicked(1);
+        QTRY_VERIFY(session->IsContainerFullScreen());
+        QTRY_COMPARE(picture->size(), picture->screen()->size());
+        QTRY_VERIFY2_WITH_TIMEOUT(follows(), qPrintable(state()), 2000);
+        session->findChild<QToolButton*>(QStringLiteral("leaveFullScreenButton"))->click();
+        QTRY_VERIFY(!session->IsContainerFullScreen());
+        QTRY_VERIFY2_WITH_TIMEOUT(follows(), qPrintable(state()), 2000);
+        QCOMPARE(area(), before);
+        QCOMPARE(lowest, 2);
     }
 
     // A server that keeps its size (the shadow server) in a smaller widget:
