@@ -13,6 +13,7 @@
 #include "PasswordInput.h"
 #include "RegFileMerge.h"
 #include "StoredCredentials.h"
+#include "TreeMerge.h"
 #include "Version.h"
 #include "XmlDocument.h"
 
@@ -49,6 +50,9 @@ constexpr std::string_view kHelp =
     "  addins                                      print the registered add-in libraries\n"
     "  encode-password TEXT                        print TEXT as the file stores it\n"
     "  decode-password TEXT                        print the password a stored TEXT holds\n"
+    "  merge BASE OURS THEIRS                      merge what THEIRS changed since BASE into\n"
+    "                                              OURS (a git merge driver); exit 1 lists\n"
+    "                                              the fields both changed (OURS kept)\n"
     "\n"
     "Options:\n"
     "  --config FILE  use FILE instead of the file the program finds\n"
@@ -63,7 +67,8 @@ constexpr std::string_view kHelp =
     "line, where other users and the shell's history would see it: typed without\n"
     "echo on a terminal, else the first line of the input.\n"
     "\n"
-    "Exit codes: 0 success, 1 a path does not resolve, 2 bad usage or a bad value,\n"
+    "Exit codes: 0 success, 1 a path does not resolve (merge: a field changed on both\n"
+    "sides), 2 bad usage or a bad value,\n"
     "3 a file or the password's input cannot be read or written. See vandrelle-cli(1).\n";
 
 // A failure that ends the command with an exit code and one line of text.
@@ -73,10 +78,21 @@ struct CliFailure {
 };
 
 // Known before anything is read, so that a mistyped command touches no file.
-constexpr std::string_view kCommands[] = {
-    "tree",         "find",      "show",   "add-group",        "add-server",      "set",
-    "move",         "delete",    "addins", "external-command", "encode-password", "decode-password",
-    "import-mstsc", "import-reg"};
+constexpr std::string_view kCommands[] = {"tree",
+                                          "find",
+                                          "show",
+                                          "add-group",
+                                          "add-server",
+                                          "set",
+                                          "move",
+                                          "delete",
+                                          "addins",
+                                          "external-command",
+                                          "encode-password",
+                                          "decode-password",
+                                          "import-mstsc",
+                                          "import-reg",
+                                          "merge"};
 
 // Ends a command line the companion does not understand, pointing to the help.
 CliFailure UsageFailure(const std::string& message) {
@@ -462,6 +478,27 @@ void ImportReg(const Command& cmd, KeyStore& keys, std::ostream& out, std::ostre
         << merge->keys.size() << (merge->keys.size() == 1 ? " key" : " keys") << "\n";
 }
 
+// Merges three configuration files into OURS, in one write or not at all;
+// the fields both sides changed go to `err`, one line each.
+int MergeFiles(const Command& cmd, std::ostream& err) {
+    if (cmd.path.size() != 3) throw CliFailure{kExitUsage, "merge needs BASE OURS THEIRS"};
+    pugi::xml_document docs[3];
+    for (int i = 0; i < 3; ++i) {
+        std::string data, error;
+        if (!ReadWholeFile(cmd.path[i], &data, &error) || !ParseDocument(docs[i], data, &error))
+            throw CliFailure{kExitFile, cmd.path[i] + ": " + error};
+    }
+    const std::vector<MergeConflict> conflicts = MergeTrees(docs[0], docs[1], docs[2]);
+    std::string error;
+    if (!WriteFileAtomically(cmd.path[1], SerializeDocument(docs[1]), 0600, &error))
+        throw CliFailure{kExitFile, error};
+    for (const MergeConflict& c : conflicts) {
+        err << "vandrelle-cli: conflict: " << EscapedText(c.node) << ": " << EscapedText(c.field)
+            << " changed on both sides; ours kept\n";
+    }
+    return conflicts.empty() ? kExitOk : kExitConflicts;
+}
+
 int Run(const std::vector<std::string>& args, const CliEnvironment& env, std::ostream& out,
         std::ostream& err) {
     const Command cmd = ParseArguments(args);
@@ -474,6 +511,7 @@ int Run(const std::vector<std::string>& args, const CliEnvironment& env, std::os
         out << "vandrelle-cli " << kVersion << "\n";
         return kExitOk;
     }
+    if (cmd.name == "merge") return MergeFiles(cmd, err);
     CConfigStore store(*env.keys);
     // Without the stored password key no command is sound: passwords would be
     // enciphered under a key that the next run does not have.

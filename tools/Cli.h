@@ -26,6 +26,7 @@ struct CliEnvironment {
 // Exit codes.
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitNoSuchNode = 1;
+inline constexpr int kExitConflicts = 1;  // merge: fields changed on both sides
 inline constexpr int kExitUsage = 2;
 inline constexpr int kExitFile = 3;
 
