@@ -513,6 +513,7 @@ int Run(const std::vector<std::string>& args, const CliEnvironment& env, std::os
     }
     if (cmd.name == "merge") return MergeFiles(cmd, err);
     CConfigStore store(*env.keys);
+    store.SetDiskMerge(MergeTrees);
     // Without the stored password key no command is sound: passwords would be
     // enciphered under a key that the next run does not have.
     if (!store.Init()) throw CliFailure{kExitFile, store.LastInitError()};
@@ -544,6 +545,10 @@ int Run(const std::vector<std::string>& args, const CliEnvironment& env, std::os
     }
     if (cmd.name == "find") return FindServers(cmd, store, out);
     RunFileCommand(cmd, store, env, out, err);
+    for (const MergeConflict& c : store.MergeConflicts()) {
+        err << "vandrelle-cli: conflict: " << EscapedText(c.node) << ": " << EscapedText(c.field)
+            << " was changed in the file meanwhile too; this change was saved\n";
+    }
     if (!store.KeptChangedCopy().empty()) {
         err << "vandrelle-cli: warning: " << EscapedText(store.ConfigPath())
             << " had changed since it was read; that version is kept as "

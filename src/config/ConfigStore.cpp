@@ -338,14 +338,31 @@ bool CConfigStore::SaveBatch::Finish() {
     return store.Save();
 }
 
+// True when the disk's changes since the version last seen are now in the
+// document.
+bool CConfigStore::MergeDiskVersion() {
+    if (!m_diskMerge || m_unreadable || !m_onDisk || m_onDisk->path != m_path) return false;
+    std::string bytes, error;
+    if (!ReadWholeFile(m_path, &bytes, nullptr) || bytes == m_onDisk->bytes) return false;
+    pugi::xml_document base, theirs;
+    if (!ParseDocument(base, m_onDisk->bytes, &error) || !ParseDocument(theirs, bytes, &error))
+        return false;
+    m_conflicts = m_diskMerge(base, m_document, theirs);
+    AttachTopElements();
+    return true;
+}
+
 bool CConfigStore::WriteFile() {
     m_keptCopy.clear();
     m_keptChanged.clear();
+    m_conflicts.clear();
     MakeFolders(FolderOf(m_path));
+    const FolderLock turn(FolderOf(m_path));
+    const bool merged = MergeDiskVersion();
     std::string text = SerializeDocument(m_document);
     FileReplacement file(m_path);
     if (!file.Write(text, 0600, &m_saveError)) return false;
-    if (!KeepDiskVersion(file.Target())) return false;
+    if (!(merged && m_conflicts.empty()) && !KeepDiskVersion(file.Target())) return false;
     if (!file.Commit(&m_saveError)) return false;
     m_onDisk = DiskVersion{m_path, std::move(text)};
     m_dirty = false;

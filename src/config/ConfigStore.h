@@ -2,6 +2,7 @@
 #pragma once
 
 #include "ConfigError.h"
+#include "MergeConflict.h"
 #include "NodePath.h"
 #include "PasswordCodec.h"
 #include "Properties.h"
@@ -53,7 +54,22 @@ public:
     // "<file>.unreadable[.N]", and a file changed on disk since (edited by
     // hand, saved by another program) as "<file>.changed[.N]". The save itself
     // goes ahead: the document in memory wins, and neither side is lost.
+    //
+    // With a disk merge set, a file changed on disk since is merged instead:
+    // the merge brings the disk's changes into the document (base: the
+    // version last read or written), the merged document is saved, and the
+    // disk version is kept as ".changed" only when fields conflicted
+    // (MergeConflicts() names them). Writers of one folder on one machine
+    // take turns (an advisory lock on the folder) from reading the file to
+    // replacing it.
     bool Save();
+
+    using DiskMerge = std::function<std::vector<MergeConflict>(const pugi::xml_document& base,
+                                                               pugi::xml_document& ours,
+                                                               const pugi::xml_document& theirs)>;
+    void SetDiskMerge(DiskMerge merge) { m_diskMerge = std::move(merge); }
+    // The fields the last save's merge found changed on both sides.
+    const std::vector<MergeConflict>& MergeConflicts() const { return m_conflicts; }
 
     // Defers the saves of the edits made while it lives to one save at its
     // end, so that a batch of edits (an import of thousands of servers) costs
@@ -166,6 +182,7 @@ private:
     void RequireKey() const;
     bool WriteFile();
     bool IsAsLastSeen(const std::string& target) const;
+    bool MergeDiskVersion();
     bool KeepDiskVersion(const std::string& target);
 
     KeyStore& m_keys;
@@ -188,6 +205,8 @@ private:
     std::optional<std::string> m_unreadable;
     std::string m_keptCopy;
     std::string m_keptChanged;
+    DiskMerge m_diskMerge;
+    std::vector<MergeConflict> m_conflicts;
 
     // The bytes of the file at `path` when this store last read or wrote it.
     // Comparing the bytes, not the size and times, also catches an edit of

@@ -1,18 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "MergeConflict.h"
+
 #include <pugixml.hpp>
 
-#include <string>
 #include <vector>
 
 namespace vandrelle {
-
-// A field that both sides changed to different values; ours was kept.
-struct MergeConflict {
-    std::string node;   // the node's names joined by " / "; "Settings" for the switches
-    std::string field;  // the setting's element name
-};
 
 // Three-way merge of configuration documents: what `theirs` changed since
 // `base` is brought into `ours`, which keeps its own changes.

@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <limits.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <algorithm>
@@ -199,6 +200,19 @@ bool FileReplacement::Commit(std::string* error) {
     Fd dir(::open(FolderOf(m_target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.get() >= 0) ::fsync(dir.get());
     return true;
+}
+
+FolderLock::FolderLock(const std::string& folder, int waitMs)
+    : m_fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+    for (int waited = 0; m_fd >= 0; waited += 10) {
+        m_held = ::flock(m_fd, LOCK_EX | LOCK_NB) == 0;
+        if (m_held || errno != EWOULDBLOCK || waited >= waitMs) break;
+        ::usleep(10000);
+    }
+}
+
+FolderLock::~FolderLock() {
+    if (m_fd >= 0) ::close(m_fd);  // closing lets go of the lock
 }
 
 bool WriteFileAtomically(const std::string& path, std::string_view data, mode_t mode,

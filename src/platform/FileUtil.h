@@ -54,6 +54,23 @@ private:
     bool m_pending = false;  // a temporary file of ours exists
 };
 
+// An advisory lock on a folder while the object lives, so that writers of a
+// file in it on one machine take turns. It waits up to `waitMs` for a holder
+// (a save takes milliseconds) and then goes on without it, as it does where
+// the file system keeps no such locks (some network shares).
+class FolderLock {
+public:
+    explicit FolderLock(const std::string& folder, int waitMs = 5000);
+    ~FolderLock();
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+    bool Held() const { return m_held; }
+
+private:
+    int m_fd = -1;
+    bool m_held = false;
+};
+
 // FileReplacement's Write then Commit.
 bool WriteFileAtomically(const std::string& path, std::string_view data, mode_t mode,
                          std::string* error, const std::string& tempSuffix = "~");

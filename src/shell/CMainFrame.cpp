@@ -192,7 +192,18 @@ void CMainFrame::ReportSave(bool saved) {
                     "was kept as %2.")
                      .arg(file, QString::fromStdString(m_config.KeptUnreadableCopy()))});
         }
-        if (!m_config.KeptChangedCopy().empty()) {
+        if (!m_config.MergeConflicts().empty()) {
+            QStringList fields;
+            for (const MergeConflict& c : m_config.MergeConflicts())
+                fields << QString::fromStdString(c.node + ": " + c.field);
+            notices.push_back(
+                {QMessageBox::Warning, tr("Vandrelle"),
+                 tr("%1 had been changed by another program since Vandrelle read it. Both "
+                    "versions were merged; these settings were changed in both, and yours were "
+                    "kept:\n%2\n\nThe other version was kept as %3.")
+                     .arg(file, fields.join(QLatin1Char('\n')),
+                          QString::fromStdString(m_config.KeptChangedCopy()))});
+        } else if (!m_config.KeptChangedCopy().empty()) {
             notices.push_back(
                 {QMessageBox::Warning, tr("Vandrelle"),
                  tr("%1 had been changed by another program since Vandrelle read it. That "

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "Program.h"
+#include "TreeMerge.h"
 
 #include "CMainFrame.h"
 #include "ConfigLocation.h"
@@ -46,6 +47,7 @@ int RunProgram(const ProgramEnvironment& environment) {
                                QString::fromStdString(config.LastInitError()));
         return 0;
     }
+    config.SetDiskMerge(MergeTrees);
     const ConfigSearchResult found =
         FindAndLoadConfig(config, environment.programFolder, environment.userFolder);
     const bool maximized = config.IsMaximized() != 0;

@@ -1,4 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "ConfigFixture.h"
+#include "RecordText.h"
 #include "TreeMerge.h"
 #include "XmlDocument.h"
 
@@ -152,4 +154,36 @@ TEST(TreeMergeTest, WhatOursHoldsBesideTheTreeStays) {
     EXPECT_TRUE(MergeTrees(base, ours, theirs).empty());
     EXPECT_NE(SerializeDocument(ours).find("<!-- kept -->"), std::string::npos);
     EXPECT_EQ(Outline(ours), "A[Extra=x] B");
+}
+
+// Two stores on one file, as two copies of the program or the program and
+// the companion: each save brings in what the other saved meanwhile.
+class SaveMergeTest : public test::ConfigFixture {};
+
+TEST_F(SaveMergeTest, TwoWritersKeepEachOthersChanges) {
+    ASSERT_TRUE(
+        LoadXml("<Vandrelle><Servers><Server><Name>A</Name><Server>a</Server></Server>"
+                "</Servers><Settings/></Vandrelle>"));
+    auto other = NewStore();
+    ASSERT_TRUE(other->Load(dir.file("Vandrelle.xml")));
+    for (CConfigStore* s : {store.get(), other.get()}) s->SetDiskMerge(MergeTrees);
+    const NodePath a({"A"});
+    ASSERT_TRUE(other->AddServer({}, test::RecordFrom("Name=X Server=x")));
+    ASSERT_TRUE(store->AddServer({}, test::RecordFrom("Name=Y Server=y")));
+    EXPECT_TRUE(store->MergeConflicts().empty());
+    EXPECT_TRUE(store->KeptChangedCopy().empty()) << "a clean merge keeps no copy";
+    ASSERT_TRUE(other->UpdateServer(a, test::RecordFrom("Name=A Server=from-other")));
+    ASSERT_TRUE(store->UpdateServer(a, test::RecordFrom("Name=A Server=from-store")));
+    ASSERT_EQ(store->MergeConflicts().size(), 1u);
+    EXPECT_EQ(store->MergeConflicts()[0].node + ":" + store->MergeConflicts()[0].field, "A:Server");
+    EXPECT_NE(test::ReadFile(store->KeptChangedCopy()).find("from-other"), std::string::npos);
+    auto reread = NewStore();
+    ASSERT_TRUE(reread->Load(dir.file("Vandrelle.xml")));
+    std::string hosts;
+    for (const char* name : {"A", "X", "Y"}) {
+        Properties p;
+        reread->LoadProperties(NodePath({name}), p);
+        hosts += p.Server + " ";
+    }
+    EXPECT_EQ(hosts, "from-store x y ") << "the file holds both writers' servers";
 }
