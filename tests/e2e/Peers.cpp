@@ -88,14 +88,12 @@ std::string WithValues(const std::string& text, const std::vector<IniValue>& val
 
 // The test user, with a session that paints the desktop and runs a clock.
 bool PrepareUser(const std::string& user, const std::string& password) {
-    const std::string setup =
-        "id " + user + " >/dev/null 2>&1 || useradd -m " + user + " && echo '" + user + ":" +
-        password + "' | chpasswd && home=$(getent passwd " + user +
-        " | cut -d: -f6) && printf '#!/bin/sh\\nxsetroot -solid \"#208040\"\\nexec xclock -update "
-        "1\\n' > \"$home/.xsession\" && chmod 755 \"$home/.xsession\" && "
-        "echo 'SSH_AUTH_SOCK=/dev/null; export SSH_AUTH_SOCK' > \"$home/.xsessionrc\" && "
-        "chown " +
-        user + " \"$home/.xsession\" \"$home/.xsessionrc\"";
+    const std::string setup = "u=" + user + " p='" + password + R"(' &&
+        { id $u >/dev/null 2>&1 || useradd -m $u; } && echo "$u:$p" | chpasswd &&
+        h=$(getent passwd $u | cut -d: -f6) &&
+        printf '#!/bin/sh\nxsetroot -solid "#208040"\nexec xclock -update 1\n' >"$h/.xsession" &&
+        echo 'SSH_AUTH_SOCK=/dev/null; export SSH_AUTH_SOCK' >"$h/.xsessionrc" &&
+        chmod 755 "$h/.xsession" && chown $u "$h/.xsession" "$h/.xsessionrc")";
     return std::system(setup.c_str()) == 0;
 }
 
@@ -269,10 +267,10 @@ std::string WorkFolder::Logs(const std::vector<std::string>& more) const {
         if (entry.path().extension() == ".log") files.push_back(entry.path().string());
     }
     std::sort(files.begin(), files.end());
-    std::copy_if(more.begin(), more.end(), std::back_inserter(files),
-                 [&](const std::string& f) { return std::filesystem::exists(f, ec); });
+    files.insert(files.end(), more.begin(), more.end());
     std::string text;
-    for (const std::string& f : files) text += "---- " + f + " ----\n" + ReadText(f) + "\n";
+    for (const std::string& f : files)
+        if (std::filesystem::exists(f, ec)) text += "---- " + f + " ----\n" + ReadText(f) + "\n";
     return text;
 }
 

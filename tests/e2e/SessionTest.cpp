@@ -207,8 +207,8 @@ protected:
 // wait). A rejected certificate does not connect; one trusted always is not
 // asked again, also as the session connects again after its end. Add-ins load
 // by path, and one missing is reported and skipped. Local drives do not stand
-// in the way. The picture's changes lie inside the frame. A lost server, a
-// refused port and an unknown name end with their reasons.
+// in the way. The picture's changes lie inside the frame. A lost server ends
+// with its reason (the engine's tests map the other failures).
 TEST_F(SessionTest, ShadowClosingWhileConnectingCertificatesAddInsDrivesAndTheEnds) {
     ASSERT_NO_FATAL_FAILURE(StartShadow());
     for (int i = 0; i < VANDRELLE_CYCLES; ++i) {
@@ -292,17 +292,6 @@ TEST_F(SessionTest, ShadowClosingWhileConnectingCertificatesAddInsDrivesAndTheEn
     ASSERT_TRUE(WaitForStates(3));
     EXPECT_EQ(session->State(), kStateDisconnected);
     EXPECT_EQ(Text().rfind("Disconnected, reason (2308, 0): ", 0), 0u) << Text();
-    // Its port now refuses; an unknown name is not found.
-    for (const auto& [server, text] :
-         {std::pair<std::string, std::string>{"127.0.0.1", "Disconnected, reason (516, 0): "},
-          {"nonexistent.invalid",
-           "Disconnected, reason (260, 0): The server's name could not be found."}}) {
-        record.Server = server;
-        Connect();
-        ASSERT_TRUE(WaitForStates(2)) << server;
-        EXPECT_EQ(States(), (std::vector<std::uintptr_t>{1, 0})) << server;
-        EXPECT_EQ(Text().rfind(text, 0), 0u) << Text();
-    }
 
     if (const auto volumes = MountedVolumes(); volumes.empty() || volumes[0].path != "/") {
         GTEST_SKIP() << "the root file system is on no device here, so there is no C:";
