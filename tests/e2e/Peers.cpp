@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -36,15 +37,14 @@ std::string Sockets(const std::string& options, int port) {
     return Shell("ss -Hn" + options + " 'sport = :" + std::to_string(port) + "'");
 }
 
-std::string DisplayLock(int display) {
-    return "/tmp/.X" + std::to_string(display) + "-lock";
-}
-std::string DisplaySocket(int display) {
-    return "/tmp/.X11-unix/X" + std::to_string(display);
+// What an X server holds for a display: its lock file, then its socket.
+std::array<std::string, 2> DisplayFiles(int display) {
+    const std::string number = std::to_string(display);
+    return {"/tmp/.X" + number + "-lock", "/tmp/.X11-unix/X" + number};
 }
 // The PID an X server wrote into the display's lock file, 0 when there is none.
 pid_t DisplayLockHolder(int display) {
-    return static_cast<pid_t>(std::atoi(ReadText(DisplayLock(display)).c_str()));
+    return static_cast<pid_t>(std::atoi(ReadText(DisplayFiles(display)[0]).c_str()));
 }
 
 // A number at random in [low, high) for which `free` holds.
@@ -156,16 +156,15 @@ bool ProcessAlive(pid_t pid) {
 }
 
 bool DisplayFree(int display) {
+    const auto files = DisplayFiles(display);
     std::error_code ec;
-    return !std::filesystem::exists(DisplayLock(display), ec) &&
-           !std::filesystem::exists(DisplaySocket(display), ec);
+    return !std::filesystem::exists(files[0], ec) && !std::filesystem::exists(files[1], ec);
 }
 
 void RemoveDisplayLeftovers(int display) {
     if (display <= 0 || ProcessAlive(DisplayLockHolder(display))) return;
     std::error_code ec;
-    std::filesystem::remove(DisplayLock(display), ec);
-    std::filesystem::remove(DisplaySocket(display), ec);
+    for (const std::string& file : DisplayFiles(display)) std::filesystem::remove(file, ec);
 }
 
 // A TCP port without sockets now, at random below the range of outgoing
@@ -302,7 +301,7 @@ ShadowServer::ShadowServer(std::vector<std::string> extraArgs) {
             m_work.file("xvfb.log"), [this](pid_t pid) {
                 std::error_code ec;
                 return DisplayLockHolder(m_displayNumber) == pid &&
-                       std::filesystem::exists(DisplaySocket(m_displayNumber), ec);
+                       std::filesystem::exists(DisplayFiles(m_displayNumber)[1], ec);
             });
     }
     // The socket can appear before the server takes clients: tried until the colour is set.

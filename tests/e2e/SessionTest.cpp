@@ -171,10 +171,6 @@ protected:
         return states;
     }
     std::string Text() const { return client->CurrentValues().disconnectedText; }
-    void Disconnect() {
-        bool handled = false;
-        session->HandleMessage(WM_APP_DISCONNECT, 0, 0, handled);
-    }
 
     // The frame's pixel at (x, y), negative from the right and bottom, is that colour.
     template <typename Server>
@@ -279,7 +275,8 @@ TEST_F(SessionTest, ShadowClosingWhileConnectingCertificatesAddInsDrivesAndTheEn
     EXPECT_TRUE(client->CurrentValues().dynamicDrives);
     const auto drives = client->CurrentValues().driveCollection;
     for (int i = 0; i < VANDRELLE_CYCLES; ++i) {
-        Disconnect();
+        bool handled = false;
+        session->HandleMessage(WM_APP_DISCONNECT, 0, 0, handled);
         ASSERT_TRUE(WaitForState(kStateDisconnected)) << "cycle " << i;
         EXPECT_EQ(States(), (std::vector<std::uintptr_t>{1, 2, 0}));
         EXPECT_EQ(Text(), "Disconnected, reason (1, 0): Local disconnection.");
