@@ -147,12 +147,9 @@ bool ListensOn(pid_t pid, int port) {
     return Sockets("ltp", port).find("pid=" + std::to_string(pid) + ",") != std::string::npos;
 }
 
-bool ProcessAlive(pid_t pid) {
-    if (pid <= 0 || (::kill(pid, 0) != 0 && errno != EPERM)) return false;
-    // The state follows the name, which is in parentheses and may hold spaces.
-    const std::string stat = ReadText("/proc/" + std::to_string(pid) + "/stat");
-    const auto end = stat.rfind(')');
-    return end == std::string::npos || stat.compare(end, 3, ") Z") != 0;
+bool ProcessAlive(pid_t pid) {  // a zombie is not
+    const std::string state = pid > 0 ? Shell("ps -o stat= -p " + std::to_string(pid)) : "";
+    return !state.empty() && state[0] != 'Z';
 }
 
 bool DisplayFree(int display) {
@@ -199,13 +196,12 @@ std::string Shell(const std::string& command) {
     return out;
 }
 
-ChildProcess::ChildProcess(const std::vector<std::string>& argv,
-                           const std::vector<std::string>& env, const std::string& log) {
+ChildProcess::ChildProcess(const std::vector<std::string>& argv, std::vector<std::string> env,
+                           const std::string& log) {
     // Everything the child needs is made before the fork: it may not allocate.
     std::vector<char*> args;
     for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
-    std::vector<std::string> vars = env;
     const int out = ::open(log.empty() ? "/dev/null" : log.c_str(),
                            O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     // The write end closes on exec: until the read below sees its end, the
@@ -217,7 +213,7 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv,
     if (m_pid == 0) {
         ::prctl(PR_SET_PDEATHSIG, SIGKILL);  // a test that crashes leaves no peers behind
         if (::getppid() != parent) ::_exit(127);
-        for (std::string& e : vars) ::putenv(e.data());
+        for (std::string& e : env) ::putenv(e.data());
         ::dup2(out, 1);
         ::dup2(out, 2);
         ::execvp(args[0], args.data());
@@ -243,15 +239,14 @@ void ChildProcess::Kill() {
 }
 
 bool ChildProcess::Running() {
-    if (m_pid > 0 && ::waitpid(m_pid, &m_status, WNOHANG) == m_pid) m_pid = -1;
+    if (m_pid > 0 && ::waitpid(m_pid, nullptr, WNOHANG) == m_pid) m_pid = -1;
     return m_pid > 0;
 }
 
-WorkFolder::WorkFolder(const std::string& kind) {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / ("vandrelle-" + kind + "-XXXXXX")).string();
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    m_path = pattern;
+WorkFolder::WorkFolder(const std::string& kind)
+    : m_path(
+          (std::filesystem::temp_directory_path() / ("vandrelle-" + kind + "-XXXXXX")).string()) {
+    if (::mkdtemp(m_path.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
 }
 
 WorkFolder::~WorkFolder() {
