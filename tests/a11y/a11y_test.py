@@ -252,7 +252,9 @@ class Session:
         self.xdotool("search", "--sync", "--onlyvisible", "--name", "^%s$" % title, "windowfocus",
                      "--sync")
 
-    def keys(self, *keys):
+    def keys(self, *keys, window=None):  # typed into that window, focused first, when named
+        if window:
+            self.focus(window)
         self.xdotool("key", "--delay", "60", *keys)
         wait_for(lambda: None, 0.3)
 
@@ -360,12 +362,10 @@ def served(pixel):
 # The server found by a part of its name (Ctrl+F) and opened with Enter, its
 # certificate accepted: the remote desktop shows in its tab, which says so.
 def check_connected_session(s, frame):
-    s.focus()
-    s.keys("ctrl+f")
+    s.keys("ctrl+f", window="Vandrelle")
     s.xdotool("type", "--delay", "60", "liv")
     s.keys("Return")
-    s.focus("Server certificate")
-    s.keys("alt+o")  # "Connect &once"
+    s.keys("alt+o", window="Server certificate")  # "Connect &once"
     check(wait_for(lambda: tab(frame, "Live").description == "connected"),
           "a connected session's tab says 'connected'")
     s.focus("Live - Vandrelle")
@@ -384,12 +384,10 @@ def check_connected_session(s, frame):
 # meanwhile: the program ends with Qt's code for it, without a crash, and saves.
 def check_lost_display(s, app, xvfb, work):
     s.keys("Delete")
-    s.focus("Confirm")
-    s.keys("alt+y")
+    s.keys("alt+y", window="Confirm")
     check(wait_for(lambda: not s.output("xdotool", "search", "--onlyvisible", "--name",
                                         "^Confirm$"), 10), "the confirmation closes")
-    s.focus()
-    s.keys("F10")
+    s.keys("F10", window="Vandrelle")
     s.window("popup menu", "Window", 10)
     s.keys("c")
     s.focus("Quit Vandrelle")

@@ -66,24 +66,15 @@ struct IniValue {
     std::string section, key, value;
 };
 
-// The configuration with each value set in its section: the key's line is
-// replaced, or one is added below the section's header when there is none.
-std::string WithValues(const std::string& text, const std::vector<IniValue>& values) {
-    std::string out = "\n" + text;
+// The configuration file with each value set in its section on the key's
+// line, commented out or not (xrdp's files name every key set here).
+std::string WithValues(const std::string& file, const std::vector<IniValue>& values) {
+    std::string sed = "sed";
     for (const IniValue& v : values) {
-        const auto header = out.find("\n[" + v.section + "]");
-        if (header == std::string::npos) continue;
-        const auto body = out.find('\n', header + 1);
-        const auto end = std::min(out.find("\n[", body), out.size());
-        const auto line = out.find("\n" + v.key + "=", body);
-        const std::string set = "\n" + v.key + "=" + v.value;
-        if (line < end) {
-            out.replace(line, out.find('\n', line + 1) - line, set);
-        } else {
-            out.insert(body, set);
-        }
+        sed += " -e '/^\\[" + v.section + "\\]/,/^\\[/s|^[#;]*" + v.key + "=.*|" + v.key + "=" +
+               v.value + "|'";
     }
-    return out.substr(1);
+    return Shell(sed + " " + file) + "\n";
 }
 
 // The test user, with a session that paints the desktop and runs a clock.
@@ -385,21 +376,19 @@ bool XrdpServer::Start() {
     while (m_port == sesmanPort);
     const std::string sesmanIni = m_work.file("sesman.ini"), xrdpIni = m_work.file("xrdp.ini");
     std::ofstream(sesmanIni) << WithValues(
-        ReadText(kSystemSesmanIni),
-        {{"Globals", "ListenAddress", "127.0.0.1"},
-         {"Globals", "ListenPort", std::to_string(sesmanPort)},
-         {"Sessions", "X11DisplayOffset", std::to_string(FreeDisplay())},
-         {"Logging", "LogFile", m_work.file("sesman.log")},
-         {"Logging", "EnableSyslog", "false"},
-         {"ChansrvLogging", "EnableSyslog", "false"}});
+        kSystemSesmanIni, {{"Globals", "ListenAddress", "127.0.0.1"},
+                           {"Globals", "ListenPort", std::to_string(sesmanPort)},
+                           {"Sessions", "X11DisplayOffset", std::to_string(FreeDisplay())},
+                           {"Logging", "LogFile", m_work.file("sesman.log")},
+                           {"Logging", "EnableSyslog", "false"},
+                           {"ChansrvLogging", "EnableSyslog", "false"}});
     std::ofstream(xrdpIni) << WithValues(
-        ReadText("/etc/xrdp/xrdp.ini"),
-        {{"Globals", "port", "tcp://127.0.0.1:" + std::to_string(m_port)},
-         {"Globals", "fork", "false"},
-         {"Globals", "hidelogwindow", "true"},
-         {"Globals", "require_credentials", "true"},
-         {"Logging", "LogFile", m_work.file("xrdp.log")},
-         {"Logging", "EnableSyslog", "false"}});
+        "/etc/xrdp/xrdp.ini", {{"Globals", "port", "tcp://127.0.0.1:" + std::to_string(m_port)},
+                               {"Globals", "fork", "false"},
+                               {"Globals", "hidelogwindow", "true"},
+                               {"Globals", "require_credentials", "true"},
+                               {"Logging", "LogFile", m_work.file("xrdp.log")},
+                               {"Logging", "EnableSyslog", "false"}});
 
     // sesman in a mount namespace of its own, with an empty run folder over the
     // services' (its socket folder open to every user's sessions) and the test's sesman.ini.
