@@ -155,13 +155,9 @@ protected:
                                             NodePath({"s"}));
         session->ConnectSession();
     }
-    // A disconnection counts once the frame has been told.
-    bool WaitForState(std::int32_t state, std::chrono::milliseconds timeout = 20s) {
-        return queue->RunUntil([&] { return session->State() == state && !frame.posted.empty(); },
-                               timeout);
-    }
-    bool WaitForStates(std::size_t count) {
-        return queue->RunUntil([&] { return States().size() == count; }, 20s);
+    // Until the frame has been told of `count` states since the connect.
+    bool WaitForStates(std::size_t count, std::chrono::milliseconds timeout = 20s) {
+        return queue->RunUntil([&] { return States().size() == count; }, timeout);
     }
     std::vector<std::uintptr_t> States() const {
         std::vector<std::uintptr_t> states;
@@ -256,7 +252,7 @@ TEST_F(SessionTest, ShadowClosingWhileConnectingCertificatesAddInsDrivesAndTheEn
     Connect();
     std::vector<FrameArea> painted;
     client->SetFrameChangedHandler([&painted](FrameArea a) { painted.push_back(a); });
-    ASSERT_TRUE(WaitForState(kStateConnected)) << Text();
+    ASSERT_TRUE(WaitForStates(2)) << Text();
     EXPECT_EQ(States(), (std::vector<std::uintptr_t>{1, 2}));
     ASSERT_EQ(prompts.certificates.size(), 2u);
     EXPECT_FALSE(prompts.certificates[1].fingerprint.empty());
@@ -277,12 +273,12 @@ TEST_F(SessionTest, ShadowClosingWhileConnectingCertificatesAddInsDrivesAndTheEn
     for (int i = 0; i < VANDRELLE_CYCLES; ++i) {
         bool handled = false;
         session->HandleMessage(WM_APP_DISCONNECT, 0, 0, handled);
-        ASSERT_TRUE(WaitForState(kStateDisconnected)) << "cycle " << i;
+        ASSERT_TRUE(WaitForStates(3)) << "cycle " << i;
         EXPECT_EQ(States(), (std::vector<std::uintptr_t>{1, 2, 0}));
         EXPECT_EQ(Text(), "Disconnected, reason (1, 0): Local disconnection.");
         frame.posted.clear();
         session->ConnectSession();
-        ASSERT_TRUE(WaitForState(kStateConnected)) << "cycle " << i;
+        ASSERT_TRUE(WaitForStates(2)) << "cycle " << i;
     }
     EXPECT_EQ(prompts.certificates.size(), 2u) << "a certificate trusted always was asked again";
     shadow->Kill();
@@ -357,7 +353,7 @@ TEST_F(SessionTest, XrdpLogOnAndServerLogoffBesideOtherXrdps) {
         const auto logOnAndOff = [&] {
             for (int attempt = 1; attempt <= 3; ++attempt) {
                 Connect();
-                ASSERT_TRUE(WaitForState(kStateConnected, 30s));
+                ASSERT_TRUE(WaitForStates(2, 30s)) << Text();
                 // A session that is still starting ends without the logoff's reason.
                 ASSERT_TRUE(queue->RunUntil([&] { return Shows<XrdpServer>(-20, -20); }, 20s));
                 ASSERT_TRUE(queue->RunUntil([&] { return xrdp->WindowManagerPid() != 0; }, 10s));
