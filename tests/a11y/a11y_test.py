@@ -12,6 +12,7 @@
 # Inside that private session bus it starts the accessibility bus. Exits 77
 # (skipped) only when that bus cannot start; a missing tool or module is a failure.
 
+import functools
 import os
 import re
 import shutil
@@ -94,13 +95,13 @@ def start_accessibility_bus(display, work):
     runtime = os.path.join(work, "bus")
     os.makedirs(runtime, mode=0o700)
     bus = Gio.bus_get_sync(Gio.BusType.SESSION, None)
-    bus.call_sync("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-                  "UpdateActivationEnvironment",
-                  GLib.Variant("(a{ss})", ({"DISPLAY": display, "XDG_RUNTIME_DIR": runtime},)),
-                  None, Gio.DBusCallFlags.NONE, 2000, None)
-    if not wait_for(lambda: bus.call_sync("org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus",
-                                          "GetAddress", None, GLib.VariantType("(s)"),
-                                          Gio.DBusCallFlags.NONE, 2000, None), 15):
+
+    def call(name, path, method, args=None, reply=None):  # the service's own interface
+        return bus.call_sync(name, path, name, method, args, reply, 0, 2000, None)
+    call("org.freedesktop.DBus", "/org/freedesktop/DBus", "UpdateActivationEnvironment",
+         GLib.Variant("(a{ss})", ({"DISPLAY": display, "XDG_RUNTIME_DIR": runtime},)))
+    if not wait_for(lambda: call("org.a11y.Bus", "/org/a11y/bus", "GetAddress",
+                                 reply=GLib.VariantType("(s)")), 15):
         end(SKIP, "the accessibility bus did not start (%s gave no address)" % LAUNCHER)
 
 
@@ -111,28 +112,26 @@ def start_display():
                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     os.close(write)
     with os.fdopen(read, "rb") as pipe:
-        number = pipe.readline().strip()
-    if not number:
-        end(1, "Xvfb did not start")
-    return xvfb, ":" + number.decode()
+        number = pipe.readline().strip().decode()
+    return xvfb, ":" + number if number else end(1, "Xvfb did not start")
 
 
 # The program copied beside its configuration file, with folders of its own:
 # the running program, and how to start it again.
 def start_program(program, work, display, port):
+    at = functools.partial(os.path.join, work)
     for sub in ("bin", "home/xdg", "runtime"):
-        os.makedirs(os.path.join(work, sub), mode=0o700)
-    copy = shutil.copy(program, os.path.join(work, "bin", "vandrelle"))
-    with open(os.path.join(work, "bin", "Vandrelle.xml"), "w") as f:
+        os.makedirs(at(sub), mode=0o700)
+    copy = shutil.copy(program, at("bin/vandrelle"))
+    with open(at("bin/Vandrelle.xml"), "w") as f:
         f.write(CONFIG.format(port=port))
-    env = dict(os.environ, DISPLAY=display, HOME=os.path.join(work, "home"),
-               XDG_CONFIG_HOME=os.path.join(work, "home/xdg"),
-               XDG_RUNTIME_DIR=os.path.join(work, "runtime"), QT_QPA_PLATFORM="xcb",
+    env = dict(os.environ, DISPLAY=display, HOME=at("home"), XDG_CONFIG_HOME=at("home/xdg"),
+               XDG_RUNTIME_DIR=at("runtime"), QT_QPA_PLATFORM="xcb",
                QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", LSAN_OPTIONS="suppressions=" +
                os.path.join(os.path.dirname(__file__), "lsan-suppressions.txt"))
     env.pop("WAYLAND_DISPLAY", None)
     return subprocess.Popen([copy], env=env, stdout=subprocess.DEVNULL,
-                            stderr=open(os.path.join(work, "program.log"), "w")), [copy], env
+                            stderr=open(at("program.log"), "w")), [copy], env
 
 
 # The FreeRDP shadow server, without log-on, serving a display of its own of
@@ -241,20 +240,21 @@ class Session:
                                      (name is None or w.name == name) and
                                      "showing" in states(w)), seconds)
 
-    def xdotool(self, *args):
-        subprocess.run(["xdotool"] + list(args), env=dict(os.environ, DISPLAY=self.display),
-                       timeout=30, check=True, stdout=subprocess.DEVNULL)
-
-    def output(self, *command):
+    def output(self, *command, check=False):  # what it prints, run on the program's display
         return subprocess.run(command, env=dict(os.environ, DISPLAY=self.display), timeout=30,
-                              capture_output=True, text=True).stdout
+                              capture_output=True, text=True, check=check).stdout
+
+    def xdotool(self, *args):
+        self.output("xdotool", *args, check=True)
 
     # A closed dialog gives the focus back only with a window manager.
     def focus(self, title="Vandrelle"):
         self.xdotool("search", "--sync", "--onlyvisible", "--name", "^%s$" % title, "windowfocus",
                      "--sync")
 
-    def keys(self, *keys):
+    def keys(self, *keys, window=None):  # typed into that window, focused first, when named
+        if window:
+            self.focus(window)
         self.xdotool("key", "--delay", "60", *keys)
         wait_for(lambda: None, 0.3)
 
@@ -362,12 +362,10 @@ def served(pixel):
 # The server found by a part of its name (Ctrl+F) and opened with Enter, its
 # certificate accepted: the remote desktop shows in its tab, which says so.
 def check_connected_session(s, frame):
-    s.focus()
-    s.keys("ctrl+f")
+    s.keys("ctrl+f", window="Vandrelle")
     s.xdotool("type", "--delay", "60", "liv")
     s.keys("Return")
-    s.focus("Server certificate")
-    s.keys("alt+o")  # "Connect &once"
+    s.keys("alt+o", window="Server certificate")  # "Connect &once"
     check(wait_for(lambda: tab(frame, "Live").description == "connected"),
           "a connected session's tab says 'connected'")
     s.focus("Live - Vandrelle")
@@ -386,12 +384,10 @@ def check_connected_session(s, frame):
 # meanwhile: the program ends with Qt's code for it, without a crash, and saves.
 def check_lost_display(s, app, xvfb, work):
     s.keys("Delete")
-    s.focus("Confirm")
-    s.keys("alt+y")
+    s.keys("alt+y", window="Confirm")
     check(wait_for(lambda: not s.output("xdotool", "search", "--onlyvisible", "--name",
                                         "^Confirm$"), 10), "the confirmation closes")
-    s.focus()
-    s.keys("F10")
+    s.keys("F10", window="Vandrelle")
     s.window("popup menu", "Window", 10)
     s.keys("c")
     s.focus("Quit Vandrelle")

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -36,15 +37,14 @@ std::string Sockets(const std::string& options, int port) {
     return Shell("ss -Hn" + options + " 'sport = :" + std::to_string(port) + "'");
 }
 
-std::string DisplayLock(int display) {
-    return "/tmp/.X" + std::to_string(display) + "-lock";
-}
-std::string DisplaySocket(int display) {
-    return "/tmp/.X11-unix/X" + std::to_string(display);
+// What an X server holds for a display: its lock file, then its socket.
+std::array<std::string, 2> DisplayFiles(int display) {
+    const std::string number = std::to_string(display);
+    return {"/tmp/.X" + number + "-lock", "/tmp/.X11-unix/X" + number};
 }
 // The PID an X server wrote into the display's lock file, 0 when there is none.
 pid_t DisplayLockHolder(int display) {
-    return static_cast<pid_t>(std::atoi(ReadText(DisplayLock(display)).c_str()));
+    return static_cast<pid_t>(std::atoi(ReadText(DisplayFiles(display)[0]).c_str()));
 }
 
 // A number at random in [low, high) for which `free` holds.
@@ -66,36 +66,25 @@ struct IniValue {
     std::string section, key, value;
 };
 
-// The configuration with each value set in its section: the key's line is
-// replaced, or one is added below the section's header when there is none.
-std::string WithValues(const std::string& text, const std::vector<IniValue>& values) {
-    std::string out = "\n" + text;
+// The configuration file with each value set in its section on the key's
+// line, commented out or not (xrdp's files name every key set here).
+std::string WithValues(const std::string& file, const std::vector<IniValue>& values) {
+    std::string sed = "sed";
     for (const IniValue& v : values) {
-        const auto header = out.find("\n[" + v.section + "]");
-        if (header == std::string::npos) continue;
-        const auto body = out.find('\n', header + 1);
-        const auto end = std::min(out.find("\n[", body), out.size());
-        const auto line = out.find("\n" + v.key + "=", body);
-        const std::string set = "\n" + v.key + "=" + v.value;
-        if (line < end) {
-            out.replace(line, out.find('\n', line + 1) - line, set);
-        } else {
-            out.insert(body, set);
-        }
+        sed += " -e '/^\\[" + v.section + "\\]/,/^\\[/s|^[#;]*" + v.key + "=.*|" + v.key + "=" +
+               v.value + "|'";
     }
-    return out.substr(1);
+    return Shell(sed + " " + file) + "\n";
 }
 
 // The test user, with a session that paints the desktop and runs a clock.
 bool PrepareUser(const std::string& user, const std::string& password) {
-    const std::string setup =
-        "id " + user + " >/dev/null 2>&1 || useradd -m " + user + " && echo '" + user + ":" +
-        password + "' | chpasswd && home=$(getent passwd " + user +
-        " | cut -d: -f6) && printf '#!/bin/sh\\nxsetroot -solid \"#208040\"\\nexec xclock -update "
-        "1\\n' > \"$home/.xsession\" && chmod 755 \"$home/.xsession\" && "
-        "echo 'SSH_AUTH_SOCK=/dev/null; export SSH_AUTH_SOCK' > \"$home/.xsessionrc\" && "
-        "chown " +
-        user + " \"$home/.xsession\" \"$home/.xsessionrc\"";
+    const std::string setup = "u=" + user + " p='" + password + R"(' &&
+        { id $u >/dev/null 2>&1 || useradd -m $u; } && echo "$u:$p" | chpasswd &&
+        h=$(getent passwd $u | cut -d: -f6) &&
+        printf '#!/bin/sh\nxsetroot -solid "#208040"\nexec xclock -update 1\n' >"$h/.xsession" &&
+        echo 'SSH_AUTH_SOCK=/dev/null; export SSH_AUTH_SOCK' >"$h/.xsessionrc" &&
+        chmod 755 "$h/.xsession" && chown $u "$h/.xsession" "$h/.xsessionrc")";
     return std::system(setup.c_str()) == 0;
 }
 
@@ -149,25 +138,21 @@ bool ListensOn(pid_t pid, int port) {
     return Sockets("ltp", port).find("pid=" + std::to_string(pid) + ",") != std::string::npos;
 }
 
-bool ProcessAlive(pid_t pid) {
-    if (pid <= 0 || (::kill(pid, 0) != 0 && errno != EPERM)) return false;
-    // The state follows the name, which is in parentheses and may hold spaces.
-    const std::string stat = ReadText("/proc/" + std::to_string(pid) + "/stat");
-    const auto end = stat.rfind(')');
-    return end == std::string::npos || stat.compare(end, 3, ") Z") != 0;
+bool ProcessAlive(pid_t pid) {  // a zombie is not
+    const std::string state = pid > 0 ? Shell("ps -o stat= -p " + std::to_string(pid)) : "";
+    return !state.empty() && state[0] != 'Z';
 }
 
 bool DisplayFree(int display) {
+    const auto files = DisplayFiles(display);
     std::error_code ec;
-    return !std::filesystem::exists(DisplayLock(display), ec) &&
-           !std::filesystem::exists(DisplaySocket(display), ec);
+    return !std::filesystem::exists(files[0], ec) && !std::filesystem::exists(files[1], ec);
 }
 
 void RemoveDisplayLeftovers(int display) {
     if (display <= 0 || ProcessAlive(DisplayLockHolder(display))) return;
     std::error_code ec;
-    std::filesystem::remove(DisplayLock(display), ec);
-    std::filesystem::remove(DisplaySocket(display), ec);
+    for (const std::string& file : DisplayFiles(display)) std::filesystem::remove(file, ec);
 }
 
 // A TCP port without sockets now, at random below the range of outgoing
@@ -202,13 +187,12 @@ std::string Shell(const std::string& command) {
     return out;
 }
 
-ChildProcess::ChildProcess(const std::vector<std::string>& argv,
-                           const std::vector<std::string>& env, const std::string& log) {
+ChildProcess::ChildProcess(const std::vector<std::string>& argv, std::vector<std::string> env,
+                           const std::string& log) {
     // Everything the child needs is made before the fork: it may not allocate.
     std::vector<char*> args;
     for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
-    std::vector<std::string> vars = env;
     const int out = ::open(log.empty() ? "/dev/null" : log.c_str(),
                            O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     // The write end closes on exec: until the read below sees its end, the
@@ -220,7 +204,7 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv,
     if (m_pid == 0) {
         ::prctl(PR_SET_PDEATHSIG, SIGKILL);  // a test that crashes leaves no peers behind
         if (::getppid() != parent) ::_exit(127);
-        for (std::string& e : vars) ::putenv(e.data());
+        for (std::string& e : env) ::putenv(e.data());
         ::dup2(out, 1);
         ::dup2(out, 2);
         ::execvp(args[0], args.data());
@@ -246,15 +230,14 @@ void ChildProcess::Kill() {
 }
 
 bool ChildProcess::Running() {
-    if (m_pid > 0 && ::waitpid(m_pid, &m_status, WNOHANG) == m_pid) m_pid = -1;
+    if (m_pid > 0 && ::waitpid(m_pid, nullptr, WNOHANG) == m_pid) m_pid = -1;
     return m_pid > 0;
 }
 
-WorkFolder::WorkFolder(const std::string& kind) {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / ("vandrelle-" + kind + "-XXXXXX")).string();
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    m_path = pattern;
+WorkFolder::WorkFolder(const std::string& kind)
+    : m_path(
+          (std::filesystem::temp_directory_path() / ("vandrelle-" + kind + "-XXXXXX")).string()) {
+    if (::mkdtemp(m_path.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
 }
 
 WorkFolder::~WorkFolder() {
@@ -269,10 +252,10 @@ std::string WorkFolder::Logs(const std::vector<std::string>& more) const {
         if (entry.path().extension() == ".log") files.push_back(entry.path().string());
     }
     std::sort(files.begin(), files.end());
-    std::copy_if(more.begin(), more.end(), std::back_inserter(files),
-                 [&](const std::string& f) { return std::filesystem::exists(f, ec); });
+    files.insert(files.end(), more.begin(), more.end());
     std::string text;
-    for (const std::string& f : files) text += "---- " + f + " ----\n" + ReadText(f) + "\n";
+    for (const std::string& f : files)
+        if (std::filesystem::exists(f, ec)) text += "---- " + f + " ----\n" + ReadText(f) + "\n";
     return text;
 }
 
@@ -304,7 +287,7 @@ ShadowServer::ShadowServer(std::vector<std::string> extraArgs) {
             m_work.file("xvfb.log"), [this](pid_t pid) {
                 std::error_code ec;
                 return DisplayLockHolder(m_displayNumber) == pid &&
-                       std::filesystem::exists(DisplaySocket(m_displayNumber), ec);
+                       std::filesystem::exists(DisplayFiles(m_displayNumber)[1], ec);
             });
     }
     // The socket can appear before the server takes clients: tried until the colour is set.
@@ -393,21 +376,19 @@ bool XrdpServer::Start() {
     while (m_port == sesmanPort);
     const std::string sesmanIni = m_work.file("sesman.ini"), xrdpIni = m_work.file("xrdp.ini");
     std::ofstream(sesmanIni) << WithValues(
-        ReadText(kSystemSesmanIni),
-        {{"Globals", "ListenAddress", "127.0.0.1"},
-         {"Globals", "ListenPort", std::to_string(sesmanPort)},
-         {"Sessions", "X11DisplayOffset", std::to_string(FreeDisplay())},
-         {"Logging", "LogFile", m_work.file("sesman.log")},
-         {"Logging", "EnableSyslog", "false"},
-         {"ChansrvLogging", "EnableSyslog", "false"}});
+        kSystemSesmanIni, {{"Globals", "ListenAddress", "127.0.0.1"},
+                           {"Globals", "ListenPort", std::to_string(sesmanPort)},
+                           {"Sessions", "X11DisplayOffset", std::to_string(FreeDisplay())},
+                           {"Logging", "LogFile", m_work.file("sesman.log")},
+                           {"Logging", "EnableSyslog", "false"},
+                           {"ChansrvLogging", "EnableSyslog", "false"}});
     std::ofstream(xrdpIni) << WithValues(
-        ReadText("/etc/xrdp/xrdp.ini"),
-        {{"Globals", "port", "tcp://127.0.0.1:" + std::to_string(m_port)},
-         {"Globals", "fork", "false"},
-         {"Globals", "hidelogwindow", "true"},
-         {"Globals", "require_credentials", "true"},
-         {"Logging", "LogFile", m_work.file("xrdp.log")},
-         {"Logging", "EnableSyslog", "false"}});
+        "/etc/xrdp/xrdp.ini", {{"Globals", "port", "tcp://127.0.0.1:" + std::to_string(m_port)},
+                               {"Globals", "fork", "false"},
+                               {"Globals", "hidelogwindow", "true"},
+                               {"Globals", "require_credentials", "true"},
+                               {"Logging", "LogFile", m_work.file("xrdp.log")},
+                               {"Logging", "EnableSyslog", "false"}});
 
     // sesman in a mount namespace of its own, with an empty run folder over the
     // services' (its socket folder open to every user's sessions) and the test's sesman.ini.

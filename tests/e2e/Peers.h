@@ -21,7 +21,7 @@ public:
     // Output and errors go to `log` (dropped when empty). Returns once the
     // child runs the program, so that it holds none of the caller's
     // descriptors any more.
-    ChildProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env = {},
+    ChildProcess(const std::vector<std::string>& argv, std::vector<std::string> env = {},
                  const std::string& log = {});
     ~ChildProcess() { Kill(); }
     ChildProcess(const ChildProcess&) = delete;
@@ -34,7 +34,6 @@ public:
 
 private:
     pid_t m_pid = -1;
-    int m_status = -1;
 };
 
 // A folder of the peer's own under the temporary folder, removed with it.
