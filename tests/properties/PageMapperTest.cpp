@@ -18,11 +18,8 @@ namespace {
 enum class Mode { Server, Group, Root };
 
 GeneralMapper Mapper(Mode mode = Mode::Server) {
-    GeneralMode m;
-    m.group = mode == Mode::Group;
-    m.root = mode == Mode::Root;
-    m.siblingNames = {"Office", "db 1", ""};
-    return GeneralMapper(m);
+    return GeneralMapper(
+        GeneralMode{mode == Mode::Group, mode == Mode::Root, {"Office", "db 1", ""}});
 }
 
 using test::RecordFrom;
@@ -134,10 +131,9 @@ TEST(DisplayMapperTest, SizesTravelBetweenRecordAndPageAndTheMarginIsProposed) {
         {-20, -30, 7, DesktopSize::FullScreen, "", "", true, false},  // wins over any size
         {0, 0, 1, DesktopSize::FullScreen, "1", "2", false, true}};
     for (const Case& c : cases) {
-        Properties p;
-        p.DesktopWidth = c.w;
-        p.DesktopHeight = c.h;
-        p.FullScreen = c.fullScreen;
+        Properties p = RecordFrom("DesktopWidth=" + std::to_string(c.w) +
+                                  " DesktopHeight=" + std::to_string(c.h) +
+                                  " FullScreen=" + std::to_string(c.fullScreen));
         const DisplayState s = DisplayMapper::Load(p);
         if (c.load) {
             EXPECT_EQ(s.size, c.size) << c.w << " x " << c.h;

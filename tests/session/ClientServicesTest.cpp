@@ -86,8 +86,9 @@ TEST_F(ClientServicesTest, AddInsComeUserFirstAndOnlyFromSafeLibraries) {
 }
 
 // Sizes are passed only when both are fixed; a host stays one argument. The
-// log-on settings are not given.
-TEST(ExternalCommandTest, FollowsTheRecordsSizesConsoleAndFullScreen) {
+// log-on settings are not given. The launch starts the client detached with
+// that argument list, and refuses a command line it would have to cut.
+TEST_F(ClientServicesTest, ExternalCommandFollowsTheRecordAndLaunchesDetached) {
     const struct {
         const char* record;
         bool shift;
@@ -107,9 +108,7 @@ TEST(ExternalCommandTest, FollowsTheRecordsSizesConsoleAndFullScreen) {
         r.Server = "host /p:x";
         EXPECT_EQ(BuildExternalCommand(r, false, "x").arguments[0], "/v:host /p:x:3390");
     }
-}
 
-TEST_F(ClientServicesTest, LaunchStartsTheClientDetachedWithAnArgumentList) {
     // A stand-in client on a PATH of our own writes its arguments to a file.
     const std::string bin = dir.file("bin");
     MakeFolders(bin);
@@ -123,8 +122,7 @@ TEST_F(ClientServicesTest, LaunchStartsTheClientDetachedWithAnArgumentList) {
     CConfigStore store(keys);
     store.Init();
     store.SetConfigPath(dir.file("Vandrelle.xml"));
-    Properties r;
-    r.Name = "s";
+    Properties r = RecordFrom("Name=s");
     r.Server = "host; touch " + dir.file("injected");
     ASSERT_TRUE(store.AddServer(NodePath(), r));
     std::string error;

@@ -51,15 +51,9 @@ protected:
         return result;
     }
     std::string LastText() const { return client.Values("put_DisconnectedText").back(); }
-    // The states reported to the frame, one digit each.
-    std::string States() const {
-        std::string states;
-        for (const auto& m : frame.posted) {
-            if (m.message != WM_APP_SESSION_STATE) continue;
-            EXPECT_EQ(m.lParam, view.WindowId());
-            states += std::to_string(m.wParam);
-        }
-        return states;
+    // The report of a state to the frame, naming the tab's window.
+    FakeFrame::Message StateReport(std::uintptr_t state) const {
+        return {WM_APP_SESSION_STATE, state, view.WindowId()};
     }
 
     TempDir dir;
@@ -72,7 +66,7 @@ protected:
     std::unique_ptr<Session> session;
 };
 
-TEST_F(SessionTest, ConnectAppliesTheRecordInItsFixedOrder) {
+TEST_F(SessionTest, ConnectSendsTheRecordInItsOrderTheWindowsSizeAndTheDrives) {
     record.ConnectToServerConsole = 1;
     record.RedirectDrives = 0;
     keys.CreateKey(Hive::CurrentUser,
@@ -101,29 +95,14 @@ TEST_F(SessionTest, ConnectAppliesTheRecordInItsFixedOrder) {
     EXPECT_FALSE(HasText(Connect(), "Password"));
     EXPECT_EQ(client.Sent("put_UserName") + client.Sent("put_PerformanceFlags"), "jdoe388,404");
 
-    // A client without the optional capabilities is given the rest.
-    client.has5 = client.has6 = client.hasNonScriptable3 = false;
-    record.RedirectDrives = 1;
-    record.DriveCollection = "C:";
-    EXPECT_FALSE(HasText(Connect(), "CredSsp"));
-    EXPECT_EQ(client.Sent("put_RedirectDrives") + client.calls.back().name, "-1Connect");
-    EXPECT_EQ(view.errors.size(), 1u);
-}
-
-// Fit and margins follow the 1000 x 700 window; full screen sends the record's
-// size, then the primary screen's.
-TEST_F(SessionTest, DesktopSizeAndDrivesFollowTheWindowAndTheRecord) {
+    // Fit and margins follow the 1000 x 700 window; full screen sends the
+    // record's size, then the primary screen's.
     const struct {
         int w, h, fullScreen;
         const char* sent;  // widths x heights
     } cases[] = {
-        {0, 0, 0, "1000x700"},
-        {-10, -20, 0, "980x660"},
-        {-500, -20, 0, "1000x700"},
-        {-10, 0, 0, "980x700"},
-        {0, -20, 0, "1000x660"},
-        {-10, 600, 0, "-10x600"},
-        {800, 600, 1, "800,1920x600,1080"},
+        {0, 0, 0, "1000x700"},   {-500, -20, 0, "1000x700"}, {-10, 0, 0, "980x700"},
+        {0, -20, 0, "1000x660"}, {-10, 600, 0, "-10x600"},   {800, 600, 1, "800,1920x600,1080"},
     };
     for (const auto& c : cases) {
         record.DesktopWidth = c.w;
@@ -161,6 +140,14 @@ TEST_F(SessionTest, DesktopSizeAndDrivesFollowTheWindowAndTheRecord) {
         EXPECT_EQ(client.Sent("put_RedirectDynamicDrives"), c.dynamic) << c.list;
         EXPECT_EQ(client.Sent("put_RedirectDrives"), c.drives) << c.list;
     }
+
+    // A client without the optional capabilities is given the rest.
+    client.has5 = client.has6 = client.hasNonScriptable3 = false;
+    record.RedirectDrives = 1;
+    record.DriveCollection = "C:";
+    EXPECT_FALSE(HasText(Connect(), "CredSsp"));
+    EXPECT_EQ(client.Sent("put_RedirectDrives") + client.calls.back().name, "-1Connect");
+    EXPECT_EQ(view.errors.size(), 1u);
 }
 
 // A refused connect shows its text and leaves the session usable. Connect
@@ -198,12 +185,13 @@ TEST_F(SessionTest, ConnectAndDisconnectActOnlyInTheirStatesAndAfterFailures) {
 }
 
 // A remote log-off closes the tab only when switched on; a tab closed in
-// state 3 sends no Disconnect when its window goes away.
-TEST_F(SessionTest, StatesAndDisconnectionTextsFollowTheEvents) {
+// state 3 sends no Disconnect when its window goes away. Reconnecting, full
+// screen and new drives follow.
+TEST_F(SessionTest, StatesTextsReconnectFullScreenAndNewDrivesFollowTheEvents) {
     Connected();
     EXPECT_EQ(view.events, Texts{"relayout"});
     client.FireDisconnected(1);
-    EXPECT_EQ(States(), "120");
+    EXPECT_EQ(frame.posted, (std::vector{StateReport(1), StateReport(2), StateReport(0)}));
     EXPECT_EQ(LastText(), "Disconnected, reason (1, 0): Local disconnection.");
     client.extendedReason = 12;
     client.FireDisconnected(0x104);
@@ -216,23 +204,19 @@ TEST_F(SessionTest, StatesAndDisconnectionTextsFollowTheEvents) {
     EXPECT_EQ(LastText(),
               "Disconnected, reason (2308, 12): " + client.errorDescription.substr(0, 113 * 4));
 
-    Connected();
-    client.FireDisconnected(2);
-    EXPECT_EQ(States().back(), '0');
-    config.SetCloseTabOnLogOff(1);
-    Connected();
-    client.FireDisconnected(2);
-    EXPECT_EQ(session->State(), kStateLoggedOff);
-    EXPECT_EQ(States().back(), '3');
+    for (int closeOnLogOff : {0, 1}) {
+        config.SetCloseTabOnLogOff(closeOnLogOff);
+        Connected();
+        client.FireDisconnected(2);
+        EXPECT_EQ(frame.posted.back(), StateReport(closeOnLogOff ? kStateLoggedOff : 0));
+    }
     session->Destroy();
     EXPECT_FALSE(client.Called("Disconnect"));
     EXPECT_EQ(client.sink, nullptr);
-}
 
-// Reconnect waits for the disconnection on a short timer, within a bound;
-// chosen twice before the first disconnection, it connects once and the
-// second request ends without a word.
-TEST_F(SessionTest, ReconnectWithinItsBoundFullScreenAndNewDrives) {
+    // Reconnect waits for the disconnection on a short timer, within a bound;
+    // chosen twice before the first disconnection, it connects once and the
+    // second request ends without a word.
     Connected();
     client.calls.clear();
     for (int i = 0; i < 2; ++i) {

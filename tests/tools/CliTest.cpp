@@ -128,13 +128,12 @@ TEST_F(CliTest, CommandsEditTheTreeReadPasswordsAndImportAndRefusalsChangeNothin
     WriteFile(dir.file("notes.txt"), "[HKEY_CURRENT_USER\\Software\\X]\n\"a\"=\"b\"\n");
     const std::string before = ReadFile(file), keysBefore = ReadFile(dir.file("registry.reg"));
     const std::string usage = "(see vandrelle-cli --help)\n", inherits = "--set InheritGeneral=0";
-    const std::string port = "vandrelle-cli: Port must between 1 and 65535, default is 3389.\n";
     Check({
         {{"show", "Nope"}, 1, "vandrelle-cli: no node Nope\n"},
         {{"set", "Lab", "--set", "Colour=1"}, 2, "unknown field Colour"},
         {{"add-server", "--set", "Server=no-name"}, 2, "give the new server's name"},
         {{"set", "Web", "--set", "InheritGeneral=1", "--set", "Domain=D"}, 2, inherits},
-        {{"set", "Web", "--set", "RDPPort=65536"}, 2, port},
+        {{"set", "Web", "--set", "RDPPort=65536"}, 2, "Port must between 1 and 65535"},
         {{"set", "Web", "--set", "Server=h"}, 2, "is not stored for a group"},
         {{"set", "Lab", "--set", "GroupCollapsed=1"}, 2, "is not stored for a server"},
         {{"external-command", "Web"}, 2, "Web is not a server"},
