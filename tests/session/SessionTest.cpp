@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <tuple>
 
 namespace vandrelle::test {
 namespace {
@@ -97,20 +98,18 @@ TEST_F(SessionTest, ConnectSendsTheRecordInItsOrderTheWindowsSizeAndTheDrives) {
 
     // Fit and margins follow the 1000 x 700 window; full screen sends the
     // record's size, then the primary screen's.
-    const struct {
-        int w, h, fullScreen;
-        const char* sent;  // widths x heights
-    } cases[] = {
+    // The record's width, height and full screen, then the widths x heights sent.
+    const std::tuple<int, int, int, std::string> cases[] = {
         {0, 0, 0, "1000x700"},   {-500, -20, 0, "1000x700"}, {-10, 0, 0, "980x700"},
         {0, -20, 0, "1000x660"}, {-10, 600, 0, "-10x600"},   {800, 600, 1, "800,1920x600,1080"},
     };
-    for (const auto& c : cases) {
-        record.DesktopWidth = c.w;
-        record.DesktopHeight = c.h;
-        record.FullScreen = c.fullScreen;
+    for (const auto& [w, h, fullScreen, sent] : cases) {
+        record.DesktopWidth = w;
+        record.DesktopHeight = h;
+        record.FullScreen = fullScreen;
         Connect();
-        EXPECT_EQ(client.Sent("put_DesktopWidth") + "x" + client.Sent("put_DesktopHeight"), c.sent);
-        EXPECT_EQ(client.Sent("put_FullScreen"), c.fullScreen ? "-1" : "0");
+        EXPECT_EQ(client.Sent("put_DesktopWidth") + "x" + client.Sent("put_DesktopHeight"), sent);
+        EXPECT_EQ(client.Sent("put_FullScreen"), fullScreen ? "-1" : "0");
     }
     EXPECT_TRUE(view.events.empty());
     // A client already in full screen: the window covers the screen at once.
@@ -120,25 +119,23 @@ TEST_F(SessionTest, ConnectSendsTheRecordInItsOrderTheWindowsSizeAndTheDrives) {
     // Drive lists choose the drives to redirect and whether later ones follow.
     for (const char* name : {"C:", "D:", "Network (Z:)", "nocolon", ":"})
         client.drives.emplace_back(name);
-    const struct {
-        int redirect;
-        const char* list;
-        const char* states;  // per drive: T on, F off, - untouched
-        const char *dynamic, *drives;
-    } lists[] = {{1, "  c: z:", "TFT--", "0", "-1"},
-                 {1, " \t ", "-----", "-1", "-1"},  // no drive switched off
-                 {0, "C:", "-----", "", "0"}};
-    for (const auto& c : lists) {
+    // Redirect, the list; per drive T on, F off, - untouched; then what is sent
+    // for dynamic drives and for drives.
+    const std::tuple<int, const char*, const char*, const char*, const char*> lists[] = {
+        {1, "  c: z:", "TFT--", "0", "-1"},
+        {1, " \t ", "-----", "-1", "-1"},  // no drive switched off
+        {0, "C:", "-----", "", "0"}};
+    for (const auto& [redirect, list, states, dynamic, drives] : lists) {
         for (auto& d : client.drives) d.state.reset();
-        record.RedirectDrives = c.redirect;
-        record.DriveCollection = c.list;
+        record.RedirectDrives = redirect;
+        record.DriveCollection = list;
         Connect();
-        std::string states;
+        std::string set;
         for (auto& d : client.drives)
-            states += !d.state ? '-' : *d.state == VariantBool::True ? 'T' : 'F';
-        EXPECT_EQ(states, c.states) << c.list;
-        EXPECT_EQ(client.Sent("put_RedirectDynamicDrives"), c.dynamic) << c.list;
-        EXPECT_EQ(client.Sent("put_RedirectDrives"), c.drives) << c.list;
+            set += !d.state ? '-' : *d.state == VariantBool::True ? 'T' : 'F';
+        EXPECT_EQ(set, states) << list;
+        EXPECT_EQ(client.Sent("put_RedirectDynamicDrives"), dynamic) << list;
+        EXPECT_EQ(client.Sent("put_RedirectDrives"), drives) << list;
     }
 
     // A client without the optional capabilities is given the rest.
