@@ -11,6 +11,7 @@
 
 #include <limits>
 #include <map>
+#include <tuple>
 
 namespace vandrelle {
 namespace {
@@ -18,11 +19,8 @@ namespace {
 enum class Mode { Server, Group, Root };
 
 GeneralMapper Mapper(Mode mode = Mode::Server) {
-    GeneralMode m;
-    m.group = mode == Mode::Group;
-    m.root = mode == Mode::Root;
-    m.siblingNames = {"Office", "db 1", ""};
-    return GeneralMapper(m);
+    return GeneralMapper(
+        GeneralMode{mode == Mode::Group, mode == Mode::Root, {"Office", "db 1", ""}});
 }
 
 using test::RecordFrom;
@@ -95,17 +93,16 @@ TEST(GeneralMapperTest, LoadStoreAndAutoFillKeepWhatWasNotEdited) {
 // one colon in a server is a port, more are an IPv6 address; names are
 // compared exactly after trimming, an empty one is not also a duplicate.
 TEST(GeneralMapperTest, ChecksAndTheirOrder) {
-    struct Case {
-        const char *name, *server, *port, *problems;
-    };
-    for (const Case& c :
-         {Case{"new", "h", "12abc", "p"}, Case{"new", "h", "99999999999", "p"},
-          Case{"new", "h", "0", "r"}, Case{"new", "h", "65536", "r"}, Case{"new", "h", "65535", ""},
-          Case{"new", "h", " +3390", ""}, Case{"new", " host: ", "1", "c"},
-          Case{"new", "2001:db8::1:3389", "1", ""}, Case{"  Office ", "h", "1", "d"},
-          Case{"office", "h", "1", ""}, Case{" ", " ", "0", "rns"}}) {
-        EXPECT_EQ(Check(c.name, c.server, c.port), c.problems) << c.name << c.server << c.port;
-    }
+    const char* const cases[][4] = {
+        // name, server, port, problems
+        {"new", "h", "12abc", "p"},   {"new", "h", "99999999999", "p"},
+        {"new", "h", "0", "r"},       {"new", "h", "65536", "r"},
+        {"new", "h", "65535", ""},    {"new", "h", " +3390", ""},
+        {"new", " host: ", "1", "c"}, {"new", "2001:db8::1:3389", "1", ""},
+        {"  Office ", "h", "1", "d"}, {"office", "h", "1", ""},
+        {" ", " ", "0", "rns"}};
+    for (const auto& [name, server, port, problems] : cases)
+        EXPECT_EQ(Check(name, server, port), problems) << name << server << port;
     EXPECT_EQ(Check("new", "h", "0", Mode::Server, true), "") << "an inherited port is not ours";
     EXPECT_EQ(Check("Lab", "host:1", "1", Mode::Group), "") << "a group has no server";
     EXPECT_EQ(Check("Office", "", "70000", Mode::Group), "rd");
@@ -117,13 +114,9 @@ TEST(GeneralMapperTest, ChecksAndTheirOrder) {
 // store their own size, whatever the edits hold.
 TEST(DisplayMapperTest, SizesTravelBetweenRecordAndPageAndTheMarginIsProposed) {
     constexpr int kMin = std::numeric_limits<int>::min(), kMax = std::numeric_limits<int>::max();
-    struct Case {
-        int w, h, fullScreen;
-        DesktopSize size;
-        const char *width, *height;
-        bool load, store;
-    };
-    const Case cases[] = {
+    // The record's width, height and full screen, the entry and the edits'
+    // texts, and whether the row is checked loading and storing.
+    const std::tuple<int, int, int, DesktopSize, std::string, std::string, bool, bool> cases[] = {
         {0, 0, 0, DesktopSize::FitWindow, "", "", true, true},
         {-20, -30, 0, DesktopSize::FitWindowWithMargin, "20", "30", true, true},
         {-20, 0, 0, DesktopSize::Custom, "-20", "0", true, true},
@@ -133,23 +126,21 @@ TEST(DisplayMapperTest, SizesTravelBetweenRecordAndPageAndTheMarginIsProposed) {
         {0, 12, 0, DesktopSize::Custom, "", "12px", false, true},
         {-20, -30, 7, DesktopSize::FullScreen, "", "", true, false},  // wins over any size
         {0, 0, 1, DesktopSize::FullScreen, "1", "2", false, true}};
-    for (const Case& c : cases) {
-        Properties p;
-        p.DesktopWidth = c.w;
-        p.DesktopHeight = c.h;
-        p.FullScreen = c.fullScreen;
+    for (const auto& [w, h, fullScreen, size, width, height, load, store] : cases) {
+        Properties p =
+            RecordFrom("DesktopWidth=" + std::to_string(w) + " DesktopHeight=" + std::to_string(h) +
+                       " FullScreen=" + std::to_string(fullScreen));
         const DisplayState s = DisplayMapper::Load(p);
-        if (c.load) {
-            EXPECT_EQ(s.size, c.size) << c.w << " x " << c.h;
-            EXPECT_EQ(s.width + "x" + s.height, std::string(c.width) + "x" + c.height);
+        if (load) {
+            EXPECT_EQ(s.size, size) << w << " x " << h;
+            EXPECT_EQ(s.width + "x" + s.height, width + "x" + height);
         }
-        if (!c.store) continue;
-        const DisplayState shown{c.size, c.width, c.height, {}, false};
-        DisplayMapper::Store(shown,
+        if (!store) continue;
+        DisplayMapper::Store({size, width, height, {}, false},
                              p = RecordFrom("DesktopWidth=-5 DesktopHeight=-5 FullScreen=1"));
         EXPECT_EQ(std::vector({p.DesktopWidth, p.DesktopHeight, p.FullScreen}),
-                  std::vector({c.w, c.h, c.fullScreen}))
-            << c.width << " x " << c.height;
+                  std::vector({w, h, fullScreen}))
+            << width << " x " << height;
     }
     // Choosing the margin proposes ten pixels only when both edits are empty.
     for (const auto& [chosen, width, expected] :

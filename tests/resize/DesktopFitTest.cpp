@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
 using namespace vandrelle;
 using namespace std::chrono_literals;
@@ -19,13 +20,9 @@ std::string Text(PixelSize s) {
 }  // namespace
 
 TEST(DesktopFit, TheDesktopAskedForFollowsTheAreaWithinTheProtocolsBounds) {
-    const struct {
-        std::int64_t width, height;
-        int fullScreen;
-        PixelSize area;
-        std::string asked;
-        bool follows;
-    } rows[] = {
+    // The record's width, height and full screen, the area, the size asked for
+    // and whether it follows the area.
+    const std::tuple<std::int64_t, std::int64_t, int, PixelSize, std::string, bool> rows[] = {
         {0, 0, 0, {1280, 720}, "1280x720", true},
         {0, 0, 0, {1281, 721}, "1280x721", true},       // the width even
         {0, 0, 0, {150, 9000}, "200x8192", true},       // the bounds
@@ -35,10 +32,10 @@ TEST(DesktopFit, TheDesktopAskedForFollowsTheAreaWithinTheProtocolsBounds) {
         {1024, 768, 0, {640, 480}, "1024x768", false},  // fixed
         {1024, 768, 1, {1920, 1080}, "1920x1080", true},
     };
-    for (const auto& r : rows) {
-        const DesktopMode mode = DesktopMode::FromRecord(r.width, r.height, r.fullScreen);
-        EXPECT_EQ(Text(RequestedDesktop(mode, r.area)), r.asked) << r.width << "x" << r.height;
-        EXPECT_EQ(mode.FollowsArea(), r.follows) << r.width << "x" << r.height;
+    for (const auto& [width, height, fullScreen, area, asked, follows] : rows) {
+        const DesktopMode mode = DesktopMode::FromRecord(width, height, fullScreen);
+        EXPECT_EQ(Text(RequestedDesktop(mode, area)), asked) << width << "x" << height;
+        EXPECT_EQ(mode.FollowsArea(), follows) << width << "x" << height;
     }
 }
 

@@ -107,38 +107,35 @@ TEST(ImportTest, EachServerOnceInItsOrderAndWhatCannotBeStoredIsLeftOut) {
 }
 
 // The three lists as the system client's keys hold them, in a key-store file.
-class ReadSourcesTest : public ::testing::Test {
-protected:
-    MstscSources Read(const std::string& body) {
-        WriteFile(dir.file("user.reg"), "Windows Registry Editor Version 5.00\n\n" + body);
-        return ReadMstscSources(keys);
-    }
-    static std::string Key(const std::string& below) {
-        return "[HKEY_CURRENT_USER\\Software\\Microsoft\\Terminal Server Client\\" + below + "]\n";
-    }
-    TempDir dir;
-    RegFileKeyStore keys{dir.file("user.reg"), dir.file("machine.reg")};
-};
+std::string Key(const std::string& below) {
+    return "[HKEY_CURRENT_USER\\Software\\Microsoft\\Terminal Server Client\\" + below + "]\n";
+}
 
 // MRU2 holds "open" without its terminator, MRU6 "expand" with it. No
 // string, none without its terminator, none of 260 units, MRU5 missing,
 // binary: none; MRU10 is never read. Names are counted in UTF-16 units (an
 // emoji takes two), hint data in bytes: the enumerations end at the first
 // that does not fit.
-TEST_F(ReadSourcesTest, ValuesAndNamesThatDoNotFitTheBufferAreSkippedOrEndTheList) {
+TEST(ReadSourcesTest, ValuesAndNamesThatDoNotFitTheBufferAreSkippedOrEndTheList) {
+    TempDir dir;
+    RegFileKeyStore keys(dir.file("user.reg"), dir.file("machine.reg"));
     const std::string fits(259, 'f');
     std::string emoji;
     for (int i = 0; i < 129; ++i) emoji += "\xf0\x9f\x98\x80";
     const std::string name259 = emoji + "a", name260 = emoji + "ab";
-    const MstscSources sources = Read(
-        Key("Default") + "\"MRU0\"=\"first:3390\"\n\"MRU1\"=dword:00000001\n" +
-        "\"MRU2\"=hex(1):6f,00,70,00,65,00,6e,00\n\"MRU3\"=\"" + std::string(260, 'x') +
-        "\"\n\"MRU4\"=\"" + fits + "\"\n\"MRU6\"=hex(2):65,00,78,00,70,00,61,00,6e,00,64,00,00,00" +
-        "\n\"MRU7\"=hex:41,00,00,00\n" + "\"MRU9\"=\"h\xc3\xb6st\"\n\"MRU10\"=\"never read\"\n" +
-        Key("UsernameHint") + "\"a\"=\"u\"\n\"" + name259 + "\"=\"" + std::string(259, 'u') +
-        "\"\n\"n\"=dword:00000001\n\"big\"=\"" + std::string(260, 'u') + "\"\n\"after\"=\"u\"\n" +
-        Key("Servers\\s1") + Key("Servers\\" + name259) + Key("Servers\\" + name260) +
-        Key("Servers\\s3"));
+    WriteFile(dir.file("user.reg"),
+              "Windows Registry Editor Version 5.00\n\n" + Key("Default") +
+                  "\"MRU0\"=\"first:3390\"\n\"MRU1\"=dword:00000001\n" +
+                  "\"MRU2\"=hex(1):6f,00,70,00,65,00,6e,00\n\"MRU3\"=\"" + std::string(260, 'x') +
+                  "\"\n\"MRU4\"=\"" + fits +
+                  "\"\n\"MRU6\"=hex(2):65,00,78,00,70,00,61,00,6e,00,64,00,00,00" +
+                  "\n\"MRU7\"=hex:41,00,00,00\n" +
+                  "\"MRU9\"=\"h\xc3\xb6st\"\n\"MRU10\"=\"never read\"\n" + Key("UsernameHint") +
+                  "\"a\"=\"u\"\n\"" + name259 + "\"=\"" + std::string(259, 'u') +
+                  "\"\n\"n\"=dword:00000001\n\"big\"=\"" + std::string(260, 'u') +
+                  "\"\n\"after\"=\"u\"\n" + Key("Servers\\s1") + Key("Servers\\" + name259) +
+                  Key("Servers\\" + name260) + Key("Servers\\s3"));
+    const MstscSources sources = ReadMstscSources(keys);
     ASSERT_TRUE(sources.hasDefaultKey);
     const std::optional<std::string> none;
     EXPECT_EQ(sources.recent,

@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <optional>
 #include <thread>
+#include <tuple>
 
 namespace vandrelle::test {
 namespace {
@@ -86,30 +87,27 @@ TEST_F(ClientServicesTest, AddInsComeUserFirstAndOnlyFromSafeLibraries) {
 }
 
 // Sizes are passed only when both are fixed; a host stays one argument. The
-// log-on settings are not given.
-TEST(ExternalCommandTest, FollowsTheRecordsSizesConsoleAndFullScreen) {
-    const struct {
-        const char* record;
-        bool shift;
-        const char* arguments;
-    } cases[] = {{"DesktopWidth=1024 DesktopHeight=768", false, "/v:host:3390 /w:1024 /h:768"},
-                 {"DesktopWidth=1280", false, "/v:host:3390"},
-                 {"DesktopWidth=800 DesktopHeight=600 ConnectToServerConsole=1 FullScreen=1", false,
-                  "/v:host:3390 /w:800 /h:600 /admin /console /f"},
-                 {"DesktopWidth=800 DesktopHeight=600", true, "/v:host:3390 /w:800 /h:600 /f"},
-                 {"Server=::1", false, "/v:[::1]:3390"}};
-    for (const auto& c : cases) {
-        Properties r = RecordFrom("Server=host RDPPort=3390 UserName=secret Password=secret " +
-                                  std::string(c.record));
+// log-on settings are not given. The launch starts the client detached with
+// that argument list, and refuses a command line it would have to cut.
+TEST_F(ClientServicesTest, ExternalCommandFollowsTheRecordAndLaunchesDetached) {
+    // The record, whether shift is held, and the arguments.
+    const std::tuple<std::string, bool, std::string> cases[] = {
+        {"DesktopWidth=1024 DesktopHeight=768", false, "/v:host:3390 /w:1024 /h:768"},
+        {"DesktopWidth=1280", false, "/v:host:3390"},
+        {"DesktopWidth=800 DesktopHeight=600 ConnectToServerConsole=1 FullScreen=1", false,
+         "/v:host:3390 /w:800 /h:600 /admin /console /f"},
+        {"DesktopWidth=800 DesktopHeight=600", true, "/v:host:3390 /w:800 /h:600 /f"},
+        {"Server=::1", false, "/v:[::1]:3390"}};
+    for (const auto& [record, shift, arguments] : cases) {
+        Properties r =
+            RecordFrom("Server=host RDPPort=3390 UserName=secret Password=secret " + record);
         std::string joined;
-        for (const auto& a : BuildExternalCommand(r, c.shift, "x").arguments) joined += a + " ";
-        EXPECT_EQ(joined, c.arguments + std::string(" ")) << c.record;
+        for (const auto& a : BuildExternalCommand(r, shift, "x").arguments) joined += a + " ";
+        EXPECT_EQ(joined, arguments + " ") << record;
         r.Server = "host /p:x";
         EXPECT_EQ(BuildExternalCommand(r, false, "x").arguments[0], "/v:host /p:x:3390");
     }
-}
 
-TEST_F(ClientServicesTest, LaunchStartsTheClientDetachedWithAnArgumentList) {
     // A stand-in client on a PATH of our own writes its arguments to a file.
     const std::string bin = dir.file("bin");
     MakeFolders(bin);
@@ -123,8 +121,7 @@ TEST_F(ClientServicesTest, LaunchStartsTheClientDetachedWithAnArgumentList) {
     CConfigStore store(keys);
     store.Init();
     store.SetConfigPath(dir.file("Vandrelle.xml"));
-    Properties r;
-    r.Name = "s";
+    Properties r = RecordFrom("Name=s");
     r.Server = "host; touch " + dir.file("injected");
     ASSERT_TRUE(store.AddServer(NodePath(), r));
     std::string error;

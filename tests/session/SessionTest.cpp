@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <tuple>
 
 namespace vandrelle::test {
 namespace {
@@ -51,15 +52,9 @@ protected:
         return result;
     }
     std::string LastText() const { return client.Values("put_DisconnectedText").back(); }
-    // The states reported to the frame, one digit each.
-    std::string States() const {
-        std::string states;
-        for (const auto& m : frame.posted) {
-            if (m.message != WM_APP_SESSION_STATE) continue;
-            EXPECT_EQ(m.lParam, view.WindowId());
-            states += std::to_string(m.wParam);
-        }
-        return states;
+    // The report of a state to the frame, naming the tab's window.
+    FakeFrame::Message StateReport(std::uintptr_t state) const {
+        return {WM_APP_SESSION_STATE, state, view.WindowId()};
     }
 
     TempDir dir;
@@ -72,7 +67,7 @@ protected:
     std::unique_ptr<Session> session;
 };
 
-TEST_F(SessionTest, ConnectAppliesTheRecordInItsFixedOrder) {
+TEST_F(SessionTest, ConnectSendsTheRecordInItsOrderTheWindowsSizeAndTheDrives) {
     record.ConnectToServerConsole = 1;
     record.RedirectDrives = 0;
     keys.CreateKey(Hive::CurrentUser,
@@ -101,37 +96,20 @@ TEST_F(SessionTest, ConnectAppliesTheRecordInItsFixedOrder) {
     EXPECT_FALSE(HasText(Connect(), "Password"));
     EXPECT_EQ(client.Sent("put_UserName") + client.Sent("put_PerformanceFlags"), "jdoe388,404");
 
-    // A client without the optional capabilities is given the rest.
-    client.has5 = client.has6 = client.hasNonScriptable3 = false;
-    record.RedirectDrives = 1;
-    record.DriveCollection = "C:";
-    EXPECT_FALSE(HasText(Connect(), "CredSsp"));
-    EXPECT_EQ(client.Sent("put_RedirectDrives") + client.calls.back().name, "-1Connect");
-    EXPECT_EQ(view.errors.size(), 1u);
-}
-
-// Fit and margins follow the 1000 x 700 window; full screen sends the record's
-// size, then the primary screen's.
-TEST_F(SessionTest, DesktopSizeAndDrivesFollowTheWindowAndTheRecord) {
-    const struct {
-        int w, h, fullScreen;
-        const char* sent;  // widths x heights
-    } cases[] = {
-        {0, 0, 0, "1000x700"},
-        {-10, -20, 0, "980x660"},
-        {-500, -20, 0, "1000x700"},
-        {-10, 0, 0, "980x700"},
-        {0, -20, 0, "1000x660"},
-        {-10, 600, 0, "-10x600"},
-        {800, 600, 1, "800,1920x600,1080"},
+    // Fit and margins follow the 1000 x 700 window; full screen sends the
+    // record's size, then the primary screen's.
+    // The record's width, height and full screen, then the widths x heights sent.
+    const std::tuple<int, int, int, std::string> cases[] = {
+        {0, 0, 0, "1000x700"},   {-500, -20, 0, "1000x700"}, {-10, 0, 0, "980x700"},
+        {0, -20, 0, "1000x660"}, {-10, 600, 0, "-10x600"},   {800, 600, 1, "800,1920x600,1080"},
     };
-    for (const auto& c : cases) {
-        record.DesktopWidth = c.w;
-        record.DesktopHeight = c.h;
-        record.FullScreen = c.fullScreen;
+    for (const auto& [w, h, fullScreen, sent] : cases) {
+        record.DesktopWidth = w;
+        record.DesktopHeight = h;
+        record.FullScreen = fullScreen;
         Connect();
-        EXPECT_EQ(client.Sent("put_DesktopWidth") + "x" + client.Sent("put_DesktopHeight"), c.sent);
-        EXPECT_EQ(client.Sent("put_FullScreen"), c.fullScreen ? "-1" : "0");
+        EXPECT_EQ(client.Sent("put_DesktopWidth") + "x" + client.Sent("put_DesktopHeight"), sent);
+        EXPECT_EQ(client.Sent("put_FullScreen"), fullScreen ? "-1" : "0");
     }
     EXPECT_TRUE(view.events.empty());
     // A client already in full screen: the window covers the screen at once.
@@ -141,26 +119,32 @@ TEST_F(SessionTest, DesktopSizeAndDrivesFollowTheWindowAndTheRecord) {
     // Drive lists choose the drives to redirect and whether later ones follow.
     for (const char* name : {"C:", "D:", "Network (Z:)", "nocolon", ":"})
         client.drives.emplace_back(name);
-    const struct {
-        int redirect;
-        const char* list;
-        const char* states;  // per drive: T on, F off, - untouched
-        const char *dynamic, *drives;
-    } lists[] = {{1, "  c: z:", "TFT--", "0", "-1"},
-                 {1, " \t ", "-----", "-1", "-1"},  // no drive switched off
-                 {0, "C:", "-----", "", "0"}};
-    for (const auto& c : lists) {
+    // Redirect, the list; per drive T on, F off, - untouched; then what is sent
+    // for dynamic drives and for drives.
+    const std::tuple<int, const char*, const char*, const char*, const char*> lists[] = {
+        {1, "  c: z:", "TFT--", "0", "-1"},
+        {1, " \t ", "-----", "-1", "-1"},  // no drive switched off
+        {0, "C:", "-----", "", "0"}};
+    for (const auto& [redirect, list, states, dynamic, drives] : lists) {
         for (auto& d : client.drives) d.state.reset();
-        record.RedirectDrives = c.redirect;
-        record.DriveCollection = c.list;
+        record.RedirectDrives = redirect;
+        record.DriveCollection = list;
         Connect();
-        std::string states;
+        std::string set;
         for (auto& d : client.drives)
-            states += !d.state ? '-' : *d.state == VariantBool::True ? 'T' : 'F';
-        EXPECT_EQ(states, c.states) << c.list;
-        EXPECT_EQ(client.Sent("put_RedirectDynamicDrives"), c.dynamic) << c.list;
-        EXPECT_EQ(client.Sent("put_RedirectDrives"), c.drives) << c.list;
+            set += !d.state ? '-' : *d.state == VariantBool::True ? 'T' : 'F';
+        EXPECT_EQ(set, states) << list;
+        EXPECT_EQ(client.Sent("put_RedirectDynamicDrives"), dynamic) << list;
+        EXPECT_EQ(client.Sent("put_RedirectDrives"), drives) << list;
     }
+
+    // A client without the optional capabilities is given the rest.
+    client.has5 = client.has6 = client.hasNonScriptable3 = false;
+    record.RedirectDrives = 1;
+    record.DriveCollection = "C:";
+    EXPECT_FALSE(HasText(Connect(), "CredSsp"));
+    EXPECT_EQ(client.Sent("put_RedirectDrives") + client.calls.back().name, "-1Connect");
+    EXPECT_EQ(view.errors.size(), 1u);
 }
 
 // A refused connect shows its text and leaves the session usable. Connect
@@ -198,12 +182,13 @@ TEST_F(SessionTest, ConnectAndDisconnectActOnlyInTheirStatesAndAfterFailures) {
 }
 
 // A remote log-off closes the tab only when switched on; a tab closed in
-// state 3 sends no Disconnect when its window goes away.
-TEST_F(SessionTest, StatesAndDisconnectionTextsFollowTheEvents) {
+// state 3 sends no Disconnect when its window goes away. Reconnecting, full
+// screen and new drives follow.
+TEST_F(SessionTest, StatesTextsReconnectFullScreenAndNewDrivesFollowTheEvents) {
     Connected();
     EXPECT_EQ(view.events, Texts{"relayout"});
     client.FireDisconnected(1);
-    EXPECT_EQ(States(), "120");
+    EXPECT_EQ(frame.posted, (std::vector{StateReport(1), StateReport(2), StateReport(0)}));
     EXPECT_EQ(LastText(), "Disconnected, reason (1, 0): Local disconnection.");
     client.extendedReason = 12;
     client.FireDisconnected(0x104);
@@ -216,23 +201,19 @@ TEST_F(SessionTest, StatesAndDisconnectionTextsFollowTheEvents) {
     EXPECT_EQ(LastText(),
               "Disconnected, reason (2308, 12): " + client.errorDescription.substr(0, 113 * 4));
 
-    Connected();
-    client.FireDisconnected(2);
-    EXPECT_EQ(States().back(), '0');
-    config.SetCloseTabOnLogOff(1);
-    Connected();
-    client.FireDisconnected(2);
-    EXPECT_EQ(session->State(), kStateLoggedOff);
-    EXPECT_EQ(States().back(), '3');
+    for (int closeOnLogOff : {0, 1}) {
+        config.SetCloseTabOnLogOff(closeOnLogOff);
+        Connected();
+        client.FireDisconnected(2);
+        EXPECT_EQ(frame.posted.back(), StateReport(closeOnLogOff ? kStateLoggedOff : 0));
+    }
     session->Destroy();
     EXPECT_FALSE(client.Called("Disconnect"));
     EXPECT_EQ(client.sink, nullptr);
-}
 
-// Reconnect waits for the disconnection on a short timer, within a bound;
-// chosen twice before the first disconnection, it connects once and the
-// second request ends without a word.
-TEST_F(SessionTest, ReconnectWithinItsBoundFullScreenAndNewDrives) {
+    // Reconnect waits for the disconnection on a short timer, within a bound;
+    // chosen twice before the first disconnection, it connects once and the
+    // second request ends without a word.
     Connected();
     client.calls.clear();
     for (int i = 0; i < 2; ++i) {

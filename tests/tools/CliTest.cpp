@@ -43,20 +43,15 @@ public:
 };
 
 // An error stream that runs an action when the first character reaches it.
-class HookedBuffer : public std::streambuf {
-public:
-    explicit HookedBuffer(std::function<void()> onFirst) : m_onFirst(std::move(onFirst)) {}
+struct HookedBuffer : std::streambuf {
+    std::function<void()> onFirst;
     std::string text;
 
-protected:
     int overflow(int c) override {
-        if (auto action = std::exchange(m_onFirst, nullptr)) action();
+        if (auto action = std::exchange(onFirst, nullptr)) action();
         if (c != traits_type::eof()) text += static_cast<char>(c);
         return traits_type::not_eof(c);
     }
-
-private:
-    std::function<void()> m_onFirst;
 };
 
 // The companion over a key store, a program folder and a configuration file
@@ -73,12 +68,16 @@ protected:
         env = {dir.file("prog"), dir.file("xdg"), &keys, &credentials};
     }
 
-    // Runs with --config on `file` unless told not to.
-    Result Run(Args args, bool withConfig = true) {
+    // Runs with --config on `file` unless told not to; `onFirstError` runs
+    // when the first character reaches the error stream.
+    Result Run(Args args, bool withConfig = true, std::function<void()> onFirstError = {}) {
         if (withConfig) args.insert(args.begin(), {"--config", file});
-        std::ostringstream out, err;
+        std::ostringstream out;
+        HookedBuffer errors;
+        errors.onFirst = std::move(onFirstError);
+        std::ostream err(&errors);
         const int code = RunCli(args, env, out, err);
-        return {code, out.str(), err.str()};
+        return {code, out.str(), errors.text};
     }
     std::string Ok(const Args& args) { return Check({{args}}).out; }
 
@@ -128,13 +127,12 @@ TEST_F(CliTest, CommandsEditTheTreeReadPasswordsAndImportAndRefusalsChangeNothin
     WriteFile(dir.file("notes.txt"), "[HKEY_CURRENT_USER\\Software\\X]\n\"a\"=\"b\"\n");
     const std::string before = ReadFile(file), keysBefore = ReadFile(dir.file("registry.reg"));
     const std::string usage = "(see vandrelle-cli --help)\n", inherits = "--set InheritGeneral=0";
-    const std::string port = "vandrelle-cli: Port must between 1 and 65535, default is 3389.\n";
     Check({
         {{"show", "Nope"}, 1, "vandrelle-cli: no node Nope\n"},
         {{"set", "Lab", "--set", "Colour=1"}, 2, "unknown field Colour"},
         {{"add-server", "--set", "Server=no-name"}, 2, "give the new server's name"},
         {{"set", "Web", "--set", "InheritGeneral=1", "--set", "Domain=D"}, 2, inherits},
-        {{"set", "Web", "--set", "RDPPort=65536"}, 2, port},
+        {{"set", "Web", "--set", "RDPPort=65536"}, 2, "Port must between 1 and 65535"},
         {{"set", "Web", "--set", "Server=h"}, 2, "is not stored for a group"},
         {{"set", "Lab", "--set", "GroupCollapsed=1"}, 2, "is not stored for a server"},
         {{"external-command", "Web"}, 2, "Web is not a server"},
@@ -190,11 +188,9 @@ TEST_F(CliTest, CommandsEditTheTreeReadPasswordsAndImportAndRefusalsChangeNothin
     ASSERT_EQ(::grantpt(master) | ::unlockpt(master), 0);
     env.input = ::open(::ptsname(master), O_RDWR | O_NOCTTY);
     // Typed once asked: the echo is off by then.
-    HookedBuffer asked([&] { ASSERT_EQ(::write(master, "typed\n", 6), 6); });
-    std::ostream err(&asked);
-    std::ostringstream out;
-    EXPECT_EQ(RunCli({"--config", file, "set", "Lab", "--set", "Password=-"}, env, out, err), 0);
-    EXPECT_EQ(asked.text, "Password: ");
+    const Result asked = Run({"set", "Lab", "--set", "Password=-"}, true,
+                             [&] { ASSERT_EQ(::write(master, "typed\n", 6), 6); });
+    EXPECT_EQ(asked.err + std::to_string(asked.code), "Password: 0");
     pollfd echo{master, POLLIN, 0};
     char echoed[16] = {};
     ASSERT_EQ(::poll(&echo, 1, 5000), 1);
@@ -272,12 +268,11 @@ TEST_F(CliTest, AFirstRunMakesTheKeyAndTheFileAndKeepsWhatOthersChanged) {
     WriteFile(config, "<Vandrelle><Servers/></Vandrelle>");
     const std::string theirs =
         "<Vandrelle><Servers><Server><Name>Theirs</Name></Server></Servers></Vandrelle>";
-    HookedBuffer errors([&] { WriteFile(config, theirs); });
-    std::ostream err(&errors);
-    std::ostringstream out;
-    ASSERT_EQ(RunCli({"add-group", "--set", "Name=Mine"}, env, out, err), 0) << errors.text;
-    EXPECT_TRUE(HasText(errors.text, "warning: skipped: cannot read "));
-    EXPECT_FALSE(HasText(errors.text, "had changed")) << "merged, no copy kept";
+    const Result mine =
+        Run({"add-group", "--set", "Name=Mine"}, false, [&] { WriteFile(config, theirs); });
+    ASSERT_EQ(mine.code, 0) << mine.err;
+    EXPECT_TRUE(HasText(mine.err, "warning: skipped: cannot read "));
+    EXPECT_FALSE(HasText(mine.err, "had changed")) << "merged, no copy kept";
     EXPECT_EQ(Run({"tree"}, false).out, "Theirs\nMine/\n");
 
     Build();
