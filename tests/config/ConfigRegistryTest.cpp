@@ -22,12 +22,15 @@ using ConfigRegistryTest = ConfigFixture;
 // The first run stores a random key that later runs reuse, also when the
 // program's key already holds other values (a section pasted from Windows);
 // another installation gets another key. A stored key is read and the file
-// left as it is; the window's state persists.
+// left as it is; the window's state and placement persist (a placement that
+// is not 16 bytes is none). Only Init creates the program's key, together
+// with the password key: a key store deleted while the program runs is not
+// recreated without one.
 //
 // A stored key that cannot be used stops Init with its reason and is left as
 // it is, not replaced by a new one that would make every password unreadable;
 // such a store neither enciphers nor deciphers a password.
-TEST_F(ConfigRegistryTest, TheFirstRunMakesAKeyThatLaterRunsReuseAndAnUnusableOneIsKept) {
+TEST_F(ConfigRegistryTest, TheFirstRunMakesTheKeyLaterRunsReuseItAndAnUnusableOneIsKept) {
     const std::string path = dir.file("registry.reg");
     const PasswordKey elsewhere = store->Key();  // made by the fixture's first run
     WriteFile(path, std::string(kHive) + "\"Maximized\"=dword:00000001\n");
@@ -44,6 +47,17 @@ TEST_F(ConfigRegistryTest, TheFirstRunMakesAKeyThatLaterRunsReuseAndAnUnusableOn
     EXPECT_EQ(again.Key(), first.Key());
     EXPECT_EQ(again.IsMaximized(), 0);
     EXPECT_EQ(ReadFile(path), made);
+    WindowRect rect;
+    const WindowRect written{-8, -32000, 1920, 1080};
+    WriteWindowPos(keys, written);
+    ASSERT_TRUE(ReadWindowPos(keys, rect));
+    EXPECT_EQ(rect, written);
+    keys.CreateKey(Hive::CurrentUser, kProgramKey)->WriteBinary("WindowPos", Bytes(20, 1));
+    EXPECT_FALSE(ReadWindowPos(keys, rect));
+    std::filesystem::remove(path);
+    again.SetMaximized(1);
+    WriteWindowPos(keys, WindowRect{1, 2, 3, 4});
+    EXPECT_FALSE(std::filesystem::exists(path));
 
     const std::string bad = std::string(kHive) + "\"key\"=hex:00,01,02\n";
     WriteFile(path, bad);
@@ -57,23 +71,6 @@ TEST_F(ConfigRegistryTest, TheFirstRunMakesAKeyThatLaterRunsReuseAndAnUnusableOn
     EXPECT_THROW(broken.AddServer(NodePath(), server), std::logic_error);
     EXPECT_FALSE(broken.IsDirty());
     EXPECT_EQ(ReadFile(path), bad);
-}
-
-// A placement that is not 16 bytes is none. Only Init creates the
-// program's key, together with the password key: a key store deleted while
-// the program runs is not recreated without one.
-TEST_F(ConfigRegistryTest, PlacementPersistsButNeverCreatesTheProgramsKey) {
-    WindowRect rect;
-    const WindowRect written{-8, -32000, 1920, 1080};
-    WriteWindowPos(keys, written);
-    ASSERT_TRUE(ReadWindowPos(keys, rect));
-    EXPECT_EQ(rect, written);
-    keys.CreateKey(Hive::CurrentUser, kProgramKey)->WriteBinary("WindowPos", Bytes(20, 1));
-    EXPECT_FALSE(ReadWindowPos(keys, rect));
-    std::filesystem::remove(dir.file("registry.reg"));
-    store->SetMaximized(0);
-    WriteWindowPos(keys, WindowRect{1, 2, 3, 4});
-    EXPECT_FALSE(std::filesystem::exists(dir.file("registry.reg")));
 }
 
 // A stored place is moved onto the screens, or left out when it has no
