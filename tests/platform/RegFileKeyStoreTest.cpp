@@ -33,13 +33,10 @@ protected:
         WriteUserFile(text);
         return m_store.CreateKey(Hive::CurrentUser, kProgramKey);
     }
-    // The key at `path` as another store reads it from the file.
-    std::unique_ptr<RegKey> Reread(std::string_view path) {
-        return RegFileKeyStore(UserFile(), "").OpenKey(Hive::CurrentUser, path);
-    }
-    // Its sub-keys, or with `values` its value names, in order.
+    // The sub-keys of the key at `path`, or with `values` its value names, in
+    // order, as another store reads them from the file.
     Names List(std::string_view path, bool values = false) {
-        const auto key = Reread(path);
+        const auto key = RegFileKeyStore(UserFile(), "").OpenKey(Hive::CurrentUser, path);
         Names names;
         while (auto next = values ? key->ValueName(names.size()) : key->SubKeyName(names.size()))
             names.push_back(*next);
@@ -80,7 +77,8 @@ TEST_F(RegFileKeyStoreTest, EachTypeIsWrittenAsRegeditTextAndReadBack) {
         "E", RegValue{.type = ValueType::ExpandString, .text = std::string(1, '\0'), .bytes = {}}));
     EXPECT_TRUE(HasText(m_store.LastError(), "NUL"));
     EXPECT_EQ(ReadFile(UserFile()), written);
-    const auto reread = Reread("Software\\Vandrelle\\Window");
+    const auto reread =
+        RegFileKeyStore(UserFile(), "").OpenKey(Hive::CurrentUser, "Software\\Vandrelle\\Window");
     EXPECT_EQ(reread->ReadString(""), "a\\b\"c");
     EXPECT_EQ(reread->ReadString("Lines"), "one\nü");
     EXPECT_EQ(reread->ReadBinary("Pos"), bytes);
