@@ -108,7 +108,6 @@ TEST_F(ConfigReadTest, LoadsAcceptOddFilesAndAFailureKeepsTheDocument) {
     LoadData("example.xml");
     EXPECT_FALSE(store->Load(DataFile("malformed.xml")));
     EXPECT_FALSE(store->LastLoadFileMissing());
-    EXPECT_TRUE(HasText(store->LastLoadError(), "line"));
     EXPECT_FALSE(store->Load(dir.file("absent.xml")));
     EXPECT_TRUE(store->LastLoadFileMissing());
     EXPECT_TRUE(store->FindNode(P({"Lab"})));

@@ -91,11 +91,8 @@ TEST(WindowPlaceTest, AStoredPlaceIsKeptOnTheScreensOrLeftOut) {
         {"past the right edge", {1500, 900, 2100, 1300}, WindowRect{1320, 680, 1920, 1080}},
         {"off every screen", {-5000, -5000, -4200, -4400}, WindowRect{0, 0, 800, 600}, false},
         {"no area", {10, 10, 10, 400}, std::nullopt},
-        {"left at the lowest int", {INT_MIN, 0, 800, 600}, std::nullopt},
-        {"right at the highest int",
-         {INT_MAX - 10, 0, INT_MAX, 600},
-         WindowRect{0, 0, 10, 600},
-         false},
+        {"left at INT_MIN", {INT_MIN, 0, 800, 600}, std::nullopt},
+        {"right at INT_MAX", {INT_MAX - 10, 0, INT_MAX, 600}, WindowRect{0, 0, 10, 600}, false},
     };
     for (const Row& row : rows) {
         const auto place = PlaceOnScreens(row.stored, kScreens);
