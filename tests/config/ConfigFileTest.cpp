@@ -20,9 +20,9 @@ namespace {
 
 // The program in "app/sub", so that the second place "app/sub/../bin" is a
 // folder of its own, and the user's folder in "xdg/vandrelle".
-class ConfigSearchTest : public ConfigFixture {
+class ConfigFileTest : public ConfigFixture {
 protected:
-    ConfigSearchTest() {
+    ConfigFileTest() {
         MakeFolders(program);
         MakeFolders(dir.file("app/bin"));
         MakeFolders(user);
@@ -43,7 +43,11 @@ protected:
 // change. Saves go to the user's folder when the program's folder cannot be
 // written, and also from a system folder: root may write to /usr/bin, yet an
 // installed program must not leave its file among the system's programs.
-TEST_F(ConfigSearchTest, TheSearchOrderDecidesTheSaveTargetUnlessItIsASystemFolder) {
+//
+// A program folder that every user may write is neither read nor written:
+// another user could have put a file there, or a link that the first save
+// would write through.
+TEST_F(ConfigFileTest, TheSearchOrderDecidesTheSaveTargetUnlessOthersMayWriteThere) {
     EXPECT_FALSE(Search().loaded);
     EXPECT_EQ(store->ConfigPath(), first);
     WriteFile(user + "/Vandrelle.xml", example);
@@ -57,11 +61,22 @@ TEST_F(ConfigSearchTest, TheSearchOrderDecidesTheSaveTargetUnlessItIsASystemFold
          {dir.file("no/such/folder"), std::string("/usr/lib/../bin"), dir.file("linked-bin")})
         EXPECT_EQ(DefaultSavePath(folder, user), user + "/Vandrelle.xml") << folder;
     EXPECT_FALSE(IsSystemProgramFolder("/usr"));
+
+    const std::string victim = dir.file("victim");
+    ASSERT_EQ(::symlink(victim.c_str(), first.c_str()), 0);
+    ASSERT_EQ(::chmod(program.c_str(), 01777), 0);
+    ASSERT_EQ(::chmod(dir.file("app/bin").c_str(), 0777), 0);
+    store = NewStore();  // a restart
+    Search();
+    EXPECT_EQ(store->ConfigPath(), user + "/Vandrelle.xml");
+    EXPECT_FALSE(store->FindNode(P({"G"})));  // of the bin folder's file
+    ASSERT_TRUE(store->AddGroup(NodePath(), Named("H")));
+    EXPECT_FALSE(FileExists(victim));
 }
 
 // A malformed file is passed over and left alone while another loads; as
 // the save target, it is kept beside before the first save replaces it.
-TEST_F(ConfigSearchTest, AMalformedFileIsPassedOverOrKeptBeforeTheFirstSave) {
+TEST_F(ConfigFileTest, AMalformedFileIsPassedOverOrKeptBeforeTheFirstSave) {
     WriteFile(first, malformed);
     WriteFile(second, example);
     const ConfigSearchResult found = Search();
@@ -83,24 +98,6 @@ TEST_F(ConfigSearchTest, AMalformedFileIsPassedOverOrKeptBeforeTheFirstSave) {
     EXPECT_TRUE(HasText(ReadFile(first), "<Name>H</Name>"));
 }
 
-// A program folder that every user may write is neither read nor written:
-// another user could have put a file there, or a link that the first save
-// would write through.
-TEST_F(ConfigSearchTest, AProgramFolderOthersMayWriteIsPassedOver) {
-    const std::string victim = dir.file("victim");
-    ASSERT_EQ(::symlink(victim.c_str(), first.c_str()), 0);
-    WriteFile(second, example);
-    ASSERT_EQ(::chmod(program.c_str(), 01777), 0);
-    ASSERT_EQ(::chmod(dir.file("app/bin").c_str(), 0777), 0);
-    Search();
-    EXPECT_EQ(store->ConfigPath(), user + "/Vandrelle.xml");
-    EXPECT_FALSE(store->FindNode(P({"Office"})));  // of example.xml
-    ASSERT_TRUE(store->AddGroup(NodePath(), Named("G")));
-    EXPECT_FALSE(FileExists(victim));
-}
-
-using ConfigSaveTest = ConfigFixture;
-
 // The atomic replacement itself is the file utilities' and tested there; here,
 // what the store makes of it. A write that cannot even start, or a rename onto
 // a folder, keeps the changes pending and what stood there; the next save that
@@ -111,7 +108,7 @@ using ConfigSaveTest = ConfigFixture;
 // before the save replaces it; the save itself goes ahead. Here an edit in
 // place of the same size that even keeps the modification time: only the
 // bytes tell.
-TEST_F(ConfigSaveTest, SavesKeepWhatStoodThereWhenTheyFailOrTheFileChanged) {
+TEST_F(ConfigFileTest, SavesKeepWhatStoodThereWhenTheyFailOrTheFileChanged) {
     MakeFolders(dir.file("folder/Vandrelle.xml"));  // a folder where the file should go
     store->SetConfigPath(dir.file("folder/Vandrelle.xml"));
     EXPECT_FALSE(store->AddGroup(NodePath(), Named("Lab")));
@@ -139,26 +136,20 @@ TEST_F(ConfigSaveTest, SavesKeepWhatStoodThereWhenTheyFailOrTheFileChanged) {
     EXPECT_EQ(store->KeptChangedCopy(), "");
 }
 
-// Servers with their own log-on settings, so that every save re-encodes a
-// password; enough of them to catch a save in the middle.
-std::string ManyServers(const PasswordKey& key) {
-    std::string xml = "<V><Servers>\n";
-    for (int s = 0; s < 4000; ++s) {
-        xml += "<Server><Name>srv-" + std::to_string(s) + "</Name><Server>h.example.test</Server>" +
-               "<InheritGeneral>0</InheritGeneral><Password>" + EncodePassword("pw", key) +
-               "</Password></Server>\n";
-    }
-    return xml + "</Servers><Settings/></V>\n";
-}
-
 // A process killed while it saves leaves the old version or the new one,
 // byte for byte, and never no file at all.
-TEST_F(ConfigSaveTest, AKilledSaveLeavesOneWholeVersion) {
-    ASSERT_TRUE(LoadXml(ManyServers(store->Key())));
+TEST_F(ConfigFileTest, AKilledSaveLeavesOneWholeVersion) {
+    // Servers with their own log-on settings, so that every save re-encodes
+    // a password; enough of them to catch a save in the middle.
+    const std::string server =
+        "<Server><Name>srv</Name><InheritGeneral>0</InheritGeneral><Password>" +
+        EncodePassword("pw", store->Key()) + "</Password></Server>\n";
+    ASSERT_TRUE(LoadXml("<V><Servers>\n" + Repeat(server, 4000) +
+                        "<Server><Name>target</Name></Server></Servers><Settings/></V>\n"));
     const auto save = [this](int version) {
-        Properties record = Load(P({"srv-1234"}));
+        Properties record = Load(P({"target"}));
         record.Description = version ? "second version" : "first version";
-        return store->UpdateServer(P({"srv-1234"}), record);
+        return store->UpdateServer(P({"target"}), record);
     };
     std::string versions[2];
     for (const int v : {1, 0}) {

@@ -27,8 +27,7 @@ protected:
 
     // Loads a data file through a copy in the folder, which becomes the save target.
     void LoadData(const std::string& name) {
-        WriteFile(dir.file("Vandrelle.xml"), ReadFile(DataFile(name)));
-        ASSERT_TRUE(store->Load(dir.file("Vandrelle.xml"))) << store->LastLoadError();
+        ASSERT_TRUE(LoadXml(ReadFile(DataFile(name)))) << store->LastLoadError();
     }
 
     // Writes the configuration file and loads it.
@@ -44,9 +43,10 @@ protected:
         return other;
     }
 
-    Properties Load(const NodePath& path) const {
+    // The record at `path`, as `from` (by default the store) reads it.
+    Properties Load(const NodePath& path, const CConfigStore* from = nullptr) const {
         Properties p;
-        store->LoadProperties(path, p);
+        (from ? from : store.get())->LoadProperties(path, p);
         return p;
     }
 

@@ -3,7 +3,9 @@
 // reads or makes, and the window placement.
 #include "ConfigFixture.h"
 #include "KeyStore.h"
+#include "WindowPlace.h"
 
+#include <climits>
 #include <filesystem>
 #include <stdexcept>
 
@@ -19,13 +21,16 @@ using ConfigRegistryTest = ConfigFixture;
 
 // The first run stores a random key that later runs reuse, also when the
 // program's key already holds other values (a section pasted from Windows);
-// another installation gets another key. A stored key is read below
-// comments, a blank line and a byte order mark, and the file left as it is.
+// another installation gets another key. A stored key is read and the file
+// left as it is; the window's state and placement persist (a placement that
+// is not 16 bytes is none). Only Init creates the program's key, together
+// with the password key: a key store deleted while the program runs is not
+// recreated without one.
 //
 // A stored key that cannot be used stops Init with its reason and is left as
 // it is, not replaced by a new one that would make every password unreadable;
 // such a store neither enciphers nor deciphers a password.
-TEST_F(ConfigRegistryTest, TheFirstRunMakesAKeyThatLaterRunsReuseAndAnUnusableOneIsKept) {
+TEST_F(ConfigRegistryTest, TheFirstRunMakesTheKeyLaterRunsReuseItAndAnUnusableOneIsKept) {
     const std::string path = dir.file("registry.reg");
     const PasswordKey elsewhere = store->Key();  // made by the fixture's first run
     WriteFile(path, std::string(kHive) + "\"Maximized\"=dword:00000001\n");
@@ -35,14 +40,24 @@ TEST_F(ConfigRegistryTest, TheFirstRunMakesAKeyThatLaterRunsReuseAndAnUnusableOn
               Bytes(first.Key().begin(), first.Key().end()));
     EXPECT_EQ(first.IsMaximized(), 1);
     EXPECT_NE(first.Key(), elsewhere);
-
-    const std::string hive = "\xEF\xBB\xBF; kept by hand\n\n" + std::string(kHive) +
-                             "\"key\"=hex:00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f\n";
-    WriteFile(path, hive);
+    first.SetMaximized(0);
+    const std::string made = ReadFile(path);
     CConfigStore again(keys);
     ASSERT_TRUE(again.Init()) << again.LastInitError();
-    EXPECT_EQ(again.Key(), (PasswordKey{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15}));
-    EXPECT_EQ(ReadFile(path), hive);
+    EXPECT_EQ(again.Key(), first.Key());
+    EXPECT_EQ(again.IsMaximized(), 0);
+    EXPECT_EQ(ReadFile(path), made);
+    WindowRect rect;
+    const WindowRect written{-8, -32000, 1920, 1080};
+    WriteWindowPos(keys, written);
+    ASSERT_TRUE(ReadWindowPos(keys, rect));
+    EXPECT_EQ(rect, written);
+    keys.CreateKey(Hive::CurrentUser, kProgramKey)->WriteBinary("WindowPos", Bytes(20, 1));
+    EXPECT_FALSE(ReadWindowPos(keys, rect));
+    std::filesystem::remove(path);
+    again.SetMaximized(1);
+    WriteWindowPos(keys, WindowRect{1, 2, 3, 4});
+    EXPECT_FALSE(std::filesystem::exists(path));
 
     const std::string bad = std::string(kHive) + "\"key\"=hex:00,01,02\n";
     WriteFile(path, bad);
@@ -58,25 +73,35 @@ TEST_F(ConfigRegistryTest, TheFirstRunMakesAKeyThatLaterRunsReuseAndAnUnusableOn
     EXPECT_EQ(ReadFile(path), bad);
 }
 
-TEST_F(ConfigRegistryTest, PlacementPersistsButNeverCreatesTheProgramsKey) {
-    store->SetMaximized(1);
-    CConfigStore again(keys);
-    ASSERT_TRUE(again.Init());
-    EXPECT_EQ(again.IsMaximized(), 1);
-    WindowRect rect;
-    const WindowRect written{-8, -32000, 1920, 1080};
-    WriteWindowPos(keys, written);
-    ASSERT_TRUE(ReadWindowPos(keys, rect));
-    EXPECT_EQ(rect, written);
-    keys.CreateKey(Hive::CurrentUser, kProgramKey)->WriteBinary("WindowPos", Bytes(20, 1));
-    EXPECT_FALSE(ReadWindowPos(keys, rect));
+// A stored place is moved onto the screens, or left out when it has no
+// area or its numbers would overflow.
+const std::vector<WindowRect> kScreens{{0, 0, 1920, 1080}, {1920, 0, 3200, 1024}};
 
-    // Only Init creates the program's key, together with the password key: a
-    // key store deleted while the program runs is not recreated without one.
-    std::filesystem::remove(dir.file("registry.reg"));
-    store->SetMaximized(0);
-    WriteWindowPos(keys, WindowRect{1, 2, 3, 4});
-    EXPECT_FALSE(std::filesystem::exists(dir.file("registry.reg")));
+struct Row {
+    const char* what;
+    WindowRect stored;
+    std::optional<WindowRect> shown;
+    bool onScreen = true;
+};
+
+TEST(WindowPlaceTest, AStoredPlaceIsKeptOnTheScreensOrLeftOut) {
+    const Row rows[] = {
+        {"mostly on the second", {1800, 0, 2800, 500}, WindowRect{1920, 0, 2920, 500}},
+        {"too large", {0, 0, 32767, 32767}, WindowRect{0, 0, 1920, 1080}},
+        {"past the right edge", {1500, 900, 2100, 1300}, WindowRect{1320, 680, 1920, 1080}},
+        {"off every screen", {-5000, -5000, -4200, -4400}, WindowRect{0, 0, 800, 600}, false},
+        {"no area", {10, 10, 10, 400}, std::nullopt},
+        {"left at INT_MIN", {INT_MIN, 0, 800, 600}, std::nullopt},
+        {"right at INT_MAX", {INT_MAX - 10, 0, INT_MAX, 600}, WindowRect{0, 0, 10, 600}, false},
+    };
+    for (const Row& row : rows) {
+        const auto place = PlaceOnScreens(row.stored, kScreens);
+        ASSERT_EQ(place.has_value(), row.shown.has_value()) << row.what;
+        if (!place) continue;
+        EXPECT_EQ(place->rect, *row.shown) << row.what;
+        EXPECT_EQ(place->onScreen, row.onScreen) << row.what;
+    }
+    EXPECT_FALSE(PlaceOnScreens({0, 0, 10, 10}, {}));
 }
 
 }  // namespace

@@ -14,22 +14,6 @@ using Bytes = std::vector<std::uint8_t>;
 
 const PasswordKey kKey = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
 
-// RFC 6229 (key 01..10): the key stream at offsets 0 and 4096, produced in
-// uneven pieces so that the state must carry over from one Apply to the next.
-TEST(Rc4Test, Rfc6229KeyStreamAcrossApplyCalls) {
-    Rc4 rc4(kKey.data(), kKey.size());
-    Bytes stream(4112, 0);
-    for (std::size_t done = 0, piece = 1; done < stream.size(); piece = piece * 3 % 257 + 1) {
-        const std::size_t n = std::min(piece, stream.size() - done);
-        rc4.Apply(stream.data() + done, n);
-        done += n;
-    }
-    EXPECT_EQ(std::string(stream.begin(), stream.begin() + 16),
-              "\x9a\xc7\xcc\x9a\x60\x9d\x1e\xf7\xb2\x93\x28\x99\xcd\xe4\x1b\x97");
-    EXPECT_EQ(std::string(stream.begin() + 4096, stream.end()),
-              "\xa3\x6a\x4c\x30\x1a\xe8\xac\x13\x61\x0c\xcb\xc1\x22\x56\xca\xcc");
-}
-
 // RFC 4648 section 10 both ways (rows with `canonical`), then the lenient
 // decoder's tolerance of junk, missing padding and a NUL that ends the text.
 TEST(Base64Test, EncodesRfc4648AndDecodesLeniently) {
@@ -81,9 +65,22 @@ TEST(Cp1252Test, EveryByteMapsToTheCodePageTableAndBackAndTheRestToQuestionMarks
         EXPECT_EQ(Utf8ToCp1252(cases[i]), cases[i + 1]) << testing::PrintToString(cases[i]);
 }
 
-// Base64 of a fresh RC4 run over the code page bytes; decoding tolerates
-// white space and ends at the first deciphered NUL.
+// The stored form is Base64 of a fresh RC4 run over the code page bytes;
+// decoding tolerates white space and ends at the first deciphered NUL. RC4
+// gives RFC 6229's key stream (key 01..10) at offsets 0 and 4096, produced in
+// uneven pieces so that the state must carry over from one Apply to the next.
 TEST(PasswordCodecTest, StoredFormIsBase64OfFreshRc4OverCp1252) {
+    Rc4 rc4(kKey.data(), kKey.size());
+    Bytes stream(4112, 0);
+    for (std::size_t done = 0, piece = 1; done < stream.size(); piece = piece * 3 % 257 + 1) {
+        const std::size_t n = std::min(piece, stream.size() - done);
+        rc4.Apply(stream.data() + done, n);
+        done += n;
+    }
+    EXPECT_EQ(std::string(stream.begin(), stream.begin() + 16),
+              "\x9a\xc7\xcc\x9a\x60\x9d\x1e\xf7\xb2\x93\x28\x99\xcd\xe4\x1b\x97");
+    EXPECT_EQ(std::string(stream.begin() + 4096, stream.end()),
+              "\xa3\x6a\x4c\x30\x1a\xe8\xac\x13\x61\x0c\xcb\xc1\x22\x56\xca\xcc");
     Bytes bytes = {'P', 0xE9, 0x80, 0, '!'};  // "Pé€", NUL, "!"
     Rc4(kKey.data(), kKey.size()).Apply(bytes.data(), bytes.size());
     const std::string stored = Base64Encode(bytes.data(), bytes.size());

@@ -36,7 +36,16 @@ bool Write(const std::string& path, const std::string& data, std::string* error 
 // (private) folders is replaced where the chain ends, and the links stay.
 // A copy kept beside takes the first free name, never a link's, and the
 // original's mode.
-TEST(WriteFileAtomicallyTest, AFileKeepsItsModeAndOwnerAndOnlyItsOwnLinksAreFollowed) {
+//
+// A write that fails half-way (here the file size limit; in life a full
+// disk), or would replace something other than a regular file, is reported,
+// leaves what stood there and no temporary file; no folder replaces a file.
+//
+// Only regular files up to the limit are read. The reads run in a child, so
+// that a read that never ends (of a FIFO without a writer, or of /dev/zero)
+// fails the test by the alarm instead of hanging it, and cannot take the
+// machine's memory.
+TEST(FileUtilTest, WritesKeepModeOwnerAndWhatStoodThereAndOnlyRegularFilesAreRead) {
     TempDir dir;
     WriteFile(dir.file("a"), "old");
     ASSERT_EQ(::chmod(dir.file("a").c_str(), 0644), 0);
@@ -66,28 +75,17 @@ TEST(WriteFileAtomicallyTest, AFileKeepsItsModeAndOwnerAndOnlyItsOwnLinksAreFoll
 
     WriteFile(dir.file("a.kept"), "an earlier copy");
     ASSERT_EQ(::symlink(dir.file("victim2").c_str(), dir.file("a.kept.1").c_str()), 0);
-    std::string copy, error;
-    ASSERT_TRUE(CopyBeside(dir.file("a"), ".kept", &copy, &error)) << error;
+    std::string copy, copyError;
+    ASSERT_TRUE(CopyBeside(dir.file("a"), ".kept", &copy, &copyError)) << copyError;
     EXPECT_EQ(copy, dir.file("a.kept.2"));
     EXPECT_EQ(ReadFile(copy), "through links");
     EXPECT_EQ(Permissions(copy), 0644u);
     EXPECT_EQ(ReadFile(dir.file("a.kept")), "an earlier copy");
     EXPECT_FALSE(FileExists(dir.file("victim2")));
-    EXPECT_FALSE(CopyBeside(dir.file("missing"), ".kept", &copy, &error));
-}
+    EXPECT_FALSE(CopyBeside(dir.file("missing"), ".kept", &copy, &copyError));
 
-// A write that fails half-way (here the file size limit; in life a full
-// disk), or would replace something other than a regular file, is reported,
-// leaves what stood there and no temporary file; no folder replaces a file.
-//
-// Only regular files up to the limit are read. The reads run in a child, so
-// that a read that never ends (of a FIFO without a writer, or of /dev/zero)
-// fails the test by the alarm instead of hanging it, and cannot take the
-// machine's memory.
-TEST(FileUtilTest, AFailedWriteLeavesNoTraceAndOnlyRegularFilesAreRead) {
-    TempDir dir;
-    WriteFile(dir.file("a"), "old");
     const std::string path = dir.file("a");
+    WriteFile(path, "old");
     EXPECT_TRUE(HoldsInChild([&path] {
         ::signal(SIGXFSZ, SIG_IGN);
         const rlimit limit{4096, 4096};

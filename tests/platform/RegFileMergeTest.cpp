@@ -11,11 +11,8 @@
 namespace vandrelle {
 namespace {
 
-std::vector<std::string> Names(const RegMerge::Key& key) {
-    std::vector<std::string> names;
-    for (const auto& [name, value] : key.values) names.push_back(name);
-    return names;
-}
+// Each merged key's path and value names, in order.
+using Keys = std::vector<std::pair<std::string, std::vector<std::string>>>;
 
 // Only what the program reads is merged: the client's servers and the
 // program's settings, never its password key nor an add-in.
@@ -32,15 +29,15 @@ TEST(RegFileMergeTest, KeysTheProgramReadsAreMergedOnceInFileOrderAndTheRestIsSk
         "\\Servers\\h1]\n\"UsernameHint\"=\"bob\"\n\"CertHash\"=hex:01\n\n"
         "[HKEY_CURRENT_USER\\Software\\Other]\n");
     ASSERT_TRUE(merge.has_value());
-    const std::vector<std::pair<std::string, std::vector<std::string>>> keys = {
-        {client + "\\Default", {"MRU0", "mru9"}},
-        {"Software\\VANDRELLE", {"Maximized"}},
-        {client + "\\Servers\\h1", {"UsernameHint"}}};
-    ASSERT_EQ(merge->keys.size(), keys.size());
-    for (std::size_t i = 0; i < keys.size(); ++i) {
-        EXPECT_EQ(merge->keys[i].path, keys[i].first);
-        EXPECT_EQ(Names(merge->keys[i]), keys[i].second) << keys[i].first;
+    const Keys keys = {{client + "\\Default", {"MRU0", "mru9"}},
+                       {"Software\\VANDRELLE", {"Maximized"}},
+                       {client + "\\Servers\\h1", {"UsernameHint"}}};
+    Keys merged;
+    for (const RegMerge::Key& key : merge->keys) {
+        merged.push_back({key.path, {}});
+        for (const auto& [name, value] : key.values) merged.back().second.push_back(name);
     }
+    EXPECT_EQ(merged, keys);
     // Each skipped line is reported with its reason; one check of the wording.
     ASSERT_EQ(merge->skipped.size(), 6u);
     EXPECT_TRUE(test::HasText(merge->skipped[3], "\\AddIns\\Helper]: add-ins are never imported"));
