@@ -284,6 +284,24 @@ bool CConfigStore::Load(const std::string& path) {
     return true;
 }
 
+CConfigStore::Reload CConfigStore::ReloadFromDisk() {
+    std::string bytes;
+    if (!m_onDisk || m_onDisk->path != m_path || !ReadWholeFile(m_path, &bytes, nullptr) ||
+        bytes == m_onDisk->bytes)
+        return Reload::Unchanged;
+    if (m_dirty) {
+        if (!MergeDiskVersion()) return Reload::Unchanged;
+        m_onDisk = DiskVersion{m_path, std::move(bytes)};
+        return Reload::Reloaded;
+    }
+    if (!Load(m_path)) {
+        MarkTargetUnreadable(m_loadError);
+        return Reload::Unreadable;
+    }
+    m_unreadable.reset();
+    return Reload::Reloaded;
+}
+
 void CConfigStore::MarkTargetUnreadable(std::string message) {
     m_unreadable = std::move(message);
 }

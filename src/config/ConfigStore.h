@@ -64,6 +64,15 @@ public:
     // replacing it.
     bool Save();
 
+    // Reads the file again when another writer changed it since this store
+    // last read or wrote it. Unsaved changes (a save that failed) are merged
+    // with it when a disk merge is set, and stay unsaved; without one the
+    // file is not read while changes are pending. A file that cannot be
+    // parsed leaves the document as it is and is kept beside it by the next
+    // save, as at start-up (LastLoadError() says why).
+    enum class Reload { Unchanged, Reloaded, Unreadable };
+    Reload ReloadFromDisk();
+
     using DiskMerge = std::function<std::vector<MergeConflict>(const pugi::xml_document& base,
                                                                pugi::xml_document& ours,
                                                                const pugi::xml_document& theirs)>;

@@ -143,6 +143,11 @@ public:
     // Expands or collapses a group for the program's own purposes: unlike the
     // user's, the change is not stored in the configuration.
     void ExpandByProgram(QTreeWidgetItem* item, bool expanded = true);
+    // Builds the tree again from the document (read anew from its file), with
+    // the groups that still exist open or closed as they were and the same
+    // item selected, or the nearest group above it that is left. Nothing is
+    // stored.
+    void Rebuild();
     // Puts a bar (the find bar) above the tree.
     void SetTopBar(QWidget* bar);
 

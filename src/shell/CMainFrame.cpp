@@ -8,6 +8,7 @@
 #include "CServerList.h"
 #include "CSimpleTabView.h"
 #include "CVandrelleView.h"
+#include "ConfigFollower.h"
 #include "ConfigStore.h"
 #include "ExternalClient.h"
 #include "Icons.h"
@@ -157,6 +158,31 @@ CMainFrame::CMainFrame(CConfigStore& config, KeyStore& keys, ClientHostFactory h
     connect(qApp, &QGuiApplication::commitDataRequest, this,
             [this](QSessionManager&) { OnCommitDataRequest(); });
     m_config.SetSaveListener([this](bool saved) { ReportSave(saved); });
+    FollowConfigFile();
+}
+
+// Another writer's changes show in the tree; open sessions go on as they are.
+void CMainFrame::FollowConfigFile() {
+    const auto busy = [this] {
+        return QApplication::activeModalWidget() || QApplication::activePopupWidget() ||
+               m_serverList->IsDragging() || (m_findBar && m_findBar->IsOpen());
+    };
+    new ConfigFollower(
+        m_config, busy,
+        [this](CConfigStore::Reload result) {
+            if (result == CConfigStore::Reload::Reloaded) {
+                m_serverList->Rebuild();
+                return;
+            }
+            QMessageBox(QMessageBox::Warning, tr("Vandrelle"),
+                        tr("The configuration file was changed on disk, but it cannot be "
+                           "read:\n%1\n\nThe list stays as it was. Before the next save, that "
+                           "file will be kept beside it.")
+                            .arg(QString::fromStdString(m_config.LastLoadError())),
+                        QMessageBox::Ok, this)
+                .exec();
+        },
+        this);
 }
 
 CMainFrame::~CMainFrame() {

@@ -97,6 +97,7 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    void FollowConfigFile();
     void MakeWindowMenu();
     // Whether the widget is in a session that is connected (its keys are the remote desktop's).
     static bool InConnectedSession(const QWidget* widget);
