@@ -125,7 +125,13 @@ private Q_SLOTS:
     // end-to-end tests). A middle click closes a session's tab
     // (disconnecting it); the tree's tab takes neither, and comes forward by
     // a middle click on the strip. The end of the user's session saves what
-    // is only marked changed.
+    // is only marked changed. A typed server opens at once in a tab of its
+    // own, never found by the tree, and is filed once under "Quick
+    // Connections"; Escape files nothing; a refused text comes back in the
+    // dialog to mend. A save that fails is told (the copy kept of a file
+    // changed by someone else: the store's tests). A remote log-off closes
+    // the tab when the menu says so, and the session's error box goes with
+    // it. Quitting without an active session asks nothing.
     void sessionsFromOpenToClose() {
         Frame f;
         f.frame.show();
@@ -193,6 +199,58 @@ private Q_SLOTS:
         f.frame.OnCommitDataRequest();
         QVERIFY(!f.disk.config.IsDirty());
         QVERIFY(f.disk.Text().find("Lab") == std::string::npos);
+
+        AnswerQuickConnect(QStringLiteral("  rdp.example:3390 "), true);
+        f.frame.OnSysCommand(IDM_QUICK_CONNECT);
+        QCOMPARE(f.View()->GetPageCaption(1), QStringLiteral("rdp.example (console)"));
+        QCOMPARE(f.frame.SessionAt(1)->ServerPath(), PathBuffer{});
+        Frame::Pump();
+        QCOMPARE(f.Client(2).Values("put_Server"), std::vector<std::string>{"rdp.example"});
+        QTreeWidgetItem* quick = CServerList::FindChildByLabel(f.frame.ServerList()->RootItem(),
+                                                               QStringLiteral("Quick Connections"));
+
+        AnswerQuickConnect(QStringLiteral("rdp.example"), false);
+        f.frame.OnSysCommand(IDM_QUICK_CONNECT);
+        AnswerQuickConnect(QStringLiteral("a"), false, Qt::Key_Escape);
+        f.frame.OnSysCommand(IDM_QUICK_CONNECT);
+        QCOMPARE(f.View()->GetPageCount(), 3);
+        QCOMPARE(ChildLabels(quick), QStringLiteral("rdp.example"));
+        QCOMPARE(f.Send(WM_APP_FIND_SESSION, {u"Quick Connections", u"rdp.example"}),
+                 std::intptr_t(0));
+
+        SeenBox refused;
+        AnswerQuickConnect(QStringLiteral("rdp.example:99999"), false);
+        AnswerNextMessageBox(QMessageBox::Ok, &refused);
+        QString shownAgain;
+        WhenModalOpens([&](QWidget* again) {
+            shownAgain = qobject_cast<CDlgQuickConnect*>(again)->ServerText();
+            qobject_cast<QDialog*>(again)->reject();
+        });
+        f.frame.OnSysCommand(IDM_QUICK_CONNECT);
+        QVERIFY(refused.seen);
+        QCOMPARE(shownAgain, QStringLiteral("rdp.example:99999"));
+        QCOMPARE(f.View()->GetPageCount(), 3);
+
+        std::ofstream(f.disk.dir.file("plain")) << "a file, not a folder";
+        f.disk.config.SetConfigPath(f.disk.dir.file("plain/Vandrelle.xml"));
+        f.frame.OnSysCommand(IDM_CLOSE_TAB_ON_LOG_OFF);
+        SeenBox told;
+        AnswerNextMessageBox(QMessageBox::Ok, &told);
+        QVERIFY(!f.disk.config.Save());
+        QTRY_VERIFY(told.seen);
+
+        f.Open({u"Office", u"Build box"});
+        f.Client(4).connectFailure = static_cast<HResult>(0x80004005);
+        QPointer<QMessageBox> box;
+        WhenModalOpens([&](QWidget* modal) {
+            box = qobject_cast<QMessageBox*>(modal);
+            f.Client(4).FireDisconnected(2);
+        });
+        QTRY_COMPARE(f.View()->GetPageCount(), 3);
+        QTRY_VERIFY(!box);
+        SeenBox none;
+        AnswerNextMessageBox(QMessageBox::No, &none, 300);
+        QVERIFY2(f.frame.close() && !none.seen, "asked to quit without an active session");
     }
 
     // The window from the keyboard alone: the tree has the focus first and
@@ -273,7 +331,7 @@ private Q_SLOTS:
     }
 
     // Quitting asks once when a session is connecting or connected (not
-    // without one: the end of quickConnectAndErrors); yes disconnects them
+    // without one: the end of sessionsFromOpenToClose); yes disconnects them
     // all. The placement is kept in the key store.
     void quittingAsksWithActiveSessionsAndKeepsThePlacement() {
         Frame f;
@@ -318,68 +376,6 @@ private Q_SLOTS:
             WindowRect stored;
             QVERIFY(ReadWindowPos(f.disk.keys, stored));
         }
-    }
-
-    // A typed server opens at once in a tab of its own, never found by the
-    // tree, and is filed once under "Quick Connections"; Escape files
-    // nothing; a refused text comes back in the dialog to mend. A save that
-    // fails is told (the copy kept of a file changed by someone else: the
-    // store's tests). A remote log-off closes the tab when the menu says
-    // so, and the session's error box goes with it.
-    void quickConnectAndErrors() {
-        Frame f;
-        f.frame.show();
-        AnswerQuickConnect(QStringLiteral("  rdp.example:3390 "), true);
-        f.frame.OnSysCommand(IDM_QUICK_CONNECT);
-        QCOMPARE(f.View()->GetPageCaption(1), QStringLiteral("rdp.example (console)"));
-        QCOMPARE(f.frame.SessionAt(1)->ServerPath(), PathBuffer{});
-        Frame::Pump();
-        QCOMPARE(f.Client(0).Values("put_Server"), std::vector<std::string>{"rdp.example"});
-        QTreeWidgetItem* quick = CServerList::FindChildByLabel(f.frame.ServerList()->RootItem(),
-                                                               QStringLiteral("Quick Connections"));
-
-        AnswerQuickConnect(QStringLiteral("rdp.example"), false);
-        f.frame.OnSysCommand(IDM_QUICK_CONNECT);
-        AnswerQuickConnect(QStringLiteral("a"), false, Qt::Key_Escape);
-        f.frame.OnSysCommand(IDM_QUICK_CONNECT);
-        QCOMPARE(f.View()->GetPageCount(), 3);
-        QCOMPARE(ChildLabels(quick), QStringLiteral("rdp.example"));
-        QCOMPARE(f.Send(WM_APP_FIND_SESSION, {u"Quick Connections", u"rdp.example"}),
-                 std::intptr_t(0));
-
-        SeenBox refused;
-        AnswerQuickConnect(QStringLiteral("rdp.example:99999"), false);
-        AnswerNextMessageBox(QMessageBox::Ok, &refused);
-        QString shownAgain;
-        WhenModalOpens([&](QWidget* again) {
-            shownAgain = qobject_cast<CDlgQuickConnect*>(again)->ServerText();
-            qobject_cast<QDialog*>(again)->reject();
-        });
-        f.frame.OnSysCommand(IDM_QUICK_CONNECT);
-        QVERIFY(refused.seen);
-        QCOMPARE(shownAgain, QStringLiteral("rdp.example:99999"));
-        QCOMPARE(f.View()->GetPageCount(), 3);
-
-        std::ofstream(f.disk.dir.file("plain")) << "a file, not a folder";
-        f.disk.config.SetConfigPath(f.disk.dir.file("plain/Vandrelle.xml"));
-        f.frame.OnSysCommand(IDM_CLOSE_TAB_ON_LOG_OFF);
-        SeenBox told;
-        AnswerNextMessageBox(QMessageBox::Ok, &told);
-        QVERIFY(!f.disk.config.Save());
-        QTRY_VERIFY(told.seen);
-
-        f.Open({u"Office", u"Lab"});
-        f.Client(2).connectFailure = static_cast<HResult>(0x80004005);
-        QPointer<QMessageBox> box;
-        WhenModalOpens([&](QWidget* modal) {
-            box = qobject_cast<QMessageBox*>(modal);
-            f.Client(2).FireDisconnected(2);
-        });
-        QTRY_COMPARE(f.View()->GetPageCount(), 3);
-        QTRY_VERIFY(!box);
-        SeenBox none;
-        AnswerNextMessageBox(QMessageBox::No, &none, 300);
-        QVERIFY2(f.frame.close() && !none.seen, "asked to quit without an active session");
     }
 };
 
