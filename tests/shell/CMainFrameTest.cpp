@@ -54,12 +54,6 @@ struct Frame {
         Send(WM_APP_OPEN_SESSION, names, command);
     }
     FakeRdpClient& Client(int made) { return hosts.clients.at(static_cast<std::size_t>(made)); }
-    // Opens Lab, then Build box, and lets their connects run.
-    void OpenBoth() {
-        Open({u"Office", u"Lab"});
-        Open({u"Office", u"Build box"});
-        Pump();
-    }
     void Connect(int made) {
         Client(made).FireConnecting();
         Client(made).FireConnected();
@@ -69,7 +63,6 @@ struct Frame {
         for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
     }
     CSimpleTabView* View() { return frame.View(); }
-    CFindBar* Bar() { return frame.ServerList()->findChild<CFindBar*>(); }
 
     ConfigOnDisk disk{kFile};
     FakeHosts hosts;
@@ -262,9 +255,12 @@ private Q_SLOTS:
     // counts a screen reader reads: the accessibility test.) Ctrl+W closes a
     // session's tab, but not while a connected session has the keyboard: its
     // remote desktop takes every key (Ctrl+F too; F10 for the window menu:
-    // the end-to-end tests).
-    void theWindowAndItsFindBarFromTheKeyboard() {
+    // the end-to-end tests). Quitting asks once when a session is connecting
+    // or connected (not without one: the end of sessionsFromOpenToClose);
+    // yes disconnects them all. The placement is kept in the key store.
+    void theWindowAndItsFindBarFromTheKeyboardThenQuitting() {
         Frame f;
+        f.frame.setGeometry(60, 40, 700, 500);
         f.frame.show();
         f.frame.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&f.frame));
@@ -272,13 +268,16 @@ private Q_SLOTS:
         QCOMPARE(QApplication::focusWidget(), tree);
         Key(Qt::Key_Tab);
         QCOMPARE(QApplication::focusWidget(), f.frame.WindowMenuButton());
-        f.OpenBoth();
+        f.Open({u"Office", u"Lab"});
+        f.Open({u"Office", u"Build box"});
+        Frame::Pump();
         f.Connect(1);
         QCOMPARE(QApplication::focusWidget(), f.hosts.made[1]->widget);
         Key(Qt::Key_W, Qt::ControlModifier);
         Key(Qt::Key_F, Qt::ControlModifier);
         QCOMPARE(f.View()->GetPageCount(), 3);
-        QVERIFY(!f.Bar()->IsOpen());
+        CFindBar* bar = f.frame.ServerList()->findChild<CFindBar*>();
+        QVERIFY(!bar->IsOpen());
         Key(Qt::Key_Backtab,
             Qt::ControlModifier | Qt::ShiftModifier);  // to the one not connected
         QCOMPARE(QApplication::focusWidget(), f.hosts.made[0]->widget);
@@ -287,7 +286,6 @@ private Q_SLOTS:
         QCOMPARE(f.View()->GetPageCaption(1), QStringLiteral("Build box"));
         f.View()->SetActivePage(0);  // the tree's
         tree->setFocus();
-        CFindBar* bar = f.Bar();
         const auto item = [tree](const char* label) {
             return tree->findItems(QString::fromUtf8(label), Qt::MatchExactly | Qt::MatchRecursive)
                 .value(0);
@@ -328,17 +326,7 @@ private Q_SLOTS:
         QTest::keyClicks(bar->Field(), QStringLiteral("10.1.0"));
         Key(Qt::Key_Return);
         QCOMPARE(f.View()->GetPageCaption(2), QStringLiteral("web12"));
-    }
 
-    // Quitting asks once when a session is connecting or connected (not
-    // without one: the end of sessionsFromOpenToClose); yes disconnects them
-    // all. The placement is kept in the key store.
-    void quittingAsksWithActiveSessionsAndKeepsThePlacement() {
-        Frame f;
-        f.frame.setGeometry(60, 40, 700, 500);
-        f.frame.show();
-        f.OpenBoth();
-        f.Client(1).FireConnecting();
         SeenBox box;
         AnswerNextMessageBox(QMessageBox::No, &box);
         QVERIFY2(!f.frame.close() && box.seen, "closed without asking, or on No");
