@@ -49,22 +49,15 @@ void Retype(QLineEdit* edit, const QString& text) {
 }
 
 SheetOptions Sheet(bool group = false, bool root = false) {
-    SheetOptions options;
-    options.title = QStringLiteral("Add Server");
-    options.serverPages = !group;
-    options.groupMode = group;
-    options.rootMode = root;
-    options.siblingNames = {QStringLiteral("Office")};
-    return options;
+    return {QStringLiteral("Add Server"), !group, group, root, {QStringLiteral("Office")}, {}};
 }
 
-Properties Record(const char* name, const char* server = "") {
+const Properties kServer = [] {
     Properties p;
-    p.Name = name;
-    p.Server = server;
+    p.Name = "web";
+    p.Server = "web.example";
     return p;
-}
-const Properties kServer = Record("web", "web.example");
+}();
 
 struct ShownSheet {
     ShownSheet(const SheetOptions& options, const Properties& record)
@@ -136,13 +129,30 @@ private Q_SLOTS:
         }
     }
 
-    // A refused OK shows the General page with the message (or a beep only)
-    // and the focus on the control to fix, and changes nothing in the copy.
-    // The Experience page, shown meanwhile, is stored with the rest.
-    void refusedOkKeepsTheSheetOpenOnTheControlToFix() {
-        Properties record = kServer;
-        record.InheritGeneral = 0;
-        ShownSheet s(Sheet(), record);
+    // Alt and a label's letter moves to its control; Ctrl+Tab turns the
+    // page, also from a list that would take the keys for itself. Inheriting
+    // disables the logon controls and keeps their texts. A refused OK shows
+    // the General page with the message (or a beep only) and the focus on
+    // the control to fix, and changes nothing in the copy. The Experience
+    // page, shown meanwhile, is stored with the rest. A group has the General
+    // page alone; the root edits only its logon settings and description.
+    void theGeneralPageFromTheKeyboardAndARefusedOk() {
+        ShownSheet s(Sheet(), kServer);
+        QTest::keyClick(&s.sheet, Qt::Key_S, Qt::AltModifier);
+        QCOMPARE(s.sheet.focusWidget(), static_cast<QWidget*>(Edit(s.General(), IDC_SERVER)));
+        QComboBox* size = s.Visit(1)->findChild<QComboBox*>();
+        size->setFocus();
+        QTest::keyClick(size, Qt::Key_Tab, Qt::ControlModifier);
+        QCOMPARE(s.sheet.Tabs()->currentIndex(), 2);
+        s.Visit(0);
+        QCheckBox* inherit = Box(s.General(), IDC_INHERIT);
+        QLineEdit* user = Edit(s.General(), IDC_USER_NAME);
+        QCOMPARE(Edit(s.General(), IDC_PASSWORD)->echoMode(), QLineEdit::Password);
+        QVERIFY(inherit->isChecked() && !user->isEnabled());
+        inherit->setFocus();
+        QTest::keyClick(inherit, Qt::Key_Space);
+        Retype(user, QStringLiteral("me"));
+
         QLineEdit* name = Edit(s.General(), IDC_NAME);
         QLineEdit* port = Edit(s.General(), IDC_PORT);
         Retype(name, QStringLiteral(" Office "));
@@ -169,40 +179,18 @@ private Q_SLOTS:
         Retype(name, QStringLiteral("office"));
         QCOMPARE(s.PressOk().RDPPort, 3390);
         QCOMPARE(s.sheet.result(), int(QDialog::Accepted));
-        QCOMPARE(s.sheet.Record().PerformanceFlags, 0x188);
-        QCOMPARE(s.sheet.Record().BitmapPersistence, 0);
-    }
-
-    // Alt and a label's letter moves to its control; Ctrl+Tab turns the
-    // page, also from a list that would take the keys for itself.
-    // Inheriting disables the logon controls and keeps their texts; a group
-    // has the General page alone; the root edits only its logon settings
-    // and description.
-    void theGeneralPageFollowsInheritAndGroupsAndTheKeyboard() {
-        ShownSheet added(Sheet(), kServer);
-        QTest::keyClick(&added.sheet, Qt::Key_S, Qt::AltModifier);
-        QCOMPARE(added.sheet.focusWidget(),
-                 static_cast<QWidget*>(Edit(added.General(), IDC_SERVER)));
-        QComboBox* size = added.Visit(1)->findChild<QComboBox*>();
-        size->setFocus();
-        QTest::keyClick(size, Qt::Key_Tab, Qt::ControlModifier);
-        QCOMPARE(added.sheet.Tabs()->currentIndex(), 2);
-        added.Visit(0);
-        QCheckBox* inherit = Box(added.General(), IDC_INHERIT);
-        QLineEdit* user = Edit(added.General(), IDC_USER_NAME);
-        QCOMPARE(Edit(added.General(), IDC_PASSWORD)->echoMode(), QLineEdit::Password);
-        QVERIFY(inherit->isChecked() && !user->isEnabled());
-        inherit->setFocus();
-        QTest::keyClick(inherit, Qt::Key_Space);
-        Retype(user, QStringLiteral("me"));
-        QCOMPARE(added.PressOk().UserName, std::string("me"));
-        QCOMPARE(added.sheet.Record().InheritGeneral, 0);
+        const Properties& out = s.sheet.Record();
+        QVERIFY2(out.UserName == "me" && out.InheritGeneral == 0, "the log-on not stored");
+        QCOMPARE(out.PerformanceFlags, 0x188);
+        QCOMPARE(out.BitmapPersistence, 0);
 
         ShownSheet group(Sheet(true), Properties{});
         QCOMPARE(group.sheet.Tabs()->count(), 1);
         QVERIFY(Find<QLabel>(group.General(), IDC_SERVER_LABEL)->isHidden());
 
-        ShownSheet r(Sheet(true, true), Record("Office"));
+        Properties top;
+        top.Name = "Office";
+        ShownSheet r(Sheet(true, true), top);
         QVERIFY(!Edit(r.General(), IDC_NAME)->isEnabled() &&
                 !Box(r.General(), IDC_INHERIT)->isEnabled());
     }

@@ -84,8 +84,11 @@ private Q_SLOTS:
 
     // A socket left by a program that died does not stand in the way (a
     // second start handing over: the end-to-end tests), and a peer that
-    // sends more than a short line without its end is dropped.
-    void theFirstStartListensAndDropsAnEndlessPeer() {
+    // sends more than a short line without its end is dropped. The socket is
+    // in a folder of the user's alone: the runtime folder when it is
+    // private, else one of its own in the temporary folder, unless another
+    // user made that first.
+    void theSocketIsPrivateAndDropsAnEndlessPeer() {
         QTemporaryDir dir;
         const QString name = dir.filePath(QStringLiteral("VandrelleMainFrame"));
         QVERIFY(!SingleInstance::ActivateRunning(name, 200));
@@ -99,13 +102,7 @@ private Q_SLOTS:
         endless.connectToServer(name);
         endless.write(QByteArray(1 << 20, 'a'));
         QTRY_COMPARE(endless.state(), QLocalSocket::UnconnectedState);
-    }
 
-    // The socket is in a folder of the user's alone: the runtime folder when
-    // it is private, else one of its own in the temporary folder, unless
-    // another user made that first.
-    void theSocketIsInAPrivateFolder() {
-        QTemporaryDir dir;
         const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR"), tmp = qgetenv("TMPDIR");
         qputenv("TMPDIR", dir.path().toUtf8());
         qputenv("XDG_RUNTIME_DIR", dir.path().toUtf8());

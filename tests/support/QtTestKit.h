@@ -20,16 +20,36 @@
 
 #include <deque>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <memory>
 #include <vector>
 
 namespace vandrelle::test {
 
+// Every 10 ms calls `act` with the active modal window (nullptr when there
+// is none) until it returns true, which it does once it acted, or until
+// `timeoutMs` passed. The watch stops while `act` runs, so that an `act`
+// that waits itself is not called again meanwhile.
+inline QTimer* WatchModal(int timeoutMs, std::function<bool(QWidget*)> act) {
+    auto* timer = new QTimer(qApp);
+    QElapsedTimer clock;
+    clock.start();
+    QObject::connect(timer, &QTimer::timeout, [timer, clock, timeoutMs, act] {
+        timer->stop();
+        if (act(QApplication::activeModalWidget()) || clock.elapsed() >= timeoutMs) {
+            timer->deleteLater();
+        } else {
+            timer->start(10);
+        }
+    });
+    timer->start(10);
+    return timer;
+}
+
 // What a message box showed. Its watch for the box ends with it, so that a
 // box that never came cannot be recorded later into a record long gone.
 struct SeenBox {
-    QString title;
     QString text;
     QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
     bool seen = false;
@@ -45,17 +65,9 @@ struct SeenBox {
 inline void AnswerNextMessageBox(QMessageBox::StandardButton button, SeenBox* seen,
                                  int timeoutMs = 5000) {
     delete seen->watch;
-    auto* timer = new QTimer(qApp);
-    seen->watch = timer;
-    QElapsedTimer clock;
-    clock.start();
-    QObject::connect(timer, &QTimer::timeout, [timer, clock, button, seen, timeoutMs] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!box && clock.elapsed() < timeoutMs) return;
-        timer->stop();
-        timer->deleteLater();
-        if (!box) return;
-        seen->title = box->windowTitle();
+    seen->watch = WatchModal(timeoutMs, [button, seen](QWidget* modal) {
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        if (!box) return false;
         seen->text = box->text();
         seen->defaultButton = box->standardButton(box->defaultButton());
         seen->seen = true;
@@ -64,26 +76,19 @@ inline void AnswerNextMessageBox(QMessageBox::StandardButton button, SeenBox* se
         } else {
             box->reject();
         }
+        return true;
     });
-    timer->start(10);
 }
 
 // Presses the button of that object name in the next modal dialog that opens
 // within `timeoutMs`; *pressed tells whether it was there.
 inline void PressInNextModal(const QString& buttonName, bool* pressed, int timeoutMs = 20000) {
-    auto* timer = new QTimer(qApp);
-    QElapsedTimer clock;
-    clock.start();
-    QObject::connect(timer, &QTimer::timeout, [timer, clock, buttonName, pressed, timeoutMs] {
-        QWidget* modal = QApplication::activeModalWidget();
+    WatchModal(timeoutMs, [buttonName, pressed](QWidget* modal) {
         auto* button = modal ? modal->findChild<QAbstractButton*>(buttonName) : nullptr;
-        if (!button && clock.elapsed() < timeoutMs) return;
-        timer->stop();
-        timer->deleteLater();
         *pressed = button != nullptr;
         if (button) button->click();
+        return *pressed;
     });
-    timer->start(10);
 }
 
 // The labels of an item's children, in order, joined by ", ".
