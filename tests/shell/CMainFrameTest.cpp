@@ -10,8 +10,10 @@
 #include "CVandrelleView.h"
 #include "ItemPath.h"
 #include "QtTestKit.h"
+#include "RecordText.h"
 #include "ResourceIds.h"
 #include "SystemWatchers.h"
+#include "TreeMerge.h"
 
 #include <QCheckBox>
 #include <QLineEdit>
@@ -336,6 +338,39 @@ private Q_SLOTS:
         QCOMPARE(f.View()->GetPageCount(), 0);
         CMainFrame next(f.disk.config, f.disk.keys, f.hosts.Factory());
         QCOMPARE(next.geometry(), QRect(60, 40, 700, 500));
+    }
+
+    // Another writer (the companion) adds a server and deletes one whose tab
+    // is open: the tree follows within a second with the user's groups open
+    // and closed and the same item selected, and the tab goes on.
+    void theTreeFollowsAnotherWriter() {
+        Frame f;
+        f.frame.show();
+        f.Open({u"Office", u"Lab"});
+        Frame::Pump();
+        f.Connect(0);
+        QTreeWidget* tree = f.frame.ServerList()->Tree();
+        const auto item = [tree](const char* label) {
+            const auto found =
+                tree->findItems(QString::fromUtf8(label), Qt::MatchExactly | Qt::MatchRecursive);
+            return found.isEmpty() ? nullptr : found.first();
+        };
+        f.frame.ServerList()->ExpandByProgram(item("Europe"));  // not stored
+        item("Office")->setExpanded(false);
+        tree->setCurrentItem(item("db1"));
+        CConfigStore companion(f.disk.keys);
+        QVERIFY(companion.Init() && companion.Load(f.disk.path));
+        companion.SetConfigPath(f.disk.path);
+        companion.SetDiskMerge(MergeTrees);
+        QVERIFY(companion.AddServer(NodePath({"Office"}), RecordFrom("Name=New Server=n")));
+        QTRY_VERIFY_WITH_TIMEOUT(item("New"), 1000);
+        companion.DeleteNode(NodePath({"Office", "Lab"}));
+        QVERIFY(companion.Save());
+        QTRY_VERIFY_WITH_TIMEOUT(!item("Lab"), 1000);
+        QVERIFY(item("Europe")->isExpanded() && !item("Office")->isExpanded());
+        QCOMPARE(tree->currentItem(), item("db1"));
+        QCOMPARE(f.View()->GetPageCaption(1), QStringLiteral("Lab"));
+        QCOMPARE(f.View()->GetPageImage(1), 2);
     }
 
     // SIGTERM or SIGHUP while a command of the tree waits in a dialog: the
