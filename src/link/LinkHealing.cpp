@@ -39,25 +39,22 @@ std::string AbandonedText(std::chrono::milliseconds limit) {
            span + ".";
 }
 
-void LinkHealer::Begin(Clock::time_point now) {
-    m_active = true;
-    m_attempt = 0;
-    m_freshConnects = 0;
-    m_lost = now;
-}
-
 void LinkHealer::LinkInDoubt(Clock::time_point now) {
-    if (!m_active) Begin(now);
+    if (!m_active) {
+        m_active = true;
+        m_attempt = 0;
+        m_freshConnects = 0;
+        m_lost = now;
+    }
     ++m_attempt;
 }
 
 LinkHealer::Decision LinkHealer::Ended(std::int32_t reason, std::int32_t extended,
-                                       bool wasConnected, Clock::time_point now) {
-    if (!IsLostLink(reason, extended) || (!m_active && !wasConnected)) {
+                                       Clock::time_point now) {
+    if (!m_active || !IsLostLink(reason, extended)) {
         m_active = false;
         return {};
     }
-    if (!m_active) Begin(now);
     const auto delay = std::chrono::milliseconds(BackOff(m_freshConnects + 1));
     if (now + delay - m_lost > m_limit) {
         m_active = false;

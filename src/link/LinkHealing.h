@@ -37,7 +37,7 @@ public:
     using Clock = std::chrono::steady_clock;
 
     enum class Step {
-        End,     // not a lost link, or no healing under way: the session ends as it does
+        End,     // no healing under way, or not a lost link: the session ends as it does
         Retry,   // connect again after `delay`
         GiveUp,  // a lost link that did not come back within the limit
     };
@@ -52,10 +52,10 @@ public:
 
     // The engine saw the link die and tries to resume the session.
     void LinkInDoubt(Clock::time_point now);
-    // The session ended with this reason; `wasConnected` says whether it had
-    // been established (a failed first connect is never healed).
-    Decision Ended(std::int32_t reason, std::int32_t extended, bool wasConnected,
-                   Clock::time_point now);
+    // The session ended with this reason. Only a healing under way goes on:
+    // a session that ends without the engine having seen its link die (the
+    // server closed it, or its process died) ends as it does.
+    Decision Ended(std::int32_t reason, std::int32_t extended, Clock::time_point now);
     // The link is back, or the user cancelled: no healing under way.
     void Stop() { m_active = false; }
 
@@ -63,8 +63,6 @@ public:
     int Attempt() const { return m_attempt; }
 
 private:
-    void Begin(Clock::time_point now);
-
     std::chrono::milliseconds m_limit = kDefaultLimit;
     bool m_active = false;
     int m_attempt = 0;

@@ -37,9 +37,10 @@ TEST(LinkHealingTest, ResumeThenFreshConnectsWithBackOffUntilTheLimit) {
     LinkHealer healer;
     healer.SetLimit(10s);
     const LinkHealer::Clock::time_point t0{};
-    // A first connect that fails, or a session the server ended, is not healed.
-    EXPECT_EQ(healer.Ended(0x204, 0, false, t0).step, Step::End);
-    EXPECT_EQ(healer.Ended(2, 0xC, true, t0).step, Step::End);
+    // Without the engine's word that the link died nothing is healed: a
+    // first connect that fails, a server that closed or whose process died.
+    EXPECT_EQ(healer.Ended(0x204, 0, t0).step, Step::End);
+    EXPECT_EQ(healer.Ended(0x904, 0, t0).step, Step::End);
     EXPECT_FALSE(healer.Active());
 
     healer.LinkInDoubt(t0);  // the engine tries to resume: attempt 1
@@ -57,21 +58,20 @@ TEST(LinkHealingTest, ResumeThenFreshConnectsWithBackOffUntilTheLimit) {
         {7s, 0x204, Step::GiveUp, 0s, 4},  // the next wait ends past 10 s
     };
     for (const auto& s : steps) {
-        const auto d = healer.Ended(s.reason, 0, false, t0 + s.at);
+        const auto d = healer.Ended(s.reason, 0, t0 + s.at);
         EXPECT_EQ(d.step, s.step) << s.at.count();
         EXPECT_EQ(d.delay, s.delay) << s.at.count();
         EXPECT_EQ(healer.Attempt(), s.attempt) << s.at.count();
     }
     EXPECT_FALSE(healer.Active());
 
-    // A logoff while healing ends it; so does a refused password.
+    // A refused password while healing ends it; so does a logoff.
     healer.LinkInDoubt(t0);
-    EXPECT_EQ(healer.Ended(0x20009, 0, false, t0).step, Step::End);
+    EXPECT_EQ(healer.Ended(0x20009, 0, t0).step, Step::End);
+    healer.LinkInDoubt(t0);
+    EXPECT_EQ(healer.Ended(2, 0xC, t0).step, Step::End);
     EXPECT_FALSE(healer.Active());
-    // Without the engine's word, an established session's lost link starts
-    // healing at once.
-    EXPECT_EQ(healer.Ended(0x904, 0, true, t0).step, Step::Retry);
-    EXPECT_EQ(healer.Attempt(), 1);
+    healer.LinkInDoubt(t0);
     healer.Stop();
     EXPECT_FALSE(healer.Active());
     EXPECT_EQ(LinkHealer().Limit(), 5min);
