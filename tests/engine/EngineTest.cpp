@@ -30,6 +30,10 @@ TEST(DisconnectReasonTest, OutcomesMapToTheClientsReasonsAndTexts) {
         {{.wasActive = true, .lastError = kEngineConnectTransportFailed}, {0x904, 0}},
         {{.lastError = 0x20009}, {0x20009, 0}},  // authentication
         {{.wasActive = true}, {3, 0}},           // the server just closed
+        // A link that died and was not resumed, whatever the resume left behind.
+        {{.wasActive = true, .lastError = 0x20008, .linkDied = true}, {0x904, 0}},
+        {{.wasActive = true, .lastError = 0x20015, .linkDied = true}, {0x20015, 0}},
+        {{.localDisconnect = true, .wasActive = true, .linkDied = true}, {1, 0}},
     };
     const auto engine = [](std::uint32_t code) { return "engine text " + std::to_string(code); };
     const auto info = [](std::uint32_t code) { return "info text " + std::to_string(code); };

@@ -90,6 +90,10 @@ private:
     static FreeRdpConnection& Of(rdpContext* context);
     void Run();
     void EventLoop(rdpContext* context);
+    bool ServeUntilLinkDies(rdpContext* context);
+    bool ResumeLink(rdpContext* context);
+    bool BeatMissed() const;
+    static BOOL ServerHeartbeat(freerdp* instance, BYTE period, BYTE count1, BYTE count2);
     static void StopChannelThreads(rdpContext* context);
     bool Aborted();
     static BOOL ClientNew(freerdp* instance, rdpContext*);
@@ -146,6 +150,11 @@ private:
     std::optional<std::chrono::steady_clock::time_point> m_layoutSent;
     bool m_layoutAnswered = false;
     HANDLE m_inputReady;
+    // Worker only: the server's announced heartbeat (none until it sends
+    // one), when it last beat, and whether the link died.
+    std::chrono::seconds m_beatDeadline{0};
+    std::chrono::steady_clock::time_point m_lastBeat;
+    bool m_linkDied = false;
     std::vector<void*> m_plugins;  // add-in libraries, closed when the engine is gone
     ClipboardChannel m_clipboard{[this](std::string text) {
         m_toOwner(
