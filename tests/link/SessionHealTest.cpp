@@ -1,0 +1,170 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// A session over the fake client heals a lost link: the engine's resume,
+// fresh connects after the back-off, the limit, and the ends that are never
+// healed (logoff, the user's Disconnect).
+#include "ConfigStore.h"
+#include "FakeRdpClient.h"
+#include "RegFileKeyStore.h"
+#include "Session.h"
+#include "TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <tuple>
+
+namespace vandrelle::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+// The session window's timers and the held picture, recorded.
+struct HealView : FakeSessionView {
+    std::vector<std::tuple<std::uint32_t, int, std::uintptr_t>> timers;
+    std::string linkDown;  // the status shown while the link is down, "" while up
+    void PostToSelf(std::uint32_t message, int delayMs, std::uintptr_t wParam) override {
+        FakeSessionView::PostToSelf(message, delayMs, wParam);
+        timers.emplace_back(message, delayMs, wParam);
+    }
+    void ShowLinkDown(bool down, const std::string& status) override {
+        linkDown = down ? status : "";
+    }
+};
+
+class SessionHealTest : public ::testing::Test {
+protected:
+    SessionHealTest() : keys(dir.file("registry.reg"), dir.file("machine.reg")), config(keys) {
+        config.Init();
+        config.SetConfigPath(dir.file("Vandrelle.xml"));
+        record.Server = "srv";
+    }
+    // A connected session whose link the engine saw die.
+    void LinkLost(std::chrono::milliseconds limit = 5min) {
+        session.reset();  // the old one lets go of the client first
+        session = std::make_unique<Session>(&client, view, frame, config, keys, record,
+                                            NodePath({"srv"}));
+        session->SetLinkHealLimit(limit);
+        session->ConnectSession();
+        client.FireConnecting();
+        client.FireConnected();
+        frame.posted.clear();
+        client.sink->OnAutoReconnecting(0x904, 1);
+    }
+    // Runs the last timer the session set, as its window would.
+    void RunTimer() {
+        bool handled = false;
+        const auto [message, delay, wParam] = view.timers.back();
+        session->HandleMessage(message, wParam, 0, handled);
+    }
+    int LastDelay() const { return std::get<1>(view.timers.back()); }
+    std::uintptr_t LastState() const { return frame.posted.back().wParam; }
+    std::size_t Connects() const { return client.Values("Connect").size(); }
+
+    TempDir dir;
+    RegFileKeyStore keys;
+    CConfigStore config;
+    Properties record;
+    FakeRdpClient client;
+    HealView view;
+    FakeFrame frame;
+    std::unique_ptr<Session> session;
+};
+
+TEST_F(SessionHealTest, ResumeThenFreshConnectsWithBackOffUntilTheLinkIsBack) {
+    LinkLost();
+    EXPECT_EQ(LastState(), static_cast<std::uintptr_t>(kStateReconnecting));
+    EXPECT_EQ(view.linkDown, "Connection lost \u2014 reconnecting (attempt 1)\u2026");
+    EXPECT_EQ(std::get<0>(view.timers.back()), WM_APP_HEAL_LIMIT);
+    EXPECT_EQ(LastDelay(), 300000);
+    client.sink->OnAutoReconnected();  // the engine resumed the session
+    EXPECT_EQ(LastState(), static_cast<std::uintptr_t>(kStateConnected));
+    EXPECT_EQ(view.linkDown, "");
+    EXPECT_EQ(session->LinkStatus(), "");
+
+    client.sink->OnAutoReconnecting(0x904, 1);
+    const struct {
+        std::int32_t reason;
+        int delay;
+    } failures[] = {{0x904, 1000}, {0x204, 2000}, {0x104, 4000}};  // resume, then connects
+    for (const auto& f : failures) {
+        client.FireDisconnected(f.reason);
+        EXPECT_EQ(LastDelay(), f.delay);
+        EXPECT_EQ(LastState(), static_cast<std::uintptr_t>(kStateReconnecting));
+        const std::size_t before = Connects();
+        RunTimer();
+        EXPECT_EQ(Connects(), before + 1);
+        client.FireConnecting();
+        EXPECT_EQ(LastState(), static_cast<std::uintptr_t>(kStateReconnecting));
+    }
+    EXPECT_EQ(view.linkDown, "Connection lost \u2014 reconnecting (attempt 4)\u2026");
+    client.FireConnected();
+    EXPECT_EQ(LastState(), static_cast<std::uintptr_t>(kStateConnected));
+    EXPECT_EQ(view.linkDown, "");
+    RunTimer();  // a timer of the healing that is over does nothing
+    EXPECT_EQ(Connects(), 4u);
+    EXPECT_TRUE(view.errors.empty());
+}
+
+// A logoff or the user's Disconnect ends the session as they always do; a
+// session the server closed without the engine's word is not healed.
+TEST_F(SessionHealTest, EndsTheServerOrTheUserChoseAreNeverHealed) {
+    LinkLost();
+    client.extendedReason = 0xC;
+    client.FireDisconnected(2);
+    EXPECT_EQ(LastState(), static_cast<std::uintptr_t>(kStateDisconnected));
+    EXPECT_EQ(client.Values("put_DisconnectedText").back(),
+              "Disconnected, reason (2, 12): Remote disconnection by user.");
+    client.extendedReason = 0;
+
+    LinkLost();
+    client.FireDisconnected(0x904);
+    bool handled = false;
+    session->HandleMessage(WM_APP_DISCONNECT, 0, 0, handled);  // while waiting to connect
+    EXPECT_EQ(LastState(), static_cast<std::uintptr_t>(kStateDisconnected));
+    EXPECT_EQ(client.Values("put_DisconnectedText").back(),
+              "Disconnected, reason (1, 0): Local disconnection.");
+    RunTimer();
+    LinkLost();  // while the engine resumes: the client is told to stop
+    session->HandleMessage(WM_APP_DISCONNECT, 0, 0, handled);
+    EXPECT_EQ(view.linkDown, "");
+    client.FireDisconnected(1);
+    EXPECT_EQ(LastState(), static_cast<std::uintptr_t>(kStateDisconnected));
+    EXPECT_EQ(Connects(), 3u);  // the three first connects only
+
+    client.FireConnecting();
+    client.FireConnected();
+    client.FireDisconnected(0x904);
+    EXPECT_EQ(LastState(), static_cast<std::uintptr_t>(kStateDisconnected));
+    EXPECT_TRUE(view.errors.empty());
+}
+
+TEST_F(SessionHealTest, GivesUpAtTheLimitAsALostConnection) {
+    LinkLost(3s);
+    client.FireDisconnected(0x904);  // waits 1 s
+    RunTimer();
+    client.FireDisconnected(0x204);  // waits 2 s: 3 s in all
+    RunTimer();
+    client.FireDisconnected(0x204);  // 4 s more would pass the limit
+    EXPECT_EQ(LastState(), static_cast<std::uintptr_t>(kStateDisconnected));
+    ASSERT_EQ(view.errors.size(), 1u);
+    EXPECT_NE(view.errors[0].find("within 3 seconds"), std::string::npos);
+    EXPECT_EQ(client.Values("put_DisconnectedText").back().rfind("Disconnected, reason (2308, 0)"),
+              0u);
+
+    // The limit's timer ends a connection that hangs (a frozen server).
+    LinkLost(3s);
+    const auto limit = view.timers.back();
+    client.FireDisconnected(0x904);
+    RunTimer();
+    client.FireConnecting();
+    view.timers.push_back(limit);
+    RunTimer();
+    EXPECT_TRUE(client.Called("Disconnect"));
+    client.FireDisconnected(1);
+    EXPECT_EQ(view.errors.size(), 2u);
+    EXPECT_EQ(client.Values("put_DisconnectedText").back().rfind("Disconnected, reason (2308, 0)"),
+              0u);
+}
+
+}  // namespace
+}  // namespace vandrelle::test
