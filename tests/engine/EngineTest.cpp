@@ -94,7 +94,7 @@ TEST(EngineSettingsTest, DisplayControlScaleAndTheLinkWatchGoToTheEngine) {
         UINT32 value;
     } numbers[] = {
         {FreeRDP_DesktopScaleFactor, 200},    {FreeRDP_DeviceScaleFactor, 180},
-        {FreeRDP_TcpAckTimeout, 14000},       {FreeRDP_TcpKeepAliveDelay, 5},
+        {FreeRDP_TcpAckTimeout, 13000},       {FreeRDP_TcpKeepAliveDelay, 5},
         {FreeRDP_TcpKeepAliveInterval, 2},    {FreeRDP_TcpKeepAliveRetries, 5},
         {FreeRDP_AutoReconnectMaxRetries, 1},
     };

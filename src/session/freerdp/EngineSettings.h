@@ -20,7 +20,7 @@ void ApplySettings(rdpSettings* settings, const ConnectionValues& values);
 // timeout in milliseconds; keep-alive's idle delay and interval in seconds
 // and its probe count (used by the kernel only without a user timeout); the
 // engine's own resume attempts after a lost link.
-inline constexpr UINT32 kTcpAckTimeoutMs = 14000;
+inline constexpr UINT32 kTcpAckTimeoutMs = 13000;
 inline constexpr UINT32 kKeepAliveDelayS = 5;
 inline constexpr UINT32 kKeepAliveIntervalS = 2;
 inline constexpr UINT32 kKeepAliveRetries = 5;
