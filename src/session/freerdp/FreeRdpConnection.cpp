@@ -579,6 +579,19 @@ bool LinkDiedUnder(int fd) {
 
 }  // namespace
 
+// The connection's TCP socket among the engine's handles, looked for again
+// only when its handle is gone (after a resume).
+int FreeRdpConnection::LinkSocket(const HANDLE* handles, DWORD count) {
+    if (std::find(handles, handles + count, m_linkHandle) != handles + count) return m_linkFd;
+    m_linkHandle = nullptr;
+    m_linkFd = -1;
+    for (DWORD i = 0; i < count && m_linkFd < 0; ++i) {
+        m_linkFd = TcpSocketOf(handles[i]);
+        if (m_linkFd >= 0) m_linkHandle = handles[i];
+    }
+    return m_linkFd;
+}
+
 // Serves the session; true when its link died (and it was not ended).
 bool FreeRdpConnection::ServeUntilLinkDies(rdpContext* context) {
     while (!freerdp_shall_disconnect_context(context)) {
@@ -591,8 +604,7 @@ bool FreeRdpConnection::ServeUntilLinkDies(rdpContext* context) {
         // Anything from the server counts as a beat.
         if (woken > WAIT_OBJECT_0 && woken <= WAIT_OBJECT_0 + count)
             m_lastBeat = std::chrono::steady_clock::now();
-        bool died = false;
-        for (DWORD i = 1; i <= count && !died; ++i) died = LinkDiedUnder(TcpSocketOf(handles[i]));
+        const bool died = LinkDiedUnder(LinkSocket(handles + 1, count));
         SendInput(context);
         SendLayout();
         if (!freerdp_check_event_handles(context) || died || BeatMissed())

@@ -91,6 +91,7 @@ private:
     void Run();
     void EventLoop(rdpContext* context);
     bool ServeUntilLinkDies(rdpContext* context);
+    int LinkSocket(const HANDLE* handles, DWORD count);
     bool ResumeLink(rdpContext* context);
     bool BeatMissed() const;
     static BOOL ServerHeartbeat(freerdp* instance, BYTE period, BYTE count1, BYTE count2);
@@ -155,6 +156,8 @@ private:
     std::chrono::seconds m_beatDeadline{0};
     std::chrono::steady_clock::time_point m_lastBeat;
     bool m_linkDied = false;
+    HANDLE m_linkHandle = nullptr;  // the engine's handle of the TCP socket m_linkFd
+    int m_linkFd = -1;
     std::vector<void*> m_plugins;  // add-in libraries, closed when the engine is gone
     ClipboardChannel m_clipboard{[this](std::string text) {
         m_toOwner(
