@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// A session over the fake client heals a lost link: the engine's resume,
-// fresh connects after the back-off, the limit, and the ends that are never
-// healed (logoff, the user's Disconnect).
+// A session over the fake client heals a lost link: fresh connects after the
+// back-off, the user's Disconnect, the limit. (The window's side and a logoff
+// while the link is down: the main window's test.)
 #include "ConfigStore.h"
 #include "FakeRdpClient.h"
 #include "RegFileKeyStore.h"
