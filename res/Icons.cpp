@@ -22,6 +22,9 @@ QIcon ResourceIcon(int id) {
         case IDI_DISCONNECTED:
             file = "session-disconnected";
             break;
+        case IDI_RECONNECTING:
+            file = "session-reconnecting";
+            break;
         case IDI_GROUP:
             file = "group";
             break;

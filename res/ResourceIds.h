@@ -12,6 +12,7 @@ inline constexpr int IDI_CONNECTED = 202;     // a session tab: connected
 inline constexpr int IDI_CONNECTING = 203;    // a session tab: connecting
 inline constexpr int IDI_DISCONNECTED = 204;  // a session tab: disconnected
 inline constexpr int IDI_GROUP = 205;
+inline constexpr int IDI_RECONNECTING = 206;  // a session tab: its lost link is being healed
 inline constexpr int IDI_SERVER = 208;
 // Pictures beside the property pages' groups.
 inline constexpr int IDI_LOGON = 215;

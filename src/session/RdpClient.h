@@ -43,6 +43,13 @@ public:
     virtual void OnRequestGoFullScreen() = 0;
     virtual void OnRequestLeaveFullScreen() = 0;
     virtual void OnRequestContainerMinimize() = 0;
+    // The link of a connected session died and the client tries to resume
+    // it (`reason` is why it was lost, `attempt` counts from 1); input is not
+    // sent meanwhile. OnAutoReconnected follows when it came back,
+    // OnDisconnected when it did not. A client that does not resume never
+    // sends them.
+    virtual void OnAutoReconnecting(std::int32_t /*reason*/, std::int32_t /*attempt*/) {}
+    virtual void OnAutoReconnected() {}
 };
 
 // One redirectable local drive of the client.
@@ -87,6 +94,9 @@ public:
 //   connecting  --OnConnected-->             connected
 //   connecting  --OnDisconnected(reason)-->  idle   (failure, or Disconnect())
 //   connected   --OnDisconnected(reason)-->  idle   (Disconnect(), logoff, network)
+//   connected   --OnAutoReconnecting-->      resuming (the link died)
+//   resuming    --OnAutoReconnected-->       connected
+//   resuming    --OnDisconnected(reason)-->  idle
 // Connect() is only called while idle; Disconnect() only while connecting or
 // connected, and it returns at once: OnDisconnected(1) follows later. Property
 // puts take effect at the next Connect(). The full-screen and minimize

@@ -11,6 +11,9 @@
 namespace vandrelle {
 namespace {
 
+// The contract's reason for a connection lost under a session.
+constexpr std::int32_t kReasonLinkLost = 0x904;
+
 constexpr std::string_view kSpace = " \t\r\n\v\f";
 
 std::string Trim(std::string_view text) {
@@ -47,7 +50,9 @@ void Session::Destroy() {
     m_destroyed = true;
     if (!m_client) return;
     try {
-        if (m_state == kStateConnecting || m_state == kStateConnected) m_client->Disconnect();
+        if (m_state == kStateConnecting || m_state == kStateConnected ||
+            (m_state == kStateReconnecting && !m_healWaiting))
+            m_client->Disconnect();
     } catch (const RdpError&) {
         // The window goes away whatever the client says.
     }
@@ -61,13 +66,12 @@ std::intptr_t Session::HandleMessage(std::uint32_t message, std::uintptr_t wPara
         case WM_APP_CONNECT:
             return ConnectSession();
         case WM_APP_DISCONNECT:
-            if (m_state != kStateDisconnected && m_client) {
-                try {
-                    m_client->Disconnect();
-                } catch (const RdpError& e) {
-                    m_view.ShowError("Cannot disconnect: " + ErrorText(e));
-                }
-            }
+            return Disconnect();
+        case WM_APP_HEAL_CONNECT:
+            if (wParam == m_healing && m_healWaiting) ConnectSession();
+            return 1;
+        case WM_APP_HEAL_LIMIT:
+            HealLimitReached(wParam);
             return 1;
         case WM_APP_RECONNECT:
         case WM_APP_RECONNECT_FULL_SCREEN:
@@ -122,8 +126,30 @@ std::intptr_t Session::Reconnect(std::uint32_t message, std::uintptr_t wParam) {
     return 1;
 }
 
+// The user's Disconnect also cancels the healing of a lost link: a session
+// waiting for its next connect ends at once, one with a connection under way
+// when that ends.
+std::intptr_t Session::Disconnect() {
+    if (m_healer.Active()) {
+        EndHealing();
+        if (m_healWaiting) {
+            ShowDisconnected(1);
+            return 1;
+        }
+    }
+    if (m_state != kStateDisconnected && m_client) {
+        try {
+            m_client->Disconnect();
+        } catch (const RdpError& e) {
+            m_view.ShowError("Cannot disconnect: " + ErrorText(e));
+        }
+    }
+    return 1;
+}
+
+// Also the next fresh connect of a healing (the client is idle then).
 std::intptr_t Session::ConnectSession() {
-    if (m_state != kStateDisconnected || m_connectRequested) return 0;
+    if ((m_state != kStateDisconnected && !m_healWaiting) || m_connectRequested) return 0;
     if (!m_client) {
         m_view.ShowError("Create remote desktop failed. See readme.txt to download RDP.");
         return 1;
@@ -137,11 +163,16 @@ std::intptr_t Session::ConnectSession() {
     try {
         ApplyRecord(*m_client);
         m_connectRequested = true;
+        m_healWaiting = false;
         ++m_connects;
         m_client->Connect();
     } catch (const RdpError& e) {
         m_connectRequested = false;
         m_view.ShowError("Cannot connect: " + ErrorText(e));
+        if (m_healer.Active()) {
+            EndHealing();
+            ShowDisconnected(1);
+        }
     }
     return 1;
 }
@@ -247,11 +278,12 @@ void Session::SetState(std::int32_t state) {
 
 void Session::OnConnecting() {
     m_connectRequested = false;
-    SetState(kStateConnecting);
+    SetState(m_healer.Active() ? kStateReconnecting : kStateConnecting);
 }
 
 void Session::OnConnected() {
     m_connectRequested = false;
+    if (m_healer.Active()) EndHealing();
     SetState(kStateConnected);
     m_view.Relayout();
 }
@@ -278,6 +310,12 @@ std::string Session::ReasonText(std::int32_t reason) {
 
 void Session::OnDisconnected(std::int32_t reason) {
     m_connectRequested = false;
+    if (m_healer.Active() && HealEnded(reason)) return;
+    ShowDisconnected(reason);
+}
+
+void Session::ShowDisconnected(std::int32_t reason) {
+    m_healWaiting = false;
     m_state = kStateDisconnected;
     if (m_view.IsContainerFullScreen()) m_view.LeaveContainerFullScreen();
     if (m_client && m_client->AsClient5()) {
@@ -293,6 +331,88 @@ void Session::OnDisconnected(std::int32_t reason) {
         }
     }
     SetState(m_state);
+}
+
+std::string Session::LinkStatus() const {
+    return m_healer.Active() ? ReconnectingText(m_healer.Attempt()) : std::string();
+}
+
+// The client resumes a connected session whose link died; if that fails,
+// fresh connects follow (HealEnded) until the limit, whose timer starts now.
+void Session::OnAutoReconnecting(std::int32_t, std::int32_t) {
+    if (m_state != kStateConnected && m_state != kStateReconnecting) return;
+    if (!m_healer.Active()) {
+        ++m_healing;
+        m_giveUp = false;
+        m_view.PostToSelf(WM_APP_HEAL_LIMIT, static_cast<int>(m_healer.Limit().count()), m_healing);
+    }
+    m_healer.LinkInDoubt(std::chrono::steady_clock::now());
+    ShowHealing();
+}
+
+void Session::OnAutoReconnected() {
+    if (!m_healer.Active()) return;
+    EndHealing();
+    SetState(kStateConnected);
+}
+
+void Session::ShowHealing() {
+    m_view.ShowLinkDown(true, LinkStatus());
+    SetState(kStateReconnecting);
+}
+
+// A healing session ended a connection: true when it connects again after
+// the back-off. Otherwise the healing is over: the server or the user ended
+// the session (which ends as any other), or the link did not come back in
+// time (abandoned, as a lost connection).
+bool Session::HealEnded(std::int32_t& reason) {
+    std::int32_t extended = 0;
+    try {
+        extended = m_client->get_ExtendedDisconnectReason();
+    } catch (const RdpError&) {
+        // Without it the end counts as the reason alone says.
+    }
+    const auto decision = m_giveUp
+                              ? LinkHealer::Decision{LinkHealer::Step::GiveUp, {}}
+                              : m_healer.Ended(reason, extended, std::chrono::steady_clock::now());
+    if (decision.step == LinkHealer::Step::Retry) {
+        m_healWaiting = true;
+        m_view.PostToSelf(WM_APP_HEAL_CONNECT, static_cast<int>(decision.delay.count()), m_healing);
+        ShowHealing();
+        return true;
+    }
+    EndHealing();
+    if (decision.step == LinkHealer::Step::GiveUp) {
+        reason = kReasonLinkLost;
+        m_view.ShowError(AbandonedText(m_healer.Limit()));
+    }
+    return false;
+}
+
+void Session::EndHealing() {
+    m_healer.Stop();
+    ++m_healing;
+    m_giveUp = false;
+    m_view.ShowLinkDown(false, {});
+}
+
+// The limit passed: a session waiting for its next connect gives up at once,
+// one with a connection under way (which may hang on a frozen server) ends
+// it and gives up then.
+void Session::HealLimitReached(std::uintptr_t healing) {
+    if (healing != m_healing || !m_healer.Active()) return;
+    if (m_healWaiting) {
+        EndHealing();
+        m_view.ShowError(AbandonedText(m_healer.Limit()));
+        ShowDisconnected(kReasonLinkLost);
+        return;
+    }
+    m_giveUp = true;
+    try {
+        m_client->Disconnect();
+    } catch (const RdpError&) {
+        // The connection ends on its own then, and the healing with it.
+    }
 }
 
 void Session::OnRequestGoFullScreen() {

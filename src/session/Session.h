@@ -1,13 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "LinkHealing.h"
 #include "NodePath.h"
 #include "Properties.h"
 #include "RdpClient.h"
 #include "SessionMessages.h"
 #include "SessionView.h"
 
+#include <chrono>
 #include <cstdint>
+#include <string>
 
 namespace vandrelle {
 
@@ -56,6 +59,15 @@ public:
     void OnRequestGoFullScreen() override;
     void OnRequestLeaveFullScreen() override;
     void OnRequestContainerMinimize() override;
+    void OnAutoReconnecting(std::int32_t reason, std::int32_t attempt) override;
+    void OnAutoReconnected() override;
+
+    // How long after its link died a session keeps reconnecting (five
+    // minutes unless set).
+    void SetLinkHealLimit(std::chrono::milliseconds limit) { m_healer.SetLimit(limit); }
+    // What is being done about a lost link ("Connection lost — reconnecting
+    // (attempt 2)…"), empty while the link is not being healed.
+    std::string LinkStatus() const;
 
     std::int32_t State() const { return m_state; }
     Properties& Record() { return m_record; }
@@ -68,6 +80,12 @@ private:
     void SetState(std::int32_t state);
     std::string ReasonText(std::int32_t reason);
     std::intptr_t Reconnect(std::uint32_t message, std::uintptr_t wParam);
+    std::intptr_t Disconnect();
+    void ShowHealing();
+    bool HealEnded(std::int32_t& reason);
+    void EndHealing();
+    void HealLimitReached(std::uintptr_t healing);
+    void ShowDisconnected(std::int32_t reason);
 
     RdpClient* m_client;
     SessionView& m_view;
@@ -80,6 +98,10 @@ private:
     bool m_connectRequested = false;  // Connect() called, no event seen yet
     std::uint64_t m_connects = 0;     // Connect() calls so far
     bool m_destroyed = false;
+    LinkHealer m_healer;
+    std::uintptr_t m_healing = 0;  // the current healing; timers of older ones do nothing
+    bool m_healWaiting = false;    // healing, no connection under way: a timer will connect
+    bool m_giveUp = false;         // the limit passed while a connection was under way
 };
 
 }  // namespace vandrelle

@@ -35,6 +35,10 @@ public:
     // Queues a message to the session itself, after `delayMs` milliseconds.
     virtual void PostToSelf(std::uint32_t message, int delayMs = 0, std::uintptr_t wParam = 0) = 0;
 
+    // While the link is down the last picture stays, greyed, and takes no
+    // input; `status` says what is being done about it.
+    virtual void ShowLinkDown(bool /*down*/, const std::string& /*status*/) {}
+
     // Whether the Shift key is held at this moment.
     virtual bool IsShiftDown() const = 0;
 

@@ -117,7 +117,8 @@ CMainFrame::CMainFrame(CConfigStore& config, KeyStore& keys, ClientHostFactory h
     Action(IDM_CLOSE_TAB_ON_LOG_OFF)->setChecked(m_config.GetCloseTabOnLogOff() != 0);
 
     m_view->SetImageList({ResourceIcon(IDI_DISCONNECTED), ResourceIcon(IDI_CONNECTING),
-                          ResourceIcon(IDI_CONNECTED), ResourceIcon(IDR_MAINFRAME)});
+                          ResourceIcon(IDI_CONNECTED), ResourceIcon(IDR_MAINFRAME),
+                          ResourceIcon(IDI_RECONNECTING)});
     m_serverList = new CServerList(m_config, *this, m_view);
     m_serverList->SetSheetRunner(&EditInSheet);
     m_serverList->SetImportRunner([this](const auto& hasChild, const auto& add) {
@@ -463,8 +464,11 @@ void CMainFrame::ShowPageState(int index) {
     if (index < 0) return;
     if (const CVandrelleView* session = SessionAt(index)) {
         const Properties& r = session->Record();
-        m_statusPane->SetStateText(tr("[%1] Server: %2; Username: %3")
-                                       .arg(Shown(r.Name), Shown(r.Server), Shown(r.UserName)));
+        const QString link = Q(session->LinkStatus());
+        m_statusPane->SetStateText(
+            !link.isEmpty() ? link
+                            : tr("[%1] Server: %2; Username: %3")
+                                  .arg(Shown(r.Name), Shown(r.Server), Shown(r.UserName)));
         setWindowTitle(Shown(r.Name) + QStringLiteral(" - ") + Q(ResourceString(IDR_MAINFRAME)));
     } else {
         m_statusPane->SetStateText(m_findCount.isEmpty() ? Q(ResourceString(ATL_IDS_IDLEMESSAGE))
@@ -694,6 +698,8 @@ void CMainFrame::OnSessionState(std::int32_t state, std::intptr_t window) {
         m_view->RemovePage(page);
     } else {
         ShowSessionState(page, state);
+        // The status bar tells what is done about a lost link, attempt by attempt.
+        if (page == m_view->GetActivePage()) ShowPageState(page);
     }
 }
 
@@ -704,6 +710,9 @@ void CMainFrame::ShowSessionState(int page, std::int32_t state) {
             break;
         case kStateConnected:
             m_view->SetPageDescription(page, tr("connected"));
+            break;
+        case kStateReconnecting:
+            m_view->SetPageDescription(page, tr("reconnecting"));
             break;
         default:
             state = kStateDisconnected;

@@ -34,7 +34,7 @@ public:
     explicit CSimpleTabView(QWidget* parent = nullptr);
     ~CSimpleTabView() override;
 
-    // The images of the tabs, by index (the frame's four session and tree images).
+    // The images of the tabs, by index (the frame's session and tree images).
     void SetImageList(const QList<QIcon>& images);
 
     // Appends a page; it becomes active (PageActivated is emitted).

@@ -30,6 +30,10 @@ TEST(DisconnectReasonTest, OutcomesMapToTheClientsReasonsAndTexts) {
         {{.wasActive = true, .lastError = kEngineConnectTransportFailed}, {0x904, 0}},
         {{.lastError = 0x20009}, {0x20009, 0}},  // authentication
         {{.wasActive = true}, {3, 0}},           // the server just closed
+        // A link that died and was not resumed, whatever the resume left behind.
+        {{.wasActive = true, .lastError = 0x20008, .linkDied = true}, {0x904, 0}},
+        {{.wasActive = true, .lastError = 0x20015, .linkDied = true}, {0x20015, 0}},
+        {{.localDisconnect = true, .wasActive = true, .linkDied = true}, {1, 0}},
     };
     const auto engine = [](std::uint32_t code) { return "engine text " + std::to_string(code); };
     const auto info = [](std::uint32_t code) { return "info text " + std::to_string(code); };
@@ -74,18 +78,31 @@ TEST(LocalDevicesTest, MountedVolumesBecomeLetteredDrivesRootFirstAndPortsAreNam
 }
 
 // A desktop may follow the window later (where the server offers the
-// channel), and the server learns the screen's scale at the connect.
-TEST(EngineSettingsTest, DisplayControlAndTheScreensScaleGoToTheEngine) {
+// channel), the server learns the screen's scale at the connect, and a dead
+// link is seen within seconds (typing: the user timeout; idle: keep-alive;
+// a frozen server: heartbeats) and resumed by the engine first.
+TEST(EngineSettingsTest, DisplayControlScaleAndTheLinkWatchGoToTheEngine) {
     rdpSettings* settings = freerdp_settings_new(0);
     ASSERT_NE(settings, nullptr);
     ConnectionValues values;
     values.desktopScale = 200;
     values.deviceScale = 180;
     ApplySettings(settings, values);
-    EXPECT_TRUE(freerdp_settings_get_bool(settings, FreeRDP_SupportDisplayControl));
-    EXPECT_TRUE(freerdp_settings_get_bool(settings, FreeRDP_DynamicResolutionUpdate));
-    EXPECT_EQ(freerdp_settings_get_uint32(settings, FreeRDP_DesktopScaleFactor), 200u);
-    EXPECT_EQ(freerdp_settings_get_uint32(settings, FreeRDP_DeviceScaleFactor), 180u);
+    const struct {
+        FreeRDP_Settings_Keys_UInt32 key;
+        UINT32 value;
+    } numbers[] = {
+        {FreeRDP_DesktopScaleFactor, 200},    {FreeRDP_DeviceScaleFactor, 180},
+        {FreeRDP_TcpAckTimeout, 13000},       {FreeRDP_TcpKeepAliveDelay, 5},
+        {FreeRDP_TcpKeepAliveInterval, 2},    {FreeRDP_TcpKeepAliveRetries, 5},
+        {FreeRDP_AutoReconnectMaxRetries, 1},
+    };
+    for (const auto& n : numbers)
+        EXPECT_EQ(freerdp_settings_get_uint32(settings, n.key), n.value) << n.key;
+    for (const auto key :
+         {FreeRDP_SupportDisplayControl, FreeRDP_DynamicResolutionUpdate, FreeRDP_TcpKeepAlive,
+          FreeRDP_SupportHeartbeatPdu, FreeRDP_AutoReconnectionEnabled})
+        EXPECT_TRUE(freerdp_settings_get_bool(settings, key)) << key;
     freerdp_settings_free(settings);
 }
 

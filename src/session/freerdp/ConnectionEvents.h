@@ -26,6 +26,11 @@ public:
     // The connection is over, whether or not it ever got through; its worker
     // thread ends next.
     virtual void Ended(const FreeRdpConnection& connection, DisconnectReason reason) = 0;
+    // The link died (it timed out, or the server's heartbeat stopped): input
+    // is dropped and the picture kept while the engine tries to resume the
+    // session. LinkRestored follows when it came back; Ended when it did not.
+    virtual void LinkInDoubt(const FreeRdpConnection&) {}
+    virtual void LinkRestored(const FreeRdpConnection&) {}
     // The part of the frame painted since the last call (changes in between
     // are merged).
     virtual void FrameChanged(FrameArea area) = 0;

@@ -2,6 +2,15 @@
 #include "DisconnectReason.h"
 
 namespace vandrelle {
+namespace {
+
+// The engine's codes for credentials the server refused (its connect class,
+// authentication failed, password expired through no credentials given).
+bool IsCredentialFailure(std::uint32_t code) {
+    return code == 0x20009 || (code >= 0x2000E && code <= 0x2001B && code != 0x20011);
+}
+
+}  // namespace
 
 DisconnectReason MapDisconnect(const EngineOutcome& o) {
     const auto info = static_cast<std::int32_t>(o.errorInfo);
@@ -9,6 +18,7 @@ DisconnectReason MapDisconnect(const EngineOutcome& o) {
     if (o.errorInfo >= 0x100 && o.errorInfo <= 0x10A) return {kReasonLicensingFailed, info};
     if (o.localDisconnect) return {kReasonLocal, 0};
     if (o.errorInfo != 0) return {kReasonByServer, info};
+    if (o.linkDied && !IsCredentialFailure(o.lastError)) return {kReasonSocketClosed, 0};
     switch (o.lastError) {
         case 0:
             return {o.wasActive ? kReasonByServer : kReasonSocketConnectFailed, 0};

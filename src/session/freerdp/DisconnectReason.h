@@ -12,6 +12,9 @@ struct EngineOutcome {
     bool wasActive = false;        // the session had been established
     std::uint32_t errorInfo = 0;   // the server's Set Error Info code
     std::uint32_t lastError = 0;   // the engine's own error code (class << 16 | type)
+    // The link died under an established session (timed out, unreachable, or
+    // the server's heartbeat stopped) and the engine could not resume it.
+    bool linkDied = false;
 };
 
 // The client contract's pair: the disconnect reason and the extended reason.
@@ -41,7 +44,8 @@ inline constexpr std::uint32_t kEngineConnectCancelled = 0x2000B;
 // server-side ends 3; a name that does not resolve 0x104; a transport that
 // fails before the session is active 0x204, while active 0x904; any other
 // engine failure (authentication, TLS, negotiation) its own engine code,
-// which is above 0xFFFF.
+// which is above 0xFFFF. A link that died is 0x904 whatever the failed resume
+// left behind, unless the server refused the credentials on the way.
 DisconnectReason MapDisconnect(const EngineOutcome& outcome);
 
 // A text for every reason MapDisconnect produces. `engineText(code)` gives the

@@ -73,7 +73,35 @@ void ApplySettings(rdpSettings* s, const ConnectionValues& v) {
     freerdp_settings_set_bool(s, FreeRDP_NlaSecurity, v.credSsp);
     freerdp_settings_set_bool(s, FreeRDP_TlsSecurity, true);
     freerdp_settings_set_bool(s, FreeRDP_RdpSecurity, true);
-    freerdp_settings_set_bool(s, FreeRDP_AutoReconnectionEnabled, false);
+    ApplyLinkWatch(s);
+}
+
+// How soon a dead link is seen. TCP_USER_TIMEOUT (the ack timeout) bounds how
+// long sent data may stay unacknowledged, so it catches a cut while the user
+// types: about 13.5 s after the first key. A slow live link must survive it:
+// at 2 s round trips the retransmission timeout is about 3-4 s and doubles,
+// so a lost segment is sent again at ~3.5 s and ~10.5 s and the second
+// retransmission's acknowledgement is back by ~12.5 s. Only three losses in a
+// row of one segment's round trip (~10% each at 5% loss either way, so ~1e-3)
+// cut it, and a steady flow repairs its losses by fast retransmission long
+// before that. An idle link sends nothing: keep-alive probes go after 5 s of
+// silence and then every 2 s; with a user timeout set, the kernel declares
+// the link dead at the first probe check 13 s after the last byte received
+// with a probe unanswered (~15 s), while a live link answers one of the four
+// probes sent by then (all four lost: ~1e-4). The engine's heartbeat support
+// covers a server that freezes with its socket open: it announces its beat,
+// and the connection watches for it. The engine's own reconnection resumes
+// the session with the server's cookie after a lost link; the session makes
+// fresh connects after it when that fails.
+void ApplyLinkWatch(rdpSettings* s) {
+    freerdp_settings_set_uint32(s, FreeRDP_TcpAckTimeout, kTcpAckTimeoutMs);
+    freerdp_settings_set_bool(s, FreeRDP_TcpKeepAlive, TRUE);
+    freerdp_settings_set_uint32(s, FreeRDP_TcpKeepAliveDelay, kKeepAliveDelayS);
+    freerdp_settings_set_uint32(s, FreeRDP_TcpKeepAliveInterval, kKeepAliveIntervalS);
+    freerdp_settings_set_uint32(s, FreeRDP_TcpKeepAliveRetries, kKeepAliveRetries);
+    freerdp_settings_set_bool(s, FreeRDP_SupportHeartbeatPdu, TRUE);
+    freerdp_settings_set_bool(s, FreeRDP_AutoReconnectionEnabled, TRUE);
+    freerdp_settings_set_uint32(s, FreeRDP_AutoReconnectMaxRetries, kEngineResumeTries);
 }
 
 // Add-in libraries given by path. One that another user could have written is

@@ -133,6 +133,15 @@ void FreeRdpClient::Ended(const FreeRdpConnection& connection, DisconnectReason 
     if (m_textChanged) m_textChanged();
 }
 
+void FreeRdpClient::LinkInDoubt(const FreeRdpConnection& connection) {
+    if (m_connection.get() == &connection && m_sink)
+        m_sink->OnAutoReconnecting(kReasonSocketClosed, 1);
+}
+
+void FreeRdpClient::LinkRestored(const FreeRdpConnection& connection) {
+    if (m_connection.get() == &connection && m_sink) m_sink->OnAutoReconnected();
+}
+
 void FreeRdpClient::FrameChanged(FrameArea area) {
     if (m_frameChanged) m_frameChanged(area);
 }

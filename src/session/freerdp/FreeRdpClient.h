@@ -189,6 +189,8 @@ private:
     void Shown(const FreeRdpConnection& connection) override;
     void Ended(const FreeRdpConnection& connection, DisconnectReason reason) override;
     void FrameChanged(FrameArea area) override;
+    void LinkInDoubt(const FreeRdpConnection& connection) override;
+    void LinkRestored(const FreeRdpConnection& connection) override;
     void DesktopResizable(const FreeRdpConnection& connection) override;
     void RemoteClipboardText(const std::string& text) override;
     CertificateAnswer AskCertificate(const CertificateQuestion& question) override {

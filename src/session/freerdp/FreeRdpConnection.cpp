@@ -16,7 +16,10 @@
 #include <winpr/string.h>
 
 #include <dlfcn.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <algorithm>
+#include <cerrno>
 #include <condition_variable>
 #include <cstring>
 #include <future>
@@ -126,6 +129,7 @@ BOOL FreeRdpConnection::ClientNew(freerdp* instance, rdpContext*) {
 
 BOOL FreeRdpConnection::PreConnect(freerdp* instance) {
     rdpContext* context = instance->context;
+    if (instance->heartbeat) instance->heartbeat->ServerHeartbeat = ServerHeartbeat;
     PubSub_SubscribeChannelConnected(context->pubSub, ChannelConnected);
     PubSub_SubscribeChannelDisconnected(context->pubSub, ChannelDisconnected);
     return TRUE;
@@ -493,6 +497,7 @@ void FreeRdpConnection::Run() {
         outcome.errorInfo = freerdp_error_info(context->instance);
         outcome.lastError = freerdp_get_last_error(context);
         outcome.localDisconnect = Aborted();
+        outcome.linkDied = m_linkDied;
         StopChannelThreads(context);
         // Also after a failed or cancelled connect: channels may already run.
         freerdp_disconnect(context->instance);
@@ -523,17 +528,110 @@ void FreeRdpConnection::StopChannelThreads(rdpContext* context) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
 }
 
+// A server that beats announces its period and after how many missed beats
+// the client should reconnect; a beat (or any traffic: the server beats only
+// when it has nothing else to send) restarts the count.
+BOOL FreeRdpConnection::ServerHeartbeat(freerdp* instance, BYTE period, BYTE, BYTE count2) {
+    FreeRdpConnection& self = Of(instance->context);
+    self.m_lastBeat = std::chrono::steady_clock::now();
+    self.m_beatDeadline = std::chrono::seconds(period) * std::max<int>(count2, 1);
+    return TRUE;
+}
+
+bool FreeRdpConnection::BeatMissed() const {
+    return m_beatDeadline.count() > 0 &&
+           std::chrono::steady_clock::now() - m_lastBeat > m_beatDeadline;
+}
+
+// Runs the session until it ends. A link that dies on the way is resumed by
+// the engine (with the server's auto-reconnect cookie, where it gave one).
 void FreeRdpConnection::EventLoop(rdpContext* context) {
+    while (ServeUntilLinkDies(context)) {
+        m_linkDied = true;
+        if (!ResumeLink(context)) return;
+        m_linkDied = false;
+    }
+}
+
+namespace {
+
+// The socket behind one of the engine's event handles, or -1.
+int TcpSocketOf(HANDLE handle) {
+    const int fd = GetEventFileDescriptor(handle);
+    int protocol = 0;
+    socklen_t size = sizeof(protocol);
+    if (fd < 0 || ::getsockopt(fd, SOL_SOCKET, SO_PROTOCOL, &protocol, &size) != 0) return -1;
+    return protocol == IPPROTO_TCP ? fd : -1;
+}
+
+// Whether the socket's pending error says that the link died: nothing came
+// back within the user timeout or to the keep-alive probes, or the way to the
+// server is gone. A server that closes or resets the connection (it ended the
+// session, or its process died) is no dead link. Reading the error clears it;
+// the engine then reads the end of the connection instead.
+bool LinkDiedUnder(int fd) {
+    int error = 0;
+    socklen_t size = sizeof(error);
+    if (fd < 0 || ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0) return false;
+    return error == ETIMEDOUT || error == EHOSTUNREACH || error == ENETUNREACH ||
+           error == EHOSTDOWN || error == ENETDOWN;
+}
+
+}  // namespace
+
+// The connection's TCP socket among the engine's handles, looked for again
+// only when its handle is gone (after a resume).
+int FreeRdpConnection::LinkSocket(const HANDLE* handles, DWORD count) {
+    if (std::find(handles, handles + count, m_linkHandle) != handles + count) return m_linkFd;
+    m_linkHandle = nullptr;
+    m_linkFd = -1;
+    for (DWORD i = 0; i < count && m_linkFd < 0; ++i) {
+        m_linkFd = TcpSocketOf(handles[i]);
+        if (m_linkFd >= 0) m_linkHandle = handles[i];
+    }
+    return m_linkFd;
+}
+
+// Serves the session; true when its link died (and it was not ended).
+bool FreeRdpConnection::ServeUntilLinkDies(rdpContext* context) {
     while (!freerdp_shall_disconnect_context(context)) {
         HANDLE handles[MAXIMUM_WAIT_OBJECTS] = {};
         handles[0] = m_inputReady;
         const DWORD count = freerdp_get_event_handles(context, handles + 1, ARRAYSIZE(handles) - 1);
         if (count == 0) break;
-        if (WaitForMultipleObjects(count + 1, handles, FALSE, 100) == WAIT_FAILED) break;
+        const DWORD woken = WaitForMultipleObjects(count + 1, handles, FALSE, 100);
+        if (woken == WAIT_FAILED) break;
+        // Anything from the server counts as a beat.
+        if (woken > WAIT_OBJECT_0 && woken <= WAIT_OBJECT_0 + count)
+            m_lastBeat = std::chrono::steady_clock::now();
+        const bool died = LinkDiedUnder(LinkSocket(handles + 1, count));
         SendInput(context);
         SendLayout();
-        if (!freerdp_check_event_handles(context)) break;
+        if (!freerdp_check_event_handles(context) || died || BeatMissed())
+            return (died || BeatMissed()) && !Aborted() &&
+                   freerdp_error_info(context->instance) == 0;
     }
+    return false;
+}
+
+// The link is in doubt until the engine's resume brings it back: input is
+// dropped, the picture kept, and the owner told both ways.
+bool FreeRdpConnection::ResumeLink(rdpContext* context) {
+    SetActive(false);
+    m_toOwner([self = shared_from_this()](ConnectionEvents& owner) { owner.LinkInDoubt(*self); });
+    const UINT32 tries =
+        freerdp_settings_get_uint32(context->settings, FreeRDP_AutoReconnectMaxRetries);
+    for (UINT32 i = 0; i < tries && !Aborted(); ++i) {
+        if (freerdp_reconnect(context->instance) && !Aborted()) {
+            m_beatDeadline = {};  // the server announces its beat again
+            SetActive(true);
+            m_toOwner([self = shared_from_this()](ConnectionEvents& owner) {
+                owner.LinkRestored(*self);
+            });
+            return true;
+        }
+    }
+    return false;
 }
 
 }  // namespace vandrelle

@@ -90,6 +90,11 @@ private:
     static FreeRdpConnection& Of(rdpContext* context);
     void Run();
     void EventLoop(rdpContext* context);
+    bool ServeUntilLinkDies(rdpContext* context);
+    int LinkSocket(const HANDLE* handles, DWORD count);
+    bool ResumeLink(rdpContext* context);
+    bool BeatMissed() const;
+    static BOOL ServerHeartbeat(freerdp* instance, BYTE period, BYTE count1, BYTE count2);
     static void StopChannelThreads(rdpContext* context);
     bool Aborted();
     static BOOL ClientNew(freerdp* instance, rdpContext*);
@@ -146,6 +151,13 @@ private:
     std::optional<std::chrono::steady_clock::time_point> m_layoutSent;
     std::optional<std::chrono::steady_clock::time_point> m_layoutAnswered;
     HANDLE m_inputReady;
+    // Worker only: the server's announced heartbeat (none until it sends
+    // one), when it last beat, and whether the link died.
+    std::chrono::seconds m_beatDeadline{0};
+    std::chrono::steady_clock::time_point m_lastBeat;
+    bool m_linkDied = false;
+    HANDLE m_linkHandle = nullptr;  // the engine's handle of the TCP socket m_linkFd
+    int m_linkFd = -1;
     std::vector<void*> m_plugins;  // add-in libraries, closed when the engine is gone
     ClipboardChannel m_clipboard{[this](std::string text) {
         m_toOwner(

@@ -127,6 +127,45 @@ void CVandrelleView::Relayout() {
 
 void CVandrelleView::resizeEvent(QResizeEvent* event) {
     m_host->Widget()->setGeometry(QRect(QPoint(0, 0), event->size()));
+    if (m_heldPicture) m_heldPicture->setGeometry(m_host->Widget()->geometry());
+}
+
+// The picture as it was when the link went, greyed, covers the live widget:
+// it stays through fresh connects (which have no picture until they are
+// through), and it takes the keyboard focus and the mouse, so that no input
+// reaches a dead link. A screen reader reads the status as its description.
+void CVandrelleView::ShowLinkDown(bool down, const std::string& status) {
+    QWidget* live = m_host->Widget();
+    if (!down) {
+        if (!m_heldPicture) return;
+        const bool hadFocus = m_heldPicture->hasFocus();
+        setFocusProxy(live);
+        delete m_heldPicture;
+        if (hadFocus) live->setFocus();
+        return;
+    }
+    if (!m_heldPicture) {
+        QImage grey = live->grab().toImage().convertToFormat(QImage::Format_Grayscale8);
+        // Lighter as well as grey: the picture is only a reminder now.
+        for (int y = 0; y < grey.height(); ++y) {
+            uchar* line = grey.scanLine(y);
+            for (int x = 0; x < grey.width(); ++x) line[x] = static_cast<uchar>(128 + line[x] / 2);
+        }
+        m_heldPicture = new QLabel(this);
+        m_heldPicture->setObjectName(QStringLiteral("heldPicture"));
+        m_heldPicture->setPixmap(QPixmap::fromImage(grey));
+        m_heldPicture->setScaledContents(true);
+        m_heldPicture->setFocusPolicy(Qt::StrongFocus);
+        m_heldPicture->setAccessibleName(live->accessibleName());
+        m_heldPicture->setGeometry(live->geometry());
+        m_heldPicture->show();
+        m_heldPicture->raise();
+        const bool hadFocus = live->hasFocus();
+        setFocusProxy(m_heldPicture);
+        if (hadFocus) m_heldPicture->setFocus();
+    }
+    m_heldPicture->setAccessibleDescription(QString::fromStdString(status));
+    m_heldPicture->setToolTip(QString::fromStdString(status));
 }
 
 // Not run on the stack: a box's event loop inside the session would let the

@@ -7,11 +7,14 @@
 #include "SessionMessages.h"
 #include "SessionView.h"
 
+#include <QLabel>
 #include <QPointer>
 #include <QSize>
 #include <QWidget>
 
+#include <chrono>
 #include <memory>
+#include <string>
 
 namespace vandrelle {
 
@@ -37,6 +40,9 @@ public:
     ~CVandrelleView() override;
 
     std::int32_t State() const { return m_session->State(); }
+    // What is done about a lost link, empty while none is being healed.
+    std::string LinkStatus() const { return m_session->LinkStatus(); }
+    void SetLinkHealLimit(std::chrono::milliseconds limit) { m_session->SetLinkHealLimit(limit); }
     const Properties& Record() const { return m_session->Record(); }
     const PathBuffer& ServerPath() const { return m_serverPath; }
     ClientHost& Host() { return *m_host; }
@@ -61,6 +67,7 @@ public:
     void Relayout() override;
     void ShowError(const std::string& text) override;
     void PostToSelf(std::uint32_t message, int delayMs, std::uintptr_t wParam) override;
+    void ShowLinkDown(bool down, const std::string& status) override;
     bool IsShiftDown() const override;
     std::intptr_t WindowId() const override;
 
@@ -84,6 +91,8 @@ private:
     QRect m_savedRect;
     bool m_containerFullScreen = false;
     QSize m_desktopSize;
+    // While the link is down: the last picture, greyed, over the live one.
+    QPointer<QLabel> m_heldPicture;
 };
 
 }  // namespace vandrelle
