@@ -19,6 +19,7 @@
 #include <random>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
@@ -372,7 +373,9 @@ std::string XrdpServer::Unavailable() {
     return {};
 }
 
-XrdpServer::XrdpServer() {
+XrdpServer::XrdpServer() : XrdpServer("127.0.0.1") {}
+
+XrdpServer::XrdpServer(std::string address) : m_address(std::move(address)) {
     m_error = Unavailable();
     if (!m_error.empty()) return;
     if (!PrepareUser(kUser, kPassword)) {
@@ -402,7 +405,7 @@ bool XrdpServer::Start() {
          {"ChansrvLogging", "EnableSyslog", "false"}});
     std::ofstream(xrdpIni) << WithValues(
         ReadText("/etc/xrdp/xrdp.ini"),
-        {{"Globals", "port", "tcp://127.0.0.1:" + std::to_string(m_port)},
+        {{"Globals", "port", "tcp://" + m_address + ":" + std::to_string(m_port)},
          {"Globals", "fork", "false"},
          {"Globals", "hidelogwindow", "true"},
          {"Globals", "require_credentials", "true"},
