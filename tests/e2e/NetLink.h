@@ -4,6 +4,16 @@
 // addresses in a /30 that exists only inside them (no route out of either).
 // The machine's own network is never touched; both namespaces go with the
 // object. Faults are nftables rules and a token-bucket filter inside them.
+//
+//   NetLink link;                 // skip with NetLink::Unavailable() first
+//   {   // a server started here listens in the server's namespace
+//       NetLink::Inside inside(link.serverNamespace());
+//       xrdp = std::make_unique<XrdpServer>(NetLink::kServerAddress);
+//       // or ShadowServer({"-auth", "/bind-address:" + address}): the last one counts
+//   }
+//   NetLink::Inside inside(link.clientNamespace());  // for as long as the client lives
+//   client.Connect();             // to kServerAddress
+//   link.Cut(); ... link.Restore();
 #pragma once
 
 #include <sys/types.h>
@@ -35,7 +45,10 @@ public:
     // starts meanwhile stays there: child processes (a server started inside
     // the server's; xfreerdp3 inside the client's) and threads (the engine's
     // connection thread, made by a Connect() inside the client's). Sockets
-    // keep the namespace they were made in.
+    // keep the namespace they were made in. A client that connects again by
+    // itself later must still be inside: keep the thread inside the client's
+    // namespace for as long as the client lives, or its new connections go
+    // out through the machine's own network.
     class Inside {
     public:
         explicit Inside(const std::string& name);

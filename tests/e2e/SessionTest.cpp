@@ -412,11 +412,10 @@ TEST_F(SessionTest, XrdpLinkCutWhileTyping) {
     record.RDPPort = xrdp->port();
     record.UserName = XrdpServer::kUser;
     record.Password = XrdpServer::kPassword;
-    {
-        const NetLink::Inside inside(link.clientNamespace());
-        ASSERT_TRUE(inside.ok());
-        Connect();  // its connection's thread starts here
-    }
+    // The client's connections, also those it makes again by itself, start in its namespace.
+    const NetLink::Inside inside(link.clientNamespace());
+    ASSERT_TRUE(inside.ok());
+    Connect();
     ASSERT_TRUE(WaitForState(kStateConnected, 30s)) << Text();
     ASSERT_TRUE(queue->RunUntil([&] { return Shows<XrdpServer>(-20, -20); }, 20s));
     EXPECT_EQ(link.Established(xrdp->port()), 1);
