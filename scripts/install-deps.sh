@@ -29,6 +29,9 @@ PACKAGES=(
   xvfb x11-xserver-utils freerdp3-shadow-x11 winpr3-utils libx11-dev
   # Which process listens on a peer's port (ss).
   iproute2
+  # A link that fails, for the dead-link tests and benchmark: drop rules
+  # inside network namespaces of their own.
+  nftables
   # ... and xrdp, with a session that runs a clock.
   xrdp xorgxrdp x11-apps xclip
   # The program on a machine without a display (make run), and its own

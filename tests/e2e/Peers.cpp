@@ -20,6 +20,7 @@
 #include <random>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
@@ -355,7 +356,9 @@ std::string XrdpServer::Unavailable() {
     return {};
 }
 
-XrdpServer::XrdpServer() {
+XrdpServer::XrdpServer() : XrdpServer("127.0.0.1") {}
+
+XrdpServer::XrdpServer(std::string address) : m_address(std::move(address)) {
     m_error = Unavailable();
     if (!m_error.empty()) return;
     if (!PrepareUser(kUser, kPassword)) {
@@ -383,12 +386,13 @@ bool XrdpServer::Start() {
                            {"Logging", "EnableSyslog", "false"},
                            {"ChansrvLogging", "EnableSyslog", "false"}});
     std::ofstream(xrdpIni) << WithValues(
-        "/etc/xrdp/xrdp.ini", {{"Globals", "port", "tcp://127.0.0.1:" + std::to_string(m_port)},
-                               {"Globals", "fork", "false"},
-                               {"Globals", "hidelogwindow", "true"},
-                               {"Globals", "require_credentials", "true"},
-                               {"Logging", "LogFile", m_work.file("xrdp.log")},
-                               {"Logging", "EnableSyslog", "false"}});
+        "/etc/xrdp/xrdp.ini",
+        {{"Globals", "port", "tcp://" + m_address + ":" + std::to_string(m_port)},
+         {"Globals", "fork", "false"},
+         {"Globals", "hidelogwindow", "true"},
+         {"Globals", "require_credentials", "true"},
+         {"Logging", "LogFile", m_work.file("xrdp.log")},
+         {"Logging", "EnableSyslog", "false"}});
 
     // sesman in a mount namespace of its own, with an empty run folder over the
     // services' (its socket folder open to every user's sessions) and the test's sesman.ini.

@@ -107,6 +107,8 @@ public:
     static constexpr unsigned kRed = 0x20, kGreen = 0x80, kBlue = 0x40;
 
     XrdpServer();
+    // Listening on `address` (one of the calling thread's network namespace).
+    explicit XrdpServer(std::string address);
     ~XrdpServer();
     bool ok() const { return m_xrdp != nullptr; }
     std::string error() const { return m_error + "\n" + Logs(); }
@@ -133,6 +135,7 @@ private:
     int m_mounts = -1;        // held open: the namespace keeps its name while the server lives
     std::string m_namespace;  // its name, as /proc/PID/ns/mnt shows it
     std::string m_error;
+    std::string m_address;
     std::unique_ptr<ChildProcess> m_sesman;
     std::unique_ptr<ChildProcess> m_xrdp;
 };

@@ -9,6 +9,7 @@
 #include "FreeRdpConnection.h"
 #include "KeyStore.h"
 #include "LocalDevices.h"
+#include "NetLink.h"
 #include "Peers.h"
 #include "RegFileKeyStore.h"
 #include "Session.h"
@@ -372,6 +373,45 @@ TEST_F(SessionTest, XrdpLogOnAndServerLogoffBesideOtherXrdps) {
         xrdp.reset();
     }
     EXPECT_EQ(Shell("find /run/xrdp 2>/dev/null"), before);
+}
+
+// A link that drops every packet while the user types: the session ends as a
+// lost connection within 15 s (the engine's TCP user timeout), with xrdp and
+// the client each in a network namespace of the test's own.
+TEST_F(SessionTest, XrdpLinkCutWhileTyping) {
+    for (const std::string& why : {NetLink::Unavailable(), XrdpServer::Unavailable()}) {
+        if (!why.empty()) GTEST_SKIP() << "no link of the test's own here: " << why;
+    }
+    NetLink link;
+    ASSERT_TRUE(link.ok()) << link.error();
+    {
+        const NetLink::Inside server(link.serverNamespace());
+        ASSERT_TRUE(server.ok());
+        xrdp = std::make_unique<XrdpServer>(NetLink::kServerAddress);
+    }
+    ASSERT_TRUE(xrdp->ok()) << xrdp->error();
+    record.Server = NetLink::kServerAddress;
+    record.RDPPort = xrdp->port();
+    record.UserName = XrdpServer::kUser;
+    record.Password = XrdpServer::kPassword;
+    // The client's connections, also those it makes again by itself, start in its namespace.
+    const NetLink::Inside inside(link.clientNamespace());
+    ASSERT_TRUE(inside.ok());
+    Connect();
+    ASSERT_TRUE(WaitForState(kStateConnected, 30s)) << Text();
+    ASSERT_TRUE(queue->RunUntil([&] { return Shows<XrdpServer>(-20, -20); }, 20s));
+    EXPECT_EQ(link.Established(xrdp->port()), 1);
+    ASSERT_TRUE(link.Cut()) << link.error();
+    const auto cut = std::chrono::steady_clock::now();
+    const auto since = [&] { return std::chrono::steady_clock::now() - cut; };
+    while (session->State() != kStateDisconnected && since() < 30s) {
+        client->SendKey(50, true);  // the left Shift: types nothing
+        client->SendKey(50, false);
+        queue->Pump(100ms);
+    }
+    EXPECT_EQ(session->State(), kStateDisconnected);
+    EXPECT_LE(since(), 15s) << Text();
+    EXPECT_EQ(Text().rfind("Disconnected, reason (2308, 0): ", 0), 0u) << Text();
 }
 
 }  // namespace

@@ -1,0 +1,311 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// How a session lives through a dead link: the engine client, then the
+// reference client xfreerdp3 with its default settings, each against one xrdp
+// server in a network namespace of the benchmark's own. Faults: the link to
+// the client cut by a drop rule (both ways) while the user types (a key every
+// 100 ms) and idle; the server stopped (SIGSTOP) with its connection open
+// while the user types; 5% of the packets lost and 1 Mbit/s each way, for a
+// minute while the user types. For each, seconds from the fault until the
+// client declares the link dead (its session ends), and, once the fault ends
+// (after at least 20 s), seconds until the remote picture (a clock that
+// ticks every second) moves again. Also counts the heartbeats the server sent to xfreerdp3.
+// Usage: bash bench/link/run.sh BUILD_DIR (as root, on a virtual display of its own)
+#include "FreeRdpClient.h"
+#include "NetLink.h"
+#include "Peers.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <deque>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+using namespace vandrelle;
+using namespace vandrelle::test;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr auto kFaultAtLeast = 20s;
+constexpr auto kResumeLimit = 20s;
+constexpr unsigned kShiftKey = 50;  // X key code of the left Shift: types nothing
+
+double Seconds(Clock::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
+
+// One client under test, driven by the benchmark's thread.
+class Peer {
+public:
+    virtual ~Peer() = default;
+    virtual const char* Name() const = 0;
+    // Connected, with the picture moving; false with the reason printed.
+    virtual bool Start(int port) = 0;
+    virtual bool Alive() = 0;  // false once the client has declared the session over
+    virtual void Type() = 0;
+    // Lets the client run for about `time`, watching its picture.
+    virtual void Pump(Clock::duration time) = 0;
+    // When its picture last moved while the client was alive.
+    Clock::time_point LastPicture() const { return m_picture; }
+
+protected:
+    Clock::time_point m_picture{};
+};
+
+class Prompts : public SessionPrompts {
+public:
+    CertificateAnswer AskCertificate(const CertificateQuestion&) override {
+        return CertificateAnswer::AcceptOnce;
+    }
+    std::optional<LogonCredentials> AskCredentials(const std::string&,
+                                                   const LogonCredentials&) override {
+        return std::nullopt;
+    }
+};
+
+class VandrellePeer : public Peer, private RdpClientEvents {
+public:
+    ~VandrellePeer() override {
+        m_client.reset();
+        FreeRdpClient::WaitForConnectionsToEnd(10s);
+    }
+    const char* Name() const override { return "Vandrelle (engine client)"; }
+    bool Start(int port) override {
+        m_client = std::make_unique<FreeRdpClient>(
+            [this](std::function<void()> task) {
+                std::lock_guard lock(m_mutex);
+                m_tasks.push_back(std::move(task));
+            },
+            m_prompts);
+        m_client->SetEventSink(this);
+        m_client->put_Server(NetLink::kServerAddress);
+        m_client->put_RDPPort(port);
+        m_client->put_UserName(XrdpServer::kUser);
+        m_client->put_ClearTextPassword(XrdpServer::kPassword);
+        m_client->put_DesktopWidth(800);
+        m_client->put_DesktopHeight(600);
+        m_client->put_AudioRedirectionMode(2);
+        m_client->SetFrameChangedHandler([this](FrameArea) {
+            if (!m_ended) m_picture = Clock::now();
+        });
+        m_client->Connect();
+        const auto deadline = Clock::now() + 30s;
+        while (Clock::now() < deadline && !m_ended && m_picture == Clock::time_point{}) Pump(50ms);
+        if (m_picture != Clock::time_point{}) return true;
+        std::fprintf(stderr, "%s: no picture (%s)\n", Name(),
+                     m_client->CurrentValues().disconnectedText.c_str());
+        return false;
+    }
+    bool Alive() override { return !m_ended; }
+    void Type() override {
+        m_client->SendKey(kShiftKey, true);
+        m_client->SendKey(kShiftKey, false);
+    }
+    void Pump(Clock::duration time) override {
+        const auto until = Clock::now() + time;
+        do {
+            std::deque<std::function<void()>> tasks;
+            {
+                std::lock_guard lock(m_mutex);
+                tasks.swap(m_tasks);
+            }
+            for (auto& task : tasks) task();
+            std::this_thread::sleep_for(5ms);
+        } while (Clock::now() < until);
+    }
+
+private:
+    void OnConnecting() override {}
+    void OnConnected() override {}
+    void OnDisconnected(std::int32_t) override { m_ended = true; }
+    void OnRequestGoFullScreen() override {}
+    void OnRequestLeaveFullScreen() override {}
+    void OnRequestContainerMinimize() override {}
+
+    Prompts m_prompts;
+    std::mutex m_mutex;
+    std::deque<std::function<void()>> m_tasks;
+    std::unique_ptr<FreeRdpClient> m_client;
+    bool m_ended = false;
+};
+
+// xfreerdp3 on the benchmark's display; its picture is the display's.
+class ReferencePeer : public Peer {
+public:
+    explicit ReferencePeer(int* heartbeats) : m_heartbeats(heartbeats) {}
+    ~ReferencePeer() override {
+        m_process.reset();
+        const std::string log = m_work.file("xfreerdp.log");
+        std::ifstream in(log);
+        for (std::string line; std::getline(in, line);) {
+            if (line.find("received Heartbeat PDU") != std::string::npos) ++*m_heartbeats;
+        }
+    }
+    const char* Name() const override { return "xfreerdp3 (default settings)"; }
+    bool Start(int port) override {
+        m_process = std::make_unique<ChildProcess>(
+            std::vector<std::string>{
+                "xfreerdp3",
+                std::string("/v:") + NetLink::kServerAddress + ":" + std::to_string(port),
+                "/u:" + std::string(XrdpServer::kUser), "/p:" + std::string(XrdpServer::kPassword),
+                "/cert:ignore", "/size:800x600", "/audio-mode:2"},
+            std::vector<std::string>{"WLOG_FILTER=com.freerdp.core.heartbeat:DEBUG"},
+            m_work.file("xfreerdp.log"));
+        m_window = Shell("timeout 30 xdotool search --sync --onlyvisible --pid " +
+                         std::to_string(m_process->pid()) + " 2>/dev/null | head -1");
+        if (m_window.empty()) {
+            std::fprintf(stderr, "%s showed no window\n%s\n", Name(), m_work.Logs().c_str());
+            return false;
+        }
+        Shell("xdotool windowfocus --sync " + m_window + " 2>/dev/null");
+        const auto deadline = Clock::now() + 30s;
+        while (Clock::now() < deadline && m_picture == Clock::time_point{} && Alive()) Pump(50ms);
+        return m_picture != Clock::time_point{};
+    }
+    bool Alive() override { return m_process->Running(); }
+    void Type() override { Shell("xdotool key shift 2>/dev/null"); }
+    void Pump(Clock::duration time) override {
+        const auto until = Clock::now() + time;
+        do {
+            const std::string screen = Shell("xwd -root -silent 2>/dev/null | md5sum");
+            if (!m_screen.empty() && screen != m_screen && Alive()) m_picture = Clock::now();
+            m_screen = screen;
+        } while (Clock::now() < until);
+    }
+
+private:
+    int* m_heartbeats;
+    WorkFolder m_work{"link-bench"};
+    std::unique_ptr<ChildProcess> m_process;
+    std::string m_window, m_screen;
+};
+
+struct Figures {
+    double dead = -1, resumed = -1;
+};
+
+// What goes wrong: the link cut (both ways) while the user types or not; the
+// server stopped with its connections open while the user types; a slow,
+// lossy but live link (which should never be declared dead).
+struct Fault {
+    enum Kind { Cut, Frozen, Lossy };
+    const char* name;
+    Kind kind;
+    bool typing;
+    Clock::duration limit;  // how long it waits for the end
+};
+constexpr Fault kFaults[] = {{"cut, typing", Fault::Cut, true, 40s},
+                             {"cut, idle", Fault::Cut, false, 60s},
+                             {"frozen, typing", Fault::Frozen, true, 40s},
+                             {"5% lost, 1 Mbit/s", Fault::Lossy, true, 60s}};
+
+bool Apply(NetLink& link, int port, Fault::Kind kind) {
+    switch (kind) {
+        case Fault::Cut:
+            return link.Cut();
+        case Fault::Frozen:
+            return link.Freeze(port);
+        case Fault::Lossy:
+            return link.Lossy(5, 1000);
+    }
+    return false;
+}
+
+// Connects, applies the fault (typing or not) until the session ends or the
+// limit, keeps it for at least kFaultAtLeast, then mends it and waits for
+// the picture to move.
+std::optional<Figures> Measure(Peer& peer, NetLink& link, int port, const Fault& fault) {
+    if (!peer.Start(port)) return std::nullopt;
+    peer.Pump(2s);
+    Figures figures;
+    if (!Apply(link, port, fault.kind)) return std::nullopt;
+    const auto start = Clock::now();
+    while (Clock::now() - start < fault.limit && peer.Alive()) {
+        if (fault.typing) peer.Type();
+        peer.Pump(100ms);
+    }
+    if (!peer.Alive()) figures.dead = Seconds(Clock::now() - start);
+    while (Clock::now() - start < kFaultAtLeast) peer.Pump(100ms);
+    link.Thaw();
+    if (!link.Restore()) return std::nullopt;
+    const auto back = Clock::now();
+    while (Clock::now() - back < kResumeLimit && peer.LastPicture() < back) peer.Pump(100ms);
+    if (peer.LastPicture() >= back) figures.resumed = Seconds(peer.LastPicture() - back);
+    return figures;
+}
+
+void Print(const char* who, const Fault& fault, const std::optional<Figures>& f) {
+    char dead[64], resumed[64];
+    if (!f) {
+        std::printf("%-30s %-18s (could not be measured)\n", who, fault.name);
+        std::fflush(stdout);
+        return;
+    }
+    if (f->dead >= 0) {
+        std::snprintf(dead, sizeof dead, "%.1f s", f->dead);
+    } else {
+        std::snprintf(dead, sizeof dead, "not within %.0f s", Seconds(fault.limit));
+    }
+    if (f->resumed >= 0) {
+        std::snprintf(resumed, sizeof resumed, "%.1f s", f->resumed);
+    } else {
+        std::snprintf(resumed, sizeof resumed, "did not resume within %.0f s",
+                      Seconds(kResumeLimit));
+    }
+    std::printf("%-30s %-18s %-24s %s\n", who, fault.name, dead, resumed);
+    std::fflush(stdout);
+}
+
+}  // namespace
+
+int main() {
+    for (const std::string& why : {NetLink::Unavailable(), XrdpServer::Unavailable()}) {
+        if (!why.empty()) {
+            std::fprintf(stderr, "cannot run here: %s\n", why.c_str());
+            return 1;
+        }
+    }
+    NetLink link;
+    if (!link.ok()) {
+        std::fprintf(stderr, "no link: %s\n", link.error().c_str());
+        return 1;
+    }
+    std::unique_ptr<XrdpServer> server;
+    {
+        NetLink::Inside inside(link.serverNamespace());
+        if (!inside.ok()) return 1;
+        server = std::make_unique<XrdpServer>(NetLink::kServerAddress);
+    }
+    if (!server->ok()) {
+        std::fprintf(stderr, "xrdp did not start: %s\n", server->error().c_str());
+        return 1;
+    }
+    std::printf("%-30s %-18s %-24s %s\n", "client", "fault", "declared dead after",
+                "picture moving after the fault ends");
+    int heartbeats = 0;
+    // The clients, and every connection they make, in the client's namespace.
+    const NetLink::Inside client(link.clientNamespace());
+    if (!client.ok()) return 1;
+    for (const Fault& fault : kFaults) {
+        {
+            VandrellePeer peer;
+            Print(peer.Name(), fault, Measure(peer, link, server->port(), fault));
+        }
+        link.Thaw();
+        link.Restore();
+        ReferencePeer peer(&heartbeats);
+        Print(peer.Name(), fault, Measure(peer, link, server->port(), fault));
+        link.Thaw();
+        link.Restore();
+    }
+    std::printf("heartbeat PDUs xrdp sent to xfreerdp3 (which announces support): %d\n",
+                heartbeats);
+    return 0;
+}
