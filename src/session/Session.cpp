@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <utility>
 
 namespace vandrelle {
 namespace {
@@ -148,11 +149,29 @@ std::intptr_t Session::Disconnect() {
 }
 
 // Also the next fresh connect of a healing (the client is idle then).
+void Session::FollowStoredServer() {
+    if (m_path.IsTop()) return;  // a quick connection's tab: no server in the tree
+    Properties stored;
+    try {
+        m_config.LoadProperties(m_path, stored);  // a node not found leaves the name empty
+    } catch (const ConfigError&) {
+    }
+    m_serverGone = stored.Name.empty();
+    if (m_serverGone) return;
+    stored.ConnectToServerConsole = m_record.ConnectToServerConsole;
+    m_record = std::move(stored);
+}
+
 std::intptr_t Session::ConnectSession() {
     if ((m_state != kStateDisconnected && !m_healWaiting) || m_connectRequested) return 0;
     if (!m_client) {
         m_view.ShowError("Create remote desktop failed. See readme.txt to download RDP.");
         return 1;
+    }
+    if (std::exchange(m_serverGone, false)) {
+        m_view.ShowError("\"" + m_record.Name +
+                         "\" is no longer in the configuration file (another program changed "
+                         "it). This connection uses the settings it had.");
     }
     try {
         m_client->put_Server(m_record.Server);

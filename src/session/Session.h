@@ -48,6 +48,11 @@ public:
     // Applies the record to the client and connects. Returns 0 (and does
     // nothing) unless the session is disconnected with no connect under way.
     std::intptr_t ConnectSession();
+    // After the configuration was read anew from its file (another writer
+    // changed it): the next connect uses what it now says of this server (a
+    // tab opened on the console stays so). A server no longer there keeps the
+    // settings it had, and the next connect tells the user.
+    void FollowStoredServer();
 
     // A device change seen by the main frame, passed on to the client when it
     // redirects drives plugged in later.
@@ -102,6 +107,7 @@ private:
     std::uintptr_t m_healing = 0;  // the current healing; timers of older ones do nothing
     bool m_healWaiting = false;    // healing, no connection under way: a timer will connect
     bool m_giveUp = false;         // the limit passed while a connection was under way
+    bool m_serverGone = false;     // no longer in the file; the user is told at the next connect
 };
 
 }  // namespace vandrelle

@@ -173,6 +173,9 @@ void CMainFrame::FollowConfigFile() {
         [this](CConfigStore::Reload result) {
             if (result == CConfigStore::Reload::Reloaded) {
                 m_serverList->Rebuild();
+                for (int page = 1; page < m_view->GetPageCount(); ++page) {
+                    if (CVandrelleView* session = SessionAt(page)) session->FollowStoredServer();
+                }
                 return;
             }
             QMessageBox(QMessageBox::Warning, tr("Vandrelle"),

@@ -112,7 +112,6 @@ struct KeyCounter : QObject {
     int& m_keys;
 };
 
-
 }  // namespace
 
 class CMainFrameTest : public QObject {
@@ -410,7 +409,6 @@ private Q_SLOTS:
         QCOMPARE(f.Client(0).Values("Connect").size(), 2u);
     }
 
-
     // Another writer (the companion) adds a server and deletes one whose tab
     // is open: the tree follows within a second with the user's groups open
     // and closed and the same item selected, and the tab goes on.
@@ -434,7 +432,10 @@ private Q_SLOTS:
         companion.SetConfigPath(f.disk.path);
         companion.SetDiskMerge(MergeTrees);
         QVERIFY(companion.AddServer(NodePath({"Office"}), RecordFrom("Name=New Server=n")));
+        QVERIFY(companion.UpdateServer(NodePath({"Office", "Lab"}),
+                                       RecordFrom("Name=Lab Server=10.9.9.9")));
         QTRY_VERIFY_WITH_TIMEOUT(item("New"), 1000);
+        QTRY_COMPARE(f.frame.SessionAt(1)->Record().Server, std::string("10.9.9.9"));
         companion.DeleteNode(NodePath({"Office", "Lab"}));
         QVERIFY(companion.Save());
         QTRY_VERIFY_WITH_TIMEOUT(!item("Lab"), 1000);
@@ -442,6 +443,14 @@ private Q_SLOTS:
         QCOMPARE(tree->currentItem(), item("db1"));
         QCOMPARE(f.View()->GetPageCaption(1), QStringLiteral("Lab"));
         QCOMPARE(f.View()->GetPageImage(1), 2);
+        // Connected again, the tab says its server is gone and keeps its settings.
+        f.Client(0).FireDisconnected(1);
+        Frame::Pump();
+        SeenBox told;
+        AnswerNextMessageBox(QMessageBox::Ok, &told);
+        f.frame.SessionAt(1)->Post(WM_APP_RECONNECT, 0, 0);
+        QTRY_VERIFY(told.text.contains(QStringLiteral("no longer in the configuration")));
+        QTRY_COMPARE(f.Client(0).Values("Connect").size(), 2u);
     }
 
     // SIGTERM or SIGHUP while a command of the tree waits in a dialog: the

@@ -44,6 +44,7 @@ public:
     std::string LinkStatus() const { return m_session->LinkStatus(); }
     void SetLinkHealLimit(std::chrono::milliseconds limit) { m_session->SetLinkHealLimit(limit); }
     const Properties& Record() const { return m_session->Record(); }
+    void FollowStoredServer() { m_session->FollowStoredServer(); }
     const PathBuffer& ServerPath() const { return m_serverPath; }
     ClientHost& Host() { return *m_host; }
     // The remote desktop's size as last asked for or shown, empty before
