@@ -8,6 +8,7 @@
 // widget also until its picture has it. Prints the medians of ten rounds.
 // Usage: bash bench/resize/run.sh BUILD_DIR (on a virtual display of its own)
 #include "DesktopFit.h"
+#include "FixedPrompts.h"
 #include "FreeRdpClient.h"
 #include "Peers.h"
 #include "RdpView.h"
@@ -86,20 +87,8 @@ void Print(const char* who, const char* what, const std::vector<double>& ms) {
                 ms.size(), kRounds);
 }
 
-class PromptsAccepting : public SessionPrompts {
-public:
-    CertificateAnswer AskCertificate(const CertificateQuestion&) override {
-        return CertificateAnswer::AcceptOnce;
-    }
-    std::optional<LogonCredentials> AskCredentials(const std::string&,
-                                                   const LogonCredentials&) override {
-        return std::nullopt;
-    }
-    void ReportProblem(const std::string&) override {}
-};
-
 bool BenchWidget(const XrdpServer& server) {
-    PromptsAccepting prompts;
+    test::FixedPrompts prompts{CertificateAnswer::AcceptOnce};
     FreeRdpClient client(
         [](std::function<void()> task) {
             QMetaObject::invokeMethod(qApp, std::move(task), Qt::QueuedConnection);

@@ -3,25 +3,13 @@
 // that records the client's events, and a poster onto Qt's event loop.
 #pragma once
 
+#include "FixedPrompts.h"
 #include "FreeRdpClient.h"
 
 #include <QCoreApplication>
 #include <QStringList>
 
 namespace vandrelle::test {
-
-class FixedPrompts : public SessionPrompts {
-public:
-    explicit FixedPrompts(CertificateAnswer answer) : m_answer(answer) {}
-    CertificateAnswer AskCertificate(const CertificateQuestion&) override { return m_answer; }
-    std::optional<LogonCredentials> AskCredentials(const std::string&,
-                                                   const LogonCredentials&) override {
-        return std::nullopt;
-    }
-
-private:
-    CertificateAnswer m_answer;
-};
 
 class RecordingSink : public RdpClientEvents {
 public:
