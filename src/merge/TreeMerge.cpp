@@ -4,6 +4,7 @@
 #include "XmlDocument.h"
 
 #include <algorithm>
+#include <cstring>
 #include <iterator>
 #include <map>
 #include <optional>
@@ -52,6 +53,29 @@ Fields FieldsOf(pugi::xml_node node) {
         fields[n == 1 ? name : name + "#" + std::to_string(n)] = {e, ElementText(e)};
     }
     return fields;
+}
+
+bool SameText(pugi::xml_node a, pugi::xml_node b) {
+    const pugi::xml_node text = b.first_child();
+    if (text && !text.next_sibling() && text.type() == pugi::node_pcdata)
+        return ElementTextEquals(a, text.value());
+    return ElementText(a) == ElementText(b);
+}
+
+pugi::xml_node NextElement(pugi::xml_node e) {
+    while (e && e.type() != pugi::node_element) e = e.next_sibling();
+    return e;
+}
+
+// Whether two nodes have the same fields in the same order: a walk without
+// the maps FieldsOf builds, since most nodes of a large tree are unchanged.
+bool SameFields(pugi::xml_node a, pugi::xml_node b) {
+    pugi::xml_node ea = NextElement(Holder(a).first_child());
+    pugi::xml_node eb = NextElement(Holder(b).first_child());
+    for (; ea && eb; ea = NextElement(ea.next_sibling()), eb = NextElement(eb.next_sibling())) {
+        if (std::strcmp(ea.name(), eb.name()) != 0 || !SameText(ea, eb)) return false;
+    }
+    return !ea && !eb;
 }
 
 struct Node {
@@ -190,6 +214,9 @@ public:
             if (const Node* t = m_t.Find(key)) {
                 const Node* b = m_b.Find(key);
                 const Node& o = m_o.nodes.at(key);
+                // Theirs changed nothing here, or made it as ours has it.
+                if ((b && SameFields(b->element, t->element)) || SameFields(o.element, t->element))
+                    continue;
                 MergeFields(b ? b->element : pugi::xml_node(), o.element, t->element, o.label,
                             m_conflicts);
             }
