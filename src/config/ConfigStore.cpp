@@ -290,7 +290,8 @@ CConfigStore::Reload CConfigStore::ReloadFromDisk() {
         bytes == m_onDisk->bytes)
         return Reload::Unchanged;
     if (m_dirty) {
-        if (!MergeDiskVersion()) return Reload::Unchanged;
+        // What was merged becomes the base: the file may have changed again since the read above.
+        if (!MergeDiskVersion(&bytes)) return Reload::Unchanged;
         m_onDisk = DiskVersion{m_path, std::move(bytes)};
         return Reload::Reloaded;
     }
@@ -357,8 +358,8 @@ bool CConfigStore::SaveBatch::Finish() {
 }
 
 // True when the disk's changes since the version last seen are now in the
-// document.
-bool CConfigStore::MergeDiskVersion() {
+// document; `merged` receives the file's bytes that were merged.
+bool CConfigStore::MergeDiskVersion(std::string* merged) {
     if (!m_diskMerge || m_unreadable || !m_onDisk || m_onDisk->path != m_path) return false;
     std::string bytes, error;
     if (!ReadWholeFile(m_path, &bytes, nullptr) || bytes == m_onDisk->bytes) return false;
@@ -367,6 +368,7 @@ bool CConfigStore::MergeDiskVersion() {
         return false;
     m_conflicts = m_diskMerge(base, m_document, theirs);
     AttachTopElements();
+    if (merged) *merged = std::move(bytes);
     return true;
 }
 

@@ -191,7 +191,7 @@ private:
     void RequireKey() const;
     bool WriteFile();
     bool IsAsLastSeen(const std::string& target) const;
-    bool MergeDiskVersion();
+    bool MergeDiskVersion(std::string* merged = nullptr);
     bool KeepDiskVersion(const std::string& target);
 
     KeyStore& m_keys;
