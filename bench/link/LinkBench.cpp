@@ -6,13 +6,19 @@
 // 100 ms) and idle; the server stopped (SIGSTOP) with its connection open
 // while the user types; 5% of the packets lost and 1 Mbit/s each way, for a
 // minute while the user types. For each, seconds from the fault until the
-// client declares the link dead (its session ends), and, once the fault ends
-// (after at least 20 s), seconds until the remote picture (a clock that
-// ticks every second) moves again. Also counts the heartbeats the server sent to xfreerdp3.
+// client declares the link dead (the engine client's session reports it lost
+// and starts healing it; xfreerdp3 ends), and, once the fault ends (after at
+// least 20 s), seconds until the remote picture (a clock that ticks every
+// second) moves again. Also counts the heartbeats the server sent to xfreerdp3.
 // Usage: bash bench/link/run.sh BUILD_DIR (as root, on a virtual display of its own)
+#include "ConfigStore.h"
 #include "FreeRdpClient.h"
 #include "NetLink.h"
 #include "Peers.h"
+#include "RegFileKeyStore.h"
+#include "Session.h"
+#include "SessionMessages.h"
+#include "SessionView.h"
 
 #include <chrono>
 #include <cstdio>
@@ -25,6 +31,7 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <vector>
 
 using namespace vandrelle;
 using namespace vandrelle::test;
@@ -49,6 +56,8 @@ public:
     // Connected, with the picture moving; false with the reason printed.
     virtual bool Start(int port) = 0;
     virtual bool Alive() = 0;  // false once the client has declared the session over
+    // Whether the client has declared the link dead (it may be healing it).
+    virtual bool LinkLost() { return !Alive(); }
     virtual void Type() = 0;
     // Lets the client run for about `time`, watching its picture.
     virtual void Pump(Clock::duration time) = 0;
@@ -70,9 +79,62 @@ public:
     }
 };
 
-class VandrellePeer : public Peer, private RdpClientEvents {
+// A session window without a window: its posts to itself (the healing's
+// back-off and limit) are delivered when due by the benchmark's thread.
+class TimedView : public SessionView {
 public:
+    Size ClientSize() const override { return {800, 600}; }
+    Size PrimaryScreenSize() const override { return {1920, 1080}; }
+    void EnterContainerFullScreen() override {}
+    void LeaveContainerFullScreen() override {}
+    bool IsContainerFullScreen() const override { return false; }
+    void Relayout() override {}
+    void ShowError(const std::string&) override {}
+    void PostToSelf(std::uint32_t message, int delayMs, std::uintptr_t wParam) override {
+        m_posts.push_back({Clock::now() + std::chrono::milliseconds(delayMs), message, wParam});
+    }
+    bool IsShiftDown() const override { return false; }
+    std::intptr_t WindowId() const override { return 0; }
+
+    void Deliver(Session& session) {
+        std::vector<Post> due;
+        const auto now = Clock::now();
+        std::erase_if(m_posts, [&](const Post& p) {
+            if (p.at > now) return false;
+            due.push_back(p);
+            return true;
+        });
+        for (const Post& p : due) {
+            bool handled = false;
+            session.HandleMessage(p.message, p.wParam, 0, handled);
+        }
+    }
+
+private:
+    struct Post {
+        Clock::time_point at;
+        std::uint32_t message;
+        std::uintptr_t wParam;
+    };
+    std::vector<Post> m_posts;
+};
+
+class NoFrame : public MessageTarget {
+public:
+    void Post(std::uint32_t, std::uintptr_t, std::intptr_t) override {}
+    std::intptr_t Send(std::uint32_t, std::uintptr_t, std::intptr_t) override { return 0; }
+};
+
+// The engine client under a session, which heals a lost link.
+class VandrellePeer : public Peer {
+public:
+    VandrellePeer()
+        : m_keys(m_work.file("registry.reg"), m_work.file("machine.reg")), m_config(m_keys) {
+        m_config.Init();
+        m_config.SetConfigPath(m_work.file("Vandrelle.xml"));
+    }
     ~VandrellePeer() override {
+        m_session.reset();
         m_client.reset();
         FreeRdpClient::WaitForConnectionsToEnd(10s);
     }
@@ -84,26 +146,31 @@ public:
                 m_tasks.push_back(std::move(task));
             },
             m_prompts);
-        m_client->SetEventSink(this);
-        m_client->put_Server(NetLink::kServerAddress);
-        m_client->put_RDPPort(port);
-        m_client->put_UserName(XrdpServer::kUser);
-        m_client->put_ClearTextPassword(XrdpServer::kPassword);
-        m_client->put_DesktopWidth(800);
-        m_client->put_DesktopHeight(600);
-        m_client->put_AudioRedirectionMode(2);
-        m_client->SetFrameChangedHandler([this](FrameArea) {
-            if (!m_ended) m_picture = Clock::now();
-        });
-        m_client->Connect();
+        Properties record;
+        record.Server = NetLink::kServerAddress;
+        record.RDPPort = port;
+        record.UserName = XrdpServer::kUser;
+        record.Password = XrdpServer::kPassword;
+        record.DesktopWidth = 800;
+        record.DesktopHeight = 600;
+        record.ColorDepth = 32;
+        record.AudioRedirectionMode = 2;
+        record.InheritGeneral = 0;
+        m_session = std::make_unique<Session>(m_client.get(), m_view, m_frame, m_config, m_keys,
+                                              record, NodePath({"bench"}));
+        m_client->SetFrameChangedHandler([this](FrameArea) { m_picture = Clock::now(); });
+        m_session->ConnectSession();
         const auto deadline = Clock::now() + 30s;
-        while (Clock::now() < deadline && !m_ended && m_picture == Clock::time_point{}) Pump(50ms);
+        // The session tells its states as the connection's events come, so
+        // it is waited for by its picture alone.
+        while (Clock::now() < deadline && m_picture == Clock::time_point{}) Pump(50ms);
         if (m_picture != Clock::time_point{}) return true;
         std::fprintf(stderr, "%s: no picture (%s)\n", Name(),
                      m_client->CurrentValues().disconnectedText.c_str());
         return false;
     }
-    bool Alive() override { return !m_ended; }
+    bool Alive() override { return m_session->State() != kStateDisconnected; }
+    bool LinkLost() override { return m_session->State() != kStateConnected; }
     void Type() override {
         m_client->SendKey(kShiftKey, true);
         m_client->SendKey(kShiftKey, false);
@@ -117,23 +184,22 @@ public:
                 tasks.swap(m_tasks);
             }
             for (auto& task : tasks) task();
+            m_view.Deliver(*m_session);
             std::this_thread::sleep_for(5ms);
         } while (Clock::now() < until);
     }
 
 private:
-    void OnConnecting() override {}
-    void OnConnected() override {}
-    void OnDisconnected(std::int32_t) override { m_ended = true; }
-    void OnRequestGoFullScreen() override {}
-    void OnRequestLeaveFullScreen() override {}
-    void OnRequestContainerMinimize() override {}
-
+    WorkFolder m_work{"link-bench"};
+    RegFileKeyStore m_keys;
+    CConfigStore m_config;
+    TimedView m_view;
+    NoFrame m_frame;
     Prompts m_prompts;
     std::mutex m_mutex;
     std::deque<std::function<void()>> m_tasks;
     std::unique_ptr<FreeRdpClient> m_client;
-    bool m_ended = false;
+    std::unique_ptr<Session> m_session;
 };
 
 // xfreerdp3 on the benchmark's display; its picture is the display's.
@@ -227,11 +293,11 @@ std::optional<Figures> Measure(Peer& peer, NetLink& link, int port, const Fault&
     Figures figures;
     if (!Apply(link, port, fault.kind)) return std::nullopt;
     const auto start = Clock::now();
-    while (Clock::now() - start < fault.limit && peer.Alive()) {
+    while (Clock::now() - start < fault.limit && !peer.LinkLost()) {
         if (fault.typing) peer.Type();
         peer.Pump(100ms);
     }
-    if (!peer.Alive()) figures.dead = Seconds(Clock::now() - start);
+    if (peer.LinkLost()) figures.dead = Seconds(Clock::now() - start);
     while (Clock::now() - start < kFaultAtLeast) peer.Pump(100ms);
     link.Thaw();
     if (!link.Restore()) return std::nullopt;
