@@ -9,7 +9,10 @@
 // client declares the link dead (the engine client's session reports it lost
 // and starts healing it; xfreerdp3 ends), and, once the fault ends (after at
 // least 20 s), seconds until the remote picture (a clock that ticks every
-// second) moves again. Also counts the heartbeats the server sent to xfreerdp3.
+// second) moves again, and for the engine client also until its session is
+// connected again: xrdp shows the picture on the new connection only once it
+// has let go of the dead one (its next probe on it draws a reset).
+// Also counts the heartbeats the server sent to xfreerdp3.
 // Usage: bash bench/link/run.sh BUILD_DIR (as root, on a virtual display of its own)
 #include "ConfigStore.h"
 #include "FreeRdpClient.h"
@@ -63,9 +66,14 @@ public:
     virtual void Pump(Clock::duration time) = 0;
     // When its picture last moved while the client was alive.
     Clock::time_point LastPicture() const { return m_picture; }
+    // When its session last told it was connected again after a lost link
+    // (the engine client only): the picture may follow later, as the server
+    // lets go of its dead connection.
+    Clock::time_point LastResume() const { return m_resumed; }
 
 protected:
     Clock::time_point m_picture{};
+    Clock::time_point m_resumed{};
 };
 
 class Prompts : public SessionPrompts {
@@ -185,6 +193,9 @@ public:
             }
             for (auto& task : tasks) task();
             m_view.Deliver(*m_session);
+            const std::int32_t state = m_session->State();
+            if (state == kStateConnected && m_state == kStateReconnecting) m_resumed = Clock::now();
+            m_state = state;
             std::this_thread::sleep_for(5ms);
         } while (Clock::now() < until);
     }
@@ -200,6 +211,7 @@ private:
     std::deque<std::function<void()>> m_tasks;
     std::unique_ptr<FreeRdpClient> m_client;
     std::unique_ptr<Session> m_session;
+    std::int32_t m_state = kStateDisconnected;
 };
 
 // xfreerdp3 on the benchmark's display; its picture is the display's.
@@ -254,7 +266,7 @@ private:
 };
 
 struct Figures {
-    double dead = -1, resumed = -1;
+    double dead = -1, resumed = -1, sessionBack = -1;
 };
 
 // What goes wrong: the link cut (both ways) while the user types or not; the
@@ -304,11 +316,12 @@ std::optional<Figures> Measure(Peer& peer, NetLink& link, int port, const Fault&
     const auto back = Clock::now();
     while (Clock::now() - back < kResumeLimit && peer.LastPicture() < back) peer.Pump(100ms);
     if (peer.LastPicture() >= back) figures.resumed = Seconds(peer.LastPicture() - back);
+    if (peer.LastResume() >= back) figures.sessionBack = Seconds(peer.LastResume() - back);
     return figures;
 }
 
 void Print(const char* who, const Fault& fault, const std::optional<Figures>& f) {
-    char dead[64], resumed[64];
+    char dead[64], resumed[64], back[64] = "";
     if (!f) {
         std::printf("%-30s %-18s (could not be measured)\n", who, fault.name);
         std::fflush(stdout);
@@ -325,7 +338,10 @@ void Print(const char* who, const Fault& fault, const std::optional<Figures>& f)
         std::snprintf(resumed, sizeof resumed, "did not resume within %.0f s",
                       Seconds(kResumeLimit));
     }
-    std::printf("%-30s %-18s %-24s %s\n", who, fault.name, dead, resumed);
+    if (f->sessionBack >= 0) {
+        std::snprintf(back, sizeof back, " (session connected after %.1f s)", f->sessionBack);
+    }
+    std::printf("%-30s %-18s %-24s %s%s\n", who, fault.name, dead, resumed, back);
     std::fflush(stdout);
 }
 
