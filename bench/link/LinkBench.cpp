@@ -6,13 +6,22 @@
 // 100 ms) and idle; the server stopped (SIGSTOP) with its connection open
 // while the user types; 5% of the packets lost and 1 Mbit/s each way, for a
 // minute while the user types. For each, seconds from the fault until the
-// client declares the link dead (its session ends), and, once the fault ends
-// (after at least 20 s), seconds until the remote picture (a clock that
-// ticks every second) moves again. Also counts the heartbeats the server sent to xfreerdp3.
+// client declares the link dead (the engine client's session reports it lost
+// and starts healing it; xfreerdp3 ends), and, once the fault ends (after at
+// least 20 s), seconds until the remote picture (a clock that ticks every
+// second) moves again, and for the engine client also until its session is
+// connected again: xrdp shows the picture on the new connection only once it
+// has let go of the dead one (its next probe on it draws a reset).
+// Also counts the heartbeats the server sent to xfreerdp3.
 // Usage: bash bench/link/run.sh BUILD_DIR (as root, on a virtual display of its own)
+#include "ConfigStore.h"
 #include "FreeRdpClient.h"
 #include "NetLink.h"
 #include "Peers.h"
+#include "RegFileKeyStore.h"
+#include "Session.h"
+#include "SessionMessages.h"
+#include "SessionView.h"
 
 #include <chrono>
 #include <cstdio>
@@ -25,6 +34,7 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <vector>
 
 using namespace vandrelle;
 using namespace vandrelle::test;
@@ -49,14 +59,21 @@ public:
     // Connected, with the picture moving; false with the reason printed.
     virtual bool Start(int port) = 0;
     virtual bool Alive() = 0;  // false once the client has declared the session over
+    // Whether the client has declared the link dead (it may be healing it).
+    virtual bool LinkLost() { return !Alive(); }
     virtual void Type() = 0;
     // Lets the client run for about `time`, watching its picture.
     virtual void Pump(Clock::duration time) = 0;
     // When its picture last moved while the client was alive.
     Clock::time_point LastPicture() const { return m_picture; }
+    // When its session last told it was connected again after a lost link
+    // (the engine client only): the picture may follow later, as the server
+    // lets go of its dead connection.
+    Clock::time_point LastResume() const { return m_resumed; }
 
 protected:
     Clock::time_point m_picture{};
+    Clock::time_point m_resumed{};
 };
 
 class Prompts : public SessionPrompts {
@@ -70,9 +87,62 @@ public:
     }
 };
 
-class VandrellePeer : public Peer, private RdpClientEvents {
+// A session window without a window: its posts to itself (the healing's
+// back-off and limit) are delivered when due by the benchmark's thread.
+class TimedView : public SessionView {
 public:
+    Size ClientSize() const override { return {800, 600}; }
+    Size PrimaryScreenSize() const override { return {1920, 1080}; }
+    void EnterContainerFullScreen() override {}
+    void LeaveContainerFullScreen() override {}
+    bool IsContainerFullScreen() const override { return false; }
+    void Relayout() override {}
+    void ShowError(const std::string&) override {}
+    void PostToSelf(std::uint32_t message, int delayMs, std::uintptr_t wParam) override {
+        m_posts.push_back({Clock::now() + std::chrono::milliseconds(delayMs), message, wParam});
+    }
+    bool IsShiftDown() const override { return false; }
+    std::intptr_t WindowId() const override { return 0; }
+
+    void Deliver(Session& session) {
+        std::vector<Post> due;
+        const auto now = Clock::now();
+        std::erase_if(m_posts, [&](const Post& p) {
+            if (p.at > now) return false;
+            due.push_back(p);
+            return true;
+        });
+        for (const Post& p : due) {
+            bool handled = false;
+            session.HandleMessage(p.message, p.wParam, 0, handled);
+        }
+    }
+
+private:
+    struct Post {
+        Clock::time_point at;
+        std::uint32_t message;
+        std::uintptr_t wParam;
+    };
+    std::vector<Post> m_posts;
+};
+
+class NoFrame : public MessageTarget {
+public:
+    void Post(std::uint32_t, std::uintptr_t, std::intptr_t) override {}
+    std::intptr_t Send(std::uint32_t, std::uintptr_t, std::intptr_t) override { return 0; }
+};
+
+// The engine client under a session, which heals a lost link.
+class VandrellePeer : public Peer {
+public:
+    VandrellePeer()
+        : m_keys(m_work.file("registry.reg"), m_work.file("machine.reg")), m_config(m_keys) {
+        m_config.Init();
+        m_config.SetConfigPath(m_work.file("Vandrelle.xml"));
+    }
     ~VandrellePeer() override {
+        m_session.reset();
         m_client.reset();
         FreeRdpClient::WaitForConnectionsToEnd(10s);
     }
@@ -84,26 +154,31 @@ public:
                 m_tasks.push_back(std::move(task));
             },
             m_prompts);
-        m_client->SetEventSink(this);
-        m_client->put_Server(NetLink::kServerAddress);
-        m_client->put_RDPPort(port);
-        m_client->put_UserName(XrdpServer::kUser);
-        m_client->put_ClearTextPassword(XrdpServer::kPassword);
-        m_client->put_DesktopWidth(800);
-        m_client->put_DesktopHeight(600);
-        m_client->put_AudioRedirectionMode(2);
-        m_client->SetFrameChangedHandler([this](FrameArea) {
-            if (!m_ended) m_picture = Clock::now();
-        });
-        m_client->Connect();
+        Properties record;
+        record.Server = NetLink::kServerAddress;
+        record.RDPPort = port;
+        record.UserName = XrdpServer::kUser;
+        record.Password = XrdpServer::kPassword;
+        record.DesktopWidth = 800;
+        record.DesktopHeight = 600;
+        record.ColorDepth = 32;
+        record.AudioRedirectionMode = 2;
+        record.InheritGeneral = 0;
+        m_session = std::make_unique<Session>(m_client.get(), m_view, m_frame, m_config, m_keys,
+                                              record, NodePath({"bench"}));
+        m_client->SetFrameChangedHandler([this](FrameArea) { m_picture = Clock::now(); });
+        m_session->ConnectSession();
         const auto deadline = Clock::now() + 30s;
-        while (Clock::now() < deadline && !m_ended && m_picture == Clock::time_point{}) Pump(50ms);
+        // The session tells its states as the connection's events come, so
+        // it is waited for by its picture alone.
+        while (Clock::now() < deadline && m_picture == Clock::time_point{}) Pump(50ms);
         if (m_picture != Clock::time_point{}) return true;
         std::fprintf(stderr, "%s: no picture (%s)\n", Name(),
                      m_client->CurrentValues().disconnectedText.c_str());
         return false;
     }
-    bool Alive() override { return !m_ended; }
+    bool Alive() override { return m_session->State() != kStateDisconnected; }
+    bool LinkLost() override { return m_session->State() != kStateConnected; }
     void Type() override {
         m_client->SendKey(kShiftKey, true);
         m_client->SendKey(kShiftKey, false);
@@ -117,23 +192,26 @@ public:
                 tasks.swap(m_tasks);
             }
             for (auto& task : tasks) task();
+            m_view.Deliver(*m_session);
+            const std::int32_t state = m_session->State();
+            if (state == kStateConnected && m_state == kStateReconnecting) m_resumed = Clock::now();
+            m_state = state;
             std::this_thread::sleep_for(5ms);
         } while (Clock::now() < until);
     }
 
 private:
-    void OnConnecting() override {}
-    void OnConnected() override {}
-    void OnDisconnected(std::int32_t) override { m_ended = true; }
-    void OnRequestGoFullScreen() override {}
-    void OnRequestLeaveFullScreen() override {}
-    void OnRequestContainerMinimize() override {}
-
+    WorkFolder m_work{"link-bench"};
+    RegFileKeyStore m_keys;
+    CConfigStore m_config;
+    TimedView m_view;
+    NoFrame m_frame;
     Prompts m_prompts;
     std::mutex m_mutex;
     std::deque<std::function<void()>> m_tasks;
     std::unique_ptr<FreeRdpClient> m_client;
-    bool m_ended = false;
+    std::unique_ptr<Session> m_session;
+    std::int32_t m_state = kStateDisconnected;
 };
 
 // xfreerdp3 on the benchmark's display; its picture is the display's.
@@ -188,7 +266,7 @@ private:
 };
 
 struct Figures {
-    double dead = -1, resumed = -1;
+    double dead = -1, resumed = -1, sessionBack = -1;
 };
 
 // What goes wrong: the link cut (both ways) while the user types or not; the
@@ -227,22 +305,23 @@ std::optional<Figures> Measure(Peer& peer, NetLink& link, int port, const Fault&
     Figures figures;
     if (!Apply(link, port, fault.kind)) return std::nullopt;
     const auto start = Clock::now();
-    while (Clock::now() - start < fault.limit && peer.Alive()) {
+    while (Clock::now() - start < fault.limit && !peer.LinkLost()) {
         if (fault.typing) peer.Type();
         peer.Pump(100ms);
     }
-    if (!peer.Alive()) figures.dead = Seconds(Clock::now() - start);
+    if (peer.LinkLost()) figures.dead = Seconds(Clock::now() - start);
     while (Clock::now() - start < kFaultAtLeast) peer.Pump(100ms);
     link.Thaw();
     if (!link.Restore()) return std::nullopt;
     const auto back = Clock::now();
     while (Clock::now() - back < kResumeLimit && peer.LastPicture() < back) peer.Pump(100ms);
     if (peer.LastPicture() >= back) figures.resumed = Seconds(peer.LastPicture() - back);
+    if (peer.LastResume() >= back) figures.sessionBack = Seconds(peer.LastResume() - back);
     return figures;
 }
 
 void Print(const char* who, const Fault& fault, const std::optional<Figures>& f) {
-    char dead[64], resumed[64];
+    char dead[64], resumed[64], back[64] = "";
     if (!f) {
         std::printf("%-30s %-18s (could not be measured)\n", who, fault.name);
         std::fflush(stdout);
@@ -259,7 +338,10 @@ void Print(const char* who, const Fault& fault, const std::optional<Figures>& f)
         std::snprintf(resumed, sizeof resumed, "did not resume within %.0f s",
                       Seconds(kResumeLimit));
     }
-    std::printf("%-30s %-18s %-24s %s\n", who, fault.name, dead, resumed);
+    if (f->sessionBack >= 0) {
+        std::snprintf(back, sizeof back, " (session connected after %.1f s)", f->sessionBack);
+    }
+    std::printf("%-30s %-18s %-24s %s%s\n", who, fault.name, dead, resumed, back);
     std::fflush(stdout);
 }
 
