@@ -15,6 +15,7 @@
 // Also counts the heartbeats the server sent to xfreerdp3.
 // Usage: bash bench/link/run.sh BUILD_DIR (as root, on a virtual display of its own)
 #include "ConfigStore.h"
+#include "FixedPrompts.h"
 #include "FreeRdpClient.h"
 #include "NetLink.h"
 #include "Peers.h"
@@ -74,17 +75,6 @@ public:
 protected:
     Clock::time_point m_picture{};
     Clock::time_point m_resumed{};
-};
-
-class Prompts : public SessionPrompts {
-public:
-    CertificateAnswer AskCertificate(const CertificateQuestion&) override {
-        return CertificateAnswer::AcceptOnce;
-    }
-    std::optional<LogonCredentials> AskCredentials(const std::string&,
-                                                   const LogonCredentials&) override {
-        return std::nullopt;
-    }
 };
 
 // A session window without a window: its posts to itself (the healing's
@@ -206,7 +196,7 @@ private:
     CConfigStore m_config;
     TimedView m_view;
     NoFrame m_frame;
-    Prompts m_prompts;
+    test::FixedPrompts m_prompts{CertificateAnswer::AcceptOnce};
     std::mutex m_mutex;
     std::deque<std::function<void()>> m_tasks;
     std::unique_ptr<FreeRdpClient> m_client;
