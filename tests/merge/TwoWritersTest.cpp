@@ -10,17 +10,14 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <atomic>
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <random>
-
-extern char** environ;
 
 using namespace vandrelle;
 using test::ReadFile;
@@ -30,55 +27,42 @@ namespace {
 constexpr int kEdits = 200;
 const std::string kGroups[] = {"G0", "G1", "G2"};
 
-struct Placed {
-    std::string group, description;
-    friend bool operator==(const Placed&, const Placed&) = default;
-};
-using Model = std::map<std::string, Placed>;  // a writer's servers by name
+// A writer's servers: name → (group, description).
+using Model = std::map<std::string, std::pair<std::string, std::string>>;
 
 struct Edit {
     enum Kind { Add, Set, Move, Delete } kind;
     std::string name, group;  // the server and where it is before the edit
-    std::string to, value;    // Add's and Move's group; Add's and Set's description
+    std::string to, value;    // its group and description after the edit
+    Model after = {};         // the writer's servers after the edit
 };
 
-// A writer's edits and its servers after each: states[i] follows edits[0, i).
-struct Plan {
-    std::vector<Edit> edits;
-    std::vector<Model> states{Model{}};
-};
-
-Plan MakePlan(char side, unsigned seed) {
+std::vector<Edit> MakePlan(char side, unsigned seed) {
     std::mt19937 rng(seed);
     auto pick = [&rng](std::size_t n) {
         return std::uniform_int_distribution<std::size_t>(0, n - 1)(rng);
     };
-    Plan plan;
+    std::vector<Edit> plan;
     Model model;
     for (int i = 0; i < kEdits; ++i) {
         const std::string value = std::string(1, side) + "-edit-" + std::to_string(i);
-        const std::size_t roll = pick(10);
-        Edit e{};
-        if (model.empty() || roll < 3) {
-            e = {Edit::Add, std::string(1, side) + std::to_string(i), "", kGroups[pick(3)], value};
-            model[e.name] = {e.to, value};
-        } else {
-            auto it = std::next(model.begin(), static_cast<std::ptrdiff_t>(pick(model.size())));
-            e.name = it->first;
-            e.group = it->second.group;
-            if (roll < 6) {
-                e.kind = Edit::Set;
-                e.value = it->second.description = value;
-            } else if (roll < 8) {
-                e.kind = Edit::Move;
-                e.to = it->second.group = e.group == kGroups[0] ? kGroups[1 + pick(2)] : kGroups[0];
-            } else {
-                e.kind = Edit::Delete;
-                model.erase(it);
-            }
+        const std::size_t roll = model.empty() ? 0 : pick(10);
+        Edit e{Edit::Add, std::string(1, side) + std::to_string(i), "", kGroups[pick(3)], value};
+        if (roll >= 3) {
+            const auto& [name, placed] =
+                *std::next(model.begin(), static_cast<std::ptrdiff_t>(pick(model.size())));
+            const auto kind = roll < 6 ? Edit::Set : roll < 8 ? Edit::Move : Edit::Delete;
+            const std::string other =
+                placed.first == kGroups[0] ? kGroups[1 + pick(2)] : kGroups[0];
+            e = {kind, name, placed.first, kind == Edit::Move ? other : placed.first,
+                 kind == Edit::Set ? value : placed.second};
         }
-        plan.edits.push_back(e);
-        plan.states.push_back(model);
+        if (e.kind == Edit::Delete)
+            model.erase(e.name);
+        else
+            model[e.name] = {e.to, e.value};
+        e.after = model;
+        plan.push_back(e);
     }
     return plan;
 }
@@ -100,66 +84,54 @@ std::vector<std::string> CliArguments(const Edit& e) {
 
 bool ApplyToStore(CConfigStore& store, const Edit& e) {
     const NodePath path({e.group, e.name});
-    Properties record;
-    switch (e.kind) {
-        case Edit::Add:
-            record.Name = e.name;
-            record.Description = e.value;
-            return store.AddServer(NodePath({e.to}), record);
-        case Edit::Set:
-            store.LoadProperties(path, record);
-            record.Description = e.value;
-            return store.UpdateServer(path, record);
-        case Edit::Move:
-            return store.MoveNode(path, NodePath({e.to}));
-        case Edit::Delete:
-            store.DeleteNode(path);
-            return store.Save();
+    if (e.kind == Edit::Move) return store.MoveNode(path, NodePath({e.to}));
+    if (e.kind == Edit::Delete) {
+        store.DeleteNode(path);
+        return store.Save();
     }
-    return false;
+    Properties record;
+    if (e.kind == Edit::Set) store.LoadProperties(path, record);
+    record.Name = e.name;
+    record.Description = e.value;
+    return e.kind == Edit::Add ? store.AddServer(NodePath({e.to}), record)
+                               : store.UpdateServer(path, record);
 }
 
 // The second writer's process: 0 when every edit was saved with no conflict.
 // Between edits it reads the file again now and then, as the program does
-// when the file changes; `done` counts the saved edits.
-int RunStoreWriter(const test::TempDir& dir, const Plan& plan, unsigned seed,
-                   std::atomic<int>* done) {
+// when the file changes; saved.txt gets a line per saved edit.
+int RunStoreWriter(const test::TempDir& dir, const std::vector<Edit>& plan, unsigned seed) try {
+    std::ofstream saved(dir.file("saved.txt"));
     RegFileKeyStore keys(dir.file("store.reg"), dir.file("machine.reg"));
     CConfigStore store(keys);
     store.SetDiskMerge(MergeTrees);
     if (!store.Init() || !store.Load(dir.file("Vandrelle.xml"))) return 10;
     store.SetConfigPath(dir.file("Vandrelle.xml"));
     std::mt19937 rng(seed);
-    for (const Edit& e : plan.edits) {
+    for (const Edit& e : plan) {
         if (rng() % 3 == 0 && store.ReloadFromDisk() == CConfigStore::Reload::Unreadable) return 11;
-        try {
-            if (!ApplyToStore(store, e)) return 12;
-        } catch (const std::exception&) {
-            return 13;
-        }
+        if (!ApplyToStore(store, e)) return 12;
         if (!store.MergeConflicts().empty() || !store.KeptChangedCopy().empty()) return 14;
-        ++*done;
+        saved << "saved" << std::endl;
         ::usleep(rng() % 50000);  // about the pace of the companion's runs
     }
     return 0;
+} catch (const std::exception&) {
+    return 13;
 }
 
-pid_t SpawnCli(const std::string& file, const std::vector<std::string>& args,
-               const std::string& errFile) {
-    std::vector<std::string> all{VANDRELLE_CLI, "--config", file};
-    all.insert(all.end(), args.begin(), args.end());
+// Runs the companion on `file`; its errors are appended to `errors`.
+pid_t SpawnCli(const std::string& file, std::vector<std::string> args, const std::string& errors) {
+    const pid_t pid = ::fork();
+    if (pid != 0) return pid;
+    ::dup2(::open("/dev/null", O_WRONLY), 1);
+    ::dup2(::open(errors.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600), 2);
+    args.insert(args.begin(), {VANDRELLE_CLI, "--config", file});
     std::vector<char*> argv;
-    for (std::string& a : all) argv.push_back(a.data());
+    for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_APPEND,
-                                     0600);
-    pid_t pid = -1;
-    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
 }
 
 int WaitFor(pid_t pid) {
@@ -177,64 +149,47 @@ bool ReadSides(const std::string& file, Model& a, Model& b) {
     for (pugi::xml_node group : doc.child("Vandrelle").child("Servers").children("Group")) {
         for (pugi::xml_node server : group.children("Server")) {
             const std::string name = server.child_value("Name");
-            Model& side = name.starts_with('a') ? a : b;
-            unique &= side.emplace(name, Placed{group.child("Properties").child_value("Name"),
-                                                server.child_value("Description")})
+            unique &= (name.starts_with('a') ? a : b)
+                          .try_emplace(name, group.child("Properties").child_value("Name"),
+                                       server.child_value("Description"))
                           .second;
         }
     }
     return unique;
 }
 
-// Whether one of the plan's states[from..to] is `found`.
-bool IsStateIn(const Plan& plan, const Model& found, int from, int to) {
-    for (int i = std::max(from, 0); i <= std::min(to, kEdits); ++i)
-        if (plan.states[static_cast<std::size_t>(i)] == found) return true;
+// Whether the writer's servers after one of its edits [from, to] are `found`.
+bool IsStateIn(const std::vector<Edit>& plan, const Model& found, int from, int to) {
+    for (int i = from; i <= std::min(to, kEdits); ++i)
+        if ((i == 0 ? Model{} : plan[static_cast<std::size_t>(i - 1)].after) == found) return true;
     return false;
 }
 
-class TwoWritersTest : public ::testing::TestWithParam<bool> {
-protected:
-    void SetUp() override {
-        RegFileKeyStore keys(dir.file("store.reg"), dir.file("machine.reg"));
-        CConfigStore store(keys);
-        ASSERT_TRUE(store.Init());
-        store.SetConfigPath(dir.file("Vandrelle.xml"));
-        for (const std::string& g : kGroups) {
-            Properties group;
-            group.Name = g;
-            ASSERT_TRUE(store.AddGroup(NodePath(), group));
-        }
-        done = new (::mmap(nullptr, sizeof(std::atomic<int>), PROT_READ | PROT_WRITE,
-                           MAP_SHARED | MAP_ANONYMOUS, -1, 0)) std::atomic<int>(0);
-    }
-    void TearDown() override { ::munmap(done, sizeof *done); }
-
-    test::TempDir dir;
-    test::ScopedEnv config{"XDG_CONFIG_HOME", dir.path()};  // the companion's key store
-    std::atomic<int>* done = nullptr;                       // shared with the store's process
-};
+class TwoWritersTest : public ::testing::TestWithParam<bool> {};
 
 // Without kills every edit of both sides ends in the file, with no conflict
 // and no copy kept. With a kill -9 of each writer at a random moment, the file
 // stays whole and holds each side's edits up to about where it was killed.
 TEST_P(TwoWritersTest, bothWritersEditsEndInTheFile) {
     const bool kills = GetParam();
+    test::TempDir dir;
+    test::ScopedEnv config{"XDG_CONFIG_HOME", dir.path()};  // the companion's key store
+    const std::string file = dir.file("Vandrelle.xml"), errors = dir.file("cli-errors.txt");
+    for (const std::string& g : kGroups)
+        ASSERT_EQ(WaitFor(SpawnCli(file, {"add-group", "--set", "Name=" + g}, errors)), 0);
     const unsigned seed = std::random_device{}();
     SCOPED_TRACE("seed " + std::to_string(seed));
     std::mt19937 rng(seed);
-    const Plan a = MakePlan('a', rng()), b = MakePlan('b', rng());
+    const auto a = MakePlan('a', rng()), b = MakePlan('b', rng());
     const unsigned storeSeed = rng();
     const pid_t store = ::fork();
-    if (store == 0) ::_exit(RunStoreWriter(dir, b, storeSeed, done));
+    if (store == 0) ::_exit(RunStoreWriter(dir, b, storeSeed));
     const int killStoreAt = kills ? 20 + static_cast<int>(rng() % 160) : -1;
     const int killCliAt = kills ? 20 + static_cast<int>(rng() % 160) : -1;
-    const std::string errors = dir.file("cli-errors.txt");
     int cliDone = 0;
     for (int i = 0; i < kEdits; ++i) {
         if (i == killStoreAt) ::kill(store, SIGKILL);
-        const pid_t cli = SpawnCli(dir.file("Vandrelle.xml"),
-                                   CliArguments(a.edits[static_cast<std::size_t>(i)]), errors);
+        const pid_t cli = SpawnCli(file, CliArguments(a[static_cast<std::size_t>(i)]), errors);
         ASSERT_GT(cli, 0);
         if (i == killCliAt) {
             ::usleep(rng() % 20000);
@@ -247,11 +202,12 @@ TEST_P(TwoWritersTest, bothWritersEditsEndInTheFile) {
     }
     const int storeStatus = WaitFor(store);
     EXPECT_TRUE(storeStatus == 0 || (kills && storeStatus == 128 + SIGKILL)) << storeStatus;
+    const auto storeDone =
+        static_cast<int>(std::ranges::count(ReadFile(dir.file("saved.txt")), '\n'));
     Model onDiskA, onDiskB;
-    ASSERT_TRUE(ReadSides(dir.file("Vandrelle.xml"), onDiskA, onDiskB))
-        << ReadFile(dir.file("Vandrelle.xml"));
+    ASSERT_TRUE(ReadSides(file, onDiskA, onDiskB)) << ReadFile(file);
     EXPECT_TRUE(IsStateIn(a, onDiskA, cliDone, cliDone + (kills ? 1 : 0)));
-    EXPECT_TRUE(IsStateIn(b, onDiskB, *done, *done + (kills ? 1 : 0)));
+    EXPECT_TRUE(IsStateIn(b, onDiskB, storeDone, storeDone + (kills ? 1 : 0)));
     EXPECT_EQ(ReadFile(errors), "");
     if (!kills) {
         for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
