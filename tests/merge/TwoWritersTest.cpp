@@ -57,10 +57,8 @@ std::vector<Edit> MakePlan(char side, unsigned seed) {
             e = {kind, name, placed.first, kind == Edit::Move ? other : placed.first,
                  kind == Edit::Set ? value : placed.second};
         }
-        if (e.kind == Edit::Delete)
-            model.erase(e.name);
-        else
-            model[e.name] = {e.to, e.value};
+        model[e.name] = {e.to, e.value};
+        if (e.kind == Edit::Delete) model.erase(e.name);
         e.after = model;
         plan.push_back(e);
     }
