@@ -15,6 +15,9 @@ fail() { echo "FAILED: $*"; exit 1; }
 edit() { (cd "$work/$1" && shift && "$cli" --config Vandrelle.xml "$@" >/dev/null); }
 commit() { git -C "$work/$1" commit -qam "$2"; }
 
+git config --global merge.vandrelle.name "Vandrelle tree"
+git config --global merge.vandrelle.driver "$cli merge %O %A %B"
+git config --global pull.rebase false
 git init -q --bare "$work/shared.git"
 git clone -q "$work/shared.git" "$work/a" 2>/dev/null
 edit a add-group --set Name=Office
@@ -22,11 +25,6 @@ edit a add-server Office --set Name=Lab --set Server=lab.example
 echo 'Vandrelle.xml merge=vandrelle' > "$work/a/.gitattributes"
 git -C "$work/a" add -A && commit a first && git -C "$work/a" push -q origin HEAD:main
 git clone -q -b main "$work/shared.git" "$work/b"
-for clone in a b; do
-  git -C "$work/$clone" config merge.vandrelle.name "Vandrelle tree"
-  git -C "$work/$clone" config merge.vandrelle.driver "$cli merge %O %A %B"
-  git -C "$work/$clone" config pull.rebase false
-done
 
 edit a add-server Office --set Name=Web --set Server=web.example && commit a web
 git -C "$work/a" push -q origin HEAD:main
