@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // A session over the fake client heals a lost link: fresh connects after the
-// back-off, the user's Disconnect, the limit. (The window's side and a logoff
-// while the link is down: the main window's test.)
+// back-off, the user's Disconnect, the limit. (The window's side: the main
+// window's test; which ends are healed and the waits: LinkHealingTest.)
 #include "ConfigStore.h"
 #include "FakeRdpClient.h"
 #include "RegFileKeyStore.h"
@@ -18,126 +18,95 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// The session window's timers and the held picture, recorded.
-struct HealView : FakeSessionView {
+// The session window, recording the timers it is asked for.
+struct TimerView : FakeSessionView {
     std::vector<std::tuple<std::uint32_t, int, std::uintptr_t>> timers;
-    std::string linkDown;  // the status shown while the link is down, "" while up
     void PostToSelf(std::uint32_t message, int delayMs, std::uintptr_t wParam) override {
-        FakeSessionView::PostToSelf(message, delayMs, wParam);
         timers.emplace_back(message, delayMs, wParam);
-    }
-    void ShowLinkDown(bool down, const std::string& status) override {
-        linkDown = down ? status : "";
     }
 };
 
-class SessionHealTest : public ::testing::Test {
-protected:
-    SessionHealTest() : keys(dir.file("registry.reg"), dir.file("machine.reg")), config(keys) {
-        config.Init();
-        config.SetConfigPath(dir.file("Vandrelle.xml"));
-        record.Server = "srv";
-    }
-    // A connected session whose link the engine saw die.
-    void LinkLost(std::chrono::milliseconds limit = 5min) {
+// The engine's resume fails, fresh connects follow with back-off until one is
+// through, or until a wait would pass the limit: abandoned then, as a lost
+// connection. An end the server chose is not healed; the user's Disconnect
+// cancels a healing.
+TEST(SessionHealTest, FreshConnectsWithBackOffUntilBackOrTheLimitAndTheUserMayCancel) {
+    TempDir dir;
+    RegFileKeyStore keys(dir.file("registry.reg"), dir.file("machine.reg"));
+    CConfigStore config(keys);
+    config.Init();
+    FakeRdpClient client;
+    TimerView view;
+    FakeFrame frame;
+    std::unique_ptr<Session> session;
+    // A connected session whose link the engine saw die; its healing gives up
+    // rather than wait past 3 s.
+    const auto linkLost = [&] {
         session.reset();  // the old one lets go of the client first
-        session = std::make_unique<Session>(&client, view, frame, config, keys, record,
+        session = std::make_unique<Session>(&client, view, frame, config, keys, Properties(),
                                             NodePath({"srv"}));
-        session->SetLinkHealLimit(limit);
+        session->SetLinkHealLimit(3s);
         session->ConnectSession();
         client.FireConnecting();
         client.FireConnected();
-        frame.posted.clear();
         client.sink->OnAutoReconnecting(0x904, 1);
-    }
+    };
     // Runs the last timer the session set, as its window would.
-    void RunTimer() {
-        bool handled = false;
+    bool handled = false;
+    const auto runTimer = [&] {
         const auto [message, delay, wParam] = view.timers.back();
         session->HandleMessage(message, wParam, 0, handled);
-    }
-    int LastDelay() const { return std::get<1>(view.timers.back()); }
-    std::uintptr_t LastState() const { return frame.posted.back().wParam; }
-    std::size_t Connects() const { return client.Values("Connect").size(); }
+    };
+    const auto endText = [&] { return client.Values("put_DisconnectedText").back(); };
 
-    TempDir dir;
-    RegFileKeyStore keys;
-    CConfigStore config;
-    Properties record;
-    FakeRdpClient client;
-    HealView view;
-    FakeFrame frame;
-    std::unique_ptr<Session> session;
-};
-
-// The engine's resume fails, fresh connects follow with back-off until one
-// is through. The user's Disconnect cancels a healing; a session the server
-// closed without the engine's word is not healed.
-TEST_F(SessionHealTest, FreshConnectsWithBackOffUntilBackAndTheUserMayCancel) {
-    LinkLost();
-    EXPECT_EQ(LastState(), static_cast<std::uintptr_t>(kStateReconnecting));
-    EXPECT_EQ(std::get<0>(view.timers.back()), WM_APP_HEAL_LIMIT);
-    EXPECT_EQ(LastDelay(), 300000);
-    const struct {
-        std::int32_t reason;
-        int delay;
-    } failures[] = {{0x904, 1000}, {0x204, 2000}, {0x104, 4000}};  // resume, then connects
-    for (const auto& f : failures) {
-        client.FireDisconnected(f.reason);
-        EXPECT_EQ(LastDelay(), f.delay);
-        const std::size_t before = Connects();
-        RunTimer();
-        EXPECT_EQ(Connects(), before + 1);
+    linkLost();
+    EXPECT_EQ(session->State(), kStateReconnecting);
+    EXPECT_EQ(std::get<1>(view.timers.back()), 3000);
+    // The resume fails, then a fresh connect: each waits longer.
+    for (const auto& [reason, delay] : {std::pair{0x904, 1000}, std::pair{0x204, 2000}}) {
+        client.FireDisconnected(reason);
+        EXPECT_EQ(std::get<1>(view.timers.back()), delay);
+        runTimer();
         client.FireConnecting();
-        EXPECT_EQ(LastState(), static_cast<std::uintptr_t>(kStateReconnecting));
+        EXPECT_EQ(session->State(), kStateReconnecting);
     }
-    EXPECT_EQ(view.linkDown, "Connection lost \u2014 reconnecting (attempt 4)\u2026");
-    client.FireConnected();
-    EXPECT_EQ(view.linkDown, "");
-    client.FireDisconnected(0x904);  // the server closed: no word of a dead link
-    EXPECT_EQ(LastState(), static_cast<std::uintptr_t>(kStateDisconnected));
+    EXPECT_EQ(session->LinkStatus(), "Connection lost \u2014 reconnecting (attempt 3)\u2026");
+    client.FireDisconnected(0x204);  // a wait of 4 s would pass the limit
+    EXPECT_EQ(session->State(), kStateDisconnected);
+    EXPECT_EQ(view.errors.size(), 1u);
+    EXPECT_EQ(endText().rfind("Disconnected, reason (2308, 0)"), 0u);
 
-    LinkLost();
+    linkLost();
     client.FireDisconnected(0x904);
-    bool handled = false;
-    session->HandleMessage(WM_APP_DISCONNECT, 0, 0, handled);  // while waiting to connect
-    EXPECT_EQ(client.Values("put_DisconnectedText").back(),
-              "Disconnected, reason (1, 0): Local disconnection.");
-    RunTimer();
-    LinkLost();  // while the engine resumes: the client is told to stop
-    session->HandleMessage(WM_APP_DISCONNECT, 0, 0, handled);
-    EXPECT_EQ(view.linkDown, "");
-    EXPECT_TRUE(client.Called("Disconnect"));
-    EXPECT_EQ(Connects(), 6u);  // 1 + 3, then one connect for each session after
-    EXPECT_TRUE(view.errors.empty());
-}
+    runTimer();
+    client.FireConnected();
+    EXPECT_EQ(session->LinkStatus(), "");
+    client.sink->OnAutoReconnecting(0x904, 1);
+    client.FireDisconnected(3);  // the server's choice: not healed
+    EXPECT_EQ(session->State(), kStateDisconnected);
 
-TEST_F(SessionHealTest, GivesUpAtTheLimitAsALostConnection) {
-    LinkLost(3s);
-    client.FireDisconnected(0x904);  // waits 1 s
-    RunTimer();
-    client.FireDisconnected(0x204);  // waits 2 s: 3 s in all
-    RunTimer();
-    client.FireDisconnected(0x204);  // 4 s more would pass the limit
-    EXPECT_EQ(LastState(), static_cast<std::uintptr_t>(kStateDisconnected));
-    ASSERT_EQ(view.errors.size(), 1u);
-    EXPECT_NE(view.errors[0].find("within 3 seconds"), std::string::npos);
-    EXPECT_EQ(client.Values("put_DisconnectedText").back().rfind("Disconnected, reason (2308, 0)"),
-              0u);
+    linkLost();
+    client.FireDisconnected(0x904);
+    session->HandleMessage(WM_APP_DISCONNECT, 0, 0, handled);  // while waiting to connect
+    EXPECT_EQ(endText(), "Disconnected, reason (1, 0): Local disconnection.");
+    runTimer();
+    linkLost();  // while the engine resumes: the client is told to stop
+    session->HandleMessage(WM_APP_DISCONNECT, 0, 0, handled);
+    EXPECT_EQ(session->LinkStatus(), "");
+    EXPECT_TRUE(client.Called("Disconnect"));
+    EXPECT_EQ(client.Values("Connect").size(), 7u);  // 1 + 2, 1 + 1, then 1 for each session
 
     // The limit's timer ends a connection that hangs (a frozen server).
-    LinkLost(3s);
+    linkLost();
     const auto limit = view.timers.back();
     client.FireDisconnected(0x904);
-    RunTimer();
-    client.FireConnecting();
+    runTimer();
+    client.calls.clear();
     view.timers.push_back(limit);
-    RunTimer();
+    runTimer();
     EXPECT_TRUE(client.Called("Disconnect"));
     client.FireDisconnected(1);
     EXPECT_EQ(view.errors.size(), 2u);
-    EXPECT_EQ(client.Values("put_DisconnectedText").back().rfind("Disconnected, reason (2308, 0)"),
-              0u);
 }
 
 }  // namespace

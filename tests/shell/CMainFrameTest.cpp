@@ -102,16 +102,6 @@ void AnswerQuickConnect(const QString& text, bool console, Qt::Key ending = Qt::
     });
 }
 
-// Counts the keys that reach a widget.
-struct KeyCounter : QObject {
-    KeyCounter(QWidget* widget, int& keys) : m_keys(keys) { widget->installEventFilter(this); }
-    bool eventFilter(QObject*, QEvent* event) override {
-        if (event->type() == QEvent::KeyPress) ++m_keys;
-        return false;
-    }
-    int& m_keys;
-};
-
 }  // namespace
 
 class CMainFrameTest : public QObject {
@@ -353,8 +343,8 @@ private Q_SLOTS:
 
     // A session whose link dies: the tab's fifth image and its state text,
     // the attempt in the status bar, and the last picture greyed over the
-    // session, taking the keys from it. Back, the session is as it was; a
-    // logoff while the link is down ends it for good.
+    // session, taking the keyboard focus from it. Resumed by the engine, the
+    // session is as it was. (Fresh connects and the limit: SessionHealTest.)
     void aLostLinkIsShownAndHealed() {
         Frame f;
         f.frame.show();
@@ -366,15 +356,11 @@ private Q_SLOTS:
         QWidget* live = f.hosts.made[0]->widget;
         live->setStyleSheet(QStringLiteral("background: #2050d0"));  // a coloured picture
         live->setAttribute(Qt::WA_StyledBackground);
-        QCOMPARE(QApplication::focusWidget(), live);
-        int keysToLive = 0;
-        KeyCounter counter(live, keysToLive);
-        const auto tab = [&f] { return f.View()->Strip()->tabToolTip(1); };
 
         f.Client(0).sink->OnAutoReconnecting(0x904, 1);
         Frame::Pump();
         QCOMPARE(f.View()->GetPageImage(1), kStateReconnecting);
-        QCOMPARE(tab(), QStringLiteral("reconnecting"));
+        QCOMPARE(f.View()->Strip()->tabToolTip(1), QStringLiteral("reconnecting"));
         QCOMPARE(f.frame.StatusText(),
                  QStringLiteral("Connection lost \u2014 reconnecting (attempt 1)\u2026"));
         auto* held = f.frame.SessionAt(1)->findChild<QLabel*>(QStringLiteral("heldPicture"));
@@ -382,31 +368,14 @@ private Q_SLOTS:
         const QColor shown = held->pixmap().toImage().pixelColor(5, 5);
         QVERIFY(shown.red() == shown.green() && shown.green() == shown.blue());
         QVERIFY(!held->accessibleDescription().isEmpty());
-        Key(Qt::Key_A);
-        QCOMPARE(keysToLive, 0);
+        QCOMPARE(QApplication::focusWidget(), held);  // no key reaches the dead link
 
-        f.Client(0).FireDisconnected(0x904);  // the engine could not resume it
-        Frame::Pump();
-        QCOMPARE(f.frame.StatusText(),
-                 QStringLiteral("Connection lost \u2014 reconnecting (attempt 2)\u2026"));
-        QTRY_VERIFY_WITH_TIMEOUT(f.Client(0).Values("Connect").size() == 2u, 3000);  // after 1 s
-        f.Client(0).FireConnecting();
-        f.Client(0).FireConnected();
+        f.Client(0).sink->OnAutoReconnected();
         Frame::Pump();
         QCOMPARE(f.View()->GetPageImage(1), kStateConnected);
-        QCOMPARE(tab(), QStringLiteral("connected"));
+        QCOMPARE(f.View()->Strip()->tabToolTip(1), QStringLiteral("connected"));
         QVERIFY(!f.frame.SessionAt(1)->findChild<QLabel*>(QStringLiteral("heldPicture")));
         QCOMPARE(QApplication::focusWidget(), live);
-        Key(Qt::Key_A);
-        QCOMPARE(keysToLive, 1);
-
-        f.Client(0).sink->OnAutoReconnecting(0x904, 1);
-        f.Client(0).extendedReason = 0xC;
-        f.Client(0).FireDisconnected(2);  // the logoff's notice came through
-        Frame::Pump();
-        QCOMPARE(f.View()->GetPageImage(1), kStateDisconnected);
-        QTest::qWait(1200);
-        QCOMPARE(f.Client(0).Values("Connect").size(), 2u);
     }
 
     // Another writer (the companion) adds a server and deletes one whose tab
