@@ -7,6 +7,7 @@
 #include "FileUtil.h"
 #include "GenerateConfig.h"
 #include "PasswordCodec.h"
+#include "PlainXml.h"
 #include "RegFileKeyStore.h"
 #include "TreeMerge.h"
 #include "XmlDocument.h"
@@ -28,11 +29,6 @@
 
 namespace vandrelle {
 namespace {
-
-// The flags ParseDocument uses, so that the floor parses the same way.
-constexpr unsigned kParseFlags = pugi::parse_default | pugi::parse_comments | pugi::parse_pi |
-                                 pugi::parse_declaration | pugi::parse_doctype |
-                                 pugi::parse_ws_pcdata_single;
 
 struct BenchFiles {
     std::string folder;
@@ -79,47 +75,6 @@ std::vector<NodePath> AllServerPaths(const CConfigStore& store) {
     std::vector<NodePath> paths;
     CollectServers(store.ServersElement(), NodePath(), paths);
     return paths;
-}
-
-bool ReadPlain(const std::string& path, std::string* data) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    struct stat st {};
-    bool ok = ::fstat(fd, &st) == 0;
-    if (ok) {
-        data->resize(static_cast<std::size_t>(st.st_size));
-        std::size_t done = 0;
-        while (ok && done < data->size()) {
-            const ssize_t n = ::read(fd, data->data() + done, data->size() - done);
-            ok = n > 0;
-            if (ok) done += static_cast<std::size_t>(n);
-        }
-    }
-    ::close(fd);
-    return ok;
-}
-
-bool LoadPlain(pugi::xml_document& doc, const std::string& path) {
-    std::string bytes;
-    return ReadPlain(path, &bytes) &&
-           doc.load_buffer(bytes.data(), bytes.size(), kParseFlags, pugi::encoding_auto);
-}
-
-std::size_t CountElements(pugi::xml_node root) {
-    std::size_t count = 0;
-    pugi::xml_node n = root;
-    // Pre-order walk without recursion or a stack: down, then right, then up.
-    while (n) {
-        if (n.type() == pugi::node_element) ++count;
-        if (pugi::xml_node down = n.first_child()) {
-            n = down;
-            continue;
-        }
-        while (n && n != root && !n.next_sibling()) n = n.parent();
-        if (!n || n == root) break;
-        n = n.next_sibling();
-    }
-    return count;
 }
 
 // ---- Load -----------------------------------------------------------------

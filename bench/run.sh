@@ -15,7 +15,8 @@ fi
 build=$(cd "$1" && pwd)
 shift
 bin="$build/bin"
-for program in vandrelle-generate-config vandrelle-config-bench vandrelle-keystore-bench vandrelle-cli; do
+for program in vandrelle-generate-config vandrelle-config-bench vandrelle-keystore-bench vandrelle-cli \
+    vandrelle-parse-floor; do
     if [[ ! -x "$bin/$program" ]]; then
         echo "run.sh: $bin/$program is missing; build it first" >&2
         exit 1
@@ -44,23 +45,41 @@ if [[ $lines -lt 11000 ]]; then
     exit 1
 fi
 
+# The cli's "tree" beside the floor: a process that loads the same file with
+# pugixml alone and walks every node. The two take turns, so that a change in
+# the machine's pace meets both; each figure is the median of 11 runs, with
+# the largest resident memory of the runs against the file's size.
+measure() {  # COMMAND...: wall microseconds and peak resident KiB
+    python3 - "$@" <<'PY'
+import resource, subprocess, sys, time
+start = time.perf_counter_ns()
+subprocess.run(sys.argv[1:], stdout=subprocess.DEVNULL, check=True)
+print((time.perf_counter_ns() - start) // 1000, resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss)
+PY
+}
+median() { printf '%s\n' "$@" | sort -n | sed -n "$((($# + 1) / 2))p"; }
 runs=11
-times=()
+tree_us=() floor_us=() tree_kib=0 floor_kib=0
 for ((i = 0; i < runs; i++)); do
-    start=$(date +%s%N)
-    "$bin/vandrelle-cli" --config "$config" tree >/dev/null
-    end=$(date +%s%N)
-    times+=($(((end - start) / 1000)))
+    read -r us kib < <(measure "$bin/vandrelle-cli" --config "$config" tree)
+    tree_us+=("$us")
+    ((kib > tree_kib)) && tree_kib=$kib
+    read -r us kib < <(measure "$bin/vandrelle-parse-floor" "$config")
+    floor_us+=("$us")
+    ((kib > floor_kib)) && floor_kib=$kib
 done
-median_us=$(printf '%s\n' "${times[@]}" | sort -n | sed -n "$(((runs + 1) / 2))p")
+size=$(stat -c %s "$config")
 
 echo
 echo "figures (median; ratio = figure / floor):"
 { grep -o 'summary .*' "$work/bench.txt" || true; } | sed 's/^summary /  /'
-awk -v us="$median_us" -v runs="$runs" '
-    $1 == "summary" && $2 == "Load" { floor = $6 }
-    END {
-        printf "  %-16s %10.3f ms  (median of %d runs", "cli tree", us / 1000, runs
-        if (floor > 0) printf "; %.2f x the Load floor of %.3f ms", us / 1000 / floor, floor
-        printf ")\n"
-    }' "$work/bench.txt"
+awk -v tree="$(median "${tree_us[@]}")" -v floor="$(median "${floor_us[@]}")" -v runs="$runs" \
+    -v tkib="$tree_kib" -v fkib="$floor_kib" -v size="$size" '
+    BEGIN {
+        printf "  %-16s %10.3f ms  floor %10.3f ms  ratio %5.2f  (processes, median of %d;" \
+            " pugixml alone parses and walks the file)\n", "cli tree", tree / 1000, floor / 1000,
+            tree / floor, runs
+        printf "  %-16s %10.1f MiB floor %10.1f MiB ratio %5.2f  (peak resident; %.2f x the" \
+            " file of %.1f MiB)\n", "cli tree memory", tkib / 1024, fkib / 1024, tkib / fkib,
+            tkib * 1024 / size, size / 1048576
+    }'

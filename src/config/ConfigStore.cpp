@@ -213,6 +213,13 @@ void RequireName(const Properties& record) {
     if (record.Name.empty()) throw ConfigError(kInvalidArgument, "the name must not be empty");
 }
 
+// The root's first child element of that name, appended when it has none.
+pugi::xml_node TopElement(pugi::xml_document& document, std::string_view name) {
+    const pugi::xml_node root = document.document_element();
+    const pugi::xml_node found = FirstChildElement(root, name);
+    return found ? found : AppendChildElement(root, name);
+}
+
 }  // namespace
 
 CConfigStore::CConfigStore(KeyStore& keys) : m_keys(keys) {
@@ -260,39 +267,47 @@ void CConfigStore::BuildEmptyDocument() {
 }
 
 void CConfigStore::AttachTopElements() {
-    pugi::xml_node root = m_document.document_element();
-    m_servers = FirstChildElement(root, "Servers");
-    if (!m_servers) m_servers = AppendChildElement(root, "Servers");
-    m_settings = FirstChildElement(root, "Settings");
-    if (!m_settings) m_settings = AppendChildElement(root, "Settings");
+    m_servers = TopElement(m_document, "Servers");
+    m_settings = TopElement(m_document, "Settings");
+}
+
+// The copy is taken once per version: every change after the first finds it.
+void CConfigStore::BeforeChange() {
+    if (m_diskMerge && !m_dirty && !m_base && m_onDisk) m_base = SerializeDocument(m_document);
+}
+
+void CConfigStore::SetDiskVersion(std::string text) {
+    m_onDisk = DiskVersion{m_path, DigestOf(text)};
+    if (m_diskMerge) {
+        m_base = std::move(text);
+    } else {
+        m_base.reset();
+    }
 }
 
 bool CConfigStore::Load(const std::string& path) {
-    std::string bytes;
     m_loadMissing = !FileExists(path);
-    if (!ReadWholeFile(path, &bytes, &m_loadError)) return false;
     pugi::xml_document loaded;
-    std::string error;
-    if (!ParseDocument(loaded, bytes, &error)) {
-        m_loadError = "cannot read " + path + ": " + error;
-        return false;
-    }
+    ContentDigest digest;
+    if (!LoadDocumentFile(loaded, path, &digest, &m_loadError)) return false;
     m_document = std::move(loaded);
     AttachTopElements();
     m_loadError.clear();
-    m_onDisk = DiskVersion{path, std::move(bytes)};
+    m_onDisk = DiskVersion{path, digest};
+    m_base.reset();
     return true;
 }
 
 CConfigStore::Reload CConfigStore::ReloadFromDisk() {
-    std::string bytes;
-    if (!m_onDisk || m_onDisk->path != m_path || !ReadWholeFile(m_path, &bytes, nullptr) ||
-        bytes == m_onDisk->bytes)
+    FileBytes bytes;
+    if (!m_onDisk || m_onDisk->path != m_path || !ReadFileBytes(m_path, &bytes, nullptr) ||
+        DigestOf(bytes.view()) == m_onDisk->digest)
         return Reload::Unchanged;
     if (m_dirty) {
         // What was merged becomes the base: the file may have changed again since the read above.
-        if (!MergeDiskVersion(&bytes)) return Reload::Unchanged;
-        m_onDisk = DiskVersion{m_path, std::move(bytes)};
+        std::string merged;
+        if (!MergeDiskVersion(&merged)) return Reload::Unchanged;
+        SetDiskVersion(std::move(merged));
         return Reload::Reloaded;
     }
     if (!Load(m_path)) {
@@ -312,9 +327,9 @@ bool CConfigStore::WriteDocument(const std::string& path) {
 }
 
 bool CConfigStore::IsAsLastSeen(const std::string& target) const {
-    std::string bytes;
-    return m_onDisk && m_onDisk->path == m_path && ReadWholeFile(target, &bytes, nullptr) &&
-           bytes == m_onDisk->bytes;
+    FileBytes bytes;
+    return m_onDisk && m_onDisk->path == m_path && ReadFileBytes(target, &bytes, nullptr) &&
+           DigestOf(bytes.view()) == m_onDisk->digest;
 }
 
 bool CConfigStore::KeepDiskVersion(const std::string& target) {
@@ -360,12 +375,17 @@ bool CConfigStore::SaveBatch::Finish() {
 // True when the disk's changes since the version last seen are now in the
 // document; `merged` receives the file's bytes that were merged.
 bool CConfigStore::MergeDiskVersion(std::string* merged) {
-    if (!m_diskMerge || m_unreadable || !m_onDisk || m_onDisk->path != m_path) return false;
-    std::string bytes, error;
-    if (!ReadWholeFile(m_path, &bytes, nullptr) || bytes == m_onDisk->bytes) return false;
-    pugi::xml_document base, theirs;
-    if (!ParseDocument(base, m_onDisk->bytes, &error) || !ParseDocument(theirs, bytes, &error))
+    if (!m_diskMerge || m_unreadable || !m_onDisk || m_onDisk->path != m_path || !m_base)
         return false;
+    std::string bytes, error;
+    if (!ReadWholeFile(m_path, &bytes, nullptr) || DigestOf(bytes) == m_onDisk->digest)
+        return false;
+    pugi::xml_document base, theirs;
+    if (!ParseDocument(base, *m_base, &error) || !ParseDocument(theirs, bytes, &error))
+        return false;
+    // The base is the document as loaded, which has both top elements.
+    TopElement(theirs, "Servers");
+    TopElement(theirs, "Settings");
     m_conflicts = m_diskMerge(base, m_document, theirs);
     AttachTopElements();
     if (merged) *merged = std::move(bytes);
@@ -384,7 +404,7 @@ bool CConfigStore::WriteFile() {
     if (!file.Write(text, 0600, &m_saveError)) return false;
     if (!(merged && m_conflicts.empty()) && !KeepDiskVersion(file.Target())) return false;
     if (!file.Commit(&m_saveError)) return false;
-    m_onDisk = DiskVersion{m_path, std::move(text)};
+    SetDiskVersion(std::move(text));
     m_dirty = false;
     m_saveError.clear();
     return true;
@@ -531,6 +551,7 @@ bool CConfigStore::WriteGroupProperties(pugi::xml_node element, const Properties
     if (!IsContainer(element)) throw ConfigError(kInvalidArgument, "not a group");
     RequireKey();
     ValidateRecord(record, true);
+    BeforeChange();
     pugi::xml_node settings = FirstChildElement(element, "Properties");
     if (!settings) settings = AppendChildElement(element, "Properties");
     SetChildText(settings, "Name", record.Name);
@@ -546,6 +567,7 @@ bool CConfigStore::WriteServerProperties(pugi::xml_node element, const Propertie
     if (!IsServer(element)) throw ConfigError(kInvalidArgument, "not a server");
     RequireKey();
     ValidateRecord(record, false);
+    BeforeChange();
     SetChildText(element, "Name", record.Name);
     SetChildText(element, "Description", record.Description);
     SetChildText(element, "Server", record.Server);
@@ -582,6 +604,7 @@ pugi::xml_node CConfigStore::AppendNode(const NodePath& parent, const Properties
     const int levels = kind == "Group" ? 3 : 2;
     if (ElementDepth(container) + levels > kMaxElementDepth) throw TooDeep();
     if (ChildNamed(container, record.Name)) throw DuplicateName(record.Name);
+    BeforeChange();
     return AppendChildElement(container, kind);
 }
 
@@ -625,6 +648,7 @@ bool CConfigStore::UpdateServer(const NodePath& path, const Properties& record) 
 void CConfigStore::DeleteNode(const NodePath& path) {
     if (path.IsTop()) throw ConfigError(kInvalidArgument, "the top of the tree cannot be deleted");
     pugi::xml_node node = RequireNode(path, "the node");
+    BeforeChange();
     node.parent().remove_child(node);
     m_dirty = true;
 }
@@ -642,6 +666,7 @@ bool CConfigStore::MoveNode(const NodePath& source, const NodePath& destination)
     if (target != node.parent() && ChildNamed(target, source.Names().back(), node)) {
         throw DuplicateName(source.Names().back());
     }
+    BeforeChange();
     MoveToEnd(target, node);
     m_dirty = true;
     return Save();
@@ -649,6 +674,7 @@ bool CConfigStore::MoveNode(const NodePath& source, const NodePath& destination)
 
 bool CConfigStore::SetGroupCollapsed(pugi::xml_node element, int collapsed) {
     if (!IsContainer(element)) throw ConfigError(kInvalidArgument, "not a group");
+    BeforeChange();
     pugi::xml_node settings = FirstChildElement(element, "Properties");
     if (!settings) settings = AppendChildElement(element, "Properties");
     SetChildInt(settings, "GroupCollapsed", collapsed);
@@ -663,6 +689,7 @@ int CConfigStore::ReadSwitch(std::string_view name, int fallback) const {
 
 void CConfigStore::WriteSwitch(std::string_view name, int value, int current) {
     if (value == current) return;
+    BeforeChange();
     SetChildInt(m_settings, name, value);
     m_dirty = true;
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "ConfigError.h"
+#include "FileUtil.h"
 #include "MergeConflict.h"
 #include "NodePath.h"
 #include "PasswordCodec.h"
@@ -176,6 +177,8 @@ public:
 
 private:
     void BuildEmptyDocument();
+    void BeforeChange();
+    void SetDiskVersion(std::string text);
     void AttachTopElements();
     int ReadSwitch(std::string_view name, int fallback) const;
     void WriteSwitch(std::string_view name, int value, int current);
@@ -217,14 +220,18 @@ private:
     DiskMerge m_diskMerge;
     std::vector<MergeConflict> m_conflicts;
 
-    // The bytes of the file at `path` when this store last read or wrote it.
-    // Comparing the bytes, not the size and times, also catches an edit of
+    // The file at `path` as this store last read or wrote it. Comparing
+    // digests of the bytes, not the size and times, also catches an edit of
     // the same size within the file system's time resolution.
     struct DiskVersion {
         std::string path;
-        std::string bytes;
+        ContentDigest digest;
     };
     std::optional<DiskVersion> m_onDisk;
+    // The text of that version, the base a merge with another writer's
+    // version needs, kept only with a DiskMerge. After a load the document is
+    // that version until its first change, which takes the copy (BeforeChange).
+    std::optional<std::string> m_base;
 };
 
 // The main window's last normal rectangle, in screen coordinates.

@@ -163,6 +163,17 @@ std::ptrdiff_t NullReferenceOffset(const std::string& bytes, pugi::xml_encoding 
     return finder.offset();
 }
 
+// Whether ParseDocument's checks hold for these bytes once the parser has
+// decoded them where they lie: the bytes are UTF-8 (or another encoding ASCII
+// is part of) and hold no reference to character 0 anywhere. Bytes in
+// UTF-16 or UTF-32 start with a byte order mark or have a 0 among their first
+// four bytes ("<" and "?" or an element's name, each one unit wide).
+bool ParsesInPlace(std::string_view bytes) {
+    if (bytes.size() < 4 || std::memchr(bytes.data(), 0, 4)) return false;
+    const std::string_view head = bytes.substr(0, 2);
+    return head != "\xFE\xFF" && head != "\xFF\xFE" && NullReferenceIn(bytes) == bytes.npos;
+}
+
 }  // namespace
 
 pugi::xml_node FirstChildElement(pugi::xml_node parent, std::string_view name) {
@@ -304,6 +315,26 @@ bool ParseDocument(pugi::xml_document& doc, const std::string& bytes, std::strin
         return false;
     }
     return true;
+}
+
+bool LoadDocumentFile(pugi::xml_document& doc, const std::string& path, ContentDigest* digest,
+                      std::string* error) {
+    FileBytes bytes;
+    if (!ReadFileBytes(path, &bytes, error)) return false;
+    *digest = DigestOf(bytes.view());
+    if (ParsesInPlace(bytes.view())) {
+        const std::size_t size = bytes.size();
+        // The document owns the memory from here on, whether the parse succeeds or not.
+        if (doc.load_buffer_inplace_own(bytes.release(), size, kParseFlags, pugi::encoding_auto) &&
+            doc.document_element() && !FirstElementBelow(doc, kMaxElementDepth))
+            return true;
+        // The parse changed the bytes it went over; the message needs them as they were.
+        if (!ReadFileBytes(path, &bytes, error)) return false;
+        *digest = DigestOf(bytes.view());
+    }
+    if (ParseDocument(doc, std::string(bytes.view()), error)) return true;
+    if (error) *error = "cannot read " + path + ": " + *error;
+    return false;
 }
 
 std::string SerializeDocument(const pugi::xml_document& doc) {

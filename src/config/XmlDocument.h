@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "FileUtil.h"
+
 #include <pugixml.hpp>
 
 #include <string>
@@ -65,6 +67,13 @@ pugi::xml_node FirstElementBelow(pugi::xml_node from, int levels);
 // kMaxElementDepth is refused. On failure returns false and a message naming
 // the line and column.
 bool ParseDocument(pugi::xml_document& doc, const std::string& bytes, std::string* error);
+
+// Reads the file at `path` and parses it as ParseDocument does, reading it
+// once into memory that the document then owns (the parser works in place).
+// `digest` receives the digest of the bytes parsed. On failure returns false
+// and a message: the read's, or "cannot read PATH: " and ParseDocument's.
+bool LoadDocumentFile(pugi::xml_document& doc, const std::string& path, ContentDigest* digest,
+                      std::string* error);
 
 // The file's bytes: UTF-8 with a byte order mark, the declaration
 // version="1.0" encoding="utf-8" standalone="yes", two spaces of indentation

@@ -88,10 +88,43 @@ bool CopyBeside(const std::string& path, const std::string& suffix, std::string*
 // several times its size).
 inline constexpr std::size_t kMaxReadBytes = std::size_t{64} << 20;
 
-// Reads a whole regular file; false with a message when it cannot be read.
-// Anything but a regular file (a FIFO, a device such as /dev/zero) is refused
-// without waiting on it, and so is a file larger than kMaxReadBytes.
+// A file's bytes in memory from the C allocator (malloc/free), so that a
+// parser that frees with free() may take them over (release()).
+class FileBytes {
+public:
+    FileBytes() = default;
+    FileBytes(const FileBytes&) = delete;
+    FileBytes& operator=(const FileBytes&) = delete;
+    ~FileBytes();
+    char* data() const { return m_data; }
+    std::size_t size() const { return m_size; }
+    std::string_view view() const { return {m_data, m_size}; }
+    char* release();
+
+private:
+    friend bool ReadFileBytes(const std::string&, FileBytes*, std::string*);
+    char* m_data = nullptr;
+    std::size_t m_size = 0;
+};
+
+// Reads a whole regular file once, without first clearing the memory it
+// reads into; false with a message when it cannot be read. Anything but a
+// regular file (a FIFO, a device such as /dev/zero) is refused without
+// waiting on it, and so is a file larger than kMaxReadBytes.
+bool ReadFileBytes(const std::string& path, FileBytes* bytes, std::string* error);
+
+// ReadFileBytes into a string.
 bool ReadWholeFile(const std::string& path, std::string* data, std::string* error);
+
+// What identifies a version of a file's bytes without keeping them: their
+// size and a 64-bit hash. Two versions with equal digests are taken to be the
+// same bytes; edits are not chosen to collide.
+struct ContentDigest {
+    std::size_t size = 0;
+    std::size_t hash = 0;
+    friend bool operator==(const ContentDigest&, const ContentDigest&) = default;
+};
+ContentDigest DigestOf(std::string_view bytes);
 
 bool FileExists(const std::string& path);
 

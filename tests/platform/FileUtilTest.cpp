@@ -126,5 +126,22 @@ TEST(FileUtilTest, WritesKeepModeOwnerAndWhatStoodThereAndOnlyRegularFilesAreRea
     EXPECT_TRUE(HoldsInChild(readsAsExpected));
 }
 
+// A digest tells apart versions that differ in one byte anywhere (in the
+// 32-byte blocks, the words after them and the last bytes) or only in the
+// order of two words.
+TEST(FileUtilTest, DigestsTellEveryOneByteChangeAndSwappedWords) {
+    std::string text;
+    for (int i = 0; i < 75; ++i) text += static_cast<char>('a' + i % 26);
+    const ContentDigest digest = DigestOf(text);
+    EXPECT_EQ(DigestOf(std::string(text)), digest);
+    for (std::size_t at = 0; at < text.size(); ++at) {
+        std::string changed = text;
+        changed[at] ^= 1;
+        EXPECT_NE(DigestOf(changed).hash, digest.hash) << "byte " << at;
+    }
+    const std::string swapped = text.substr(8, 8) + text.substr(0, 8) + text.substr(16);
+    EXPECT_NE(DigestOf(swapped).hash, digest.hash);
+}
+
 }  // namespace
 }  // namespace vandrelle::test
