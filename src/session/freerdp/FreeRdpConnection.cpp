@@ -548,6 +548,7 @@ bool FreeRdpConnection::BeatMissed() const {
 void FreeRdpConnection::EventLoop(rdpContext* context) {
     while (ServeUntilLinkDies(context)) {
         m_linkDied = true;
+        if (m_linkAddresses) StaleLinks::Get().Remember(*m_linkAddresses);
         if (!ResumeLink(context)) return;
         m_linkDied = false;
     }
@@ -580,7 +581,8 @@ bool LinkDiedUnder(int fd) {
 }  // namespace
 
 // The connection's TCP socket among the engine's handles, looked for again
-// only when its handle is gone (after a resume).
+// only when its handle is gone (after a resume). A new socket is a link that
+// is up: connections to the same server whose link died before are reset.
 int FreeRdpConnection::LinkSocket(const HANDLE* handles, DWORD count) {
     if (std::find(handles, handles + count, m_linkHandle) != handles + count) return m_linkFd;
     m_linkHandle = nullptr;
@@ -589,6 +591,8 @@ int FreeRdpConnection::LinkSocket(const HANDLE* handles, DWORD count) {
         m_linkFd = TcpSocketOf(handles[i]);
         if (m_linkFd >= 0) m_linkHandle = handles[i];
     }
+    m_linkAddresses = AddressesOf(m_linkFd);
+    if (m_linkAddresses) StaleLinks::Get().ResetTowards(*m_linkAddresses);
     return m_linkFd;
 }
 

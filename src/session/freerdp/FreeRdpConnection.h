@@ -6,6 +6,7 @@
 #include "ClipboardChannel.h"
 #include "ConnectionEvents.h"
 #include "EngineTypes.h"
+#include "StaleLinks.h"
 
 #include <freerdp/client/disp.h>
 #include <freerdp/event.h>
@@ -158,6 +159,7 @@ private:
     bool m_linkDied = false;
     HANDLE m_linkHandle = nullptr;  // the engine's handle of the TCP socket m_linkFd
     int m_linkFd = -1;
+    std::optional<LinkAddresses> m_linkAddresses;  // of m_linkFd while it was connected
     std::vector<void*> m_plugins;  // add-in libraries, closed when the engine is gone
     ClipboardChannel m_clipboard{[this](std::string text) {
         m_toOwner(
