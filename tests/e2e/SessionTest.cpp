@@ -437,6 +437,8 @@ TEST_F(SessionTest, XrdpLinkCutHealsLossyStaysLogoffEnds) {
         }
         ASSERT_TRUE(link.Restore()) << link.error();
         ASSERT_TRUE(until(kStateConnected, 30s)) << "back without a click: " << Text();
+        const auto back = std::chrono::steady_clock::now();
+        EXPECT_TRUE(queue->RunUntil([&] { return painted > back; }, 3s)) << "the picture moves";
         EXPECT_EQ(xrdp->SessionDisplay(), display) << "the same remote session";
     }
 
