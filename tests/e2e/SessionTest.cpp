@@ -8,6 +8,7 @@
 #include "FreeRdpClient.h"
 #include "FreeRdpConnection.h"
 #include "KeyStore.h"
+#include "LinkHealing.h"
 #include "LocalDevices.h"
 #include "NetLink.h"
 #include "Peers.h"
@@ -461,6 +462,39 @@ TEST_F(SessionTest, XrdpLinkCutHealsLossyStaysLogoffEnds) {
     EXPECT_EQ(Text(), "Disconnected, reason (2, 12): Remote disconnection by user.");
     queue->Pump(3s);
     EXPECT_EQ(States().size(), states + 1) << "a logoff was healed: " << Text();
+}
+
+// A server that beats and then freezes with its connection open is declared
+// dead once the beats it announced are missed, and a link that does not come
+// back within the healing's limit ends the session as a lost link.
+TEST_F(SessionTest, AFrozenBeatingServerIsDeclaredDeadAndHealingGivesUp) {
+    if (const std::string why = NetLink::Unavailable(); !why.empty())
+        GTEST_SKIP() << "no link of the test's own here: " << why;
+    NetLink link;
+    ASSERT_TRUE(link.ok()) << link.error();
+    std::unique_ptr<BeatingServer> server;
+    {
+        const NetLink::Inside inside(link.serverNamespace());
+        server = std::make_unique<BeatingServer>(NetLink::kServerAddress);
+    }
+    ASSERT_TRUE(server->ok()) << server->error();
+    record.Server = NetLink::kServerAddress;
+    record.RDPPort = server->port();
+    const NetLink::Inside inside(link.clientNamespace());
+    Connect();
+    session->SetLinkHealLimit(8s);
+    ASSERT_TRUE(queue->RunUntil([&] { return session->State() == kStateConnected; }, 30s));
+    queue->Pump(4s);
+    ASSERT_EQ(session->State(), kStateConnected) << "beats keep a live link up";
+
+    ASSERT_TRUE(link.Freeze(server->port()));
+    const auto frozen = std::chrono::steady_clock::now();
+    EXPECT_TRUE(queue->RunUntil([&] { return session->State() == kStateReconnecting; }, 6s))
+        << "three beats of a second missed";
+    EXPECT_TRUE(queue->RunUntil([&] { return session->State() == kStateDisconnected; }, 30s));
+    EXPECT_LE(std::chrono::steady_clock::now() - frozen, 25s);
+    EXPECT_EQ(view.errors.back(), AbandonedText(8s));
+    link.Thaw();
 }
 
 }  // namespace
