@@ -41,6 +41,9 @@ void ReportUnreadable(QWidget* owner, const CConfigStore& config, const ConfigSe
 }  // namespace
 
 int RunProgram(const ProgramEnvironment& environment) {
+    const auto step = [&environment](const char* name) {
+        if (environment.onStep) environment.onStep(name);
+    };
     CConfigStore config(*environment.keys);
     if (!config.Init()) {
         ShowError(nullptr, QObject::tr("XML initialize failed.") + QStringLiteral("\n\n") +
@@ -50,12 +53,16 @@ int RunProgram(const ProgramEnvironment& environment) {
     config.SetDiskMerge(MergeTrees);
     const ConfigSearchResult found =
         FindAndLoadConfig(config, environment.programFolder, environment.userFolder);
+    step("configuration");
     const bool maximized = config.IsMaximized() != 0;
     const QString instanceName =
         SingleInstance::ServerName(QString::fromLatin1(CMainFrame::kWindowClass));
     if (config.GetSingleInstance() != 0 && SingleInstance::ActivateRunning(instanceName)) return 0;
 
+    step("single instance");
+
     CMainFrame frame(config, *environment.keys, environment.hosts);
+    step("main window");
     SingleInstance instance(instanceName);
     QObject::connect(&instance, &SingleInstance::ActivationRequested, &frame,
                      &CMainFrame::BringForward);
@@ -71,11 +78,14 @@ int RunProgram(const ProgramEnvironment& environment) {
         if (environment.endConnections) environment.endConnections();
     });
 
+    step("watchers");
+
     if (maximized) {
         frame.showMaximized();
     } else {
         frame.show();
     }
+    step("shown");
     ReportUnreadable(&frame, config, found);
     if (environment.onShown) environment.onShown(frame);
     const int code = QApplication::exec();

@@ -23,6 +23,9 @@ struct ProgramEnvironment {
     QDBusConnection loginBus = QDBusConnection(QString());
     // Called with the main window once it is shown (a benchmark measures it).
     std::function<void(CMainFrame&)> onShown;
+    // Called as each step of the start ends, with its name (a benchmark
+    // times them).
+    std::function<void(const char*)> onStep;
     // Asks every session's connection to end and waits for them, bounded,
     // where the sessions cannot be closed (the display is gone).
     std::function<void()> endConnections;
