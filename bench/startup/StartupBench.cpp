@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Usage: vandrelle-startup-bench PROGRAM_FOLDER START_NS
 // Runs the program as it starts (the configuration beside it, a window on
-// the display) and prints, as
+// the display, the engine loaded only when a session opens) and prints, as
 // "figure" lines:
 //   start to first paint: from START_NS (CLOCK_REALTIME, taken by the caller
 //     just before it started this process) to the main window's first paint;
@@ -16,6 +16,7 @@
 #include "CMainFrame.h"
 #include "CServerList.h"
 #include "ConfigStore.h"
+#include "EngineLoader.h"
 #include "FileUtil.h"
 #include "Program.h"
 #include "RegFileKeyStore.h"
@@ -171,7 +172,7 @@ int main(int argc, char** argv) {
     environment.programFolder = argv[1];
     environment.userFolder = UserConfigFolder();
     environment.keys = keys.get();
-    environment.hosts = EngineHosts();
+    environment.hosts = ModuleEngineHosts(EngineModulePath());
     environment.loginBus = QDBusConnection::systemBus();
     environment.onStep = [&steps](const char* name) { steps.End(name); };
     environment.onShown = [&](CMainFrame& frame) {
@@ -181,6 +182,7 @@ int main(int argc, char** argv) {
             poll->stop();
             QCoreApplication::processEvents();
             steps.Print();
+            std::printf("figure engine module loaded: %s\n", EngineModuleLoaded() ? "yes" : "no");
             std::printf(
                 "figure resident memory, window and configuration, no session: %s"
                 " (peak %s)\n",

@@ -116,13 +116,17 @@ def start_display():
     return xvfb, ":" + number if number else end(1, "Xvfb did not start")
 
 
-# The program copied beside its configuration file, with folders of its own:
-# the running program, and how to start it again.
+# The program copied beside its configuration file, with folders of its own
+# and its engine module: the running program, and how to start it again.
 def start_program(program, work, display, port):
     at = functools.partial(os.path.join, work)
     for sub in ("bin", "home/xdg", "runtime"):
         os.makedirs(at(sub), mode=0o700)
     copy = shutil.copy(program, at("bin/vandrelle"))
+    # The engine module where the copy looks for it, beside its bin folder.
+    engine = "lib/vandrelle/vandrelle-engine.so"
+    os.makedirs(os.path.dirname(at(engine)))
+    os.symlink(os.path.join(os.path.dirname(program), "..", engine), at(engine))
     with open(at("bin/Vandrelle.xml"), "w") as f:
         f.write(CONFIG.format(port=port))
     env = dict(os.environ, DISPLAY=display, HOME=at("home"), XDG_CONFIG_HOME=at("home/xdg"),
