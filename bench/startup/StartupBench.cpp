@@ -173,7 +173,7 @@ int main(int argc, char** argv) {
     environment.userFolder = UserConfigFolder();
     environment.keys = keys.get();
     environment.hosts = ModuleEngineHosts(EngineModulePath());
-    environment.loginBus = QDBusConnection::systemBus();
+    environment.loginBus = [] { return QDBusConnection::systemBus(); };
     environment.onStep = [&steps](const char* name) { steps.End(name); };
     environment.onShown = [&](CMainFrame& frame) {
         auto* poll = new QTimer(&frame);

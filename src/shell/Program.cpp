@@ -10,6 +10,9 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QTimer>
+
+#include <memory>
 
 namespace vandrelle {
 namespace {
@@ -66,8 +69,6 @@ int RunProgram(const ProgramEnvironment& environment) {
     SingleInstance instance(instanceName);
     QObject::connect(&instance, &SingleInstance::ActivationRequested, &frame,
                      &CMainFrame::BringForward);
-    UnlockWatcher unlock(environment.loginBus);
-    QObject::connect(&unlock, &UnlockWatcher::Unlocked, &frame, &CMainFrame::OnUnlock);
     MountWatcher mounts;
     QObject::connect(&mounts, &MountWatcher::Changed, &frame,
                      [&frame] { frame.OnDeviceChange(kDevicesChanged, 0); });
@@ -86,6 +87,15 @@ int RunProgram(const ProgramEnvironment& environment) {
         frame.show();
     }
     step("shown");
+    // The login manager's bus is connected to from the event loop, after the
+    // window had its chance to paint; the watcher asks it without waiting.
+    std::unique_ptr<UnlockWatcher> unlock;
+    if (environment.loginBus) {
+        QTimer::singleShot(0, &frame, [&unlock, &frame, &environment] {
+            unlock = std::make_unique<UnlockWatcher>(environment.loginBus());
+            QObject::connect(unlock.get(), &UnlockWatcher::Unlocked, &frame, &CMainFrame::OnUnlock);
+        });
+    }
     ReportUnreadable(&frame, config, found);
     if (environment.onShown) environment.onShown(frame);
     const int code = QApplication::exec();

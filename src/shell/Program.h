@@ -14,13 +14,14 @@ class CMainFrame;
 class KeyStore;
 
 // What the program runs with: where it looks for its configuration, its key
-// store, the engine behind its sessions, and the bus of the login manager.
+// store, the engine behind its sessions, and the bus of the login manager
+// (connected to once the window is shown; none when not set).
 struct ProgramEnvironment {
     std::string programFolder;
     std::string userFolder;
     KeyStore* keys = nullptr;
     ClientHostFactory hosts;
-    QDBusConnection loginBus = QDBusConnection(QString());
+    std::function<QDBusConnection()> loginBus;
     // Called with the main window once it is shown (a benchmark measures it).
     std::function<void(CMainFrame&)> onShown;
     // Called as each step of the start ends, with its name (a benchmark

@@ -26,7 +26,7 @@ int main(int argc, char** argv) {
     environment.userFolder = vandrelle::UserConfigFolder();
     environment.keys = keys.get();
     environment.hosts = vandrelle::ModuleEngineHosts(vandrelle::EngineModulePath());
-    environment.loginBus = QDBusConnection::systemBus();
+    environment.loginBus = [] { return QDBusConnection::systemBus(); };
     environment.endConnections = [] { vandrelle::EndEngineConnections(std::chrono::seconds(5)); };
     const int code = vandrelle::RunProgram(environment);
     // Closed sessions end their connections on their own threads; the
