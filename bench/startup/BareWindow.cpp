@@ -16,6 +16,14 @@
 
 namespace {
 
+// The processor time of the process so far, all its threads: unlike the
+// time on the clock, it hardly depends on what else the machine runs.
+long long CpuNs() {
+    timespec t{};
+    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<long long>(t.tv_sec) * 1000000000LL + t.tv_nsec;
+}
+
 long long NowNs() {
     timespec t{};
     ::clock_gettime(CLOCK_REALTIME, &t);
@@ -29,6 +37,7 @@ public:
         if (!m_done && event->type() == QEvent::Paint && watched->isWidgetType()) {
             m_done = true;
             std::printf("figure start to first paint: %.1f ms\n", (NowNs() - m_startNs) / 1e6);
+            std::printf("figure processor time to first paint: %.1f ms\n", CpuNs() / 1e6);
             QTimer::singleShot(0, qApp, &QCoreApplication::quit);
         }
         return false;
