@@ -87,8 +87,8 @@ int RunProgram(const ProgramEnvironment& environment) {
         frame.show();
     }
     step("shown");
-    // The login manager's bus is connected to from the event loop, after the
-    // window had its chance to paint; the watcher asks it without waiting.
+    // The login manager's bus is connected to from the event loop once the
+    // window is shown, not before; the watcher asks it without waiting.
     std::unique_ptr<UnlockWatcher> unlock;
     if (environment.loginBus) {
         QTimer::singleShot(0, &frame, [&unlock, &frame, &environment] {
