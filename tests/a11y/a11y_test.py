@@ -7,7 +7,7 @@
 # second start, a session with a FreeRDP shadow server of the test's own
 # (opened from the find bar) and the loss of the display.
 #
-#     dbus-run-session -- a11y_test.py PROGRAM
+#     dbus-run-session -- a11y_test.py PROGRAM ENGINE_MODULE
 #
 # Inside that private session bus it starts the accessibility bus. Exits 77
 # (skipped) only when that bus cannot start; a missing tool or module is a failure.
@@ -116,13 +116,17 @@ def start_display():
     return xvfb, ":" + number if number else end(1, "Xvfb did not start")
 
 
-# The program copied beside its configuration file, with folders of its own:
-# the running program, and how to start it again.
-def start_program(program, work, display, port):
+# The program copied beside its configuration file, with folders of its own
+# and its engine module: the running program, and how to start it again.
+def start_program(program, engine, work, display, port):
     at = functools.partial(os.path.join, work)
     for sub in ("bin", "home/xdg", "runtime"):
         os.makedirs(at(sub), mode=0o700)
     copy = shutil.copy(program, at("bin/vandrelle"))
+    # The engine module where the copy looks for it, as beside the program.
+    module = at("bin", os.path.relpath(engine, os.path.dirname(program)))
+    os.makedirs(os.path.dirname(module))
+    os.symlink(engine, module)
     with open(at("bin/Vandrelle.xml"), "w") as f:
         f.write(CONFIG.format(port=port))
     env = dict(os.environ, DISPLAY=display, HOME=at("home"), XDG_CONFIG_HOME=at("home/xdg"),
@@ -397,7 +401,7 @@ def check_lost_display(s, app, xvfb, work):
     check("Live" not in config and "Refused" in config, "the program saved as it ended")
 
 
-def main(program):
+def main(program, engine):
     for tool in ("Xvfb", "xdotool", "xsetroot", "import", "freerdp-shadow-cli3"):
         if not shutil.which(tool):
             end(1, tool + " is not installed (scripts/install-deps.sh installs it)")
@@ -411,7 +415,7 @@ def main(program):
         shadow, port = start_shadow(work)
         try:
             start_accessibility_bus(display, work)
-            app, command, env = start_program(program, work, display, port)
+            app, command, env = start_program(program, engine, work, display, port)
             s = Session(display)
             frame = s.app and s.window("frame", "Vandrelle", 30)
             if not frame:
@@ -438,6 +442,6 @@ def main(program):
 
 
 if __name__ == "__main__":
-    if len(sys.argv) != 2:
-        sys.exit("usage: a11y_test.py PROGRAM")
-    main(os.path.abspath(sys.argv[1]))
+    if len(sys.argv) != 3:
+        sys.exit("usage: a11y_test.py PROGRAM ENGINE_MODULE")
+    main(os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2]))

@@ -5,6 +5,7 @@
 #include "CSimpleTabView.h"
 #include "CVandrelleView.h"
 #include "DesktopFit.h"
+#include "EngineLoader.h"
 #include "FreeRdpClient.h"
 #include "Peers.h"
 #include "QtTestKit.h"
@@ -102,14 +103,19 @@ class WidgetTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     // Every connection ends once its client is gone, as a program that exits waits for them.
-    void cleanup() { QVERIFY(FreeRdpClient::WaitForConnectionsToEnd(std::chrono::seconds(10))); }
+    void cleanup() {
+        QVERIFY(FreeRdpClient::WaitForConnectionsToEnd(std::chrono::seconds(10)));
+        QVERIFY(WaitForEngineConnections(std::chrono::seconds(10)));
+    }
 
     // One shadow server, first for the widget alone: without a container it
     // covers the screen itself once the session shows its picture, not
     // before; the pointer, the wheel and keys reach the server; its bar
     // minimizes the window; the end of the session gives the screen back.
-    // Then the main window: a server opened from the tree with the keyboard,
-    // reconnected in and out of full screen, and full screen until the server goes.
+    // Then the main window, on the engine module as the program finds it,
+    // loaded when the first session opens: a server opened from the tree with
+    // the keyboard, reconnected in and out of full screen, and full screen
+    // until the server goes.
     void theDesktopInTheWidgetAloneAndInTheMainWindow() {
         ShadowServer server;
         QVERIFY2(server.ok(), server.error().c_str());
@@ -117,9 +123,10 @@ private Q_SLOTS:
         runWidgetAlone(server);
         if (QTest::currentTestFailed()) return;
         ConfigOnDisk disk(ShadowConfig(server.port()));
-        CMainFrame frame(disk.config, disk.keys, EngineHosts());
+        CMainFrame frame(disk.config, disk.keys, ModuleEngineHosts(EngineModulePath()));
         frame.resize(1000, 700);
         frame.show();
+        QVERIFY(!EngineModuleLoaded());
         CSimpleTabView* tabs = frame.View();
         const auto image = [tabs](int page) { return tabs->GetPageImage(page); };
         // Each connection asks about the self-signed certificate; it is taken once.
@@ -137,6 +144,7 @@ private Q_SLOTS:
         takeCertificate();
         QTest::keyClick(tree, Qt::Key_Return);
         QCOMPARE(tabs->GetPageCount(), 2);
+        QVERIFY(EngineModuleLoaded());
         QTRY_VERIFY_WITH_TIMEOUT(taken, 20000);
         QTRY_COMPARE_WITH_TIMEOUT(image(1), 2, 20000);
         QCOMPARE(frame.windowTitle(), QStringLiteral("Shadow - Vandrelle"));

@@ -25,7 +25,7 @@ using namespace vandrelle;
 namespace {
 
 // The login manager's object that answers which session a process belongs
-// to; it lives on a thread of its own, since the watcher asks while blocking.
+// to; it lives on a thread of its own, as the real one is another process.
 class FakeLoginManager : public QObject {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.login1.Manager")
@@ -48,7 +48,8 @@ class SystemWatchersTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     // The unlock of this process's session is heard, not another's; without
-    // an answer about its session the watcher takes any.
+    // an answer about its session the watcher takes any. It never waits for
+    // the answer: it listens once the answer has come.
     void unlockOfThisSessionIsHeard() {
         QProcess daemon;
         daemon.start(QStringLiteral("dbus-daemon"),
@@ -61,6 +62,8 @@ private Q_SLOTS:
         QVERIFY(login.registerService(kLogin));
         QDBusConnection bus = QDBusConnection::connectToBus(address, QStringLiteral("watcher"));
         UnlockWatcher anySession(bus);
+        QVERIFY(!anySession.IsListening());  // the constructor did not wait for the answer
+        QTRY_VERIFY(anySession.IsListening());
         QThread managerThread;
         FakeLoginManager manager;
         manager.moveToThread(&managerThread);
@@ -68,6 +71,7 @@ private Q_SLOTS:
         QVERIFY(login.registerObject(QStringLiteral("/org/freedesktop/login1"), &manager,
                                      QDBusConnection::ExportAllSlots));
         UnlockWatcher watcher(bus);
+        QTRY_VERIFY(watcher.IsListening());
         QCOMPARE(watcher.SessionPath(), QStringLiteral("/org/freedesktop/login1/session/_31"));
         QSignalSpy unlocked(&watcher, &UnlockWatcher::Unlocked);
         QSignalSpy anyUnlocked(&anySession, &UnlockWatcher::Unlocked);
