@@ -14,13 +14,11 @@
 
 #include <QApplication>
 #include <QClipboard>
-#include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QScopeGuard>
 #include <QScreen>
-#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -75,8 +73,9 @@ struct Aimed {
     }
 };
 
+template <typename Server = ShadowServer>
 bool Near(QRgb c) {
-    return Served<ShadowServer>(qRed(c), qGreen(c), qBlue(c));
+    return Served<Server>(qRed(c), qGreen(c), qBlue(c));
 }
 bool ShowsServedColour(QWidget* picture) {
     const QImage image = picture->grab().toImage();
@@ -94,6 +93,14 @@ bool PaintedWhole(const QImage& image) {
         ++rows;
     }
     return rows * 4 >= image.height() * 3;
+}
+
+// Opens the server on the tree's second row from the keyboard.
+void OpenFromTheKeyboard(CMainFrame& frame) {
+    QTreeWidget* tree = frame.ServerList()->Tree();
+    tree->setFocus();
+    for (const Qt::Key key : {Qt::Key_Down, Qt::Key_Down, Qt::Key_Return})
+        QTest::keyClick(tree, key);
 }
 
 }  // namespace
@@ -129,13 +136,8 @@ private Q_SLOTS:
             PressInNextModal(QStringLiteral("connectOnce"), &taken);
         };
 
-        QTreeWidget* tree = frame.ServerList()->Tree();
-        tree->setFocus();
-        QTest::keyClick(tree, Qt::Key_Down);
-        QTest::keyClick(tree, Qt::Key_Down);
-        QCOMPARE(tree->currentItem()->text(0), QStringLiteral("Shadow"));
         takeCertificate();
-        QTest::keyClick(tree, Qt::Key_Return);
+        OpenFromTheKeyboard(frame);
         QCOMPARE(tabs->GetPageCount(), 2);
         QTRY_VERIFY_WITH_TIMEOUT(taken, 20000);
         QTRY_COMPARE_WITH_TIMEOUT(image(1), 2, 20000);
@@ -208,10 +210,7 @@ private Q_SLOTS:
         CSimpleTabView* tabs = frame.View();
         bool taken = false;
         PressInNextModal(QStringLiteral("connectOnce"), &taken);
-        frame.ServerList()->Tree()->setFocus();
-        QTest::keyClick(frame.ServerList()->Tree(), Qt::Key_Down);
-        QTest::keyClick(frame.ServerList()->Tree(), Qt::Key_Down);
-        QTest::keyClick(frame.ServerList()->Tree(), Qt::Key_Return);
+        OpenFromTheKeyboard(frame);
         QTRY_COMPARE_WITH_TIMEOUT(tabs->GetPageImage(1), 2, 30000);
         // A reconnect would pass through another image (and ask about the certificate again).
         int lowest = 2;
@@ -265,25 +264,18 @@ private Q_SLOTS:
 
         frame.resize(913, 650);
         QTRY_VERIFY2_WITH_TIMEOUT(follows(), qPrintable(state()), 2000);
-        const auto cornerServed = [picture] {
+        const auto corner = [picture] {
             const QImage image = picture->grab().toImage();
-            const QRgb c = image.pixel(image.width() - 2, image.height() - 2);
-            return Served<XrdpServer>(qRed(c), qGreen(c), qBlue(c));
+            return image.pixel(image.width() - 2, image.height() - 2);
         };
-        QTRY_VERIFY_WITH_TIMEOUT(cornerServed(), 2000);
-        // A drag: many sizes in a short time, few requests (each shown, and
-        // then the server's answer), the last size wins.
-        QSignalSpy sized(session, &CVandrelleView::desktopSizeChanged);
-        QElapsedTimer drag;
-        drag.start();
+        QTRY_VERIFY_WITH_TIMEOUT(Near<XrdpServer>(corner()), 2000);
+        // A drag: many sizes in a short time, the last one wins (the pacing
+        // of the requests: DesktopFitTest).
         for (int w = 820; w <= 1000; w += 20) {
             frame.resize(w, 620);
             QTest::qWait(25);
         }
-        const qint64 dragged = drag.elapsed();
         QTRY_VERIFY2_WITH_TIMEOUT(follows(), qPrintable(state()), 2000);
-        QVERIFY2(sized.size() <= 2 * (dragged / 200 + 2),
-                 qPrintable(QStringLiteral("%1 in %2 ms").arg(sized.size()).arg(dragged)));
 
         const QSize before = area();
         frame.showMaximized();
