@@ -118,11 +118,8 @@ bool NetLink::Restore() {
 }
 
 bool NetLink::Freeze(int port) {
-    const std::string listeners =
-        Shell(In(m_server, "ss -ltnpH 'sport = :" + std::to_string(port) + "'"));
-    for (auto at = listeners.find("pid="); at != std::string::npos;
-         at = listeners.find("pid=", at + 1)) {
-        const pid_t pid = std::atoi(listeners.c_str() + at + 4);
+    const std::string listeners = "ss -ltnpH 'sport = :" + std::to_string(port) + "'";
+    for (const pid_t pid : NumbersAfter(Shell(In(m_server, listeners)), "pid=")) {
         if (pid > 0 && ::kill(pid, SIGSTOP) == 0) m_frozen.push_back(pid);
     }
     return !m_frozen.empty();

@@ -2,7 +2,6 @@
 #include "Peers.h"
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
@@ -39,9 +38,8 @@ std::string Sockets(const std::string& options, int port) {
 }
 
 // What an X server holds for a display: its lock file, then its socket.
-std::array<std::string, 2> DisplayFiles(int display) {
-    const std::string number = std::to_string(display);
-    return {"/tmp/.X" + number + "-lock", "/tmp/.X11-unix/X" + number};
+std::array<std::string, 2> DisplayFiles(int n) {
+    return {"/tmp/.X" + std::to_string(n) + "-lock", "/tmp/.X11-unix/X" + std::to_string(n)};
 }
 // The PID an X server wrote into the display's lock file, 0 when there is none.
 pid_t DisplayLockHolder(int display) {
@@ -62,6 +60,8 @@ int FreeNumber(int low, int high, const std::function<bool(int)>& free) {
 // (and a session's channel server) read sesman's port, whatever sesman was given.
 constexpr const char* kRunFolder = "/run/xrdp";
 constexpr const char* kSystemSesmanIni = "/etc/xrdp/sesman.ini";
+// What sesman logs before a session's display number.
+constexpr const char* kSessionDisplay = "Session in progress on display ";
 
 struct IniValue {
     std::string section, key, value;
@@ -90,8 +90,7 @@ bool PrepareUser(const std::string& user, const std::string& password) {
 }
 
 std::string UserHome(const char* user) {
-    const passwd* entry = ::getpwnam(user);
-    return entry && entry->pw_dir ? entry->pw_dir : "";
+    return Shell("getent passwd " + std::string(user) + " | cut -d: -f6");
 }
 
 std::string MountNamespace(pid_t pid) {
@@ -114,15 +113,6 @@ void EndProcessesIn(const std::string& mounts) {
         for (const pid_t pid : in()) ::kill(pid, signal);
         if (WaitFor([&] { return in().empty(); }, 1000)) return;
     }
-}
-
-// Every number that follows `marker` in the text.
-std::vector<int> NumbersAfter(const std::string& text, const std::string& marker) {
-    std::vector<int> numbers;
-    for (auto at = text.find(marker); at != std::string::npos; at = text.find(marker, at + 1)) {
-        numbers.push_back(std::atoi(text.c_str() + at + marker.size()));
-    }
-    return numbers;
 }
 
 std::unique_ptr<ChildProcess> StartReady(const std::vector<std::string>& argv,
@@ -175,6 +165,14 @@ void UseScratchHome(const std::string& home) {
     ::setenv("HOME", home.c_str(), 1);
     ::setenv("XDG_CONFIG_HOME", (home + "/xdg").c_str(), 1);
     ::setenv("XDG_RUNTIME_DIR", (home + "/runtime").c_str(), 1);
+}
+
+std::vector<int> NumbersAfter(const std::string& text, const std::string& marker) {
+    std::vector<int> numbers;
+    for (auto at = text.find(marker); at != std::string::npos; at = text.find(marker, at + 1)) {
+        numbers.push_back(std::atoi(text.c_str() + at + marker.size()));
+    }
+    return numbers;
 }
 
 std::string Shell(const std::string& command) {
@@ -356,8 +354,6 @@ std::string XrdpServer::Unavailable() {
     return {};
 }
 
-XrdpServer::XrdpServer() : XrdpServer("127.0.0.1") {}
-
 XrdpServer::XrdpServer(std::string address) : m_address(std::move(address)) {
     m_error = Unavailable();
     if (!m_error.empty()) return;
@@ -424,7 +420,7 @@ bool XrdpServer::Start() {
 // whatever the session left.
 void XrdpServer::Stop() {
     if (m_xrdp && m_sesman && LogOffSession()) {
-        const int display = SessionDisplayNumber();
+        const int display = LastLogged(kSessionDisplay);
         WaitFor([&] { return DisplayFree(display); }, 2000);
     }
     m_xrdp.reset();
@@ -448,21 +444,19 @@ XrdpServer::~XrdpServer() {
     if (m_madeRunFolder) ::rmdir(kRunFolder);
 }
 
-int XrdpServer::SessionDisplayNumber() const {
-    const std::vector<int> displays =
-        NumbersAfter(ReadText(m_work.file("sesman.log")), "Session in progress on display ");
-    return displays.empty() ? 0 : displays.back();
+int XrdpServer::LastLogged(const std::string& marker) const {
+    const std::vector<int> numbers = NumbersAfter(ReadText(m_work.file("sesman.log")), marker);
+    return numbers.empty() ? 0 : numbers.back();
 }
 
 std::string XrdpServer::SessionDisplay() const {
-    const int display = SessionDisplayNumber();
+    const int display = LastLogged(kSessionDisplay);
     return display > 0 && WindowManagerPid() != 0 ? ":" + std::to_string(display) : std::string();
 }
 
 pid_t XrdpServer::WindowManagerPid() const {
-    const std::vector<int> pids =
-        NumbersAfter(ReadText(m_work.file("sesman.log")), "window manager (pid ");
-    return !pids.empty() && ProcessAlive(pids.back()) ? pids.back() : 0;
+    const pid_t pid = LastLogged("window manager (pid ");
+    return ProcessAlive(pid) ? pid : 0;
 }
 
 bool XrdpServer::LogOffSession() {
@@ -474,7 +468,7 @@ bool XrdpServer::LogOffSession() {
 }
 
 std::string XrdpServer::Logs() const {
-    const std::string home = UserHome(kUser), display = std::to_string(SessionDisplayNumber());
+    const std::string home = UserHome(kUser), display = std::to_string(LastLogged(kSessionDisplay));
     return m_work.Logs({home + "/.xorgxrdp." + display + ".log", home + "/.xsession-errors"});
 }
 

@@ -54,6 +54,8 @@ private:
 // configuration folder and a private runtime folder, where toolkit and sound
 // libraries keep their sockets, not in /tmp.
 void UseScratchHome(const std::string& home);
+// Every number that follows `marker` in the text.
+std::vector<int> NumbersAfter(const std::string& text, const std::string& marker);
 // What the shell command prints, without its last line end.
 std::string Shell(const std::string& command);
 // Waits (bounded by `ms`) until `done` holds, checking every 20 ms.
@@ -106,9 +108,8 @@ public:
     static constexpr const char* kPassword = "Rdp-Test-123";
     static constexpr unsigned kRed = 0x20, kGreen = 0x80, kBlue = 0x40;
 
-    XrdpServer();
     // Listening on `address` (one of the calling thread's network namespace).
-    explicit XrdpServer(std::string address);
+    explicit XrdpServer(std::string address = "127.0.0.1");
     ~XrdpServer();
     bool ok() const { return m_xrdp != nullptr; }
     std::string error() const { return m_error + "\n" + Logs(); }
@@ -127,7 +128,8 @@ public:
 private:
     bool Start();
     void Stop();
-    int SessionDisplayNumber() const;
+    // The number after the last `marker` in sesman's log, 0 when there is none.
+    int LastLogged(const std::string& marker) const;
 
     WorkFolder m_work{"xrdp"};
     int m_port = 0;

@@ -95,6 +95,13 @@ bool PaintedWhole(const QImage& image) {
     return rows * 4 >= image.height() * 3;
 }
 
+// The pointer moved to `at` over the widget.
+void MoveTo(QWidget& view, QPointF at) {
+    QMouseEvent move(QEvent::MouseMove, at, view.mapToGlobal(at), Qt::NoButton, Qt::NoButton,
+                     Qt::NoModifier);
+    QApplication::sendEvent(&view, &move);
+}
+
 // Opens the server on the tree's second row from the keyboard.
 void OpenFromTheKeyboard(CMainFrame& frame) {
     QTreeWidget* tree = frame.ServerList()->Tree();
@@ -114,7 +121,8 @@ private Q_SLOTS:
     // One shadow server, first for the widget alone: without a container it
     // covers the screen itself once the session shows its picture, not
     // before; the pointer, the wheel and keys reach the server; its bar
-    // minimizes the window; the end of the session gives the screen back.
+    // minimizes the window; the end of the session gives the screen back;
+    // connected again in a smaller widget, the picture is scaled down.
     // Then the main window: a server opened from the tree with the keyboard,
     // reconnected in and out of full screen, and full screen until the server goes.
     void theDesktopInTheWidgetAloneAndInTheMainWindow() {
@@ -296,43 +304,6 @@ private Q_SLOTS:
         QCOMPARE(lowest, 2);
     }
 
-    // A server that keeps its size (the shadow server) in a smaller widget:
-    // the picture is scaled down whole, centred, and a point of it reaches
-    // the remote pixel under it.
-    void aLargerDesktopIsScaledAndPointsMapBack() {
-        ShadowServer server;
-        QVERIFY2(server.ok(), server.error().c_str());
-        const auto logs = LogsOnFailure(server);
-        Aimed aimed(server.port());
-        auto& [prompts, sink, client] = aimed;
-        RdpView view(client);
-        view.FollowArea(DesktopMode::FromRecord(0, 0, 0), {});
-        const qreal ratio = view.devicePixelRatioF();
-        // The served desktop is 1024 x 768; the widget half as high, wider.
-        view.resize(int(640 / ratio), int(384 / ratio));
-        view.show();
-        client.Connect();
-        QTRY_VERIFY_WITH_TIMEOUT(sink.events.contains(QStringLiteral("connected")), 20000);
-        // Shown at 512 x 384 device pixels from x = 64: black beside it.
-        const auto scaledAndCentred = [&view] {
-            const QImage image = view.grab().toImage();
-            return image.size() == QSize(640, 384) && Near(image.pixel(70, 10)) &&
-                   Near(image.pixel(570, 370)) && image.pixel(60, 200) == qRgb(0, 0, 0) &&
-                   image.pixel(580, 200) == qRgb(0, 0, 0);
-        };
-        QTRY_VERIFY_WITH_TIMEOUT(scaledAndCentred(), 10000);
-        QVERIFY(!client.CanResizeDesktop());
-        // Device pixel (64 + 100, 50) of the picture covers remote (200..201, 100..101).
-        const QPointF at((64 + 100) / ratio, 50 / ratio);
-        QMouseEvent move(QEvent::MouseMove, at, view.mapToGlobal(at), Qt::NoButton, Qt::NoButton,
-                         Qt::NoModifier);
-        QApplication::sendEvent(&view, &move);
-        InputState in;
-        InputWatch input(server.display());
-        QTRY_VERIFY2_WITH_TIMEOUT(input.Read(&in) && in.x == 201 && in.y == 101,
-                                  qPrintable(QStringLiteral("%1,%2").arg(in.x).arg(in.y)), 5000);
-    }
-
 private:
     void runWidgetAlone(ShadowServer& server) {
         Aimed aimed(server.port());
@@ -355,9 +326,7 @@ private:
 
         // The widget's middle is the remote desktop's middle, whatever the scale.
         const QPoint remote = view.ToRemote(at);
-        QMouseEvent move(QEvent::MouseMove, at, view.mapToGlobal(at), Qt::NoButton, Qt::NoButton,
-                         Qt::NoModifier);
-        QApplication::sendEvent(&view, &move);
+        MoveTo(view, at);
         InputState in;
         InputWatch input(server.display());
         const auto read = [&] { return input.Read(&in); };
@@ -396,6 +365,30 @@ private:
         QCOMPARE(view.geometry(), place);
         QCOMPARE(client.get_FullScreen(), VariantBool::False);
         QVERIFY(sink.events.filter(QStringLiteral("full screen")).isEmpty());  // no container asked
+
+        // Connected again in a smaller widget that follows its area: the
+        // server keeps its size, and the picture is scaled down whole,
+        // centred, and a point of it reaches the remote pixel under it.
+        sink.events.clear();
+        view.FollowArea(DesktopMode::FromRecord(0, 0, 0), {});
+        const qreal ratio = view.devicePixelRatioF();
+        // The served desktop is 1024 x 768; the widget half as high, wider.
+        view.setGeometry(0, 0, int(640 / ratio), int(384 / ratio));
+        client.Connect();
+        QTRY_VERIFY_WITH_TIMEOUT(sink.events.contains(QStringLiteral("connected")), 20000);
+        // Shown at 512 x 384 device pixels from x = 64: black beside it.
+        const auto scaledAndCentred = [&view] {
+            const QImage image = view.grab().toImage();
+            return image.size() == QSize(640, 384) && Near(image.pixel(70, 10)) &&
+                   Near(image.pixel(570, 370)) && image.pixel(60, 200) == qRgb(0, 0, 0) &&
+                   image.pixel(580, 200) == qRgb(0, 0, 0);
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(scaledAndCentred(), 10000);
+        QVERIFY(!client.CanResizeDesktop());
+        // Device pixel (64 + 100, 50) of the picture covers remote (200..201, 100..101).
+        MoveTo(view, QPointF((64 + 100) / ratio, 50 / ratio));
+        QTRY_VERIFY2_WITH_TIMEOUT(read() && in.x == 201 && in.y == 101,
+                                  qPrintable(QStringLiteral("%1,%2").arg(in.x).arg(in.y)), 5000);
     }
 };
 
