@@ -152,6 +152,10 @@ private Q_SLOTS:
         QCOMPARE(frame.windowTitle(), QStringLiteral("Shadow - Vandrelle"));
         QCOMPARE(frame.StatusText(), QStringLiteral("[Shadow] Server: 127.0.0.1; Username: "));
         CVandrelleView* session = frame.SessionAt(1);
+        const auto inItsTab = [&] {
+            return !session->IsContainerFullScreen() && session->parentWidget() == tabs &&
+                   !frame.isFullScreen();
+        };
         QTRY_VERIFY_WITH_TIMEOUT(ShowsServedColour(session->Host().Widget()), 10000);
         // Beside it, the size of the desktop the server serves.
         QTRY_COMPARE(frame.findChild<QLabel*>(QStringLiteral("desktopSize"))->text(),
@@ -168,9 +172,7 @@ private Q_SLOTS:
         frame.OnSessionCommand(ID_SESSION_RECONNECT);
         QTRY_VERIFY_WITH_TIMEOUT(taken, 30000);
         QTRY_COMPARE_WITH_TIMEOUT(image(1), 2, 20000);
-        QVERIFY(!session->IsContainerFullScreen());
-        QCOMPARE(session->parentWidget(), tabs);
-        QTRY_VERIFY(!frame.isFullScreen());
+        QTRY_VERIFY(inItsTab());
 
         // Full screen from the tab and back with the bar's button, again from
         // the tab, and the session comes back into its tab when its server goes.
@@ -179,22 +181,18 @@ private Q_SLOTS:
         auto* leave = session->findChild<QToolButton*>(QStringLiteral("leaveFullScreenButton"));
         QVERIFY(leave && leave->isVisible());
         leave->click();
-        QTRY_VERIFY(!session->IsContainerFullScreen());
-        QCOMPARE(session->parentWidget(), tabs);
-        QTRY_VERIFY(!frame.isFullScreen());
+        QTRY_VERIFY(inItsTab());
         Q_EMIT tabs->TabDoubleClicked(1);
         QTRY_VERIFY(frame.isFullScreen());
         server.Kill();
         QTRY_COMPARE_WITH_TIMEOUT(image(1), 0, 20000);
-        QVERIFY(!session->IsContainerFullScreen());
-        QCOMPARE(session->parentWidget(), tabs);
-        QTRY_VERIFY(!frame.isFullScreen());
+        QTRY_VERIFY(inItsTab());
     }
 
     // One xrdp session opened from the main window: clipboard text both ways,
     // then a desktop that fits the window follows it (the server takes
-    // sizes) in the screen's device pixels: the window resized, dragged
-    // (paced), maximized, and the session in full screen and out, without
+    // sizes) in the screen's device pixels: the window resized, dragged,
+    // maximized, and the session in full screen and out, without
     // reconnecting; the status bar shows each size.
     void anXrdpSessionSharesTheClipboardAndFollowsTheWindow() {
         if (const std::string why = XrdpServer::Unavailable(); !why.empty()) QSKIP(why.c_str());
