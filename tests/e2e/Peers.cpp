@@ -3,14 +3,13 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/prctl.h>
+#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -186,35 +185,23 @@ std::string Shell(const std::string& command) {
     return out;
 }
 
+// setpriv: a test that crashes leaves no peers behind; env adds to the environment.
 ChildProcess::ChildProcess(const std::vector<std::string>& argv, std::vector<std::string> env,
                            const std::string& log) {
-    // Everything the child needs is made before the fork: it may not allocate.
+    env.insert(env.begin(), {"setpriv", "--pdeathsig", "KILL", "env"});
+    env.insert(env.end(), argv.begin(), argv.end());
     std::vector<char*> args;
-    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    for (std::string& a : env) args.push_back(a.data());
     args.push_back(nullptr);
-    const int out = ::open(log.empty() ? "/dev/null" : log.c_str(),
-                           O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    // The write end closes on exec: until the read below sees its end, the
-    // child still holds the parent's descriptors (a listening socket, say).
-    int started[2] = {-1, -1};
-    if (::pipe2(started, O_CLOEXEC) != 0) throw std::runtime_error("pipe2 failed");
-    const pid_t parent = ::getpid();
-    m_pid = ::fork();
-    if (m_pid == 0) {
-        ::prctl(PR_SET_PDEATHSIG, SIGKILL);  // a test that crashes leaves no peers behind
-        if (::getppid() != parent) ::_exit(127);
-        for (std::string& e : env) ::putenv(e.data());
-        ::dup2(out, 1);
-        ::dup2(out, 2);
-        ::execvp(args[0], args.data());
-        ::_exit(127);
-    }
-    ::close(started[1]);
-    char none = 0;
-    while (m_pid > 0 && ::read(started[0], &none, 1) < 0 && errno == EINTR) {
-    }
-    ::close(started[0]);
-    ::close(out);
+    posix_spawn_file_actions_t output;
+    ::posix_spawn_file_actions_init(&output);
+    ::posix_spawn_file_actions_addopen(&output, 1, log.empty() ? "/dev/null" : log.c_str(),
+                                       O_WRONLY | O_CREAT | O_APPEND, 0644);
+    ::posix_spawn_file_actions_adddup2(&output, 1, 2);
+    // glibc's posix_spawn returns once the child runs setpriv: the caller's
+    // close-on-exec descriptors are gone from it by then.
+    if (::posix_spawnp(&m_pid, args[0], &output, nullptr, args.data(), environ) != 0) m_pid = -1;
+    ::posix_spawn_file_actions_destroy(&output);
 }
 
 // Asks first, so that an X server removes its lock and socket.
@@ -233,21 +220,10 @@ bool ChildProcess::Running() {
     return m_pid > 0;
 }
 
-WorkFolder::WorkFolder(const std::string& kind)
-    : m_path(
-          (std::filesystem::temp_directory_path() / ("vandrelle-" + kind + "-XXXXXX")).string()) {
-    if (::mkdtemp(m_path.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-}
-
-WorkFolder::~WorkFolder() {
-    std::error_code ec;
-    std::filesystem::remove_all(m_path, ec);
-}
-
 std::string WorkFolder::Logs(const std::vector<std::string>& more) const {
     std::vector<std::string> files;
     std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator(m_path, ec)) {
+    for (const auto& entry : std::filesystem::directory_iterator(path(), ec)) {
         if (entry.path().extension() == ".log") files.push_back(entry.path().string());
     }
     std::sort(files.begin(), files.end());

@@ -4,6 +4,8 @@
 // wait is bounded; what a peer leaves in /tmp goes with it.
 #pragma once
 
+#include "TempDir.h"
+
 #include <sys/types.h>
 
 #include <functional>
@@ -36,18 +38,13 @@ private:
     pid_t m_pid = -1;
 };
 
-// A folder of the peer's own under the temporary folder, removed with it.
-class WorkFolder {
+// A folder of the peer's own under the temporary folder, removed with it;
+// `kind` says what it is for, to the reader.
+class WorkFolder : public TempDir {
 public:
-    explicit WorkFolder(const std::string& kind);
-    ~WorkFolder();
-    const std::string& path() const { return m_path; }
-    std::string file(const std::string& name) const { return m_path + "/" + name; }
+    explicit WorkFolder(const std::string& /*kind*/) {}
     // Its "*.log" files, then each of `more` that exists: what a failing test prints.
     std::string Logs(const std::vector<std::string>& more = {}) const;
-
-private:
-    std::string m_path;
 };
 
 // A user's folders under `home`, made and set as this process's: its
