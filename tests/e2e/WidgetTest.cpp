@@ -55,24 +55,6 @@ auto LogsOnFailure(const Peer& peer) {
     });
 }
 
-// A client for the loopback server's port that takes its certificate once
-// and reports to `sink`.
-struct Aimed {
-    FixedPrompts prompts{CertificateAnswer::AcceptOnce};
-    RecordingSink sink;
-    FreeRdpClient client{QtPost(), prompts};
-
-    explicit Aimed(int port) {
-        client.SetEventSink(&sink);
-        client.put_Server("127.0.0.1");
-        client.put_RDPPort(port);
-        client.put_DesktopWidth(800);
-        client.put_DesktopHeight(600);
-        client.put_ColorDepth(32);
-        client.put_AudioRedirectionMode(2);  // no sound in tests
-    }
-};
-
 template <typename Server = ShadowServer>
 bool Near(QRgb c) {
     return Served<Server>(qRed(c), qGreen(c), qBlue(c));
@@ -304,8 +286,17 @@ private Q_SLOTS:
 
 private:
     void runWidgetAlone(ShadowServer& server) {
-        Aimed aimed(server.port());
-        auto& [prompts, sink, client] = aimed;
+        // Aimed at the loopback server, taking its certificate once.
+        FixedPrompts prompts{CertificateAnswer::AcceptOnce};
+        RecordingSink sink;
+        FreeRdpClient client{QtPost(), prompts};
+        client.SetEventSink(&sink);
+        client.put_Server("127.0.0.1");
+        client.put_RDPPort(server.port());
+        client.put_DesktopWidth(800);
+        client.put_DesktopHeight(600);
+        client.put_ColorDepth(32);
+        client.put_AudioRedirectionMode(2);  // no sound in tests
         QWidget host;
         host.resize(640, 480);
         RdpView view(client, &host);
