@@ -130,13 +130,6 @@ void NetLink::Thaw() {
     m_frozen.clear();
 }
 
-int NetLink::Established(int port) const {
-    return std::atoi(
-        Shell(In(m_client, std::string("ss -tnH state established 'dst ") + kServerAddress + ":" +
-                               std::to_string(port) + "' | wc -l"))
-            .c_str());
-}
-
 NetLink::Inside::Inside(const std::string& name) {
     m_back = ::open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
     const int target = ::open(("/run/netns/" + name).c_str(), O_RDONLY | O_CLOEXEC);
