@@ -243,13 +243,12 @@ bool WaitFor(const std::function<bool()>& done, int ms) {
     return true;
 }
 
-std::string ShadowConfig(int port) {
-    return "<?xml version=\"1.0\"?><Vandrelle><Servers><Server><Name>Shadow</Name>"
-           "<Server>127.0.0.1</Server><InheritGeneral>0</InheritGeneral><RDPPort>" +
-           std::to_string(port) +
-           "</RDPPort><ColorDepth>32</ColorDepth><DesktopWidth>800</DesktopWidth>"
-           "<DesktopHeight>600</DesktopHeight><AudioRedirectionMode>2</AudioRedirectionMode>"
-           "</Server></Servers><Settings/></Vandrelle>\n";
+std::string ServerConfig(const std::string& name, int port, const std::string& fields) {
+    return "<?xml version=\"1.0\"?><Vandrelle><Servers><Server><Name>" + name +
+           "</Name><Server>127.0.0.1</Server><InheritGeneral>0</InheritGeneral><RDPPort>" +
+           std::to_string(port) + "</RDPPort><ColorDepth>32</ColorDepth>" + fields +
+           "<AudioRedirectionMode>2</AudioRedirectionMode></Server></Servers><Settings/>"
+           "</Vandrelle>\n";
 }
 
 ShadowServer::ShadowServer(std::vector<std::string> extraArgs) {

@@ -58,8 +58,9 @@ std::string Shell(const std::string& command);
 // Waits (bounded by `ms`) until `done` holds, checking every 20 ms.
 bool WaitFor(const std::function<bool()>& done, int ms);
 
-// A configuration file with one server, "Shadow", on the loopback port, without sound.
-std::string ShadowConfig(int port);
+// A configuration file with one server of that name on the loopback port,
+// in colour and without sound; `fields` are more of its fields, as XML.
+std::string ServerConfig(const std::string& name, int port, const std::string& fields);
 // Whether the colour is the one the server paints (within a margin).
 template <typename Server>
 bool Served(unsigned r, unsigned g, unsigned b) {

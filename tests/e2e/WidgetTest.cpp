@@ -113,7 +113,9 @@ private Q_SLOTS:
         const auto logs = LogsOnFailure(server);
         runWidgetAlone(server);
         if (QTest::currentTestFailed()) return;
-        ConfigOnDisk disk(ShadowConfig(server.port()));
+        ConfigOnDisk disk(
+            ServerConfig("Shadow", server.port(),
+                         "<DesktopWidth>800</DesktopWidth><DesktopHeight>600</DesktopHeight>"));
         CMainFrame frame(disk.config, disk.keys, EngineHosts());
         frame.resize(1000, 700);
         frame.show();
@@ -183,13 +185,11 @@ private Q_SLOTS:
         QVERIFY2(server.ok(), server.error().c_str());
         const auto logs = LogsOnFailure(server);
         ConfigOnDisk disk;
+        const std::string password = EncodePassword(XrdpServer::kPassword, disk.config.Key());
         std::ofstream(disk.path, std::ios::binary)
-            << "<?xml version=\"1.0\"?><Vandrelle><Servers><Server><Name>Xrdp</Name>"
-               "<Server>127.0.0.1</Server><InheritGeneral>0</InheritGeneral><RDPPort>"
-            << server.port() << "</RDPPort><UserName>" << XrdpServer::kUser
-            << "</UserName><Password>" << EncodePassword(XrdpServer::kPassword, disk.config.Key())
-            << "</Password><ColorDepth>32</ColorDepth><AudioRedirectionMode>2"
-               "</AudioRedirectionMode></Server></Servers><Settings/></Vandrelle>\n";
+            << ServerConfig("Xrdp", server.port(),
+                            "<UserName>" + std::string(XrdpServer::kUser) +
+                                "</UserName><Password>" + password + "</Password>");
         disk.config.Load(disk.path);
         QGuiApplication::clipboard()->setText(QStringLiteral("from Vandrelle\nline two"));
         CMainFrame frame(disk.config, disk.keys, EngineHosts());
