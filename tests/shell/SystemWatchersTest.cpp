@@ -35,13 +35,6 @@ public Q_SLOTS:
     }
 };
 
-const QString kLogin = QStringLiteral("org.freedesktop.login1");
-
-void SendSessionSignal(QDBusConnection& bus, const QString& session, const QString& name) {
-    bus.send(QDBusMessage::createSignal(session, QStringLiteral("org.freedesktop.login1.Session"),
-                                        name));
-}
-
 }  // namespace
 
 class SystemWatchersTest : public QObject {
@@ -59,7 +52,7 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(daemon.canReadLine(), 5000);
         const QString address = QString::fromUtf8(daemon.readLine()).trimmed();
         QDBusConnection login = QDBusConnection::connectToBus(address, QStringLiteral("login"));
-        QVERIFY(login.registerService(kLogin));
+        QVERIFY(login.registerService(QStringLiteral("org.freedesktop.login1")));
         QDBusConnection bus = QDBusConnection::connectToBus(address, QStringLiteral("watcher"));
         UnlockWatcher anySession(bus);
         QVERIFY(!anySession.IsListening());  // the constructor did not wait for the answer
@@ -75,9 +68,12 @@ private Q_SLOTS:
         QCOMPARE(watcher.SessionPath(), QStringLiteral("/org/freedesktop/login1/session/_31"));
         QSignalSpy unlocked(&watcher, &UnlockWatcher::Unlocked);
         QSignalSpy anyUnlocked(&anySession, &UnlockWatcher::Unlocked);
-        SendSessionSignal(login, QStringLiteral("/org/freedesktop/login1/session/_32"),
-                          QStringLiteral("Unlock"));  // another user's session
-        SendSessionSignal(login, watcher.SessionPath(), QStringLiteral("Unlock"));
+        for (const QString& session : {QStringLiteral("/org/freedesktop/login1/session/_32"),
+                                       watcher.SessionPath()}) {  // another user's, then this one
+            login.send(QDBusMessage::createSignal(session,
+                                                  QStringLiteral("org.freedesktop.login1.Session"),
+                                                  QStringLiteral("Unlock")));
+        }
         QTRY_COMPARE(anyUnlocked.count(), 2);  // the other's and this one's
         QCOMPARE(unlocked.count(), 1);
         managerThread.quit();
