@@ -4,7 +4,9 @@
 # The same changing workload through Vandrelle (its main window, the session
 # in a tab, opened as the server menu's "Connect" opens it) and through the
 # reference client xfreerdp3, one after the other in one run: CPU seconds
-# (user + system) and peak resident memory of each client, and their ratios.
+# (user + system) and peak resident memory of each client, and their ratios;
+# what each further session adds, beside fixed figures of a GTK connection
+# manager measured on this machine.
 # Everything runs on loopback and on displays of its own; every process it
 # starts is stopped by its PID.
 set -euo pipefail
@@ -130,4 +132,15 @@ ref_cpu, ref_mem, *ours = map(float, sys.argv[1:])
 for count, (cpu, mem) in enumerate(zip(ours[::2], ours[1::2]), start=1):
     print(f"ratio per session to xfreerdp3, {count} open:   CPU {cpu / count / ref_cpu:.2f}, "
           f"memory {mem / count / ref_mem:.2f}")
+# What each further session adds, beside a GTK connection manager on FreeRDP 2
+# with the same server, workload and graphics path: fixed figures measured on
+# this machine (peak MiB), not measured by this run.
+one, two, three = ours[1], ours[3], ours[5]
+peer_one, peer_added = 83.3, 24.0
+print(f"peak MiB, one session:             vandrelle {one:6.1f}   "
+      f"peer manager {peer_one:.1f} (fixed figure from the issue, measured on this machine)")
+print(f"peak MiB added by the 2nd session: vandrelle {two - one:6.1f}   "
+      f"peer manager {peer_added:.1f} (fixed figure from the issue, measured on this machine)")
+print(f"peak MiB added by the 3rd session: vandrelle {three - two:6.1f}   "
+      f"peer manager {peer_added:.1f} (fixed figure from the issue, measured on this machine)")
 PY

@@ -1,9 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Usage: vandrelle-startup-bench PROGRAM_FOLDER START_NS
 // Runs the program as it starts (the configuration beside it, a window on
-// the display) and prints, as "figure" lines:
+// the display, the engine loaded only when a session opens) and prints, as
+// "figure" lines:
 //   start to first paint: from START_NS (CLOCK_REALTIME, taken by the caller
 //     just before it started this process) to the main window's first paint;
+//   step: each step of that start, from the end of the one before (the first
+//     from START_NS: the libraries loaded and initialized up to main);
 //   tree panel: the median time to build the server tree alone, of 5 builds;
 //   resident memory: the process once the window is shown, no session;
 //   window menu: the time to open it, "C&onnect To" with every server included;
@@ -13,6 +16,7 @@
 #include "CMainFrame.h"
 #include "CServerList.h"
 #include "ConfigStore.h"
+#include "EngineLoader.h"
 #include "FileUtil.h"
 #include "Program.h"
 #include "RegFileKeyStore.h"
@@ -38,6 +42,14 @@ namespace {
 
 using namespace vandrelle;
 
+// The processor time of the process so far, all its threads: unlike the
+// time on the clock, it hardly depends on what else the machine runs.
+long long CpuNs() {
+    timespec t{};
+    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<long long>(t.tv_sec) * 1000000000LL + t.tv_nsec;
+}
+
 long long NowNs() {
     timespec t{};
     ::clock_gettime(CLOCK_REALTIME, &t);
@@ -59,14 +71,36 @@ public:
     std::intptr_t Send(std::uint32_t, std::uintptr_t, std::intptr_t) override { return 0; }
 };
 
+// The steps of the start, each timed from the end of the one before.
+class Steps {
+public:
+    explicit Steps(long long startNs) : m_lastNs(startNs) {}
+    void End(const char* name) {
+        const long long now = NowNs();
+        m_lines.push_back("figure step " + std::string(name) + ": " +
+                          std::to_string((now - m_lastNs) / 1000) + " us");
+        m_lastNs = now;
+    }
+    // Printed once the start is over, so that printing takes none of its time.
+    void Print() const {
+        for (const std::string& line : m_lines) std::printf("%s\n", line.c_str());
+    }
+
+private:
+    long long m_lastNs;
+    std::vector<std::string> m_lines;
+};
+
 // The first paint of anything in the main window.
 class FirstPaint : public QObject {
 public:
-    explicit FirstPaint(long long startNs) : m_startNs(startNs) {}
+    FirstPaint(long long startNs, Steps& steps) : m_startNs(startNs), m_steps(steps) {}
     bool eventFilter(QObject* watched, QEvent* event) override {
         if (!m_done && event->type() == QEvent::Paint && watched->isWidgetType()) {
             m_done = true;
+            m_steps.End("shown to first paint");
             std::printf("figure start to first paint: %.1f ms\n", (NowNs() - m_startNs) / 1e6);
+            std::printf("figure processor time to first paint: %.1f ms\n", CpuNs() / 1e6);
         }
         return false;
     }
@@ -74,6 +108,7 @@ public:
 
 private:
     long long m_startNs;
+    Steps& m_steps;
     bool m_done = false;
 };
 
@@ -133,22 +168,30 @@ int main(int argc, char** argv) {
         return 2;
     }
     const long long startNs = std::stoll(argv[2]);
+    Steps steps(startNs);
+    steps.End("process start to main (libraries loaded and initialized)");
     int qtArgc = 1;
     QApplication app(qtArgc, argv);
-    FirstPaint firstPaint(startNs);
+    steps.End("application (platform, display)");
+    FirstPaint firstPaint(startNs, steps);
     app.installEventFilter(&firstPaint);
     auto keys = MakeDefaultKeyStore();
+    steps.End("key store");
     ProgramEnvironment environment;
     environment.programFolder = argv[1];
     environment.userFolder = UserConfigFolder();
     environment.keys = keys.get();
-    environment.hosts = EngineHosts();
+    environment.hosts = ModuleEngineHosts(EngineModulePath());
+    environment.loginBus = [] { return QDBusConnection::systemBus(); };
+    environment.onStep = [&steps](const char* name) { steps.End(name); };
     environment.onShown = [&](CMainFrame& frame) {
         auto* poll = new QTimer(&frame);
-        QObject::connect(poll, &QTimer::timeout, &frame, [&frame, poll, &firstPaint] {
+        QObject::connect(poll, &QTimer::timeout, &frame, [&frame, poll, &firstPaint, &steps] {
             if (!firstPaint.Done()) return;
             poll->stop();
             QCoreApplication::processEvents();
+            steps.Print();
+            std::printf("figure engine module loaded: %s\n", EngineModuleLoaded() ? "yes" : "no");
             std::printf(
                 "figure resident memory, window and configuration, no session: %s"
                 " (peak %s)\n",

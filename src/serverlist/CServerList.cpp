@@ -239,8 +239,21 @@ void CServerList::ExpandByProgram(QTreeWidgetItem* item, bool expanded) {
     m_expandingByProgram = false;
 }
 
+// A level that is in order already (a file written in order) is left as it
+// is, which is what the stable sort would make of it, without a key for
+// each item.
+bool CServerList::InOrder(const QTreeWidgetItem* parent, const QCollator& collator) {
+    QString previous = parent->child(0)->text(0).toCaseFolded();
+    for (int i = 1; i < parent->childCount(); ++i) {
+        QString next = parent->child(i)->text(0).toCaseFolded();
+        if (collator.compare(previous, next) > 0) return false;
+        previous = std::move(next);
+    }
+    return true;
+}
+
 void CServerList::SortChildren(QTreeWidgetItem* parent, const QCollator& collator) {
-    if (parent->childCount() < 2) return;
+    if (parent->childCount() < 2 || InOrder(parent, collator)) return;
     struct Keyed {
         QCollatorSortKey key;
         QTreeWidgetItem* item;

@@ -170,6 +170,7 @@ private:
     void MakeEmptyHint();
     void UpdateEmptyHint();
     static void SortChildren(QTreeWidgetItem* parent, const QCollator& collator);
+    static bool InOrder(const QTreeWidgetItem* parent, const QCollator& collator);
     QTreeWidgetItem* NewItem(QTreeWidgetItem* parent, const std::string& label, int kind) const;
     void ShowError(const QString& text);
     QStringList ChildLabels(const QTreeWidgetItem* parent, const QTreeWidgetItem* except) const;

@@ -10,6 +10,9 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QTimer>
+
+#include <memory>
 
 namespace vandrelle {
 namespace {
@@ -41,6 +44,9 @@ void ReportUnreadable(QWidget* owner, const CConfigStore& config, const ConfigSe
 }  // namespace
 
 int RunProgram(const ProgramEnvironment& environment) {
+    const auto step = [&environment](const char* name) {
+        if (environment.onStep) environment.onStep(name);
+    };
     CConfigStore config(*environment.keys);
     if (!config.Init()) {
         ShowError(nullptr, QObject::tr("XML initialize failed.") + QStringLiteral("\n\n") +
@@ -50,17 +56,19 @@ int RunProgram(const ProgramEnvironment& environment) {
     config.SetDiskMerge(MergeTrees);
     const ConfigSearchResult found =
         FindAndLoadConfig(config, environment.programFolder, environment.userFolder);
+    step("configuration");
     const bool maximized = config.IsMaximized() != 0;
     const QString instanceName =
         SingleInstance::ServerName(QString::fromLatin1(CMainFrame::kWindowClass));
     if (config.GetSingleInstance() != 0 && SingleInstance::ActivateRunning(instanceName)) return 0;
 
+    step("single instance");
+
     CMainFrame frame(config, *environment.keys, environment.hosts);
+    step("main window");
     SingleInstance instance(instanceName);
     QObject::connect(&instance, &SingleInstance::ActivationRequested, &frame,
                      &CMainFrame::BringForward);
-    UnlockWatcher unlock(environment.loginBus);
-    QObject::connect(&unlock, &UnlockWatcher::Unlocked, &frame, &CMainFrame::OnUnlock);
     MountWatcher mounts;
     QObject::connect(&mounts, &MountWatcher::Changed, &frame,
                      [&frame] { frame.OnDeviceChange(kDevicesChanged, 0); });
@@ -71,10 +79,22 @@ int RunProgram(const ProgramEnvironment& environment) {
         if (environment.endConnections) environment.endConnections();
     });
 
+    step("watchers");
+
     if (maximized) {
         frame.showMaximized();
     } else {
         frame.show();
+    }
+    step("shown");
+    // The login manager's bus is connected to from the event loop once the
+    // window is shown, not before; the watcher asks it without waiting.
+    std::unique_ptr<UnlockWatcher> unlock;
+    if (environment.loginBus) {
+        QTimer::singleShot(0, &frame, [&unlock, &frame, &environment] {
+            unlock = std::make_unique<UnlockWatcher>(environment.loginBus());
+            QObject::connect(unlock.get(), &UnlockWatcher::Unlocked, &frame, &CMainFrame::OnUnlock);
+        });
     }
     ReportUnreadable(&frame, config, found);
     if (environment.onShown) environment.onShown(frame);

@@ -14,15 +14,19 @@ class CMainFrame;
 class KeyStore;
 
 // What the program runs with: where it looks for its configuration, its key
-// store, the engine behind its sessions, and the bus of the login manager.
+// store, the engine behind its sessions, and the bus of the login manager
+// (connected to once the window is shown; none when not set).
 struct ProgramEnvironment {
     std::string programFolder;
     std::string userFolder;
     KeyStore* keys = nullptr;
     ClientHostFactory hosts;
-    QDBusConnection loginBus = QDBusConnection(QString());
+    std::function<QDBusConnection()> loginBus;
     // Called with the main window once it is shown (a benchmark measures it).
     std::function<void(CMainFrame&)> onShown;
+    // Called as each step of the start ends, with its name (a benchmark
+    // times them).
+    std::function<void(const char*)> onStep;
     // Asks every session's connection to end and waits for them, bounded,
     // where the sessions cannot be closed (the display is gone).
     std::function<void()> endConnections;

@@ -4,7 +4,8 @@
 #include <QCoreApplication>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
-#include <QDBusReply>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
 #include <QSocketNotifier>
 #include <QThread>
 
@@ -56,16 +57,27 @@ void OnQtMessage(QtMsgType type, const QMessageLogContext& context, const QStrin
 
 }  // namespace
 
-UnlockWatcher::UnlockWatcher(QDBusConnection bus, QObject* parent) : QObject(parent) {
-    if (!bus.isConnected()) return;
+UnlockWatcher::UnlockWatcher(QDBusConnection bus, QObject* parent)
+    : QObject(parent), m_bus(std::move(bus)) {
+    if (!m_bus.isConnected()) return;
     QDBusMessage ask = QDBusMessage::createMethodCall(
         kLogin, QStringLiteral("/org/freedesktop/login1"),
         QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("GetSessionByPID"));
     ask << static_cast<uint>(QCoreApplication::applicationPid());
-    const QDBusReply<QDBusObjectPath> session = bus.call(ask, QDBus::Block, 2000);
-    if (session.isValid()) m_session = session.value().path();
-    bus.connect(kLogin, m_session, QStringLiteral("org.freedesktop.login1.Session"),
-                QStringLiteral("Unlock"), this, SLOT(OnUnlock()));
+    auto* answer = new QDBusPendingCallWatcher(m_bus.asyncCall(ask, 2000), this);
+    connect(answer, &QDBusPendingCallWatcher::finished, this,
+            [this](QDBusPendingCallWatcher* call) {
+                const QDBusPendingReply<QDBusObjectPath> session = *call;
+                Listen(session.isValid() ? session.value().path() : QString());
+                call->deleteLater();
+            });
+}
+
+void UnlockWatcher::Listen(const QString& session) {
+    m_session = session;
+    m_bus.connect(kLogin, m_session, QStringLiteral("org.freedesktop.login1.Session"),
+                  QStringLiteral("Unlock"), this, SLOT(OnUnlock()));
+    m_listening = true;
 }
 
 void UnlockWatcher::OnUnlock() {

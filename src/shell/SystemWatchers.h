@@ -12,11 +12,14 @@ namespace vandrelle {
 
 // The login manager's word that this program's session was unlocked (the
 // "Unlock" signal of its session object). Without the login manager on `bus`
-// it listens to the unlock of any session there.
+// it listens to the unlock of any session there. It asks which session is
+// its own without waiting for the answer, and listens once it has come.
 class UnlockWatcher : public QObject {
     Q_OBJECT
 public:
     explicit UnlockWatcher(QDBusConnection bus, QObject* parent = nullptr);
+    // Whether the answer came and the watcher listens.
+    bool IsListening() const { return m_listening; }
     // The session object listened to; empty when any session's unlock counts.
     const QString& SessionPath() const { return m_session; }
 
@@ -27,7 +30,11 @@ private Q_SLOTS:
     void OnUnlock();
 
 private:
+    void Listen(const QString& session);
+
+    QDBusConnection m_bus;
     QString m_session;
+    bool m_listening = false;
 };
 
 // Changes of the mounted file systems (a volume plugged in or taken away).

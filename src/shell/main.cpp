@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Vandrelle: the program takes no command line (Qt gets none of it either).
-#include "FreeRdpClient.h"
+#include "EngineLoader.h"
 #include "Icons.h"
 #include "Program.h"
 #include "RegFileKeyStore.h"
@@ -25,14 +25,12 @@ int main(int argc, char** argv) {
     environment.programFolder = vandrelle::ProgramFolder();
     environment.userFolder = vandrelle::UserConfigFolder();
     environment.keys = keys.get();
-    environment.hosts = vandrelle::EngineHosts();
-    environment.loginBus = QDBusConnection::systemBus();
-    environment.endConnections = [] {
-        vandrelle::FreeRdpClient::EndAllConnections(std::chrono::seconds(5));
-    };
+    environment.hosts = vandrelle::ModuleEngineHosts(vandrelle::EngineModulePath());
+    environment.loginBus = [] { return QDBusConnection::systemBus(); };
+    environment.endConnections = [] { vandrelle::EndEngineConnections(std::chrono::seconds(5)); };
     const int code = vandrelle::RunProgram(environment);
     // Closed sessions end their connections on their own threads; the
     // process waits for them rather than cutting them off.
-    vandrelle::FreeRdpClient::WaitForConnectionsToEnd(std::chrono::seconds(5));
+    vandrelle::WaitForEngineConnections(std::chrono::seconds(5));
     return code;
 }

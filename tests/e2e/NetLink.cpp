@@ -118,11 +118,8 @@ bool NetLink::Restore() {
 }
 
 bool NetLink::Freeze(int port) {
-    const std::string listeners =
-        Shell(In(m_server, "ss -ltnpH 'sport = :" + std::to_string(port) + "'"));
-    for (auto at = listeners.find("pid="); at != std::string::npos;
-         at = listeners.find("pid=", at + 1)) {
-        const pid_t pid = std::atoi(listeners.c_str() + at + 4);
+    const std::string listeners = "ss -ltnpH 'sport = :" + std::to_string(port) + "'";
+    for (const pid_t pid : NumbersAfter(Shell(In(m_server, listeners)), "pid=")) {
         if (pid > 0 && ::kill(pid, SIGSTOP) == 0) m_frozen.push_back(pid);
     }
     return !m_frozen.empty();
@@ -131,13 +128,6 @@ bool NetLink::Freeze(int port) {
 void NetLink::Thaw() {
     for (const pid_t pid : m_frozen) ::kill(pid, SIGCONT);
     m_frozen.clear();
-}
-
-int NetLink::Established(int port) const {
-    return std::atoi(
-        Shell(In(m_client, std::string("ss -tnH state established 'dst ") + kServerAddress + ":" +
-                               std::to_string(port) + "' | wc -l"))
-            .c_str());
 }
 
 NetLink::Inside::Inside(const std::string& name) {

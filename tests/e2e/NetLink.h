@@ -76,10 +76,6 @@ public:
     bool Freeze(int port);
     void Thaw();
 
-    // The TCP connections established inside the client's namespace to
-    // `port` of the server's address: whether a client still holds its link.
-    int Established(int port) const;
-
 private:
     bool Run(const std::string& command);
     bool SetRules(const std::string& rule);

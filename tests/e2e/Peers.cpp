@@ -2,16 +2,14 @@
 #include "Peers.h"
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <signal.h>
-#include <sys/prctl.h>
+#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -39,9 +37,8 @@ std::string Sockets(const std::string& options, int port) {
 }
 
 // What an X server holds for a display: its lock file, then its socket.
-std::array<std::string, 2> DisplayFiles(int display) {
-    const std::string number = std::to_string(display);
-    return {"/tmp/.X" + number + "-lock", "/tmp/.X11-unix/X" + number};
+std::array<std::string, 2> DisplayFiles(int n) {
+    return {"/tmp/.X" + std::to_string(n) + "-lock", "/tmp/.X11-unix/X" + std::to_string(n)};
 }
 // The PID an X server wrote into the display's lock file, 0 when there is none.
 pid_t DisplayLockHolder(int display) {
@@ -62,6 +59,8 @@ int FreeNumber(int low, int high, const std::function<bool(int)>& free) {
 // (and a session's channel server) read sesman's port, whatever sesman was given.
 constexpr const char* kRunFolder = "/run/xrdp";
 constexpr const char* kSystemSesmanIni = "/etc/xrdp/sesman.ini";
+// What sesman logs before a session's display number.
+constexpr const char* kSessionDisplay = "Session in progress on display ";
 
 struct IniValue {
     std::string section, key, value;
@@ -90,8 +89,7 @@ bool PrepareUser(const std::string& user, const std::string& password) {
 }
 
 std::string UserHome(const char* user) {
-    const passwd* entry = ::getpwnam(user);
-    return entry && entry->pw_dir ? entry->pw_dir : "";
+    return Shell("getent passwd " + std::string(user) + " | cut -d: -f6");
 }
 
 std::string MountNamespace(pid_t pid) {
@@ -114,15 +112,6 @@ void EndProcessesIn(const std::string& mounts) {
         for (const pid_t pid : in()) ::kill(pid, signal);
         if (WaitFor([&] { return in().empty(); }, 1000)) return;
     }
-}
-
-// Every number that follows `marker` in the text.
-std::vector<int> NumbersAfter(const std::string& text, const std::string& marker) {
-    std::vector<int> numbers;
-    for (auto at = text.find(marker); at != std::string::npos; at = text.find(marker, at + 1)) {
-        numbers.push_back(std::atoi(text.c_str() + at + marker.size()));
-    }
-    return numbers;
 }
 
 std::unique_ptr<ChildProcess> StartReady(const std::vector<std::string>& argv,
@@ -177,6 +166,14 @@ void UseScratchHome(const std::string& home) {
     ::setenv("XDG_RUNTIME_DIR", (home + "/runtime").c_str(), 1);
 }
 
+std::vector<int> NumbersAfter(const std::string& text, const std::string& marker) {
+    std::vector<int> numbers;
+    for (auto at = text.find(marker); at != std::string::npos; at = text.find(marker, at + 1)) {
+        numbers.push_back(std::atoi(text.c_str() + at + marker.size()));
+    }
+    return numbers;
+}
+
 std::string Shell(const std::string& command) {
     std::string out;
     if (FILE* pipe = ::popen(command.c_str(), "r")) {
@@ -188,35 +185,23 @@ std::string Shell(const std::string& command) {
     return out;
 }
 
+// setpriv: a test that crashes leaves no peers behind; env adds to the environment.
 ChildProcess::ChildProcess(const std::vector<std::string>& argv, std::vector<std::string> env,
                            const std::string& log) {
-    // Everything the child needs is made before the fork: it may not allocate.
+    env.insert(env.begin(), {"setpriv", "--pdeathsig", "KILL", "env"});
+    env.insert(env.end(), argv.begin(), argv.end());
     std::vector<char*> args;
-    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    for (std::string& a : env) args.push_back(a.data());
     args.push_back(nullptr);
-    const int out = ::open(log.empty() ? "/dev/null" : log.c_str(),
-                           O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    // The write end closes on exec: until the read below sees its end, the
-    // child still holds the parent's descriptors (a listening socket, say).
-    int started[2] = {-1, -1};
-    if (::pipe2(started, O_CLOEXEC) != 0) throw std::runtime_error("pipe2 failed");
-    const pid_t parent = ::getpid();
-    m_pid = ::fork();
-    if (m_pid == 0) {
-        ::prctl(PR_SET_PDEATHSIG, SIGKILL);  // a test that crashes leaves no peers behind
-        if (::getppid() != parent) ::_exit(127);
-        for (std::string& e : env) ::putenv(e.data());
-        ::dup2(out, 1);
-        ::dup2(out, 2);
-        ::execvp(args[0], args.data());
-        ::_exit(127);
-    }
-    ::close(started[1]);
-    char none = 0;
-    while (m_pid > 0 && ::read(started[0], &none, 1) < 0 && errno == EINTR) {
-    }
-    ::close(started[0]);
-    ::close(out);
+    posix_spawn_file_actions_t output;
+    ::posix_spawn_file_actions_init(&output);
+    ::posix_spawn_file_actions_addopen(&output, 1, log.empty() ? "/dev/null" : log.c_str(),
+                                       O_WRONLY | O_CREAT | O_APPEND, 0644);
+    ::posix_spawn_file_actions_adddup2(&output, 1, 2);
+    // glibc's posix_spawn returns once the child runs setpriv: the caller's
+    // close-on-exec descriptors are gone from it by then.
+    if (::posix_spawnp(&m_pid, args[0], &output, nullptr, args.data(), environ) != 0) m_pid = -1;
+    ::posix_spawn_file_actions_destroy(&output);
 }
 
 // Asks first, so that an X server removes its lock and socket.
@@ -235,21 +220,10 @@ bool ChildProcess::Running() {
     return m_pid > 0;
 }
 
-WorkFolder::WorkFolder(const std::string& kind)
-    : m_path(
-          (std::filesystem::temp_directory_path() / ("vandrelle-" + kind + "-XXXXXX")).string()) {
-    if (::mkdtemp(m_path.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-}
-
-WorkFolder::~WorkFolder() {
-    std::error_code ec;
-    std::filesystem::remove_all(m_path, ec);
-}
-
 std::string WorkFolder::Logs(const std::vector<std::string>& more) const {
     std::vector<std::string> files;
     std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator(m_path, ec)) {
+    for (const auto& entry : std::filesystem::directory_iterator(path(), ec)) {
         if (entry.path().extension() == ".log") files.push_back(entry.path().string());
     }
     std::sort(files.begin(), files.end());
@@ -269,13 +243,12 @@ bool WaitFor(const std::function<bool()>& done, int ms) {
     return true;
 }
 
-std::string ShadowConfig(int port) {
-    return "<?xml version=\"1.0\"?><Vandrelle><Servers><Server><Name>Shadow</Name>"
-           "<Server>127.0.0.1</Server><InheritGeneral>0</InheritGeneral><RDPPort>" +
-           std::to_string(port) +
-           "</RDPPort><ColorDepth>32</ColorDepth><DesktopWidth>800</DesktopWidth>"
-           "<DesktopHeight>600</DesktopHeight><AudioRedirectionMode>2</AudioRedirectionMode>"
-           "</Server></Servers><Settings/></Vandrelle>\n";
+std::string ServerConfig(const std::string& name, int port, const std::string& fields) {
+    return "<?xml version=\"1.0\"?><Vandrelle><Servers><Server><Name>" + name +
+           "</Name><Server>127.0.0.1</Server><InheritGeneral>0</InheritGeneral><RDPPort>" +
+           std::to_string(port) + "</RDPPort><ColorDepth>32</ColorDepth>" + fields +
+           "<AudioRedirectionMode>2</AudioRedirectionMode></Server></Servers><Settings/>"
+           "</Vandrelle>\n";
 }
 
 ShadowServer::ShadowServer(std::vector<std::string> extraArgs) {
@@ -375,8 +348,6 @@ std::string XrdpServer::Unavailable() {
     return {};
 }
 
-XrdpServer::XrdpServer() : XrdpServer("127.0.0.1") {}
-
 XrdpServer::XrdpServer(std::string address) : m_address(std::move(address)) {
     m_error = Unavailable();
     if (!m_error.empty()) return;
@@ -443,7 +414,7 @@ bool XrdpServer::Start() {
 // whatever the session left.
 void XrdpServer::Stop() {
     if (m_xrdp && m_sesman && LogOffSession()) {
-        const int display = SessionDisplayNumber();
+        const int display = LastLogged(kSessionDisplay);
         WaitFor([&] { return DisplayFree(display); }, 2000);
     }
     m_xrdp.reset();
@@ -467,21 +438,19 @@ XrdpServer::~XrdpServer() {
     if (m_madeRunFolder) ::rmdir(kRunFolder);
 }
 
-int XrdpServer::SessionDisplayNumber() const {
-    const std::vector<int> displays =
-        NumbersAfter(ReadText(m_work.file("sesman.log")), "Session in progress on display ");
-    return displays.empty() ? 0 : displays.back();
+int XrdpServer::LastLogged(const std::string& marker) const {
+    const std::vector<int> numbers = NumbersAfter(ReadText(m_work.file("sesman.log")), marker);
+    return numbers.empty() ? 0 : numbers.back();
 }
 
 std::string XrdpServer::SessionDisplay() const {
-    const int display = SessionDisplayNumber();
+    const int display = LastLogged(kSessionDisplay);
     return display > 0 && WindowManagerPid() != 0 ? ":" + std::to_string(display) : std::string();
 }
 
 pid_t XrdpServer::WindowManagerPid() const {
-    const std::vector<int> pids =
-        NumbersAfter(ReadText(m_work.file("sesman.log")), "window manager (pid ");
-    return !pids.empty() && ProcessAlive(pids.back()) ? pids.back() : 0;
+    const pid_t pid = LastLogged("window manager (pid ");
+    return ProcessAlive(pid) ? pid : 0;
 }
 
 bool XrdpServer::LogOffSession() {
@@ -493,7 +462,7 @@ bool XrdpServer::LogOffSession() {
 }
 
 std::string XrdpServer::Logs() const {
-    const std::string home = UserHome(kUser), display = std::to_string(SessionDisplayNumber());
+    const std::string home = UserHome(kUser), display = std::to_string(LastLogged(kSessionDisplay));
     return m_work.Logs({home + "/.xorgxrdp." + display + ".log", home + "/.xsession-errors"});
 }
 

@@ -4,6 +4,8 @@
 // wait is bounded; what a peer leaves in /tmp goes with it.
 #pragma once
 
+#include "TempDir.h"
+
 #include <sys/types.h>
 
 #include <functional>
@@ -36,31 +38,29 @@ private:
     pid_t m_pid = -1;
 };
 
-// A folder of the peer's own under the temporary folder, removed with it.
-class WorkFolder {
+// A folder of the peer's own under the temporary folder, removed with it;
+// `kind` says what it is for, to the reader.
+class WorkFolder : public TempDir {
 public:
-    explicit WorkFolder(const std::string& kind);
-    ~WorkFolder();
-    const std::string& path() const { return m_path; }
-    std::string file(const std::string& name) const { return m_path + "/" + name; }
+    explicit WorkFolder(const std::string& /*kind*/) {}
     // Its "*.log" files, then each of `more` that exists: what a failing test prints.
     std::string Logs(const std::vector<std::string>& more = {}) const;
-
-private:
-    std::string m_path;
 };
 
 // A user's folders under `home`, made and set as this process's: its
 // configuration folder and a private runtime folder, where toolkit and sound
 // libraries keep their sockets, not in /tmp.
 void UseScratchHome(const std::string& home);
+// Every number that follows `marker` in the text.
+std::vector<int> NumbersAfter(const std::string& text, const std::string& marker);
 // What the shell command prints, without its last line end.
 std::string Shell(const std::string& command);
 // Waits (bounded by `ms`) until `done` holds, checking every 20 ms.
 bool WaitFor(const std::function<bool()>& done, int ms);
 
-// A configuration file with one server, "Shadow", on the loopback port, without sound.
-std::string ShadowConfig(int port);
+// A configuration file with one server of that name on the loopback port,
+// in colour and without sound; `fields` are more of its fields, as XML.
+std::string ServerConfig(const std::string& name, int port, const std::string& fields);
 // Whether the colour is the one the server paints (within a margin).
 template <typename Server>
 bool Served(unsigned r, unsigned g, unsigned b) {
@@ -122,9 +122,8 @@ public:
     static constexpr const char* kPassword = "Rdp-Test-123";
     static constexpr unsigned kRed = 0x20, kGreen = 0x80, kBlue = 0x40;
 
-    XrdpServer();
     // Listening on `address` (one of the calling thread's network namespace).
-    explicit XrdpServer(std::string address);
+    explicit XrdpServer(std::string address = "127.0.0.1");
     ~XrdpServer();
     bool ok() const { return m_xrdp != nullptr; }
     std::string error() const { return m_error + "\n" + Logs(); }
@@ -143,7 +142,8 @@ public:
 private:
     bool Start();
     void Stop();
-    int SessionDisplayNumber() const;
+    // The number after the last `marker` in sesman's log, 0 when there is none.
+    int LastLogged(const std::string& marker) const;
 
     WorkFolder m_work{"xrdp"};
     int m_port = 0;

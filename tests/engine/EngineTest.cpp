@@ -1,13 +1,21 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The engine's own rules: how a session's end is named, which local drives
-// and ports it offers, and what it tells the server of the screen.
+// and ports it offers, what it tells the server of the screen, and which
+// picture decoders a session keeps.
 #include "DisconnectReason.h"
 #include "EngineSettings.h"
 #include "LocalDevices.h"
+#include "SessionCodecs.h"
 #include "TempDir.h"
 
+#include <freerdp/client.h>
+#include <freerdp/codec/planar.h>
+#include <freerdp/codecs.h>
 #include <freerdp/settings.h>
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <vector>
 
 namespace vandrelle::test {
 namespace {
@@ -104,6 +112,56 @@ TEST(EngineSettingsTest, DisplayControlScaleAndTheLinkWatchGoToTheEngine) {
           FreeRDP_SupportHeartbeatPdu, FreeRDP_AutoReconnectionEnabled})
         EXPECT_TRUE(freerdp_settings_get_bool(settings, key)) << key;
     freerdp_settings_free(settings);
+}
+
+// Without the graphics pipeline a session keeps only the decoders it can be
+// sent, whether it made them (at the connect) or the engine did (a resumed
+// link); the planar one holds a tile and is fitted to a larger bitmap (its
+// colour-loss form decodes through the decoder's own buffers). With the
+// pipeline the engine's decoders stay as they are.
+TEST(SessionCodecsTest, OnlyTheDecodersASessionIsSentAreKept) {
+    const struct {
+        bool pipeline, engineMade;
+    } cases[] = {{false, false}, {false, true}, {true, true}};
+    for (const auto& c : cases) {
+        RDP_CLIENT_ENTRY_POINTS entry{};
+        entry.Version = RDP_CLIENT_INTERFACE_VERSION;
+        entry.Size = sizeof(entry);
+        entry.ContextSize = sizeof(rdpClientContext);
+        rdpContext* context = freerdp_client_context_new(&entry);
+        ASSERT_NE(context, nullptr);
+        rdpSettings* settings = context->settings;
+        freerdp_settings_set_bool(settings, FreeRDP_SupportGraphicsPipeline, c.pipeline);
+        SessionCodecs codecs;
+        codecs.Defer(context);
+        EXPECT_EQ(freerdp_settings_get_bool(settings, FreeRDP_DeactivateClientDecoding),
+                  !c.pipeline);
+        if (c.engineMade) {
+            freerdp_settings_set_bool(settings, FreeRDP_DeactivateClientDecoding, FALSE);
+            context->codecs = freerdp_client_codecs_new(0);
+            freerdp_client_codecs_prepare(context->codecs, FREERDP_CODEC_ALL, 1024, 768);
+            codecs.Trim(context);
+        } else {
+            ASSERT_TRUE(codecs.MakeLean(context));
+            EXPECT_FALSE(freerdp_settings_get_bool(settings, FreeRDP_DeactivateClientDecoding));
+        }
+        rdpCodecs* made = context->codecs;
+        ASSERT_NE(made, nullptr);
+        EXPECT_NE(made->interleaved, nullptr);
+        EXPECT_EQ(made->progressive != nullptr, c.pipeline);
+        EXPECT_EQ(made->clear != nullptr, c.pipeline);
+        // A grey bitmap of 200×100 in the colour-loss form, raw planes of
+        // luma and (zero) chroma, comes back whole.
+        std::vector<BYTE> data(1 + 3 * 200 * 100, 0), decoded(200 * 100 * 4);
+        data[0] = PLANAR_FORMAT_HEADER_NA | 1;
+        std::fill_n(data.begin() + 1, 200 * 100, 0x5a);
+        ASSERT_TRUE(codecs.Fit(context, 200, 100));
+        EXPECT_TRUE(planar_decompress(made->planar, data.data(), UINT32(data.size()), 200, 100,
+                                      decoded.data(), PIXEL_FORMAT_BGRX32, 800, 0, 0, 200, 100,
+                                      FALSE));
+        EXPECT_EQ(std::count(decoded.begin(), decoded.end(), 0x5a), 200 * 100 * 3);
+        freerdp_client_context_free(context);
+    }
 }
 
 }  // namespace

@@ -26,7 +26,9 @@ user_environment() {
 
 check_files() {
   local share=$root/usr/share id=org.vandrelle.Vandrelle size f
-  for f in bin/vandrelle bin/vandrelle-cli share/applications/$id.desktop \
+  for f in bin/vandrelle bin/vandrelle-cli \
+      lib/"$(dpkg-architecture -qDEB_HOST_MULTIARCH)"/vandrelle/vandrelle-engine.so \
+      share/applications/$id.desktop \
       share/metainfo/$id.metainfo.xml share/icons/hicolor/scalable/apps/$id.svg \
       share/man/man1/vandrelle.1.gz share/man/man1/vandrelle-cli.1.gz \
       share/bash-completion/completions/vandrelle-cli \

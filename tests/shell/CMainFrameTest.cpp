@@ -72,14 +72,10 @@ struct Frame {
     CMainFrame frame{disk.config, disk.keys, hosts.Factory()};
 };
 
-// Calls `act` with the next modal dialog once it is open and active (within
-// a minute).
-void WhenModalOpens(std::function<void(QWidget*)> act) {
-    WatchModal(60000, [act](QWidget* modal) {
-        if (!modal || !modal->isActiveWindow()) return false;
-        act(modal);
-        return true;
-    });
+// The tree's item of that label at any depth, or nullptr.
+QTreeWidgetItem* Item(QTreeWidget* tree, const char* label) {
+    return tree->findItems(QString::fromUtf8(label), Qt::MatchExactly | Qt::MatchRecursive)
+        .value(0);
 }
 
 void Key(Qt::Key key, Qt::KeyboardModifiers modifiers = {}) {
@@ -289,12 +285,8 @@ private Q_SLOTS:
         QCOMPARE(f.View()->GetPageCaption(1), QStringLiteral("Build box"));
         f.View()->SetActivePage(0);  // the tree's
         tree->setFocus();
-        const auto item = [tree](const char* label) {
-            return tree->findItems(QString::fromUtf8(label), Qt::MatchExactly | Qt::MatchRecursive)
-                .value(0);
-        };
         const auto current = [tree] { return tree->currentItem()->text(0); };
-        tree->setCurrentItem(item("Lab"));
+        tree->setCurrentItem(Item(tree, "Lab"));
         const std::string before = f.disk.Text();
         Key(Qt::Key_F, Qt::ControlModifier);
         QCOMPARE(QApplication::focusWidget(), bar->Field());
@@ -305,8 +297,8 @@ private Q_SLOTS:
 
         Key(Qt::Key_F, Qt::ControlModifier);
         QTest::keyClicks(bar->Field(), QStringLiteral("zur"));
-        QVERIFY(item("Lab")->isHidden() && !item("web12")->isHidden());
-        QVERIFY(item("Europe")->isExpanded());
+        QVERIFY(Item(tree, "Lab")->isHidden() && !Item(tree, "web12")->isHidden());
+        QVERIFY(Item(tree, "Europe")->isExpanded());
         QCOMPARE(current(), QStringLiteral("db1"));
         QCOMPARE(f.frame.StatusText(), QStringLiteral("2 of 4 servers"));
         Key(Qt::Key_Down);
@@ -319,9 +311,9 @@ private Q_SLOTS:
         QTRY_VERIFY(qobject_cast<QMenu*>(QApplication::activePopupWidget()));
         QApplication::activePopupWidget()->close();
         Key(Qt::Key_Escape);
-        QVERIFY(!item("Lab")->isHidden());
+        QVERIFY(!Item(tree, "Lab")->isHidden());
         QCOMPARE(current(), QStringLiteral("web12"));
-        QVERIFY(item("Europe")->isExpanded());
+        QVERIFY(Item(tree, "Europe")->isExpanded());
         QCOMPARE(f.disk.Text(), before);  // the collapse state stays as stored
         QVERIFY(!f.disk.config.IsDirty());
 
@@ -345,7 +337,10 @@ private Q_SLOTS:
     // the attempt in the status bar, and the last picture greyed over the
     // session, taking the keyboard focus from it. Resumed by the engine, the
     // session is as it was. (Fresh connects and the limit: SessionHealTest.)
-    void aLostLinkIsShownAndHealed() {
+    // Then another writer (the companion) adds a server and deletes the one
+    // whose tab is open: the tree follows within a second with the user's
+    // groups open and closed and the same item selected, and the tab goes on.
+    void aLostLinkHealsAndTheTreeFollowsAnotherWriter() {
         Frame f;
         f.frame.show();
         f.frame.activateWindow();
@@ -376,26 +371,11 @@ private Q_SLOTS:
         QCOMPARE(f.View()->Strip()->tabToolTip(1), QStringLiteral("connected"));
         QVERIFY(!f.frame.SessionAt(1)->findChild<QLabel*>(QStringLiteral("heldPicture")));
         QCOMPARE(QApplication::focusWidget(), live);
-    }
 
-    // Another writer (the companion) adds a server and deletes one whose tab
-    // is open: the tree follows within a second with the user's groups open
-    // and closed and the same item selected, and the tab goes on.
-    void theTreeFollowsAnotherWriter() {
-        Frame f;
-        f.frame.show();
-        f.Open({u"Office", u"Lab"});
-        Frame::Pump();
-        f.Connect(0);
         QTreeWidget* tree = f.frame.ServerList()->Tree();
-        const auto item = [tree](const char* label) {
-            const auto found =
-                tree->findItems(QString::fromUtf8(label), Qt::MatchExactly | Qt::MatchRecursive);
-            return found.isEmpty() ? nullptr : found.first();
-        };
-        f.frame.ServerList()->ExpandByProgram(item("Europe"));  // not stored
-        item("Office")->setExpanded(false);
-        tree->setCurrentItem(item("db1"));
+        f.frame.ServerList()->ExpandByProgram(Item(tree, "Europe"));  // not stored
+        Item(tree, "Office")->setExpanded(false);
+        tree->setCurrentItem(Item(tree, "db1"));
         CConfigStore companion(f.disk.keys);
         QVERIFY(companion.Init() && companion.Load(f.disk.path));
         companion.SetConfigPath(f.disk.path);
@@ -403,13 +383,13 @@ private Q_SLOTS:
         QVERIFY(companion.AddServer(NodePath({"Office"}), RecordFrom("Name=New Server=n")));
         QVERIFY(companion.UpdateServer(NodePath({"Office", "Lab"}),
                                        RecordFrom("Name=Lab Server=10.9.9.9")));
-        QTRY_VERIFY_WITH_TIMEOUT(item("New"), 1000);
+        QTRY_VERIFY_WITH_TIMEOUT(Item(tree, "New"), 1000);
         QTRY_COMPARE(f.frame.SessionAt(1)->Record().Server, std::string("10.9.9.9"));
         companion.DeleteNode(NodePath({"Office", "Lab"}));
         QVERIFY(companion.Save());
-        QTRY_VERIFY_WITH_TIMEOUT(!item("Lab"), 1000);
-        QVERIFY(item("Europe")->isExpanded() && !item("Office")->isExpanded());
-        QCOMPARE(tree->currentItem(), item("db1"));
+        QTRY_VERIFY_WITH_TIMEOUT(!Item(tree, "Lab"), 1000);
+        QVERIFY(Item(tree, "Europe")->isExpanded() && !Item(tree, "Office")->isExpanded());
+        QCOMPARE(tree->currentItem(), Item(tree, "db1"));
         QCOMPARE(f.View()->GetPageCaption(1), QStringLiteral("Lab"));
         QCOMPARE(f.View()->GetPageImage(1), 2);
         // Connected again, the tab says its server is gone and keeps its settings.

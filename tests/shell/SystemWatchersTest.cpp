@@ -25,7 +25,7 @@ using namespace vandrelle;
 namespace {
 
 // The login manager's object that answers which session a process belongs
-// to; it lives on a thread of its own, since the watcher asks while blocking.
+// to; it lives on a thread of its own, as the real one is another process.
 class FakeLoginManager : public QObject {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.login1.Manager")
@@ -35,20 +35,14 @@ public Q_SLOTS:
     }
 };
 
-const QString kLogin = QStringLiteral("org.freedesktop.login1");
-
-void SendSessionSignal(QDBusConnection& bus, const QString& session, const QString& name) {
-    bus.send(QDBusMessage::createSignal(session, QStringLiteral("org.freedesktop.login1.Session"),
-                                        name));
-}
-
 }  // namespace
 
 class SystemWatchersTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     // The unlock of this process's session is heard, not another's; without
-    // an answer about its session the watcher takes any.
+    // an answer about its session the watcher takes any. It never waits for
+    // the answer: it listens once the answer has come.
     void unlockOfThisSessionIsHeard() {
         QProcess daemon;
         daemon.start(QStringLiteral("dbus-daemon"),
@@ -58,9 +52,11 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(daemon.canReadLine(), 5000);
         const QString address = QString::fromUtf8(daemon.readLine()).trimmed();
         QDBusConnection login = QDBusConnection::connectToBus(address, QStringLiteral("login"));
-        QVERIFY(login.registerService(kLogin));
+        QVERIFY(login.registerService(QStringLiteral("org.freedesktop.login1")));
         QDBusConnection bus = QDBusConnection::connectToBus(address, QStringLiteral("watcher"));
         UnlockWatcher anySession(bus);
+        QVERIFY(!anySession.IsListening());  // the constructor did not wait for the answer
+        QTRY_VERIFY(anySession.IsListening());
         QThread managerThread;
         FakeLoginManager manager;
         manager.moveToThread(&managerThread);
@@ -68,12 +64,16 @@ private Q_SLOTS:
         QVERIFY(login.registerObject(QStringLiteral("/org/freedesktop/login1"), &manager,
                                      QDBusConnection::ExportAllSlots));
         UnlockWatcher watcher(bus);
+        QTRY_VERIFY(watcher.IsListening());
         QCOMPARE(watcher.SessionPath(), QStringLiteral("/org/freedesktop/login1/session/_31"));
         QSignalSpy unlocked(&watcher, &UnlockWatcher::Unlocked);
         QSignalSpy anyUnlocked(&anySession, &UnlockWatcher::Unlocked);
-        SendSessionSignal(login, QStringLiteral("/org/freedesktop/login1/session/_32"),
-                          QStringLiteral("Unlock"));  // another user's session
-        SendSessionSignal(login, watcher.SessionPath(), QStringLiteral("Unlock"));
+        for (const QString& session : {QStringLiteral("/org/freedesktop/login1/session/_32"),
+                                       watcher.SessionPath()}) {  // another user's, then this one
+            login.send(QDBusMessage::createSignal(session,
+                                                  QStringLiteral("org.freedesktop.login1.Session"),
+                                                  QStringLiteral("Unlock")));
+        }
         QTRY_COMPARE(anyUnlocked.count(), 2);  // the other's and this one's
         QCOMPARE(unlocked.count(), 1);
         managerThread.quit();

@@ -47,6 +47,16 @@ inline QTimer* WatchModal(int timeoutMs, std::function<bool(QWidget*)> act) {
     return timer;
 }
 
+// Calls `act` with the next modal window once it is open and active (within
+// a minute).
+inline void WhenModalOpens(std::function<void(QWidget*)> act) {
+    WatchModal(60000, [act](QWidget* modal) {
+        if (!modal || !modal->isActiveWindow()) return false;
+        act(modal);
+        return true;
+    });
+}
+
 // What a message box showed. Its watch for the box ends with it, so that a
 // box that never came cannot be recorded later into a record long gone.
 struct SeenBox {

@@ -5,6 +5,7 @@
 // the screen's scale as the window moves between screens.
 #include "DialogPrompts.h"
 #include "FreeRdpClient.h"
+#include "QtTestKit.h"
 #include "RdpView.h"
 #include "SessionViewKit.h"
 
@@ -16,7 +17,6 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTest>
-#include <QTimer>
 #include <QToolButton>
 #include <QWindow>
 
@@ -42,14 +42,6 @@ struct Fixture {
     FreeRdpClient client;
     RdpView view;
 };
-
-// Runs `act` on the modal window once it is open.
-void WhenModal(std::function<void(QWidget*)> act) {
-    QTimer::singleShot(0, [act] {
-        QTRY_VERIFY(QApplication::activeModalWidget() != nullptr);
-        act(QApplication::activeModalWidget());
-    });
-}
 
 }  // namespace
 
@@ -137,16 +129,16 @@ private Q_SLOTS:
         QVERIFY(!text.contains(QStringLiteral("changed")));
         q.changed = true;
         QVERIFY(DialogPrompts::CertificateText(q).contains(QStringLiteral("changed")));
-        WhenModal([](QWidget* box) {
+        test::WhenModalOpens([](QWidget* box) {
             auto* button = box->findChild<QPushButton*>(QStringLiteral("connectAlways"));
             QVERIFY(button);
             button->click();
         });
         QCOMPARE(prompts.AskCertificate(q), CertificateAnswer::AcceptAlways);
-        WhenModal([](QWidget* box) { qobject_cast<QMessageBox*>(box)->reject(); });
+        test::WhenModalOpens([](QWidget* box) { qobject_cast<QMessageBox*>(box)->reject(); });
         QCOMPARE(prompts.AskCertificate(q), CertificateAnswer::Reject);
 
-        WhenModal([](QWidget* dialog) {
+        test::WhenModalOpens([](QWidget* dialog) {
             QCOMPARE(dialog->findChild<QLineEdit*>(QStringLiteral("user"))->text(),
                      QStringLiteral("jdoe"));
             auto* password = dialog->findChild<QLineEdit*>(QStringLiteral("password"));
@@ -159,7 +151,7 @@ private Q_SLOTS:
         QCOMPARE(
             QString::fromStdString(answer->user + "|" + answer->domain + "|" + answer->password),
             QStringLiteral("jdoe|CORP|pw"));
-        WhenModal([](QWidget* dialog) { qobject_cast<QDialog*>(dialog)->reject(); });
+        test::WhenModalOpens([](QWidget* dialog) { qobject_cast<QDialog*>(dialog)->reject(); });
         QVERIFY(!prompts.AskCredentials("srv", {}).has_value());
     }
 };

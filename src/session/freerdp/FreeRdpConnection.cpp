@@ -234,13 +234,38 @@ void FreeRdpConnection::SendLayout() {
     disp->SendMonitorLayout(disp, 1, &monitor);
 }
 
+// The engine leaves its decoders to the session until the connect's TCP
+// connect, where the session makes only those it uses (see SessionCodecs).
+void FreeRdpConnection::DeferCodecs(rdpContext* context) {
+    const rdpTransportIo* engineIo = freerdp_get_io_callbacks(context);
+    if (!engineIo || !engineIo->TCPConnect) return;
+    rdpTransportIo io = *engineIo;
+    m_engineTcpConnect = io.TCPConnect;
+    io.TCPConnect = TcpConnect;
+    if (freerdp_set_io_callbacks(context, &io)) m_codecs.Defer(context);
+}
+
+int FreeRdpConnection::TcpConnect(rdpContext* context, rdpSettings* settings, const char* host,
+                                  int port, DWORD timeout) {
+    FreeRdpConnection& self = Of(context);
+    if (!self.m_codecs.MakeLean(context)) return -1;
+    return self.m_engineTcpConnect(context, settings, host, port, timeout);
+}
+
 BOOL FreeRdpConnection::PostConnect(freerdp* instance) {
     FreeRdpConnection& self = Of(instance->context);
+    // A connect that went without a TCP connect of its own still gets its decoders.
+    if (!self.m_codecs.MakeLean(instance->context)) return FALSE;
+    self.m_codecs.Trim(instance->context);
     {
         std::lock_guard lock(self.m_frameMutex);
         if (!gdi_init(instance, PIXEL_FORMAT_BGRX32)) return FALSE;
         self.CaptureFrame(instance->context);
     }
+    // gdi_init registered the engine's bitmap class: bitmaps made from now on decode through ours.
+    rdpBitmap* bitmap = instance->context->graphics->Bitmap_Prototype;
+    self.m_engineDecompress = bitmap->Decompress;
+    bitmap->Decompress = DecompressBitmap;
     rdpUpdate* update = instance->context->update;
     self.m_engineBeginPaint = update->BeginPaint;
     self.m_engineEndPaint = update->EndPaint;
@@ -298,6 +323,16 @@ BOOL FreeRdpConnection::EndPaint(rdpContext* context) {
     }
     self.NotifyFrameChanged();
     return ok;
+}
+
+// A bitmap update's picture may be larger than the planar decoder trimmed to a tile.
+BOOL FreeRdpConnection::DecompressBitmap(rdpContext* context, rdpBitmap* bitmap, const BYTE* data,
+                                         UINT32 width, UINT32 height, UINT32 bpp, UINT32 length,
+                                         BOOL compressed, UINT32 codecId) {
+    FreeRdpConnection& self = Of(context);
+    if (compressed && !self.m_codecs.Fit(context, width, height)) return FALSE;
+    return self.m_engineDecompress(context, bitmap, data, width, height, bpp, length, compressed,
+                                   codecId);
 }
 
 // The server's new desktop size (after a resize it was asked for, or of its
@@ -482,6 +517,7 @@ void FreeRdpConnection::Run() {
     if (context) {
         reinterpret_cast<ClientContext*>(context)->connection = this;
         ApplySettings(context->settings, m_values);
+        DeferCodecs(context);
         {
             std::lock_guard lock(m_mutex);
             m_context = context;
@@ -627,7 +663,8 @@ bool FreeRdpConnection::ResumeLink(rdpContext* context) {
         freerdp_settings_get_uint32(context->settings, FreeRDP_AutoReconnectMaxRetries);
     for (UINT32 i = 0; i < tries && !Aborted(); ++i) {
         if (freerdp_reconnect(context->instance) && !Aborted()) {
-            m_beatDeadline = {};  // the server announces its beat again
+            m_codecs.Trim(context);  // the engine made its decoders again
+            m_beatDeadline = {};     // the server announces its beat again
             SetActive(true);
             m_toOwner([self = shared_from_this()](ConnectionEvents& owner) {
                 owner.LinkRestored(*self);

@@ -6,11 +6,13 @@
 #include "ClipboardChannel.h"
 #include "ConnectionEvents.h"
 #include "EngineTypes.h"
+#include "SessionCodecs.h"
 #include "StaleLinks.h"
 
 #include <freerdp/client/disp.h>
 #include <freerdp/event.h>
 #include <freerdp/freerdp.h>
+#include <freerdp/transport_io.h>
 #include <winpr/synch.h>
 
 #include <atomic>
@@ -106,12 +108,18 @@ private:
     static UINT DisplayControlCaps(DispClientContext* disp, UINT32 maxMonitors, UINT32 factorA,
                                    UINT32 factorB);
     void SendLayout();
+    void DeferCodecs(rdpContext* context);
+    static int TcpConnect(rdpContext* context, rdpSettings* settings, const char* host, int port,
+                          DWORD timeout);
     static BOOL PostConnect(freerdp* instance);
     static void PostDisconnect(freerdp* instance);
     static void PostFinalDisconnect(freerdp* instance);
     static BOOL BeginPaint(rdpContext* context);
     static BOOL EndPaint(rdpContext* context);
     static BOOL DesktopResize(rdpContext* context);
+    static BOOL DecompressBitmap(rdpContext* context, rdpBitmap* bitmap, const BYTE* data,
+                                 UINT32 width, UINT32 height, UINT32 bpp, UINT32 length,
+                                 BOOL compressed, UINT32 codecId);
     void SendInput(rdpContext* context);
     void SetActive(bool active);
     void CollectDirty(rdpContext* context);
@@ -168,6 +176,9 @@ private:
     pBeginPaint m_engineBeginPaint = nullptr;
     pEndPaint m_engineEndPaint = nullptr;
     pDesktopResize m_engineResize = nullptr;
+    SessionCodecs m_codecs;  // worker only, as the bitmaps it decodes
+    pBitmap_Decompress m_engineDecompress = nullptr;
+    pTCPConnect m_engineTcpConnect = nullptr;
 };
 
 }  // namespace vandrelle
