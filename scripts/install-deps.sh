@@ -32,6 +32,8 @@ PACKAGES=(
   # A link that fails, for the dead-link tests and benchmark: drop rules
   # inside network namespaces of their own.
   nftables
+  # The certificate of the test server that beats (made with the openssl tool).
+  openssl
   # ... and xrdp, with a session that runs a clock.
   xrdp xorgxrdp x11-apps xclip
   # The program on a machine without a display (make run), and its own

@@ -288,6 +288,25 @@ ShadowServer::~ShadowServer() {
     RemoveDisplayLeftovers(m_displayNumber);
 }
 
+BeatingServer::BeatingServer(const std::string& address) {
+    const std::string key = m_work.file("key.pem"), certificate = m_work.file("cert.pem");
+    if (std::system(("openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=beating"
+                     " -keyout '" +
+                     key + "' -out '" + certificate + "' 2>/dev/null")
+                        .c_str()) != 0) {
+        m_error = "openssl made no certificate";
+        return;
+    }
+    for (int attempt = 0; attempt < 5 && !m_server; ++attempt) {
+        m_port = FreePort();
+        m_server = StartReady(
+            {VANDRELLE_BEATING_SERVER, address, std::to_string(m_port), certificate, key}, {},
+            m_work.file("beating-server.log"),
+            [this](pid_t pid) { return ListensOn(pid, m_port); });
+    }
+    if (!m_server) m_error = "the beating server did not listen";
+}
+
 InputWatch::InputWatch(const std::string& display) : m_display(XOpenDisplay(display.c_str())) {
     if (!m_display) return;
     XSelectInput(m_display, DefaultRootWindow(m_display), ButtonPressMask);

@@ -100,6 +100,22 @@ private:
 // of their own, so the system's xrdp services, running or not, are neither
 // seen nor touched: /run/xrdp is a folder of the test's there, and
 // /etc/xrdp/sesman.ini, where xrdp always looks for sesman's port, the test's copy.
+// vandrelle-beating-server on `address`: takes any log-on, shows nothing,
+// beats every second and wants a client to reconnect after three missed beats.
+class BeatingServer {
+public:
+    explicit BeatingServer(const std::string& address);
+    bool ok() const { return m_server != nullptr; }
+    int port() const { return m_port; }
+    std::string error() const { return m_error + "\n" + m_work.Logs(); }
+
+private:
+    WorkFolder m_work{"beating"};
+    int m_port = 0;
+    std::string m_error;
+    std::unique_ptr<ChildProcess> m_server;
+};
+
 class XrdpServer {
 public:
     static constexpr const char* kUser = "rdptest";

@@ -8,6 +8,7 @@
 #include "FreeRdpClient.h"
 #include "FreeRdpConnection.h"
 #include "KeyStore.h"
+#include "LinkHealing.h"
 #include "LocalDevices.h"
 #include "NetLink.h"
 #include "Peers.h"
@@ -25,6 +26,7 @@
 #include <filesystem>
 #include <iostream>
 #include <mutex>
+#include <tuple>
 
 #ifndef VANDRELLE_CYCLES
 #define VANDRELLE_CYCLES 2  // the stress build repeats more
@@ -461,6 +463,56 @@ TEST_F(SessionTest, XrdpLinkCutHealsLossyStaysLogoffEnds) {
     EXPECT_EQ(Text(), "Disconnected, reason (2, 12): Remote disconnection by user.");
     queue->Pump(3s);
     EXPECT_EQ(States().size(), states + 1) << "a logoff was healed: " << Text();
+}
+
+// A server that beats and then freezes with its connection open is declared
+// dead once the beats it announced are missed, and a link that does not come
+// back within the healing's limit ends the session as a lost link.
+TEST_F(SessionTest, AFrozenBeatingServerIsDeclaredDeadAndHealingGivesUp) {
+    if (const std::string why = NetLink::Unavailable(); !why.empty())
+        GTEST_SKIP() << "no link of the test's own here: " << why;
+    NetLink link;
+    ASSERT_TRUE(link.ok()) << link.error();
+    std::unique_ptr<BeatingServer> server;
+    {
+        const NetLink::Inside inside(link.serverNamespace());
+        server = std::make_unique<BeatingServer>(NetLink::kServerAddress);
+    }
+    ASSERT_TRUE(server->ok()) << server->error();
+    record.Server = NetLink::kServerAddress;
+    record.RDPPort = server->port();
+    // The session's messages to itself arrive when due, as its window's timers deliver them.
+    std::vector<std::tuple<std::chrono::steady_clock::time_point, std::uint32_t, std::uintptr_t>>
+        due;
+    view.onPost = [&](std::uint32_t message, int ms, std::uintptr_t wParam) {
+        due.emplace_back(std::chrono::steady_clock::now() + std::chrono::milliseconds(ms), message,
+                         wParam);
+    };
+    const auto until = [&](std::int32_t state, std::chrono::seconds timeout) {
+        const auto end = std::chrono::steady_clock::now() + timeout;
+        while (session->State() != state && std::chrono::steady_clock::now() < end) {
+            queue->Pump(100ms);
+            for (auto [when, message, wParam] : std::exchange(due, {})) {
+                bool handled = false;
+                if (when > std::chrono::steady_clock::now())
+                    due.emplace_back(when, message, wParam);
+                else
+                    session->HandleMessage(message, wParam, 0, handled);
+            }
+        }
+        return session->State() == state;
+    };
+    const NetLink::Inside inside(link.clientNamespace());
+    Connect();
+    session->SetLinkHealLimit(8s);
+    ASSERT_TRUE(until(kStateConnected, 30s));
+    EXPECT_FALSE(until(kStateReconnecting, 4s)) << "beats keep a live link up";
+
+    ASSERT_TRUE(link.Freeze(server->port()));
+    EXPECT_TRUE(until(kStateReconnecting, 6s)) << "three beats of a second missed";
+    EXPECT_TRUE(until(kStateDisconnected, 12s)) << "given up 8 s after the link died";
+    EXPECT_EQ(view.errors.back(), AbandonedText(8s));
+    link.Thaw();
 }
 
 }  // namespace

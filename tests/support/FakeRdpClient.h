@@ -6,6 +6,7 @@
 #include "SessionView.h"
 
 #include <deque>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -170,9 +171,11 @@ public:
     bool IsContainerFullScreen() const override { return containerFullScreen; }
     void Relayout() override { events.push_back("relayout"); }
     void ShowError(const std::string& text) override { errors.push_back(text); }
-    void PostToSelf(std::uint32_t, int, std::uintptr_t wParam) override {
+    void PostToSelf(std::uint32_t message, int ms, std::uintptr_t wParam) override {
         selfPosts.push_back(wParam);
+        if (onPost) onPost(message, ms, wParam);
     }
+    std::function<void(std::uint32_t, int, std::uintptr_t)> onPost;
     bool IsShiftDown() const override { return shiftDown; }
     std::intptr_t WindowId() const override { return 4242; }
     void Event(const std::string& name, bool fullScreen) {
