@@ -35,6 +35,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <future>
 #include <string>
 #include <vector>
 
@@ -170,16 +171,20 @@ int main(int argc, char** argv) {
     const long long startNs = std::stoll(argv[2]);
     Steps steps(startNs);
     steps.End("process start to main (libraries loaded and initialized)");
+    // As the program's main: the configuration is read while the application starts.
+    auto keys = MakeDefaultKeyStore();
+    const std::string programFolder = argv[1];
+    const std::string userFolder = UserConfigFolder();
+    auto starting = std::async(
+        std::launch::async, [&] { return LoadStartingConfig(programFolder, userFolder, *keys); });
     int qtArgc = 1;
     QApplication app(qtArgc, argv);
-    steps.End("application (platform, display)");
+    steps.End("application (platform, display; the configuration read meanwhile)");
     FirstPaint firstPaint(startNs, steps);
     app.installEventFilter(&firstPaint);
-    auto keys = MakeDefaultKeyStore();
-    steps.End("key store");
     ProgramEnvironment environment;
-    environment.programFolder = argv[1];
-    environment.userFolder = UserConfigFolder();
+    environment.programFolder = programFolder;
+    environment.userFolder = userFolder;
     environment.keys = keys.get();
     environment.hosts = ModuleEngineHosts(EngineModulePath());
     environment.loginBus = [] { return QDBusConnection::systemBus(); };
@@ -209,7 +214,7 @@ int main(int argc, char** argv) {
         });
         poll->start(5);
     };
-    const int code = RunProgram(environment);
+    const int code = RunProgram(environment, starting.get());
 
     // The tree alone, from the same file, in the warm process.
     CConfigStore config(*keys);

@@ -3,8 +3,6 @@
 #include "TreeMerge.h"
 
 #include "CMainFrame.h"
-#include "ConfigLocation.h"
-#include "ConfigStore.h"
 #include "SingleInstance.h"
 #include "SystemWatchers.h"
 
@@ -43,19 +41,32 @@ void ReportUnreadable(QWidget* owner, const CConfigStore& config, const ConfigSe
 
 }  // namespace
 
+StartingConfig LoadStartingConfig(const std::string& programFolder, const std::string& userFolder,
+                                  KeyStore& keys) {
+    StartingConfig starting{std::make_unique<CConfigStore>(keys), false, {}};
+    starting.initialized = starting.config->Init();
+    if (!starting.initialized) return starting;
+    starting.config->SetDiskMerge(MergeTrees);
+    starting.found = FindAndLoadConfig(*starting.config, programFolder, userFolder);
+    return starting;
+}
+
 int RunProgram(const ProgramEnvironment& environment) {
+    return RunProgram(environment, LoadStartingConfig(environment.programFolder,
+                                                      environment.userFolder, *environment.keys));
+}
+
+int RunProgram(const ProgramEnvironment& environment, StartingConfig starting) {
     const auto step = [&environment](const char* name) {
         if (environment.onStep) environment.onStep(name);
     };
-    CConfigStore config(*environment.keys);
-    if (!config.Init()) {
+    CConfigStore& config = *starting.config;
+    if (!starting.initialized) {
         ShowError(nullptr, QObject::tr("XML initialize failed.") + QStringLiteral("\n\n") +
                                QString::fromStdString(config.LastInitError()));
         return 0;
     }
-    config.SetDiskMerge(MergeTrees);
-    const ConfigSearchResult found =
-        FindAndLoadConfig(config, environment.programFolder, environment.userFolder);
+    const ConfigSearchResult& found = starting.found;
     step("configuration");
     const bool maximized = config.IsMaximized() != 0;
     const QString instanceName =

@@ -2,16 +2,18 @@
 #pragma once
 
 #include "ClientHost.h"
+#include "ConfigLocation.h"
+#include "ConfigStore.h"
 
 #include <QDBusConnection>
 
 #include <functional>
+#include <memory>
 #include <string>
 
 namespace vandrelle {
 
 class CMainFrame;
-class KeyStore;
 
 // What the program runs with: where it looks for its configuration, its key
 // store, the engine behind its sessions, and the bus of the login manager
@@ -32,12 +34,26 @@ struct ProgramEnvironment {
     std::function<void()> endConnections;
 };
 
-// The program from start to end: the configuration store made and loaded,
-// a second start handed over to the first when the configuration asks for
-// one instance, the main window run until it closes, the configuration saved.
-// The QApplication must exist. Returns the exit code. When the display goes
-// away meanwhile, the configuration is saved and the connections ended, and
-// the process ends there with code 1.
+// The configuration the program starts with: the store made, given its
+// password key, and loaded from where the program finds its file. Needs no
+// QApplication, so that it may be made on another thread while the
+// application starts.
+struct StartingConfig {
+    std::unique_ptr<CConfigStore> config;
+    bool initialized = false;  // false: the key could not be read or made (LastInitError)
+    ConfigSearchResult found;
+};
+StartingConfig LoadStartingConfig(const std::string& programFolder, const std::string& userFolder,
+                                  KeyStore& keys);
+
+// The program from start to end with that configuration: a second start
+// handed over to the first when the configuration asks for one instance, the
+// main window run until it closes, the configuration saved. The QApplication
+// must exist. Returns the exit code. When the display goes away meanwhile,
+// the configuration is saved and the connections ended, and the process ends
+// there with code 1.
+int RunProgram(const ProgramEnvironment& environment, StartingConfig starting);
+// The same, loading the configuration first.
 int RunProgram(const ProgramEnvironment& environment);
 
 }  // namespace vandrelle

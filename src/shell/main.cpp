@@ -10,8 +10,19 @@
 
 #include <QApplication>
 
+#include <future>
+#include <string>
+
 int main(int argc, char** argv) {
     (void)argc;
+    // The configuration is read on another thread while the application
+    // connects to the display: neither needs the other.
+    auto keys = vandrelle::MakeDefaultKeyStore();
+    const std::string programFolder = vandrelle::ProgramFolder();
+    const std::string userFolder = vandrelle::UserConfigFolder();
+    auto starting = std::async(std::launch::async, [&] {
+        return vandrelle::LoadStartingConfig(programFolder, userFolder, *keys);
+    });
     int qtArgc = 1;
     QApplication app(qtArgc, argv);
     QApplication::setApplicationName(QStringLiteral("Vandrelle"));
@@ -20,15 +31,14 @@ int main(int argc, char** argv) {
     // compositor, by the window's app id) shows the menu's name and icon.
     QGuiApplication::setDesktopFileName(QString::fromLatin1(vandrelle::kApplicationId));
     QApplication::setWindowIcon(vandrelle::ResourceIcon(vandrelle::IDR_MAINFRAME));
-    auto keys = vandrelle::MakeDefaultKeyStore();
     vandrelle::ProgramEnvironment environment;
-    environment.programFolder = vandrelle::ProgramFolder();
-    environment.userFolder = vandrelle::UserConfigFolder();
+    environment.programFolder = programFolder;
+    environment.userFolder = userFolder;
     environment.keys = keys.get();
     environment.hosts = vandrelle::ModuleEngineHosts(vandrelle::EngineModulePath());
     environment.loginBus = [] { return QDBusConnection::systemBus(); };
     environment.endConnections = [] { vandrelle::EndEngineConnections(std::chrono::seconds(5)); };
-    const int code = vandrelle::RunProgram(environment);
+    const int code = vandrelle::RunProgram(environment, starting.get());
     // Closed sessions end their connections on their own threads; the
     // process waits for them rather than cutting them off.
     vandrelle::WaitForEngineConnections(std::chrono::seconds(5));
