@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ConfigFixture.h"
 #include "FileUtil.h"
+#include "TreeNotation.h"
 #include "XmlDocument.h"
 
 #include <sys/stat.h>
@@ -152,9 +153,7 @@ TEST_F(ConfigWriteTest, TreeEditsAreDoneUnlessTheyWouldBreakTheTree) {
     EXPECT_TRUE(reread->FindNode(P({"Target", "Office", "Build box"})));
     EXPECT_FALSE(reread->FindNode(office));
     EXPECT_FALSE(reread->FindNode(P({"Lab"})));
-    ASSERT_TRUE(
-        LoadXml("<V><Servers><Server><Name>twin</Name></Server>"
-                "<Server><Name>twin</Name></Server></Servers></V>"));
+    ASSERT_TRUE(LoadXml(TreeFile("twin twin")));
     Properties twin = Load(P({"twin"}));
     twin.Description = "first";
     EXPECT_TRUE(store->UpdateServer(P({"twin"}), twin));
@@ -166,12 +165,7 @@ TEST_F(ConfigWriteTest, GroupsAreNotNestedDeeperThanALoadAccepts) {
     // 252 groups named "g", each in the one before: the innermost one's name
     // lies at the deepest level, as would a server's name inside it.
     const int depth = kMaxElementDepth - 4;
-    ASSERT_TRUE(LoadXml("<V><Servers>" +
-                        Repeat("<Group><Properties><Name>g</Name></Properties>", depth) +
-                        Repeat("</Group>", depth) +
-                        "<Group><Properties><Name>Two</Name></Properties>"
-                        "<Group><Properties><Name>In</Name></Properties></Group></Group>"
-                        "</Servers><Settings/></V>"));
+    ASSERT_TRUE(LoadXml(TreeFile(Repeat("g{", depth) + Repeat("}", depth) + " Two{In{}}")));
     const auto below = [depth](int up, const char* more = nullptr) {
         std::vector<std::string> names(depth - up, "g");
         if (more) names.push_back(more);

@@ -118,9 +118,7 @@ TEST(TreeMergeTest, WhatOursHoldsBesideTheTreeStays) {
 class SaveMergeTest : public test::ConfigFixture {};
 
 TEST_F(SaveMergeTest, aFieldBothChangedIsNamedAndTheDiskVersionKept) {
-    ASSERT_TRUE(
-        LoadXml("<Vandrelle><Servers><Server><Name>A</Name><Server>a</Server></Server>"
-                "</Servers><Settings/></Vandrelle>"));
+    ASSERT_TRUE(LoadXml(test::TreeFile("A[Server=a]")));
     auto other = NewStore();
     ASSERT_TRUE(other->Load(dir.file("Vandrelle.xml")));
     store->SetDiskMerge(MergeTrees);
