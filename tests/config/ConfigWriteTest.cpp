@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ConfigFixture.h"
 #include "FileUtil.h"
+#include "RecordText.h"
 #include "TreeNotation.h"
 #include "XmlDocument.h"
 
@@ -37,9 +38,7 @@ TEST_F(ConfigWriteTest, NewNodesAreWrittenInTheWritersOrderAndReadBackIdenticall
     s.Password = "\x01\xE2\x82\xAC";  // SOH, euro
     const NodePath gp({g.Name}), sp({g.Name, s.Name});
     ASSERT_TRUE(store->AddServer(gp, s));
-    Properties inherits = Server("i");
-    inherits.UserName = "not\x02written";
-    ASSERT_TRUE(store->AddServer(NodePath(), inherits));
+    ASSERT_TRUE(store->AddServer(NodePath(), RecordFrom("Name=i UserName=not\x02written")));
     EXPECT_EQ(ChildNames(store->FindNode(sp)), kServerOrder);
     std::string inheriting = kServerOrder;
     inheriting.erase(inheriting.find("UserName"), 33);  // "UserName Domain Password RDPPort "
@@ -54,11 +53,8 @@ TEST_F(ConfigWriteTest, NewNodesAreWrittenInTheWritersOrderAndReadBackIdenticall
     // Log-on fields of a node that inherits come from the nearest ancestor
     // that defines them, the top last; with none, they are the defaults.
     EXPECT_EQ(Load(P({"i"})).RDPPort, 3389);
-    Properties top = Named("Servers");
-    top.InheritGeneral = 0;
-    top.UserName = "admin";
-    top.Password = "pw-top";
-    ASSERT_TRUE(store->UpdateGroup(NodePath(), top));
+    ASSERT_TRUE(store->UpdateGroup(
+        NodePath(), RecordFrom("Name=Servers InheritGeneral=0 UserName=admin Password=pw-top")));
     const Properties i = Load(P({"i"}));
     EXPECT_EQ(i.UserName + " " + i.Password, "admin pw-top");
     const auto reread = Reopen();
@@ -81,8 +77,7 @@ TEST_F(ConfigWriteTest, OnlyChangesAreWrittenAndABatchIsSavedOnceAtItsEnd) {
     store->SetCloseTabOnLogOff(1);
     store->SetCloseTabOnLogOff(0);
     EXPECT_TRUE(store->IsDirty());
-    Properties g = Named("G");
-    g.GroupCollapsed = 1;
+    Properties g = RecordFrom("Name=G GroupCollapsed=1");
     ASSERT_TRUE(store->AddGroup(NodePath(), g));
     Properties edited = Load(P({"G"}));
     edited.Description = "new";

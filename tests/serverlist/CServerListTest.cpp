@@ -3,6 +3,7 @@
 // file and a frame that records what it is sent.
 #include "CServerList.h"
 #include "QtTestKit.h"
+#include "RecordText.h"
 #include "ResourceIds.h"
 #include "SessionMessages.h"
 #include "TreeNotation.h"
@@ -374,9 +375,7 @@ private Q_SLOTS:
                 asked.push_back(name);
                 if (*name == 'a') QThread::msleep(1100);
                 if (hasChild(name)) continue;
-                Properties record;
-                record.Name = record.Server = name;
-                add(record);
+                add(RecordFrom(std::string("Name=") + name + " Server=" + name));
                 auto* progress = p.list.findChild<QProgressDialog*>();
                 shown = shown || (progress && progress->isVisible());
             }
