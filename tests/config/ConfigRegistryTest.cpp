@@ -3,6 +3,7 @@
 // reads or makes, and the window placement.
 #include "ConfigFixture.h"
 #include "KeyStore.h"
+#include "RecordText.h"
 #include "WindowPlace.h"
 
 #include <climits>
@@ -66,9 +67,8 @@ TEST_F(ConfigRegistryTest, TheFirstRunMakesTheKeyLaterRunsReuseItAndAnUnusableOn
     EXPECT_TRUE(HasText(broken.LastInitError(), "is not 16 bytes of binary data"));
     EXPECT_TRUE(HasText(broken.LastInitError(), "left as it is"));
     EXPECT_THROW(broken.Key(), std::logic_error);
-    Properties server = Named("s");
-    server.Password = "secret";
-    EXPECT_THROW(broken.AddServer(NodePath(), server), std::logic_error);
+    EXPECT_THROW(broken.AddServer(NodePath(), RecordFrom("Name=s Password=secret")),
+                 std::logic_error);
     EXPECT_FALSE(broken.IsDirty());
     EXPECT_EQ(ReadFile(path), bad);
 }

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ConfigFixture.h"
 #include "FileUtil.h"
+#include "RecordText.h"
+#include "TreeNotation.h"
 #include "XmlDocument.h"
 
 #include <sys/stat.h>
@@ -36,9 +38,7 @@ TEST_F(ConfigWriteTest, NewNodesAreWrittenInTheWritersOrderAndReadBackIdenticall
     s.Password = "\x01\xE2\x82\xAC";  // SOH, euro
     const NodePath gp({g.Name}), sp({g.Name, s.Name});
     ASSERT_TRUE(store->AddServer(gp, s));
-    Properties inherits = Server("i");
-    inherits.UserName = "not\x02written";
-    ASSERT_TRUE(store->AddServer(NodePath(), inherits));
+    ASSERT_TRUE(store->AddServer(NodePath(), RecordFrom("Name=i UserName=not\x02written")));
     EXPECT_EQ(ChildNames(store->FindNode(sp)), kServerOrder);
     std::string inheriting = kServerOrder;
     inheriting.erase(inheriting.find("UserName"), 33);  // "UserName Domain Password RDPPort "
@@ -53,11 +53,8 @@ TEST_F(ConfigWriteTest, NewNodesAreWrittenInTheWritersOrderAndReadBackIdenticall
     // Log-on fields of a node that inherits come from the nearest ancestor
     // that defines them, the top last; with none, they are the defaults.
     EXPECT_EQ(Load(P({"i"})).RDPPort, 3389);
-    Properties top = Named("Servers");
-    top.InheritGeneral = 0;
-    top.UserName = "admin";
-    top.Password = "pw-top";
-    ASSERT_TRUE(store->UpdateGroup(NodePath(), top));
+    ASSERT_TRUE(store->UpdateGroup(
+        NodePath(), RecordFrom("Name=Servers InheritGeneral=0 UserName=admin Password=pw-top")));
     const Properties i = Load(P({"i"}));
     EXPECT_EQ(i.UserName + " " + i.Password, "admin pw-top");
     const auto reread = Reopen();
@@ -80,8 +77,7 @@ TEST_F(ConfigWriteTest, OnlyChangesAreWrittenAndABatchIsSavedOnceAtItsEnd) {
     store->SetCloseTabOnLogOff(1);
     store->SetCloseTabOnLogOff(0);
     EXPECT_TRUE(store->IsDirty());
-    Properties g = Named("G");
-    g.GroupCollapsed = 1;
+    Properties g = RecordFrom("Name=G GroupCollapsed=1");
     ASSERT_TRUE(store->AddGroup(NodePath(), g));
     Properties edited = Load(P({"G"}));
     edited.Description = "new";
@@ -152,9 +148,7 @@ TEST_F(ConfigWriteTest, TreeEditsAreDoneUnlessTheyWouldBreakTheTree) {
     EXPECT_TRUE(reread->FindNode(P({"Target", "Office", "Build box"})));
     EXPECT_FALSE(reread->FindNode(office));
     EXPECT_FALSE(reread->FindNode(P({"Lab"})));
-    ASSERT_TRUE(
-        LoadXml("<V><Servers><Server><Name>twin</Name></Server>"
-                "<Server><Name>twin</Name></Server></Servers></V>"));
+    ASSERT_TRUE(LoadXml(TreeFile("twin twin")));
     Properties twin = Load(P({"twin"}));
     twin.Description = "first";
     EXPECT_TRUE(store->UpdateServer(P({"twin"}), twin));
@@ -166,12 +160,7 @@ TEST_F(ConfigWriteTest, GroupsAreNotNestedDeeperThanALoadAccepts) {
     // 252 groups named "g", each in the one before: the innermost one's name
     // lies at the deepest level, as would a server's name inside it.
     const int depth = kMaxElementDepth - 4;
-    ASSERT_TRUE(LoadXml("<V><Servers>" +
-                        Repeat("<Group><Properties><Name>g</Name></Properties>", depth) +
-                        Repeat("</Group>", depth) +
-                        "<Group><Properties><Name>Two</Name></Properties>"
-                        "<Group><Properties><Name>In</Name></Properties></Group></Group>"
-                        "</Servers><Settings/></V>"));
+    ASSERT_TRUE(LoadXml(TreeFile(Repeat("g{", depth) + Repeat("}", depth) + " Two{In{}}")));
     const auto below = [depth](int up, const char* more = nullptr) {
         std::vector<std::string> names(depth - up, "g");
         if (more) names.push_back(more);

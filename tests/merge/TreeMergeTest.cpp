@@ -2,49 +2,22 @@
 #include "ConfigFixture.h"
 #include "RecordText.h"
 #include "TreeMerge.h"
+#include "TreeNotation.h"
 #include "XmlDocument.h"
 
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <sstream>
 #include <string>
 
 using namespace vandrelle;
 
 namespace {
 
-// Trees in a short notation: `Web[Server=h1] Office{Lab[Server=h2]}` is a
-// server Web with host h1 and a group Office holding a server Lab; a group's
-// fields go in brackets before its braces; `$[CloseTabOnLogOff=1]` is Settings.
-void Build(pugi::xml_node parent, std::string_view& text) {
-    while (!text.empty() && text.front() != '}') {
-        const std::size_t end = std::min(text.find_first_of(" [{}"), text.size());
-        const std::string name(text.substr(0, end));
-        text.remove_prefix(end);
-        const std::size_t close = text.starts_with('[') ? text.find(']') : 0;
-        std::istringstream fields(close ? std::string(text.substr(1, close - 1)) : "");
-        text.remove_prefix(close ? close + 1 : 0);
-        const bool group = text.starts_with('{');
-        pugi::xml_node node = name == "$" ? parent.parent().append_child("Settings")
-                                          : parent.append_child(group ? "Group" : "Server");
-        pugi::xml_node holder = group ? node.append_child("Properties") : node;
-        if (name != "$") holder.append_child("Name").text() = name.c_str();
-        for (std::string key, value;
-             std::getline(fields, key, '=') && std::getline(fields, value, ',');)
-            holder.append_child(key.c_str()).text() = value.c_str();
-        if (group) {
-            text.remove_prefix(1);
-            Build(node, text);
-            text.remove_prefix(1);
-        }
-        if (text.starts_with(' ')) text.remove_prefix(1);
-    }
-}
-
+// A document of a tree in the short notation.
 std::unique_ptr<pugi::xml_document> Doc(std::string_view text) {
     auto doc = std::make_unique<pugi::xml_document>();
-    Build(doc->append_child("Vandrelle").append_child("Servers"), text);
+    EXPECT_TRUE(doc->load_string(test::TreeFile(text).c_str())) << text;
     return doc;
 }
 
@@ -145,9 +118,7 @@ TEST(TreeMergeTest, WhatOursHoldsBesideTheTreeStays) {
 class SaveMergeTest : public test::ConfigFixture {};
 
 TEST_F(SaveMergeTest, aFieldBothChangedIsNamedAndTheDiskVersionKept) {
-    ASSERT_TRUE(
-        LoadXml("<Vandrelle><Servers><Server><Name>A</Name><Server>a</Server></Server>"
-                "</Servers><Settings/></Vandrelle>"));
+    ASSERT_TRUE(LoadXml(test::TreeFile("A[Server=a]")));
     auto other = NewStore();
     ASSERT_TRUE(other->Load(dir.file("Vandrelle.xml")));
     store->SetDiskMerge(MergeTrees);

@@ -7,6 +7,7 @@
 
 #include "PageKit.h"
 #include "QtTestKit.h"
+#include "RecordText.h"
 #include "ResourceIds.h"
 
 #include <QCheckBox>
@@ -52,12 +53,7 @@ SheetOptions Sheet(bool group = false, bool root = false) {
     return {QStringLiteral("Add Server"), !group, group, root, {QStringLiteral("Office")}, {}};
 }
 
-const Properties kServer = [] {
-    Properties p;
-    p.Name = "web";
-    p.Server = "web.example";
-    return p;
-}();
+const Properties kServer = RecordFrom("Name=web Server=web.example");
 
 struct ShownSheet {
     ShownSheet(const SheetOptions& options, const Properties& record)
@@ -188,9 +184,7 @@ private Q_SLOTS:
         QCOMPARE(group.sheet.Tabs()->count(), 1);
         QVERIFY(Find<QLabel>(group.General(), IDC_SERVER_LABEL)->isHidden());
 
-        Properties top;
-        top.Name = "Office";
-        ShownSheet r(Sheet(true, true), top);
+        ShownSheet r(Sheet(true, true), RecordFrom("Name=Office"));
         QVERIFY(!Edit(r.General(), IDC_NAME)->isEnabled() &&
                 !Box(r.General(), IDC_INHERIT)->isEnabled());
     }

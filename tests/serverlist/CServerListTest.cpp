@@ -3,8 +3,10 @@
 // file and a frame that records what it is sent.
 #include "CServerList.h"
 #include "QtTestKit.h"
+#include "RecordText.h"
 #include "ResourceIds.h"
 #include "SessionMessages.h"
+#include "TreeNotation.h"
 
 #include <QContextMenuEvent>
 #include <QLabel>
@@ -42,49 +44,12 @@ public:
     QString Take() { return std::exchange(sent, {}).join(u", "_s); }
 };
 
-std::string Group(const std::string& name, const std::string& inside,
-                  const std::string& properties = "") {
-    return "<Group><Properties><Name>" + name + "</Name>" + properties + "</Properties>" + inside +
-           "</Group>";
-}
-std::string Server(const std::string& name) {
-    return "<Server><Name>" + name + "</Name><Server>" + name + ".example</Server></Server>";
-}
-
-// "G(a b*(c)) d": group G holding server a and group b, stored collapsed,
-// which holds c; then server d.
-std::string Nodes(std::string_view& text) {
-    std::string out;
-    while (!text.empty() && !text.starts_with(')')) {
-        const std::size_t end = std::min(text.find_first_of(" *()"), text.size());
-        const std::string name(text.substr(0, end));
-        text.remove_prefix(end);
-        const bool collapsed = text.starts_with('*');
-        if (collapsed) text.remove_prefix(1);
-        if (text.starts_with('(')) {
-            text.remove_prefix(1);
-            const std::string inside = Nodes(text);
-            text.remove_prefix(1);
-            out += Group(name, inside, collapsed ? "<GroupCollapsed>1</GroupCollapsed>" : "");
-        } else {
-            out += Server(name);
-        }
-        if (text.starts_with(' ')) text.remove_prefix(1);
-    }
-    return out;
-}
-
-std::string File(std::string_view tree, const std::string& more) {
-    return "<?xml version=\"1.0\"?><Vandrelle><Servers>" + Nodes(tree) + more +
-           "</Servers><Settings/></Vandrelle>";
-}
-
-// A panel over a file that holds `tree` (see Nodes) and then `more`, with a
+// A panel over a file that holds `tree` (see TreeFile) and then `more`, with a
 // properties sheet that records what it was asked and gives back the record
 // it was given, changed by `edit`; Cancel when `cancel` is set.
 struct Panel {
     explicit Panel(std::string_view tree, const std::string& more = "")
-        : disk(File(tree, more)), list(disk.config, frame) {
+        : disk(TreeFile(tree, more)), list(disk.config, frame) {
         list.SetSheetRunner([this](QWidget*, const SheetRequest& request, Properties& record) {
             requests.push_back(request);
             given.push_back(record);
@@ -151,14 +116,11 @@ private Q_SLOTS:
     // stays as it is); the top has its own state.
     void theTreeShowsTheFileAndSavesItsCollapseStates() {
         const std::string spoof = "abc\u202Efdp.exe";
-        const std::string foreignPassword = "<Password>Zm9yZWlnbiBrZXk=</Password>";
-        Panel p("delta Charlie(zulu Yankee) Alpha one*(c)",
+        const std::string foreignPassword = "Zm9yZWlnbiBrZXk=";
+        Panel p("delta Charlie{zulu Yankee} Alpha one[GroupCollapsed=1]{c}",
                 "<!-- a comment does not end the list -->" +
-                    Group("bravo", Server("b"), "<GroupCollapsed>0</GroupCollapsed>") +
-                    Group("Office", Server("a"),
-                          "<InheritGeneral>0</InheritGeneral>" + foreignPassword) +
-                    Server(spoof) + Group("", Server("hidden")) +
-                    "<Server><Server>x</Server></Server>"
+                    TreeNodes("bravo[GroupCollapsed=0]{b} Office[InheritGeneral=0,Password=" +
+                              foreignPassword + "]{a} " + spoof + " {hidden} [Server=x]") +
                     "<Properties><GroupCollapsed>1</GroupCollapsed></Properties>");
         QCOMPARE(ChildLabels(p[""]),
                  QString::fromStdString(spoof + ", Alpha, bravo, Charlie, delta, Office, one"));
@@ -173,7 +135,7 @@ private Q_SLOTS:
 
         p.Tree()->collapseItem(p["Office"]);
         p.Tree()->expandItem(p[""]);
-        QVERIFY(p.Saved(foreignPassword) && !p.disk.config.IsDirty());
+        QVERIFY(p.Saved("<Password>" + foreignPassword) && !p.disk.config.IsDirty());
         CConfigStore restarted(p.disk.keys);
         restarted.Init();
         QVERIFY(restarted.Load(p.disk.path));
@@ -193,10 +155,10 @@ private Q_SLOTS:
     // on the other.
     void addingAndEditingSaveAtOnce() {
         const std::string shorter(1020, 'n'), longer = shorter + std::string(480, 'n');
-        Panel p("", Group("Office", Server("zeta"),
-                          "<InheritGeneral>0</InheritGeneral><UserName>jdoe</UserName>"
-                          "<Description>shared</Description><GroupCollapsed>1</GroupCollapsed>") +
-                        Group("G", Server(longer) + Server(shorter)));
+        Panel p(
+            "Office[InheritGeneral=0,UserName=jdoe,Description=shared,GroupCollapsed=1]{zeta} "
+            "G{" +
+            longer + " " + shorter + "}");
         SeenBox box;
         AnswerNextMessageBox(QMessageBox::Yes, &box);  // were it the question
         p.Command(("G/" + longer).c_str(), ID_SERVER_DELETE);
@@ -277,7 +239,7 @@ private Q_SLOTS:
     // the item, sorted into its new level; Escape cancels a drag. Ctrl+X and Ctrl+V move the same
     // way; a refused paste keeps the mark, Escape forgets it, the top cannot be marked.
     void openingMenusAndMoves() {
-        Panel p("G(inner*(deep) x y) B(a x z)");
+        Panel p("G{inner[GroupCollapsed=1]{deep} x y} B{a x z}");
         // What is dragged, what is under the pointer, the target ("-": none).
         const char* rows[][3] = {{"G", "G", "-"},       {"G", "G/inner/deep", "-"},
                                  {"G", "", "-"},        {"G/y", "G/x", "-"},
@@ -349,8 +311,8 @@ private Q_SLOTS:
     // range with many servers; a chosen server is found or opened.
     void connectToNumbersDepthFirst() {
         std::string many;
-        for (int i = 0; i < 3400; ++i) many += Server("srv-" + std::to_string(10000 + i));
-        Panel p("A(s1 deep(d1 d2) s2) B()", Group("C", many));
+        for (int i = 0; i < 3400; ++i) many += " srv-" + std::to_string(10000 + i);
+        Panel p("A{s1 deep{d1 d2} s2} B{} C{" + many.substr(1) + "}");
         QMenu window;
         QMenu* menu = p.list.BuildConnectToMenu(&window, window.addAction(u"&Quick Connect..."_s));
         std::vector<QMenu*> groups;
@@ -375,7 +337,7 @@ private Q_SLOTS:
     // The import asks first, skips what the group holds, sorts the group and
     // saves once. Past a second, it shows its progress.
     void theHintTheDeleteKeyAndTheImport() {
-        Panel p("G()");
+        Panel p("G{}");
         p.edit = [](Properties& r) { r.Name = "S"; };
         p.Show();
         p.Tree()->setFocus();
@@ -413,9 +375,7 @@ private Q_SLOTS:
                 asked.push_back(name);
                 if (*name == 'a') QThread::msleep(1100);
                 if (hasChild(name)) continue;
-                Properties record;
-                record.Name = record.Server = name;
-                add(record);
+                add(RecordFrom(std::string("Name=") + name + " Server=" + name));
                 auto* progress = p.list.findChild<QProgressDialog*>();
                 shown = shown || (progress && progress->isVisible());
             }

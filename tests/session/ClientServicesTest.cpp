@@ -132,9 +132,8 @@ TEST_F(ClientServicesTest, ExternalCommandFollowsTheRecordAndLaunchesDetached) {
     EXPECT_EQ(ReadFile(dir.file("args")), "/v:" + r.Server + ":3389\n");
     EXPECT_FALSE(FileExists(dir.file("injected")));
     // Refused rather than cut: a command line over 4095 characters.
-    r.Name = "long";
-    r.Server = std::string(4100, 'h');
-    ASSERT_TRUE(store.AddServer(NodePath(), r));
+    ASSERT_TRUE(
+        store.AddServer(NodePath(), RecordFrom("Name=long Server=" + std::string(4100, 'h'))));
     EXPECT_FALSE(LaunchExternalClient(store, NodePath({"long"}), false, &error));
 }
 
