@@ -194,6 +194,7 @@ private Q_SLOTS:
                 QString::fromStdString(p.given.back().Name + "|" + p.given.back().Server) + u' ';
         }
         QCOMPARE(copies, u"alpha (2)|alpha alpha (3)|alpha "_s);
+        QVERIFY(p.requests.back().serverPages && !p.requests.back().rootMode);
 
         // Nothing is added when the sheet is cancelled or the file refuses.
         const std::string before = p.disk.Text();
