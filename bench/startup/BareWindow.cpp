@@ -4,31 +4,17 @@
 // of a few items and nothing else. Prints "figure start to first paint: N ms"
 // from START_NS (CLOCK_REALTIME, taken by the caller just before it started
 // this process) and quits at once.
+#include "Clocks.h"
+
 #include <QApplication>
 #include <QMainWindow>
 #include <QTimer>
 #include <QTreeWidget>
 
-#include <time.h>
-
 #include <cstdio>
 #include <string>
 
 namespace {
-
-// The processor time of the process so far, all its threads: unlike the
-// time on the clock, it hardly depends on what else the machine runs.
-long long CpuNs() {
-    timespec t{};
-    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return static_cast<long long>(t.tv_sec) * 1000000000LL + t.tv_nsec;
-}
-
-long long NowNs() {
-    timespec t{};
-    ::clock_gettime(CLOCK_REALTIME, &t);
-    return static_cast<long long>(t.tv_sec) * 1000000000LL + t.tv_nsec;
-}
 
 class FirstPaint : public QObject {
 public:

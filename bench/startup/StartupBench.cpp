@@ -13,6 +13,8 @@
 //   tree followed: the median time, of 5, to read the file again after another
 //     writer changed it and rebuild the shown tree, expansion and selection kept.
 // Then it closes the window as a user would.
+#include "Clocks.h"
+
 #include "CMainFrame.h"
 #include "CServerList.h"
 #include "ConfigStore.h"
@@ -29,8 +31,6 @@
 #include <QTimer>
 #include <QTreeWidget>
 
-#include <time.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -42,20 +42,6 @@
 namespace {
 
 using namespace vandrelle;
-
-// The processor time of the process so far, all its threads: unlike the
-// time on the clock, it hardly depends on what else the machine runs.
-long long CpuNs() {
-    timespec t{};
-    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return static_cast<long long>(t.tv_sec) * 1000000000LL + t.tv_nsec;
-}
-
-long long NowNs() {
-    timespec t{};
-    ::clock_gettime(CLOCK_REALTIME, &t);
-    return static_cast<long long>(t.tv_sec) * 1000000000LL + t.tv_nsec;
-}
 
 std::string StatusLine(const char* key) {
     std::ifstream status("/proc/self/status");
