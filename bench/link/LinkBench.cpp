@@ -12,7 +12,8 @@
 // second) moves again, and for the engine client also until its session is
 // connected again: xrdp shows the picture on the new connection only once it
 // has let go of the dead one (its next probe on it draws a reset).
-// Also counts the heartbeats the server sent to xfreerdp3.
+// Also counts the heartbeats the server sent to xfreerdp3, and, xrdp sending
+// none, freezes a test server that beats every second (vandrelle-beating-server).
 // Usage: bash bench/link/run.sh BUILD_DIR (as root, on a virtual display of its own)
 #include "ConfigStore.h"
 #include "FixedPrompts.h"
@@ -57,8 +58,9 @@ class Peer {
 public:
     virtual ~Peer() = default;
     virtual const char* Name() const = 0;
-    // Connected, with the picture moving; false with the reason printed.
-    virtual bool Start(int port) = 0;
+    // Connected, with the picture moving (or, without `picture`, only
+    // connected); false with the reason printed.
+    virtual bool Start(int port, bool picture = true) = 0;
     virtual bool Alive() = 0;  // false once the client has declared the session over
     // Whether the client has declared the link dead (it may be healing it).
     virtual bool LinkLost() { return !Alive(); }
@@ -137,7 +139,7 @@ public:
         FreeRdpClient::WaitForConnectionsToEnd(10s);
     }
     const char* Name() const override { return "Vandrelle (engine client)"; }
-    bool Start(int port) override {
+    bool Start(int port, bool picture) override {
         m_client = std::make_unique<FreeRdpClient>(
             [this](std::function<void()> task) {
                 std::lock_guard lock(m_mutex);
@@ -160,9 +162,13 @@ public:
         m_session->ConnectSession();
         const auto deadline = Clock::now() + 30s;
         // The session tells its states as the connection's events come, so
-        // it is waited for by its picture alone.
-        while (Clock::now() < deadline && m_picture == Clock::time_point{}) Pump(50ms);
-        if (m_picture != Clock::time_point{}) return true;
+        // it is waited for by its picture alone, where there is one.
+        const auto up = [&] {
+            return picture ? m_picture != Clock::time_point{}
+                           : m_session->State() == kStateConnected;
+        };
+        while (Clock::now() < deadline && !up()) Pump(50ms);
+        if (up()) return true;
         std::fprintf(stderr, "%s: no picture (%s)\n", Name(),
                      m_client->CurrentValues().disconnectedText.c_str());
         return false;
@@ -217,7 +223,7 @@ public:
         }
     }
     const char* Name() const override { return "xfreerdp3 (default settings)"; }
-    bool Start(int port) override {
+    bool Start(int port, bool picture) override {
         m_process = std::make_unique<ChildProcess>(
             std::vector<std::string>{
                 "xfreerdp3",
@@ -233,6 +239,7 @@ public:
             return false;
         }
         Shell("xdotool windowfocus --sync " + m_window + " 2>/dev/null");
+        if (!picture) return Alive();
         const auto deadline = Clock::now() + 30s;
         while (Clock::now() < deadline && m_picture == Clock::time_point{} && Alive()) Pump(50ms);
         return m_picture != Clock::time_point{};
@@ -335,6 +342,31 @@ void Print(const char* who, const Fault& fault, const std::optional<Figures>& f)
     std::fflush(stdout);
 }
 
+// A server that beats every second and freezes with its connection open,
+// while the user types: seconds until the client declares the link dead.
+void MeasureFrozenBeats(Peer& peer, NetLink& link, int port) {
+    constexpr auto kLimit = 20s;
+    if (!peer.Start(port, false) || (peer.Pump(3s), peer.LinkLost()) || !link.Freeze(port)) {
+        std::printf("%-30s %-18s (could not be measured)\n", peer.Name(), "beating, frozen");
+        return;
+    }
+    const auto start = Clock::now();
+    while (Clock::now() - start < kLimit && !peer.LinkLost()) {
+        peer.Type();
+        peer.Pump(100ms);
+    }
+    char dead[64];
+    if (peer.LinkLost()) {
+        std::snprintf(dead, sizeof dead, "%.1f s", Seconds(Clock::now() - start));
+    } else {
+        std::snprintf(dead, sizeof dead, "not within %.0f s", Seconds(kLimit));
+    }
+    std::printf("%-30s %-18s %-24s (the server stays frozen)\n", peer.Name(), "beating, frozen",
+                dead);
+    std::fflush(stdout);
+    link.Thaw();
+}
+
 }  // namespace
 
 int main() {
@@ -379,5 +411,24 @@ int main() {
     }
     std::printf("heartbeat PDUs xrdp sent to xfreerdp3 (which announces support): %d\n",
                 heartbeats);
+
+    // xrdp sends no heartbeats: a test server that does, in the same namespace.
+    std::unique_ptr<BeatingServer> beating;
+    {
+        NetLink::Inside inside(link.serverNamespace());
+        beating = std::make_unique<BeatingServer>(NetLink::kServerAddress);
+    }
+    if (!beating->ok()) {
+        std::fprintf(stderr, "the beating server did not start: %s\n", beating->error().c_str());
+        return 1;
+    }
+    {
+        VandrellePeer peer;
+        MeasureFrozenBeats(peer, link, beating->port());
+    }
+    {
+        ReferencePeer peer(&heartbeats);
+        MeasureFrozenBeats(peer, link, beating->port());
+    }
     return 0;
 }
