@@ -160,7 +160,7 @@ TEST(DisplayMapperTest, SizesTravelBetweenRecordAndPageAndTheMarginIsProposed) {
 // an OK that did not touch it.
 TEST(ResourcesMapperTest, FieldsTravelBetweenRecordAndControls) {
     Properties p = RecordFrom(
-        "ColorDepth=12 ConnectToServerConsole=3 AudioRedirectionMode=2 KeyboardHookMode=-1 "
+        "ColorDepth=12 ConnectToServerConsole=3 AudioRedirectionMode=0 KeyboardHookMode=3 "
         "RedirectPrinters=2 RedirectClipboard=0 RedirectSmartCards=-1");
     p.DriveCollection = "D:; $:";
     const DisplayState display = DisplayMapper::Load(p);
@@ -168,12 +168,12 @@ TEST(ResourcesMapperTest, FieldsTravelBetweenRecordAndControls) {
     DisplayMapper::Store(display, p);
     EXPECT_EQ(std::vector({p.ColorDepth, p.ConnectToServerConsole}), std::vector({12, 1}));
     ResourcesState s = ResourcesMapper::Load(p);
-    EXPECT_EQ(std::vector({s.sound, s.keyboard}), std::vector<std::optional<int>>({2, {}}));
+    EXPECT_EQ(std::vector({s.sound, s.keyboard}), std::vector<std::optional<int>>({0, {}}));
     EXPECT_EQ(std::vector({s.printers, s.clipboard, s.smartCards}),
               std::vector({true, false, true}));
     EXPECT_EQ(s.driveList, "D:; $:");
     ResourcesMapper::Store(s, p);
-    EXPECT_EQ(p.KeyboardHookMode, -1);
+    EXPECT_EQ(p.KeyboardHookMode, 3);
 
     s = {1, 2, false, true, false, true, false, " e: "};
     ResourcesMapper::Store(s, p);
