@@ -169,8 +169,6 @@ int main(int argc, char** argv) {
     FirstPaint firstPaint(startNs, steps);
     app.installEventFilter(&firstPaint);
     ProgramEnvironment environment;
-    environment.programFolder = programFolder;
-    environment.userFolder = userFolder;
     environment.keys = keys.get();
     environment.hosts = ModuleEngineHosts(EngineModulePath());
     environment.loginBus = [] { return QDBusConnection::systemBus(); };

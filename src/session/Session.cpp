@@ -148,7 +148,6 @@ std::intptr_t Session::Disconnect() {
     return 1;
 }
 
-// Also the next fresh connect of a healing (the client is idle then).
 void Session::FollowStoredServer() {
     if (m_path.IsTop()) return;  // a quick connection's tab: no server in the tree
     Properties stored;
@@ -162,6 +161,7 @@ void Session::FollowStoredServer() {
     m_record = std::move(stored);
 }
 
+// Also the next fresh connect of a healing (the client is idle then).
 std::intptr_t Session::ConnectSession() {
     if ((m_state != kStateDisconnected && !m_healWaiting) || m_connectRequested) return 0;
     if (!m_client) {

@@ -51,11 +51,6 @@ StartingConfig LoadStartingConfig(const std::string& programFolder, const std::s
     return starting;
 }
 
-int RunProgram(const ProgramEnvironment& environment) {
-    return RunProgram(environment, LoadStartingConfig(environment.programFolder,
-                                                      environment.userFolder, *environment.keys));
-}
-
 int RunProgram(const ProgramEnvironment& environment, StartingConfig starting) {
     const auto step = [&environment](const char* name) {
         if (environment.onStep) environment.onStep(name);

@@ -15,12 +15,10 @@ namespace vandrelle {
 
 class CMainFrame;
 
-// What the program runs with: where it looks for its configuration, its key
-// store, the engine behind its sessions, and the bus of the login manager
-// (connected to once the window is shown; none when not set).
+// What the program runs with besides its configuration: its key store, the
+// engine behind its sessions, and the bus of the login manager (connected to
+// once the window is shown; none when not set).
 struct ProgramEnvironment {
-    std::string programFolder;
-    std::string userFolder;
     KeyStore* keys = nullptr;
     ClientHostFactory hosts;
     std::function<QDBusConnection()> loginBus;
@@ -53,7 +51,5 @@ StartingConfig LoadStartingConfig(const std::string& programFolder, const std::s
 // the configuration is saved and the connections ended, and the process ends
 // there with code 1.
 int RunProgram(const ProgramEnvironment& environment, StartingConfig starting);
-// The same, loading the configuration first.
-int RunProgram(const ProgramEnvironment& environment);
 
 }  // namespace vandrelle

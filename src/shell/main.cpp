@@ -32,8 +32,6 @@ int main(int argc, char** argv) {
     QGuiApplication::setDesktopFileName(QString::fromLatin1(vandrelle::kApplicationId));
     QApplication::setWindowIcon(vandrelle::ResourceIcon(vandrelle::IDR_MAINFRAME));
     vandrelle::ProgramEnvironment environment;
-    environment.programFolder = programFolder;
-    environment.userFolder = userFolder;
     environment.keys = keys.get();
     environment.hosts = vandrelle::ModuleEngineHosts(vandrelle::EngineModulePath());
     environment.loginBus = [] { return QDBusConnection::systemBus(); };
