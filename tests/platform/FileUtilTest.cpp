@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "FileUtil.h"
-
+#include "Process.h"
 #include "TempDir.h"
 
 #include <gtest/gtest.h>
@@ -9,7 +9,10 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <cerrno>
 #include <csignal>
+#include <cstring>
+#include <filesystem>
 #include <functional>
 #include <string>
 
@@ -141,6 +144,35 @@ TEST(FileUtilTest, DigestsTellEveryOneByteChangeAndSwappedWords) {
     }
     const std::string swapped = text.substr(8, 8) + text.substr(0, 8) + text.substr(16);
     EXPECT_NE(DigestOf(swapped).hash, digest.hash);
+}
+
+// Only regular executable files are taken, and an empty element of PATH
+// does not stand for the current folder; a program that cannot run is
+// reported with the reason.
+TEST(FindProgramOnPathTest, TakesOnlyRegularExecutableFiles) {
+    TempDir dir;
+    MakeFolders(dir.file("a/prog"));  // a folder of that name
+    MakeFolders(dir.file("b"));
+    WriteFile(dir.file("b/prog"), "#!/bin/sh\n");  // not executable
+    MakeFolders(dir.file("c"));
+    WriteFile(dir.file("c/prog"), "#!/bin/sh\n");
+    ASSERT_EQ(::chmod(dir.file("c/prog").c_str(), 0755), 0);
+    ScopedEnv path("PATH", dir.file("a") + ":" + dir.file("b") + ":" + dir.file("c"));
+    EXPECT_EQ(FindProgramOnPath("prog"), dir.file("c/prog"));
+    EXPECT_EQ(FindProgramOnPath(dir.file("c/prog")), dir.file("c/prog"));
+    EXPECT_EQ(FindProgramOnPath(dir.file("b/prog")), std::nullopt);
+    std::string error;
+    EXPECT_FALSE(StartDetached(dir.file("b/prog"), {}, &error));
+    EXPECT_TRUE(HasText(error, std::strerror(EACCES)));
+
+    const auto previous = std::filesystem::current_path();
+    std::filesystem::current_path(dir.file("c"));
+    const std::string none = dir.file("a");
+    for (const std::string& value : {std::string(), ":" + none, none + ":", none + "::" + none}) {
+        ScopedEnv empty("PATH", value);
+        EXPECT_EQ(FindProgramOnPath("prog"), std::nullopt) << "PATH=" << value;
+    }
+    std::filesystem::current_path(previous);
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // A session over the fake client, view and frame: what Connect sends and in
 // which order, how the client's events move the session, and the session's
-// events: disconnection texts, reconnecting, full screen and new drives.
+// events: disconnection texts, reconnecting, full screen, new drives and the
+// healing of a lost link (which ends are healed and the waits: LinkTest).
 #include "ConfigStore.h"
 #include "FakeRdpClient.h"
 #include "KeyStore.h"
@@ -12,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
 #include <tuple>
 
@@ -40,8 +42,8 @@ protected:
         Open().ConnectSession();
         return client.Trace();
     }
-    void Connected() {
-        Open().ConnectSession();
+    void Connected(bool open = true) {
+        (open ? Open() : *session).ConnectSession();
         client.FireConnecting();
         client.FireConnected();
     }
@@ -51,6 +53,8 @@ protected:
         EXPECT_TRUE(handled);
         return result;
     }
+    // Handles a message the session posted to itself, as its window would.
+    void Run(const FakeSessionView::Post& post) { Handle(post.message, post.wParam); }
     std::string LastText() const { return client.Values("put_DisconnectedText").back(); }
     // The report of a state to the frame, naming the tab's window.
     FakeFrame::Message StateReport(std::uintptr_t state) const {
@@ -220,19 +224,18 @@ TEST_F(SessionTest, StatesTextsReconnectFullScreenAndNewDrivesFollowTheEvents) {
     }
     ASSERT_EQ(view.selfPosts.size(), 2u);
     client.FireDisconnected(1);
-    Handle(WM_APP_RECONNECT, view.selfPosts[0]);
+    Run(view.selfPosts[0]);
     EXPECT_EQ(client.Values("Connect").size(), 1u);
     client.FireConnecting();
     client.FireConnected();
-    Handle(WM_APP_RECONNECT, view.selfPosts[1]);
+    Run(view.selfPosts[1]);
     EXPECT_EQ(client.Values("Connect").size(), 1u);
     EXPECT_EQ(view.selfPosts.size(), 2u);  // no more waiting
 
     Handle(WM_APP_RECONNECT);
-    for (int i = 1; i < Session::kReconnectMaxPolls; ++i)
-        Handle(WM_APP_RECONNECT, view.selfPosts.back());
+    for (int i = 1; i < Session::kReconnectMaxPolls; ++i) Run(view.selfPosts.back());
     EXPECT_TRUE(view.errors.empty());
-    Handle(WM_APP_RECONNECT, view.selfPosts.back());
+    Run(view.selfPosts.back());
     EXPECT_EQ(view.errors.size(), 1u) << "gives up after its bound";
     EXPECT_EQ(view.selfPosts.size(), std::size_t(Session::kReconnectMaxPolls + 2));
 
@@ -263,6 +266,68 @@ TEST_F(SessionTest, StatesTextsReconnectFullScreenAndNewDrivesFollowTheEvents) {
     client.hasNonScriptable3 = false;
     session->OnDeviceChange(0x8000, 79);
     EXPECT_EQ(client.Sent("NotifyRedirectDeviceChange"), "32768,78");
+}
+
+// The engine's resume fails, fresh connects follow with back-off until one is
+// through, or until a wait would pass the limit: abandoned then, as a lost
+// connection. An end the server chose is not healed; the user's Disconnect
+// cancels a healing.
+TEST_F(SessionTest, ALostLinkHealsWithBackOffUntilBackOrTheLimitAndTheUserMayCancel) {
+    // A connected session whose link the engine saw die; its healing gives up
+    // rather than wait past 3 s.
+    const auto linkLost = [this] {
+        Open().SetLinkHealLimit(std::chrono::seconds(3));
+        Connected(false);
+        client.sink->OnAutoReconnecting(0x904, 1);
+    };
+    linkLost();
+    EXPECT_EQ(session->State(), kStateReconnecting);
+    EXPECT_EQ(view.selfPosts.back().ms, 3000);
+    // The resume fails, then a fresh connect: each waits longer.
+    for (const auto& [reason, delay] : {std::pair{0x904, 1000}, std::pair{0x204, 2000}}) {
+        client.FireDisconnected(reason);
+        EXPECT_EQ(view.selfPosts.back().ms, delay);
+        Run(view.selfPosts.back());
+        client.FireConnecting();
+        EXPECT_EQ(session->State(), kStateReconnecting);
+    }
+    EXPECT_EQ(session->LinkStatus(), "Connection lost \u2014 reconnecting (attempt 3)\u2026");
+    client.FireDisconnected(0x204);  // a wait of 4 s would pass the limit
+    EXPECT_EQ(session->State(), kStateDisconnected);
+    EXPECT_EQ(client.Values("Connect").size(), 3u);
+    EXPECT_EQ(view.errors.size(), 1u);
+    EXPECT_EQ(LastText().rfind("Disconnected, reason (2308, 0)"), 0u);
+
+    linkLost();
+    client.FireDisconnected(0x904);
+    Run(view.selfPosts.back());
+    client.FireConnected();
+    EXPECT_EQ(session->LinkStatus(), "");
+    client.sink->OnAutoReconnecting(0x904, 1);
+    client.FireDisconnected(3);  // the server's choice: not healed
+    EXPECT_EQ(session->State(), kStateDisconnected);
+
+    linkLost();
+    client.FireDisconnected(0x904);
+    Handle(WM_APP_DISCONNECT);  // while waiting to connect
+    EXPECT_EQ(LastText(), "Disconnected, reason (1, 0): Local disconnection.");
+    Run(view.selfPosts.back());
+    EXPECT_EQ(client.Values("Connect").size(), 1u);
+    linkLost();  // while the engine resumes: the client is told to stop
+    Handle(WM_APP_DISCONNECT);
+    EXPECT_EQ(session->LinkStatus(), "");
+    EXPECT_TRUE(client.Called("Disconnect"));
+
+    // The limit's timer ends a connection that hangs (a frozen server).
+    linkLost();
+    const FakeSessionView::Post limit = view.selfPosts.back();
+    client.FireDisconnected(0x904);
+    Run(view.selfPosts.back());
+    client.calls.clear();
+    Run(limit);
+    EXPECT_TRUE(client.Called("Disconnect"));
+    client.FireDisconnected(1);
+    EXPECT_EQ(view.errors.size(), 2u);
 }
 
 }  // namespace

@@ -161,8 +161,14 @@ public:
     bool shiftDown = false;
     bool containerFullScreen = false;
     std::vector<std::string> errors;
-    std::vector<std::string> events;        // "enter", "leave", "relayout"
-    std::vector<std::uintptr_t> selfPosts;  // the wParam of each message posted to itself
+    std::vector<std::string> events;  // "enter", "leave", "relayout"
+    // Each message posted to itself, with its delay.
+    struct Post {
+        std::uint32_t message;
+        int ms;
+        std::uintptr_t wParam;
+    };
+    std::vector<Post> selfPosts;
 
     Size ClientSize() const override { return {1000, 700}; }
     Size PrimaryScreenSize() const override { return {1920, 1080}; }
@@ -172,7 +178,7 @@ public:
     void Relayout() override { events.push_back("relayout"); }
     void ShowError(const std::string& text) override { errors.push_back(text); }
     void PostToSelf(std::uint32_t message, int ms, std::uintptr_t wParam) override {
-        selfPosts.push_back(wParam);
+        selfPosts.push_back({message, ms, wParam});
         if (onPost) onPost(message, ms, wParam);
     }
     std::function<void(std::uint32_t, int, std::uintptr_t)> onPost;
