@@ -150,16 +150,15 @@ struct Edit {
     enum Kind { Add, Set, Move, Delete } kind;
     std::string name, group;  // the server and where it is before the edit
     std::string to, value;    // its group and description after the edit
-    Model after = {};         // the writer's servers after the edit
 };
 
-std::vector<Edit> MakePlan(char side, unsigned seed) {
+// The edits, and in `model` the writer's servers after them.
+std::vector<Edit> MakePlan(char side, unsigned seed, Model& model) {
     std::mt19937 rng(seed);
     auto pick = [&rng](std::size_t n) {
         return std::uniform_int_distribution<std::size_t>(0, n - 1)(rng);
     };
     std::vector<Edit> plan;
-    Model model;
     for (int i = 0; i < kEdits; ++i) {
         const std::string value = std::string(1, side) + "-edit-" + std::to_string(i);
         const std::size_t roll = model.empty() ? 0 : pick(10);
@@ -175,25 +174,18 @@ std::vector<Edit> MakePlan(char side, unsigned seed) {
         }
         model[e.name] = {e.to, e.value};
         if (e.kind == Edit::Delete) model.erase(e.name);
-        e.after = model;
         plan.push_back(e);
     }
     return plan;
 }
 
 std::vector<std::string> CliArguments(const Edit& e) {
-    switch (e.kind) {
-        case Edit::Add:
-            return {"add-server",     e.to,    "--set",
-                    "Name=" + e.name, "--set", "Description=" + e.value};
-        case Edit::Set:
-            return {"set", e.group, e.name, "--set", "Description=" + e.value};
-        case Edit::Move:
-            return {"move", e.group, e.name, "--to", e.to};
-        case Edit::Delete:
-            return {"delete", e.group, e.name};
-    }
-    return {};
+    const std::string description = "Description=" + e.value;
+    if (e.kind == Edit::Add)
+        return {"add-server", e.to, "--set", "Name=" + e.name, "--set", description};
+    if (e.kind == Edit::Set) return {"set", e.group, e.name, "--set", description};
+    if (e.kind == Edit::Move) return {"move", e.group, e.name, "--to", e.to};
+    return {"delete", e.group, e.name};
 }
 
 bool ApplyToStore(CConfigStore& store, const Edit& e) {
@@ -269,7 +261,8 @@ TEST(TwoWritersTest, bothWritersEditsEndInTheFile) {
     const unsigned seed = std::random_device{}();
     SCOPED_TRACE("seed " + std::to_string(seed));
     std::mt19937 rng(seed);
-    const auto a = MakePlan('a', rng()), b = MakePlan('b', rng());
+    Model endA, endB;
+    const auto a = MakePlan('a', rng(), endA), b = MakePlan('b', rng(), endB);
     const unsigned storeSeed = rng();
     const pid_t store = ::fork();
     if (store == 0) ::_exit(RunStoreWriter(dir, b, storeSeed));
@@ -280,8 +273,8 @@ TEST(TwoWritersTest, bothWritersEditsEndInTheFile) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     Model onDiskA, onDiskB;
     ASSERT_TRUE(ReadSides(file, onDiskA, onDiskB)) << ReadFile(file);
-    EXPECT_EQ(onDiskA, a.back().after);
-    EXPECT_EQ(onDiskB, b.back().after);
+    EXPECT_EQ(onDiskA, endA);
+    EXPECT_EQ(onDiskB, endB);
     for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
         EXPECT_FALSE(entry.path().string().ends_with("~") ||
                      entry.path().string().find(".changed") != std::string::npos)

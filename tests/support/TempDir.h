@@ -6,7 +6,10 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <optional>
+#include <stdexcept>
 #include <string>
 
 namespace vandrelle::test {
@@ -15,8 +18,16 @@ namespace vandrelle::test {
 // in it when the object goes away.
 class TempDir {
 public:
-    TempDir();
-    ~TempDir();
+    TempDir() {
+        std::string tmpl =
+            (std::filesystem::temp_directory_path() / "vandrelle-test-XXXXXX").string();
+        if (::mkdtemp(tmpl.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+        m_path = tmpl;
+    }
+    ~TempDir() {
+        std::error_code ec;
+        std::filesystem::remove_all(m_path, ec);
+    }
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
 
@@ -31,8 +42,16 @@ private:
 // or its absence, comes back also when a failed assertion ends the test early.
 class ScopedEnv {
 public:
-    ScopedEnv(const char* name, const std::string& value);
-    ~ScopedEnv();
+    ScopedEnv(const char* name, const std::string& value) : m_name(name) {
+        if (const char* old = std::getenv(name)) m_old = old;
+        ::setenv(name, value.c_str(), 1);
+    }
+    ~ScopedEnv() {
+        if (m_old)
+            ::setenv(m_name.c_str(), m_old->c_str(), 1);
+        else
+            ::unsetenv(m_name.c_str());
+    }
     ScopedEnv(const ScopedEnv&) = delete;
     ScopedEnv& operator=(const ScopedEnv&) = delete;
 
