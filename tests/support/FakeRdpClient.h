@@ -27,8 +27,8 @@ namespace vandrelle::test {
     }
 
 // An RDP client for tests: records every property put and method call in
-// order with its value, can refuse the Server put or Connect,
-// can lack any optional capability, and lets a test fire each event.
+// order with its value, can refuse the Server put or Connect, can lack any
+// optional capability, and lets a test fire each event.
 class FakeRdpClient : public RdpClient,
                       public RdpClient5,
                       public RdpClient6,
