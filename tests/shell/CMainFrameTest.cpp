@@ -14,6 +14,7 @@
 #include "ResourceIds.h"
 #include "SystemWatchers.h"
 #include "TreeMerge.h"
+#include "TreeNotation.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -32,17 +33,10 @@ using namespace vandrelle::test;
 namespace {
 
 // Europe, stored collapsed, holds Zürich with web12 and db1; Office holds
-// Build box and Lab.
-const std::string kFile =
-    "<?xml version=\"1.0\"?><Vandrelle><Servers>"
-    "<Group><Properties><Name>Europe</Name><GroupCollapsed>1</GroupCollapsed></Properties>"
-    "<Group><Properties><Name>Zürich</Name></Properties>"
-    "<Server><Name>web12</Name><Server>10.1.0.12</Server></Server>"
-    "<Server><Name>db1</Name><Server>db1.zh.test</Server></Server></Group></Group>"
-    "<Group><Properties><Name>Office</Name></Properties>"
-    "<Server><Name>Build box</Name><Server>10.0.0.4</Server></Server>"
-    "<Server><Name>Lab</Name><Server>10.0.0.5</Server></Server></Group>"
-    "</Servers></Vandrelle>";
+// Build and Lab.
+const std::string kFile = TreeFile(
+    "Europe[GroupCollapsed=1]{Zürich{web12[Server=10.1.0.12] db1[Server=db1.zh.test]}} "
+    "Office{Build[Server=10.0.0.4] Lab[Server=10.0.0.5]}");
 
 // A main window over kFile on disk, with fake session hosts.
 struct Frame {
@@ -139,8 +133,8 @@ private Q_SLOTS:
         Frame::Pump();
         QVERIFY(f.Client(0).Called("Connect"));
 
-        f.Open({u"Office", u"Build box"}, ID_SERVER_CONNECT_CONSOLE);
-        QCOMPARE(f.View()->GetPageCaption(2), QStringLiteral("Build box (console)"));
+        f.Open({u"Office", u"Build"}, ID_SERVER_CONNECT_CONSOLE);
+        QCOMPARE(f.View()->GetPageCaption(2), QStringLiteral("Build (console)"));
         QCOMPARE(f.frame.SessionAt(2)->Record().ConnectToServerConsole, 1);
         QVERIFY2(f.disk.Text().find("ConnectToServerConsole") == std::string::npos,
                  "the console switch was stored");
@@ -231,7 +225,7 @@ private Q_SLOTS:
         QVERIFY(!f.disk.config.Save());
         QTRY_VERIFY(told.seen);
 
-        f.Open({u"Office", u"Build box"});
+        f.Open({u"Office", u"Build"});
         f.Client(4).connectFailure = static_cast<HResult>(0x80004005);
         QPointer<QMessageBox> box;
         WhenModalOpens([&](QWidget* modal) {
@@ -268,7 +262,7 @@ private Q_SLOTS:
         Key(Qt::Key_Tab);
         QCOMPARE(QApplication::focusWidget(), f.frame.WindowMenuButton());
         f.Open({u"Office", u"Lab"});
-        f.Open({u"Office", u"Build box"});
+        f.Open({u"Office", u"Build"});
         Frame::Pump();
         f.Connect(1);
         QCOMPARE(QApplication::focusWidget(), f.hosts.made[1]->widget);
@@ -282,7 +276,7 @@ private Q_SLOTS:
         QCOMPARE(QApplication::focusWidget(), f.hosts.made[0]->widget);
         Key(Qt::Key_W, Qt::ControlModifier);
         QCOMPARE(f.View()->GetPageCount(), 2);
-        QCOMPARE(f.View()->GetPageCaption(1), QStringLiteral("Build box"));
+        QCOMPARE(f.View()->GetPageCaption(1), QStringLiteral("Build"));
         f.View()->SetActivePage(0);  // the tree's
         tree->setFocus();
         const auto current = [tree] { return tree->currentItem()->text(0); };
