@@ -165,7 +165,6 @@ private Q_SLOTS:
         QCOMPARE(s.sheet.focusWidget(), static_cast<QWidget*>(name));
 
         Retype(port, QString());
-        seen.seen = false;
         AnswerNextMessageBox(QMessageBox::Ok, &seen, 500);
         QCOMPARE(s.PressOk().Name, std::string("web"));
         QVERIFY(!seen.seen);
