@@ -220,10 +220,10 @@ bool ChildProcess::Running() {
     return m_pid > 0;
 }
 
-std::string WorkFolder::Logs(const std::vector<std::string>& more) const {
+std::string Logs(const TempDir& folder, const std::vector<std::string>& more) {
     std::vector<std::string> files;
     std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator(path(), ec)) {
+    for (const auto& entry : std::filesystem::directory_iterator(folder.path(), ec)) {
         if (entry.path().extension() == ".log") files.push_back(entry.path().string());
     }
     std::sort(files.begin(), files.end());
@@ -463,7 +463,8 @@ bool XrdpServer::LogOffSession() {
 
 std::string XrdpServer::Logs() const {
     const std::string home = UserHome(kUser), display = std::to_string(LastLogged(kSessionDisplay));
-    return m_work.Logs({home + "/.xorgxrdp." + display + ".log", home + "/.xsession-errors"});
+    return test::Logs(m_work,
+                      {home + "/.xorgxrdp." + display + ".log", home + "/.xsession-errors"});
 }
 
 }  // namespace vandrelle::test
