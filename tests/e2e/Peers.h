@@ -46,8 +46,6 @@ std::string Logs(const TempDir& folder, const std::vector<std::string>& more = {
 // configuration folder and a private runtime folder, where toolkit and sound
 // libraries keep their sockets, not in /tmp.
 void UseScratchHome(const std::string& home);
-// Every number that follows `marker` in the text.
-std::vector<int> NumbersAfter(const std::string& text, const std::string& marker);
 // What the shell command prints, without its last line end.
 std::string Shell(const std::string& command);
 // Waits (bounded by `ms`) until `done` holds, checking every 20 ms.
@@ -103,6 +101,8 @@ public:
     bool ok() const { return m_server != nullptr; }
     int port() const { return m_port; }
     std::string error() const { return m_error + "\n" + test::Logs(m_work); }
+    // Stops (SIGSTOP) the server with its connections open, or lets it run again.
+    void Freeze(bool frozen);
 
 private:
     TempDir m_work;
