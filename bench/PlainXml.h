@@ -13,7 +13,7 @@ namespace vandrelle {
 // The flags ParseDocument uses, so that the floor parses the same way.
 constexpr unsigned kPlainParseFlags = pugi::parse_default | pugi::parse_comments | pugi::parse_pi |
                                       pugi::parse_declaration | pugi::parse_doctype |
-                                      pugi::parse_ws_pcdata_single;
+                                      pugi::parse_ws_pcdata_single | pugi::parse_embed_pcdata;
 
 // pugixml's own file loading: read once into a buffer it parses in place.
 inline bool LoadPlain(pugi::xml_document& doc, const std::string& path) {

@@ -25,6 +25,8 @@
 #include "SessionMessages.h"
 #include "SessionView.h"
 
+#include <signal.h>
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -197,7 +199,7 @@ public:
     }
 
 private:
-    WorkFolder m_work{"link-bench"};
+    TempDir m_work;
     RegFileKeyStore m_keys;
     CConfigStore m_config;
     TimedView m_view;
@@ -235,7 +237,7 @@ public:
         m_window = Shell("timeout 30 xdotool search --sync --onlyvisible --pid " +
                          std::to_string(m_process->pid()) + " 2>/dev/null | head -1");
         if (m_window.empty()) {
-            std::fprintf(stderr, "%s showed no window\n%s\n", Name(), m_work.Logs().c_str());
+            std::fprintf(stderr, "%s showed no window\n%s\n", Name(), Logs(m_work).c_str());
             return false;
         }
         Shell("xdotool windowfocus --sync " + m_window + " 2>/dev/null");
@@ -257,7 +259,7 @@ public:
 
 private:
     int* m_heartbeats;
-    WorkFolder m_work{"link-bench"};
+    TempDir m_work;
     std::unique_ptr<ChildProcess> m_process;
     std::string m_window, m_screen;
 };
@@ -269,6 +271,32 @@ struct Figures {
 // What goes wrong: the link cut (both ways) while the user types or not; the
 // server stopped with its connections open while the user types; a slow,
 // lossy but live link (which should never be declared dead).
+// Stops (SIGSTOP) the processes listening on a port in a namespace, with
+// their connections open, until Thaw() or its end.
+class Freezer {
+public:
+    explicit Freezer(std::string space) : m_namespace(std::move(space)) {}
+    ~Freezer() { Thaw(); }
+    bool Freeze(int port) {
+        const std::string listeners = Shell("ip netns exec " + m_namespace +
+                                            " ss -ltnpH 'sport = :" + std::to_string(port) + "'");
+        for (auto at = listeners.find("pid="); at != std::string::npos;
+             at = listeners.find("pid=", at + 4)) {
+            const pid_t pid = std::atoi(listeners.c_str() + at + 4);
+            if (pid > 0 && ::kill(pid, SIGSTOP) == 0) m_frozen.push_back(pid);
+        }
+        return !m_frozen.empty();
+    }
+    void Thaw() {
+        for (const pid_t pid : m_frozen) ::kill(pid, SIGCONT);
+        m_frozen.clear();
+    }
+
+private:
+    std::string m_namespace;
+    std::vector<pid_t> m_frozen;
+};
+
 struct Fault {
     enum Kind { Cut, Frozen, Lossy };
     const char* name;
@@ -281,12 +309,12 @@ constexpr Fault kFaults[] = {{"cut, typing", Fault::Cut, true, 40s},
                              {"frozen, typing", Fault::Frozen, true, 40s},
                              {"5% lost, 1 Mbit/s", Fault::Lossy, true, 60s}};
 
-bool Apply(NetLink& link, int port, Fault::Kind kind) {
+bool Apply(NetLink& link, Freezer& freezer, int port, Fault::Kind kind) {
     switch (kind) {
         case Fault::Cut:
             return link.Cut();
         case Fault::Frozen:
-            return link.Freeze(port);
+            return freezer.Freeze(port);
         case Fault::Lossy:
             return link.Lossy(5, 1000);
     }
@@ -300,7 +328,8 @@ std::optional<Figures> Measure(Peer& peer, NetLink& link, int port, const Fault&
     if (!peer.Start(port)) return std::nullopt;
     peer.Pump(2s);
     Figures figures;
-    if (!Apply(link, port, fault.kind)) return std::nullopt;
+    Freezer freezer(link.serverNamespace());
+    if (!Apply(link, freezer, port, fault.kind)) return std::nullopt;
     const auto start = Clock::now();
     while (Clock::now() - start < fault.limit && !peer.LinkLost()) {
         if (fault.typing) peer.Type();
@@ -308,7 +337,7 @@ std::optional<Figures> Measure(Peer& peer, NetLink& link, int port, const Fault&
     }
     if (peer.LinkLost()) figures.dead = Seconds(Clock::now() - start);
     while (Clock::now() - start < kFaultAtLeast) peer.Pump(100ms);
-    link.Thaw();
+    freezer.Thaw();
     if (!link.Restore()) return std::nullopt;
     const auto back = Clock::now();
     while (Clock::now() - back < kResumeLimit && peer.LastPicture() < back) peer.Pump(100ms);
@@ -344,12 +373,13 @@ void Print(const char* who, const Fault& fault, const std::optional<Figures>& f)
 
 // A server that beats every second and freezes with its connection open,
 // while the user types: seconds until the client declares the link dead.
-void MeasureFrozenBeats(Peer& peer, NetLink& link, int port) {
+void MeasureFrozenBeats(Peer& peer, BeatingServer& server) {
     constexpr auto kLimit = 20s;
-    if (!peer.Start(port, false) || (peer.Pump(3s), peer.LinkLost()) || !link.Freeze(port)) {
+    if (!peer.Start(server.port(), false) || (peer.Pump(3s), peer.LinkLost())) {
         std::printf("%-30s %-18s (could not be measured)\n", peer.Name(), "beating, frozen");
         return;
     }
+    server.Freeze(true);
     const auto start = Clock::now();
     while (Clock::now() - start < kLimit && !peer.LinkLost()) {
         peer.Type();
@@ -364,7 +394,7 @@ void MeasureFrozenBeats(Peer& peer, NetLink& link, int port) {
     std::printf("%-30s %-18s %-24s (the server stays frozen)\n", peer.Name(), "beating, frozen",
                 dead);
     std::fflush(stdout);
-    link.Thaw();
+    server.Freeze(false);
 }
 
 }  // namespace
@@ -402,11 +432,9 @@ int main() {
             VandrellePeer peer;
             Print(peer.Name(), fault, Measure(peer, link, server->port(), fault));
         }
-        link.Thaw();
         link.Restore();
         ReferencePeer peer(&heartbeats);
         Print(peer.Name(), fault, Measure(peer, link, server->port(), fault));
-        link.Thaw();
         link.Restore();
     }
     std::printf("heartbeat PDUs xrdp sent to xfreerdp3 (which announces support): %d\n",
@@ -424,11 +452,11 @@ int main() {
     }
     {
         VandrellePeer peer;
-        MeasureFrozenBeats(peer, link, beating->port());
+        MeasureFrozenBeats(peer, *beating);
     }
     {
         ReferencePeer peer(&heartbeats);
-        MeasureFrozenBeats(peer, link, beating->port());
+        MeasureFrozenBeats(peer, *beating);
     }
     return 0;
 }

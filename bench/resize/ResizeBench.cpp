@@ -151,7 +151,7 @@ bool BenchWidget(const XrdpServer& server) {
 }
 
 bool BenchReference(const XrdpServer& server) {
-    WorkFolder work("resize-bench");
+    TempDir work;
     ChildProcess client(
         {"xfreerdp3", "/v:127.0.0.1:" + std::to_string(server.port()),
          "/u:" + std::string(XrdpServer::kUser), "/p:" + std::string(XrdpServer::kPassword),
@@ -160,7 +160,7 @@ bool BenchReference(const XrdpServer& server) {
     const std::string window = Shell("timeout 30 xdotool search --sync --onlyvisible --pid " +
                                      std::to_string(client.pid()) + " 2>/dev/null | head -1");
     if (window.empty()) {
-        std::fprintf(stderr, "xfreerdp3 showed no window\n%s\n", work.Logs().c_str());
+        std::fprintf(stderr, "xfreerdp3 showed no window\n%s\n", Logs(work).c_str());
         return false;
     }
     // Connected once the server's session screen has the client's first size.

@@ -31,7 +31,10 @@ bool IsBlank(const char* s) {
 
 void DropLoneWhiteSpace(pugi::xml_node parent) {
     pugi::xml_node only = parent.first_child();
-    if (only && !only.next_sibling() && only.type() == pugi::node_pcdata && IsBlank(only.value())) {
+    if (!only && *parent.value() && IsBlank(parent.value())) {
+        parent.text().set("");  // empties the element's own value
+    } else if (only && !only.next_sibling() && only.type() == pugi::node_pcdata &&
+               IsBlank(only.value())) {
         parent.remove_child(only);
     }
 }
@@ -41,7 +44,7 @@ class TextCollector : public pugi::xml_tree_walker {
 public:
     explicit TextCollector(std::string* out) : m_out(out) {}
     bool for_each(pugi::xml_node& node) override {
-        if (IsText(node)) m_out->append(node.value());
+        if (IsText(node) || node.type() == pugi::node_element) m_out->append(node.value());
         return true;
     }
 
@@ -148,7 +151,7 @@ std::string Position(const std::string& bytes, std::ptrdiff_t offset) {
 
 constexpr unsigned kParseFlags = pugi::parse_default | pugi::parse_comments | pugi::parse_pi |
                                  pugi::parse_declaration | pugi::parse_doctype |
-                                 pugi::parse_ws_pcdata_single;
+                                 pugi::parse_ws_pcdata_single | pugi::parse_embed_pcdata;
 
 // The offset of the first decoded reference to U+0000 in a document that
 // parsed, or -1. A UTF-8 file without one anywhere in its bytes (nearly every
@@ -156,8 +159,10 @@ constexpr unsigned kParseFlags = pugi::parse_default | pugi::parse_comments | pu
 std::ptrdiff_t NullReferenceOffset(const std::string& bytes, pugi::xml_encoding encoding) {
     if (encoding == pugi::encoding_utf8 && NullReferenceIn(bytes) == std::string::npos) return -1;
     pugi::xml_document raw;
-    raw.load_buffer(bytes.data(), bytes.size(),
-                    kParseFlags & ~(pugi::parse_escapes | pugi::parse_eol), pugi::encoding_auto);
+    raw.load_buffer(
+        bytes.data(), bytes.size(),
+        kParseFlags & ~(pugi::parse_escapes | pugi::parse_eol | pugi::parse_embed_pcdata),
+        pugi::encoding_auto);
     NullReferenceFinder finder;
     raw.traverse(finder);
     return finder.offset();
@@ -175,6 +180,17 @@ bool ParsesInPlace(std::string_view bytes) {
 }
 
 }  // namespace
+
+// The parser keeps text that comes first inside an element in the element's
+// own value, not in a node of its own (a third of the nodes of a typical
+// file), so an element's value is text that precedes its children.
+const char* LoneText(pugi::xml_node element) {
+    const pugi::xml_node first = element.first_child();
+    if (!first) return element.value();
+    if (*element.value()) return nullptr;
+    if (!first.next_sibling() && IsText(first)) return first.value();
+    return nullptr;
+}
 
 pugi::xml_node FirstChildElement(pugi::xml_node parent, std::string_view name) {
     for (pugi::xml_node c = parent.first_child(); c; c = c.next_sibling()) {
@@ -207,26 +223,23 @@ pugi::xml_node SelectElement(pugi::xml_node from, std::string_view path) {
 }
 
 std::string ElementText(pugi::xml_node element) {
-    const pugi::xml_node first = element.first_child();
-    if (first && !first.next_sibling() && IsText(first)) return first.value();
-    std::string out;
+    if (const char* lone = LoneText(element)) return lone;
+    std::string out = element.value();
     TextCollector collector(&out);
     element.traverse(collector);  // iterative: deep nesting costs no stack
     return out;
 }
 
 bool ElementTextEquals(pugi::xml_node element, std::string_view text) {
-    pugi::xml_node first = element.first_child();
-    if (!first) return text.empty();
-    if (!first.next_sibling() && IsText(first)) return text == first.value();
+    if (const char* lone = LoneText(element)) return text == lone;
     return ElementText(element) == text;
 }
 
 void SetElementText(pugi::xml_node element, std::string_view text) {
     while (pugi::xml_node c = element.first_child()) element.remove_child(c);
-    if (!text.empty()) {
-        element.append_child(pugi::node_pcdata).set_value(std::string(text).c_str());
-    }
+    // Replaces the element's own value, or adds a text child when it has none;
+    // empty text leaves neither, so the element is written "<Name />".
+    if (*element.value() || !text.empty()) element.text().set(std::string(text).c_str());
 }
 
 pugi::xml_node AppendChildElement(pugi::xml_node parent, std::string_view name) {

@@ -28,6 +28,10 @@ pugi::xml_node SelectElement(pugi::xml_node from, std::string_view path);
 // The text content of an element: all its text, CDATA included, in order.
 std::string ElementText(pugi::xml_node element);
 
+// The element's text content without a copy when it lies in one place (the
+// usual case: an element holding text only), or null.
+const char* LoneText(pugi::xml_node element);
+
 // Whether the element's text content equals `text`, without building a copy
 // in the usual case of a single text child.
 bool ElementTextEquals(pugi::xml_node element, std::string_view text);

@@ -56,9 +56,7 @@ Fields FieldsOf(pugi::xml_node node) {
 }
 
 bool SameText(pugi::xml_node a, pugi::xml_node b) {
-    const pugi::xml_node text = b.first_child();
-    if (text && !text.next_sibling() && text.type() == pugi::node_pcdata)
-        return ElementTextEquals(a, text.value());
+    if (const char* text = LoneText(b)) return ElementTextEquals(a, text);
     return ElementText(a) == ElementText(b);
 }
 

@@ -45,20 +45,42 @@ const QCollator& LabelCollator() {
 }
 
 // An item that sorts among its siblings in that order, and whose
-// description is worked out when asked, so that it is never stale.
+// description is worked out when asked, so that it is never stale. Its kind
+// and icon are fields of its own rather than entries in the item's table of
+// roles: a tree of ten thousand servers is made at every start.
 class TreeItem : public QTreeWidgetItem {
 public:
-    using QTreeWidgetItem::QTreeWidgetItem;
+    TreeItem(QTreeWidgetItem* parent, const QString& label, int kind, const QIcon& icon)
+        : QTreeWidgetItem(parent), m_kind(kind), m_icon(icon) {
+        setText(0, label);
+    }
     bool operator<(const QTreeWidgetItem& other) const override {
         return LabelCollator().compare(text(0).toCaseFolded(), other.text(0).toCaseFolded()) < 0;
     }
     QVariant data(int column, int role) const override {
+        if (column == 0 && role == CServerList::kItemDataRole) return m_kind;
+        if (column == 0 && role == Qt::DecorationRole) return m_icon;
         if (role == Qt::AccessibleDescriptionRole && treeWidget()) {
             if (const auto* list = qobject_cast<const CServerList*>(treeWidget()->parentWidget()))
                 return list->ItemDescription(this);
         }
         return QTreeWidgetItem::data(column, role);
     }
+    void setData(int column, int role, const QVariant& value) override {
+        if (column == 0 && role == CServerList::kItemDataRole) {
+            m_kind = value.toInt();
+        } else if (column == 0 && role == Qt::DecorationRole) {
+            m_icon = value.value<QIcon>();
+        } else {
+            QTreeWidgetItem::setData(column, role, value);
+            return;
+        }
+        emitDataChanged();
+    }
+
+private:
+    int m_kind;
+    QIcon m_icon;
 };
 
 // A group is shown collapsed when it stores a collapse state other than "0".
@@ -143,9 +165,7 @@ CServerList::~CServerList() {
 // ordered by their labels as a whole. The tree is put into the view only when
 // complete, so the view lays it out once.
 void CServerList::Build() {
-    m_root = new TreeItem(QStringList(tr("Servers")));
-    m_root->setIcon(0, ResourceIcon(IDR_MAINFRAME));
-    m_root->setData(0, kItemDataRole, kGroupItem);
+    m_root = new TreeItem(nullptr, tr("Servers"), kGroupItem, ResourceIcon(IDR_MAINFRAME));
 
     std::vector<QTreeWidgetItem*> collapsed;
     struct Level {
@@ -217,10 +237,7 @@ void CServerList::UpdateEmptyHint() {
 // An item of that kind appended to the parent's children.
 QTreeWidgetItem* CServerList::NewItem(QTreeWidgetItem* parent, const std::string& label,
                                       int kind) const {
-    auto* item = new TreeItem(parent, QStringList(Q(label)));
-    item->setIcon(0, kind == kServerItem ? m_serverIcon : m_groupIcon);
-    item->setData(0, kItemDataRole, kind);
-    return item;
+    return new TreeItem(parent, Q(label), kind, kind == kServerItem ? m_serverIcon : m_groupIcon);
 }
 
 // Sorting the attached tree keeps the items, and with them the view's

@@ -1,11 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "NetLink.h"
 
-#include "Peers.h"
-
 #include <fcntl.h>
 #include <sched.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -69,7 +66,6 @@ NetLink::NetLink() {
 }
 
 NetLink::~NetLink() {
-    Thaw();
     // Deleting a namespace that still holds processes only drops its name;
     // the veth pair goes with the last of them.
     Succeeds("ip netns del " + m_server);
@@ -115,19 +111,6 @@ bool NetLink::Lossy(int percent, int kbitPerSecond) {
 
 bool NetLink::Restore() {
     return Lossy(0, 0);
-}
-
-bool NetLink::Freeze(int port) {
-    const std::string listeners = "ss -ltnpH 'sport = :" + std::to_string(port) + "'";
-    for (const pid_t pid : NumbersAfter(Shell(In(m_server, listeners)), "pid=")) {
-        if (pid > 0 && ::kill(pid, SIGSTOP) == 0) m_frozen.push_back(pid);
-    }
-    return !m_frozen.empty();
-}
-
-void NetLink::Thaw() {
-    for (const pid_t pid : m_frozen) ::kill(pid, SIGCONT);
-    m_frozen.clear();
 }
 
 NetLink::Inside::Inside(const std::string& name) {

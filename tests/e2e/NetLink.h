@@ -16,10 +16,7 @@
 //   link.Cut(); ... link.Restore();
 #pragma once
 
-#include <sys/types.h>
-
 #include <string>
-#include <vector>
 
 namespace vandrelle::test {
 
@@ -71,18 +68,12 @@ public:
     // No fault: every packet passes again.
     bool Restore();
 
-    // Stops (SIGSTOP) the server's process listening on `port` in the server's
-    // namespace, with its connections open; Thaw() lets it run again.
-    bool Freeze(int port);
-    void Thaw();
-
 private:
     bool Run(const std::string& command);
     bool SetRules(const std::string& rule);
 
     std::string m_server, m_client;
     std::string m_error;
-    std::vector<pid_t> m_frozen;
 };
 
 }  // namespace vandrelle::test

@@ -26,6 +26,15 @@
 namespace vandrelle::test {
 namespace {
 
+// Every number that follows `marker` in the text.
+std::vector<int> NumbersAfter(const std::string& text, const std::string& marker) {
+    std::vector<int> numbers;
+    for (auto at = text.find(marker); at != std::string::npos; at = text.find(marker, at + 1)) {
+        numbers.push_back(std::atoi(text.c_str() + at + marker.size()));
+    }
+    return numbers;
+}
+
 std::string ReadText(const std::string& path) {  // empty when it cannot be read
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
@@ -166,14 +175,6 @@ void UseScratchHome(const std::string& home) {
     ::setenv("XDG_RUNTIME_DIR", (home + "/runtime").c_str(), 1);
 }
 
-std::vector<int> NumbersAfter(const std::string& text, const std::string& marker) {
-    std::vector<int> numbers;
-    for (auto at = text.find(marker); at != std::string::npos; at = text.find(marker, at + 1)) {
-        numbers.push_back(std::atoi(text.c_str() + at + marker.size()));
-    }
-    return numbers;
-}
-
 std::string Shell(const std::string& command) {
     std::string out;
     if (FILE* pipe = ::popen(command.c_str(), "r")) {
@@ -220,10 +221,10 @@ bool ChildProcess::Running() {
     return m_pid > 0;
 }
 
-std::string WorkFolder::Logs(const std::vector<std::string>& more) const {
+std::string Logs(const TempDir& folder, const std::vector<std::string>& more) {
     std::vector<std::string> files;
     std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator(path(), ec)) {
+    for (const auto& entry : std::filesystem::directory_iterator(folder.path(), ec)) {
         if (entry.path().extension() == ".log") files.push_back(entry.path().string());
     }
     std::sort(files.begin(), files.end());
@@ -305,6 +306,10 @@ BeatingServer::BeatingServer(const std::string& address) {
             [this](pid_t pid) { return ListensOn(pid, m_port); });
     }
     if (!m_server) m_error = "the beating server did not listen";
+}
+
+void BeatingServer::Freeze(bool frozen) {
+    if (m_server) ::kill(m_server->pid(), frozen ? SIGSTOP : SIGCONT);
 }
 
 InputWatch::InputWatch(const std::string& display) : m_display(XOpenDisplay(display.c_str())) {
@@ -463,7 +468,8 @@ bool XrdpServer::LogOffSession() {
 
 std::string XrdpServer::Logs() const {
     const std::string home = UserHome(kUser), display = std::to_string(LastLogged(kSessionDisplay));
-    return m_work.Logs({home + "/.xorgxrdp." + display + ".log", home + "/.xsession-errors"});
+    return test::Logs(m_work,
+                      {home + "/.xorgxrdp." + display + ".log", home + "/.xsession-errors"});
 }
 
 }  // namespace vandrelle::test

@@ -38,21 +38,14 @@ private:
     pid_t m_pid = -1;
 };
 
-// A folder of the peer's own under the temporary folder, removed with it;
-// `kind` says what it is for, to the reader.
-class WorkFolder : public TempDir {
-public:
-    explicit WorkFolder(const std::string& /*kind*/) {}
-    // Its "*.log" files, then each of `more` that exists: what a failing test prints.
-    std::string Logs(const std::vector<std::string>& more = {}) const;
-};
+// The "*.log" files of a peer's own folder, then each of `more` that exists:
+// what a failing test prints.
+std::string Logs(const TempDir& folder, const std::vector<std::string>& more = {});
 
 // A user's folders under `home`, made and set as this process's: its
 // configuration folder and a private runtime folder, where toolkit and sound
 // libraries keep their sockets, not in /tmp.
 void UseScratchHome(const std::string& home);
-// Every number that follows `marker` in the text.
-std::vector<int> NumbersAfter(const std::string& text, const std::string& marker);
 // What the shell command prints, without its last line end.
 std::string Shell(const std::string& command);
 // Waits (bounded by `ms`) until `done` holds, checking every 20 ms.
@@ -79,13 +72,13 @@ public:
     int port() const { return m_port; }
     const std::string& display() const { return m_display; }       // ":N"
     std::string error() const { return m_error + "\n" + Logs(); }  // why it did not start
-    std::string Logs() const { return m_work.Logs(); }
+    std::string Logs() const { return test::Logs(m_work); }
     void Kill() { m_server.reset(); }
 
     static constexpr unsigned kRed = 0x30, kGreen = 0x60, kBlue = 0xa0;  // the display's colour
 
 private:
-    WorkFolder m_work{"shadow"};
+    TempDir m_work;
     int m_port = 0;
     std::string m_error;
     int m_displayNumber = 0;
@@ -107,10 +100,12 @@ public:
     explicit BeatingServer(const std::string& address);
     bool ok() const { return m_server != nullptr; }
     int port() const { return m_port; }
-    std::string error() const { return m_error + "\n" + m_work.Logs(); }
+    std::string error() const { return m_error + "\n" + test::Logs(m_work); }
+    // Stops (SIGSTOP) the server with its connections open, or lets it run again.
+    void Freeze(bool frozen);
 
 private:
-    WorkFolder m_work{"beating"};
+    TempDir m_work;
     int m_port = 0;
     std::string m_error;
     std::unique_ptr<ChildProcess> m_server;
@@ -145,7 +140,7 @@ private:
     // The number after the last `marker` in sesman's log, 0 when there is none.
     int LastLogged(const std::string& marker) const;
 
-    WorkFolder m_work{"xrdp"};
+    TempDir m_work;
     int m_port = 0;
     bool m_madeRunFolder = false;
     int m_mounts = -1;        // held open: the namespace keeps its name while the server lives

@@ -112,7 +112,7 @@ private Q_SLOTS:
     // Then the main window, on the engine module as the program finds it,
     // loaded when the first session opens: a server opened from the tree with
     // the keyboard, reconnected in and out of full screen, and full screen
-    // until the server goes.
+    // until the server goes (left with the bar's button: the xrdp session).
     void theDesktopInTheWidgetAloneAndInTheMainWindow() {
         ShadowServer server;
         QVERIFY2(server.ok(), server.error().c_str());
@@ -137,7 +137,6 @@ private Q_SLOTS:
 
         takeCertificate();
         OpenFromTheKeyboard(frame);
-        QCOMPARE(tabs->GetPageCount(), 2);
         QVERIFY(EngineModuleLoaded());
         QTRY_VERIFY_WITH_TIMEOUT(taken, 20000);
         QTRY_COMPARE_WITH_TIMEOUT(image(1), 2, 20000);
@@ -149,9 +148,6 @@ private Q_SLOTS:
                    !frame.isFullScreen();
         };
         QTRY_VERIFY_WITH_TIMEOUT(ShowsServedColour(session->Host().Widget()), 10000);
-        // Beside it, the size of the desktop the server serves.
-        QTRY_COMPARE(frame.findChild<QLabel*>(QStringLiteral("desktopSize"))->text(),
-                     QStringLiteral("1024 \u00d7 768"));
 
         // "Reconnect in Full Screen mode" covers the screen for that connection only.
         Q_EMIT tabs->ContextMenuRequested(1, QPoint(5, 5));
@@ -166,14 +162,7 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(image(1), 2, 20000);
         QTRY_VERIFY(inItsTab());
 
-        // Full screen from the tab and back with the bar's button, again from
-        // the tab, and the session comes back into its tab when its server goes.
-        Q_EMIT tabs->TabDoubleClicked(1);
-        QTRY_VERIFY(session->IsContainerFullScreen());
-        auto* leave = session->findChild<QToolButton*>(QStringLiteral("leaveFullScreenButton"));
-        QVERIFY(leave && leave->isVisible());
-        leave->click();
-        QTRY_VERIFY(inItsTab());
+        // Full screen from the tab, and the session comes back into its tab when its server goes.
         Q_EMIT tabs->TabDoubleClicked(1);
         QTRY_VERIFY(frame.isFullScreen());
         server.Kill();
@@ -183,9 +172,10 @@ private Q_SLOTS:
 
     // One xrdp session opened from the main window: clipboard text both ways,
     // then a desktop that fits the window follows it (the server takes
-    // sizes) in the screen's device pixels: the window resized, dragged,
-    // maximized, and the session in full screen and out, without
-    // reconnecting; the status bar shows each size.
+    // sizes) in the screen's device pixels: the window resized, and the
+    // session in full screen and out with the bar's button, without
+    // reconnecting; the status bar shows each size. (The pacing of the
+    // requests while the window is dragged: DesktopFitTest.)
     void anXrdpSessionSharesTheClipboardAndFollowsTheWindow() {
         if (const std::string why = XrdpServer::Unavailable(); !why.empty()) QSKIP(why.c_str());
         if (::access("/usr/bin/xclip", X_OK) != 0) QSKIP("xclip is not installed");
@@ -258,22 +248,8 @@ private Q_SLOTS:
             return image.pixel(image.width() - 2, image.height() - 2);
         };
         QTRY_VERIFY_WITH_TIMEOUT(Near<XrdpServer>(corner()), 2000);
-        // A drag: many sizes in a short time, the last one wins (the pacing
-        // of the requests: DesktopFitTest).
-        for (int w = 820; w <= 1000; w += 20) {
-            frame.resize(w, 620);
-            QTest::qWait(25);
-        }
-        QTRY_COMPARE_WITH_TIMEOUT(sizes(), follows(), 2000);
 
         const QSize before = area();
-        frame.showMaximized();
-        QTRY_VERIFY(area() != before);
-        QTRY_COMPARE_WITH_TIMEOUT(sizes(), follows(), 2000);
-        frame.showNormal();
-        QTRY_COMPARE(area(), before);
-        QTRY_COMPARE_WITH_TIMEOUT(sizes(), follows(), 2000);
-
         Q_EMIT tabs->TabDoubleClicked(1);
         QTRY_VERIFY(session->IsContainerFullScreen());
         QTRY_COMPARE(picture->size(), picture->screen()->size());

@@ -163,7 +163,6 @@ private Q_SLOTS:
         AnswerNextMessageBox(QMessageBox::Yes, &box);  // were it the question
         p.Command(("G/" + longer).c_str(), ID_SERVER_DELETE);
         QVERIFY(box.text.contains(u"too long"_s));
-        box.seen = false;
         AnswerNextMessageBox(QMessageBox::Ok, &box);
         p.list.OnCommand(ID_SERVER_CONNECT);
         QVERIFY2(box.seen && p.frame.sent.isEmpty(), "a path cut short");
@@ -202,7 +201,6 @@ private Q_SLOTS:
         p.Command("Office", ID_GROUP_ADD_SERVER);
         p.cancel = false;
         p.edit = [](Properties& r) { r.Name.clear(); };
-        box.seen = false;
         AnswerNextMessageBox(QMessageBox::Ok, &box);
         p.Command("Office", ID_GROUP_ADD_GROUP);
         QVERIFY(box.seen);
@@ -361,7 +359,6 @@ private Q_SLOTS:
         QVERIFY(p.disk.config.IsDirty());
         QCOMPARE(p.disk.Text(), before);
 
-        box.seen = false;
         AnswerNextMessageBox(QMessageBox::Yes, &box, 300);
         p.Key("", Qt::Key_Delete);  // only a beep
         QTest::qWait(400);

@@ -111,66 +111,47 @@ private:
 class CSimpleTabViewTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void removingAPageActivatesItsLeftNeighbour() {
-        const struct {
-            int pages, active, removed;
-            const char* order;
-            int expected;
-        } rows[] = {{3, 1, 1, "00 22", 0},  // the active one in the middle
-                    {3, 0, 0, "11 22", 0},  // the active one first: its right neighbour
-                    {1, 0, 0, "", -1}};     // the only page
-        for (const auto& row : rows) {
-            Fixture f(row.pages);
-            f.view->SetActivePage(row.active);
-            QPointer<QWidget> gone = f.view->GetPageWidget(row.removed);
-            f.view->RemovePage(row.removed);
-            QVERIFY(gone.isNull());
-            QCOMPARE(f.Order(), QString::fromLatin1(row.order));
-            QCOMPARE(f.Log(), QStringLiteral("activated %1").arg(row.expected));  // Set...: none
-            QCOMPARE(f.Strip()->isVisible(), row.pages > 1);
-            f.VerifyOnlyActiveShown();
-        }
-    }
-
     // A caption shows its first 27 characters and "..." when longer than 30,
     // never half a surrogate pair; a screen reader reads it whole, and the
     // page's description apart.
     void captionsAreShortenedForTheEyeOnly() {
         const QString smile = QString::fromUtf16(u"\U0001F600"), a25(25, u'a');
-        const struct {
-            QString caption, shown;
-        } rows[] = {{QStringLiteral("abcdefghijklmnopqrstuvwxyz01234"),  // 31: cut
-                     QStringLiteral("abcdefghijklmnopqrstuvwxyz0...")},
-                    {a25 + u'a' + smile + QStringLiteral("bbbb"), a25 + "a..."},  // pair at the cut
-                    {QStringLiteral("R&D && QA"), QStringLiteral("R&D && QA")}};
-        for (const auto& row : rows) {
-            Fixture f;
-            f.Add(row.caption);
-            QCOMPARE(f.Strip()->tabText(0).replace(QStringLiteral("&&"), QStringLiteral("&")),
-                     row.shown);
-            f.view->SetPageDescription(0, QStringLiteral("connected"));
-            QAccessibleInterface* tab = QAccessible::queryAccessibleInterface(f.Strip())->child(0);
-            QCOMPARE(tab->text(QAccessible::Name), row.caption);
-            QCOMPARE(tab->text(QAccessible::Description), QStringLiteral("connected"));
+        const QString rows[][2] = {{QStringLiteral("abcdefghijklmnopqrstuvwxyz01234"),  // 31: cut
+                                    QStringLiteral("abcdefghijklmnopqrstuvwxyz0...")},
+                                   {a25 + u'a' + smile + QStringLiteral("bbbb"), a25 + "a..."},
+                                   {QStringLiteral("R&D && QA"), QStringLiteral("R&D && QA")}};
+        Fixture f;
+        for (const auto& [caption, shown] : rows) f.Add(caption);
+        f.view->SetPageDescription(0, QStringLiteral("connected"));
+        QAccessibleInterface* strip = QAccessible::queryAccessibleInterface(f.Strip());
+        for (int i = 0; i < 3; ++i) {
+            QCOMPARE(f.Strip()->tabText(i).replace(QStringLiteral("&&"), QStringLiteral("&")),
+                     rows[i][1]);
+            QCOMPARE(strip->child(i)->text(QAccessible::Name), rows[i][0]);
         }
+        QCOMPARE(strip->child(0)->text(QAccessible::Description), QStringLiteral("connected"));
     }
 
     // Clicks on a tab and on the strip between tabs; %1 is the point. As
     // the main window does, the receiver of a close or a double click
-    // removes the page at once.
+    // removes the page at once: the active page's left neighbour (the first
+    // one's right) becomes active.
     void mouseNoticesOnTabsAndBetweenThem() {
         const struct {
             Qt::MouseButton button;
             bool twice;
             int tab;  // -1: between tabs
+            int active;
             const char* expected;
-        } rows[] = {{Qt::RightButton, false, 1, "menu 1 %1"},
-                    {Qt::MiddleButton, false, 0, "close 0; activated 1"},
-                    {Qt::LeftButton, true, 1, "activated 1; double 1; activated 0"},
-                    {Qt::RightButton, false, -1, "strip menu %1"},
-                    {Qt::MiddleButton, false, -1, "strip middle"}};
+        } rows[] = {{Qt::RightButton, false, 1, 2, "menu 1 %1"},
+                    {Qt::MiddleButton, false, 0, 2, "close 0; activated 1"},
+                    {Qt::MiddleButton, false, 0, 0, "close 0; activated 0"},
+                    {Qt::LeftButton, true, 1, 2, "activated 1; double 1; activated 0"},
+                    {Qt::RightButton, false, -1, 2, "strip menu %1"},
+                    {Qt::MiddleButton, false, -1, 2, "strip middle"}};
         for (const auto& row : rows) {
             Fixture f(3);
+            f.view->SetActivePage(row.active);  // tells nothing
             for (auto notice : {&CSimpleTabView::CloseRequested, &CSimpleTabView::TabDoubleClicked})
                 QObject::connect(f.view, notice, f.view, &CSimpleTabView::RemovePage);
             const QPoint at = row.tab >= 0 ? f.TabCenter(row.tab) : f.EmptyPart();
@@ -239,10 +220,15 @@ private Q_SLOTS:
         QCOMPARE(f.Order(), QStringLiteral("00 11 22"));
         QCOMPARE(f.Log(), QStringLiteral("double 1; activated 0; activated 1"));
         f.view->RemovePage(1);
+        QCOMPARE(f.Order(), QStringLiteral("00 22"));
         QCOMPARE(QApplication::focusWidget(), f.Page(0));
         f.Strip()->setFocus();
         f.view->RemovePage(0);
         QVERIFY(f.Strip()->hasFocus());
+        QPointer<QWidget> last = f.Page(0);
+        f.view->RemovePage(0);  // the only page
+        QVERIFY(last.isNull() && !f.Strip()->isVisible());
+        QVERIFY(f.Log().endsWith(QStringLiteral("activated -1")));
 
         KeyRecorder otherWindow;
         otherWindow.show();

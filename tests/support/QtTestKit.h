@@ -71,10 +71,11 @@ struct SeenBox {
 };
 
 // Answers the next message box that opens within `timeoutMs` by pressing
-// `button`, and records what it showed in *seen.
+// `button`, and records what it showed in *seen, which forgets any box before.
 inline void AnswerNextMessageBox(QMessageBox::StandardButton button, SeenBox* seen,
                                  int timeoutMs = 5000) {
     delete seen->watch;
+    seen->seen = false;
     seen->watch = WatchModal(timeoutMs, [button, seen](QWidget* modal) {
         auto* box = qobject_cast<QMessageBox*>(modal);
         if (!box) return false;
