@@ -2,7 +2,7 @@
 // The configuration store: reading files, where it finds and saves them,
 // writing and editing the tree; its values in the key store (the password key
 // that Init reads or makes, the window placement), and how passwords are
-// stored.
+// stored; and the XML text the store reads and writes.
 #include "ConfigFixture.h"
 #include "ConfigLocation.h"
 #include "FileUtil.h"
@@ -564,6 +564,47 @@ TEST(PasswordCodecTest, StoredFormIsBase64OfFreshRc4OverCp1252) {
     EXPECT_EQ(EncodePassword("Pé€", kKey), "yi5M");  // the stream starts afresh
     EXPECT_EQ(DecodePassword(" yi5\r\nMmkE=", kKey), "Pé€");
     EXPECT_EQ(EncodePassword("", kKey), "");
+}
+
+// The parser keeps an element's leading text in the element itself; reading
+// and editing must not tell that apart from a text node, and a save writes
+// what the file held.
+TEST(XmlTextTest, TextReadsAndEditsAlikeWhereverTheParserKeepsIt) {
+    struct Case {
+        const char* file;
+        std::string text;  // of the root element, before the edit
+        std::function<void(pugi::xml_node)> edit;
+        const char* textAfter;
+        const char* saved;
+    };
+    const auto set = [](const char* text) {
+        return [text](pugi::xml_node a) { SetElementText(a, text); };
+    };
+    const Case rows[] = {
+        {"<a>x</a>", "x", set(""), "", "<a />\n"},
+        {"<a>x</a>", "x", set("y"), "y", "<a>y</a>\n"},
+        {"<a />", "", set("y"), "y", "<a>y</a>\n"},
+        {"<a>t<b>u</b>v<![CDATA[w]]></a>", "tuvw", set(""), "", "<a />\n"},
+        {"<a>t<![CDATA[w]]></a>", "tw", set("v"), "v", "<a>v</a>\n"},
+        // An empty element written across lines takes a child without turning
+        // into mixed content.
+        {"<a>\n  </a>", "\n  ", [](pugi::xml_node a) { AppendChildElement(a, "b"); }, "",
+         "<a>\n  <b />\n</a>\n"},
+    };
+    for (const Case& row : rows) {
+        SCOPED_TRACE(row.file);
+        pugi::xml_document doc;
+        std::string error;
+        ASSERT_TRUE(ParseDocument(doc, row.file, &error)) << error;
+        const pugi::xml_node a = doc.document_element();
+        EXPECT_EQ(ElementText(a), row.text);
+        EXPECT_TRUE(ElementTextEquals(a, row.text));
+        EXPECT_FALSE(ElementTextEquals(a, row.text + "."));
+        row.edit(a);
+        EXPECT_EQ(ElementText(a), row.textAfter);
+        const std::string saved = SerializeDocument(doc);
+        EXPECT_EQ(saved.substr(saved.find('\n') + 1), row.saved);
+    }
 }
 
 }  // namespace
