@@ -320,7 +320,7 @@ private Q_SLOTS:
     // A session whose link dies: the tab's fifth image and its state text,
     // the attempt in the status bar, and the last picture greyed over the
     // session, taking the keyboard focus from it. Resumed by the engine, the
-    // session is as it was. (Fresh connects and the limit: SessionHealTest.)
+    // session is as it was. (Fresh connects and the limit: SessionTest.ALostLinkHeals...)
     // Then another writer (the companion) adds a server and deletes the one
     // whose tab is open: the tree follows within a second with the user's
     // groups open and closed and the same item selected, and the tab goes on.
