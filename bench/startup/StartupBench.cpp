@@ -198,6 +198,8 @@ int main(int argc, char** argv) {
         });
         poll->start(5);
     };
+    PrepareToolkit();
+    steps.End("toolkit (style and fonts; the configuration read meanwhile)");
     const int code = RunProgram(environment, starting.get());
 
     // The tree alone, from the same file, in the warm process.

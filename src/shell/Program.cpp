@@ -7,6 +7,7 @@
 #include "SystemWatchers.h"
 
 #include <QApplication>
+#include <QFontMetrics>
 #include <QMessageBox>
 #include <QTimer>
 
@@ -49,6 +50,11 @@ StartingConfig LoadStartingConfig(const std::string& programFolder, const std::s
     starting.config->SetDiskMerge(MergeTrees);
     starting.found = FindAndLoadConfig(*starting.config, programFolder, userFolder);
     return starting;
+}
+
+void PrepareToolkit() {
+    QApplication::style();
+    QFontMetrics(QApplication::font()).height();
 }
 
 int RunProgram(const ProgramEnvironment& environment, StartingConfig starting) {

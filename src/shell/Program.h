@@ -44,6 +44,12 @@ struct StartingConfig {
 StartingConfig LoadStartingConfig(const std::string& programFolder, const std::string& userFolder,
                                   KeyStore& keys);
 
+// Readies what the first window takes from the toolkit (its style, the
+// fonts and their metrics), work that would otherwise fall on the window's
+// making; called while the configuration is still being read. The
+// QApplication must exist.
+void PrepareToolkit();
+
 // The program from start to end with that configuration: a second start
 // handed over to the first when the configuration asks for one instance, the
 // main window run until it closes, the configuration saved. The QApplication

@@ -16,7 +16,8 @@
 int main(int argc, char** argv) {
     (void)argc;
     // The configuration is read on another thread while the application
-    // connects to the display: neither needs the other.
+    // connects to the display and readies its style and fonts: neither needs
+    // the other.
     auto keys = vandrelle::MakeDefaultKeyStore();
     const std::string programFolder = vandrelle::ProgramFolder();
     const std::string userFolder = vandrelle::UserConfigFolder();
@@ -36,6 +37,7 @@ int main(int argc, char** argv) {
     environment.hosts = vandrelle::ModuleEngineHosts(vandrelle::EngineModulePath());
     environment.loginBus = [] { return QDBusConnection::systemBus(); };
     environment.endConnections = [] { vandrelle::EndEngineConnections(std::chrono::seconds(5)); };
+    vandrelle::PrepareToolkit();
     const int code = vandrelle::RunProgram(environment, starting.get());
     // Closed sessions end their connections on their own threads; the
     // process waits for them rather than cutting them off.
