@@ -143,6 +143,8 @@ private Q_SLOTS:
         QLineEdit* user = Edit(s.General(), IDC_USER_NAME);
         QCOMPARE(Edit(s.General(), IDC_PASSWORD)->echoMode(), QLineEdit::Password);
         QVERIFY(inherit->isChecked() && !user->isEnabled());
+        // The group's fields stand to the right of its picture.
+        QVERIFY(user->x() > s.sheet.style()->pixelMetric(QStyle::PM_LargeIconSize));
         inherit->setFocus();
         QTest::keyClick(inherit, Qt::Key_Space);
         Retype(user, QStringLiteral("me"));

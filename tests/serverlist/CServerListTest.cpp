@@ -171,6 +171,7 @@ private Q_SLOTS:
         p.edit = [](Properties& r) { r.Name = r.Server = "alpha"; };
         p.Command("Office", ID_GROUP_ADD_SERVER);
         QCOMPARE(p.requests.back().siblingNames, QStringList{u"zeta"_s});
+        QVERIFY(p.requests.back().serverPages && !p.requests.back().rootMode);
         QCOMPARE(p.given.back().UserName, std::string("jdoe"));
         QVERIFY(p.given.back().InheritGeneral == 1 && p.given.back().Name.empty() &&
                 p.given.back().Description.empty());
@@ -239,11 +240,11 @@ private Q_SLOTS:
     // way; a refused paste keeps the mark, Escape forgets it, the top cannot be marked.
     void openingMenusAndMoves() {
         Panel p("G{inner[GroupCollapsed=1]{deep} x y} B{a x z}");
-        // What is dragged, what is under the pointer, the target ("-": none).
-        const char* rows[][3] = {{"G", "G", "-"},       {"G", "G/inner/deep", "-"},
-                                 {"G", "", "-"},        {"G/y", "G/x", "-"},
-                                 {"G/y", "B/a", "B/a"}, {"G/y", "G/inner", "G/inner"},
-                                 {"G/x", "B/a", "-"}};
+        // What is dragged, what is under the pointer, the target ("-": none, or no item).
+        const char* rows[][3] = {
+            {"G", "G", "-"},     {"G", "G/inner/deep", "-"}, {"G", "", "-"},
+            {"G/y", "G/x", "-"}, {"G/y", "B/a", "B/a"},      {"G/y", "G/inner", "G/inner"},
+            {"G/x", "B/a", "-"}, {"G/y", "-", "-"},          {"-", "G", "-"}};
         for (const auto& [dragged, under, target] : rows) {
             QVERIFY2(
                 p.list.TargetFor(p[dragged], p[under]) == p[target],
