@@ -268,9 +268,6 @@ struct Figures {
     double dead = -1, resumed = -1, sessionBack = -1;
 };
 
-// What goes wrong: the link cut (both ways) while the user types or not; the
-// server stopped with its connections open while the user types; a slow,
-// lossy but live link (which should never be declared dead).
 // Stops (SIGSTOP) the processes listening on a port in a namespace, with
 // their connections open, until Thaw() or its end.
 class Freezer {
@@ -297,6 +294,9 @@ private:
     std::vector<pid_t> m_frozen;
 };
 
+// What goes wrong: the link cut (both ways) while the user types or not; the
+// server stopped with its connections open while the user types; a slow,
+// lossy but live link (which should never be declared dead).
 struct Fault {
     enum Kind { Cut, Frozen, Lossy };
     const char* name;
