@@ -23,9 +23,10 @@ if not any(e.tag == "meta" and (e.get("charset") or "").lower() == "utf-8" for e
     problems.append("no UTF-8 charset declared")
 if sum(e.tag == "h1" for e in elements) != 1:
     problems.append("not exactly one h1")
-style = "".join(e.text or "" for e in elements if e.tag == "style")
+# The style sheet and the style attributes.
+style = "".join((e.text if e.tag == "style" else None) or e.get("style") or "" for e in elements)
 if re.search(r"url\(|@import|@font-face", style):
-    problems.append("the style sheet loads a resource")
+    problems.append("a style loads a resource")
 level = 0
 for e in elements:
     href = e.get("href")
@@ -37,8 +38,6 @@ for e in elements:
         problems.append(f"<{e.tag}> element")
     for a in (a for a in ("src", "srcset", "background", "poster") if e.get(a) is not None):
         problems.append(f"{a}={e.get(a)!r} loads a resource")
-    if "url(" in (e.get("style") or ""):
-        problems.append("a style attribute loads a resource")
     if m := re.fullmatch(r"h([1-6])", e.tag):
         if int(m.group(1)) > level + 1:
             problems.append(f"heading {e.tag} {''.join(e.itertext())!r} follows h{level}")
