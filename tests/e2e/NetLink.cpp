@@ -78,17 +78,8 @@ bool NetLink::Run(const std::string& command) {
     return false;
 }
 
-bool NetLink::SetRules(const std::string& rule) {
-    const std::string table = std::string(" inet ") + kTable + " ";
-    std::string script = "flush chain" + table + "in; flush chain" + table + "out";
-    if (!rule.empty()) {
-        script += "; add rule" + table + "in " + rule + "; add rule" + table + "out " + rule;
-    }
-    return Run(In(m_server, "nft '" + script + "'"));
-}
-
 bool NetLink::Cut() {
-    return Lossy(0, 0) && SetRules("drop");
+    return Lossy(100, 0);
 }
 
 bool NetLink::Lossy(int percent, int kbitPerSecond) {
@@ -104,9 +95,14 @@ bool NetLink::Lossy(int percent, int kbitPerSecond) {
                    done;
         }
     }
-    return SetRules(percent > 0 ? "numgen random mod 100 < " + std::to_string(percent) + " drop"
-                                : "") &&
-           done;
+    const std::string table = std::string(" inet ") + kTable + " ";
+    std::string script = "flush chain" + table + "in; flush chain" + table + "out";
+    if (percent > 0) {
+        const std::string rule =
+            (percent < 100 ? " numgen random mod 100 < " + std::to_string(percent) : "") + " drop";
+        script += "; add rule" + table + "in" + rule + "; add rule" + table + "out" + rule;
+    }
+    return Run(In(m_server, "nft '" + script + "'")) && done;
 }
 
 bool NetLink::Restore() {

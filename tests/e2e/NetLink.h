@@ -70,7 +70,6 @@ public:
 
 private:
     bool Run(const std::string& command);
-    bool SetRules(const std::string& rule);
 
     std::string m_server, m_client;
     std::string m_error;

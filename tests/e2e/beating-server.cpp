@@ -50,10 +50,7 @@ BOOL Accepted(freerdp_listener*, freerdp_peer* peer) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 5) {
-        std::fprintf(stderr, "usage: vandrelle-beating-server ADDRESS PORT CERTIFICATE KEY\n");
-        return 2;
-    }
+    if (argc != 5) return 2;  // see the usage above
     g_certificate = argv[3];
     g_key = argv[4];
     freerdp_listener* listener = freerdp_listener_new();
