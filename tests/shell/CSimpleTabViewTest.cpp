@@ -11,6 +11,7 @@
 #include <QTest>
 
 using namespace vandrelle;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -38,22 +39,20 @@ struct Fixture {
         outside->setGeometry(0, 440, 640, 40);
         const auto at = [this](QPoint p) {
             const QPoint s = Strip()->mapFromGlobal(p);
-            return QStringLiteral(" (%1,%2)").arg(s.x()).arg(s.y());
+            return u" (%1,%2)"_s.arg(s.x()).arg(s.y());
         };
         const auto logged = [this](const char* what) {
-            return [this, what](int i) { log << QStringLiteral("%1 %2").arg(what).arg(i); };
+            return [this, what](int i) { log << u"%1 %2"_s.arg(what).arg(i); };
         };
         using V = CSimpleTabView;
         QObject::connect(view, &V::PageActivated, logged("activated"));
         QObject::connect(view, &V::CloseRequested, logged("close"));
         QObject::connect(view, &V::TabDoubleClicked, logged("double"));
-        QObject::connect(view, &V::ContextMenuRequested, [=, this](int i, QPoint p) {
-            log << QStringLiteral("menu %1").arg(i) + at(p);
-        });
+        QObject::connect(view, &V::ContextMenuRequested,
+                         [=, this](int i, QPoint p) { log << u"menu %1"_s.arg(i) + at(p); });
         QObject::connect(view, &V::StripContextMenuRequested,
-                         [=, this](QPoint p) { log << QStringLiteral("strip menu") + at(p); });
-        QObject::connect(view, &V::StripMiddleClicked,
-                         [this] { log << QStringLiteral("strip middle"); });
+                         [=, this](QPoint p) { log << u"strip menu"_s + at(p); });
+        QObject::connect(view, &V::StripMiddleClicked, [this] { log << u"strip middle"_s; });
         for (int i = 0; i < pages; ++i) Add();
         window.show();
         log.clear();
@@ -61,10 +60,10 @@ struct Fixture {
     KeyRecorder* Add(const QString& caption = {}) {
         const int n = m_created++;
         auto* page = new KeyRecorder;
-        page->setObjectName(QStringLiteral("page%1").arg(n));
+        page->setObjectName(u"page%1"_s.arg(n));
         auto* data = new QObject(&window);
-        data->setObjectName(QStringLiteral("data%1").arg(n));
-        const QString text = caption.isNull() ? QStringLiteral("Page %1").arg(n) : caption;
+        data->setObjectName(u"data%1"_s.arg(n));
+        const QString text = caption.isNull() ? u"Page %1"_s.arg(n) : caption;
         [&] { QVERIFY(view->AddPage(page, text, n % 4, data)); }();
         return page;
     }
@@ -86,16 +85,14 @@ struct Fixture {
         }
         return names.join(u' ');
     }
-    QString Log() { return std::exchange(log, {}).join(QStringLiteral("; ")); }
+    QString Log() { return std::exchange(log, {}).join(u"; "_s); }
     void VerifyOnlyActiveShown() const {
         for (int i = 0; i < view->GetPageCount(); ++i) {
             QCOMPARE(Page(i)->isVisible(), i == view->GetActivePage());
         }
         QCOMPARE(Strip()->currentIndex(), view->GetActivePage());
     }
-    QWidget* DragImage() const {
-        return window.findChild<QWidget*>(QStringLiteral("tabDragImage"));
-    }
+    QWidget* DragImage() const { return window.findChild<QWidget*>(u"tabDragImage"_s); }
 
     QWidget window;
     CSimpleTabView* view = new CSimpleTabView(&window);
@@ -139,8 +136,7 @@ private Q_SLOTS:
                 QTest::mouseRelease(f.Strip(), row.button, {}, at);
             }
             QCOMPARE(f.Log(), QString::fromLatin1(row.expected)
-                                  .replace(QStringLiteral("%1"),
-                                           QStringLiteral("(%1,%2)").arg(at.x()).arg(at.y())));
+                                  .replace(u"%1"_s, u"(%1,%2)"_s.arg(at.x()).arg(at.y())));
             f.VerifyOnlyActiveShown();
         }
     }
@@ -159,20 +155,19 @@ private Q_SLOTS:
     // placed below the strip, shown only while active.
     void captionsTheTabsFromTheKeyboardAndAPageAway() {
         const QString smile = QString::fromUtf16(u"\U0001F600"), a25(25, u'a');
-        const QString rows[][2] = {{QStringLiteral("abcdefghijklmnopqrstuvwxyz01234"),  // 31: cut
-                                    QStringLiteral("abcdefghijklmnopqrstuvwxyz0...")},
-                                   {a25 + u'a' + smile + QStringLiteral("bbbb"), a25 + "a..."},
-                                   {QStringLiteral("R&D && QA"), QStringLiteral("R&D && QA")}};
+        const QString rows[][2] = {{u"abcdefghijklmnopqrstuvwxyz01234"_s,  // 31: cut
+                                    u"abcdefghijklmnopqrstuvwxyz0..."_s},
+                                   {a25 + u'a' + smile + u"bbbb"_s, a25 + "a..."},
+                                   {u"R&D && QA"_s, u"R&D && QA"_s}};
         Fixture f;
         for (const auto& [caption, shown] : rows) f.Add(caption);
-        f.view->SetPageDescription(0, QStringLiteral("connected"));
+        f.view->SetPageDescription(0, u"connected"_s);
         QAccessibleInterface* strip = QAccessible::queryAccessibleInterface(f.Strip());
         for (int i = 0; i < 3; ++i) {
-            QCOMPARE(f.Strip()->tabText(i).replace(QStringLiteral("&&"), QStringLiteral("&")),
-                     rows[i][1]);
+            QCOMPARE(f.Strip()->tabText(i).replace(u"&&"_s, u"&"_s), rows[i][1]);
             QCOMPARE(strip->child(i)->text(QAccessible::Name), rows[i][0]);
         }
-        QCOMPARE(strip->child(0)->text(QAccessible::Description), QStringLiteral("connected"));
+        QCOMPARE(strip->child(0)->text(QAccessible::Description), u"connected"_s);
         f.log.clear();
 
         QWidget* page = f.Page(2);
@@ -201,23 +196,21 @@ private Q_SLOTS:
         QCOMPARE(QApplication::focusWidget(), f.Page(0));
         QTest::keyClick(f.Page(0), Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier);
         QTest::keyClick(f.outside, Qt::Key_Tab, Qt::ControlModifier);
-        QCOMPARE(f.Log(), QStringLiteral("activated 0; activated 2; activated 0"));
+        QCOMPARE(f.Log(), u"activated 0; activated 2; activated 0"_s);
         QVERIFY(!f.Page(2)->Got(Qt::Key_Tab) && !f.outside->Got(Qt::Key_Tab));
         f.VerifyOnlyActiveShown();
         QTest::keyClick(f.Strip(), Qt::Key_Right);
         QTest::keyClick(f.Strip(), Qt::Key_F10, Qt::ShiftModifier);
         const QRect tab = f.Strip()->tabRect(1);
-        QCOMPARE(
-            f.Log(),
-            QStringLiteral("activated 1; menu 1 (%1,%2)").arg(tab.left()).arg(tab.bottom() + 1));
+        QCOMPARE(f.Log(), u"activated 1; menu 1 (%1,%2)"_s.arg(tab.left()).arg(tab.bottom() + 1));
         QTest::keyClick(f.Strip(), Qt::Key_Return);
         const Qt::KeyboardModifiers move = Qt::ControlModifier | Qt::ShiftModifier;
         for (int i = 0; i < 2; ++i) QTest::keyClick(f.Strip(), Qt::Key_PageUp, move);
         QTest::keyClick(f.Strip(), Qt::Key_PageDown, move);
-        QCOMPARE(f.Order(), QStringLiteral("00 11 22"));
-        QCOMPARE(f.Log(), QStringLiteral("double 1; activated 0; activated 1"));
+        QCOMPARE(f.Order(), u"00 11 22"_s);
+        QCOMPARE(f.Log(), u"double 1; activated 0; activated 1"_s);
         f.view->RemovePage(1);
-        QCOMPARE(f.Order(), QStringLiteral("00 22"));
+        QCOMPARE(f.Order(), u"00 22"_s);
         QCOMPARE(QApplication::focusWidget(), f.Page(0));
         f.Strip()->setFocus();
         f.view->RemovePage(0);
@@ -225,7 +218,7 @@ private Q_SLOTS:
         QPointer<QWidget> last = f.Page(0);
         f.view->RemovePage(0);  // the only page
         QVERIFY(last.isNull() && !f.Strip()->isVisible());
-        QVERIFY(f.Log().endsWith(QStringLiteral("activated -1")));
+        QVERIFY(f.Log().endsWith(u"activated -1"_s));
 
         KeyRecorder otherWindow;
         otherWindow.show();

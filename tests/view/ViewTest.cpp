@@ -23,6 +23,7 @@
 #include <vector>
 
 using namespace vandrelle;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -70,10 +71,10 @@ private Q_SLOTS:
         f.client.put_RDPPort(1);  // refused
         f.client.put_FullScreen(VariantBool::True);
         QVERIFY(!f.view.CoversScreen());
-        const QString failed = QStringLiteral("Disconnected, reason (516, 0): refused");
+        const QString failed = u"Disconnected, reason (516, 0): refused"_s;
         f.client.put_DisconnectedText(failed.toStdString());  // as the session puts it
         f.client.Connect();
-        auto* message = f.view.findChild<QLabel*>(QStringLiteral("disconnectedText"));
+        auto* message = f.view.findChild<QLabel*>(u"disconnectedText"_s);
         QVERIFY(message && !message->isVisible());  // not while connecting
         QTRY_VERIFY_WITH_TIMEOUT(
             !f.recorder.events.empty() && f.recorder.events.back().startsWith("disconnected"),
@@ -84,7 +85,7 @@ private Q_SLOTS:
         QCOMPARE(message->text(), failed);
         QCOMPARE(f.view.accessibleDescription(), failed);
         QVERIFY(!f.view.CoversScreen() && !f.view.isWindow() && !f.view.IsFullScreenBarVisible());
-        QCOMPARE(f.recorder.events.count(QStringLiteral("go full screen")), 0);
+        QCOMPARE(f.recorder.events.count(u"go full screen"_s), 0);
 
         f.recorder.events.clear();
         QWidget after(&f.host);
@@ -103,13 +104,12 @@ private Q_SLOTS:
         f.client.put_FullScreen(VariantBool::True);
         QVERIFY(!f.view.CoversScreen());  // the container covers the screen
         f.view.SetFullScreenBarVisible(true);
-        auto* minimize = f.view.findChild<QToolButton*>(QStringLiteral("minimizeButton"));
+        auto* minimize = f.view.findChild<QToolButton*>(u"minimizeButton"_s);
         QVERIFY(minimize);
         QTest::mouseClick(minimize, Qt::LeftButton);
         f.view.setFocus();
         QTest::keyClick(&f.view, Qt::Key_Return, Qt::ControlModifier | Qt::AltModifier);
-        QTRY_COMPARE(f.recorder.events, QStringList({QStringLiteral("minimize"),
-                                                     QStringLiteral("leave full screen")}));
+        QTRY_COMPARE(f.recorder.events, QStringList({u"minimize"_s, u"leave full screen"_s}));
         QVERIFY(!f.view.isWindow());
         QCOMPARE(f.client.get_FullScreen(), VariantBool::True);  // the container decides
     }
@@ -123,13 +123,12 @@ private Q_SLOTS:
         DialogPrompts prompts(&owner);
         CertificateQuestion q{"srv.example", 3389, "srv", "CN=srv", "CN=srv", "aa:bb:cc", false};
         const QString text = DialogPrompts::CertificateText(q);
-        QVERIFY(text.contains(QStringLiteral("srv.example:3389")) &&
-                text.contains(QStringLiteral("aa:bb:cc")));
-        QVERIFY(!text.contains(QStringLiteral("changed")));
+        QVERIFY(text.contains(u"srv.example:3389"_s) && text.contains(u"aa:bb:cc"_s));
+        QVERIFY(!text.contains(u"changed"_s));
         q.changed = true;
-        QVERIFY(DialogPrompts::CertificateText(q).contains(QStringLiteral("changed")));
+        QVERIFY(DialogPrompts::CertificateText(q).contains(u"changed"_s));
         test::WhenModalOpens([](QWidget* box) {
-            auto* button = box->findChild<QPushButton*>(QStringLiteral("connectAlways"));
+            auto* button = box->findChild<QPushButton*>(u"connectAlways"_s);
             QVERIFY(button);
             button->click();
         });
@@ -138,18 +137,17 @@ private Q_SLOTS:
         QCOMPARE(prompts.AskCertificate(q), CertificateAnswer::Reject);
 
         test::WhenModalOpens([](QWidget* dialog) {
-            QCOMPARE(dialog->findChild<QLineEdit*>(QStringLiteral("user"))->text(),
-                     QStringLiteral("jdoe"));
-            auto* password = dialog->findChild<QLineEdit*>(QStringLiteral("password"));
+            QCOMPARE(dialog->findChild<QLineEdit*>(u"user"_s)->text(), u"jdoe"_s);
+            auto* password = dialog->findChild<QLineEdit*>(u"password"_s);
             QCOMPARE(password->echoMode(), QLineEdit::Password);
-            password->setText(QStringLiteral("pw"));
+            password->setText(u"pw"_s);
             qobject_cast<QDialog*>(dialog)->accept();
         });
         const auto answer = prompts.AskCredentials("srv", {"jdoe", "CORP", ""});
         QVERIFY(answer.has_value());
         QCOMPARE(
             QString::fromStdString(answer->user + "|" + answer->domain + "|" + answer->password),
-            QStringLiteral("jdoe|CORP|pw"));
+            u"jdoe|CORP|pw"_s);
         test::WhenModalOpens([](QWidget* dialog) { qobject_cast<QDialog*>(dialog)->reject(); });
         QVERIFY(!prompts.AskCredentials("srv", {}).has_value());
     }
