@@ -93,34 +93,31 @@ void AnswerQuickConnect(const QString& text, bool console) {
 class CMainFrameTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    // Sessions from open to close. "C&onnect To" is made anew each time the
-    // window menu opens, one submenu however often; opening adds a tab at the
-    // end and connects once it is there; a console session's switch is not
-    // stored. The tab's image follows the session (what a screen reader
-    // reads of it: the accessibility test).
-    // What the system tells reaches them: an unlock releases the Windows keys
-    // in connected sessions only, a device change reaches those in the
-    // background too. Finding brings the tab forward. The tab menu greys what does not apply and
-    // acts on the page it was opened for, even when tabs moved meanwhile. A double click on a
-    // disconnected tab connects it (on a live one it covers the screen: the
-    // end-to-end tests). A middle click closes a session's tab
+    // Sessions from open to close. "C&onnect To" numbers the servers depth
+    // first through groups whose submenus never showed; opening adds a tab
+    // at the end and connects once it is there, and opening it again finds
+    // it; a console session's switch is not stored. What the system tells
+    // reaches them: an unlock releases the Windows keys in connected
+    // sessions only. The tab menu greys what does not apply and acts on the
+    // page it was opened for, even when tabs moved meanwhile. A double click
+    // on a disconnected tab connects it (on a live one it covers the screen:
+    // the end-to-end tests). A middle click closes a session's tab
     // (disconnecting it); the tree's tab takes neither, and comes forward by
     // a middle click on the strip. The end of the user's session saves what
     // is only marked changed. A typed server opens at once in a tab of its
     // own, never found by the tree, and is filed once under "Quick
-    // Connections"; a refused text comes back in the
-    // dialog to mend. A save that fails is told (the copy kept of a file
-    // changed by someone else: the store's tests). A remote log-off closes
-    // the tab when the menu says so, and the session's error box goes with
-    // it. Quitting without an active session asks nothing.
+    // Connections" (what a typed text may be: QuickConnectTest). A save that
+    // fails is told (the copy kept of a file changed by someone else: the
+    // store's tests). A remote log-off closes the tab when the menu says so,
+    // and the session's error box goes with it. Quitting without an active
+    // session asks nothing.
     void sessionsFromOpenToClose() {
         Frame f;
         f.frame.show();
         QMenu* menu = f.frame.WindowMenu();
-        for (int i = 0; i < 2; ++i) Q_EMIT menu->aboutToShow();
+        Q_EMIT menu->aboutToShow();
         const int quickAt = menu->actions().indexOf(f.frame.Action(IDM_QUICK_CONNECT));
         QMenu* connectTo = menu->actions().at(quickAt - 1)->menu();
-        QCOMPARE(menu->actions().at(quickAt - 2)->menu(), nullptr);
         Q_EMIT connectTo->actions().at(1)->menu()->aboutToShow();  // Office
         f.frame.OnSysCommand(4144);                                // Lab
         QCOMPARE(f.View()->GetPageCaption(1), QStringLiteral("Lab"));
@@ -138,9 +135,6 @@ private Q_SLOTS:
         f.frame.OnUnlock();
         QCOMPARE(f.hosts.made[0]->windowsKeyReleases, 1);
         QCOMPARE(f.hosts.made[1]->windowsKeyReleases, 0);
-        f.Client(0).dynamicDrives = VariantBool::True;
-        f.frame.OnDeviceChange(0x0007, 0);
-        QCOMPARE(f.Client(0).Values("NotifyRedirectDeviceChange"), std::vector<std::string>{"7,0"});
 
         f.View()->SetActivePage(0);
         f.frame.OnSysCommand(4144);
@@ -192,19 +186,6 @@ private Q_SLOTS:
         f.frame.OnSysCommand(IDM_QUICK_CONNECT);
         QCOMPARE(f.View()->GetPageCount(), 3);
         QCOMPARE(ChildLabels(quick), QStringLiteral("rdp.example"));
-
-        SeenBox refused;
-        AnswerQuickConnect(QStringLiteral("rdp.example:99999"), false);
-        AnswerNextMessageBox(QMessageBox::Ok, &refused);
-        QString shownAgain;
-        WhenModalOpens([&](QWidget* again) {
-            shownAgain = qobject_cast<CDlgQuickConnect*>(again)->ServerText();
-            qobject_cast<QDialog*>(again)->reject();
-        });
-        f.frame.OnSysCommand(IDM_QUICK_CONNECT);
-        QVERIFY(refused.seen);
-        QCOMPARE(shownAgain, QStringLiteral("rdp.example:99999"));
-        QCOMPARE(f.View()->GetPageCount(), 3);
 
         std::ofstream(f.disk.dir.file("plain")) << "a file, not a folder";
         f.disk.config.SetConfigPath(f.disk.dir.file("plain/Vandrelle.xml"));
@@ -329,8 +310,6 @@ private Q_SLOTS:
                  QStringLiteral("Connection lost \u2014 reconnecting (attempt 1)\u2026"));
         auto* held = f.frame.SessionAt(1)->findChild<QLabel*>(QStringLiteral("heldPicture"));
         QVERIFY(held && held->isVisible());
-        const QColor shown = held->pixmap().toImage().pixelColor(5, 5);
-        QVERIFY(shown.red() == shown.green() && shown.green() == shown.blue());
         QVERIFY(!held->accessibleDescription().isEmpty());
         QCOMPARE(QApplication::focusWidget(), held);  // no key reaches the dead link
 
