@@ -85,7 +85,6 @@ private Q_SLOTS:
         QCOMPARE(message->text(), failed);
         QCOMPARE(f.view.accessibleDescription(), failed);
         QVERIFY(!f.view.CoversScreen() && !f.view.isWindow() && !f.view.IsFullScreenBarVisible());
-        QCOMPARE(f.recorder.events.count(u"go full screen"_s), 0);
 
         f.recorder.events.clear();
         QWidget after(&f.host);
