@@ -59,7 +59,11 @@ private Q_SLOTS:
     // like any other: Tab moves the focus, other keys go on to the window.
     // The bar's buttons and Ctrl+Alt+Return are requests to a container that
     // handles full screen (its Leave button: the end-to-end tests).
-    void theWidgetWithoutASession() {
+    // The certificate question names the server and the fingerprint, and
+    // says when it changed; closing it, like Escape, never trusts the server
+    // (Connect Once: the end-to-end tests). Credentials come from the
+    // fields, or none when the dialog is cancelled.
+    void theWidgetWithoutASessionAndItsQuestions() {
         const QList<QScreen*> screens = QGuiApplication::screens();
         QCOMPARE(screens.size(), 2);
         Fixture f;
@@ -111,15 +115,9 @@ private Q_SLOTS:
         QTRY_COMPARE(f.recorder.events, QStringList({u"minimize"_s, u"leave full screen"_s}));
         QVERIFY(!f.view.isWindow());
         QCOMPARE(f.client.get_FullScreen(), VariantBool::True);  // the container decides
-    }
 
-    // The question names the server and the fingerprint, and says when it
-    // changed; closing it, like Escape, never trusts the server (Connect
-    // Once: the end-to-end tests). Credentials come from the fields, or
-    // none when the dialog is cancelled.
-    void theSessionsQuestionsAsDialogs() {
-        QWidget owner;
-        DialogPrompts prompts(&owner);
+        // The session's questions as dialogs.
+        DialogPrompts prompts(&f.host);
         CertificateQuestion q{"srv.example", 3389, "srv", "CN=srv", "CN=srv", "aa:bb:cc", false};
         const QString text = DialogPrompts::CertificateText(q);
         QVERIFY(text.contains(u"srv.example:3389"_s) && text.contains(u"aa:bb:cc"_s));
