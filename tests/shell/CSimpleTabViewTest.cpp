@@ -148,7 +148,9 @@ private Q_SLOTS:
     // unless the key is another window's. On the
     // focused strip the keys stand for the mouse on the active tab: its menu
     // (Shift+F10, at the tab's lower-left corner), its double click, and a
-    // drag one place to either side (none past the ends). The focus follows
+    // drag one place to either side (none past the ends). A drag by the
+    // mouse moves the page (the press selects, the drop activates), with its
+    // image only past the drag distance and until the end. The focus follows
     // the active page (hiding the focused page must not leave it where Qt
     // moved it), unless the strip has it. A page made a window of its own
     // (a session covering the screen) is left alone; back in the view it is
@@ -209,9 +211,20 @@ private Q_SLOTS:
         QTest::keyClick(f.Strip(), Qt::Key_PageDown, move);
         QCOMPARE(f.Order(), u"00 11 22"_s);
         QCOMPARE(f.Log(), u"double 1; activated 0; activated 1"_s);
-        f.view->RemovePage(1);
-        QCOMPARE(f.Order(), u"00 22"_s);
-        QCOMPARE(QApplication::focusWidget(), f.Page(0));
+        const QPoint from = f.TabCenter(0), to = f.TabCenter(2);
+        QTest::mousePress(f.Strip(), Qt::LeftButton, {}, from);
+        QTest::mouseMove(f.Strip(), from + QPoint(1, 0));
+        QVERIFY(f.DragImage() == nullptr);
+        QTest::mouseMove(f.Strip(), to);
+        QVERIFY(f.DragImage() != nullptr && f.DragImage()->isVisible());
+        QTest::mouseRelease(f.Strip(), Qt::LeftButton, {}, to);
+        QCOMPARE(f.Order(), u"11 22 00"_s);
+        QCOMPARE(f.Log(), u"activated 0; activated 2"_s);
+        QVERIFY(f.DragImage() == nullptr);
+        f.VerifyOnlyActiveShown();
+        f.view->RemovePage(2);
+        QCOMPARE(f.Order(), u"11 22"_s);
+        QCOMPARE(QApplication::focusWidget(), f.Page(1));
         f.Strip()->setFocus();
         f.view->RemovePage(0);
         QVERIFY(f.Strip()->hasFocus());
@@ -224,23 +237,6 @@ private Q_SLOTS:
         otherWindow.show();
         QTest::keyClick(&otherWindow, Qt::Key_Tab, Qt::ControlModifier);
         QVERIFY(otherWindow.Got(Qt::Key_Tab));
-    }
-
-    // A drag moves the page (the press selects, the drop activates); no drag
-    // image before the drag distance or after the end.
-    void draggingATabMovesItsPage() {
-        Fixture f(4);
-        const QPoint from = f.TabCenter(0), to = f.TabCenter(2);
-        QTest::mousePress(f.Strip(), Qt::LeftButton, {}, from);
-        QTest::mouseMove(f.Strip(), from + QPoint(1, 0));
-        QVERIFY(f.DragImage() == nullptr);
-        QTest::mouseMove(f.Strip(), to);
-        QVERIFY(f.DragImage() != nullptr && f.DragImage()->isVisible());
-        QTest::mouseRelease(f.Strip(), Qt::LeftButton, {}, to);
-        QCOMPARE(f.Order(), u"11 22 00 33"_s);
-        QCOMPARE(f.Log(), u"activated 0; activated 2"_s);
-        QVERIFY(f.DragImage() == nullptr);
-        f.VerifyOnlyActiveShown();
     }
 };
 
