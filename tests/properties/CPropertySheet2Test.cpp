@@ -89,14 +89,13 @@ private Q_SLOTS:
         ShownSheet s(Sheet(), record);
         Retype(Edit(s.General(), IDC_NAME), QStringLiteral("  web 2 "));
 
-        // The size edits show for a margin, which is proposed when they are empty.
+        // The size edits show for a margin, and only for it and a size of one's own.
         QWidget* display = s.Visit(1);
-        QComboBox* size = List(display, IDC_DESKTOP_SIZE);
         QLineEdit* width = Edit(display, IDC_WIDTH);
         QCOMPARE(width->text() + u'x' + Edit(display, IDC_HEIGHT)->text(), QStringLiteral("20x30"));
-        Choose(size, 0);
+        Choose(List(display, IDC_DESKTOP_SIZE), 0);
         QVERIFY(!width->isVisible() && !Find<QLabel>(display, IDC_WIDTH_LABEL)->isVisible());
-        Choose(size, 1);
+        Choose(List(display, IDC_DESKTOP_SIZE), 1);
         Retype(width, QStringLiteral("-5x"));  // digits only
 
         Retype(Edit(s.Visit(2), IDC_DRIVE_LIST), QStringLiteral("D:; $:"));
