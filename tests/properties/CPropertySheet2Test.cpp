@@ -33,14 +33,6 @@ constexpr auto Edit = Find<QLineEdit>;
 constexpr auto Box = Find<QCheckBox>;
 constexpr auto List = Find<QComboBox>;
 
-// Chooses an entry as a user does with the arrow keys on a closed list.
-void Choose(QComboBox* list, int index) {
-    list->setFocus();
-    if (list->currentIndex() < 0) QTest::keyClick(list, Qt::Key_Home);
-    while (list->currentIndex() < index) QTest::keyClick(list, Qt::Key_Down);
-    while (list->currentIndex() > index) QTest::keyClick(list, Qt::Key_Up);
-}
-
 // Types into an edit after selecting what it holds, as a user replacing it.
 void Retype(QLineEdit* edit, const QString& text) {
     edit->setFocus();
@@ -93,9 +85,12 @@ private Q_SLOTS:
         QWidget* display = s.Visit(1);
         QLineEdit* width = Edit(display, IDC_WIDTH);
         QCOMPARE(width->text() + u'x' + Edit(display, IDC_HEIGHT)->text(), QStringLiteral("20x30"));
-        Choose(List(display, IDC_DESKTOP_SIZE), 0);
+        QComboBox* size = List(display, IDC_DESKTOP_SIZE);
+        size->setFocus();
+        QTest::keyClick(size,
+                        Qt::Key_Home);  // the first entry, with the arrow keys on a closed list
         QVERIFY(!width->isVisible() && !Find<QLabel>(display, IDC_WIDTH_LABEL)->isVisible());
-        Choose(List(display, IDC_DESKTOP_SIZE), 1);
+        QTest::keyClick(size, Qt::Key_Down);
         Retype(width, QStringLiteral("-5x"));  // digits only
 
         Retype(Edit(s.Visit(2), IDC_DRIVE_LIST), QStringLiteral("D:; $:"));

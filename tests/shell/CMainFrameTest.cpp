@@ -288,8 +288,6 @@ private Q_SLOTS:
         Frame::Pump();
         f.Connect(0);
         QWidget* live = f.hosts.made[0]->widget;
-        live->setStyleSheet(QStringLiteral("background: #2050d0"));  // a coloured picture
-        live->setAttribute(Qt::WA_StyledBackground);
 
         f.Client(0).sink->OnAutoReconnecting(0x904, 1);
         Frame::Pump();

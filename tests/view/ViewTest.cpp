@@ -32,11 +32,10 @@ struct Fixture {
     Fixture() : client(test::QtPost(), prompts), view(client, &host) {
         client.SetEventSink(&recorder);
         host.resize(640, 480);
-        view.setGeometry(place);
+        view.setGeometry(10, 20, 300, 200);
         host.show();
     }
 
-    const QRect place{10, 20, 300, 200};
     test::FixedPrompts prompts{CertificateAnswer::Reject};
     test::RecordingSink recorder;
     QWidget host;
