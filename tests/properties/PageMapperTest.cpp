@@ -121,7 +121,6 @@ TEST(DisplayMapperTest, SizesTravelBetweenRecordAndPageAndTheMarginIsProposed) {
         {1024, 768, 0, DesktopSize::Size1024x768, "", "", true, true},
         {kMin, -1, 0, DesktopSize::FitWindowWithMargin, "2147483647", "1", true, false},
         {kMax, -5, 0, DesktopSize::FitWindowWithMargin, "-2147483648", "5x", false, true},
-        {0, 12, 0, DesktopSize::Custom, "", "12px", false, true},
         {-20, -30, 7, DesktopSize::FullScreen, "", "", true, false},  // wins over any size
         {0, 0, 1, DesktopSize::FullScreen, "1", "2", false, true}};
     for (const auto& [w, h, fullScreen, size, width, height, load, store] : cases) {

@@ -133,7 +133,6 @@ private Q_SLOTS:
         QCOMPARE(prompts.AskCertificate(q), CertificateAnswer::Reject);
 
         test::WhenModalOpens([](QWidget* dialog) {
-            QCOMPARE(dialog->findChild<QLineEdit*>(u"user"_s)->text(), u"jdoe"_s);
             auto* password = dialog->findChild<QLineEdit*>(u"password"_s);
             QCOMPARE(password->echoMode(), QLineEdit::Password);
             password->setText(u"pw"_s);
