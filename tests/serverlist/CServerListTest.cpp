@@ -212,8 +212,8 @@ private Q_SLOTS:
     // without moving the selection (the menu keys: the accessibility test).
     // An item goes nowhere it already is, nor below itself, nor where its
     // name is taken. A drop moves the element (saved at once) and the item,
-    // sorted into its new level. Ctrl+X and Ctrl+V move the same
-    // way; a refused paste keeps the mark.
+    // sorted into its new level. Ctrl+X and Ctrl+V move the same way; a
+    // refused paste keeps the mark.
     void openingMenusAndMoves() {
         Panel p("G{inner[GroupCollapsed=1]{deep} x y} B{a x z}");
         // What is dragged, what is under the pointer, the target ("-": none, or no item).
@@ -276,8 +276,7 @@ private Q_SLOTS:
     // reader reads it as the tree's description); it never takes the focus.
     // The Delete key (from the keypad, with a modifier too) asks first; the
     // tree follows at once; the top is not deleted. The import asks first,
-    // skips what the group holds, sorts the group and
-    // saves.
+    // skips what the group holds, sorts the group and saves.
     void theHintTheDeleteKeyAndTheImport() {
         Panel p("G{}");
         p.edit = [](Properties& r) { r.Name = "S"; };
