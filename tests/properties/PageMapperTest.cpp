@@ -78,15 +78,13 @@ TEST(GeneralMapperTest, LoadStoreAndAutoFillKeepWhatWasNotEdited) {
     group.Store(group.Load(p), stored);
     EXPECT_EQ(stored.Server, " kept ");
 
-    // The server follows the name until it is edited; never for a group.
+    // The server of a new record follows the name until it is edited.
     mapper.Load(Properties{});
     EXPECT_EQ(mapper.ServerForName("db1"), "db1");
     mapper.ServerEdited();
     EXPECT_EQ(mapper.ServerForName("db12"), std::nullopt);
     mapper.Load(RecordFrom("Name=web Server=web.example"));
     EXPECT_EQ(mapper.ServerForName("web2"), std::nullopt);
-    group.Load(Properties{});
-    EXPECT_EQ(group.ServerForName("Office"), std::nullopt);
 }
 
 // A port is a number from 1 to 65535 after blanks (no number only beeps);
@@ -123,7 +121,6 @@ TEST(DisplayMapperTest, SizesTravelBetweenRecordAndPageAndTheMarginIsProposed) {
         {1024, 768, 0, DesktopSize::Size1024x768, "", "", true, true},
         {kMin, -1, 0, DesktopSize::FitWindowWithMargin, "2147483647", "1", true, false},
         {kMax, -5, 0, DesktopSize::FitWindowWithMargin, "-2147483648", "5x", false, true},
-        {0, 12, 0, DesktopSize::Custom, "", "12px", false, true},
         {-20, -30, 7, DesktopSize::FullScreen, "", "", true, false},  // wins over any size
         {0, 0, 1, DesktopSize::FullScreen, "1", "2", false, true}};
     for (const auto& [w, h, fullScreen, size, width, height, load, store] : cases) {
@@ -145,8 +142,7 @@ TEST(DisplayMapperTest, SizesTravelBetweenRecordAndPageAndTheMarginIsProposed) {
     // Choosing the margin proposes ten pixels only when both edits are empty.
     for (const auto& [chosen, width, expected] :
          {std::tuple{DesktopSize::FitWindowWithMargin, "", "10x10"},
-          std::tuple{DesktopSize::FitWindowWithMargin, "5", "5x"},
-          std::tuple{DesktopSize::Custom, "", "x"}}) {
+          std::tuple{DesktopSize::FitWindowWithMargin, "5", "5x"}}) {
         DisplayState s;
         s.width = width;
         DisplayMapper::ChooseSize(s, chosen);
@@ -193,8 +189,8 @@ Properties Flags(int flags, int bitmap = 1) {
 }
 
 // Each box has its flag and other bits are cleared. The speed follows the
-// boxes; a preset shows its boxes and Custom brings back what the user chose
-// last.
+// boxes; a preset shows its boxes and Custom, before any click, brings back
+// the stored settings.
 TEST(ExperienceMapperTest, BoxesFlagsAndSpeeds) {
     const std::pair<bool ExperienceBoxes::*, int> unchecked[] = {
         {&ExperienceBoxes::dragging, 0x182},
@@ -223,12 +219,6 @@ TEST(ExperienceMapperTest, BoxesFlagsAndSpeeds) {
     EXPECT_EQ(mapper.SpeedChosen(Speed::Broadband), kBroadband);
     EXPECT_EQ(mapper.SpeedChosen(Speed::Lan), kAll);
     EXPECT_EQ(mapper.SpeedChosen(Speed::Custom), stored) << "the stored settings before any click";
-    // A click remembers what the boxes show, preset or not.
-    ExperienceBoxes shown = kBroadband;
-    shown.themes = false;
-    EXPECT_EQ(mapper.BoxClicked(shown), Speed::Custom);
-    mapper.SpeedChosen(Speed::Lan);
-    EXPECT_EQ(mapper.SpeedChosen(Speed::Custom), shown);
 }
 
 }  // namespace

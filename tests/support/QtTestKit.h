@@ -64,9 +64,6 @@ struct SeenBox {
     QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
     bool seen = false;
     QPointer<QTimer> watch;
-    SeenBox() = default;
-    SeenBox(const SeenBox&) = delete;
-    SeenBox& operator=(const SeenBox&) = delete;
     ~SeenBox() { delete watch; }
 };
 

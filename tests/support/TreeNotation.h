@@ -42,12 +42,6 @@ inline std::string TreeNodes(std::string_view& text, std::string& settings) {
     return out;
 }
 
-// The nodes alone.
-inline std::string TreeNodes(std::string_view text) {
-    std::string settings;
-    return TreeNodes(text, settings);
-}
-
 // A whole file of `tree`, with `more` at the end of Servers.
 inline std::string TreeFile(std::string_view tree, const std::string& more = "") {
     std::string settings;
