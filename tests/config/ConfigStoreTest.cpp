@@ -18,7 +18,6 @@
 #include <sys/stat.h>
 
 #include <climits>
-#include <filesystem>
 #include <functional>
 #include <stdexcept>
 
@@ -428,10 +427,7 @@ using ConfigRegistryTest = ConfigFixture;
 // The first run stores a random key that later runs reuse, also when the
 // program's key already holds other values (a section pasted from Windows);
 // another installation gets another key. A stored key is read and the file
-// left as it is; the window's state and placement persist (a placement that
-// is not 16 bytes is none). Only Init creates the program's key, together
-// with the password key: a key store deleted while the program runs is not
-// recreated without one.
+// left as it is; the window's state and placement persist.
 //
 // A stored key that cannot be used stops Init with its reason and is left as
 // it is, not replaced by a new one that would make every password unreadable;
@@ -458,12 +454,6 @@ TEST_F(ConfigRegistryTest, TheFirstRunMakesTheKeyLaterRunsReuseItAndAnUnusableOn
     WriteWindowPos(keys, written);
     ASSERT_TRUE(ReadWindowPos(keys, rect));
     EXPECT_EQ(rect, written);
-    keys.CreateKey(Hive::CurrentUser, kProgramKey)->WriteBinary("WindowPos", Bytes(20, 1));
-    EXPECT_FALSE(ReadWindowPos(keys, rect));
-    std::filesystem::remove(path);
-    again.SetMaximized(1);
-    WriteWindowPos(keys, WindowRect{1, 2, 3, 4});
-    EXPECT_FALSE(std::filesystem::exists(path));
 
     const std::string bad = std::string(kHive) + "\"key\"=hex:00,01,02\n";
     WriteFile(path, bad);

@@ -26,15 +26,12 @@ TEST(DisconnectReasonTest, OutcomesMapToTheClientsReasonsAndTexts) {
         DisconnectReason reason;
     } cases[] = {
         {{.localDisconnect = true, .wasActive = true}, {1, 0}},
-        {{.localDisconnect = true, .lastError = kEngineConnectCancelled}, {1, 0}},
         // The remote user's logoff wins over our own disconnect racing with it.
         {{.localDisconnect = true, .wasActive = true, .errorInfo = 0xC}, {2, 0xC}},
-        {{.wasActive = true, .errorInfo = 0xB}, {2, 0xB}},
         {{.errorInfo = 0x100}, {0x808, 0x100}},
         {{.wasActive = true, .errorInfo = 3}, {3, 3}},
         {{.lastError = kEngineDnsNameNotFound}, {0x104, 0}},
         {{.lastError = kEngineConnectTransportFailed}, {0x204, 0}},
-        {{.lastError = kEngineConnectFailed}, {0x204, 0}},
         {{.wasActive = true, .lastError = kEngineConnectTransportFailed}, {0x904, 0}},
         {{.lastError = 0x20009}, {0x20009, 0}},  // authentication
         {{.wasActive = true}, {3, 0}},           // the server just closed
