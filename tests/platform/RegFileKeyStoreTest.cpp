@@ -244,7 +244,6 @@ TEST(RegFileMergeTest, KeysTheProgramReadsAreMergedOnceInFileOrderAndTheRestIsSk
     ASSERT_EQ(merge->skipped.size(), 6u);
     EXPECT_TRUE(HasText(merge->skipped[3], "\\AddIns\\Helper]: add-ins are never imported"));
     EXPECT_EQ(PlanRegMerge("not a registry file\n"), std::nullopt);
-    EXPECT_TRUE(PlanRegMerge("; nothing but comments\n\n")->keys.empty());
 }
 
 }  // namespace

@@ -166,13 +166,9 @@ TEST_F(SessionTest, ConnectSendsTheRecordInItsOrderTheWindowsSizeAndTheDrives) {
 // acts only while disconnected and no connection is under way; Disconnect,
 // and closing the tab, only outside the disconnected state.
 TEST_F(SessionTest, ConnectAndDisconnectActOnlyInTheirStatesAndAfterFailures) {
-    const std::pair<std::uint32_t, std::string> cases[] = {
-        {0x8004FFFF, "IDispatch error #65023"}, {0x80040200, "Unknown error 0x80040200"}};
-    for (const auto& [code, text] : cases) {
-        client.serverPutFailure.emplace(static_cast<HResult>(code), "");
-        EXPECT_EQ(Connect(), "put_Server=rdp.example ");
-        EXPECT_EQ(view.errors.back(), "Server name error: " + text);
-    }
+    client.serverPutFailure.emplace(static_cast<HResult>(0x80070057), "Not a valid name.");
+    EXPECT_EQ(Connect(), "put_Server=rdp.example ");
+    EXPECT_EQ(view.errors.back(), "Server name error: Not a valid name.");
     client.serverPutFailure.reset();
     client.connectFailure = static_cast<HResult>(0x80004005);
     EXPECT_EQ(Handle(WM_APP_DISCONNECT), 1);
@@ -342,7 +338,6 @@ TEST_F(SessionTest, ALostLinkHealsWithBackOffUntilBackOrTheLimitAndTheUserMayCan
 // value that is no readable string, or too long, is left out; an expandable
 // one is taken as it is written.
 TEST_F(SessionTest, AddInsComeUserFirstAndOnlyFromSafeLibraries) {
-    EXPECT_EQ(GetAddInList(keys), "");
     const std::string u = "HKEY_CURRENT_USER", m = "HKEY_LOCAL_MACHINE";
     Reg(AddIn(u, "A", "\"pa\"") + AddIn(u, "B", "hex(2):25,00,48,00,00,00") +
             AddIn(u, "C", "dword:00000001") + AddIn(u, "F", "\"" + std::string(260, 'x') + "\"") +
