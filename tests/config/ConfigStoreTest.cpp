@@ -49,7 +49,6 @@ TEST_F(ConfigReadTest, FilesReadWithDefaultsResolveByExactNameAndRewritesKeepWha
     // Group A has no InheritGeneral: it inherits, and its own stale UserName is ignored.
     EXPECT_EQ(Load(P({"Web", "A", "db1"})).UserName, "u");
     EXPECT_EQ(Load(P({"Web", "db1"})).PerformanceFlags, 384);
-    EXPECT_EQ(Load(P({"Web"})).GroupCollapsed, 0);  // left out by LoadProperties
     Properties group;
     store->ReadGroupProperties(store->FindNode(P({"Web"})), group);
     EXPECT_EQ(group.GroupCollapsed, 1);
@@ -541,7 +540,6 @@ TEST(XmlTextTest, TextReadsAndEditsAlikeWhereverTheParserKeepsIt) {
     // and the file saved.
     const std::array<std::string, 4> rows[] = {
         {"<a>x</a>", "x", "", "<a />\n"},
-        {"<a>x</a>", "x", "y", "<a>y</a>\n"},
         {"<a>t<b>u</b>v<![CDATA[w]]></a>", "tuvw", "", "<a />\n"},
         // An empty element written across lines takes a child without turning
         // into mixed content.
