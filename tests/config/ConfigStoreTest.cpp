@@ -165,7 +165,6 @@ TEST_F(ConfigFileTest, TheSearchOrderDecidesTheSaveTargetUnlessOthersMayWriteThe
     for (const std::string& folder :
          {dir.file("no/such/folder"), std::string("/usr/lib/../bin"), dir.file("linked-bin")})
         EXPECT_EQ(DefaultSavePath(folder, user), user + "/Vandrelle.xml") << folder;
-    EXPECT_FALSE(IsSystemProgramFolder("/usr"));
 
     const std::string victim = dir.file("victim");
     ASSERT_EQ(::symlink(victim.c_str(), first.c_str()), 0);
