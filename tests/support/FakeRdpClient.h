@@ -27,8 +27,8 @@ namespace vandrelle::test {
     }
 
 // An RDP client for tests: records every property put and method call in
-// order with its value, can refuse the Server put or Connect, can lack any
-// optional capability, and lets a test fire each event.
+// order with its value, can refuse the Server put or Connect, and lets a test
+// fire each event.
 class FakeRdpClient : public RdpClient,
                       public RdpClient5,
                       public RdpClient6,
@@ -50,7 +50,6 @@ public:
     // Configuration; the four values a get reads are also set by their put.
     std::optional<RdpError> serverPutFailure;
     std::optional<HResult> connectFailure;
-    bool has5 = true, has6 = true, hasNonScriptable3 = true;
     VariantBool fullScreen = VariantBool::False;
     VariantBool dynamicDrives = VariantBool::False;
     std::int32_t performanceFlags = 0;
@@ -131,11 +130,9 @@ public:
     void NotifyRedirectDeviceChange(std::uintptr_t wParam, std::intptr_t lParam) override {
         Record("NotifyRedirectDeviceChange", std::to_string(wParam) + "," + std::to_string(lParam));
     }
-    RdpClient5* AsClient5() override { return has5 ? this : nullptr; }
-    RdpClient6* AsClient6() override { return has6 ? this : nullptr; }
-    RdpClientNonScriptable3* AsNonScriptable3() override {
-        return hasNonScriptable3 ? this : nullptr;
-    }
+    RdpClient5* AsClient5() override { return this; }
+    RdpClient6* AsClient6() override { return this; }
+    RdpClientNonScriptable3* AsNonScriptable3() override { return this; }
 
     void Record(const std::string& n, const std::string& v) { calls.push_back({n, v}); }
     void Record(const std::string& n, std::int64_t v) { Record(n, std::to_string(v)); }
