@@ -264,8 +264,10 @@ private Q_SLOTS:
         QCOMPARE(f.disk.Text(), before);  // the collapse state stays as stored
 
         SeenBox box;
+        AnswerNextMessageBox(QMessageBox::No, &box);
+        QVERIFY2(!f.frame.close() && box.seen, "closed without asking, or on No");
         AnswerNextMessageBox(QMessageBox::Yes, &box);
-        QVERIFY2(f.frame.close() && box.seen, "closed without asking");
+        QVERIFY(f.frame.close());
         QCOMPARE(f.Client(1).calls.back().name, std::string("Disconnect"));
         CMainFrame next(f.disk.config, f.disk.keys, f.hosts.Factory());
         QCOMPARE(next.geometry(), QRect(60, 40, 700, 500));
@@ -273,10 +275,12 @@ private Q_SLOTS:
 
     // A session whose link dies: the tab's fifth image, the attempt in the
     // status bar, and the last picture over the session, taking the keyboard
-    // focus from it. Resumed by the engine, the session has its focus back. (Fresh connects and the
-    // limit: SessionTest.ALostLinkHeals...) Then another writer (the companion) adds a server and
-    // deletes the one whose tab is open: the tree follows within a second with the user's groups
-    // open and closed and the same item selected, and the tab goes on.
+    // focus from it. Resumed by the engine, the session has its focus back.
+    // (Fresh connects and the limit: SessionTest.ALostLinkHeals...) Then
+    // another writer (the companion) adds a server, edits the one whose tab is
+    // open and deletes it: the tree follows within a second with the user's
+    // groups open and closed and the same item selected, the open session
+    // takes the edit, and the tab goes on.
     void aLostLinkHealsAndTheTreeFollowsAnotherWriter() {
         Frame f;
         f.frame.show();
@@ -311,6 +315,9 @@ private Q_SLOTS:
         companion.SetDiskMerge(MergeTrees);
         QVERIFY(companion.AddServer(NodePath({"Office"}), RecordFrom("Name=New Server=n")));
         QTRY_VERIFY_WITH_TIMEOUT(Item(tree, "New"), 1000);
+        QVERIFY(companion.UpdateServer(NodePath({"Office", "Lab"}),
+                                       RecordFrom("Name=Lab Server=10.9.9.9")));
+        QTRY_COMPARE(f.frame.SessionAt(1)->Record().Server, std::string("10.9.9.9"));
         companion.DeleteNode(NodePath({"Office", "Lab"}));
         QVERIFY(companion.Save());
         QTRY_VERIFY_WITH_TIMEOUT(!Item(tree, "Lab"), 1000);
