@@ -248,7 +248,9 @@ private:
         QWidget host;
         host.resize(640, 480);
         RdpView view(client, &host);
-        view.setGeometry(0, 0, 640, 480);
+        // 640 x 480 device pixels, smaller than the desktop at any scale.
+        const qreal ratio = view.devicePixelRatioF();
+        view.setGeometry(0, 0, int(640 / ratio), int(480 / ratio));
         host.show();
         client.Connect();
         QTRY_VERIFY_WITH_TIMEOUT(sink.events.contains(QStringLiteral("connected")), 20000);
@@ -295,7 +297,6 @@ private:
         // server keeps its size, and the picture is scaled down whole, centred.
         sink.events.clear();
         view.FollowArea(DesktopMode::FromRecord(0, 0, 0), {});
-        const qreal ratio = view.devicePixelRatioF();
         // The served desktop is 1024 x 768; the widget half as high, wider.
         view.setGeometry(0, 0, int(640 / ratio), int(384 / ratio));
         client.Connect();
