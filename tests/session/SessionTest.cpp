@@ -22,6 +22,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <thread>
 #include <tuple>
@@ -415,24 +416,55 @@ TEST_F(SessionTest, ExternalCommandFollowsTheRecordAndLaunchesDetached) {
     EXPECT_FALSE(LaunchExternalClient(config, NodePath({"long"}), false, &error));
 }
 
+// What the system keeps of RDP log-ons, by target: UTF-16LE secrets.
+struct SavedCredentials : CredentialStore {
+    std::optional<std::vector<Credential>> Enumerate(std::string_view filter) override {
+        const auto it = byFilter.find(std::string(filter));
+        return it == byFilter.end() ? std::nullopt : std::optional(it->second);
+    }
+    std::map<std::string, std::vector<Credential>> byFilter;
+};
+
 // A hint is looked for in the list of hints, then in the server's own key; it
-// gives the user and the domain. No hint changes nothing. (This system keeps
-// no saved passwords of the RDP client: the store is empty, the password stays.)
-TEST_F(SessionTest, UserNameHintsGiveTheUserAndTheDomain) {
-    EmptyCredentialStore none;
+// gives the user and the domain, unless that names the server itself. The
+// first generic credential of the hinted user, in any case, gives the
+// password, from TERMSRV/<server> or else the bare server name. No hint
+// changes nothing.
+TEST_F(SessionTest, HintsGiveTheUserAndTheFirstMatchingCredentialThePassword) {
+    SavedCredentials saved;
     std::string user = "u0", password = "p0", domain = "d0";
-    EXPECT_FALSE(LookupStoredCredentials(keys, none, "srv", user, password, domain));
+    EXPECT_FALSE(LookupStoredCredentials(keys, saved, "srv", user, password, domain));
     EXPECT_EQ(user + password + domain, "u0p0d0");
     Reg("[HKEY_CURRENT_USER\\" + kClient +
-        "UsernameHint]\n\"srv\"=\"CORP\\\\JDoe\"\n\"mail\"=\"ann@example.org\"\n\n"
-        "[HKEY_CURRENT_USER\\" +
+        "UsernameHint]\n\"srv\"=\"CORP\\\\JDoe\"\n\"Box\"=\"BOX\\\\admin\"\n"
+        "\"mail\"=\"ann@example.org\"\n\n[HKEY_CURRENT_USER\\" +
         kClient + "Servers\\own]\n\"UsernameHint\"=\"carol\"\n");
-    const char* cases[][3] = {
-        {"srv", "JDoe", "CORP"}, {"mail", "ann", "example.org"}, {"own", "carol", "d0"}};
+    const auto wide = [](std::string text, std::vector<std::uint8_t> more = {}) {
+        std::vector<std::uint8_t> out;
+        for (const char c : text) out.insert(out.end(), {static_cast<std::uint8_t>(c), 0});
+        out.insert(out.end(), more.begin(), more.end());
+        return out;
+    };
+    saved.byFilter["TERMSRV/srv"] = {
+        {Credential::kGeneric, std::nullopt, wide("no-user")},
+        {2, std::string("CORP\\jdoe"), wide("domain-type")},
+        {Credential::kGeneric, std::string("other"), wide("wrong")},
+        {Credential::kGeneric, std::string("jdoe@corp.example"),
+         wide("abc", {0, 0, 'x', 0})},  // ends at the NUL
+        {Credential::kGeneric, std::string("CORP\\jdoe"), wide("later")}};
+    saved.byFilter["own"] = {{Credential::kGeneric,
+                              std::string("carol"),
+                              {0xAC, 0x20, 0x00, 0xD8, 0x00, 0xDC}}};  // "€" U+10000
+    const char* cases[][4] = {{"srv", "JDoe", "CORP", "abc"},
+                              {"Box", "admin", "d0", "p0"},
+                              {"mail", "ann", "example.org", "p0"},
+                              {"own", "carol", "d0", "\xE2\x82\xAC\xF0\x90\x80\x80"}};
     for (const auto& c : cases) {
         domain = "d0";
-        EXPECT_TRUE(LookupStoredCredentials(keys, none, c[0], user, password, domain));
-        EXPECT_EQ(user + "|" + domain + "|" + password, std::string(c[1]) + "|" + c[2] + "|p0");
+        password = "p0";
+        EXPECT_TRUE(LookupStoredCredentials(keys, saved, c[0], user, password, domain));
+        EXPECT_EQ(user + "|" + domain + "|" + password,
+                  std::string(c[1]) + "|" + c[2] + "|" + c[3]);
     }
 }
 
