@@ -277,11 +277,8 @@ public:
     bool Freeze(int port) {
         const std::string listeners = Shell("ip netns exec " + m_namespace +
                                             " ss -ltnpH 'sport = :" + std::to_string(port) + "'");
-        for (auto at = listeners.find("pid="); at != std::string::npos;
-             at = listeners.find("pid=", at + 4)) {
-            const pid_t pid = std::atoi(listeners.c_str() + at + 4);
+        for (const pid_t pid : NumbersAfter(listeners, "pid="))
             if (pid > 0 && ::kill(pid, SIGSTOP) == 0) m_frozen.push_back(pid);
-        }
         return !m_frozen.empty();
     }
     void Thaw() {

@@ -26,15 +26,6 @@
 namespace vandrelle::test {
 namespace {
 
-// Every number that follows `marker` in the text.
-std::vector<int> NumbersAfter(const std::string& text, const std::string& marker) {
-    std::vector<int> numbers;
-    for (auto at = text.find(marker); at != std::string::npos; at = text.find(marker, at + 1)) {
-        numbers.push_back(std::atoi(text.c_str() + at + marker.size()));
-    }
-    return numbers;
-}
-
 std::string ReadText(const std::string& path) {  // empty when it cannot be read
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
@@ -225,6 +216,14 @@ std::string Logs(const TempDir& folder, const std::vector<std::string>& more) {
     std::string files = "'" + folder.path() + "'/*.log";
     for (const std::string& f : more) files += " '" + f + "'";
     return Shell("tail -v -n +1 -- " + files + " 2>/dev/null");  // each after its name
+}
+
+std::vector<int> NumbersAfter(const std::string& text, const std::string& marker) {
+    std::vector<int> numbers;
+    for (auto at = text.find(marker); at != std::string::npos; at = text.find(marker, at + 1)) {
+        numbers.push_back(std::atoi(text.c_str() + at + marker.size()));
+    }
+    return numbers;
 }
 
 bool WaitFor(const std::function<bool()>& done, int ms) {

@@ -48,6 +48,8 @@ std::string Logs(const TempDir& folder, const std::vector<std::string>& more = {
 void UseScratchHome(const std::string& home);
 // What the shell command prints, without its last line end.
 std::string Shell(const std::string& command);
+// Every number that follows `marker` in the text.
+std::vector<int> NumbersAfter(const std::string& text, const std::string& marker);
 // Waits (bounded by `ms`) until `done` holds, checking every 20 ms.
 bool WaitFor(const std::function<bool()>& done, int ms);
 
